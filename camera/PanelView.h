@@ -1,0 +1,28 @@
+// What the camera logic needs of a panel: the Qt window implements it, and
+// so does pelvarctl for the terminal.
+#pragma once
+
+#include <string>
+
+namespace pelvar {
+
+class IPanelView {
+public:
+    virtual ~IPanelView() = default;
+
+    virtual void SetControlText(int id, const std::string& text) = 0;
+    virtual std::string ControlText(int id) = 0;
+    // Connect by connectEnabled, then every id of kEnableSetOrder by othersEnabled.
+    virtual void SetControlStates(bool connectEnabled, bool othersEnabled) = 0;
+    // Modal error box with one OK button; returns when it is closed.
+    virtual void ShowError(const std::string& text, const std::string& caption) = 0;
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+
+    // The port list, in its (sorted) order.
+    virtual int PortCount() = 0;
+    virtual std::string PortEntry(int index) = 0;
+    virtual int SelectedPortIndex() = 0;   // -1 when nothing is selected
+};
+
+} // namespace pelvar

@@ -1,0 +1,66 @@
+// The link of one connection: frames with XOR checksum, RTS direction
+// control on the half-duplex line, reply recognition, acknowledged
+// transactions with retries.
+//
+//   STX LEN CMD payload[LEN-2] checksum ETX     checksum = XOR of STX..payload
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "link/ComPort.h"
+#include "link/ResultCodes.h"
+
+namespace pelvar {
+
+constexpr std::uint8_t STX = 0x02;
+constexpr std::uint8_t ETX = 0x03;
+constexpr std::uint8_t ACK = 0x06;
+
+constexpr std::uint32_t kMaxPayload = 252;     // LEN at most 254 when sending
+constexpr std::uint32_t kMaxRoom = 253;        // a larger room serves nothing
+constexpr std::uint32_t kFrameBufferSize = 260;
+constexpr std::uint32_t kTransactAttempts = 6;
+constexpr std::uint32_t kTransactRoom = 4;
+constexpr std::uint32_t kReceiveWindowMs = 500;
+constexpr std::uint32_t kRingSize = 0x100000;
+
+std::int32_t XorChecksum(const std::uint8_t* bytes, std::uint32_t count, std::uint8_t* out);
+
+// Milliseconds RTS stays raised after writing a frame of `frameLength` bytes.
+std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud);
+
+class CFrameLink {
+public:
+    CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& platform = DefaultPlatform());
+    ~CFrameLink();
+    CFrameLink(const CFrameLink&) = delete;
+    CFrameLink& operator=(const CFrameLink&) = delete;
+
+    std::int32_t Open();
+    void Close();
+    std::int32_t SendFrame(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length);
+    std::int32_t ReceiveFrame(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength);
+    std::int32_t Transact(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length);
+
+    bool IsOpen() const { return m_bOpen; }
+    CComPort* Port() const { return m_pPort.get(); }
+    std::int32_t PortNumber() const { return m_nPort; }
+
+private:
+    std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength,
+                          std::int32_t* pending);
+
+    std::unique_ptr<CComPort> m_pPort;
+    std::int32_t m_nPort = 0;
+    std::unique_ptr<std::uint8_t[]> m_pTxBuf;
+    bool m_bOpen = false;
+    std::int32_t m_nBaud = 0;
+    std::unique_ptr<std::uint8_t[]> m_ring;   // kRingSize bytes; on the heap with the link
+    std::int32_t m_nRingWrite = 0;
+    std::int32_t m_nRingRead = 0;
+    std::FILE* m_pLog = nullptr;
+};
+
+} // namespace pelvar

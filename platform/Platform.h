@@ -1,0 +1,64 @@
+// The operating-system seam of the serial link: one small table of operations
+// that the real POSIX implementation and the simulated one both provide.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pelvar {
+
+using PortHandle = std::intptr_t;
+constexpr PortHandle kNoHandle = -1;
+
+// Character format of the line, in the classic codes: parity 0 none, 1 odd,
+// 2 even; stop bits 0 one, 1 one and a half, 2 two.
+struct LineSettings {
+    std::int32_t baud = 0;
+    std::int32_t byteSize = 0;
+    std::int32_t parity = 0;
+    std::int32_t stopBits = 0;
+};
+
+// Read and write time-outs in milliseconds. A read of k bytes ends when all k
+// have arrived, when more than `readInterval` passes between two bytes once
+// one has arrived, or when readMultiplier * k + readConstant has passed.
+struct Timeouts {
+    std::uint32_t readInterval = 0;
+    std::uint32_t readMultiplier = 0;
+    std::uint32_t readConstant = 0;
+    std::uint32_t writeMultiplier = 0;
+    std::uint32_t writeConstant = 0;
+};
+
+class IPlatform {
+public:
+    virtual ~IPlatform() = default;
+
+    // Serial device by port number (COMn). Every call returns false (or
+    // kNoHandle) on failure and leaves the errno of the failure in LastError().
+    virtual PortHandle OpenPort(int port) = 0;
+    virtual bool ApplyLineSettings(PortHandle h, const LineSettings& s) = 0;
+    virtual bool SetTimeouts(PortHandle h, const Timeouts& t) = 0;
+    // Blocks under the time-outs; success with *got possibly 0.
+    virtual bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) = 0;
+    // Writes all `len` bytes or fails.
+    virtual bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) = 0;
+    virtual bool SetRts(PortHandle h, bool raised) = 0;
+    // Discards bytes received but not yet read.
+    virtual bool PurgeInput(PortHandle h) = 0;
+    virtual bool ClosePort(PortHandle h) = 0;
+
+    // Milliseconds since an arbitrary origin; wraps at 2^32.
+    virtual std::uint32_t TickCount() = 0;
+    virtual void Sleep(std::uint32_t ms) = 0;
+
+    // errno of the last failed call; 0 if none has failed yet.
+    virtual int LastError() const = 0;
+    // Where port n lives, for messages ("/dev/ttyUSB0"); empty when unknown.
+    virtual std::string PortPath(int port) const = 0;
+};
+
+// The process's real platform (POSIX termios).
+IPlatform& DefaultPlatform();
+
+} // namespace pelvar

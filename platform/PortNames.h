@@ -1,0 +1,46 @@
+// COMn on Linux: which device node a port number stands for.
+//
+// An entry named COMn in the port directory (a link or a device node) makes
+// COMn that entry's target. The directory is $PELVAR_PORTS_DIR when set (and
+// then it is the only source of ports), else $XDG_RUNTIME_DIR/pelvar/ports.
+// Otherwise the fixed rule maps COM1..COM128 to ttyS, ttyUSB, ttyACM, ttyAMA.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pelvar {
+
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 255;
+
+struct PortDirectory {
+    std::string path;    // empty: no directory in use
+    bool exclusive;      // PELVAR_PORTS_DIR set: the fixed rule is off
+    bool trusted;        // owned by this user, writable by no one else
+};
+
+// The directory as the environment names it, with its trust checked.
+PortDirectory CurrentPortDirectory();
+
+// Device path of COMn under the fixed rule alone; empty above COM128.
+std::string FixedPortPath(int port);
+
+// Port number of a device node under the fixed rule ("/dev/ttyUSB2" -> 35); 0 if none.
+int FixedPortNumber(const std::string& devicePath);
+
+// Path to open for COMn: a directory entry, else the fixed rule (unless the
+// directory is exclusive). Empty when the port does not exist.
+std::string ResolvePortPath(int port, const PortDirectory& dir);
+std::string ResolvePortPath(int port);
+
+struct PortDirectoryEntry {
+    int port;            // n of COMn
+    std::string entry;   // path of the entry in the directory
+    std::string target;  // what it resolves to (the link's target), may be empty
+};
+
+// Entries COM1..COM255 of a trusted directory, ascending by port.
+std::vector<PortDirectoryEntry> ListPortDirectory(const PortDirectory& dir);
+
+} // namespace pelvar

@@ -1,0 +1,106 @@
+// A simulated platform: a virtual clock (TickCount and Sleep advance it, no
+// real waiting) and, behind each port number, a device on the far end of the
+// line whose bytes arrive at given virtual times.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace pelvar {
+
+class SimLine;
+
+// The far end of a simulated line (a board, or a test's script).
+class ISimDevice {
+public:
+    virtual ~ISimDevice() = default;
+    // The host wrote `n` bytes at line.Now().
+    virtual void OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) = 0;
+};
+
+// What the far end may do to the line.
+class SimLine {
+public:
+    virtual ~SimLine() = default;
+    virtual std::uint32_t Now() const = 0;
+    // Bytes that reach the host `delayMs` after now, all at once.
+    virtual void Send(std::uint32_t delayMs, const std::vector<std::uint8_t>& bytes) = 0;
+    // The cable is pulled: reads and writes fail with EIO from now on.
+    virtual void HangUp() = 0;
+};
+
+// One write by the host, as the far end saw it.
+struct SimWrite {
+    std::uint32_t time;
+    std::vector<std::uint8_t> bytes;
+    bool rtsRaised;   // RTS state while the bytes went out
+};
+
+struct SimPortState;
+
+class SimPlatform : public IPlatform {
+public:
+    SimPlatform();
+    ~SimPlatform() override;
+
+    // Port n exists; `device` may be null (a silent line). Not owned.
+    void AddPort(int port, ISimDevice* device = nullptr);
+    void RemovePort(int port);
+    // Fault injection: the next operations of this kind fail with `err`.
+    void FailOpen(int port, int err);
+    void FailSettings(int port, bool fail);
+    void FailRead(int port, bool fail);
+    void FailWrite(int port, bool fail);
+    void FailRts(int port, bool fail);
+    // Bytes that reach the host on `port` at absolute virtual time `at`.
+    void Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes);
+
+    // Observation.
+    const std::vector<SimWrite>& Writes(int port) const;
+    std::vector<std::uint8_t> WrittenBytes(int port) const;
+    void ClearWrites(int port);
+    bool IsOpen(int port) const;
+    int OpenCount() const;                   // ports open right now
+    int OpenCalls(int port) const;           // OpenPort calls that reached the port
+    std::uint32_t ReadCalls(int port) const; // platform reads made
+    std::vector<std::uint32_t> ReadDurations(int port) const;
+    bool Rts(int port) const;
+    int RtsChanges(int port) const;
+    std::size_t PendingBytes(int port) const;
+    LineSettings Settings(int port) const;
+    Timeouts AppliedTimeouts(int port) const;
+    std::uint32_t Now() const { return m_now; }
+    void SetNow(std::uint32_t t) { m_now = t; }
+    void Advance(std::uint32_t ms) { m_now += ms; }
+
+    // IPlatform
+    PortHandle OpenPort(int port) override;
+    bool ApplyLineSettings(PortHandle h, const LineSettings& s) override;
+    bool SetTimeouts(PortHandle h, const Timeouts& t) override;
+    bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
+    bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
+    bool SetRts(PortHandle h, bool raised) override;
+    bool PurgeInput(PortHandle h) override;
+    bool ClosePort(PortHandle h) override;
+    std::uint32_t TickCount() override { return m_now; }
+    void Sleep(std::uint32_t ms) override { m_now += ms; }
+    int LastError() const override { return m_lastError; }
+    std::string PortPath(int port) const override;
+
+private:
+    SimPortState* Port(int port) const;
+    SimPortState* ByHandle(PortHandle h);
+    bool Fail(int err);
+
+    std::map<int, std::unique_ptr<SimPortState>> m_ports;
+    std::uint32_t m_now = 0;
+    int m_lastError = 0;
+};
+
+} // namespace pelvar

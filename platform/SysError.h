@@ -1,0 +1,25 @@
+// errno sorted into the few kinds a user can act on.
+#pragma once
+
+#include <string>
+
+namespace pelvar {
+
+enum class SysErrorKind {
+    None,
+    Permission,   // EACCES, EPERM: not in the device's group
+    Busy,         // EBUSY, EWOULDBLOCK on the lock: held by another program
+    NotFound,     // ENOENT, ENODEV, ENXIO: absent or unplugged
+    Unsupported,  // ENOTTY, EINVAL: not a serial device, setting refused
+    Other,
+};
+
+SysErrorKind ClassifyErrno(int err);
+
+// "permission denied", "busy: held by another program", ... plus strerror.
+std::string DescribeErrno(int err);
+
+// Group that owns a device node ("dialout"), empty if unknown.
+std::string DeviceGroup(const std::string& path);
+
+} // namespace pelvar

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only those missing.
+# As root it runs apt-get; otherwise it prints the exact line to run and stops.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-translations-l10n libgl-dev
+  libudev-dev
+  xvfb xauth socat
+  clang libclang-rt-14-dev
+  desktop-file-utils lintian dpkg-dev file
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "pelvar: missing packages: ${missing[*]}" >&2
+  echo "run as root: apt-get update && apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "pelvar: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,206 @@
+#include "link/FrameLink.h"
+
+#include <cstring>
+#include <new>
+
+namespace pelvar {
+
+namespace {
+
+constexpr std::uint32_t kTxBufferSize = 512;
+constexpr std::uint32_t kAttemptPauseMs = 10;
+constexpr std::uint32_t kRingMask = kRingSize - 1;
+constexpr const char* kLogFileName = "Corvel.debug";
+
+} // namespace
+
+std::int32_t XorChecksum(const std::uint8_t* bytes, std::uint32_t count, std::uint8_t* out)
+{
+    if (!bytes || count == 0 || !out)
+        return LINK_ERR_BAD_ARG;
+    std::uint8_t x = 0;
+    for (std::uint32_t i = 0; i < count; ++i)
+        x ^= bytes[i];
+    *out = x;
+    return LINK_OK;
+}
+
+std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud)
+{
+    return ((frameLength * 5500u + baud) * 2u) / baud;
+}
+
+CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& platform)
+    : m_nPort(portNumber), m_nBaud(baud)
+{
+    m_pTxBuf.reset(new (std::nothrow) std::uint8_t[kTxBufferSize]);
+    m_pPort.reset(new (std::nothrow) CComPort(platform));
+    m_ring.reset(new (std::nothrow) std::uint8_t[kRingSize]());
+    // Created empty at every connect attempt and never written; the link
+    // works the same without it.
+    m_pLog = std::fopen(kLogFileName, "we");
+}
+
+CFrameLink::~CFrameLink()
+{
+    m_pTxBuf.reset();
+    m_pPort.reset();
+    if (m_pLog)
+        std::fclose(m_pLog);
+}
+
+std::int32_t CFrameLink::Open()
+{
+    if (!m_pPort)
+        return PORT_ERR_CONFIG;
+    m_pPort->m_nPort = m_nPort;
+    m_pPort->m_nBaud = m_nBaud;
+    m_pPort->m_nByteSize = 8;
+    m_pPort->m_nParity = 0;
+    m_pPort->m_nStopBits = 0;
+    m_pPort->m_bOpen = 0;
+    std::int32_t result = m_pPort->Open();
+    if (result == LINK_OK)
+        m_bOpen = true;
+    return result;
+}
+
+void CFrameLink::Close()
+{
+    if (m_pPort && m_bOpen && m_pPort->Close())
+        m_bOpen = false;
+}
+
+std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length)
+{
+    // A frame never holds more than 252 payload bytes; refuse rather than
+    // overrun the transmit buffer or read through a null payload.
+    if (length > kMaxPayload || (length > 0 && !payload))
+        return LINK_ERR_BAD_ARG;
+    if (!m_pTxBuf || !m_ring)
+        return LINK_ERR_NOT_OPEN;
+
+    std::uint8_t* tx = m_pTxBuf.get();
+    tx[0] = STX;
+    tx[1] = static_cast<std::uint8_t>(2 + length);
+    tx[2] = cmd;
+    if (length > 0)
+        std::memcpy(tx + 3, payload, length);
+    std::uint8_t sum = 0;
+    if (XorChecksum(tx, length + 3, &sum) != LINK_OK)
+        return LINK_ERR_BAD_ARG;
+    tx[length + 3] = sum;
+    tx[length + 4] = ETX;
+
+    if (!m_pPort || !m_bOpen)
+        return LINK_ERR_NOT_OPEN;
+
+    const std::uint32_t frameLength = length + 5;
+    const std::uint32_t hold = HoldTimeMs(frameLength, static_cast<std::uint32_t>(m_nBaud));
+
+    // A reply that came after its exchange gave up must not be taken as the
+    // answer to this one.
+    m_pPort->PurgeInput();
+    if (!m_pPort->SetRts(true))
+        return LINK_ERR_SEND;
+    std::uint32_t written = 0;
+    if (m_pPort->Write(tx, frameLength, &written) != LINK_OK || written != frameLength) {
+        // Release the half-duplex bus, or the board can never answer.
+        m_pPort->SetRts(false);
+        return LINK_ERR_SEND;
+    }
+    m_pPort->Platform().Sleep(hold);
+    if (!m_pPort->SetRts(false))
+        return LINK_ERR_SEND;
+    return LINK_OK;
+}
+
+// One read of up to room + 5 bytes; a frame counts only if it starts with the
+// first byte read. Returns LINK_OK with the frame delivered, else leaves the
+// reason in *pending.
+std::int32_t CFrameLink::PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength,
+                                  std::int32_t* pending)
+{
+    std::uint8_t* ring = m_ring.get();
+    std::memset(ring, 0, kRingSize);
+    m_nRingWrite = 0;
+    m_nRingRead = 0;
+
+    std::uint32_t got = 0;
+    m_pPort->ReadTimed(ring, room + 5, &got);
+    if (got == 0)
+        return LINK_ERR_NO_REPLY;
+    m_nRingWrite = static_cast<std::int32_t>(got & kRingMask);
+    const std::uint32_t available = static_cast<std::uint32_t>(m_nRingWrite - m_nRingRead) & kRingMask;
+    const std::uint32_t at = static_cast<std::uint32_t>(m_nRingRead);
+
+    if (ring[at] != STX || available < 3)
+        return LINK_ERR_NO_REPLY;
+    const std::uint32_t len = ring[(at + 1) & kRingMask];
+    if (available < len + 3 || ring[(at + len + 2) & kRingMask] != ETX)
+        return LINK_ERR_NO_REPLY;
+
+    std::uint8_t local[kFrameBufferSize];
+    for (std::uint32_t i = 0; i < len + 3; ++i)
+        local[i] = ring[(at + i) & kRingMask];
+    m_nRingRead = static_cast<std::int32_t>((at + len + 3) & kRingMask);
+
+    *pending = LINK_ERR_CHECKSUM;
+    std::uint8_t sum = 0;
+    if (XorChecksum(local, len + 1, &sum) != LINK_OK || sum != local[len + 1])
+        return LINK_ERR_CHECKSUM;
+
+    *pending = LINK_ERR_REPLY_TOO_LONG;
+    if (room < len - 2u)   // unsigned: LEN 0 or 1 always fails
+        return LINK_ERR_REPLY_TOO_LONG;
+
+    std::memcpy(frame, local, len + 3);
+    *frameLength = len + 3;
+    return LINK_OK;
+}
+
+std::int32_t CFrameLink::ReceiveFrame(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength)
+{
+    if (!frame || !frameLength || room > kMaxRoom)
+        return LINK_ERR_BAD_ARG;
+    *frameLength = 0;
+    std::int32_t pending = LINK_ERR_NO_REPLY;
+    if (!m_pPort || !m_ring)
+        return pending;
+
+    IPlatform& platform = m_pPort->Platform();
+    const std::uint32_t start = platform.TickCount();
+    if (room == 0) {
+        // Nothing can be read: wait out the window instead of spinning.
+        platform.Sleep(kReceiveWindowMs);
+        return pending;
+    }
+    while (platform.TickCount() - start < kReceiveWindowMs) {
+        if (PollOnce(frame, room, frameLength, &pending) == LINK_OK)
+            return LINK_OK;
+    }
+    return pending;
+}
+
+std::int32_t CFrameLink::Transact(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length)
+{
+    std::int32_t result = LINK_ERR_NOT_OPEN;
+    IPlatform* platform = m_pPort ? &m_pPort->Platform() : nullptr;
+    for (std::uint32_t attempt = 0; attempt < kTransactAttempts; ++attempt) {
+        if (platform)
+            platform->Sleep(kAttemptPauseMs);
+        result = SendFrame(cmd, payload, length);
+        if (result == LINK_OK) {
+            std::uint8_t reply[kFrameBufferSize];
+            std::uint32_t replyLength = 0;
+            result = ReceiveFrame(reply, kTransactRoom, &replyLength);
+            if (result == LINK_OK)
+                result = reply[3] == ACK ? LINK_OK : LINK_ERR_NAK;
+        }
+        if (result == LINK_OK)
+            break;
+    }
+    return result;
+}
+
+} // namespace pelvar

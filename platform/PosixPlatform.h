@@ -1,0 +1,47 @@
+// The real platform: serial devices through termios, time from CLOCK_MONOTONIC.
+#pragma once
+
+#include <map>
+
+#include "platform/Platform.h"
+#include "platform/Termios2.h"
+
+namespace pelvar {
+
+class PosixPlatform : public IPlatform {
+public:
+    PosixPlatform() = default;
+    ~PosixPlatform() override;
+
+    PortHandle OpenPort(int port) override;
+    bool ApplyLineSettings(PortHandle h, const LineSettings& s) override;
+    bool SetTimeouts(PortHandle h, const Timeouts& t) override;
+    bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
+    bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
+    bool SetRts(PortHandle h, bool raised) override;
+    bool PurgeInput(PortHandle h) override;
+    bool ClosePort(PortHandle h) override;
+    std::uint32_t TickCount() override;
+    void Sleep(std::uint32_t ms) override;
+    int LastError() const override { return m_lastError; }
+    std::string PortPath(int port) const override;
+
+    // Opens a device by path with the same checks as OpenPort.
+    PortHandle OpenPath(const std::string& path);
+
+private:
+    struct Device {
+        SavedTermios saved;
+        Timeouts timeouts;
+        bool isPty = false;
+    };
+
+    Device* Find(PortHandle h);
+    bool Fail(int err);
+    bool SetModemLine(Device& dev, int fd, int line, bool raised);
+
+    std::map<PortHandle, Device> m_devices;
+    int m_lastError = 0;
+};
+
+} // namespace pelvar

@@ -1,0 +1,267 @@
+#include "platform/SimPlatform.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace pelvar {
+
+struct ArrivingByte {
+    std::uint32_t time;
+    std::uint8_t value;
+};
+
+class SimLineImpl : public SimLine {
+public:
+    SimLineImpl(SimPlatform& platform, int port, bool& hungUp)
+        : m_platform(platform), m_port(port), m_hungUp(hungUp) {}
+    std::uint32_t Now() const override { return m_platform.Now(); }
+    void Send(std::uint32_t delayMs, const std::vector<std::uint8_t>& bytes) override
+    {
+        m_platform.Deliver(m_port, m_platform.Now() + delayMs, bytes);
+    }
+    void HangUp() override { m_hungUp = true; }
+
+private:
+    SimPlatform& m_platform;
+    int m_port;
+    bool& m_hungUp;
+};
+
+struct SimPortState {
+    SimPortState(SimPlatform& platform, int port, ISimDevice* dev)
+        : device(dev), line(platform, port, hungUp) {}
+
+    ISimDevice* device;
+    bool hungUp = false;
+    SimLineImpl line;
+    bool open = false;
+    int openCalls = 0;
+    int failOpenErr = 0;
+    bool failSettings = false;
+    bool failRead = false;
+    bool failWrite = false;
+    bool failRts = false;
+    std::deque<ArrivingByte> inbox;   // ascending by time
+    std::vector<SimWrite> writes;
+    bool rts = false;
+    int rtsChanges = 0;
+    std::uint32_t readCalls = 0;
+    std::vector<std::uint32_t> readDurations;
+    LineSettings settings{};
+    Timeouts timeouts{};
+};
+
+SimPlatform::SimPlatform() = default;
+SimPlatform::~SimPlatform() = default;
+
+void SimPlatform::AddPort(int port, ISimDevice* device)
+{
+    m_ports[port] = std::make_unique<SimPortState>(*this, port, device);
+}
+
+void SimPlatform::RemovePort(int port) { m_ports.erase(port); }
+
+SimPortState* SimPlatform::Port(int port) const
+{
+    auto it = m_ports.find(port);
+    return it == m_ports.end() ? nullptr : it->second.get();
+}
+
+SimPortState* SimPlatform::ByHandle(PortHandle h)
+{
+    SimPortState* p = Port(static_cast<int>(h));
+    if (!p || !p->open) {
+        m_lastError = EBADF;
+        return nullptr;
+    }
+    return p;
+}
+
+bool SimPlatform::Fail(int err)
+{
+    m_lastError = err;
+    return false;
+}
+
+void SimPlatform::FailOpen(int port, int err) { Port(port)->failOpenErr = err; }
+void SimPlatform::FailSettings(int port, bool fail) { Port(port)->failSettings = fail; }
+void SimPlatform::FailRead(int port, bool fail) { Port(port)->failRead = fail; }
+void SimPlatform::FailWrite(int port, bool fail) { Port(port)->failWrite = fail; }
+void SimPlatform::FailRts(int port, bool fail) { Port(port)->failRts = fail; }
+
+void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes)
+{
+    SimPortState* p = Port(port);
+    if (!p)
+        return;
+    auto pos = std::upper_bound(p->inbox.begin(), p->inbox.end(), at,
+                                [](std::uint32_t t, const ArrivingByte& b) { return t < b.time; });
+    std::vector<ArrivingByte> arriving;
+    for (std::uint8_t b : bytes)
+        arriving.push_back({at, b});
+    p->inbox.insert(pos, arriving.begin(), arriving.end());
+}
+
+const std::vector<SimWrite>& SimPlatform::Writes(int port) const { return Port(port)->writes; }
+
+std::vector<std::uint8_t> SimPlatform::WrittenBytes(int port) const
+{
+    std::vector<std::uint8_t> all;
+    for (const SimWrite& w : Port(port)->writes)
+        all.insert(all.end(), w.bytes.begin(), w.bytes.end());
+    return all;
+}
+
+void SimPlatform::ClearWrites(int port) { Port(port)->writes.clear(); }
+bool SimPlatform::IsOpen(int port) const { return Port(port) && Port(port)->open; }
+
+int SimPlatform::OpenCount() const
+{
+    int n = 0;
+    for (const auto& [port, p] : m_ports)
+        n += p->open ? 1 : 0;
+    return n;
+}
+
+int SimPlatform::OpenCalls(int port) const { return Port(port)->openCalls; }
+std::uint32_t SimPlatform::ReadCalls(int port) const { return Port(port)->readCalls; }
+std::vector<std::uint32_t> SimPlatform::ReadDurations(int port) const { return Port(port)->readDurations; }
+bool SimPlatform::Rts(int port) const { return Port(port)->rts; }
+int SimPlatform::RtsChanges(int port) const { return Port(port)->rtsChanges; }
+LineSettings SimPlatform::Settings(int port) const { return Port(port)->settings; }
+Timeouts SimPlatform::AppliedTimeouts(int port) const { return Port(port)->timeouts; }
+
+std::size_t SimPlatform::PendingBytes(int port) const { return Port(port)->inbox.size(); }
+
+PortHandle SimPlatform::OpenPort(int port)
+{
+    SimPortState* p = Port(port);
+    if (!p) {
+        Fail(ENOENT);
+        return kNoHandle;
+    }
+    p->openCalls++;
+    if (p->failOpenErr != 0) {
+        Fail(p->failOpenErr);
+        return kNoHandle;
+    }
+    if (p->open) {
+        Fail(EBUSY);
+        return kNoHandle;
+    }
+    p->open = true;
+    return port;
+}
+
+bool SimPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    // As on a real UART: no 9-bit characters, no 1.5 stop bits.
+    if (p->failSettings || s.byteSize > 8 || s.stopBits == 1)
+        return Fail(EINVAL);
+    p->settings = s;
+    if (!p->rts)
+        p->rtsChanges++;
+    p->rts = true;
+    return true;
+}
+
+bool SimPlatform::SetTimeouts(PortHandle h, const Timeouts& t)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    p->timeouts = t;
+    return true;
+}
+
+bool SimPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    p->readCalls++;
+    const std::uint32_t start = m_now;
+    const bool arrived = !p->inbox.empty() && p->inbox.front().time <= m_now;
+    if (p->failRead || (p->hungUp && !arrived)) {
+        // A failing call still costs time; without it a retry loop would
+        // never see its virtual deadline pass.
+        m_now += 1;
+        p->readDurations.push_back(1);
+        return Fail(EIO);
+    }
+    const Timeouts& to = p->timeouts;
+    const std::uint32_t total = start + to.readMultiplier * len + to.readConstant;
+    std::uint32_t n = 0;
+    std::uint32_t last = 0;
+    while (n < len) {
+        std::uint32_t limit = total;
+        if (n > 0)
+            limit = std::min(total, last + to.readInterval);
+        if (p->inbox.empty() || p->inbox.front().time > limit) {
+            m_now = std::max(m_now, limit);
+            break;
+        }
+        m_now = std::max(m_now, p->inbox.front().time);
+        buf[n++] = p->inbox.front().value;
+        p->inbox.pop_front();
+        last = m_now;
+    }
+    *got = n;
+    p->readDurations.push_back(m_now - start);
+    return true;
+}
+
+bool SimPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    if (p->failWrite || p->hungUp)
+        return Fail(EIO);
+    p->writes.push_back({m_now, std::vector<std::uint8_t>(buf, buf + len), p->rts});
+    if (p->device)
+        p->device->OnHostBytes(p->line, buf, len);
+    return true;
+}
+
+bool SimPlatform::SetRts(PortHandle h, bool raised)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    if (p->failRts)
+        return Fail(EIO);
+    if (p->rts != raised)
+        p->rtsChanges++;
+    p->rts = raised;
+    return true;
+}
+
+bool SimPlatform::PurgeInput(PortHandle h)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    while (!p->inbox.empty() && p->inbox.front().time <= m_now)
+        p->inbox.pop_front();
+    return true;
+}
+
+bool SimPlatform::ClosePort(PortHandle h)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    p->open = false;
+    return true;
+}
+
+std::string SimPlatform::PortPath(int port) const
+{
+    return Port(port) ? "sim:COM" + std::to_string(port) : std::string();
+}
+
+} // namespace pelvar

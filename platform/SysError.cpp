@@ -1,0 +1,55 @@
+#include "platform/SysError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+
+namespace pelvar {
+
+SysErrorKind ClassifyErrno(int err)
+{
+    switch (err) {
+    case 0: return SysErrorKind::None;
+    case EACCES:
+    case EPERM: return SysErrorKind::Permission;
+    case EBUSY:
+    case EWOULDBLOCK: return SysErrorKind::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO: return SysErrorKind::NotFound;
+    case ENOTTY:
+    case EINVAL:
+    case ENOTSUP:
+    case ELOOP: return SysErrorKind::Unsupported;
+    default: return SysErrorKind::Other;
+    }
+}
+
+std::string DescribeErrno(int err)
+{
+    std::string reason = std::strerror(err);
+    switch (ClassifyErrno(err)) {
+    case SysErrorKind::None: return "no error";
+    case SysErrorKind::Permission: return "permission denied (" + reason + ")";
+    case SysErrorKind::Busy: return "busy: held by another program (" + reason + ")";
+    case SysErrorKind::NotFound: return "absent (" + reason + ")";
+    case SysErrorKind::Unsupported: return "not a usable serial device (" + reason + ")";
+    case SysErrorKind::Other: break;
+    }
+    return reason;
+}
+
+std::string DeviceGroup(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0)
+        return {};
+    struct group* gr = getgrgid(st.st_gid);
+    if (!gr)
+        return std::to_string(st.st_gid);
+    return gr->gr_name;
+}
+
+} // namespace pelvar

@@ -83,7 +83,8 @@ private:
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
     void HangUp();
     std::uint32_t NowMs() const;
-    void Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes, bool checksumOk);
+    void Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes, std::uint8_t cmd,
+               bool checksumOk);
 
     PtyBoardOptions m_options;
     mutable std::mutex m_mutex;   // guards m_board

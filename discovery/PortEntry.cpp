@@ -1,0 +1,143 @@
+#include "discovery/PortList.h"
+#include "discovery/PortWalk.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace pelvar {
+
+namespace {
+
+constexpr char kPortMark[] = "(COM";
+constexpr std::size_t kPortMarkLength = sizeof kPortMark - 1;
+
+bool IsContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// Length of the UTF-8 character at text[i]; 0 when the bytes there are not
+// one (bad lead byte, missing continuation, overlong form, surrogate, > U+10FFFF).
+std::size_t CharacterLength(const std::string& text, std::size_t i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned int min = 0;
+    unsigned int code = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, min = 0x80, code = lead & 0x1Fu;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, min = 0x800, code = lead & 0x0Fu;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, min = 0x10000, code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto c = static_cast<unsigned char>(text[i + k]);
+        if (!IsContinuation(c))
+            return 0;
+        code = (code << 6) | (c & 0x3Fu);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool IsScanfSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads a number as "%d" does, from text[i] on. A value beyond int is held at
+// INT_MAX or INT_MIN rather than wrapped, so that it cannot turn into a small
+// port number.
+bool ReadDecimal(const std::string& text, std::size_t i, int* value)
+{
+    while (i < text.size() && IsScanfSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i >= text.size() || text[i] < '0' || text[i] > '9')
+        return false;
+    long long magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        magnitude = std::min<long long>(magnitude * 10 + (text[i] - '0'), 1LL + INT_MAX);
+    if (negative)
+        *value = magnitude > INT_MAX ? INT_MIN : static_cast<int>(-magnitude);
+    else
+        *value = magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
+    return true;
+}
+
+// The text as a C string would hold it.
+std::string UpToNul(const std::string& text)
+{
+    return text.substr(0, std::strlen(text.c_str()));
+}
+
+char FoldCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+std::string EightBitCopy(const std::string& text)
+{
+    const std::string whole = UpToNul(text);
+    std::size_t end = 0;
+    while (end < whole.size()) {
+        std::size_t length = CharacterLength(whole, end);
+        if (length == 0)
+            return {};
+        if (end + length > kPortCopyLimit)
+            break;
+        end += length;
+    }
+    return whole.substr(0, end);
+}
+
+bool HasPortMark(const std::string& text)
+{
+    return EightBitCopy(text).find(kPortMark) != std::string::npos;
+}
+
+bool ReadPortEntry(const std::string& text, int* port)
+{
+    const std::size_t mark = EightBitCopy(text).find(kPortMark);
+    if (mark == std::string::npos)
+        return false;
+    // The number is read from the whole text: a copy cut inside the digits
+    // would name a different port.
+    int value = 0;
+    if (!ReadDecimal(UpToNul(text), mark + kPortMarkLength, &value))
+        return false;
+    if (port)
+        *port = value;
+    return true;
+}
+
+bool PortTextLess(const std::string& a, const std::string& b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(FoldCase(x)) < static_cast<unsigned char>(FoldCase(y));
+    });
+}
+
+void SortedPortList::AddString(const std::string& text)
+{
+    // After any equal entries, so that equal texts keep the order they came in.
+    auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text, PortTextLess);
+    m_entries.insert(at, text);
+}
+
+} // namespace pelvar

@@ -1,0 +1,162 @@
+#include "discovery/UdevDeviceSource.h"
+
+#include "platform/PortNames.h"
+
+#include <libudev.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace pelvar {
+
+namespace {
+
+struct DeviceRelease {
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+using DevicePtr = std::unique_ptr<udev_device, DeviceRelease>;
+
+std::string Text(const char* value)
+{
+    return value ? std::string(value) : std::string();
+}
+
+std::string SystemText(int err)
+{
+    return std::strerror(err);
+}
+
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::string KindDescription(const std::string& sysname)
+{
+    if (StartsWith(sysname, "ttyUSB") || StartsWith(sysname, "ttyACM"))
+        return "USB Serial Device";
+    return "Communications Port";
+}
+
+std::string Description(const TtyFacts& facts)
+{
+    if (!facts.modelFromDatabase.empty())
+        return facts.modelFromDatabase;
+    if (!facts.model.empty()) {
+        std::string model = facts.model;
+        std::replace(model.begin(), model.end(), '_', ' ');
+        return model;
+    }
+    if (!facts.usbProduct.empty())
+        return facts.usbProduct;
+    return KindDescription(facts.sysname);
+}
+
+// Virtual terminals and pseudo-terminals have no parent device; the 8250
+// driver registers placeholders with no UART behind them (type 0, PORT_UNKNOWN).
+bool IsRealPort(udev_device* dev)
+{
+    if (!udev_device_get_parent(dev))
+        return false;
+    const char* type = udev_device_get_sysattr_value(dev, "type");
+    return !(type && std::strcmp(type, "0") == 0);
+}
+
+// A property, else the USB device's own sysfs attribute.
+std::string UsbValue(udev_device* dev, udev_device* usb, const char* property, const char* attribute)
+{
+    std::string value = Text(udev_device_get_property_value(dev, property));
+    if (value.empty() && usb)
+        value = Text(udev_device_get_sysattr_value(usb, attribute));
+    return value;
+}
+
+DeviceInfo Describe(udev_device* dev)
+{
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
+    TtyFacts facts;
+    facts.devnode = Text(udev_device_get_devnode(dev));
+    facts.sysname = Text(udev_device_get_sysname(dev));
+    facts.modelFromDatabase = Text(udev_device_get_property_value(dev, "ID_MODEL_FROM_DATABASE"));
+    facts.model = Text(udev_device_get_property_value(dev, "ID_MODEL"));
+    facts.usbProduct = usb ? Text(udev_device_get_sysattr_value(usb, "product")) : std::string();
+
+    DeviceInfo device;
+    device.devicePath = facts.devnode;
+    device.port = FixedPortNumber(facts.devnode);
+    if (device.port != 0)
+        device.name = TtyDisplayName(facts);
+    if (usb) {
+        device.vendorId = UsbValue(dev, usb, "ID_VENDOR_ID", "idVendor");
+        device.productId = UsbValue(dev, usb, "ID_MODEL_ID", "idProduct");
+        device.serial = UsbValue(dev, usb, "ID_SERIAL_SHORT", "serial");
+    }
+    return device;
+}
+
+} // namespace
+
+std::string TtyDisplayName(const TtyFacts& facts)
+{
+    int port = FixedPortNumber(facts.devnode);
+    if (port == 0)
+        return {};
+    return Description(facts) + " (COM" + std::to_string(port) + ")";
+}
+
+void UdevDeviceSource::UdevRelease::operator()(udev* u) const
+{
+    udev_unref(u);
+}
+
+void UdevDeviceSource::EnumerateRelease::operator()(udev_enumerate* e) const
+{
+    udev_enumerate_unref(e);
+}
+
+UdevDeviceSource::UdevDeviceSource() = default;
+UdevDeviceSource::~UdevDeviceSource() = default;
+
+SourceResult UdevDeviceSource::Begin()
+{
+    m_pEntry = nullptr;
+    m_pEnumerate.reset();
+    if (!m_pUdev)
+        m_pUdev.reset(udev_new());
+    if (!m_pUdev)
+        return SourceResult::Unavailable();
+
+    errno = 0;
+    m_pEnumerate.reset(udev_enumerate_new(m_pUdev.get()));
+    if (!m_pEnumerate)
+        return SourceResult::Failed(SystemText(errno ? errno : ENOMEM));
+    if (int r = udev_enumerate_add_match_subsystem(m_pEnumerate.get(), "tty"); r < 0)
+        return SourceResult::Failed(SystemText(-r));
+    if (int r = udev_enumerate_scan_devices(m_pEnumerate.get()); r < 0)
+        return SourceResult::Failed(SystemText(-r));
+    m_pEntry = udev_enumerate_get_list_entry(m_pEnumerate.get());
+    return SourceResult::Ok();
+}
+
+SourceResult UdevDeviceSource::Next(DeviceInfo& device)
+{
+    while (m_pEntry) {
+        const char* syspath = udev_list_entry_get_name(m_pEntry);
+        m_pEntry = udev_list_entry_get_next(m_pEntry);
+        errno = 0;
+        DevicePtr dev(udev_device_new_from_syspath(m_pUdev.get(), syspath));
+        if (!dev)
+            return SourceResult::Failed(SystemText(errno ? errno : ENODEV));
+        if (!IsRealPort(dev.get()))
+            continue;
+        DeviceInfo found = Describe(dev.get());
+        if (!found.name)
+            continue;
+        device = std::move(found);
+        return SourceResult::Ok();
+    }
+    return SourceResult::End();
+}
+
+} // namespace pelvar

@@ -1,0 +1,241 @@
+#include "discovery/MachineDeviceSource.h"
+#include "discovery/PortDirectorySource.h"
+#include "discovery/PortList.h"
+#include "tests/discovery/CapturedOutput.h"
+#include "tests/discovery/FakeDeviceSource.h"
+#include "tests/discovery/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelvar {
+namespace {
+
+using testing::CapturedOutput;
+using testing::FakeDeviceSource;
+using testing::NamedDevice;
+using testing::ScopedEnv;
+using testing::TempDir;
+using Texts = std::vector<std::string>;
+
+// A pseudo-terminal pair held open for the test; its slave is the port.
+class PseudoTerminal {
+public:
+    PseudoTerminal()
+    {
+        if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        m_path = ttyname(m_slave);
+    }
+    ~PseudoTerminal()
+    {
+        close(m_slave);
+        close(m_master);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    const std::string& SlavePath() const { return m_path; }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+};
+
+void Link(const std::string& dir, const std::string& name, const std::string& target)
+{
+    ASSERT_EQ(symlink(target.c_str(), (dir + "/" + name).c_str()), 0) << name;
+}
+
+struct Rig {
+    // The devices source that udev would be; the machine source owns it.
+    FakeDeviceSource* devices = nullptr;
+    std::unique_ptr<MachineDeviceSource> source;
+};
+
+Rig MakeRig(std::vector<DeviceInfo> devices)
+{
+    auto fake = std::make_unique<FakeDeviceSource>(std::move(devices));
+    Rig rig;
+    rig.devices = fake.get();
+    rig.source = std::make_unique<MachineDeviceSource>(std::move(fake));
+    return rig;
+}
+
+class ExclusiveDirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Link(m_dir.Path(), "COM201", m_pty.SlavePath());
+        Link(m_dir.Path(), "COM5", "/dev/null");
+        // Not port entries: wrong case, leading zero, out of range, no number.
+        Link(m_dir.Path(), "com7", "/dev/null");
+        Link(m_dir.Path(), "COM05", "/dev/null");
+        Link(m_dir.Path(), "COM0", "/dev/null");
+        Link(m_dir.Path(), "COM256", "/dev/null");
+        std::ofstream(m_dir.Path() + "/notes") << "not a port\n";
+    }
+
+    Texts Expected() const { return {"Pseudo terminal " + m_pty.SlavePath() + " (COM201)", "Serial device /dev/null (COM5)"}; }
+
+    TempDir m_dir;
+    PseudoTerminal m_pty;
+    ScopedEnv m_env{"PELVAR_PORTS_DIR", m_dir.Path()};
+};
+
+TEST_F(ExclusiveDirectoryTest, EntriesAreTheWholeList)
+{
+    Rig rig = MakeRig({NamedDevice("USB Serial Device (COM3)", 3)});
+    SortedPortList list;
+    CapturedOutput out;
+
+    FillPortList(list, *rig.source, out.File());
+
+    EXPECT_EQ(list.Entries(), Expected());
+    EXPECT_EQ(rig.devices->beginCount, 0) << "no device walk when the directory is exclusive";
+    EXPECT_EQ(out.Text(), "");
+}
+
+TEST_F(ExclusiveDirectoryTest, MachineListUsesNoRealDevice)
+{
+    SortedPortList list;
+    FillPortList(list);
+    EXPECT_EQ(list.Entries(), Expected());
+}
+
+TEST_F(ExclusiveDirectoryTest, EntriesReadBackAsTheirPortNumbers)
+{
+    SortedPortList list;
+    FillPortList(list);
+    std::vector<int> ports;
+    for (const std::string& entry : list.Entries()) {
+        int port = 0;
+        ASSERT_TRUE(ReadPortEntry(entry, &port)) << entry;
+        ports.push_back(port);
+    }
+    EXPECT_EQ(ports, (std::vector<int>{201, 5}));
+}
+
+// The default directory beside the devices: $XDG_RUNTIME_DIR/pelvar/ports.
+class SharedDirectoryTest : public ::testing::Test {
+protected:
+    TempDir m_runtime;
+    std::string m_ports = m_runtime.MakeDir("pelvar/ports");
+    ScopedEnv m_noExclusive{"PELVAR_PORTS_DIR", std::nullopt};
+    ScopedEnv m_xdg{"XDG_RUNTIME_DIR", m_runtime.Path()};
+    PseudoTerminal m_pty;
+};
+
+TEST_F(SharedDirectoryTest, EntryReplacesTheDeviceWhosePortItTakes)
+{
+    Link(m_ports, "COM33", m_pty.SlavePath());
+    Rig rig = MakeRig({NamedDevice("USB Serial Device (COM33)", 33), NamedDevice("Communications Port (COM1)", 1),
+                       NamedDevice("USB Serial Device (COM34)", 34)});
+    SortedPortList list;
+    CapturedOutput out;
+
+    FillPortList(list, *rig.source, out.File());
+
+    EXPECT_EQ(list.Entries(), (Texts{"Communications Port (COM1)", "Pseudo terminal " + m_pty.SlavePath() + " (COM33)",
+                                     "USB Serial Device (COM34)"}));
+    EXPECT_EQ(out.Text(), "");
+}
+
+TEST_F(SharedDirectoryTest, DeviceFailureKeepsDirectoryEntriesAndEarlierDevices)
+{
+    Link(m_ports, "COM200", m_pty.SlavePath());
+    Rig rig = MakeRig({NamedDevice("Communications Port (COM1)", 1), NamedDevice("USB Serial Device (COM34)", 34)});
+    rig.devices->failAt = 1;
+    rig.devices->failText = "No such device";
+    SortedPortList list;
+    CapturedOutput out;
+
+    FillPortList(list, *rig.source, out.File());
+
+    EXPECT_EQ(list.Entries(), (Texts{"Communications Port (COM1)", "Pseudo terminal " + m_pty.SlavePath() + " (COM200)"}));
+    EXPECT_EQ(out.Text(), "Error ocured: No such device");
+}
+
+TEST_F(SharedDirectoryTest, NoDeviceServiceStillListsTheDirectory)
+{
+    Link(m_ports, "COM200", m_pty.SlavePath());
+    Rig rig = MakeRig({NamedDevice("Communications Port (COM1)", 1)});
+    rig.devices->beginResult = SourceResult::Unavailable();
+    SortedPortList list;
+    CapturedOutput out;
+
+    FillPortList(list, *rig.source, out.File());
+
+    EXPECT_EQ(list.Entries(), (Texts{"Pseudo terminal " + m_pty.SlavePath() + " (COM200)"}));
+    EXPECT_EQ(out.Text(), "");
+}
+
+TEST_F(SharedDirectoryTest, EmptyDirectoryLeavesTheDevices)
+{
+    Rig rig = MakeRig({NamedDevice("USB Serial Device (COM33)", 33), NamedDevice("Communications Port (COM1)", 1)});
+    SortedPortList list;
+    CapturedOutput out;
+
+    FillPortList(list, *rig.source, out.File());
+
+    EXPECT_EQ(list.Entries(), (Texts{"Communications Port (COM1)", "USB Serial Device (COM33)"}));
+    EXPECT_EQ(rig.devices->beginCount, 1);
+}
+
+TEST_F(SharedDirectoryTest, DirectoryWritableByOthersIsIgnored)
+{
+    Link(m_ports, "COM33", m_pty.SlavePath());
+    std::filesystem::permissions(m_ports, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+    Rig rig = MakeRig({NamedDevice("USB Serial Device (COM33)", 33)});
+    SortedPortList list;
+    CapturedOutput out;
+
+    FillPortList(list, *rig.source, out.File());
+
+    EXPECT_EQ(list.Entries(), (Texts{"USB Serial Device (COM33)"}));
+}
+
+struct NameCase {
+    const char* name;
+    PortDirectoryEntry entry;
+    std::string expected;
+};
+
+class PortDirectoryEntryNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(PortDirectoryEntryNameTest, NamesTheTarget)
+{
+    EXPECT_EQ(PortDirectoryEntryName(GetParam().entry), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, PortDirectoryEntryNameTest,
+    ::testing::Values(
+        NameCase{"PseudoTerminal", {201, "/run/p/COM201", "/dev/pts/3"}, "Pseudo terminal /dev/pts/3 (COM201)"},
+        NameCase{"OtherDevice", {200, "/run/p/COM200", "/dev/ttyUSB0"}, "Serial device /dev/ttyUSB0 (COM200)"},
+        NameCase{"BrokenLinkNamedByEntry", {9, "/run/p/COM9", ""}, "Serial device /run/p/COM9 (COM9)"}),
+    [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.name); });
+
+TEST(PortDirectorySource, DanglingLinkIsListedByItsTarget)
+{
+    TempDir dir;
+    ScopedEnv env{"PELVAR_PORTS_DIR", dir.Path()};
+    Link(dir.Path(), "COM9", "/nonexistent/pelvar-port");
+    SortedPortList list;
+
+    FillPortList(list);
+
+    EXPECT_EQ(list.Entries(), (Texts{"Serial device /nonexistent/pelvar-port (COM9)"}));
+}
+
+} // namespace
+} // namespace pelvar

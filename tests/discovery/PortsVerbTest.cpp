@@ -1,0 +1,71 @@
+#include "tools/pelvarctl/PortsVerb.h"
+#include "tests/discovery/CapturedOutput.h"
+#include "tests/discovery/FakeDeviceSource.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace pelvar {
+namespace {
+
+using testing::CapturedOutput;
+using testing::FakeDeviceSource;
+
+FakeDeviceSource MachineWithTwoPorts()
+{
+    DeviceInfo usb;
+    usb.name = "USB Serial Device (COM33)";
+    usb.devicePath = "/dev/ttyUSB0";
+    usb.port = 33;
+    usb.vendorId = "0403";
+    usb.productId = "6001";
+    usb.serial = "A50285BI";
+    DeviceInfo uart;
+    uart.name = "Communications Port (COM1)";
+    uart.devicePath = "/dev/ttyS0";
+    uart.port = 1;
+    DeviceInfo mouse;
+    mouse.name = "Mouse";
+    return FakeDeviceSource({usb, mouse, uart});
+}
+
+struct VerbCase {
+    const char* name;
+    bool verbose;
+    std::optional<std::size_t> failAt;
+    std::string expected;
+    int exitCode;
+};
+
+class PortsVerbTest : public ::testing::TestWithParam<VerbCase> {};
+
+TEST_P(PortsVerbTest, PrintsOneEntryALineInListOrder)
+{
+    const VerbCase& c = GetParam();
+    FakeDeviceSource source = MachineWithTwoPorts();
+    source.failAt = c.failAt;
+    source.failText = "No such device";
+    CapturedOutput out;
+
+    int rc = RunPortsVerb(c.verbose, out.File(), source);
+
+    EXPECT_EQ(out.Text(), c.expected);
+    EXPECT_EQ(rc, c.exitCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, PortsVerbTest,
+    ::testing::Values(
+        VerbCase{"Plain", false, std::nullopt, "Communications Port (COM1)\nUSB Serial Device (COM33)\n", 0},
+        VerbCase{"Verbose", true, std::nullopt,
+                 "Communications Port (COM1)\t/dev/ttyS0\n"
+                 "USB Serial Device (COM33)\t/dev/ttyUSB0\tusb 0403:6001\tserial A50285BI\n",
+                 0},
+        VerbCase{"FailureThenWhatWasFound", false, 2, "Error ocured: No such device\nUSB Serial Device (COM33)\n", 1},
+        VerbCase{"FailureBeforeAnything", false, 0, "Error ocured: No such device\n", 1}),
+    [](const ::testing::TestParamInfo<VerbCase>& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace pelvar

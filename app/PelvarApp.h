@@ -1,0 +1,24 @@
+// The application object: prepares the toolkit, runs the control panel as a
+// modal dialog and lets the process end when it closes.
+#pragma once
+
+#include <QApplication>
+
+namespace pelvar {
+
+constexpr const char* kOrganizationName = "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
+constexpr const char* kApplicationName = "Pelvar";
+
+class CPelvarApp {
+public:
+    CPelvarApp(int& argc, char** argv);
+
+    // Runs the panel until it is closed; always false: there is no main
+    // loop of the application's own after it.
+    bool InitInstance();
+
+private:
+    QApplication m_app;
+};
+
+} // namespace pelvar

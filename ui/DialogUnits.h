@@ -1,0 +1,33 @@
+// Dialog-unit geometry: the window is laid out from fixed templates whose
+// positions are in dialog units, so it keeps the template's proportions with
+// any font and screen.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+
+namespace pelvar {
+
+// Pixels per 4 horizontal and per 8 vertical dialog units.
+struct DialogBaseUnits {
+    int cx = 0;   // average character width of the dialog font
+    int cy = 0;   // character height of the dialog font
+};
+
+// Position and size in dialog units, as a template states them.
+struct DialogRect {
+    int x = 0;
+    int y = 0;
+    int cx = 0;
+    int cy = 0;
+};
+
+// The average width is taken over the 52 Latin letters, rounded, as the
+// classic dialog manager measures it.
+DialogBaseUnits BaseUnitsOf(const QFont& font);
+
+// Converts the rectangle's corners (not its size), so adjacent controls of a
+// template stay adjacent in pixels.
+QRect DialogToPixels(const DialogRect& rect, const DialogBaseUnits& units);
+
+} // namespace pelvar

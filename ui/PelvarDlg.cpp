@@ -1,0 +1,413 @@
+#include "ui/PelvarDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSlider>
+#include <QStyle>
+
+#include <algorithm>
+#include <array>
+
+#include "app/AboutDlg.h"
+#include "ui/FitWidthValidator.h"
+#include "ui/PanelTemplate.h"
+#include "ui/PelvarIcon.h"
+#include "ui/SliderNotifier.h"
+
+namespace pelvar {
+
+namespace {
+
+constexpr int kSliderMin = 0;
+constexpr int kSliderMax = 255;
+// A trackbar pages by a fifth of its range.
+constexpr int kSliderPage = (kSliderMax - kSliderMin) / 5;
+
+constexpr std::array<int, 13> kFunctionButtonIds = {
+    IDC_CMD_INIT, IDC_CMD_RELEASE, IDC_CMD_FUNC16, IDC_SCALE, IDC_CMD_FUNC18, IDC_CMD_FUNC19,
+    IDC_EDGE, IDC_GAMMA, IDC_TEST_PATTERN, IDC_ARROW_LEFT, IDC_ARROW_RIGHT, IDC_ARROW_UP,
+    IDC_ARROW_DOWN,
+};
+
+bool IsFunctionButton(int id)
+{
+    return std::find(kFunctionButtonIds.begin(), kFunctionButtonIds.end(), id) != kFunctionButtonIds.end();
+}
+
+QString FromUtf8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent)
+    : QDialog(parent), m_fillPorts(std::move(fillPorts)), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
+{
+    setWindowTitle(FromUtf8(kPanelCaption));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    CreateControls();
+    resize(DialogToPixels(kPanelSize, m_units).size());
+    OnInitDialog();
+}
+
+CPelvarDlg::~CPelvarDlg() = default;
+
+CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller()
+{
+    return [](IPortList& list) { FillPortList(list); };
+}
+
+// Opening: icons, the disconnected set, the port list, the sliders, the
+// register boxes; in this order, before the window is first shown.
+void CPelvarDlg::OnInitDialog()
+{
+    setWindowIcon(m_hIcon);
+    SetControlStates(true, false);
+
+    SortedPortList ports;
+    if (m_fillPorts) {
+        m_fillPorts(ports);
+    }
+    QComboBox* list = PortList();
+    list->clear();
+    for (const std::string& entry : ports.Entries()) {
+        list->addItem(QString::fromStdString(entry));
+    }
+    // Filling selects nothing (a combo box would select its first entry).
+    list->setCurrentIndex(-1);
+
+    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_nBrightness);
+    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_nContrast);
+    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_nRed);
+    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_nGreen);
+    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_nBlue);
+
+    SetControlText(IDC_REG_ADDRESS, "0x0000");
+    SetControlText(IDC_REG_CONTENT, "0x0000");
+}
+
+void CPelvarDlg::SetUpSlider(int sliderId, int valueBoxId, std::int32_t value)
+{
+    auto* slider = static_cast<QSlider*>(Control(sliderId));
+    slider->setRange(kSliderMin, kSliderMax);
+    slider->setPageStep(kSliderPage);
+    slider->setValue(value);
+    SetControlText(valueBoxId, std::to_string(slider->value()));
+}
+
+void CPelvarDlg::CreateControls()
+{
+    for (const ControlTemplate& spec : kPanelTemplate) {
+        QWidget* control = CreateControl(spec);
+        control->setGeometry(DialogToPixels(spec.rect, m_units));
+        if (spec.flags & kHidden) {
+            control->hide();
+        }
+        control->installEventFilter(this);
+        if (spec.id != kNoControlId) {
+            control->setObjectName(QStringLiteral("control%1").arg(spec.id));
+            m_controls[spec.id] = control;
+        }
+    }
+}
+
+QWidget* CPelvarDlg::CreateControl(const ControlTemplate& spec)
+{
+    switch (spec.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
+        return CreateButton(spec);
+    case ControlKind::GroupBox:
+        return new QGroupBox(FromUtf8(spec.text), this);
+    case ControlKind::Label: {
+        auto* label = new QLabel(FromUtf8(spec.text), this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        return label;
+    }
+    case ControlKind::Edit:
+        return CreateEdit(spec);
+    case ControlKind::Slider:
+        return CreateSlider(spec);
+    case ControlKind::PortList:
+        return CreatePortList();
+    }
+    return nullptr;
+}
+
+QWidget* CPelvarDlg::CreateButton(const ControlTemplate& spec)
+{
+    auto* button = new QPushButton(FromUtf8(spec.text), this);
+    // Enter never clicks a button here; the default button is only marked.
+    button->setAutoDefault(false);
+    button->setDefault(spec.kind == ControlKind::DefaultPushButton);
+    const int id = spec.id;
+    connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+    return button;
+}
+
+QWidget* CPelvarDlg::CreateEdit(const ControlTemplate& spec)
+{
+    auto* edit = new QLineEdit(this);
+    if (spec.flags & kReadOnlyDigits) {
+        edit->setReadOnly(true);
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    }
+    if (spec.flags & kNoHScroll) {
+        edit->setValidator(new CFitWidthValidator(edit));
+    }
+    // Text changes of the boxes are not routed: nothing reacts to typing.
+    return edit;
+}
+
+QWidget* CPelvarDlg::CreateSlider(const ControlTemplate& spec)
+{
+    auto* slider = new QSlider(Qt::Horizontal, this);
+    slider->setTickPosition(QSlider::TicksAbove);
+    slider->setTickInterval(1);
+    const int id = spec.id;
+    new CSliderNotifier(slider, [this, id](unsigned code, unsigned position) { OnHScroll(code, position, id); });
+    return slider;
+}
+
+QWidget* CPelvarDlg::CreatePortList()
+{
+    auto* list = new QComboBox(this);
+    // Only a choice of the operator notifies, not the filling.
+    connect(list, &QComboBox::activated, this, [this] { OnPortSelChange(); });
+    return list;
+}
+
+QWidget* CPelvarDlg::Control(int id) const
+{
+    const auto found = m_controls.find(id);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+QComboBox* CPelvarDlg::PortList() const
+{
+    return static_cast<QComboBox*>(Control(IDC_PORT_LIST));
+}
+
+void CPelvarDlg::SetControlText(int id, const std::string& text)
+{
+    QWidget* control = Control(id);
+    const QString value = QString::fromStdString(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(value);
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        label->setText(value);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(value);
+    }
+}
+
+std::string CPelvarDlg::ControlText(int id)
+{
+    QWidget* control = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        return edit->text().toStdString();
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        return label->text().toStdString();
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        return button->text().toStdString();
+    }
+    return {};
+}
+
+void CPelvarDlg::SetControlStates(bool connectEnabled, bool othersEnabled)
+{
+    if (QWidget* connectButton = Control(IDC_CONNECT)) {
+        connectButton->setEnabled(connectEnabled);
+    }
+    for (const int id : kEnableSetOrder) {
+        if (QWidget* control = Control(id)) {
+            control->setEnabled(othersEnabled);
+        }
+    }
+}
+
+void CPelvarDlg::ShowError(const std::string& text, const std::string& caption)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CPelvarDlg::BeginWaitCursor()
+{
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+void CPelvarDlg::EndWaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+int CPelvarDlg::PortCount()
+{
+    return PortList()->count();
+}
+
+std::string CPelvarDlg::PortEntry(int index)
+{
+    return PortList()->itemText(index).toStdString();
+}
+
+int CPelvarDlg::SelectedPortIndex()
+{
+    return PortList()->currentIndex();
+}
+
+bool CPelvarDlg::OnCommand(int id)
+{
+    if (IsFunctionButton(id)) {
+        OnFunctionButton(id);
+        return true;
+    }
+    switch (id) {
+    case IDOK_BUTTON: OnOK(); return true;
+    case IDC_CONNECT: OnConnect(); return true;
+    case IDC_DISCONNECT: OnDisconnect(); return true;
+    case IDC_REG_WRITE: OnRegisterWrite(); return true;
+    case IDC_REG_READ: OnRegisterRead(); return true;
+    default: return false;
+    }
+}
+
+void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int /*controlId*/) {}
+
+void CPelvarDlg::OnFunctionButton(int /*id*/) {}
+
+// Values 0x0010..0x001F all mean the about item: the low four bits of a
+// window command are reserved for the window system.
+void CPelvarDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.exec();
+        return;
+    }
+    DefaultSysCommand(nID);
+}
+
+void CPelvarDlg::DefaultSysCommand(unsigned nID)
+{
+    switch (nID & 0xFFF0) {
+    case SC_MINIMIZE: showMinimized(); break;
+    case SC_CLOSE: close(); break;
+    default: break;
+    }
+}
+
+std::unique_ptr<QMenu> CPelvarDlg::CreateSystemMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    menu->addAction(FromUtf8(kMinimizeMenuText))->setData(SC_MINIMIZE);
+    menu->addAction(FromUtf8(kCloseMenuText))->setData(SC_CLOSE);
+    const QString aboutText = FromUtf8(kAboutMenuText);
+    if (!aboutText.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(aboutText)->setData(static_cast<unsigned>(IDM_ABOUTBOX));
+    }
+    return menu;
+}
+
+// The window's own background, group frames and plain texts: where the
+// window system's menu would be asked for in a dialog without a caption menu.
+bool CPelvarDlg::IsBackground(const QPoint& pos) const
+{
+    QWidget* child = childAt(pos);
+    return child == nullptr || qobject_cast<QGroupBox*>(child) != nullptr
+           || qobject_cast<QLabel*>(child) != nullptr;
+}
+
+void CPelvarDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!IsBackground(event->pos())) {
+        event->ignore();
+        return;
+    }
+    const std::unique_ptr<QMenu> menu = CreateSystemMenu();
+    // The command runs after the menu has closed, as a window command would.
+    QAction* chosen = menu->exec(event->globalPos());
+    if (chosen != nullptr) {
+        OnSysCommand(chosen->data().toUInt(), 0);
+    }
+}
+
+void CPelvarDlg::OnClose()
+{
+    // The dialog's own OK ending, not the overridden accept() (which does nothing).
+    QDialog::accept();
+}
+
+void CPelvarDlg::closeEvent(QCloseEvent* event)
+{
+    OnClose();
+    event->accept();
+}
+
+bool CPelvarDlg::HandleDialogKey(const QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        OnOK();
+        return true;
+    case Qt::Key_Escape:
+        OnCancel();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Enter and Escape go to OnOK and OnCancel wherever the focus is, so no
+// button or box turns them into a click or a close.
+bool CPelvarDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && HandleDialogKey(static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CPelvarDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (HandleDialogKey(event)) {
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CPelvarDlg::paintEvent(QPaintEvent* event)
+{
+    if (!isMinimized()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    // Where the window system shows minimised windows as their client area.
+    const int cx = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+    const int cy = cx;
+    const QRect client = rect();
+    QPainter painter(this);
+    m_hIcon.paint(&painter, MinimisedIconOrigin(client.width(), cx), MinimisedIconOrigin(client.height(), cy), cx, cy);
+}
+
+} // namespace pelvar

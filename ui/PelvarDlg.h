@@ -1,0 +1,126 @@
+// The control panel window: every control of the panel at its template
+// place, the enable sets, the routing of notifications to the handlers, and
+// the window's system menu, icon and closing rules.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "camera/PanelView.h"
+#include "discovery/PortList.h"
+#include "ui/DialogUnits.h"
+
+class QComboBox;
+class QMenu;
+class QSlider;
+
+namespace pelvar {
+
+struct ControlTemplate;
+
+// Window commands of the system menu, besides the about item.
+constexpr unsigned SC_MINIMIZE = 0xF020;
+constexpr unsigned SC_CLOSE = 0xF060;
+
+constexpr const char* kAboutMenuText = "&Informationen zu Pelvar...";
+constexpr const char* kMinimizeMenuText = "Mi&nimieren";
+constexpr const char* kCloseMenuText = "&Schließen\tAlt+F4";
+
+class CPelvarDlg : public QDialog, public IPanelView {
+    Q_OBJECT
+
+public:
+    using PortListFiller = std::function<void(IPortList&)>;
+
+    // `fillPorts` fills the port list once while the window opens; by default
+    // the machine's own discovery.
+    explicit CPelvarDlg(PortListFiller fillPorts = DefaultPortListFiller(), QWidget* parent = nullptr);
+    ~CPelvarDlg() override;
+
+    static PortListFiller DefaultPortListFiller();
+
+    // The control with this identifier, or null when the panel has none.
+    QWidget* Control(int id) const;
+
+    // IPanelView
+    void SetControlText(int id, const std::string& text) override;
+    std::string ControlText(int id) override;
+    void SetControlStates(bool connectEnabled, bool othersEnabled) override;
+    void ShowError(const std::string& text, const std::string& caption) override;
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    int PortCount() override;
+    std::string PortEntry(int index) override;
+    int SelectedPortIndex() override;
+
+    // Routes a command (a button click) to its handler; false when no route exists.
+    bool OnCommand(int id);
+    void OnSysCommand(unsigned nID, std::intptr_t lParam);
+    // The window menu: minimise, close, a separator and the about item.
+    std::unique_ptr<QMenu> CreateSystemMenu();
+    QIcon OnQueryDragIcon() const { return m_hIcon; }
+    // Ends the panel with the accept result (the close box, Alt+F4, the menu).
+    void OnClose();
+
+    // Handlers of the camera logic; they do nothing until it is attached.
+    virtual void OnConnect() {}
+    virtual void OnDisconnect() {}
+    virtual void OnPortSelChange() {}
+    // scrollCode and position as CSliderNotifier delivers them; id of the slider.
+    virtual void OnHScroll(unsigned scrollCode, unsigned position, int controlId);
+    // One fixed command per identifier: 3..11 and the arrows 1021..1024.
+    virtual void OnFunctionButton(int id);
+    virtual void OnRegisterWrite() {}
+    virtual void OnRegisterRead() {}
+
+    // The adjustment values shown by the sliders, 0..255.
+    std::int32_t m_nBrightness = 128;
+    std::int32_t m_nContrast = 128;
+    std::int32_t m_nRed = 128;
+    std::int32_t m_nGreen = 128;
+    std::int32_t m_nBlue = 128;
+    std::int32_t m_nPort = 0;          // n of the serial port COMn last taken from the list
+    std::int32_t m_nBaud = 115200;     // line speed for every link
+
+public slots:
+    // Enter and Escape arrive here; the panel stays open.
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+protected:
+    void OnOK() {}
+    void OnCancel() {}
+    void OnInitDialog();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void CreateControls();
+    QWidget* CreateControl(const ControlTemplate& spec);
+    QWidget* CreateButton(const ControlTemplate& spec);
+    QWidget* CreateEdit(const ControlTemplate& spec);
+    QWidget* CreateSlider(const ControlTemplate& spec);
+    QWidget* CreatePortList();
+    void SetUpSlider(int sliderId, int valueBoxId, std::int32_t value);
+    void DefaultSysCommand(unsigned nID);
+    bool IsBackground(const QPoint& pos) const;
+    bool HandleDialogKey(const QKeyEvent* event);
+    QComboBox* PortList() const;
+
+    PortListFiller m_fillPorts;
+    DialogBaseUnits m_units;
+    QIcon m_hIcon;
+    std::map<int, QWidget*> m_controls;
+};
+
+} // namespace pelvar

@@ -322,9 +322,9 @@ bool PtyBoard::WriteAll(const std::vector<std::uint8_t>& bytes) {
 }
 
 void PtyBoard::HangUp() {
+    m_hungUp = true;   // first, so whoever sees the line end also sees the flag
     CloseFd(&m_master);
     CloseFd(&m_slave);
-    m_hungUp = true;
     Trace(BoardTraceKind::HungUp, {}, 0, true);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace pelvar {
 
@@ -72,6 +73,35 @@ std::string UsbValue(udev_device* dev, udev_device* usb, const char* property, c
     return value;
 }
 
+// "ttyS*", "ttyUSB*", ...: the node names the port-name rule covers, as
+// patterns for the scan. Asking udev for these alone spares it reading every
+// virtual console and pseudo-terminal.
+std::vector<std::string> NumberedNamePatterns()
+{
+    std::vector<std::string> patterns;
+    for (int port = kMinPort; port <= kMaxPort; ++port) {
+        std::string path = FixedPortPath(port);
+        std::size_t nameStart = path.rfind('/') + 1;
+        std::size_t digits = path.find_last_not_of("0123456789") + 1;
+        if (path.empty() || digits <= nameStart)
+            continue;
+        std::string pattern = path.substr(nameStart, digits - nameStart) + "*";
+        if (std::find(patterns.begin(), patterns.end(), pattern) == patterns.end())
+            patterns.push_back(pattern);
+    }
+    return patterns;
+}
+
+// Most ttys are virtual consoles and pseudo-terminals that the port-name rule
+// does not cover; their node is /dev/<sysname>, so the rule can turn them away
+// before udev reads anything about them.
+bool MayBeNumbered(const char* syspath)
+{
+    const char* slash = std::strrchr(syspath, '/');
+    const char* sysname = slash ? slash + 1 : syspath;
+    return FixedPortNumber(std::string("/dev/") + sysname) != 0;
+}
+
 DeviceInfo Describe(udev_device* dev)
 {
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
@@ -133,6 +163,10 @@ SourceResult UdevDeviceSource::Begin()
         return SourceResult::Failed(SystemText(errno ? errno : ENOMEM));
     if (int r = udev_enumerate_add_match_subsystem(m_pEnumerate.get(), "tty"); r < 0)
         return SourceResult::Failed(SystemText(-r));
+    for (const std::string& pattern : NumberedNamePatterns()) {
+        if (int r = udev_enumerate_add_match_sysname(m_pEnumerate.get(), pattern.c_str()); r < 0)
+            return SourceResult::Failed(SystemText(-r));
+    }
     if (int r = udev_enumerate_scan_devices(m_pEnumerate.get()); r < 0)
         return SourceResult::Failed(SystemText(-r));
     m_pEntry = udev_enumerate_get_list_entry(m_pEnumerate.get());
@@ -144,6 +178,8 @@ SourceResult UdevDeviceSource::Next(DeviceInfo& device)
     while (m_pEntry) {
         const char* syspath = udev_list_entry_get_name(m_pEntry);
         m_pEntry = udev_list_entry_get_next(m_pEntry);
+        if (!MayBeNumbered(syspath))
+            continue;
         errno = 0;
         DevicePtr dev(udev_device_new_from_syspath(m_pUdev.get(), syspath));
         if (!dev)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct FillCase {
     std::string expectedOutput;          // what FillPortList printed
     std::optional<std::size_t> failAt = std::nullopt;  // the walk fails at this device
     SourceResult begin = SourceResult::Ok();
+
+    friend void PrintTo(const FillCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FillPortListTest : public ::testing::TestWithParam<FillCase> {};
@@ -131,6 +134,8 @@ struct SortCase {
     const char* name;
     Texts added;
     Texts expected;
+
+    friend void PrintTo(const SortCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SortedPortListTest : public ::testing::TestWithParam<SortCase> {};

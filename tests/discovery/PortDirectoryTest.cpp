@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <ostream>
 #include <pty.h>
 #include <unistd.h>
 
@@ -208,6 +209,8 @@ struct NameCase {
     const char* name;
     PortDirectoryEntry entry;
     std::string expected;
+
+    friend void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PortDirectoryEntryNameTest : public ::testing::TestWithParam<NameCase> {};

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace pelvar {
@@ -23,6 +24,8 @@ struct EntryCase {
     const char* name;
     std::string text;
     std::optional<int> port;  // none: not a port entry
+
+    friend void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadPortEntryTest : public ::testing::TestWithParam<EntryCase> {};
@@ -101,6 +104,8 @@ struct CopyCase {
     const char* name;
     std::string text;
     std::size_t length;  // of the copy; the copy is always a prefix of the text
+
+    friend void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class EightBitCopyTest : public ::testing::TestWithParam<CopyCase> {};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace pelvar {
@@ -37,6 +38,8 @@ struct VerbCase {
     std::optional<std::size_t> failAt;
     std::string expected;
     int exitCode;
+
+    friend void PrintTo(const VerbCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PortsVerbTest : public ::testing::TestWithParam<VerbCase> {};

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -109,6 +110,8 @@ struct TtyCase {
     const char* name;
     TtyFacts facts;
     std::string expected;
+
+    friend void PrintTo(const TtyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class TtyDisplayNameTest : public ::testing::TestWithParam<TtyCase> {};

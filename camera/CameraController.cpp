@@ -1,0 +1,333 @@
+#include "camera/CameraController.h"
+
+#include <cstdio>
+
+#include "camera/ControlIds.h"
+#include "discovery/PortList.h"
+
+namespace pelvar {
+
+namespace {
+
+struct SliderRow {
+    int slider;
+    int valueBox;
+    std::uint8_t cmd;
+};
+
+constexpr SliderRow kSliders[] = {
+    {IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, CMD_BRIGHTNESS},
+    {IDC_CONTRAST, IDC_CONTRAST_VALUE, CMD_CONTRAST},
+    {IDC_RED, IDC_RED_VALUE, CMD_GAIN_RED},
+    {IDC_GREEN, IDC_GREEN_VALUE, CMD_GAIN_GREEN},
+    {IDC_BLUE, IDC_BLUE_VALUE, CMD_GAIN_BLUE},
+};
+
+struct ButtonRow {
+    int id;
+    std::uint8_t cmd;
+};
+
+constexpr ButtonRow kButtons[] = {
+    {IDC_CMD_INIT, CMD_INIT}, {IDC_CMD_RELEASE, CMD_RELEASE}, {IDC_CMD_FUNC16, CMD_FUNC_16},
+    {IDC_SCALE, CMD_SCALE}, {IDC_CMD_FUNC18, CMD_FUNC_18}, {IDC_CMD_FUNC19, CMD_FUNC_19},
+    {IDC_EDGE, CMD_EDGE}, {IDC_GAMMA, CMD_GAMMA}, {IDC_TEST_PATTERN, CMD_TEST_PATTERN},
+    {IDC_ARROW_LEFT, CMD_ARROW_LEFT}, {IDC_ARROW_RIGHT, CMD_ARROW_RIGHT},
+    {IDC_ARROW_UP, CMD_ARROW_UP}, {IDC_ARROW_DOWN, CMD_ARROW_DOWN},
+};
+
+constexpr std::size_t kHexBoxChars = 8;
+
+class WaitCursor {
+public:
+    explicit WaitCursor(IPanelView& view) : m_view(view) { m_view.BeginWaitCursor(); }
+    ~WaitCursor() { m_view.EndWaitCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    IPanelView& m_view;
+};
+
+std::string Decimal(std::int32_t v) { return std::to_string(v); }
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+} // namespace
+
+std::uint8_t ButtonCommand(int controlId)
+{
+    for (const ButtonRow& b : kButtons) {
+        if (b.id == controlId)
+            return b.cmd;
+    }
+    return 0;
+}
+
+bool SliderBinding(int sliderId, std::uint8_t* cmd, int* valueBoxId)
+{
+    for (const SliderRow& s : kSliders) {
+        if (s.slider == sliderId) {
+            *cmd = s.cmd;
+            *valueBoxId = s.valueBox;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint16_t ParseHexBoxText(const std::string& full)
+{
+    const std::string text = full.substr(0, kHexBoxChars);
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // "0x" counts as a prefix only when a digit follows it.
+    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+        HexDigit(text[i + 2]) >= 0)
+        i += 2;
+    std::uint32_t value = 0;
+    for (; i < text.size() && HexDigit(text[i]) >= 0; ++i)
+        value = value * 16 + static_cast<std::uint32_t>(HexDigit(text[i]));
+    if (negative)
+        value = 0u - value;
+    return static_cast<std::uint16_t>(value & 0xFFFF);
+}
+
+CameraController::CameraController(IPanelView& view, IPlatform& platform) : m_view(view), m_platform(platform) {}
+
+CameraController::~CameraController() = default;
+
+void CameraController::ReleaseLink()
+{
+    if (!m_pLink)
+        return;
+    m_pLink->Close();
+    m_pLink.reset();
+}
+
+bool CameraController::TryCandidate(int port, std::uint8_t* status)
+{
+    CandidateReport report;
+    report.port = port;
+    m_nPort = port;
+    m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
+    report.openResult = m_pLink->Port() ? m_pLink->Open() : PORT_ERR_CONFIG;
+    if (report.openResult != LINK_OK) {
+        report.sysError = m_pLink->Port() ? m_pLink->Port()->LastError() : 0;
+        m_nLastResult = report.openResult;
+        m_candidates.push_back(report);
+        ReleaseLink();
+        return false;
+    }
+    QueryResult probe = QueryStatus(*m_pLink);
+    report.probeResult = probe.result;
+    m_nLastResult = probe.result;
+    m_candidates.push_back(report);
+    if (probe.result != LINK_OK) {
+        ReleaseLink();
+        return false;
+    }
+    *status = static_cast<std::uint8_t>(probe.value);
+    return true;
+}
+
+bool CameraController::DetectBoard(std::uint8_t* status)
+{
+    m_candidates.clear();
+    // A link kept through a port-list selection would hold its port and make
+    // the detection fail on it: release it first.
+    ReleaseLink();
+    const int count = m_view.PortCount();
+    if (count <= 0)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        int port = 0;
+        if (!ReadPortEntry(m_view.PortEntry(i), &port))
+            continue;
+        if (!TryCandidate(port, status))
+            continue;
+        m_view.SetControlText(IDC_PORT_TEXT, Decimal(port));
+        m_view.SetControlStates(false, true);
+        return true;
+    }
+    return false;
+}
+
+void CameraController::StartBoard(std::uint8_t probeStatus)
+{
+    m_bStartTimedOut = false;
+    if (probeStatus == 0)
+        RunTransaction(*m_pLink, CMD_INIT, nullptr, 0);
+
+    // The board must report a nonzero status; a board that never does must
+    // not hold the window forever.
+    const std::uint32_t start = m_platform.TickCount();
+    std::uint8_t status = 0;
+    for (;;) {
+        QueryResult q = QueryStatus(*m_pLink);
+        m_nLastResult = q.result;
+        if (q.result == LINK_OK && q.value != 0) {
+            status = static_cast<std::uint8_t>(q.value);
+            break;
+        }
+        if (m_platform.TickCount() - start >= m_nStartLimitMs) {
+            m_bStartTimedOut = true;
+            ReleaseLink();
+            m_view.SetControlStates(true, false);
+            m_view.SetControlText(IDC_SENSOR_TEXT, "init error");
+            return;
+        }
+    }
+    if (status & STATUS_SENSOR_L) {
+        auto payload = EncodeAdjustment(128);
+        RunTransaction(*m_pLink, CMD_GAIN_BLUE, payload.data(), 4);
+    }
+    m_view.SetControlText(IDC_SENSOR_TEXT, SensorName(status));
+}
+
+void CameraController::OnConnect()
+{
+    std::uint8_t status = 0;
+    if (DetectBoard(&status))
+        StartBoard(status);
+}
+
+void CameraController::OnDisconnect()
+{
+    if (!m_pLink)
+        return;
+    QueryResult q = QueryStatus(*m_pLink);
+    m_nLastResult = q.result;
+    std::uint8_t status = q.result == LINK_OK ? static_cast<std::uint8_t>(q.value) : 0;
+    if (q.result == LINK_ERR_NO_REPLY)
+        m_view.ShowError("No reply from camera.", "Error");
+    if (status & STATUS_ACTIVE) {
+        m_nLastResult = RunTransaction(*m_pLink, CMD_RELEASE, nullptr, 0);
+        m_view.SetControlText(IDC_SENSOR_TEXT, "");
+    }
+    m_view.SetControlStates(false, false);
+    ReleaseLink();
+    m_view.SetControlStates(true, false);
+}
+
+void CameraController::OnPortSelChange()
+{
+    const int index = m_view.SelectedPortIndex();
+    if (index < 0)
+        return;
+    int port = 0;
+    if (!ReadPortEntry(m_view.PortEntry(index), &port))
+        return;
+    m_nPort = port;
+    m_view.SetControlStates(true, false);
+}
+
+std::int32_t* CameraController::AdjustmentMember(std::uint8_t cmd)
+{
+    switch (cmd) {
+    case CMD_BRIGHTNESS: return &m_nBrightness;
+    case CMD_CONTRAST: return &m_nContrast;
+    case CMD_GAIN_RED: return &m_nRed;
+    case CMD_GAIN_GREEN: return &m_nGreen;
+    case CMD_GAIN_BLUE: return &m_nBlue;
+    default: return nullptr;
+    }
+}
+
+std::int32_t CameraController::Adjustment(std::uint8_t cmd) const
+{
+    switch (cmd) {
+    case CMD_BRIGHTNESS: return m_nBrightness;
+    case CMD_CONTRAST: return m_nContrast;
+    case CMD_GAIN_RED: return m_nRed;
+    case CMD_GAIN_GREEN: return m_nGreen;
+    case CMD_GAIN_BLUE: return m_nBlue;
+    default: return 0;
+    }
+}
+
+void CameraController::OnHScroll(int controlId, int position)
+{
+    std::uint8_t cmd = 0;
+    int valueBox = 0;
+    if (!SliderBinding(controlId, &cmd, &valueBox))
+        return;
+    *AdjustmentMember(cmd) = position;
+    m_view.SetControlText(valueBox, Decimal(position));
+    SendAdjustment(cmd);
+}
+
+void CameraController::SendAdjustment(std::uint8_t cmd)
+{
+    WaitCursor cursor(m_view);
+    std::int32_t* member = AdjustmentMember(cmd);
+    if (!m_pLink || !member)
+        return;
+    auto payload = EncodeAdjustment(*member);
+    m_nLastResult = RunTransaction(*m_pLink, cmd, payload.data(), 4);
+}
+
+void CameraController::OnFunctionButton(int controlId)
+{
+    const std::uint8_t cmd = ButtonCommand(controlId);
+    if (!m_pLink || cmd == 0)
+        return;
+    m_nLastResult = RunTransaction(*m_pLink, cmd, nullptr, 0);
+}
+
+std::uint16_t CameraController::ReadHexBox(int boxId)
+{
+    return ParseHexBoxText(m_view.ControlText(boxId));
+}
+
+void CameraController::OnRegisterWrite()
+{
+    if (!m_pLink)
+        return;
+    const std::uint16_t address = ReadHexBox(IDC_REG_ADDRESS);
+    const std::uint16_t content = ReadHexBox(IDC_REG_CONTENT);
+    auto a = EncodeWord(address);
+    m_nLastResult = RunTransaction(*m_pLink, CMD_REG_ADDRESS, a.data(), 2);
+    if (m_nLastResult != LINK_OK)
+        return;
+    auto c = EncodeWord(content);
+    m_nLastResult = RunTransaction(*m_pLink, CMD_REG_WRITE, c.data(), 2);
+}
+
+void CameraController::OnRegisterRead()
+{
+    if (!m_pLink)
+        return;
+    const std::uint16_t address = ReadHexBox(IDC_REG_ADDRESS);
+    std::uint16_t value = 0;
+    auto a = EncodeWord(address);
+    m_nLastResult = RunTransaction(*m_pLink, CMD_REG_ADDRESS, a.data(), 2);
+    if (m_nLastResult == LINK_OK) {
+        QueryResult q = QueryRegister(*m_pLink);
+        m_nLastResult = q.result;
+        if (q.result == LINK_OK)
+            value = static_cast<std::uint16_t>(q.value);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", value);
+    m_view.SetControlText(IDC_REG_CONTENT, text);
+}
+
+} // namespace pelvar

@@ -1,0 +1,95 @@
+// The logic behind the panel's handlers: connection life cycle, image
+// adjustments and function buttons, register access. The window and
+// pelvarctl both drive it through IPanelView.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/Commands.h"
+#include "camera/PanelView.h"
+#include "link/FrameLink.h"
+
+namespace pelvar {
+
+// How each port that Connect tried fared, for messages.
+struct CandidateReport {
+    int port = 0;
+    std::int32_t openResult = LINK_OK;   // PORT_ERR_CONFIG when it could not be opened
+    int sysError = 0;                    // errno of the failed open, 0 if none
+    std::int32_t probeResult = LINK_ERR_NO_REPLY;
+};
+
+class CameraController {
+public:
+    explicit CameraController(IPanelView& view, IPlatform& platform = DefaultPlatform());
+    ~CameraController();
+    CameraController(const CameraController&) = delete;
+    CameraController& operator=(const CameraController&) = delete;
+
+    // Connection.
+    void OnConnect();
+    void OnDisconnect();
+    void OnPortSelChange();
+    // The detection alone: finds the board, holds its link; no start-up.
+    // Returns whether a port answered; *status is the probe's status byte.
+    bool DetectBoard(std::uint8_t* status);
+    // Start-up after the detection: CMD_INIT when needed, the bounded
+    // status poll, the sensor identification.
+    void StartBoard(std::uint8_t probeStatus);
+
+    // Adjustments and function buttons.
+    void OnHScroll(int controlId, int position);
+    void SendAdjustment(std::uint8_t cmd);
+    void OnFunctionButton(int controlId);
+
+    // Register access.
+    std::uint16_t ReadHexBox(int boxId);
+    void OnRegisterWrite();
+    void OnRegisterRead();
+
+    bool IsConnected() const { return m_pLink != nullptr; }
+    CFrameLink* Link() const { return m_pLink.get(); }
+    // Result of the exchange that decided the last operation.
+    std::int32_t LastResult() const { return m_nLastResult; }
+    const std::vector<CandidateReport>& Candidates() const { return m_candidates; }
+    bool StartTimedOut() const { return m_bStartTimedOut; }
+    std::int32_t Adjustment(std::uint8_t cmd) const;
+
+    std::int32_t m_nBrightness = 128;
+    std::int32_t m_nContrast = 128;
+    std::int32_t m_nRed = 128;
+    std::int32_t m_nGreen = 128;
+    std::int32_t m_nBlue = 128;
+    std::int32_t m_nPort = 0;
+    std::int32_t m_nBaud = 115200;
+    std::unique_ptr<CFrameLink> m_pLink;
+
+    // The status poll after the probe gives up after this long.
+    std::uint32_t m_nStartLimitMs = 10000;
+
+private:
+    bool TryCandidate(int port, std::uint8_t* status);
+    void ReleaseLink();
+    std::int32_t* AdjustmentMember(std::uint8_t cmd);
+
+    IPanelView& m_view;
+    IPlatform& m_platform;
+    std::int32_t m_nLastResult = LINK_OK;
+    std::vector<CandidateReport> m_candidates;
+    bool m_bStartTimedOut = false;
+};
+
+// The function button of each control identifier; 0 for none.
+std::uint8_t ButtonCommand(int controlId);
+
+// The command and value box of a slider; false for any other control.
+bool SliderBinding(int sliderId, std::uint8_t* cmd, int* valueBoxId);
+
+// A register box's text as the box reads it: at most its first 8 characters,
+// hexadecimal with optional blanks, sign and 0x prefix, low 16 bits.
+std::uint16_t ParseHexBoxText(const std::string& text);
+
+} // namespace pelvar

@@ -1,0 +1,292 @@
+#include <cerrno>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "camera/Commands.h"
+#include "link/FrameLink.h"
+#include "tests/core/ScriptedDevice.h"
+
+namespace pelvar {
+namespace {
+
+using test::Bytes;
+using test::ScriptedDevice;
+
+constexpr int kPort = 7;
+
+class FrameLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim.AddPort(kPort, &device);
+        link = std::make_unique<CFrameLink>(kPort, 115200, sim);
+        ASSERT_EQ(link->Open(), LINK_OK);
+        sim.SetNow(1000);
+    }
+
+    std::int32_t Receive(std::uint32_t room, Bytes* frame)
+    {
+        std::uint8_t buf[kFrameBufferSize] = {};
+        std::uint32_t len = 1234;
+        std::int32_t r = link->ReceiveFrame(buf, room, &len);
+        frame->assign(buf, buf + len);
+        return r;
+    }
+
+    SimPlatform sim;
+    ScriptedDevice device;
+    std::unique_ptr<CFrameLink> link;
+};
+
+struct SendRow {
+    const char* name;
+    std::uint8_t cmd;
+    Bytes payload;
+    Bytes wire;
+};
+
+class FrameLinkSend : public FrameLinkTest, public ::testing::WithParamInterface<SendRow> {};
+
+TEST_P(FrameLinkSend, WritesTheFrameWithRtsRaisedForTheHoldTime)
+{
+    const SendRow& row = GetParam();
+    const std::uint32_t before = sim.Now();
+    ASSERT_EQ(link->SendFrame(row.cmd, row.payload.empty() ? nullptr : row.payload.data(),
+                              static_cast<std::uint32_t>(row.payload.size())),
+              LINK_OK);
+    ASSERT_EQ(sim.Writes(kPort).size(), 1u);
+    EXPECT_EQ(sim.Writes(kPort)[0].bytes, row.wire);
+    EXPECT_TRUE(sim.Writes(kPort)[0].rtsRaised);
+    EXPECT_FALSE(sim.Rts(kPort));
+    EXPECT_EQ(sim.Now() - before, HoldTimeMs(static_cast<std::uint32_t>(row.wire.size()), 115200));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FrameLinkSend,
+    ::testing::Values(SendRow{"status", CMD_STATUS, {}, {0x02, 0x02, 0x00, 0x00, 0x03}},
+                      SendRow{"init", CMD_INIT, {}, {0x02, 0x02, 0x70, 0x70, 0x03}},
+                      SendRow{"release", CMD_RELEASE, {}, {0x02, 0x02, 0xF0, 0xF0, 0x03}},
+                      SendRow{"blueGain", CMD_GAIN_BLUE, {0x80, 0, 0, 0}, {0x02, 0x06, 0x95, 0x80, 0, 0, 0, 0x11, 0x03}},
+                      SendRow{"brightness200", CMD_BRIGHTNESS, {0xC8, 0, 0, 0}, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}},
+                      SendRow{"regAddress1234", CMD_REG_ADDRESS, {0x34, 0x12}, {0x02, 0x04, 0xA5, 0x34, 0x12, 0x85, 0x03}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HoldTime, FollowsFrameLengthAndBitRate)
+{
+    struct Row { std::uint32_t frame, baud, ms; };
+    const Row rows[] = {{5, 115200, 2}, {10, 115200, 2}, {11, 115200, 3}, {20, 115200, 3},
+                        {5, 9600, 7},   {9, 9600, 12},   {257, 115200, 26}};
+    for (const Row& r : rows)
+        EXPECT_EQ(HoldTimeMs(r.frame, r.baud), r.ms) << r.frame << " bytes at " << r.baud;
+}
+
+TEST(XorChecksumTest, RefusesNothingAndXorsEveryByte)
+{
+    std::uint8_t out = 0x55;
+    EXPECT_EQ(XorChecksum(nullptr, 3, &out), LINK_ERR_BAD_ARG);
+    const std::uint8_t bytes[] = {0x02, 0x06, 0x91, 0xC8, 0, 0, 0};
+    EXPECT_EQ(XorChecksum(bytes, 0, &out), LINK_ERR_BAD_ARG);
+    EXPECT_EQ(out, 0x55);
+    EXPECT_EQ(XorChecksum(bytes, 7, &out), LINK_OK);
+    EXPECT_EQ(out, 0x5D);
+}
+
+TEST_F(FrameLinkTest, SendOnAClosedLinkTouchesNeitherRtsNorTheLine)
+{
+    CFrameLink closed(kPort + 1, 115200, sim);
+    const int before = sim.RtsChanges(kPort);
+    EXPECT_EQ(closed.SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(sim.RtsChanges(kPort), before);
+    EXPECT_TRUE(sim.Writes(kPort).empty());
+}
+
+TEST_F(FrameLinkTest, RefusesPayloadsThatCannotBeAFrame)
+{
+    std::vector<std::uint8_t> big(253, 0xAA);
+    EXPECT_EQ(link->SendFrame(CMD_STATUS, big.data(), 253), LINK_ERR_BAD_ARG);
+    EXPECT_EQ(link->SendFrame(CMD_STATUS, nullptr, 4), LINK_ERR_BAD_ARG);
+    EXPECT_TRUE(sim.Writes(kPort).empty());
+    EXPECT_EQ(link->SendFrame(CMD_STATUS, big.data(), 252), LINK_OK);
+    EXPECT_EQ(sim.Writes(kPort)[0].bytes.size(), 257u);
+    EXPECT_EQ(sim.Writes(kPort)[0].bytes[1], 254);
+}
+
+TEST_F(FrameLinkTest, FailedWriteReleasesTheBus)
+{
+    sim.FailWrite(kPort, true);
+    EXPECT_EQ(link->SendFrame(CMD_INIT, nullptr, 0), LINK_ERR_SEND);
+    EXPECT_FALSE(sim.Rts(kPort));
+}
+
+TEST_F(FrameLinkTest, RtsThatCannotBeRaisedSendsNothing)
+{
+    sim.FailRts(kPort, true);
+    EXPECT_EQ(link->SendFrame(CMD_INIT, nullptr, 0), LINK_ERR_SEND);
+    EXPECT_TRUE(sim.Writes(kPort).empty());
+}
+
+struct ReceiveRow {
+    const char* name;
+    std::uint32_t room;
+    std::vector<std::pair<std::uint32_t, Bytes>> arrivals;   // relative ms, bytes
+    std::int32_t expected;
+    Bytes frame;
+    std::uint32_t durationMs;
+};
+
+class FrameLinkReceive : public FrameLinkTest, public ::testing::WithParamInterface<ReceiveRow> {};
+
+TEST_P(FrameLinkReceive, RecognisesOnlyWholeValidFramesAtTheStartOfARead)
+{
+    const ReceiveRow& row = GetParam();
+    const std::uint32_t start = sim.Now();
+    for (const auto& [at, bytes] : row.arrivals)
+        sim.Deliver(kPort, start + at, bytes);
+    Bytes frame;
+    EXPECT_EQ(Receive(row.room, &frame), row.expected);
+    EXPECT_EQ(frame, row.frame);
+    EXPECT_EQ(sim.Now() - start, row.durationMs);
+}
+
+const Bytes kAck = {0x02, 0x03, 0x00, 0x06, 0x07, 0x03};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FrameLinkReceive,
+    // Durations follow the read time-outs: a poll that gets a partial block
+    // waits 50 ms after it, then 50 ms per missing byte plus 50 ms.
+    ::testing::Values(
+        // Six bytes of nine: the read ends 50 ms after them, the rest waits 200 ms.
+        ReceiveRow{"ackRoom4", 4, {{0, kAck}}, LINK_OK, kAck, 250},
+        ReceiveRow{"nothing", 4, {}, LINK_ERR_NO_REPLY, {}, 500},
+        ReceiveRow{"nothingRoom1", 1, {}, LINK_ERR_NO_REPLY, {}, 700},
+        ReceiveRow{"nothingRoom2", 2, {}, LINK_ERR_NO_REPLY, {}, 800},
+        ReceiveRow{"room0", 0, {{0, kAck}}, LINK_ERR_NO_REPLY, {}, 500},
+        ReceiveRow{"badChecksum", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}}, LINK_ERR_CHECKSUM, {}, 750},
+        ReceiveRow{"strayByteFirst", 4, {{0, {0x00, 0x02, 0x03, 0x00, 0x06, 0x07, 0x03}}}, LINK_ERR_NO_REPLY, {}, 700},
+        ReceiveRow{"lenOneWithGoodChecksum", 4, {{0, {0x02, 0x01, 0x03, 0x03}}}, LINK_ERR_REPLY_TOO_LONG, {}, 850},
+        // LEN 0: the checksum position holds LEN itself, so the checksum test fails first.
+        ReceiveRow{"lenZero", 4, {{0, {0x02, 0x00, 0x03}}}, LINK_ERR_CHECKSUM, {}, 900},
+        ReceiveRow{"twoPayloadBytesRoom1", 1, {{0, {0x02, 0x04, 0x24, 0x34, 0x12, 0x85, 0x03}}}, LINK_ERR_NO_REPLY, {}, 700},
+        ReceiveRow{"statusRoom1", 1, {{5, {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}}}, LINK_OK,
+                   Bytes({0x02, 0x03, 0x00, 0x11, 0x10, 0x03}), 5},
+        ReceiveRow{"laterEmptyPollKeepsRejection", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, {0x55}}},
+                   LINK_ERR_CHECKSUM, {}, 800},
+        ReceiveRow{"goodFrameAfterBadOne", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}}, LINK_OK, kAck, 550}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FrameLinkTest, ReceiveWithoutBufferLeavesTheLengthAlone)
+{
+    std::uint32_t len = 42;
+    EXPECT_EQ(link->ReceiveFrame(nullptr, 4, &len), LINK_ERR_BAD_ARG);
+    EXPECT_EQ(len, 42u);
+    std::uint8_t buf[kFrameBufferSize];
+    EXPECT_EQ(link->ReceiveFrame(buf, 4, nullptr), LINK_ERR_BAD_ARG);
+    EXPECT_EQ(link->ReceiveFrame(buf, 254, &len), LINK_ERR_BAD_ARG);
+    EXPECT_EQ(len, 42u);
+    EXPECT_EQ(sim.ReadCalls(kPort), 0u);
+}
+
+TEST_F(FrameLinkTest, TransactAcceptsAckAsTheFirstPayloadByte)
+{
+    device.replies.push_back({0, kAck});
+    EXPECT_EQ(link->Transact(CMD_EDGE, nullptr, 0), LINK_OK);
+    EXPECT_EQ(device.frames, 1);
+}
+
+TEST_F(FrameLinkTest, EmptyPayloadReplyIsAckOnlyWhenItsChecksumIs06)
+{
+    device.always = {0x02, 0x02, 0x06, 0x06, 0x03};
+    EXPECT_EQ(link->Transact(CMD_EDGE, nullptr, 0), LINK_OK);
+    device.always = {0x02, 0x02, 0x07, 0x07, 0x03};
+    EXPECT_EQ(link->Transact(CMD_EDGE, nullptr, 0), LINK_ERR_NAK);
+}
+
+TEST_F(FrameLinkTest, TransactWithOnePayloadByteTakes260ms)
+{
+    device.replies.push_back({0, kAck});
+    const std::uint32_t start = sim.Now();
+    EXPECT_EQ(link->Transact(CMD_EDGE, nullptr, 0), LINK_OK);
+    // 10 ms pause, 2 ms hold, 50 ms after the reply, 200 ms for the missing 3 bytes.
+    EXPECT_EQ(sim.Now() - start, 262u);
+}
+
+TEST_F(FrameLinkTest, TransactWithNineByteAckEndsAsSoonAsItIsIn)
+{
+    device.replies.push_back({1, {0x02, 0x06, 0x91, 0x06, 0, 0, 0, 0x93, 0x03}});
+    const std::uint32_t start = sim.Now();
+    EXPECT_EQ(link->Transact(CMD_BRIGHTNESS, EncodeAdjustment(200).data(), 4), LINK_OK);
+    EXPECT_EQ(sim.Now() - start, 12u);
+}
+
+TEST_F(FrameLinkTest, TransactToASilentBoardSendsSixTimesInAbout3s)
+{
+    const std::uint32_t start = sim.Now();
+    EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_NO_REPLY);
+    ASSERT_EQ(sim.Writes(kPort).size(), 6u);
+    EXPECT_EQ(sim.Now() - start, 6u * (10 + 2 + 500));
+    for (std::size_t i = 1; i < 6; ++i)
+        EXPECT_EQ(sim.Writes(kPort)[i].time - sim.Writes(kPort)[i - 1].time, 512u);
+}
+
+TEST_F(FrameLinkTest, TransactRefusedEveryTimeIsNak)
+{
+    device.always = {0x02, 0x03, 0x00, 0x15, 0x14, 0x03};
+    EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_NAK);
+    EXPECT_EQ(device.frames, 6);
+}
+
+TEST_F(FrameLinkTest, TransactOnAClosedLinkTakesSixPausesAndWritesNothing)
+{
+    link->Close();
+    const std::uint32_t start = sim.Now();
+    EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(sim.Now() - start, 60u);
+    EXPECT_TRUE(sim.Writes(kPort).empty());
+}
+
+TEST_F(FrameLinkTest, LateReplyIsDiscardedBeforeTheNextFrame)
+{
+    // The status reply arrives after the receive gave up (700 ms window).
+    device.replies.push_back({900, {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}});
+    device.replies.push_back({5, {0x02, 0x03, 0x00, 0x00, 0x01, 0x03}});
+    QueryResult first = QueryStatus(*link);
+    EXPECT_EQ(first.result, LINK_ERR_NO_REPLY);
+    sim.Advance(400);
+    QueryResult second = QueryStatus(*link);
+    EXPECT_EQ(second.result, LINK_OK);
+    EXPECT_EQ(second.value, 0u) << "the stale 0x11 must not answer the second query";
+}
+
+TEST(FrameLinkLog, DebugFileIsCreatedEmptyAndStaysEmpty)
+{
+    std::remove("Corvel.debug");
+    SimPlatform sim;
+    {
+        CFrameLink link(1, 115200, sim);
+        struct stat st {};
+        ASSERT_EQ(stat("Corvel.debug", &st), 0);
+        EXPECT_EQ(st.st_size, 0);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat("Corvel.debug", &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
+TEST(FrameLinkOpen, FailedOpenLeavesTheLinkClosedAndDestructionReleasesThePort)
+{
+    SimPlatform sim;
+    sim.AddPort(4);
+    sim.FailSettings(4, true);
+    {
+        CFrameLink link(4, 115200, sim);
+        EXPECT_EQ(link.Open(), PORT_ERR_CONFIG);
+        EXPECT_FALSE(link.IsOpen());
+        EXPECT_TRUE(sim.IsOpen(4));
+        EXPECT_EQ(link.SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
+    }
+    EXPECT_FALSE(sim.IsOpen(4));
+}
+
+} // namespace
+} // namespace pelvar

@@ -1,0 +1,346 @@
+#include "tools/pelvarctl/CtlParse.h"
+
+#include <cctype>
+#include <sstream>
+
+#include "camera/Commands.h"
+#include "camera/ControlIds.h"
+
+namespace pelvar {
+
+namespace {
+
+struct NamedId {
+    const char* name;
+    int id;
+};
+
+constexpr NamedId kButtons[] = {
+    {"edge", IDC_EDGE}, {"scale", IDC_SCALE}, {"gamma", IDC_GAMMA},
+    {"test-pattern", IDC_TEST_PATTERN}, {"left", IDC_ARROW_LEFT}, {"right", IDC_ARROW_RIGHT},
+    {"up", IDC_ARROW_UP}, {"down", IDC_ARROW_DOWN}, {"init", IDC_CMD_INIT},
+    {"release", IDC_CMD_RELEASE}, {"func16", IDC_CMD_FUNC16}, {"func18", IDC_CMD_FUNC18},
+    {"func19", IDC_CMD_FUNC19},
+};
+
+struct NamedCode {
+    const char* name;
+    std::uint8_t code;
+};
+
+constexpr NamedCode kAdjustments[] = {
+    {"brightness", CMD_BRIGHTNESS}, {"contrast", CMD_CONTRAST}, {"red", CMD_GAIN_RED},
+    {"green", CMD_GAIN_GREEN}, {"blue", CMD_GAIN_BLUE},
+};
+
+bool AllDigits(const std::string& s, int base)
+{
+    if (s.empty())
+        return false;
+    for (unsigned char c : s) {
+        if (base == 10 ? !std::isdigit(c) : !std::isxdigit(c))
+            return false;
+    }
+    return true;
+}
+
+// Decimal 0..limit, at most 10 digits.
+bool ParseDecimal(const std::string& s, long limit, long* out)
+{
+    if (!AllDigits(s, 10) || s.size() > 10)
+        return false;
+    long v = std::stol(s);
+    if (v > limit)
+        return false;
+    *out = v;
+    return true;
+}
+
+using Args = std::vector<std::string>;
+
+bool Fail(std::string* error, const std::string& text)
+{
+    *error = text;
+    return false;
+}
+
+bool ParseVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* error);
+
+bool ParseTransact(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    if (i >= a.size())
+        return Fail(error, "transact: missing command (a number such as 0x91, or a name such as brightness)");
+    if (!ParseCommandCode(a[i], &c->cmd))
+        return Fail(error, "transact: unknown command '" + a[i] + "'");
+    std::string hex;
+    for (std::size_t k = i + 1; k < a.size(); ++k)
+        hex += a[k];
+    c->verb = Verb::Transact;
+    return ParseHexPayload(hex, &c->payload, error);
+}
+
+bool ParseQuery(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    if (i >= a.size())
+        return Fail(error, "query: missing kind (status or regread)");
+    if (i + 1 != a.size())
+        return Fail(error, "query: too many arguments");
+    if (a[i] == "status")
+        c->verb = Verb::QueryStatus;
+    else if (a[i] == "regread")
+        c->verb = Verb::QueryRegRead;
+    else
+        return Fail(error, "query: unknown kind '" + a[i] + "' (status or regread)");
+    return true;
+}
+
+bool ParseSet(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    if (i + 2 != a.size())
+        return Fail(error, "set: usage: set brightness|contrast|red|green|blue VALUE");
+    bool found = false;
+    for (const NamedCode& n : kAdjustments) {
+        if (a[i] == n.name) {
+            c->cmd = n.code;
+            found = true;
+        }
+    }
+    if (!found)
+        return Fail(error, "set: unknown adjustment '" + a[i] + "' (brightness, contrast, red, green, blue)");
+    long v = 0;
+    if (!ParseDecimal(a[i + 1], 255, &v))
+        return Fail(error, "set: value '" + a[i + 1] + "' is not a number from 0 to 255");
+    c->value = static_cast<std::int32_t>(v);
+    c->verb = Verb::Set;
+    return true;
+}
+
+bool ParsePress(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    if (i + 1 != a.size())
+        return Fail(error, "press: usage: press BUTTON");
+    for (const NamedId& b : kButtons) {
+        if (a[i] == b.name) {
+            c->controlId = b.id;
+            c->verb = Verb::Press;
+            return true;
+        }
+    }
+    return Fail(error, "press: unknown button '" + a[i] +
+                           "' (edge scale gamma test-pattern left right up down init release func16 func18 func19)");
+}
+
+bool ParseReg(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    if (i < a.size() && a[i] == "read" && i + 2 == a.size()) {
+        c->verb = Verb::RegRead;
+        c->address = a[i + 1];
+        return true;
+    }
+    if (i < a.size() && a[i] == "write" && i + 3 == a.size()) {
+        c->verb = Verb::RegWrite;
+        c->address = a[i + 1];
+        c->content = a[i + 2];
+        return true;
+    }
+    return Fail(error, "reg: usage: reg read ADDR | reg write ADDR VALUE");
+}
+
+bool ParseNoArguments(const Args& a, std::size_t i, Verb verb, CtlCommand* c, std::string* error)
+{
+    if (i != a.size())
+        return Fail(error, a[i - 1] + ": takes no arguments");
+    c->verb = verb;
+    return true;
+}
+
+bool ParseVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    const std::string& verb = a[i];
+    ++i;
+    if (verb == "transact")
+        return ParseTransact(a, i, c, error);
+    if (verb == "query")
+        return ParseQuery(a, i, c, error);
+    if (verb == "set")
+        return ParseSet(a, i, c, error);
+    if (verb == "press")
+        return ParsePress(a, i, c, error);
+    if (verb == "reg")
+        return ParseReg(a, i, c, error);
+    if (verb == "ports")
+        return ParseNoArguments(a, i, Verb::Ports, c, error);
+    if (verb == "connect")
+        return ParseNoArguments(a, i, Verb::Connect, c, error);
+    if (verb == "disconnect")
+        return ParseNoArguments(a, i, Verb::Disconnect, c, error);
+    if (verb == "run") {
+        if (i + 1 != a.size())
+            return Fail(error, "run: usage: run FILE (or - for standard input)");
+        c->verb = Verb::Run;
+        c->file = a[i];
+        return true;
+    }
+    return Fail(error, "unknown verb '" + verb + "' (see pelvarctl --help)");
+}
+
+Args SplitWords(const std::string& line)
+{
+    Args words;
+    std::istringstream in(line);
+    std::string w;
+    while (in >> w)
+        words.push_back(w);
+    return words;
+}
+
+} // namespace
+
+bool ParsePortNumber(const std::string& text, int* port)
+{
+    long v = 0;
+    if (!ParseDecimal(text, 255, &v) || v < 1)
+        return false;
+    *port = static_cast<int>(v);
+    return true;
+}
+
+bool ParseCommandCode(const std::string& text, std::uint8_t* code)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        std::string digits = text.substr(2);
+        if (!AllDigits(digits, 16) || digits.size() > 2)
+            return false;
+        *code = static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16));
+        return true;
+    }
+    long v = 0;
+    if (ParseDecimal(text, 255, &v)) {
+        *code = static_cast<std::uint8_t>(v);
+        return true;
+    }
+    if (const CommandInfo* info = FindCommand(text)) {
+        *code = info->code;
+        return true;
+    }
+    return false;
+}
+
+bool ParseHexPayload(const std::string& text, std::vector<std::uint8_t>* bytes, std::string* error)
+{
+    std::string digits;
+    for (unsigned char c : text) {
+        if (std::isspace(c))
+            continue;
+        if (!std::isxdigit(c))
+            return Fail(error, "payload: '" + text + "' is not hexadecimal bytes");
+        digits += static_cast<char>(c);
+    }
+    if (digits.size() % 2 != 0)
+        return Fail(error, "payload: odd number of hexadecimal digits");
+    if (digits.size() / 2 > kMaxPayload)
+        return Fail(error, "payload: more than 252 bytes");
+    bytes->clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        bytes->push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
+{
+    ParsedCommandLine p;
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            p.command.verb = Verb::Help;
+            p.ok = true;
+            return p;
+        }
+        if (a == "--version") {
+            p.command.verb = Verb::Version;
+            p.ok = true;
+            return p;
+        }
+        if (a == "--trace") {
+            p.options.trace = true;
+        } else if (a == "--verbose" || a == "-v") {
+            p.options.verbose = true;
+        } else if (a == "--port") {
+            if (i + 1 >= args.size()) {
+                p.error = "--port: missing port number (1 to 255)";
+                return p;
+            }
+            if (!ParsePortNumber(args[i + 1], &p.options.port)) {
+                p.error = "--port: '" + args[i + 1] + "' is not a port number from 1 to 255";
+                return p;
+            }
+            ++i;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            p.error = "unknown option '" + a + "' (see pelvarctl --help)";
+            return p;
+        } else {
+            break;
+        }
+    }
+    if (i >= args.size()) {
+        p.error = "missing verb (see pelvarctl --help)";
+        return p;
+    }
+    p.ok = ParseVerb(args, i, &p.command, &p.error);
+    return p;
+}
+
+ParsedScriptLine ParseScriptLine(const std::string& line)
+{
+    ParsedScriptLine p;
+    Args words = SplitWords(line);
+    if (words.empty() || words[0][0] == '#') {
+        p.ok = true;
+        p.skip = true;
+        return p;
+    }
+    const std::string& verb = words[0];
+    if (verb == "run" || verb == "ports" || verb == "connect") {
+        p.error = verb + ": not allowed in a script (a script runs over one connection)";
+        return p;
+    }
+    p.ok = ParseVerb(words, 0, &p.command, &p.error);
+    return p;
+}
+
+const char* UsageText()
+{
+    return "usage: pelvarctl [--port N] [--trace] [--verbose] VERB [ARGS]\n"
+           "\n"
+           "Talks to the camera board over a serial port. Without --port, the board is\n"
+           "found as the panel's Connect finds it: every listed port in order.\n"
+           "\n"
+           "verbs:\n"
+           "  ports                      list the serial ports, in the order Connect tries them\n"
+           "  connect                    find and start the board; prints port and sensor\n"
+           "  disconnect                 release the board (CMD_RELEASE when it is active)\n"
+           "  set NAME VALUE             NAME brightness|contrast|red|green|blue, VALUE 0..255\n"
+           "  press BUTTON               edge scale gamma test-pattern left right up down\n"
+           "                             init release func16 func18 func19\n"
+           "  reg read ADDR              read a 16-bit register (ADDR in hexadecimal)\n"
+           "  reg write ADDR VALUE       write a 16-bit register (hexadecimal)\n"
+           "  transact CMD [PAYLOAD]     one acknowledged transaction; CMD 0x91, 145 or a name\n"
+           "                             (brightness, status, init, reg_address ...);\n"
+           "                             PAYLOAD hexadecimal bytes, \"c8000000\" or \"c8 00 00 00\"\n"
+           "  query status|regread       one status or register-content query\n"
+           "  run FILE                   one verb a line over one connection (- reads stdin)\n"
+           "\n"
+           "options:\n"
+           "  --port N     use COMN only (1..255); see the port naming rule in pelvarctl(1)\n"
+           "  --trace      every frame sent and block read on standard error, with ms\n"
+           "  --verbose    ports: device path, USB ids and serial number\n"
+           "  --help       this text\n"
+           "  --version    the version\n"
+           "\n"
+           "exit status: 0 success, 1 the board did not answer or refused, 2 usage error\n"
+           "environment: PELVAR_PORTS_DIR names the port directory and is then the only\n"
+           "             source of ports\n";
+}
+
+} // namespace pelvar

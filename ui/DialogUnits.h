@@ -10,8 +10,8 @@ namespace pelvar {
 
 // Pixels per 4 horizontal and per 8 vertical dialog units.
 struct DialogBaseUnits {
-    int cx = 0;   // average character width of the dialog font
-    int cy = 0;   // character height of the dialog font
+    double cx = 0;   // average character width of the dialog font
+    double cy = 0;   // character height of the dialog font
 };
 
 // Position and size in dialog units, as a template states them.
@@ -22,8 +22,9 @@ struct DialogRect {
     int cy = 0;
 };
 
-// The average width is taken over the 52 Latin letters, rounded, as the
-// classic dialog manager measures it.
+// The average width is taken over the 52 Latin letters and kept unrounded:
+// fonts whose capitals are wide for their average (DejaVu Sans) would
+// otherwise clip texts that the layout sizes tightly, such as "COM port:".
 DialogBaseUnits BaseUnitsOf(const QFont& font);
 
 // Converts the rectangle's corners (not its size), so adjacent controls of a

@@ -1,0 +1,209 @@
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include "camera/Commands.h"
+#include "camera/ControlIds.h"
+#include "platform/SimBoard.h"
+#include "tools/pelvarctl/CtlParse.h"
+#include "tools/pelvarctl/CtlRunner.h"
+
+namespace pelvar {
+namespace {
+
+struct ParseRow {
+    const char* name;
+    std::vector<std::string> args;
+    bool ok;
+    Verb verb;
+    int port;
+};
+
+class CommandLine : public ::testing::TestWithParam<ParseRow> {};
+
+TEST_P(CommandLine, ParsesOrRefusesWithOneLine)
+{
+    const ParseRow& row = GetParam();
+    ParsedCommandLine p = ParseCommandLine(row.args);
+    EXPECT_EQ(p.ok, row.ok) << p.error;
+    if (!row.ok) {
+        EXPECT_FALSE(p.error.empty());
+        EXPECT_EQ(p.error.find('\n'), std::string::npos);
+        return;
+    }
+    EXPECT_EQ(p.command.verb, row.verb);
+    EXPECT_EQ(p.options.port, row.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandLine,
+    ::testing::Values(
+        ParseRow{"transactByName", {"--port", "7", "transact", "brightness", "c8000000"}, true, Verb::Transact, 7},
+        ParseRow{"transactHexCode", {"--port", "255", "transact", "0x91", "c8", "00 00", "00"}, true, Verb::Transact, 255},
+        ParseRow{"transactDecimal", {"--port", "1", "transact", "145"}, true, Verb::Transact, 1},
+        ParseRow{"queryStatus", {"--port", "3", "query", "status"}, true, Verb::QueryStatus, 3},
+        ParseRow{"queryRegRead", {"query", "regread"}, true, Verb::QueryRegRead, 0},
+        ParseRow{"setBlue", {"set", "blue", "255"}, true, Verb::Set, 0},
+        ParseRow{"pressTestPattern", {"press", "test-pattern"}, true, Verb::Press, 0},
+        ParseRow{"regWrite", {"reg", "write", "0x10", "ff"}, true, Verb::RegWrite, 0},
+        ParseRow{"regRead", {"--trace", "reg", "read", "10"}, true, Verb::RegRead, 0},
+        ParseRow{"runStdin", {"run", "-"}, true, Verb::Run, 0},
+        ParseRow{"help", {"--help"}, true, Verb::Help, 0},
+        ParseRow{"port0", {"--port", "0", "connect"}, false, Verb::Help, 0},
+        ParseRow{"port256", {"--port", "256", "connect"}, false, Verb::Help, 0},
+        ParseRow{"portNotNumber", {"--port", "COM3", "connect"}, false, Verb::Help, 0},
+        ParseRow{"portMissing", {"--port"}, false, Verb::Help, 0},
+        ParseRow{"nonHexPayload", {"--port", "1", "transact", "brightness", "zz"}, false, Verb::Help, 0},
+        ParseRow{"oddPayload", {"--port", "1", "transact", "brightness", "c80"}, false, Verb::Help, 0},
+        ParseRow{"payloadTooLong", {"--port", "1", "transact", "init", std::string(506, 'a')}, false, Verb::Help, 0},
+        ParseRow{"unknownCommand", {"--port", "1", "transact", "zoom"}, false, Verb::Help, 0},
+        ParseRow{"codeTooBig", {"--port", "1", "transact", "0x100"}, false, Verb::Help, 0},
+        ParseRow{"missingCommand", {"--port", "1", "transact"}, false, Verb::Help, 0},
+        ParseRow{"missingVerb", {"--trace"}, false, Verb::Help, 0},
+        ParseRow{"unknownVerb", {"explode"}, false, Verb::Help, 0},
+        ParseRow{"setTooBig", {"set", "red", "256"}, false, Verb::Help, 0},
+        ParseRow{"setNegative", {"set", "red", "-1"}, false, Verb::Help, 0},
+        ParseRow{"setUnknown", {"set", "hue", "3"}, false, Verb::Help, 0},
+        ParseRow{"pressUnknown", {"press", "zoom"}, false, Verb::Help, 0},
+        ParseRow{"regMissingValue", {"reg", "write", "10"}, false, Verb::Help, 0},
+        ParseRow{"queryUnknown", {"query", "temperature"}, false, Verb::Help, 0},
+        ParseRow{"unknownOption", {"--fast", "connect"}, false, Verb::Help, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, PayloadKeepsFrameOrder)
+{
+    ParsedCommandLine p = ParseCommandLine({"--port", "2", "transact", "0x95", "80 00", "0000"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.command.cmd, 0x95);
+    EXPECT_EQ(p.command.payload, (std::vector<std::uint8_t>{0x80, 0, 0, 0}));
+    ParsedCommandLine named = ParseCommandLine({"--port", "2", "transact", "reg_address", "3412"});
+    ASSERT_TRUE(named.ok);
+    EXPECT_EQ(named.command.cmd, 0xA5);
+}
+
+TEST(ScriptLine, SkipsCommentsAndRefusesVerbsThatNeedTheirOwnConnection)
+{
+    EXPECT_TRUE(ParseScriptLine("   ").skip);
+    EXPECT_TRUE(ParseScriptLine("# set red 3").skip);
+    ParsedScriptLine set = ParseScriptLine("  set red 3 ");
+    ASSERT_TRUE(set.ok);
+    EXPECT_EQ(set.command.verb, Verb::Set);
+    EXPECT_EQ(set.command.value, 3);
+    EXPECT_FALSE(ParseScriptLine("run other.txt").ok);
+    EXPECT_FALSE(ParseScriptLine("connect").ok);
+    EXPECT_FALSE(ParseScriptLine("set red").ok);
+}
+
+// Runs pelvarctl in-process on a simulated board at COM5.
+class PelvarctlRun : public ::testing::Test {
+protected:
+    void SetUp() override { sim.AddPort(5, &board); }
+
+    int Run(std::vector<std::string> args)
+    {
+        char* outBuf = nullptr;
+        char* errBuf = nullptr;
+        std::size_t outLen = 0, errLen = 0;
+        std::FILE* o = open_memstream(&outBuf, &outLen);
+        std::FILE* e = open_memstream(&errBuf, &errLen);
+        int status = RunPelvarctl(args, o, e, sim);
+        std::fclose(o);
+        std::fclose(e);
+        out.assign(outBuf, outLen);
+        err.assign(errBuf, errLen);
+        std::free(outBuf);
+        std::free(errBuf);
+        return status;
+    }
+
+    SimPlatform sim;
+    SimBoardDevice board;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(PelvarctlRun, QueryStatusPrintsResultFrameAndStatus)
+{
+    EXPECT_EQ(Run({"--port", "5", "query", "status"}), 0);
+    EXPECT_EQ(out, "result: LINK_OK (0)\nframe: 02 03 00 00 01 03\nstatus: 0x00\n");
+}
+
+TEST_F(PelvarctlRun, ConnectStartsTheBoardAndNamesTheSensor)
+{
+    EXPECT_EQ(Run({"--port", "5", "connect"}), 0);
+    EXPECT_EQ(out, "result: LINK_OK (0)\nport: 5\nsensor: ARVEN-L\n");
+    EXPECT_EQ(board.Board().Status(), STATUS_ACTIVE | STATUS_SENSOR_L);
+    EXPECT_FALSE(sim.IsOpen(5)) << "the port is released when pelvarctl ends";
+}
+
+TEST_F(PelvarctlRun, VerbsDriveTheBoard)
+{
+    ASSERT_EQ(Run({"--port", "5", "connect"}), 0);
+    EXPECT_EQ(Run({"--port", "5", "set", "brightness", "200"}), 0);
+    EXPECT_EQ(out, "result: LINK_OK (0)\n");
+    EXPECT_EQ(board.Board().Adjust().brightness, 200);
+    EXPECT_EQ(Run({"--port", "5", "press", "edge"}), 0);
+    EXPECT_EQ(board.Board().CommandCount(CMD_EDGE), 1u);
+    EXPECT_EQ(Run({"--port", "5", "reg", "write", "0x10", "beef"}), 0);
+    EXPECT_EQ(board.Board().Register(0x10), 0xBEEF);
+    EXPECT_EQ(Run({"--port", "5", "reg", "read", "10"}), 0);
+    EXPECT_EQ(out, "result: LINK_OK (0)\nvalue: 0xbeef\n");
+    EXPECT_EQ(Run({"--port", "5", "transact", "gamma"}), 0);
+    EXPECT_EQ(board.Board().CommandCount(CMD_GAMMA), 1u);
+    EXPECT_EQ(Run({"--port", "5", "disconnect"}), 0);
+    EXPECT_EQ(board.Board().Status() & STATUS_ACTIVE, 0);
+}
+
+TEST_F(PelvarctlRun, UsageErrorsSendNothing)
+{
+    EXPECT_EQ(Run({"--port", "5", "transact", "brightness", "xyz"}), 2);
+    EXPECT_EQ(Run({"--port", "256", "connect"}), 2);
+    EXPECT_TRUE(out.empty());
+    EXPECT_NE(err.find("pelvarctl: --port"), std::string::npos);
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+}
+
+TEST_F(PelvarctlRun, SilentBoardExitsOneWithTheReason)
+{
+    SimPlatform quiet;
+    quiet.AddPort(6);
+    char* outBuf = nullptr;
+    std::size_t outLen = 0;
+    std::FILE* o = open_memstream(&outBuf, &outLen);
+    std::FILE* e = std::tmpfile();
+    EXPECT_EQ(RunPelvarctl({"--port", "6", "press", "edge"}, o, e, quiet), 1);
+    std::fclose(o);
+    std::fclose(e);
+    EXPECT_EQ(std::string(outBuf, outLen), "result: LINK_ERR_NO_REPLY (-2002)\n");
+    std::free(outBuf);
+    EXPECT_FALSE(quiet.IsOpen(6));
+}
+
+TEST_F(PelvarctlRun, PermissionDeniedNamesTheProblem)
+{
+    sim.FailOpen(5, EACCES);
+    EXPECT_EQ(Run({"--port", "5", "connect"}), 1);
+    EXPECT_NE(err.find("permission denied"), std::string::npos) << err;
+    EXPECT_NE(err.find("log in again"), std::string::npos) << err;
+}
+
+TEST_F(PelvarctlRun, DisconnectWithoutReplyGoesToStandardError)
+{
+    SimBoardOptions options;
+    options.dropEvery = 2;   // the probe is answered, the disconnect's query is not
+    SimBoardDevice flaky(options);
+    SimPlatform p;
+    p.AddPort(5, &flaky);
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* o = std::tmpfile();
+    std::FILE* e = open_memstream(&buf, &len);
+    EXPECT_EQ(RunPelvarctl({"--port", "5", "disconnect"}, o, e, p), 1);
+    std::fclose(o);
+    std::fclose(e);
+    EXPECT_EQ(std::string(buf, len), "No reply from camera.\n");
+    std::free(buf);
+}
+
+} // namespace
+} // namespace pelvar

@@ -1,0 +1,285 @@
+// The real POSIX path end to end: a pseudo-terminal attached as a port
+// through the port directory, a board stand-in on its master side.
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "camera/Commands.h"
+#include "link/FrameLink.h"
+#include "platform/PosixPlatform.h"
+#include "tests/core/ScriptedDevice.h"
+#include "tests/discovery/TestEnvironment.h"
+
+namespace pelvar {
+namespace {
+
+using test::Bytes;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = 201;
+constexpr double kToleranceMs = 25.0;
+
+double MsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+class PtyPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+        dir = tmp.MakeDir("ports");
+        ASSERT_EQ(symlink(slaveName, (dir + "/COM" + std::to_string(kPort)).c_str()), 0);
+        env.emplace("PELVAR_PORTS_DIR", dir);
+    }
+
+    void TearDown() override
+    {
+        if (board.joinable())
+            board.join();
+        close(master);
+        close(slave);
+    }
+
+    // Reads from the master until `n` bytes or 1 s.
+    Bytes ReadMaster(std::size_t n)
+    {
+        Bytes got;
+        auto start = Clock::now();
+        while (got.size() < n && MsSince(start) < 1000) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                std::uint8_t buf[64];
+                ssize_t k = read(master, buf, sizeof buf);
+                if (k > 0)
+                    got.insert(got.end(), buf, buf + k);
+            }
+        }
+        return got;
+    }
+
+    // The stand-in board: waits for one frame of `frameLength` bytes, then answers.
+    void AnswerOnce(std::size_t frameLength, Bytes reply, int delayMs = 0)
+    {
+        board = std::thread([this, frameLength, reply, delayMs] {
+            received = ReadMaster(frameLength);
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            if (!reply.empty())
+                (void)!write(master, reply.data(), reply.size());
+        });
+    }
+
+    testing::TempDir tmp;
+    std::string dir;
+    std::optional<testing::ScopedEnv> env;
+    int master = -1;
+    int slave = -1;
+    char slaveName[128] = {};
+    std::thread board;
+    Bytes received;
+    PosixPlatform posix;
+};
+
+TEST_F(PtyPort, FramesGoOutByteExactAndTheReplyIsRecognised)
+{
+    CFrameLink link(kPort, 115200, posix);
+    ASSERT_EQ(link.Open(), LINK_OK);
+    AnswerOnce(9, {0x02, 0x06, 0x91, 0x06, 0, 0, 0, 0x93, 0x03});
+    auto start = Clock::now();
+    EXPECT_EQ(link.Transact(CMD_BRIGHTNESS, EncodeAdjustment(200).data(), 4), LINK_OK);
+    double ms = MsSince(start);
+    board.join();
+    EXPECT_EQ(received, Bytes({0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}));
+    EXPECT_LT(ms, 12 + kToleranceMs) << "a nine-byte acknowledge completes the read at once";
+}
+
+TEST_F(PtyPort, ReadTimeoutsHoldOnARealDevice)
+{
+    CComPort port(posix);
+    port.m_nPort = kPort;
+    port.m_nByteSize = 8;
+    ASSERT_EQ(port.Open(), LINK_OK);
+
+    std::uint8_t buf[9];
+    std::uint32_t got = 0;
+    auto start = Clock::now();
+    EXPECT_EQ(port.ReadTimed(buf, 9, &got), PORT_ERR_READ_TIMEOUT);
+    EXPECT_EQ(got, 0u);
+    EXPECT_NEAR(MsSince(start), 500, kToleranceMs);
+
+    const std::uint8_t six[] = {1, 2, 3, 4, 5, 6};
+    ASSERT_EQ(write(master, six, 6), 6);
+    start = Clock::now();
+    EXPECT_EQ(port.ReadTimed(buf, 9, &got), PORT_ERR_READ_TIMEOUT);
+    EXPECT_EQ(got, 6u);
+    EXPECT_NEAR(MsSince(start), 250, kToleranceMs);
+    EXPECT_EQ(Bytes(buf, buf + 6), Bytes(six, six + 6));
+}
+
+TEST_F(PtyPort, SilentBoardQueryEndsAfterTheWindow)
+{
+    CFrameLink link(kPort, 115200, posix);
+    ASSERT_EQ(link.Open(), LINK_OK);
+    auto start = Clock::now();
+    QueryResult q = QueryStatus(link);
+    EXPECT_EQ(q.result, LINK_ERR_NO_REPLY);
+    EXPECT_NEAR(MsSince(start), 702, kToleranceMs);
+}
+
+TEST_F(PtyPort, OpenIsExclusiveAndRestoresTheTerminalAtClose)
+{
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_TRUE(before.c_lflag & ICANON);
+    {
+        CComPort first(posix);
+        first.m_nPort = kPort;
+        first.m_nByteSize = 8;
+        ASSERT_EQ(first.Open(), LINK_OK);
+        termios raw{};
+        ASSERT_EQ(tcgetattr(slave, &raw), 0);
+        EXPECT_FALSE(raw.c_lflag & ICANON);
+        EXPECT_TRUE(raw.c_cflag & CLOCAL);
+        EXPECT_FALSE(raw.c_cflag & CRTSCTS);
+        EXPECT_FALSE(raw.c_iflag & IXON);
+
+        PosixPlatform other;
+        CComPort second(other);
+        second.m_nPort = kPort;
+        second.m_nByteSize = 8;
+        EXPECT_EQ(second.Open(), PORT_ERR_CONFIG);
+        EXPECT_EQ(second.m_bOpen, 0);
+        EXPECT_EQ(second.LastError(), EBUSY);
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
+TEST_F(PtyPort, RefusedSettingsLeaveThePortOpenUntilClosed)
+{
+    struct Row { const char* name; std::int32_t baud, bits, stop; std::int32_t expected; };
+    const Row rows[] = {{"nineBits", 115200, 9, 0, PORT_ERR_CONFIG},
+                        {"oneAndAHalfStop", 115200, 8, 1, PORT_ERR_CONFIG},
+                        {"unlistedRate", 250000, 8, 0, LINK_OK},
+                        {"twoStopBits", 9600, 8, 2, LINK_OK}};
+    for (const Row& r : rows) {
+        CComPort port(posix);
+        port.m_nPort = kPort;
+        port.m_nBaud = r.baud;
+        port.m_nByteSize = r.bits;
+        port.m_nStopBits = r.stop;
+        EXPECT_EQ(port.Open(), r.expected) << r.name;
+        EXPECT_EQ(port.m_bOpen, 1) << r.name;
+        EXPECT_TRUE(port.Close()) << r.name;
+    }
+}
+
+TEST_F(PtyPort, RtsOnAPseudoTerminalSucceedsAndDoesNothing)
+{
+    CComPort port(posix);
+    port.m_nPort = kPort;
+    port.m_nByteSize = 8;
+    ASSERT_EQ(port.Open(), LINK_OK);
+    EXPECT_TRUE(port.SetRts(true));
+    EXPECT_TRUE(port.SetRts(false));
+}
+
+TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
+{
+    CFrameLink link(kPort, 115200, posix);
+    ASSERT_EQ(link.Open(), LINK_OK);
+    close(master);
+    master = open("/dev/null", O_RDONLY);   // keep TearDown's close harmless
+    auto start = Clock::now();
+    std::uint8_t buf[kFrameBufferSize];
+    std::uint32_t len = 0;
+    EXPECT_EQ(link.ReceiveFrame(buf, 4, &len), LINK_ERR_NO_REPLY);
+    EXPECT_LT(MsSince(start), 500 + 150);
+    EXPECT_EQ(link.Port()->LastError(), EIO);
+}
+
+struct NotADeviceRow {
+    const char* name;
+    int kind;   // 0 regular file, 1 FIFO, 2 link loop, 3 dangling
+    int expectedErrno;
+};
+
+class PortDirectoryHostile : public ::testing::TestWithParam<NotADeviceRow> {};
+
+TEST_P(PortDirectoryHostile, EntriesThatAreNoTerminalAreNeverOpened)
+{
+    testing::TempDir tmp;
+    std::string dir = tmp.MakeDir("ports");
+    testing::ScopedEnv env("PELVAR_PORTS_DIR", dir);
+    std::string target = tmp.Path() + "/target";
+    std::string entry = dir + "/COM9";
+    switch (GetParam().kind) {
+    case 0:
+        close(open(target.c_str(), O_CREAT | O_WRONLY, 0600));
+        ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
+        break;
+    case 1:
+        ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+        ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
+        break;
+    case 2:
+        ASSERT_EQ(symlink(entry.c_str(), entry.c_str()), 0);
+        break;
+    default:
+        ASSERT_EQ(symlink((tmp.Path() + "/absent").c_str(), entry.c_str()), 0);
+        break;
+    }
+    PosixPlatform posix;
+    EXPECT_EQ(posix.OpenPort(9), kNoHandle);
+    EXPECT_EQ(posix.LastError(), GetParam().expectedErrno);
+    if (GetParam().kind == 1) {
+        // Nobody opened the FIFO: a non-blocking writer finds no reader.
+        int w = open(target.c_str(), O_WRONLY | O_NONBLOCK);
+        EXPECT_EQ(w, -1);
+        EXPECT_EQ(errno, ENXIO);
+    }
+    struct stat st {};
+    if (GetParam().kind == 0 && stat(target.c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_size, 0) << "never written";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PortDirectoryHostile,
+                         ::testing::Values(NotADeviceRow{"regularFile", 0, ENOTTY}, NotADeviceRow{"fifo", 1, ENOTTY},
+                                           NotADeviceRow{"linkLoop", 2, ELOOP},
+                                           NotADeviceRow{"dangling", 3, ENOENT}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
+{
+    testing::TempDir tmp;
+    std::string dir = tmp.MakeDir("ports");
+    int m = -1, s = -1;
+    char name[128];
+    ASSERT_EQ(openpty(&m, &s, name, nullptr, nullptr), 0);
+    ASSERT_EQ(symlink(name, (dir + "/COM9").c_str()), 0);
+    testing::ScopedEnv env("PELVAR_PORTS_DIR", dir);
+    PosixPlatform posix;
+    PortHandle h = posix.OpenPort(9);
+    EXPECT_NE(h, kNoHandle);
+    posix.ClosePort(h);
+    chmod(dir.c_str(), 0777);
+    EXPECT_EQ(posix.OpenPort(9), kNoHandle);
+    EXPECT_EQ(posix.LastError(), ENOENT);
+    close(m);
+    close(s);
+}
+
+} // namespace
+} // namespace pelvar

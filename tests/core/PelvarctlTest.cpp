@@ -49,6 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"regRead", {"--trace", "reg", "read", "10"}, true, Verb::RegRead, 0},
         ParseRow{"runStdin", {"run", "-"}, true, Verb::Run, 0},
         ParseRow{"help", {"--help"}, true, Verb::Help, 0},
+        ParseRow{"portsVerboseAfter", {"ports", "--verbose"}, true, Verb::Ports, 0},
+        ParseRow{"portsExtra", {"ports", "now"}, false, Verb::Help, 0},
         ParseRow{"port0", {"--port", "0", "connect"}, false, Verb::Help, 0},
         ParseRow{"port256", {"--port", "256", "connect"}, false, Verb::Help, 0},
         ParseRow{"portNotNumber", {"--port", "COM3", "connect"}, false, Verb::Help, 0},

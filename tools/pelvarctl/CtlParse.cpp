@@ -168,8 +168,14 @@ bool ParseVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
         return ParsePress(a, i, c, error);
     if (verb == "reg")
         return ParseReg(a, i, c, error);
-    if (verb == "ports")
+    if (verb == "ports") {
+        // "ports --verbose" reads as naturally as "--verbose ports".
+        if (i + 1 == a.size() && (a[i] == "--verbose" || a[i] == "-v")) {
+            c->verbose = true;
+            ++i;
+        }
         return ParseNoArguments(a, i, Verb::Ports, c, error);
+    }
     if (verb == "connect")
         return ParseNoArguments(a, i, Verb::Connect, c, error);
     if (verb == "disconnect")

@@ -28,6 +28,7 @@ struct CtlCommand {
     std::string address;                 // reg: the address box's text
     std::string content;                 // reg write: the content box's text
     std::string file;                    // run
+    bool verbose = false;                // ports --verbose
 };
 
 struct ParsedCommandLine {

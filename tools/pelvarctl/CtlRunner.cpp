@@ -239,7 +239,7 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
         return kExitOk;
     }
     if (c.verb == Verb::Ports)
-        return RunPortsVerb(p.options.verbose, out);
+        return RunPortsVerb(p.options.verbose || c.verbose, out);
 
     std::vector<CtlCommand> script;
     if (c.verb == Verb::Run && !ReadScript(c.file, &script, err))

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The project's two entry points:
+#   ./pelvar.sh demo   install what is missing, build, run the panel on a simulated board
+#   ./pelvar.sh test   install what is missing, build, run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+JOBS=${PELVAR_JOBS:-2}
+BUILD=${PELVAR_BUILD_DIR:-build}
+
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELVAR_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+cmd=${1:-demo}
+case "$cmd" in
+  demo)
+    bash scripts/setup-deps.sh
+    configure_and_build "$BUILD" >/dev/null
+    shift || true
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      exec "$BUILD/app/pelvar" --demo "$@"
+    fi
+    exec "$BUILD/app/pelvar" --demo --headless "$@"
+    ;;
+  test)
+    bash scripts/setup-deps.sh
+    bash scripts/run-tests.sh
+    ;;
+  *)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Every test: the unit and end-to-end suites, then the same suites under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+JOBS=${PELVAR_JOBS:-2}
+BUILD=${PELVAR_BUILD_DIR:-build}
+
+echo "== build ($BUILD)"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELVAR_WERROR=ON >/dev/null
+cmake --build "$BUILD" -j"$JOBS"
+
+echo "== tests"
+ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS"

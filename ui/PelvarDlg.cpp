@@ -110,75 +110,75 @@ void CPelvarDlg::SetUpSlider(int sliderId, int valueBoxId, std::int32_t value)
 
 void CPelvarDlg::CreateControls()
 {
-    for (const ControlTemplate& spec : kPanelTemplate) {
-        QWidget* control = CreateControl(spec);
-        control->setGeometry(DialogToPixels(spec.rect, m_units));
-        if (spec.flags & kHidden) {
+    for (const ControlTemplate& item : kPanelTemplate) {
+        QWidget* control = CreateControl(item);
+        control->setGeometry(DialogToPixels(item.rect, m_units));
+        if (item.flags & kHidden) {
             control->hide();
         }
         control->installEventFilter(this);
-        if (spec.id != kNoControlId) {
-            control->setObjectName(QStringLiteral("control%1").arg(spec.id));
-            m_controls[spec.id] = control;
+        if (item.id != kNoControlId) {
+            control->setObjectName(QStringLiteral("control%1").arg(item.id));
+            m_controls[item.id] = control;
         }
     }
 }
 
-QWidget* CPelvarDlg::CreateControl(const ControlTemplate& spec)
+QWidget* CPelvarDlg::CreateControl(const ControlTemplate& item)
 {
-    switch (spec.kind) {
+    switch (item.kind) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton:
-        return CreateButton(spec);
+        return CreateButton(item);
     case ControlKind::GroupBox:
-        return new QGroupBox(FromUtf8(spec.text), this);
+        return new QGroupBox(FromUtf8(item.text), this);
     case ControlKind::Label: {
-        auto* label = new QLabel(FromUtf8(spec.text), this);
+        auto* label = new QLabel(FromUtf8(item.text), this);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
         return label;
     }
     case ControlKind::Edit:
-        return CreateEdit(spec);
+        return CreateEdit(item);
     case ControlKind::Slider:
-        return CreateSlider(spec);
+        return CreateSlider(item);
     case ControlKind::PortList:
         return CreatePortList();
     }
     return nullptr;
 }
 
-QWidget* CPelvarDlg::CreateButton(const ControlTemplate& spec)
+QWidget* CPelvarDlg::CreateButton(const ControlTemplate& item)
 {
-    auto* button = new QPushButton(FromUtf8(spec.text), this);
+    auto* button = new QPushButton(FromUtf8(item.text), this);
     // Enter never clicks a button here; the default button is only marked.
     button->setAutoDefault(false);
-    button->setDefault(spec.kind == ControlKind::DefaultPushButton);
-    const int id = spec.id;
+    button->setDefault(item.kind == ControlKind::DefaultPushButton);
+    const int id = item.id;
     connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     return button;
 }
 
-QWidget* CPelvarDlg::CreateEdit(const ControlTemplate& spec)
+QWidget* CPelvarDlg::CreateEdit(const ControlTemplate& item)
 {
     auto* edit = new QLineEdit(this);
-    if (spec.flags & kReadOnlyDigits) {
+    if (item.flags & kReadOnlyDigits) {
         edit->setReadOnly(true);
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
     }
-    if (spec.flags & kNoHScroll) {
+    if (item.flags & kNoHScroll) {
         edit->setValidator(new CFitWidthValidator(edit));
     }
     // Text changes of the boxes are not routed: nothing reacts to typing.
     return edit;
 }
 
-QWidget* CPelvarDlg::CreateSlider(const ControlTemplate& spec)
+QWidget* CPelvarDlg::CreateSlider(const ControlTemplate& item)
 {
     auto* slider = new QSlider(Qt::Horizontal, this);
     slider->setTickPosition(QSlider::TicksAbove);
     slider->setTickInterval(1);
-    const int id = spec.id;
+    const int id = item.id;
     new CSliderNotifier(slider, [this, id](unsigned code, unsigned position) { OnHScroll(code, position, id); });
     return slider;
 }

@@ -106,10 +106,10 @@ protected:
 
 private:
     void CreateControls();
-    QWidget* CreateControl(const ControlTemplate& spec);
-    QWidget* CreateButton(const ControlTemplate& spec);
-    QWidget* CreateEdit(const ControlTemplate& spec);
-    QWidget* CreateSlider(const ControlTemplate& spec);
+    QWidget* CreateControl(const ControlTemplate& item);
+    QWidget* CreateButton(const ControlTemplate& item);
+    QWidget* CreateEdit(const ControlTemplate& item);
+    QWidget* CreateSlider(const ControlTemplate& item);
     QWidget* CreatePortList();
     void SetUpSlider(int sliderId, int valueBoxId, std::int32_t value);
     void DefaultSysCommand(unsigned nID);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/HeadlessDemo.h"
 #include "ui/FrameworkTexts.h"
 #include "ui/PelvarDlg.h"
 
@@ -59,20 +60,31 @@ CPelvarApp::CPelvarApp(int& argc, char** argv) : m_app(argc, argv)
     AllowRestartBySession(m_app);
 }
 
-bool CPelvarApp::InitInstance()
+void CPelvarApp::PrepareFramework()
 {
     InstallGermanFrameworkTexts(m_app);
     // Settings would live under this organisation; the program stores none.
     QCoreApplication::setOrganizationName(QString::fromUtf8(kOrganizationName));
     QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationName));
     QGuiApplication::setDesktopFileName(QStringLiteral("pelvar"));
+}
 
+bool CPelvarApp::InitInstance()
+{
+    PrepareFramework();
     CPelvarDlg dlg;
     if (ExitAfterShowRequested()) {
         new CExitAfterFirstPaint(&dlg);
     }
     dlg.exec();
     return false;
+}
+
+int CPelvarApp::RunHeadlessDemo(CDemoBoard& board, const std::string& picturePath)
+{
+    PrepareFramework();
+    CPelvarDlg dlg;
+    return pelvar::RunHeadlessDemo(dlg, board, picturePath, stdout);
 }
 
 } // namespace pelvar

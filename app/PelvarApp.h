@@ -4,7 +4,11 @@
 
 #include <QApplication>
 
+#include <string>
+
 namespace pelvar {
+
+class CDemoBoard;
 
 constexpr const char* kOrganizationName = "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
 constexpr const char* kApplicationName = "Pelvar";
@@ -17,7 +21,12 @@ public:
     // loop of the application's own after it.
     bool InitInstance();
 
+    // The demo without a window (see HeadlessDemo.h); the exit status.
+    int RunHeadlessDemo(CDemoBoard& board, const std::string& picturePath);
+
 private:
+    void PrepareFramework();
+
     QApplication m_app;
 };
 

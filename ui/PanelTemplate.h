@@ -38,7 +38,9 @@ constexpr std::array<ControlTemplate, 42> kPanelTemplate = {{
     {IDC_CONNECT, ControlKind::DefaultPushButton, "Connect", {241, 17, 50, 14}, kPlain},
     {IDC_DISCONNECT, ControlKind::PushButton, "Disconnect", {241, 33, 50, 14}, kPlain},
     {kNoControlId, ControlKind::Label, "COM port:", {19, 21, 34, 8}, kPlain},
-    {IDC_PORT_TEXT, ControlKind::Label, "", {53, 21, 8, 8}, kPlain},
+    // Wide enough for three digits: ports above 99 exist on Linux (COM200 is
+    // the simulated board), and a clipped "20" would name the wrong port.
+    {IDC_PORT_TEXT, ControlKind::Label, "", {53, 21, 16, 8}, kPlain},
     {IDC_SENSOR_TEXT, ControlKind::Label, "", {159, 20, 73, 8}, kPlain},
     {IDC_PORT_LIST, ControlKind::PortList, "", {15, 34, 215, 30}, kHidden},
     {kNoControlId, ControlKind::GroupBox, " Brightness ", {6, 58, 307, 34}, kPlain},

@@ -52,8 +52,9 @@ QString FromUtf8(const char* text)
 
 } // namespace
 
-CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent)
-    : QDialog(parent), m_fillPorts(std::move(fillPorts)), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
+CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& platform)
+    : QDialog(parent), m_fillPorts(std::move(fillPorts)),
+      m_camera(std::make_unique<CameraController>(*this, platform)), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
 {
     setWindowTitle(FromUtf8(kPanelCaption));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -89,11 +90,11 @@ void CPelvarDlg::OnInitDialog()
     // Filling selects nothing (a combo box would select its first entry).
     list->setCurrentIndex(-1);
 
-    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_nBrightness);
-    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_nContrast);
-    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_nRed);
-    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_nGreen);
-    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_nBlue);
+    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_camera->m_nBrightness);
+    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_camera->m_nContrast);
+    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_camera->m_nRed);
+    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_camera->m_nGreen);
+    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_camera->m_nBlue);
 
     SetControlText(IDC_REG_ADDRESS, "0x0000");
     SetControlText(IDC_REG_CONTENT, "0x0000");
@@ -290,9 +291,21 @@ bool CPelvarDlg::OnCommand(int id)
     }
 }
 
-void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int /*controlId*/) {}
+void CPelvarDlg::OnConnect() { m_camera->OnConnect(); }
+void CPelvarDlg::OnDisconnect() { m_camera->OnDisconnect(); }
+void CPelvarDlg::OnPortSelChange() { m_camera->OnPortSelChange(); }
+void CPelvarDlg::OnRegisterWrite() { m_camera->OnRegisterWrite(); }
+void CPelvarDlg::OnRegisterRead() { m_camera->OnRegisterRead(); }
+void CPelvarDlg::OnFunctionButton(int id) { m_camera->OnFunctionButton(id); }
 
-void CPelvarDlg::OnFunctionButton(int /*id*/) {}
+// The slider is asked for its position now; the one in the notification may
+// already be stale.
+void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int controlId)
+{
+    auto* slider = qobject_cast<QSlider*>(Control(controlId));
+    if (slider)
+        m_camera->OnHScroll(controlId, slider->value());
+}
 
 // Values 0x0010..0x001F all mean the about item: the low four bits of a
 // window command are reserved for the window system.

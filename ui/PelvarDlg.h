@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "camera/CameraController.h"
 #include "camera/PanelView.h"
 #include "discovery/PortList.h"
 #include "ui/DialogUnits.h"
@@ -39,8 +40,9 @@ public:
     using PortListFiller = std::function<void(IPortList&)>;
 
     // `fillPorts` fills the port list once while the window opens; by default
-    // the machine's own discovery.
-    explicit CPelvarDlg(PortListFiller fillPorts = DefaultPortListFiller(), QWidget* parent = nullptr);
+    // the machine's own discovery. `platform` carries every exchange with the board.
+    explicit CPelvarDlg(PortListFiller fillPorts = DefaultPortListFiller(), QWidget* parent = nullptr,
+                        IPlatform& platform = DefaultPlatform());
     ~CPelvarDlg() override;
 
     static PortListFiller DefaultPortListFiller();
@@ -68,25 +70,20 @@ public:
     // Ends the panel with the accept result (the close box, Alt+F4, the menu).
     void OnClose();
 
-    // Handlers of the camera logic; they do nothing until it is attached.
-    virtual void OnConnect() {}
-    virtual void OnDisconnect() {}
-    virtual void OnPortSelChange() {}
+    // Handlers: each hands the notification to the camera logic.
+    virtual void OnConnect();
+    virtual void OnDisconnect();
+    virtual void OnPortSelChange();
     // scrollCode and position as CSliderNotifier delivers them; id of the slider.
     virtual void OnHScroll(unsigned scrollCode, unsigned position, int controlId);
     // One fixed command per identifier: 3..11 and the arrows 1021..1024.
     virtual void OnFunctionButton(int id);
-    virtual void OnRegisterWrite() {}
-    virtual void OnRegisterRead() {}
+    virtual void OnRegisterWrite();
+    virtual void OnRegisterRead();
 
-    // The adjustment values shown by the sliders, 0..255.
-    std::int32_t m_nBrightness = 128;
-    std::int32_t m_nContrast = 128;
-    std::int32_t m_nRed = 128;
-    std::int32_t m_nGreen = 128;
-    std::int32_t m_nBlue = 128;
-    std::int32_t m_nPort = 0;          // n of the serial port COMn last taken from the list
-    std::int32_t m_nBaud = 115200;     // line speed for every link
+    // The logic behind the handlers; it holds the adjustment values, the
+    // port number, the bit rate and the link.
+    CameraController& Camera() { return *m_camera; }
 
 public slots:
     // Enter and Escape arrive here; the panel stays open.
@@ -118,6 +115,7 @@ private:
     QComboBox* PortList() const;
 
     PortListFiller m_fillPorts;
+    std::unique_ptr<CameraController> m_camera;
     DialogBaseUnits m_units;
     QIcon m_hIcon;
     std::map<int, QWidget*> m_controls;

@@ -741,6 +741,8 @@ void PanelTest::textsAreNotClipped()
 {
     for (int which = 0; which < 2; ++which) {
         CRecordingDlg panel;
+        panel.SetControlText(IDC_PORT_TEXT, "255");   // the widest port number
+        panel.SetControlText(IDC_SENSOR_TEXT, "init error");
         CAboutDlg about;
         QWidget& window = which == 0 ? static_cast<QWidget&>(panel) : static_cast<QWidget&>(about);
         window.show();

@@ -298,13 +298,13 @@ void CPelvarDlg::OnRegisterWrite() { m_camera->OnRegisterWrite(); }
 void CPelvarDlg::OnRegisterRead() { m_camera->OnRegisterRead(); }
 void CPelvarDlg::OnFunctionButton(int id) { m_camera->OnFunctionButton(id); }
 
-// The slider is asked for its position now; the one in the notification may
-// already be stale.
+// The slider is asked for its position now, as the notification's own may
+// be stale. During an action the position has moved but value() has not yet.
 void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int controlId)
 {
     auto* slider = qobject_cast<QSlider*>(Control(controlId));
     if (slider)
-        m_camera->OnHScroll(controlId, slider->value());
+        m_camera->OnHScroll(controlId, slider->sliderPosition());
 }
 
 // Values 0x0010..0x001F all mean the about item: the low four bits of a

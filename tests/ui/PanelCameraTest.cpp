@@ -1,0 +1,208 @@
+// The real panel driving the camera logic: on the simulated platform in
+// virtual time, and end to end over a pseudo-terminal with the simulated board.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "camera/Commands.h"
+#include "camera/ControlIds.h"
+#include "platform/PosixPlatform.h"
+#include "platform/PtyBoard.h"
+#include "platform/SimBoard.h"
+#include "ui/PelvarDlg.h"
+
+using namespace pelvar;
+
+namespace {
+
+void OnePort(IPortList& list)
+{
+    list.AddString("Simulated board (COM5)");
+}
+
+QString Text(CPelvarDlg& dlg, int id)
+{
+    return QString::fromStdString(dlg.ControlText(id));
+}
+
+bool Enabled(CPelvarDlg& dlg, int id)
+{
+    return dlg.Control(id)->isEnabled();
+}
+
+void Click(CPelvarDlg& dlg, int id)
+{
+    QTest::mouseClick(dlg.Control(id), Qt::LeftButton);
+}
+
+// Closes the next message box with its OK button and keeps its text.
+class CMessageBoxCloser : public QObject {
+public:
+    CMessageBoxCloser()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                caption = box->windowTitle();
+                icon = box->icon();
+                buttons = box->buttons().size();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        m_timer.start(10);
+    }
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    qsizetype buttons = 0;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+class PanelCameraTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void operatorPathOnTheSimulatedPlatform();
+    void silentBoardAtDisconnectShowsTheMessage();
+    void operatorPathOverAPseudoTerminal();
+};
+
+void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
+{
+    SimPlatform sim;
+    SimBoardDevice board;
+    sim.AddPort(5, &board);
+    CPelvarDlg dlg(OnePort, nullptr, sim);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(Enabled(dlg, IDC_CONNECT));
+    QVERIFY(!Enabled(dlg, IDC_EDGE));
+
+    Click(dlg, IDC_CONNECT);
+    QCOMPARE(Text(dlg, IDC_PORT_TEXT), QStringLiteral("5"));
+    QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
+    QVERIFY(!Enabled(dlg, IDC_CONNECT));
+    for (int id : {IDC_DISCONNECT, IDC_EDGE, IDC_ARROW_LEFT, IDC_REG_ADDRESS, IDC_REG_READ})
+        QVERIFY(Enabled(dlg, id));
+    QCOMPARE(Text(dlg, IDC_BLUE_VALUE), QStringLiteral("128"));
+
+    // A key step on the slider: a line notification and an end-of-tracking
+    // notification, the same value sent twice.
+    auto* slider = static_cast<QSlider*>(dlg.Control(IDC_BRIGHTNESS));
+    slider->setFocus();
+    sim.ClearWrites(5);
+    QTest::keyClick(slider, Qt::Key_Right);
+    QCOMPARE(Text(dlg, IDC_BRIGHTNESS_VALUE), QStringLiteral("129"));
+    QCOMPARE(board.Board().Adjust().brightness, 129);
+    QCOMPARE(board.Board().CommandCount(CMD_BRIGHTNESS), 2u);
+    const std::vector<std::uint8_t> frame = {0x02, 0x06, 0x91, 0x81, 0, 0, 0, 0x14, 0x03};
+    QCOMPARE(sim.Writes(5).front().bytes, frame);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    Click(dlg, IDC_ARROW_LEFT);
+    QCOMPARE(board.Board().CommandCount(CMD_ARROW_LEFT), 1u);
+
+    dlg.SetControlText(IDC_REG_ADDRESS, "0x0010");
+    dlg.SetControlText(IDC_REG_CONTENT, "ff");
+    Click(dlg, IDC_REG_WRITE);
+    QCOMPARE(board.Board().Register(0x10), std::uint16_t(0x00FF));
+    QCOMPARE(Text(dlg, IDC_REG_CONTENT), QStringLiteral("ff"));
+    Click(dlg, IDC_REG_READ);
+    QCOMPARE(Text(dlg, IDC_REG_CONTENT), QStringLiteral("0x00ff"));
+
+    Click(dlg, IDC_DISCONNECT);
+    QVERIFY(Enabled(dlg, IDC_CONNECT));
+    QVERIFY(!Enabled(dlg, IDC_DISCONNECT));
+    QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QString());
+    QCOMPARE(Text(dlg, IDC_PORT_TEXT), QStringLiteral("5"));
+    QVERIFY(!sim.IsOpen(5));
+    QCOMPARE(board.Board().CommandCount(CMD_RELEASE), 1u);
+}
+
+void PanelCameraTest::silentBoardAtDisconnectShowsTheMessage()
+{
+    SimPlatform sim;
+    SimBoardOptions options;
+    options.dropEvery = 5;   // probe, init, poll, blue gain answered; the fifth frame not
+    SimBoardDevice board(options);
+    sim.AddPort(5, &board);
+    CPelvarDlg dlg(OnePort, nullptr, sim);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Click(dlg, IDC_CONNECT);
+    QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
+
+    CMessageBoxCloser closer;
+    Click(dlg, IDC_DISCONNECT);
+    QCOMPARE(closer.text, QStringLiteral("No reply from camera."));
+    QCOMPARE(closer.caption, QStringLiteral("Error"));
+    QCOMPARE(closer.icon, QMessageBox::Critical);
+    QCOMPARE(closer.buttons, qsizetype(1));
+    QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
+    QVERIFY(Enabled(dlg, IDC_CONNECT));
+    QVERIFY(!sim.IsOpen(5));
+}
+
+void PanelCameraTest::operatorPathOverAPseudoTerminal()
+{
+    char dir[] = "/tmp/pelvar-ui-XXXXXX";
+    QVERIFY(mkdtemp(dir) != nullptr);
+    setenv("PELVAR_PORTS_DIR", dir, 1);
+    {
+        PtyBoardOptions options;
+        options.port = 200;
+        options.portsDir = dir;
+        PtyBoard board(options);
+        QCOMPARE(board.Start(), 0);
+
+        PosixPlatform posix;
+        CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
+        QCOMPARE(dlg.PortCount(), 1);
+        QVERIFY(dlg.PortEntry(0).find("(COM200)") != std::string::npos);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        Click(dlg, IDC_CONNECT);
+        QCOMPARE(Text(dlg, IDC_PORT_TEXT), QStringLiteral("200"));
+        QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
+
+        auto* slider = static_cast<QSlider*>(dlg.Control(IDC_CONTRAST));
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_End);
+        QCOMPARE(Text(dlg, IDC_CONTRAST_VALUE), QStringLiteral("255"));
+        Click(dlg, IDC_TEST_PATTERN);
+        dlg.SetControlText(IDC_REG_ADDRESS, "1234");
+        dlg.SetControlText(IDC_REG_CONTENT, "abcd");
+        Click(dlg, IDC_REG_WRITE);
+        dlg.SetControlText(IDC_REG_CONTENT, "");
+        Click(dlg, IDC_REG_READ);
+        QCOMPARE(Text(dlg, IDC_REG_CONTENT), QStringLiteral("0xabcd"));
+        Click(dlg, IDC_DISCONNECT);
+        QVERIFY(Enabled(dlg, IDC_CONNECT));
+
+        SimBoard state = board.Snapshot();
+        QCOMPARE(state.Adjust().contrast, 255);
+        QCOMPARE(state.CommandCount(CMD_TEST_PATTERN), 1u);
+        QCOMPARE(state.Register(0x1234), std::uint16_t(0xABCD));
+        QCOMPARE(state.Status() & STATUS_ACTIVE, 0);
+        board.Stop();
+    }
+    unsetenv("PELVAR_PORTS_DIR");
+    std::filesystem::remove_all(dir);
+}
+
+QTEST_MAIN(PanelCameraTest)
+#include "PanelCameraTest.moc"

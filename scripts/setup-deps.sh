@@ -10,7 +10,7 @@ PACKAGES=(
   libudev-dev
   xvfb xauth socat
   clang libclang-rt-14-dev
-  desktop-file-utils lintian dpkg-dev file
+  desktop-file-utils lintian dpkg-dev file man-db
 )
 
 missing=()

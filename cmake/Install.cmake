@@ -1,0 +1,64 @@
+# Where `cmake --install` and the Debian package put the programs and the
+# files the desktop, man and bash look for.
+
+set(PELVAR_RES ${CMAKE_SOURCE_DIR}/res)
+
+# Directories the install creates get 0755 whatever the umask of the build.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+if(TARGET pelvar)
+  install(TARGETS pelvar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(TARGETS pelvarctl pelvar-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${PELVAR_RES}/pelvar.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+set(PELVAR_ICON_DIR ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES ${PELVAR_RES}/icons/pelvar.svg DESTINATION ${PELVAR_ICON_DIR}/scalable/apps)
+foreach(size 16 32 48 64 128 256)
+  install(FILES ${PELVAR_RES}/icons/pelvar-${size}.png
+          DESTINATION ${PELVAR_ICON_DIR}/${size}x${size}/apps RENAME pelvar.png)
+endforeach()
+
+# Compressed without name or time stamp (-n), so the package is reproducible
+# and lintian finds the compressed pages it expects.
+find_program(PELVAR_GZIP gzip REQUIRED)
+set(PELVAR_GZ_DIR ${CMAKE_BINARY_DIR}/gz)
+set(pelvar_gz_files)
+function(pelvar_gzip source name)
+  set(copy ${PELVAR_GZ_DIR}/${name})
+  add_custom_command(
+    OUTPUT ${copy}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PELVAR_GZ_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+    COMMAND ${PELVAR_GZIP} -9nf ${copy}
+    DEPENDS ${source}
+    VERBATIM)
+  set(pelvar_gz_files ${pelvar_gz_files} ${copy}.gz PARENT_SCOPE)
+endfunction()
+
+set(PELVAR_MAN_PAGES pelvarctl pelvar-sim)
+if(TARGET pelvar)
+  list(PREPEND PELVAR_MAN_PAGES pelvar)
+endif()
+foreach(page ${PELVAR_MAN_PAGES})
+  pelvar_gzip(${PELVAR_RES}/man/${page}.1 ${page}.1)
+  install(FILES ${PELVAR_GZ_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+# A native Debian package (no revision in its version) keeps its history as
+# changelog.gz; the version comes from the project.
+configure_file(${PELVAR_RES}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+pelvar_gzip(${CMAKE_BINARY_DIR}/debian/changelog changelog)
+set(PELVAR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pelvar)
+install(FILES ${PELVAR_GZ_DIR}/changelog.gz ${PELVAR_RES}/debian/copyright DESTINATION ${PELVAR_DOC_DIR})
+
+add_custom_target(pelvar_gz_files ALL DEPENDS ${pelvar_gz_files})
+
+install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelvarctl)
+
+# pelvar loads the German framework texts (qtbase_de.qm) only from Qt's own
+# translations directory, which Debian fills from qt6-translations-l10n; the
+# package depends on it rather than carrying a copy (see Packaging.cmake).

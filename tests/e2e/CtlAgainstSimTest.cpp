@@ -1,0 +1,126 @@
+// pelvarctl against pelvar-sim: every verb and every fault the board can
+// inject, with the exit status, the result, the time bound and the board's
+// state afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/PosixPlatform.h"
+#include "tests/e2e/Process.h"
+
+namespace pelvar::e2e {
+namespace {
+
+struct CtlRow {
+    const char* name;
+    std::vector<std::string> simArgs;
+    std::vector<std::string> ctlArgs;
+    int status;
+    std::string out;        // must appear in standard output
+    double maxMs;           // the exchange's own bound, with room for process start
+    std::string state;      // must appear in the board's state afterwards
+    std::string input = {}; // standard input (run -)
+};
+
+class CtlAgainstSim : public ::testing::TestWithParam<CtlRow> {};
+
+TEST_P(CtlAgainstSim, ExitStatusResultTimeAndBoardState)
+{
+    const CtlRow& row = GetParam();
+    PortsDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    std::vector<std::string> simArgv = {PELVAR_SIM_PATH, "--com", "200", "--state"};
+    simArgv.insert(simArgv.end(), row.simArgs.begin(), row.simArgs.end());
+    Background sim(simArgv, {dir.Env()});
+    const std::string first = sim.FirstLine();
+    ASSERT_EQ(first.rfind("COM200 /dev/pts/", 0), 0u) << first;
+
+    std::vector<std::string> ctl = {PELVARCTL_PATH};
+    ctl.insert(ctl.end(), row.ctlArgs.begin(), row.ctlArgs.end());
+    RunResult r = RunProgram(ctl, {dir.Env()}, row.input);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, row.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out << r.err;
+    EXPECT_LT(r.wallMs, row.maxMs);
+
+    int simStatus = -1;
+    const std::string state = sim.Stop(&simStatus);
+    EXPECT_EQ(simStatus, 0);
+    EXPECT_NE(state.find(row.state), std::string::npos) << state;
+}
+
+// Bounds: a probe of a silent port takes 0.7 s, a transaction to a silent or
+// refusing board about 3 s, the start-up poll at most 10 s.
+INSTANTIATE_TEST_SUITE_P(
+    Table, CtlAgainstSim,
+    ::testing::Values(
+        CtlRow{"connect", {}, {"connect"}, 0, "port: 200\nsensor: ARVEN-L\n", 1500, "init 1, release 0"},
+        CtlRow{"connectSensorS", {"--sensor", "S"}, {"connect"}, 0, "sensor: ARVEN-S", 1500, "sensor S"},
+        CtlRow{"connectNoSensor", {"--sensor", "none"}, {"--port", "200", "connect"}, 0, "sensor: init error", 1500,
+               "status 0x01"},
+        CtlRow{"setBrightness", {}, {"set", "brightness", "200"}, 0, "result: LINK_OK (0)", 1500, "brightness 200"},
+        CtlRow{"pressEdge", {}, {"press", "edge"}, 0, "result: LINK_OK (0)", 1500, "edge 1"},
+        CtlRow{"pressArrowLeft", {}, {"press", "left"}, 0, "result: LINK_OK (0)", 1500, "arrow_left 1"},
+        CtlRow{"regWrite", {}, {"reg", "write", "0x10", "beef"}, 0, "result: LINK_OK (0)", 1500, "0x0010=0xbeef"},
+        CtlRow{"regReadUnwritten", {}, {"reg", "read", "20"}, 0, "value: 0x0000", 1500, "latched address 0x0020"},
+        CtlRow{"transactByName", {}, {"--port", "200", "transact", "brightness", "c8 00 00 00"}, 0, "LINK_OK", 1500,
+               "brightness 200"},
+        CtlRow{"queryStatus", {}, {"query", "status"}, 0, "frame: 02 03 00 00 01 03\nstatus: 0x00", 1500, "frames 2,"},
+        CtlRow{"queryRegRead", {}, {"query", "regread"}, 0, "value: 0x0000", 1500, "frames 2,"},
+        CtlRow{"disconnectInactive", {}, {"disconnect"}, 0, "LINK_OK", 1500, "init 0, release 0"},
+        CtlRow{"runScript", {}, {"run", "-"}, 0, "result: LINK_OK", 3000, "red 1\ngreen 2", "set red 1\n# comment\nset green 2\npress up\n"},
+        CtlRow{"runBadLineSendsNothing", {}, {"run", "-"}, 2, "", 1500, "frames 0,", "set red 1\nset hue 2\n"},
+        CtlRow{"silent", {"--silent"}, {"connect"}, 1, "result: LINK_ERR_NO_REPLY (-2002)", 1500, "replies 0"},
+        CtlRow{"nakOnTransaction", {"--nak"}, {"set", "contrast", "9"}, 1, "result: LINK_ERR_NAK (-2009)", 4000,
+               "contrast 128"},
+        CtlRow{"nakAtStartGivesUpAfterTenSeconds", {"--nak"}, {"connect"}, 1, "sensor: init error", 14000, "init 0"},
+        CtlRow{"delayedReplies", {"--delay-ms", "100"}, {"press", "gamma"}, 0, "LINK_OK", 2000, "gamma 1"},
+        CtlRow{"droppedReplyIsRetried", {"--drop-every", "2"}, {"set", "red", "77"}, 0, "LINK_OK", 2500, "red 77"},
+        CtlRow{"strayByteBeforeReplies", {"--garbage"}, {"connect"}, 1, "LINK_ERR_NO_REPLY", 1500, "frames 1,"},
+        CtlRow{"corruptReplies", {"--corrupt"}, {"connect"}, 1, "LINK_ERR_CHECKSUM", 1500, "frames 1,"},
+        CtlRow{"hangUpAfterProbe", {"--hangup-after", "1"}, {"press", "edge"}, 1, "LINK_ERR_", 4500, "hung up"},
+        CtlRow{"sixByteAcknowledge", {"--ack-bytes", "1"}, {"--port", "200", "press", "scale"}, 0, "LINK_OK", 1500,
+               "scale 1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CtlAgainstSim, PortThatDoesNotExistIsNamedAbsent)
+{
+    PortsDir dir;
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", "77", "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open COM77"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("absent"), std::string::npos) << r.err;
+}
+
+TEST(CtlAgainstSim, PortHeldByAnotherProgramIsNamedBusy)
+{
+    PortsDir dir;
+    Background sim({PELVAR_SIM_PATH, "--com", "201"}, {dir.Env()});
+    ASSERT_FALSE(sim.FirstLine().empty());
+    setenv("PELVAR_PORTS_DIR", dir.Path().c_str(), 1);
+    PosixPlatform holder;
+    PortHandle h = holder.OpenPort(201);
+    ASSERT_NE(h, kNoHandle);
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", "201", "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("busy: held by another program"), std::string::npos) << r.err;
+    holder.ClosePort(h);
+    unsetenv("PELVAR_PORTS_DIR");
+    RunResult again = RunProgram({PELVARCTL_PATH, "--port", "201", "connect"}, {dir.Env()});
+    EXPECT_EQ(again.status, 0) << again.err;
+}
+
+TEST(CtlAgainstSim, TraceShowsEveryFrameBothWays)
+{
+    PortsDir dir;
+    Background sim({PELVAR_SIM_PATH, "--com", "200"}, {dir.Env()});
+    ASSERT_FALSE(sim.FirstLine().empty());
+    RunResult r = RunProgram({PELVARCTL_PATH, "--trace", "--port", "200", "set", "brightness", "200"}, {dir.Env()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(" > 02 02 00 00 03\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" > 02 06 91 C8 00 00 00 5D 03\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" < 02 06 91 06 00 00 00 93 03\n"), std::string::npos) << r.err;
+}
+
+} // namespace
+} // namespace pelvar::e2e

@@ -5,6 +5,10 @@
 
 #include <cstdlib>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/PosixPlatform.h"
 #include "tests/e2e/Process.h"
 
@@ -120,6 +124,39 @@ TEST(CtlAgainstSim, TraceShowsEveryFrameBothWays)
     EXPECT_NE(r.err.find(" > 02 02 00 00 03\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" > 02 06 91 C8 00 00 00 5D 03\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" < 02 06 91 06 00 00 00 93 03\n"), std::string::npos) << r.err;
+}
+
+} // namespace
+} // namespace pelvar::e2e
+
+namespace pelvar::e2e {
+namespace {
+
+// A user outside the device's group: pelvarctl names the group and the cure.
+// Needs root to become another user; CI runs as root.
+TEST(CtlPermissions, EveryPortRefusedNamesTheGroup)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run pelvarctl as another user";
+    PortsDir dir;
+    Background sim({PELVAR_SIM_PATH, "--com", "202"}, {dir.Env()});
+    const std::string first = sim.FirstLine();
+    ASSERT_FALSE(first.empty());
+    // The directory must belong to the user who reads it.
+    ASSERT_EQ(chown(dir.Path().c_str(), 65534, 65534), 0);
+    const std::string slave = first.substr(first.find(' ') + 1, first.find(' ', 7) - first.find(' ') - 1);
+    // As a USB adapter's node is on Debian: root:dialout, 0660.
+    struct group* dialout = getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(chown(slave.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(chmod(slave.c_str(), 0660), 0);
+    RunResult r = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", PELVARCTL_PATH,
+                              "connect"},
+                             {dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("permission denied"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("belong to group 'dialout'"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("log in again"), std::string::npos) << r.err;
 }
 
 } // namespace

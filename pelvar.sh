@@ -18,12 +18,14 @@ cmd=${1:-demo}
 case "$cmd" in
   demo)
     bash scripts/setup-deps.sh
+    echo "pelvar: building in $BUILD (the first build takes a few minutes)" >&2
     configure_and_build "$BUILD" >/dev/null
     shift || true
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
       exec "$BUILD/app/pelvar" --demo "$@"
     fi
-    exec "$BUILD/app/pelvar" --demo --headless "$@"
+    echo "pelvar: no display; running the demo without a window" >&2
+    exec "$BUILD/app/pelvar" --demo --headless --output "$PWD/$BUILD/pelvar-demo-panel.png" "$@"
     ;;
   test)
     bash scripts/setup-deps.sh

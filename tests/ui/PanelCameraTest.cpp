@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -16,7 +17,6 @@
 #include "camera/Commands.h"
 #include "camera/ControlIds.h"
 #include "platform/PosixPlatform.h"
-#include "platform/PtyBoard.h"
 #include "platform/SimBoard.h"
 #include "ui/PelvarDlg.h"
 
@@ -156,18 +156,17 @@ void PanelCameraTest::silentBoardAtDisconnectShowsTheMessage()
     QVERIFY(!sim.IsOpen(5));
 }
 
+// The whole operator's path against the pelvar-sim program.
 void PanelCameraTest::operatorPathOverAPseudoTerminal()
 {
     char dir[] = "/tmp/pelvar-ui-XXXXXX";
     QVERIFY(mkdtemp(dir) != nullptr);
     setenv("PELVAR_PORTS_DIR", dir, 1);
+    QProcess sim;
+    sim.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "200", "--state"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    QVERIFY(sim.readLine().startsWith("COM200 /dev/pts/"));
     {
-        PtyBoardOptions options;
-        options.port = 200;
-        options.portsDir = dir;
-        PtyBoard board(options);
-        QCOMPARE(board.Start(), 0);
-
         PosixPlatform posix;
         CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
         QCOMPARE(dlg.PortCount(), 1);
@@ -192,14 +191,15 @@ void PanelCameraTest::operatorPathOverAPseudoTerminal()
         QCOMPARE(Text(dlg, IDC_REG_CONTENT), QStringLiteral("0xabcd"));
         Click(dlg, IDC_DISCONNECT);
         QVERIFY(Enabled(dlg, IDC_CONNECT));
-
-        SimBoard state = board.Snapshot();
-        QCOMPARE(state.Adjust().contrast, 255);
-        QCOMPARE(state.CommandCount(CMD_TEST_PATTERN), 1u);
-        QCOMPARE(state.Register(0x1234), std::uint16_t(0xABCD));
-        QCOMPARE(state.Status() & STATUS_ACTIVE, 0);
-        board.Stop();
     }
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
+    const QString state = QString::fromUtf8(sim.readAllStandardOutput());
+    QVERIFY2(state.contains("contrast 255"), qPrintable(state));
+    QVERIFY2(state.contains("test_pattern 1"), qPrintable(state));
+    QVERIFY2(state.contains("0x1234=0xabcd"), qPrintable(state));
+    QVERIFY2(state.contains("init 1, release 1"), qPrintable(state));
     unsetenv("PELVAR_PORTS_DIR");
     std::filesystem::remove_all(dir);
 }

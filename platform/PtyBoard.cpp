@@ -1,4 +1,5 @@
 #include "platform/PtyBoard.h"
+#include "platform/TracePlatform.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -78,18 +78,6 @@ std::string CommandName(std::uint8_t cmd) {
     return info ? std::string(info->name) : Hex8(cmd);
 }
 
-std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char buf[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        if (!text.empty())
-            text += ' ';
-        text += buf;
-    }
-    return text;
-}
-
 SimBoard::SimBoard(const SimBoardOptions& options)
     : m_options(options), m_registers(kRegisterCount, 0) {
     m_options.ackBytes = std::clamp<std::uint32_t>(m_options.ackBytes, 1, 4);

@@ -127,7 +127,5 @@ private:
 // "status", "reg_address", or "0xNN" for a code outside the command set.
 std::string CommandName(std::uint8_t cmd);
 
-// Hex bytes separated by blanks: "02 02 00 00 03".
-std::string HexBytes(const std::vector<std::uint8_t>& bytes);
 
 } // namespace pelvar

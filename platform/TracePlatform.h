@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -36,5 +38,6 @@ private:
 
 // "02 06 91 C8" (upper-case hex, one blank between bytes).
 std::string HexBytes(const std::uint8_t* bytes, std::size_t n);
+inline std::string HexBytes(const std::vector<std::uint8_t>& bytes) { return HexBytes(bytes.data(), bytes.size()); }
 
 } // namespace pelvar

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the unit and end-to-end suites, then the same suites under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a
+# bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,3 +14,8 @@ cmake --build "$BUILD" -j"$JOBS"
 
 echo "== tests"
 ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS"
+
+echo "== sanitizers (build-asan)"
+scripts/run-sanitized-tests.sh
+echo "== fuzzers (build-fuzz)"
+scripts/run-fuzzers.sh

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/FuzzCheck.h"
 #include "link/FrameLink.h"
 #include "tools/pelvarctl/CtlParse.h"
 
@@ -17,17 +18,8 @@ namespace {
 
 using namespace pelvar;
 
-[[noreturn]] void Broken(const char* what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void Check(bool holds, const char* what)
-{
-    if (!holds)
-        Broken(what);
-}
+using fuzz::Broken;
+using fuzz::Check;
 
 std::vector<std::string> Split(const std::string& text, char at)
 {

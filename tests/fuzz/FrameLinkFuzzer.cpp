@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/fuzz/FuzzCheck.h"
 #include "link/FrameLink.h"
 #include "platform/SimPlatform.h"
 
@@ -31,17 +32,8 @@ struct Chunk {
     std::vector<std::uint8_t> bytes;
 };
 
-[[noreturn]] void Broken(const char* what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void Check(bool holds, const char* what)
-{
-    if (!holds)
-        Broken(what);
-}
+using fuzz::Broken;
+using fuzz::Check;
 
 std::vector<Chunk> SplitChunks(const std::uint8_t* data, std::size_t size)
 {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/FuzzCheck.h"
 #include "discovery/DeviceSource.h"
 #include "discovery/PortList.h"
 #include "discovery/PortWalk.h"
@@ -27,17 +28,8 @@ namespace {
 
 using namespace pelvar;
 
-[[noreturn]] void Broken(const char* what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void Check(bool holds, const char* what)
-{
-    if (!holds)
-        Broken(what);
-}
+using fuzz::Broken;
+using fuzz::Check;
 
 // Bytes of the well-formed UTF-8 sequence at text[i] (Unicode's table of
 // well-formed byte sequences), 0 when there is none.

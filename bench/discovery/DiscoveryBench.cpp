@@ -2,7 +2,7 @@
 // through a fake source of 200 devices (the filter and the sorted insert).
 #include "discovery/PortList.h"
 #include "tests/discovery/FakeDeviceSource.h"
-#include "tests/discovery/TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <benchmark/benchmark.h>
 

@@ -16,7 +16,7 @@
 #include "link/FrameLink.h"
 #include "platform/PosixPlatform.h"
 #include "tests/core/ScriptedDevice.h"
-#include "tests/discovery/TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace pelvar {
 namespace {

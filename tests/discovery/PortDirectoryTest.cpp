@@ -3,7 +3,7 @@
 #include "discovery/PortList.h"
 #include "tests/discovery/CapturedOutput.h"
 #include "tests/discovery/FakeDeviceSource.h"
-#include "tests/discovery/TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 

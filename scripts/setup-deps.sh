@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev
   libudev-dev
-  xvfb xauth socat
+  xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils lintian dpkg-dev file man-db
 )

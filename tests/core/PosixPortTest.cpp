@@ -25,7 +25,7 @@ using test::Bytes;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPort = 201;
-constexpr double kToleranceMs = 25.0;
+constexpr double kToleranceMs = 40.0;   // a loaded CI machine, not the link, sets this
 
 double MsSince(Clock::time_point t)
 {

@@ -4,6 +4,7 @@
 #include "camera/ControlIds.h"
 #include "platform/SimBoard.h"
 #include "tests/core/FakeView.h"
+#include "tests/support/Frames.h"
 #include "tests/core/ScriptedDevice.h"
 
 namespace pelvar {
@@ -17,12 +18,7 @@ const std::pair<bool, bool> kDisconnected{true, false};
 const std::pair<bool, bool> kConnected{false, true};
 const std::pair<bool, bool> kAllOff{false, false};
 
-Bytes StatusReply(std::uint8_t status)
-{
-    Bytes f = {0x02, 0x03, 0x00, status, 0, 0x03};
-    f[4] = static_cast<std::uint8_t>(0x02 ^ 0x03 ^ 0x00 ^ status);
-    return f;
-}
+Bytes StatusReply(std::uint8_t status) { return test::MakeFrame(CMD_STATUS, {status}); }
 
 const Bytes kEmptyStatusReply = {0x02, 0x02, 0x00, 0x00, 0x03};
 const Bytes kAck9 = {0x02, 0x06, 0x00, 0x06, 0, 0, 0, 0x02, 0x03};
@@ -386,17 +382,7 @@ TEST_P(RegisterRead, ShowsTheReplyPayloadLowByteFirst)
     EXPECT_EQ(view.texts[IDC_REG_CONTENT], GetParam().shown);
 }
 
-Bytes RegReply(const Bytes& payload)
-{
-    Bytes f = {0x02, static_cast<std::uint8_t>(payload.size() + 2), 0x24};
-    f.insert(f.end(), payload.begin(), payload.end());
-    std::uint8_t x = 0;
-    for (std::uint8_t b : f)
-        x ^= b;
-    f.push_back(x);
-    f.push_back(0x03);
-    return f;
-}
+Bytes RegReply(const Bytes& payload) { return test::MakeFrame(CMD_REG_READ, payload); }
 
 INSTANTIATE_TEST_SUITE_P(Table, RegisterRead,
                          ::testing::Values(RegReadRow{"word", RegReply({0x34, 0x12}), "0x1234"},

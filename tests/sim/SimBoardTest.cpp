@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Frames.h"
 #include "camera/Commands.h"
 #include "platform/SimBoard.h"
 
@@ -22,17 +23,7 @@ const Bytes kRegRead = {0x02, 0x02, 0x24, 0x24, 0x03};
 const Bytes kUnknown55 = {0x02, 0x02, 0x55, 0x55, 0x03};
 const Bytes kBrightnessShort = {0x02, 0x04, 0x91, 0xC8, 0x00, 0x5F, 0x03};   // 2-byte payload
 
-// An independent frame builder for the cases not written out above.
-Bytes Frame(std::uint8_t cmd, const Bytes& payload = {}) {
-    Bytes f = {0x02, static_cast<std::uint8_t>(payload.size() + 2), cmd};
-    f.insert(f.end(), payload.begin(), payload.end());
-    std::uint8_t sum = 0;
-    for (std::uint8_t b : f)
-        sum ^= b;
-    f.push_back(sum);
-    f.push_back(0x03);
-    return f;
-}
+Bytes Frame(std::uint8_t cmd, const Bytes& payload = {}) { return test::MakeFrame(cmd, payload); }
 
 std::vector<SimBoardExchange> Feed(SimBoard& board, const Bytes& bytes, std::uint32_t now = 0) {
     return board.Feed(bytes.data(), bytes.size(), now);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/PtyBoard.h"
+#include "sim/PtyBoard.h"
 
 namespace pelvar {
 

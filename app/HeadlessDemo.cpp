@@ -9,13 +9,11 @@
 #include "camera/ControlIds.h"
 #include "link/ResultCodes.h"
 #include "ui/PelvarDlg.h"
+#include "ui/SliderNotifier.h"
 
 namespace pelvar {
 
 namespace {
-
-// The thumb released at a position: the notification a drag ends with.
-constexpr unsigned kThumbPosition = 4;
 
 class CDemoSteps {
 public:
@@ -33,7 +31,8 @@ public:
     {
         auto* slider = qobject_cast<QSlider*>(m_dlg.Control(id));
         slider->setValue(value);
-        m_dlg.OnHScroll(kThumbPosition, static_cast<unsigned>(value), id);
+        // The thumb released at a position: the notification a drag ends with.
+        m_dlg.OnHScroll(TB_THUMBPOSITION, static_cast<unsigned>(value), id);
     }
 
     void Report(const std::string& step, const std::string& detail = {})

@@ -3,38 +3,13 @@
 #include <cstdio>
 
 #include "camera/ControlIds.h"
+#include "camera/ControlTable.h"
+#include "platform/TextScan.h"
 #include "discovery/PortList.h"
 
 namespace pelvar {
 
 namespace {
-
-struct SliderRow {
-    int slider;
-    int valueBox;
-    std::uint8_t cmd;
-};
-
-constexpr SliderRow kSliders[] = {
-    {IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, CMD_BRIGHTNESS},
-    {IDC_CONTRAST, IDC_CONTRAST_VALUE, CMD_CONTRAST},
-    {IDC_RED, IDC_RED_VALUE, CMD_GAIN_RED},
-    {IDC_GREEN, IDC_GREEN_VALUE, CMD_GAIN_GREEN},
-    {IDC_BLUE, IDC_BLUE_VALUE, CMD_GAIN_BLUE},
-};
-
-struct ButtonRow {
-    int id;
-    std::uint8_t cmd;
-};
-
-constexpr ButtonRow kButtons[] = {
-    {IDC_CMD_INIT, CMD_INIT}, {IDC_CMD_RELEASE, CMD_RELEASE}, {IDC_CMD_FUNC16, CMD_FUNC_16},
-    {IDC_SCALE, CMD_SCALE}, {IDC_CMD_FUNC18, CMD_FUNC_18}, {IDC_CMD_FUNC19, CMD_FUNC_19},
-    {IDC_EDGE, CMD_EDGE}, {IDC_GAMMA, CMD_GAMMA}, {IDC_TEST_PATTERN, CMD_TEST_PATTERN},
-    {IDC_ARROW_LEFT, CMD_ARROW_LEFT}, {IDC_ARROW_RIGHT, CMD_ARROW_RIGHT},
-    {IDC_ARROW_UP, CMD_ARROW_UP}, {IDC_ARROW_DOWN, CMD_ARROW_DOWN},
-};
 
 constexpr std::size_t kHexBoxChars = 8;
 
@@ -62,36 +37,29 @@ int HexDigit(char c)
     return -1;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 } // namespace
 
 std::uint8_t ButtonCommand(int controlId)
 {
-    for (const ButtonRow& b : kButtons) {
-        if (b.id == controlId)
-            return b.cmd;
-    }
-    return 0;
+    const ControlBinding* b = FindBinding(controlId);
+    return b && b->role == ControlRole::FunctionButton ? b->cmd : 0;
 }
 
 bool SliderBinding(int sliderId, std::uint8_t* cmd, int* valueBoxId)
 {
-    for (const SliderRow& s : kSliders) {
-        if (s.slider == sliderId) {
-            *cmd = s.cmd;
-            *valueBoxId = s.valueBox;
-            return true;
-        }
-    }
-    return false;
+    const ControlBinding* b = FindBinding(sliderId);
+    if (!b || b->role != ControlRole::Slider)
+        return false;
+    *cmd = b->cmd;
+    *valueBoxId = b->valueBox;
+    return true;
 }
 
 std::uint16_t ParseHexBoxText(const std::string& full)
 {
     const std::string text = full.substr(0, kHexBoxChars);
     std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i]))
+    while (i < text.size() && IsScanfSpace(text[i]))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
@@ -128,9 +96,9 @@ bool CameraController::TryCandidate(int port, std::uint8_t* status)
     report.port = port;
     m_nPort = port;
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
-    report.openResult = m_pLink->Port() ? m_pLink->Open() : PORT_ERR_CONFIG;
+    report.openResult = m_pLink->Open();
     if (report.openResult != LINK_OK) {
-        report.sysError = m_pLink->Port() ? m_pLink->Port()->LastError() : 0;
+        report.sysError = m_pLink->Port()->LastError();
         m_nLastResult = report.openResult;
         m_candidates.push_back(report);
         ReleaseLink();
@@ -239,28 +207,10 @@ void CameraController::OnPortSelChange()
     m_view.SetControlStates(true, false);
 }
 
-std::int32_t* CameraController::AdjustmentMember(std::uint8_t cmd)
-{
-    switch (cmd) {
-    case CMD_BRIGHTNESS: return &m_nBrightness;
-    case CMD_CONTRAST: return &m_nContrast;
-    case CMD_GAIN_RED: return &m_nRed;
-    case CMD_GAIN_GREEN: return &m_nGreen;
-    case CMD_GAIN_BLUE: return &m_nBlue;
-    default: return nullptr;
-    }
-}
-
 std::int32_t CameraController::Adjustment(std::uint8_t cmd) const
 {
-    switch (cmd) {
-    case CMD_BRIGHTNESS: return m_nBrightness;
-    case CMD_CONTRAST: return m_nContrast;
-    case CMD_GAIN_RED: return m_nRed;
-    case CMD_GAIN_GREEN: return m_nGreen;
-    case CMD_GAIN_BLUE: return m_nBlue;
-    default: return 0;
-    }
+    const std::int32_t* value = m_adjust.For(cmd);
+    return value ? *value : 0;
 }
 
 void CameraController::OnHScroll(int controlId, int position)
@@ -269,7 +219,7 @@ void CameraController::OnHScroll(int controlId, int position)
     int valueBox = 0;
     if (!SliderBinding(controlId, &cmd, &valueBox))
         return;
-    *AdjustmentMember(cmd) = position;
+    *m_adjust.For(cmd) = position;
     m_view.SetControlText(valueBox, Decimal(position));
     SendAdjustment(cmd);
 }
@@ -277,7 +227,7 @@ void CameraController::OnHScroll(int controlId, int position)
 void CameraController::SendAdjustment(std::uint8_t cmd)
 {
     WaitCursor cursor(m_view);
-    std::int32_t* member = AdjustmentMember(cmd);
+    const std::int32_t* member = m_adjust.For(cmd);
     if (!m_pLink || !member)
         return;
     auto payload = EncodeAdjustment(*member);

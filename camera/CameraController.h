@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/Adjustments.h"
 #include "camera/Commands.h"
 #include "camera/PanelView.h"
 #include "link/FrameLink.h"
@@ -58,11 +59,7 @@ public:
     bool StartTimedOut() const { return m_bStartTimedOut; }
     std::int32_t Adjustment(std::uint8_t cmd) const;
 
-    std::int32_t m_nBrightness = 128;
-    std::int32_t m_nContrast = 128;
-    std::int32_t m_nRed = 128;
-    std::int32_t m_nGreen = 128;
-    std::int32_t m_nBlue = 128;
+    Adjustments m_adjust;
     std::int32_t m_nPort = 0;
     std::int32_t m_nBaud = 115200;
     std::unique_ptr<CFrameLink> m_pLink;
@@ -73,7 +70,6 @@ public:
 private:
     bool TryCandidate(int port, std::uint8_t* status);
     void ReleaseLink();
-    std::int32_t* AdjustmentMember(std::uint8_t cmd);
 
     IPanelView& m_view;
     IPlatform& m_platform;

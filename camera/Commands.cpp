@@ -1,5 +1,7 @@
 #include "camera/Commands.h"
 
+#include <cstdio>
+
 namespace pelvar {
 
 namespace {
@@ -61,6 +63,27 @@ std::array<std::uint8_t, 4> EncodeAdjustment(std::int32_t value)
 std::array<std::uint8_t, 2> EncodeWord(std::uint16_t value)
 {
     return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+}
+
+std::int32_t DecodeAdjustment(const std::uint8_t* p)
+{
+    const std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                            std::uint32_t(p[3]) << 24;
+    return static_cast<std::int32_t>(v);
+}
+
+std::uint16_t DecodeWord(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+std::string CommandName(std::uint8_t cmd)
+{
+    if (const CommandInfo* info = FindCommand(cmd))
+        return info->name;
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", cmd);
+    return text;
 }
 
 std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload,

@@ -58,6 +58,11 @@ const CommandInfo* FindCommand(const std::string& name);
 // Payloads, little-endian.
 std::array<std::uint8_t, 4> EncodeAdjustment(std::int32_t value);
 std::array<std::uint8_t, 2> EncodeWord(std::uint16_t value);
+std::int32_t DecodeAdjustment(const std::uint8_t* payload);
+std::uint16_t DecodeWord(const std::uint8_t* payload);
+
+// The command's name ("brightness"), or its code as "0x3f" when unknown.
+std::string CommandName(std::uint8_t cmd);
 
 // Acknowledged transaction: `cmd` with its payload, up to six attempts.
 std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload,

@@ -2,6 +2,7 @@
 // device at a time, that may end early with a failure.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -42,5 +43,8 @@ public:
     // Next device into `device`: Ok, End or Failed. Only called after Begin gave Ok.
     virtual SourceResult Next(DeviceInfo& device) = 0;
 };
+
+// The machine's own devices, as this operating system lists them.
+std::unique_ptr<IDeviceSource> MachineDevices();
 
 } // namespace pelvar

@@ -1,5 +1,6 @@
-#include "discovery/PortList.h"
-#include "discovery/PortWalk.h"
+#include "discovery/PortEntry.h"
+
+#include "platform/TextScan.h"
 
 #include <algorithm>
 #include <climits>
@@ -47,11 +48,6 @@ std::size_t CharacterLength(const std::string& text, std::size_t i)
     if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
         return 0;
     return length;
-}
-
-bool IsScanfSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // Reads a number as "%d" does, from text[i] on. A value beyond int is held at
@@ -131,13 +127,6 @@ bool PortTextLess(const std::string& a, const std::string& b)
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return static_cast<unsigned char>(FoldCase(x)) < static_cast<unsigned char>(FoldCase(y));
     });
-}
-
-void SortedPortList::AddString(const std::string& text)
-{
-    // After any equal entries, so that equal texts keep the order they came in.
-    auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text, PortTextLess);
-    m_entries.insert(at, text);
 }
 
 } // namespace pelvar

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "discovery/PortEntry.h"
+
 namespace pelvar {
 
 // A list that keeps its entries sorted (as a sorted combo box does).
@@ -26,19 +28,13 @@ private:
     std::vector<std::string> m_entries;
 };
 
-// Reads a port entry: the first "(COM" (case-sensitive) within the first 258
-// bytes of the text, then the number as "%d" reads it. False when the text is
-// not a port entry (no "(COM", or no number after it).
-bool ReadPortEntry(const std::string& text, int* port);
-
 class IDeviceSource;
 
 // Empties `list` and fills it from `source`; a failure of the walk prints
 // "Error ocured: <reason>" to `out` and keeps what was found before it.
 void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out = stdout);
 
-// The machine's own source: the port directory, plus udev unless the
-// directory is exclusive (PELVAR_PORTS_DIR set).
+// From the machine's own devices (MachineDevices()).
 void FillPortList(IPortList& list);
 
 } // namespace pelvar

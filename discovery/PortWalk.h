@@ -1,29 +1,15 @@
-// The pieces of FillPortList that pelvarctl and the tests use on their own.
+// Walking a device source for the port list: what FillPortList does, and
+// what pelvarctl and the tests use on their own.
 #pragma once
 
 #include "discovery/DeviceSource.h"
 
-#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace pelvar {
-
-// The port test looks at no more than this many bytes of a list text.
-constexpr std::size_t kPortCopyLimit = 258;
-
-// The 8-bit copy of a list text: its first kPortCopyLimit bytes at most, cut
-// only between UTF-8 characters (a text stops at its first NUL). Empty when
-// the bytes before the cut are not valid UTF-8.
-std::string EightBitCopy(const std::string& text);
-
-// True when the 8-bit copy holds "(COM": the text belongs in the port list.
-bool HasPortMark(const std::string& text);
-
-// The list's order: whole text, ASCII letters without regard to case.
-bool PortTextLess(const std::string& a, const std::string& b);
 
 // Walks `source` and hands every device whose name belongs in the port list
 // to `add`, in the order of the walk. A failure is printed to `out` as

@@ -1,15 +1,12 @@
 #include "link/FrameLink.h"
 
 #include <cstring>
-#include <new>
 
 namespace pelvar {
 
 namespace {
 
-constexpr std::uint32_t kTxBufferSize = 512;
 constexpr std::uint32_t kAttemptPauseMs = 10;
-constexpr std::uint32_t kRingMask = kRingSize - 1;
 constexpr const char* kLogFileName = "Corvel.debug";
 
 } // namespace
@@ -31,11 +28,8 @@ std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud)
 }
 
 CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& platform)
-    : m_nPort(portNumber), m_nBaud(baud)
+    : m_pPort(std::make_unique<CComPort>(platform)), m_nPort(portNumber), m_nBaud(baud)
 {
-    m_pTxBuf.reset(new (std::nothrow) std::uint8_t[kTxBufferSize]);
-    m_pPort.reset(new (std::nothrow) CComPort(platform));
-    m_ring.reset(new (std::nothrow) std::uint8_t[kRingSize]());
     // Created empty at every connect attempt and never written; the link
     // works the same without it.
     m_pLog = std::fopen(kLogFileName, "we");
@@ -43,7 +37,6 @@ CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& pl
 
 CFrameLink::~CFrameLink()
 {
-    m_pTxBuf.reset();
     m_pPort.reset();
     if (m_pLog)
         std::fclose(m_pLog);
@@ -51,8 +44,6 @@ CFrameLink::~CFrameLink()
 
 std::int32_t CFrameLink::Open()
 {
-    if (!m_pPort)
-        return PORT_ERR_CONFIG;
     m_pPort->m_nPort = m_nPort;
     m_pPort->m_nBaud = m_nBaud;
     m_pPort->m_nByteSize = 8;
@@ -67,7 +58,7 @@ std::int32_t CFrameLink::Open()
 
 void CFrameLink::Close()
 {
-    if (m_pPort && m_bOpen && m_pPort->Close())
+    if (m_bOpen && m_pPort->Close())
         m_bOpen = false;
 }
 
@@ -77,10 +68,7 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
     // overrun the transmit buffer or read through a null payload.
     if (length > kMaxPayload || (length > 0 && !payload))
         return LINK_ERR_BAD_ARG;
-    if (!m_pTxBuf || !m_ring)
-        return LINK_ERR_NOT_OPEN;
-
-    std::uint8_t* tx = m_pTxBuf.get();
+    std::uint8_t* tx = m_pTxBuf.data();
     tx[0] = STX;
     tx[1] = static_cast<std::uint8_t>(2 + length);
     tx[2] = cmd;
@@ -92,7 +80,7 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
     tx[length + 3] = sum;
     tx[length + 4] = ETX;
 
-    if (!m_pPort || !m_bOpen)
+    if (!m_bOpen)
         return LINK_ERR_NOT_OPEN;
 
     const std::uint32_t frameLength = length + 5;
@@ -121,40 +109,28 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
 std::int32_t CFrameLink::PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength,
                                   std::int32_t* pending)
 {
-    std::uint8_t* ring = m_ring.get();
-    std::memset(ring, 0, kRingSize);
-    m_nRingWrite = 0;
-    m_nRingRead = 0;
+    std::uint8_t* rx = m_rxBuf.data();
+    const std::uint32_t want = room + 5;
+    std::memset(rx, 0, want);
 
     std::uint32_t got = 0;
-    m_pPort->ReadTimed(ring, room + 5, &got);
-    if (got == 0)
+    m_pPort->ReadTimed(rx, want, &got);
+    if (got < 3 || rx[0] != STX)
         return LINK_ERR_NO_REPLY;
-    m_nRingWrite = static_cast<std::int32_t>(got & kRingMask);
-    const std::uint32_t available = static_cast<std::uint32_t>(m_nRingWrite - m_nRingRead) & kRingMask;
-    const std::uint32_t at = static_cast<std::uint32_t>(m_nRingRead);
-
-    if (ring[at] != STX || available < 3)
+    const std::uint32_t len = rx[1];
+    if (got < len + 3 || rx[len + 2] != ETX)
         return LINK_ERR_NO_REPLY;
-    const std::uint32_t len = ring[(at + 1) & kRingMask];
-    if (available < len + 3 || ring[(at + len + 2) & kRingMask] != ETX)
-        return LINK_ERR_NO_REPLY;
-
-    std::uint8_t local[kFrameBufferSize];
-    for (std::uint32_t i = 0; i < len + 3; ++i)
-        local[i] = ring[(at + i) & kRingMask];
-    m_nRingRead = static_cast<std::int32_t>((at + len + 3) & kRingMask);
 
     *pending = LINK_ERR_CHECKSUM;
     std::uint8_t sum = 0;
-    if (XorChecksum(local, len + 1, &sum) != LINK_OK || sum != local[len + 1])
+    if (XorChecksum(rx, len + 1, &sum) != LINK_OK || sum != rx[len + 1])
         return LINK_ERR_CHECKSUM;
 
     *pending = LINK_ERR_REPLY_TOO_LONG;
     if (room < len - 2u)   // unsigned: LEN 0 or 1 always fails
         return LINK_ERR_REPLY_TOO_LONG;
 
-    std::memcpy(frame, local, len + 3);
+    std::memcpy(frame, rx, len + 3);
     *frameLength = len + 3;
     return LINK_OK;
 }
@@ -165,9 +141,6 @@ std::int32_t CFrameLink::ReceiveFrame(std::uint8_t* frame, std::uint32_t room, s
         return LINK_ERR_BAD_ARG;
     *frameLength = 0;
     std::int32_t pending = LINK_ERR_NO_REPLY;
-    if (!m_pPort || !m_ring)
-        return pending;
-
     IPlatform& platform = m_pPort->Platform();
     const std::uint32_t start = platform.TickCount();
     if (room == 0) {
@@ -185,10 +158,9 @@ std::int32_t CFrameLink::ReceiveFrame(std::uint8_t* frame, std::uint32_t room, s
 std::int32_t CFrameLink::Transact(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length)
 {
     std::int32_t result = LINK_ERR_NOT_OPEN;
-    IPlatform* platform = m_pPort ? &m_pPort->Platform() : nullptr;
+    IPlatform& platform = m_pPort->Platform();
     for (std::uint32_t attempt = 0; attempt < kTransactAttempts; ++attempt) {
-        if (platform)
-            platform->Sleep(kAttemptPauseMs);
+        platform.Sleep(kAttemptPauseMs);
         result = SendFrame(cmd, payload, length);
         if (result == LINK_OK) {
             std::uint8_t reply[kFrameBufferSize];

@@ -5,6 +5,7 @@
 //   STX LEN CMD payload[LEN-2] checksum ETX     checksum = XOR of STX..payload
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -24,7 +25,6 @@ constexpr std::uint32_t kFrameBufferSize = 260;
 constexpr std::uint32_t kTransactAttempts = 6;
 constexpr std::uint32_t kTransactRoom = 4;
 constexpr std::uint32_t kReceiveWindowMs = 500;
-constexpr std::uint32_t kRingSize = 0x100000;
 
 std::int32_t XorChecksum(const std::uint8_t* bytes, std::uint32_t count, std::uint8_t* out);
 
@@ -54,12 +54,11 @@ private:
 
     std::unique_ptr<CComPort> m_pPort;
     std::int32_t m_nPort = 0;
-    std::unique_ptr<std::uint8_t[]> m_pTxBuf;
+    std::array<std::uint8_t, kMaxPayload + 5> m_pTxBuf{};
     bool m_bOpen = false;
     std::int32_t m_nBaud = 0;
-    std::unique_ptr<std::uint8_t[]> m_ring;   // kRingSize bytes; on the heap with the link
-    std::int32_t m_nRingWrite = 0;
-    std::int32_t m_nRingRead = 0;
+    // One poll reads at most the largest room plus the frame's five bytes.
+    std::array<std::uint8_t, kMaxRoom + 5> m_rxBuf{};
     std::FILE* m_pLog = nullptr;
 };
 

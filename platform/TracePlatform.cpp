@@ -1,22 +1,10 @@
 #include "platform/TracePlatform.h"
 
+#include "platform/HexBytes.h"
+
 #include <string>
 
 namespace pelvar {
-
-std::string HexBytes(const std::uint8_t* bytes, std::size_t n)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(n * 3);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i)
-            s += ' ';
-        s += kDigits[bytes[i] >> 4];
-        s += kDigits[bytes[i] & 0x0F];
-    }
-    return s;
-}
 
 TracePlatform::TracePlatform(IPlatform& inner, std::FILE* out)
     : m_inner(inner), m_out(out), m_start(std::chrono::steady_clock::now())

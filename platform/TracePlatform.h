@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/Platform.h"
 
@@ -35,9 +34,5 @@ private:
     std::FILE* m_out;
     std::chrono::steady_clock::time_point m_start;
 };
-
-// "02 06 91 C8" (upper-case hex, one blank between bytes).
-std::string HexBytes(const std::uint8_t* bytes, std::size_t n);
-inline std::string HexBytes(const std::vector<std::uint8_t>& bytes) { return HexBytes(bytes.data(), bytes.size()); }
 
 } // namespace pelvar

@@ -6,20 +6,14 @@
 #include <QFont>
 #include <QRect>
 
+#include "camera/PanelTemplate.h"
+
 namespace pelvar {
 
 // Pixels per 4 horizontal and per 8 vertical dialog units.
 struct DialogBaseUnits {
     double cx = 0;   // average character width of the dialog font
     double cy = 0;   // character height of the dialog font
-};
-
-// Position and size in dialog units, as a template states them.
-struct DialogRect {
-    int x = 0;
-    int y = 0;
-    int cx = 0;
-    int cy = 0;
 };
 
 // The average width is taken over the 52 Latin letters and kept unrounded:

@@ -19,9 +19,10 @@
 #include <algorithm>
 #include <array>
 
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "ui/FitWidthValidator.h"
-#include "ui/PanelTemplate.h"
+#include "camera/ControlTable.h"
+#include "camera/PanelTemplate.h"
 #include "ui/PelvarIcon.h"
 #include "ui/SliderNotifier.h"
 
@@ -33,17 +34,6 @@ constexpr int kSliderMin = 0;
 constexpr int kSliderMax = 255;
 // A trackbar pages by a fifth of its range.
 constexpr int kSliderPage = (kSliderMax - kSliderMin) / 5;
-
-constexpr std::array<int, 13> kFunctionButtonIds = {
-    IDC_CMD_INIT, IDC_CMD_RELEASE, IDC_CMD_FUNC16, IDC_SCALE, IDC_CMD_FUNC18, IDC_CMD_FUNC19,
-    IDC_EDGE, IDC_GAMMA, IDC_TEST_PATTERN, IDC_ARROW_LEFT, IDC_ARROW_RIGHT, IDC_ARROW_UP,
-    IDC_ARROW_DOWN,
-};
-
-bool IsFunctionButton(int id)
-{
-    return std::find(kFunctionButtonIds.begin(), kFunctionButtonIds.end(), id) != kFunctionButtonIds.end();
-}
 
 QString FromUtf8(const char* text)
 {
@@ -90,11 +80,11 @@ void CPelvarDlg::OnInitDialog()
     // Filling selects nothing (a combo box would select its first entry).
     list->setCurrentIndex(-1);
 
-    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_camera->m_nBrightness);
-    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_camera->m_nContrast);
-    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_camera->m_nRed);
-    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_camera->m_nGreen);
-    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_camera->m_nBlue);
+    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_camera->m_adjust.brightness);
+    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_camera->m_adjust.contrast);
+    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_camera->m_adjust.red);
+    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_camera->m_adjust.green);
+    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_camera->m_adjust.blue);
 
     SetControlText(IDC_REG_ADDRESS, "0x0000");
     SetControlText(IDC_REG_CONTENT, "0x0000");

@@ -12,8 +12,8 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/PosixPlatform.h"
-#include "platform/PtyBoard.h"
+#include "platform/posix/PosixPlatform.h"
+#include "sim/PtyBoard.h"
 
 using namespace pelvar;
 

@@ -2,7 +2,7 @@
 
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
-#include "platform/SimBoard.h"
+#include "sim/SimBoard.h"
 #include "tests/core/FakeView.h"
 #include "tests/support/Frames.h"
 #include "tests/core/ScriptedDevice.h"
@@ -100,7 +100,7 @@ TEST_F(CameraTest, StatusZeroGetsInitThenBlueGainForSensorL)
     EXPECT_EQ(Commands(sim, 5), expected);
     EXPECT_EQ(sim.Writes(5).back().bytes, Bytes({0x02, 0x06, 0x95, 0x80, 0, 0, 0, 0x11, 0x03}));
     EXPECT_EQ(boards[0]->Board().CommandCount(CMD_INIT), 1u);
-    EXPECT_EQ(cam.m_nBlue, 128);
+    EXPECT_EQ(cam.m_adjust.blue, 128);
     EXPECT_EQ(view.texts.count(IDC_BLUE_VALUE), 0u) << "the blue box keeps its text";
 }
 
@@ -263,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CameraTest, SliderWithoutLinkUpdatesTheBoxAndShowsTheCursorOnly)
 {
     cam.OnHScroll(IDC_BRIGHTNESS, 42);
-    EXPECT_EQ(cam.m_nBrightness, 42);
+    EXPECT_EQ(cam.m_adjust.brightness, 42);
     EXPECT_EQ(view.texts[IDC_BRIGHTNESS_VALUE], "42");
     EXPECT_EQ(view.cursorShown, 1);
     EXPECT_EQ(view.cursorDepth, 0);
@@ -280,7 +280,7 @@ TEST_F(CameraTest, RepeatedNotificationSendsTheSameValueAgainAndFailuresAreKept)
     sim.RemovePort(8);   // switched off
     cam.OnHScroll(IDC_GREEN, 30);
     EXPECT_EQ(view.texts[IDC_GREEN_VALUE], "30");
-    EXPECT_EQ(cam.m_nGreen, 30);
+    EXPECT_EQ(cam.m_adjust.green, 30);
     EXPECT_TRUE(view.errors.empty());
 }
 

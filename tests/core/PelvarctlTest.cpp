@@ -4,7 +4,7 @@
 
 #include "camera/Commands.h"
 #include "camera/ControlIds.h"
-#include "platform/SimBoard.h"
+#include "sim/SimBoard.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/CtlRunner.h"
 

@@ -14,7 +14,7 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/PosixPlatform.h"
+#include "platform/posix/PosixPlatform.h"
 #include "tests/core/ScriptedDevice.h"
 #include "tests/support/TestEnvironment.h"
 

@@ -1,4 +1,5 @@
 #include "discovery/PortList.h"
+#include "discovery/PortEntry.h"
 #include "discovery/PortWalk.h"
 #include "tests/discovery/CapturedOutput.h"
 #include "tests/discovery/FakeDeviceSource.h"

@@ -1,5 +1,5 @@
-#include "discovery/MachineDeviceSource.h"
-#include "discovery/PortDirectorySource.h"
+#include "discovery/linux/MachineDeviceSource.h"
+#include "discovery/linux/PortDirectorySource.h"
 #include "discovery/PortList.h"
 #include "tests/discovery/CapturedOutput.h"
 #include "tests/discovery/FakeDeviceSource.h"

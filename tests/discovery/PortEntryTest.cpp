@@ -1,4 +1,5 @@
 #include "discovery/PortList.h"
+#include "discovery/PortEntry.h"
 #include "discovery/PortWalk.h"
 
 #include <gtest/gtest.h>

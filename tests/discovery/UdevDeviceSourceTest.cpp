@@ -1,8 +1,9 @@
 // Lists the machine's ttys through udev; nothing is opened, and the machine
 // may have no serial hardware at all.
+#include "discovery/PortEntry.h"
 #include "discovery/PortWalk.h"
-#include "discovery/UdevDeviceSource.h"
-#include "platform/PortNames.h"
+#include "discovery/linux/UdevDeviceSource.h"
+#include "platform/posix/PortNames.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/PosixPlatform.h"
+#include "platform/posix/PosixPlatform.h"
 #include "tests/e2e/Process.h"
 
 namespace pelvar::e2e {

@@ -9,8 +9,8 @@
 
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
-#include "platform/PosixPlatform.h"
-#include "platform/PtyBoard.h"
+#include "platform/posix/PosixPlatform.h"
+#include "sim/PtyBoard.h"
 #include "tests/core/FakeView.h"
 #include "tests/e2e/Process.h"
 

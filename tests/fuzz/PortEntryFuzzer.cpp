@@ -22,6 +22,7 @@
 #include "tests/fuzz/FuzzCheck.h"
 #include "discovery/DeviceSource.h"
 #include "discovery/PortList.h"
+#include "discovery/PortEntry.h"
 #include "discovery/PortWalk.h"
 
 namespace {

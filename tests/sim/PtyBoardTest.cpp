@@ -14,7 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/PtyBoard.h"
+#include "sim/PtyBoard.h"
 
 namespace pelvar {
 namespace {

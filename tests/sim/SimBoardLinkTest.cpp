@@ -4,7 +4,7 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/SimBoard.h"
+#include "sim/SimBoard.h"
 #include "platform/SimPlatform.h"
 
 namespace pelvar {

@@ -5,7 +5,7 @@
 
 #include "tests/support/Frames.h"
 #include "camera/Commands.h"
-#include "platform/SimBoard.h"
+#include "sim/SimBoard.h"
 
 namespace pelvar {
 namespace {

@@ -16,8 +16,8 @@
 
 #include "camera/Commands.h"
 #include "camera/ControlIds.h"
-#include "platform/PosixPlatform.h"
-#include "platform/SimBoard.h"
+#include "platform/posix/PosixPlatform.h"
+#include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
 
 using namespace pelvar;

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "camera/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/FrameworkTexts.h"

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "ui/FrameworkTexts.h"
 #include "ui/PelvarDlg.h"
 

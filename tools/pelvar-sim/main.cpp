@@ -11,8 +11,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "platform/PortNames.h"
-#include "platform/PtyBoard.h"
+#include "platform/posix/PortNames.h"
+#include "sim/PtyBoard.h"
 
 namespace {
 

@@ -4,34 +4,11 @@
 #include <sstream>
 
 #include "camera/Commands.h"
-#include "camera/ControlIds.h"
+#include "camera/ControlTable.h"
 
 namespace pelvar {
 
 namespace {
-
-struct NamedId {
-    const char* name;
-    int id;
-};
-
-constexpr NamedId kButtons[] = {
-    {"edge", IDC_EDGE}, {"scale", IDC_SCALE}, {"gamma", IDC_GAMMA},
-    {"test-pattern", IDC_TEST_PATTERN}, {"left", IDC_ARROW_LEFT}, {"right", IDC_ARROW_RIGHT},
-    {"up", IDC_ARROW_UP}, {"down", IDC_ARROW_DOWN}, {"init", IDC_CMD_INIT},
-    {"release", IDC_CMD_RELEASE}, {"func16", IDC_CMD_FUNC16}, {"func18", IDC_CMD_FUNC18},
-    {"func19", IDC_CMD_FUNC19},
-};
-
-struct NamedCode {
-    const char* name;
-    std::uint8_t code;
-};
-
-constexpr NamedCode kAdjustments[] = {
-    {"brightness", CMD_BRIGHTNESS}, {"contrast", CMD_CONTRAST}, {"red", CMD_GAIN_RED},
-    {"green", CMD_GAIN_GREEN}, {"blue", CMD_GAIN_BLUE},
-};
 
 bool AllDigits(const std::string& s, int base)
 {
@@ -98,15 +75,11 @@ bool ParseSet(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
 {
     if (i + 2 != a.size())
         return Fail(error, "set: usage: set brightness|contrast|red|green|blue VALUE");
-    bool found = false;
-    for (const NamedCode& n : kAdjustments) {
-        if (a[i] == n.name) {
-            c->cmd = n.code;
-            found = true;
-        }
-    }
-    if (!found)
-        return Fail(error, "set: unknown adjustment '" + a[i] + "' (brightness, contrast, red, green, blue)");
+    const ControlBinding* slider = FindBinding(a[i], ControlRole::Slider);
+    if (!slider)
+        return Fail(error, "set: unknown adjustment '" + a[i] + "' (" + BindingNames(ControlRole::Slider, ", ") + ")");
+    c->cmd = slider->cmd;
+    c->controlId = slider->id;
     long v = 0;
     if (!ParseDecimal(a[i + 1], 255, &v))
         return Fail(error, "set: value '" + a[i + 1] + "' is not a number from 0 to 255");
@@ -119,15 +92,12 @@ bool ParsePress(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
 {
     if (i + 1 != a.size())
         return Fail(error, "press: usage: press BUTTON");
-    for (const NamedId& b : kButtons) {
-        if (a[i] == b.name) {
-            c->controlId = b.id;
-            c->verb = Verb::Press;
-            return true;
-        }
+    if (const ControlBinding* button = FindBinding(a[i], ControlRole::FunctionButton)) {
+        c->controlId = button->id;
+        c->verb = Verb::Press;
+        return true;
     }
-    return Fail(error, "press: unknown button '" + a[i] +
-                           "' (edge scale gamma test-pattern left right up down init release func16 func18 func19)");
+    return Fail(error, "press: unknown button '" + a[i] + "' (" + BindingNames(ControlRole::FunctionButton) + ")");
 }
 
 bool ParseReg(const Args& a, std::size_t i, CtlCommand* c, std::string* error)

@@ -24,7 +24,7 @@ struct CtlCommand {
     std::uint8_t cmd = 0;                // transact, set: the command code
     std::vector<std::uint8_t> payload;   // transact
     std::int32_t value = 0;              // set
-    int controlId = 0;                   // press: the button's identifier
+    int controlId = 0;                   // set, press: the slider's or button's identifier
     std::string address;                 // reg: the address box's text
     std::string content;                 // reg write: the content box's text
     std::string file;                    // run

@@ -9,6 +9,7 @@
 #include "camera/ControlIds.h"
 #include "discovery/PortList.h"
 #include "platform/SysError.h"
+#include "platform/HexBytes.h"
 #include "platform/TracePlatform.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/PortsVerb.h"
@@ -64,17 +65,6 @@ void PrintResult(std::FILE* out, std::int32_t result)
 }
 
 int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
-
-int SliderFor(std::uint8_t cmd)
-{
-    switch (cmd) {
-    case CMD_BRIGHTNESS: return IDC_BRIGHTNESS;
-    case CMD_CONTRAST: return IDC_CONTRAST;
-    case CMD_GAIN_RED: return IDC_RED;
-    case CMD_GAIN_GREEN: return IDC_GREEN;
-    default: return IDC_BLUE;
-    }
-}
 
 // Why no port answered, one line each, and the group hint when every
 // candidate was refused for lack of permission.
@@ -139,7 +129,7 @@ int RunConnectedVerb(const CtlCommand& c, CameraController& cam, TerminalView& v
         return ExitFor(q.result);
     }
     case Verb::Set:
-        cam.OnHScroll(SliderFor(c.cmd), c.value);
+        cam.OnHScroll(c.controlId, c.value);
         PrintResult(out, cam.LastResult());
         return ExitFor(cam.LastResult());
     case Verb::Press:

@@ -1,15 +1,16 @@
 #include "tools/pelvarctl/PortsVerb.h"
 
-#include "discovery/MachineDeviceSource.h"
 #include "discovery/PortWalk.h"
+
+namespace pelvar {
 
 namespace {
 
-void PrintListing(const pelvar::PortListing& entry, bool verbose, std::FILE* out)
+void PrintListing(const PortListing& entry, bool verbose, std::FILE* out)
 {
     std::fputs(entry.text.c_str(), out);
     if (verbose) {
-        const pelvar::DeviceInfo& d = entry.device;
+        const DeviceInfo& d = entry.device;
         std::fprintf(out, "\t%s", d.devicePath.c_str());
         if (!d.vendorId.empty() || !d.productId.empty())
             std::fprintf(out, "\tusb %s:%s", d.vendorId.c_str(), d.productId.c_str());
@@ -21,13 +22,13 @@ void PrintListing(const pelvar::PortListing& entry, bool verbose, std::FILE* out
 
 } // namespace
 
-int RunPortsVerb(bool verbose, std::FILE* out, pelvar::IDeviceSource& source)
+int RunPortsVerb(bool verbose, std::FILE* out, IDeviceSource& source)
 {
     bool failed = false;
-    std::vector<pelvar::PortListing> listing = pelvar::ListPortDevices(source, out, &failed);
+    std::vector<PortListing> listing = ListPortDevices(source, out, &failed);
     if (failed)
         std::fputc('\n', out);  // the failure message ends without one
-    for (const pelvar::PortListing& entry : listing)
+    for (const PortListing& entry : listing)
         PrintListing(entry, verbose, out);
     std::fflush(out);
     return failed ? 1 : 0;
@@ -35,6 +36,8 @@ int RunPortsVerb(bool verbose, std::FILE* out, pelvar::IDeviceSource& source)
 
 int RunPortsVerb(bool verbose, std::FILE* out)
 {
-    pelvar::MachineDeviceSource source;
-    return RunPortsVerb(verbose, out, source);
+    std::unique_ptr<IDeviceSource> source = MachineDevices();
+    return RunPortsVerb(verbose, out, *source);
 }
+
+} // namespace pelvar

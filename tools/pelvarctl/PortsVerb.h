@@ -5,12 +5,14 @@
 #include <cstdio>
 
 namespace pelvar {
+
 class IDeviceSource;
-}
 
 // With `verbose`, each line also carries the device path and, for USB
 // devices, "usb <vendor>:<product>" and "serial <number>", separated by tabs.
 // 0 when the walk went through, 1 when it broke off (the list found before
 // the break is still printed).
 int RunPortsVerb(bool verbose, std::FILE* out);
-int RunPortsVerb(bool verbose, std::FILE* out, pelvar::IDeviceSource& source);
+int RunPortsVerb(bool verbose, std::FILE* out, IDeviceSource& source);
+
+} // namespace pelvar

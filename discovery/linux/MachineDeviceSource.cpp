@@ -1,10 +1,15 @@
-#include "discovery/MachineDeviceSource.h"
+#include "discovery/linux/MachineDeviceSource.h"
 
-#include "discovery/UdevDeviceSource.h"
+#include "discovery/linux/UdevDeviceSource.h"
 
 #include <algorithm>
 
 namespace pelvar {
+
+std::unique_ptr<IDeviceSource> MachineDevices()
+{
+    return std::make_unique<MachineDeviceSource>();
+}
 
 MachineDeviceSource::MachineDeviceSource() : MachineDeviceSource(std::make_unique<UdevDeviceSource>()) {}
 

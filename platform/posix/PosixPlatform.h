@@ -4,7 +4,7 @@
 #include <map>
 
 #include "platform/Platform.h"
-#include "platform/Termios2.h"
+#include "platform/posix/Termios2.h"
 
 namespace pelvar {
 

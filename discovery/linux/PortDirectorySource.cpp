@@ -1,4 +1,4 @@
-#include "discovery/PortDirectorySource.h"
+#include "discovery/linux/PortDirectorySource.h"
 
 #include <utility>
 

@@ -1,16 +1,24 @@
 // The control panel's layout: every control of the window with its
 // identifier, kind, text and place in dialog units, in creation order (group
-// boxes before the controls they frame, so they stay behind them).
+// boxes before the controls they frame, so they stay behind them). Free of
+// any GUI library, so that every front end builds its window from this table.
 #pragma once
 
 #include <array>
 
 #include "camera/ControlIds.h"
-#include "ui/DialogUnits.h"
 
 namespace pelvar {
 
 constexpr int kNoControlId = -1;
+
+// Position and size in dialog units, as a template states them.
+struct DialogRect {
+    int x = 0;
+    int y = 0;
+    int cx = 0;
+    int cy = 0;
+};
 
 enum class ControlKind { PushButton, DefaultPushButton, GroupBox, Label, Edit, Slider, PortList };
 

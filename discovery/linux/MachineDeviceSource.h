@@ -4,7 +4,7 @@
 #pragma once
 
 #include "discovery/DeviceSource.h"
-#include "discovery/PortDirectorySource.h"
+#include "discovery/linux/PortDirectorySource.h"
 
 #include <memory>
 #include <optional>

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "camera/Adjustments.h"
+#include "camera/Commands.h"
 #include "platform/SimPlatform.h"
 
 namespace pelvar {
@@ -47,14 +49,6 @@ struct SimBoardExchange {
     std::vector<std::uint8_t> reply;     // bytes to send back (stray byte included); empty: none
     std::uint32_t delayMs = 0;           // how long after the frame the reply goes out
     bool hangUp = false;                 // the board hangs up once the reply is out
-};
-
-struct Adjustments {
-    std::int32_t brightness = 128;
-    std::int32_t contrast = 128;
-    std::int32_t red = 128;
-    std::int32_t green = 128;
-    std::int32_t blue = 128;
 };
 
 class SimBoard {
@@ -123,9 +117,5 @@ public:
 private:
     SimBoard m_board;
 };
-
-// "status", "reg_address", or "0xNN" for a code outside the command set.
-std::string CommandName(std::uint8_t cmd);
-
 
 } // namespace pelvar

@@ -1,4 +1,4 @@
-#include "platform/PosixPlatform.h"
+#include "platform/posix/PosixPlatform.h"
 
 #include <cerrno>
 #include <ctime>
@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/PortNames.h"
+#include "platform/posix/PortNames.h"
 
 namespace pelvar {
 

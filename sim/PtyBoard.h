@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/SimBoard.h"
+#include "sim/SimBoard.h"
 
 namespace pelvar {
 

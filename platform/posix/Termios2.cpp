@@ -1,4 +1,4 @@
-#include "platform/Termios2.h"
+#include "platform/posix/Termios2.h"
 
 #include <asm/termbits.h>
 #include <cstring>

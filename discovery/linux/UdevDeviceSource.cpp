@@ -1,6 +1,6 @@
-#include "discovery/UdevDeviceSource.h"
+#include "discovery/linux/UdevDeviceSource.h"
 
-#include "platform/PortNames.h"
+#include "platform/posix/PortNames.h"
 
 #include <libudev.h>
 

@@ -20,6 +20,10 @@ struct PortDirectory {
     bool trusted;        // owned by this user, writable by no one else
 };
 
+// A directory owned by this user that no one else can write into: the only
+// kind whose links to devices are followed.
+bool IsPrivateDirectory(const std::string& path);
+
 // The directory as the environment names it, with its trust checked.
 PortDirectory CurrentPortDirectory();
 

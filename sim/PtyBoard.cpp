@@ -1,5 +1,5 @@
-#include "platform/PtyBoard.h"
-#include "platform/TracePlatform.h"
+#include "sim/PtyBoard.h"
+#include "platform/HexBytes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/PortNames.h"
+#include "platform/posix/PortNames.h"
 
 namespace pelvar {
 
@@ -37,14 +37,6 @@ int MakeDirectories(const std::string& path) {
             return errno;
     }
     return 0;
-}
-
-// The host only trusts a directory that no one else can write into.
-bool IsPrivateDirectory(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // A link left behind by a board that is gone points at nothing.

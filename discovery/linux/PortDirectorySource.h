@@ -2,7 +2,7 @@
 #pragma once
 
 #include "discovery/DeviceSource.h"
-#include "platform/PortNames.h"
+#include "platform/posix/PortNames.h"
 
 #include <cstddef>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "platform/PortNames.h"
+#include "platform/posix/PortNames.h"
 
 #include <algorithm>
 #include <climits>
@@ -24,16 +24,6 @@ constexpr FixedFamily kFamilies[] = {
     {"/dev/ttyAMA", 97},
 };
 constexpr int kFamilySize = 32;
-
-bool IsTrustedDirectory(const std::string& path)
-{
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    if (st.st_uid != geteuid())
-        return false;
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
 
 // "COM7" -> 7; 0 for anything else (lower case, leading zeros, out of range).
 int ParseEntryName(const char* name)
@@ -66,6 +56,14 @@ std::string EntryTarget(const std::string& entry)
 
 } // namespace
 
+bool IsPrivateDirectory(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 PortDirectory CurrentPortDirectory()
 {
     PortDirectory dir{};
@@ -78,7 +76,7 @@ PortDirectory CurrentPortDirectory()
         // No session runtime directory (a service, a root shell): a private one in /tmp.
         dir.path = "/tmp/pelvar-" + std::to_string(geteuid()) + "/ports";
     }
-    dir.trusted = !dir.path.empty() && IsTrustedDirectory(dir.path);
+    dir.trusted = !dir.path.empty() && IsPrivateDirectory(dir.path);
     return dir;
 }
 

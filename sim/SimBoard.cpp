@@ -1,4 +1,4 @@
-#include "platform/SimBoard.h"
+#include "sim/SimBoard.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,16 +14,6 @@ namespace {
 constexpr std::array<std::uint8_t, 11> kFunctionCommands = {
     CMD_FUNC_16,     CMD_SCALE,      CMD_FUNC_18,   CMD_FUNC_19,    CMD_EDGE,        CMD_GAMMA,
     CMD_ARROW_RIGHT, CMD_ARROW_LEFT, CMD_ARROW_UP,  CMD_ARROW_DOWN, CMD_TEST_PATTERN};
-
-std::int32_t ReadInt32(const std::uint8_t* p) {
-    const std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                            std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-    return static_cast<std::int32_t>(v);
-}
-
-std::uint16_t ReadWord(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
 
 std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
     std::uint8_t sum = 0;
@@ -71,11 +61,6 @@ const char* SensorKindName(SensorKind kind) {
     case SensorKind::None: return "none";
     }
     return "none";
-}
-
-std::string CommandName(std::uint8_t cmd) {
-    const CommandInfo* info = FindCommand(cmd);
-    return info ? std::string(info->name) : Hex8(cmd);
 }
 
 SimBoard::SimBoard(const SimBoardOptions& options)
@@ -179,17 +164,16 @@ std::vector<std::uint8_t> SimBoard::Execute(std::uint8_t cmd, const std::uint8_t
     switch (cmd) {
     case CMD_INIT: m_status = static_cast<std::uint8_t>(STATUS_ACTIVE | SensorBit()); break;
     case CMD_RELEASE: m_status = static_cast<std::uint8_t>(m_status & ~STATUS_ACTIVE); break;
-    case CMD_BRIGHTNESS: m_adjust.brightness = ReadInt32(payload); break;
-    case CMD_CONTRAST: m_adjust.contrast = ReadInt32(payload); break;
-    case CMD_GAIN_RED: m_adjust.red = ReadInt32(payload); break;
-    case CMD_GAIN_GREEN: m_adjust.green = ReadInt32(payload); break;
-    case CMD_GAIN_BLUE: m_adjust.blue = ReadInt32(payload); break;
-    case CMD_REG_ADDRESS: m_latched = ReadWord(payload); break;
+    case CMD_REG_ADDRESS: m_latched = DecodeWord(payload); break;
     case CMD_REG_WRITE:
-        m_registers[m_latched] = ReadWord(payload);
-        m_written[m_latched] = ReadWord(payload);
+        m_registers[m_latched] = DecodeWord(payload);
+        m_written[m_latched] = DecodeWord(payload);
         break;
-    default: break;   // function commands: counted above
+    default:
+        // Adjustments take their value; function commands are only counted.
+        if (std::int32_t* value = m_adjust.For(cmd))
+            *value = DecodeAdjustment(payload);
+        break;
     }
     return Acknowledge(ACK);
 }

@@ -1,0 +1,29 @@
+// Port entries: which device names belong in the port list, the list's
+// order, and the port number an entry names.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace pelvar {
+
+// The port test looks at no more than this many bytes of a list text.
+constexpr std::size_t kPortCopyLimit = 258;
+
+// The 8-bit copy of a list text: its first kPortCopyLimit bytes at most, cut
+// only between UTF-8 characters (a text stops at its first NUL). Empty when
+// the bytes before the cut are not valid UTF-8.
+std::string EightBitCopy(const std::string& text);
+
+// True when the 8-bit copy holds "(COM": the text belongs in the port list.
+bool HasPortMark(const std::string& text);
+
+// The list's order: whole text, ASCII letters without regard to case.
+bool PortTextLess(const std::string& a, const std::string& b);
+
+// Reads a port entry: the first "(COM" (case-sensitive) within the first 258
+// bytes of the text, then the number as "%d" reads it. False when the text is
+// not a port entry (no "(COM", or no number after it).
+bool ReadPortEntry(const std::string& text, int* port);
+
+} // namespace pelvar

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Fails when a source folder includes a header of a folder it may not use.
+# The table is the layer order of the build (see the top CMakeLists.txt):
+# linking only what a layer may use catches calls, this catches the rest
+# (inline functions, constants, types).
+set -euo pipefail
+root=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
+cd "$root"
+
+declare -A may_use=(
+  [platform]="platform"
+  [link]="platform link"
+  [discovery]="platform discovery"
+  [camera]="platform link discovery camera"
+  [sim]="platform link camera sim"
+  [ui]="platform link discovery camera ui"
+  [winui]="platform link discovery camera winui"
+  [app]="platform link discovery camera sim ui winui app"
+  [tools]="platform link discovery camera sim tools"
+)
+
+bad=0
+for folder in "${!may_use[@]}"; do
+  [ -d "$folder" ] || continue
+  while IFS= read -r hit; do
+    file=${hit%%:*}
+    used=$(sed -E 's/.*#[[:space:]]*include[[:space:]]*"([^/"]+)\/.*/\1/' <<<"$hit")
+    case " ${may_use[$folder]} " in
+      *" $used "*) ;;
+      *) echo "layer violation: $file includes $used/ (${folder}/ may use: ${may_use[$folder]})"; bad=1 ;;
+    esac
+  done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^/"]+/' "$folder" \
+             --include='*.h' --include='*.cpp' || true)
+done
+if [ "$bad" -eq 0 ]; then
+  echo "layers: every include stays within its layer"
+fi
+exit "$bad"

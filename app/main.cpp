@@ -4,6 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <QStringList>
+
 #include "app/DemoBoard.h"
 #include "app/PelvarApp.h"
 
@@ -34,25 +38,37 @@ struct Options {
     std::string error;
 };
 
-// Our own options start with two dashes; Qt's (-platform, -style ...) with one.
+// Our own options start with two dashes; Qt's (-platform, -style ...) with
+// one, and QApplication takes those out of argv itself later.
 Options ParseOptions(int argc, char** argv)
 {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version("version");
+    const QCommandLineOption demo("demo");
+    const QCommandLineOption headless("headless");
+    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("FILE"));
+    parser.addOptions({help, version, demo, headless, output});
+
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h")
-            o.help = true;
-        else if (a == "--version")
-            o.version = true;
-        else if (a == "--demo")
-            o.demo = true;
-        else if (a == "--headless")
-            o.headless = true;
-        else if (a == "--output" && i + 1 < argc)
-            o.output = argv[++i];
-        else if (a.rfind("--", 0) == 0)
-            o.error = "unknown option '" + a + "'";
+    if (!parser.parse(args)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        for (const QString& name : unknown) {
+            if (args.contains("--" + name) || args.filter(QRegularExpression("^--" + name + "=")).size())
+                o.error = "unknown option '--" + name.toStdString() + "'";
+        }
+        if (unknown.isEmpty())   // a value missing after --output
+            o.error = parser.errorText().toStdString();
     }
+    o.help = parser.isSet(help);
+    o.version = parser.isSet(version);
+    o.demo = parser.isSet(demo);
+    o.headless = parser.isSet(headless);
+    o.output = parser.value(output).toStdString();
     if (o.error.empty() && o.headless && !o.demo)
         o.error = "--headless goes with --demo";
     return o;

@@ -43,6 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"transactDecimal", {"--port", "1", "transact", "145"}, true, Verb::Transact, 1},
         ParseRow{"queryStatus", {"--port", "3", "query", "status"}, true, Verb::QueryStatus, 3},
         ParseRow{"queryRegRead", {"query", "regread"}, true, Verb::QueryRegRead, 0},
+        ParseRow{"portWithEquals", {"--port=7", "--trace", "connect"}, true, Verb::Connect, 7},
+        ParseRow{"optionsAfterVerbBelongToIt", {"ports", "--port", "7"}, false, Verb::Help, 0},
         ParseRow{"setBlue", {"set", "blue", "255"}, true, Verb::Set, 0},
         ParseRow{"pressTestPattern", {"press", "test-pattern"}, true, Verb::Press, 0},
         ParseRow{"regWrite", {"reg", "write", "0x10", "ff"}, true, Verb::RegWrite, 0},

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include <getopt.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -62,76 +63,77 @@ int UsageError(const std::string& message) {
     return 2;
 }
 
-bool IsValueOption(const std::string& name) {
-    return name == "--com" || name == "--sensor" || name == "--ack-bytes" ||
-           name == "--delay-ms" || name == "--drop-every" || name == "--hangup-after";
-}
+enum OptionId : int {
+    kCom = 256, kSensor, kAckBytes, kSilent, kNak, kDelayMs, kDropEvery, kGarbage, kCorrupt,
+    kHangupAfter, kTrace, kState, kVersion,
+};
 
-// Sets a flag option; false when `name` is none.
-bool ApplyFlag(const std::string& name, Settings* s) {
-    pelvar::SimBoardOptions& b = s->pty.board;
-    if (name == "--silent") b.silent = true;
-    else if (name == "--nak") b.nak = true;
-    else if (name == "--garbage") b.garbage = true;
-    else if (name == "--corrupt") b.corrupt = true;
-    else if (name == "--trace") s->trace = true;
-    else if (name == "--state") s->state = true;
-    else return false;
-    return true;
-}
+constexpr option kLongOptions[] = {
+    {"com", required_argument, nullptr, kCom},
+    {"sensor", required_argument, nullptr, kSensor},
+    {"ack-bytes", required_argument, nullptr, kAckBytes},
+    {"silent", no_argument, nullptr, kSilent},
+    {"nak", no_argument, nullptr, kNak},
+    {"delay-ms", required_argument, nullptr, kDelayMs},
+    {"drop-every", required_argument, nullptr, kDropEvery},
+    {"garbage", no_argument, nullptr, kGarbage},
+    {"corrupt", no_argument, nullptr, kCorrupt},
+    {"hangup-after", required_argument, nullptr, kHangupAfter},
+    {"trace", no_argument, nullptr, kTrace},
+    {"state", no_argument, nullptr, kState},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
 
-bool ApplyValue(const std::string& name, const std::string& value, Settings* s) {
+// Sets one option; false when its value is refused.
+bool ApplyOption(int id, const char* value, Settings* s) {
     pelvar::SimBoardOptions& b = s->pty.board;
     std::uint32_t n = 0;
-    if (name == "--sensor")
-        return pelvar::ParseSensorKind(value, &b.sensor);
-    if (name == "--com") {
+    switch (id) {
+    case kSilent: b.silent = true; return true;
+    case kNak: b.nak = true; return true;
+    case kGarbage: b.garbage = true; return true;
+    case kCorrupt: b.corrupt = true; return true;
+    case kTrace: s->trace = true; return true;
+    case kState: s->state = true; return true;
+    case kSensor: return pelvar::ParseSensorKind(value, &b.sensor);
+    case kAckBytes: return ParseNumber(value, 1, 4, &b.ackBytes);
+    case kDelayMs: return ParseNumber(value, 0, kMaxDelayMs, &b.delayMs);
+    case kDropEvery: return ParseNumber(value, 1, UINT32_MAX, &b.dropEvery);
+    case kHangupAfter: return ParseNumber(value, 1, UINT32_MAX, &b.hangupAfter);
+    case kCom:
         if (!ParseNumber(value, pelvar::kMinPort, pelvar::kMaxPort, &n))
             return false;
         s->pty.port = static_cast<int>(n);
         return true;
+    default: return false;
     }
-    if (name == "--ack-bytes")
-        return ParseNumber(value, 1, 4, &b.ackBytes);
-    if (name == "--delay-ms")
-        return ParseNumber(value, 0, kMaxDelayMs, &b.delayMs);
-    if (name == "--drop-every")
-        return ParseNumber(value, 1, UINT32_MAX, &b.dropEvery);
-    return ParseNumber(value, 1, UINT32_MAX, &b.hangupAfter);   // --hangup-after
 }
 
 // -1: go on; otherwise the exit status.
 int ParseArgs(int argc, char** argv, Settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::string value;
-        bool hasValue = false;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
-        }
-        if (name == "--help" || name == "-h") {
+    opterr = 0;
+    int index = 0;
+    for (int id; (id = getopt_long(argc, argv, ":h", kLongOptions, &index)) != -1;) {
+        const std::string given = argv[optind - 1];
+        if (id == 'h') {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (name == "--version") {
+        if (id == kVersion) {
             std::printf("pelvar-sim %s\n", PELVAR_VERSION);
             return 0;
         }
-        if (!hasValue && ApplyFlag(name, s))
-            continue;
-        if (!IsValueOption(name))
-            return UsageError("unknown option " + std::string(argv[i]));
-        if (!hasValue) {
-            if (i + 1 >= argc)
-                return UsageError(name + " needs a value");
-            value = argv[++i];
-        }
-        if (!ApplyValue(name, value, s))
-            return UsageError("bad value for " + name + ": " + value);
+        if (id == ':')
+            return UsageError(given + " needs a value");
+        if (id == '?')
+            return UsageError("unknown option " + given);
+        if (!ApplyOption(id, optarg, s))
+            return UsageError(std::string("bad value for --") + kLongOptions[index].name + ": " + optarg);
     }
+    if (optind < argc)
+        return UsageError("unexpected argument " + std::string(argv[optind]));
     return -1;
 }
 

@@ -1,6 +1,7 @@
 #include "tools/pelvarctl/CtlParse.h"
 
 #include <cctype>
+#include <getopt.h>
 #include <sstream>
 
 #include "camera/Commands.h"
@@ -222,43 +223,62 @@ bool ParseHexPayload(const std::string& text, std::vector<std::uint8_t>* bytes, 
     return true;
 }
 
+namespace {
+
+constexpr int kOptionVersion = 256;
+
+constexpr option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kOptionVersion},
+    {"trace", no_argument, nullptr, 't'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"port", required_argument, nullptr, 'p'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Applies one option getopt_long found; false with p->error set when it is refused.
+bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLine* p)
+{
+    switch (opt) {
+    case 'h': p->command.verb = Verb::Help; return true;
+    case kOptionVersion: p->command.verb = Verb::Version; return true;
+    case 't': p->options.trace = true; return true;
+    case 'v': p->options.verbose = true; return true;
+    case 'p':
+        if (!ParsePortNumber(value, &p->options.port))
+            return Fail(&p->error, std::string("--port: '") + value + "' is not a port number from 1 to 255");
+        return true;
+    case ':': return Fail(&p->error, "--port: missing port number (1 to 255)");
+    default: return Fail(&p->error, std::string("unknown option '") + given + "' (see pelvarctl --help)");
+    }
+}
+
+} // namespace
+
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     ParsedCommandLine p;
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            p.command.verb = Verb::Help;
+    // getopt_long permutes and keeps state: hand it a private argv, stop at
+    // the verb ('+'), and start it afresh (optind 0) on every call.
+    std::vector<std::string> words{"pelvarctl"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+    optind = 0;
+    opterr = 0;
+    for (int opt; (opt = getopt_long(argc, argv.data(), "+:hv", kLongOptions, nullptr)) != -1;) {
+        const char* given = argv[static_cast<std::size_t>(optind) - 1];
+        if (!ApplyOption(opt, optarg, given, &p))
+            return p;
+        if (opt == 'h' || opt == kOptionVersion) {   // the rest is not looked at
             p.ok = true;
             return p;
-        }
-        if (a == "--version") {
-            p.command.verb = Verb::Version;
-            p.ok = true;
-            return p;
-        }
-        if (a == "--trace") {
-            p.options.trace = true;
-        } else if (a == "--verbose" || a == "-v") {
-            p.options.verbose = true;
-        } else if (a == "--port") {
-            if (i + 1 >= args.size()) {
-                p.error = "--port: missing port number (1 to 255)";
-                return p;
-            }
-            if (!ParsePortNumber(args[i + 1], &p.options.port)) {
-                p.error = "--port: '" + args[i + 1] + "' is not a port number from 1 to 255";
-                return p;
-            }
-            ++i;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            p.error = "unknown option '" + a + "' (see pelvarctl --help)";
-            return p;
-        } else {
-            break;
         }
     }
+    const std::size_t i = static_cast<std::size_t>(optind) - 1;
     if (i >= args.size()) {
         p.error = "missing verb (see pelvarctl --help)";
         return p;

@@ -1,5 +1,6 @@
 #include "discovery/MachineDeviceSource.h"
 
+#include "discovery/MachineSource.h"
 #include "discovery/UdevDeviceSource.h"
 
 #include <algorithm>
@@ -61,6 +62,11 @@ SourceResult MachineDeviceSource::NextDevice(DeviceInfo& device)
 bool MachineDeviceSource::IsShadowed(int port) const
 {
     return port != 0 && std::find(m_shadowedPorts.begin(), m_shadowedPorts.end(), port) != m_shadowedPorts.end();
+}
+
+std::unique_ptr<IDeviceSource> NewMachineDeviceSource()
+{
+    return std::make_unique<MachineDeviceSource>();
 }
 
 } // namespace pelvar

@@ -1,6 +1,6 @@
 #include "discovery/PortList.h"
 
-#include "discovery/MachineDeviceSource.h"
+#include "discovery/MachineSource.h"
 #include "discovery/PortWalk.h"
 
 #include <algorithm>
@@ -64,8 +64,8 @@ void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out)
 
 void FillPortList(IPortList& list)
 {
-    MachineDeviceSource source;
-    FillPortList(list, source, stdout);
+    std::unique_ptr<IDeviceSource> source = NewMachineDeviceSource();
+    FillPortList(list, *source, stdout);
 }
 
 } // namespace pelvar

@@ -1,6 +1,6 @@
 #include "tools/pelvarctl/PortsVerb.h"
 
-#include "discovery/MachineDeviceSource.h"
+#include "discovery/MachineSource.h"
 #include "discovery/PortWalk.h"
 
 namespace {
@@ -35,6 +35,6 @@ int RunPortsVerb(bool verbose, std::FILE* out, pelvar::IDeviceSource& source)
 
 int RunPortsVerb(bool verbose, std::FILE* out)
 {
-    pelvar::MachineDeviceSource source;
-    return RunPortsVerb(verbose, out, source);
+    std::unique_ptr<pelvar::IDeviceSource> source = pelvar::NewMachineDeviceSource();
+    return RunPortsVerb(verbose, out, *source);
 }

@@ -150,7 +150,20 @@ bool WinPlatform::ClosePort(PortHandle h)
     return true;
 }
 
-std::uint32_t WinPlatform::TickCount() { return GetTickCount(); }
+std::uint32_t WinPlatform::TickCount()
+{
+    // GetTickCount advances in steps of 10 to 16 ms, so a 500 ms read could
+    // measure 484 ms and cost a whole second poll of a receive window. The
+    // performance counter gives the same wrapping millisecond count, exactly.
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f {};
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now {};
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint32_t>(now.QuadPart / frequency * 1000 + now.QuadPart % frequency * 1000 / frequency);
+}
 
 void WinPlatform::Sleep(std::uint32_t ms) { ::Sleep(ms); }
 

@@ -8,9 +8,12 @@
 #include <cstring>
 
 #include "link/ComPort.h"
+#include "link/FrameLink.h"
 #include "link/ResultCodes.h"
 #include "platform/SysError.h"
+#include "platform/TracePlatform.h"
 #include "platform/win/WinPlatform.h"
+#include "tests/win/FileOutput.h"
 
 namespace pelvar {
 namespace {
@@ -141,15 +144,27 @@ TEST_F(SilentPort, RtsIsANoOpAndPurgeWorks)
     EXPECT_TRUE(port.PurgeInput());
 }
 
-TEST_F(SilentPort, ASecondOpenIsBusy)
+TEST_F(SilentPort, ATransactionSendsSixTimesInAboutThreeSeconds)
 {
-    WinPlatform other;
-    CComPort second(other);
-    second.m_nPort = port.m_nPort;
-    second.m_nByteSize = 8;
-    EXPECT_EQ(second.Open(), PORT_ERR_CONFIG);
-    EXPECT_EQ(second.m_bOpen, 0);
-    EXPECT_EQ(ClassifyErrno(second.LastError()), SysErrorKind::Busy) << second.LastError();
+    port.Close();
+    testing::FileOutput trace;
+    TracePlatform traced(win, trace.File());
+    CFrameLink link(port.m_nPort, 115200, traced);
+    ASSERT_EQ(link.Open(), LINK_OK);
+    const std::uint8_t payload[] = {0x80, 0x00, 0x00, 0x00};
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.Transact(0x95, payload, sizeof payload), LINK_ERR_NO_REPLY);
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    // Six times (10 ms pause, 2 ms hold, a 500 ms window ending with a 250 ms read).
+    EXPECT_NEAR(ms, 3072, 150);
+    const std::string lines = trace.Text();
+    std::size_t sends = 0;
+    for (std::size_t at = lines.find(" > 02 06 95 80 00 00 00 11 03\n"); at != std::string::npos;
+         at = lines.find(" > 02 06 95 80 00 00 00 11 03\n", at + 1))
+        ++sends;
+    EXPECT_EQ(sends, 6u) << lines;
+    EXPECT_EQ(lines.find(" < "), std::string::npos) << lines;
+    link.Close();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 # The project's two entry points:
 #   ./pelvar.sh demo   install what is missing, build, run the panel on a simulated board
 #   ./pelvar.sh test   install what is missing, build, run every test
+#   ./pelvar.sh windows  cross-build the Windows programs into build-windows
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -31,8 +32,16 @@ case "$cmd" in
     bash scripts/setup-deps.sh
     bash scripts/run-tests.sh
     ;;
+  windows)
+    bash scripts/setup-deps.sh
+    WIN_BUILD=${PELVAR_WIN_BUILD_DIR:-build-windows}
+    cmake -S . -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELVAR_WERROR=ON >/dev/null
+    cmake --build "$WIN_BUILD" -j"$JOBS"
+    echo "pelvar: $WIN_BUILD/tools/pelvarctl/pelvarctl.exe" >&2
+    ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|windows" >&2
     exit 2
     ;;
 esac

@@ -7,6 +7,10 @@
 
 namespace pelvar {
 
+// COMn: the port numbers a port can have.
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 255;
+
 using PortHandle = std::intptr_t;
 constexpr PortHandle kNoHandle = -1;
 

@@ -20,6 +20,10 @@ scripts/run-sanitized-tests.sh
 echo "== fuzzers (build-fuzz)"
 scripts/run-fuzzers.sh
 
+echo "== Windows (${PELVAR_WIN_BUILD_DIR:-build-windows}, under wine)"
+./pelvar.sh windows
+scripts/run-windows-tests.sh
+
 # Reached only when every stage passed (set -e).
 count() { ctest --test-dir "$1" -N "${@:2}" | sed -n 's/^Total Tests: //p'; }
 total=$(( $(count "$BUILD") + $(count "${PELVAR_ASAN_DIR:-build-asan}") + 4 ))

@@ -11,6 +11,8 @@ PACKAGES=(
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils lintian dpkg-dev file man-db
+  # Windows: cross-compiler (posix threads), wine to run the tests, GoogleTest's sources
+  g++-mingw-w64-x86-64-posix wine wine64 googletest util-linux
 )
 
 missing=()

@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace pelvar {
+#include "platform/Platform.h"
 
-constexpr int kMinPort = 1;
-constexpr int kMaxPort = 255;
+namespace pelvar {
 
 struct PortDirectory {
     std::string path;    // empty: no directory in use

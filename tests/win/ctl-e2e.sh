@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# pelvarctl.exe under wine against pelvar-sim on pseudo-terminals that the
+# wine prefix maps as COM ports (dosdevices/comN -> /dev/pts/M). Each row runs
+# on a fresh board; the Linux pelvarctl runs the same row on a fresh board too,
+# and both must print the same lines and end with the same status.
+# Run by scripts/run-windows-tests.sh, inside its guarded namespace.
+#   tests/win/ctl-e2e.sh WIN_BUILD LINUX_BUILD
+set -uo pipefail
+
+WIN_BUILD=$1
+LINUX_BUILD=$2
+CTL_EXE="$WIN_BUILD/tools/pelvarctl/pelvarctl.exe"
+CTL_LINUX="$LINUX_BUILD/tools/pelvarctl/pelvarctl"
+SIM="$LINUX_BUILD/tools/pelvar-sim/pelvar-sim"
+PLATFORM_TESTS="$WIN_BUILD/tests/win/win_platform_tests.exe"
+
+# Never run wine where COM1 could reach the console.
+if [ -e /dev/ttyS0 ] && [ "$(stat -L -c '%t:%T' /dev/ttyS0)" != "$(stat -L -c '%t:%T' /dev/null)" ]; then
+  echo "ctl-e2e: /dev/ttyS0 is not /dev/null here; run scripts/run-windows-tests.sh" >&2
+  exit 1
+fi
+: "${WINEPREFIX:?run through scripts/run-windows-tests.sh}"
+for f in "$CTL_EXE" "$CTL_LINUX" "$SIM" "$PLATFORM_TESTS"; do
+  [ -x "$f" ] || [ -f "$f" ] || { echo "ctl-e2e: missing $f" >&2; exit 1; }
+done
+
+WORK=$(mktemp -d /tmp/pelvar-wine-e2e-XXXXXX)
+chmod 700 "$WORK"
+mkdir -m 700 "$WORK/ports"
+SIM_PID=
+cleanup() {
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  rm -f "$WINEPREFIX"/dosdevices/com2[0-9][0-9]
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# start_sim PORT ARGS...: a board on COMPORT, mapped into the prefix.
+start_sim() {
+  local port=$1; shift
+  : > "$WORK/sim.out"
+  PELVAR_PORTS_DIR="$WORK/ports" "$SIM" --com "$port" --state "$@" > "$WORK/sim.out" 2>&1 &
+  SIM_PID=$!
+  local line="" i
+  for i in $(seq 100); do
+    line=$(head -n1 "$WORK/sim.out")
+    [ -n "$line" ] && break
+    sleep 0.02
+  done
+  case "$line" in
+    "COM$port /dev/pts/"*) set -- $line; ln -sfn "$2" "$WINEPREFIX/dosdevices/com$port" ;;
+    *) echo "ctl-e2e: pelvar-sim did not start: $line" >&2; exit 1 ;;
+  esac
+}
+
+# stop_sim: the board's state afterwards, in $WORK/state.
+stop_sim() {
+  kill -TERM "$SIM_PID" 2>/dev/null
+  wait "$SIM_PID" 2>/dev/null
+  SIM_PID=
+  tail -n +2 "$WORK/sim.out" > "$WORK/state"
+}
+
+# row NAME "SIM ARGS" "CTL ARGS" STDIN STATUS STDOUT_PART MAX_MS STATE_PART
+row() {
+  local name=$1 simArgs=$2 ctlArgs=$3 input=$4 status=$5 outPart=$6 maxMs=$7 statePart=$8
+  local t0 t1 winStatus linuxStatus
+  # shellcheck disable=SC2086
+  start_sim 200 $simArgs
+  t0=$(now_ms)
+  # shellcheck disable=SC2086
+  printf '%b' "$input" | PELVAR_COM_PORTS="COM200" wine "$CTL_EXE" $ctlArgs > "$WORK/win.out" 2> "$WORK/win.err"
+  winStatus=$?
+  t1=$(now_ms)
+  stop_sim
+  tr -d '\r' < "$WORK/win.out" > "$WORK/win.txt"
+  [ "$winStatus" = "$status" ] || fail "$name: exit status $winStatus, expected $status ($(cat "$WORK/win.err"))"
+  [[ "$(cat "$WORK/win.txt")" == *"$outPart"* ]] || fail "$name: output lacks '$outPart': $(cat "$WORK/win.txt")"
+  [ $((t1 - t0)) -lt "$maxMs" ] || fail "$name: took $((t1 - t0)) ms, bound $maxMs ms"
+  grep -qF -- "$statePart" "$WORK/state" || fail "$name: board state lacks '$statePart': $(cat "$WORK/state")"
+
+  # shellcheck disable=SC2086
+  start_sim 200 $simArgs
+  # shellcheck disable=SC2086
+  printf '%b' "$input" | PELVAR_PORTS_DIR="$WORK/ports" "$CTL_LINUX" $ctlArgs > "$WORK/linux.txt" 2>/dev/null
+  linuxStatus=$?
+  stop_sim
+  [ "$linuxStatus" = "$winStatus" ] || fail "$name: Linux status $linuxStatus, Windows $winStatus"
+  cmp -s "$WORK/linux.txt" "$WORK/win.txt" ||
+    fail "$name: output differs from Linux: $(diff "$WORK/linux.txt" "$WORK/win.txt" | tr '\n' '|')"
+  echo "ok  $name ($((t1 - t0)) ms under wine)"
+}
+
+#   name              sim args        pelvarctl args                         stdin                         st stdout                                    ms    board state
+row connect           ""              "connect"                              ""                            0 "port: 200
+sensor: ARVEN-L"                                                                                                                                     4000 "init 1, release 0"
+row connectSensorS    "--sensor S"    "--port 200 connect"                   ""                            0 "sensor: ARVEN-S"                          4000 "sensor S"
+row queryStatus       ""              "query status"                         ""                            0 "frame: 02 03 00 00 01 03
+status: 0x00"                                                                                                                                        3000 "frames 2,"
+row setBrightness     ""              "set brightness 200"                   ""                            0 "result: LINK_OK (0)"                      3000 "brightness 200"
+row regWrite          ""              "reg write 0x10 beef"                  ""                            0 "result: LINK_OK (0)"                      3000 "0x0010=0xbeef"
+row runScript         ""              "run -"                                "set red 1\n# c\npress up\n"  0 "result: LINK_OK"                          4000 "red 1"
+row silent            "--silent"      "connect"                              ""                            1 "result: LINK_ERR_NO_REPLY (-2002)"        3000 "replies 0"
+row nak               "--nak"         "set contrast 9"                       ""                            1 "result: LINK_ERR_NAK (-2009)"             6000 "contrast 128"
+row corrupt           "--corrupt"     "connect"                              ""                            1 "LINK_ERR_CHECKSUM"                        3000 "frames 1,"
+row sixByteAck        "--ack-bytes 1" "--port 200 press scale"               ""                            0 "LINK_OK"                                  3000 "scale 1"
+
+# Frames byte-exact on the wire, as the trace shows them.
+start_sim 200
+PELVAR_COM_PORTS="COM200" wine "$CTL_EXE" --trace --port 200 transact brightness c8000000 > "$WORK/win.out" 2> "$WORK/trace"
+traceStatus=$?
+stop_sim
+tr -d '\r' < "$WORK/trace" > "$WORK/trace.txt"
+[ "$traceStatus" = 0 ] || fail "trace: exit status $traceStatus"
+grep -Eq '^[0-9.]+ > 02 02 00 00 03$' "$WORK/trace.txt" || fail "trace: no status probe frame: $(cat "$WORK/trace.txt")"
+grep -Eq '^[0-9.]+ > 02 06 91 C8 00 00 00 5D 03$' "$WORK/trace.txt" || fail "trace: brightness frame not byte-exact"
+grep -Eq '^[0-9.]+ < 02 06 91 06 00 00 00 ' "$WORK/trace.txt" || fail "trace: no acknowledge read"
+echo "ok  trace"
+
+# A port that does not exist, and the port list the testing aid feeds.
+wine "$CTL_EXE" --port 254 query status > "$WORK/win.out" 2> "$WORK/win.err"
+[ $? = 1 ] || fail "absent: exit status"
+grep -qF "cannot open COM254: absent (" "$WORK/win.err" || fail "absent: $(cat "$WORK/win.err")"
+echo "ok  absent port"
+PELVAR_COM_PORTS="COM10 COM3 COM200" wine "$CTL_EXE" ports | tr -d '\r' > "$WORK/ports.txt"
+printf 'Communications Port (COM10)\nCommunications Port (COM200)\nCommunications Port (COM3)\n' |
+  cmp -s - "$WORK/ports.txt" || fail "ports: $(cat "$WORK/ports.txt")"
+# WMI under wine: no device name carries "(COM", so the list is empty and nothing else is printed.
+wine "$CTL_EXE" ports > "$WORK/wmi.txt" 2>&1
+wmiStatus=$?
+[ "$wmiStatus" = 0 ] && [ ! -s "$WORK/wmi.txt" ] || fail "ports through WMI: status $wmiStatus, $(cat "$WORK/wmi.txt")"
+echo "ok  ports"
+
+# The platform on a silent board's port: the system's read time-outs, the
+# RTS quirk, a second open, six attempts of a transaction.
+start_sim 201 --silent
+PELVAR_TEST_SILENT_COM=201 wine "$PLATFORM_TESTS" --gtest_filter='SilentPort*' > "$WORK/gtest.out" 2>&1 ||
+  fail "silent port tests: $(tr -d '\r' < "$WORK/gtest.out")"
+stop_sim
+grep -q 'SKIPPED' "$WORK/gtest.out" && fail "silent port tests were skipped"
+grep -E '^\[ +(OK|PASSED) ' "$WORK/gtest.out" | tr -d '\r'
+
+if [ "$failures" -gt 0 ]; then
+  echo "ctl-e2e: $failures failure(s)" >&2
+  exit 1
+fi
+echo "ctl-e2e: all passed"

@@ -122,24 +122,31 @@ void CameraController::ReleaseLink()
     m_pLink.reset();
 }
 
-bool CameraController::TryCandidate(int port, std::uint8_t* status)
+bool CameraController::AttachPort(int port)
 {
     CandidateReport report;
     report.port = port;
     m_nPort = port;
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
     report.openResult = m_pLink->Port() ? m_pLink->Open() : PORT_ERR_CONFIG;
-    if (report.openResult != LINK_OK) {
+    m_nLastResult = report.openResult;
+    if (report.openResult != LINK_OK)
         report.sysError = m_pLink->Port() ? m_pLink->Port()->LastError() : 0;
-        m_nLastResult = report.openResult;
-        m_candidates.push_back(report);
+    m_candidates.push_back(report);
+    if (report.openResult != LINK_OK) {
         ReleaseLink();
         return false;
     }
+    return true;
+}
+
+bool CameraController::TryCandidate(int port, std::uint8_t* status)
+{
+    if (!AttachPort(port))
+        return false;
     QueryResult probe = QueryStatus(*m_pLink);
-    report.probeResult = probe.result;
+    m_candidates.back().probeResult = probe.result;
     m_nLastResult = probe.result;
-    m_candidates.push_back(report);
     if (probe.result != LINK_OK) {
         ReleaseLink();
         return false;

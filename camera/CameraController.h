@@ -39,6 +39,9 @@ public:
     // Start-up after the detection: CMD_INIT when needed, the bounded
     // status poll, the sensor identification.
     void StartBoard(std::uint8_t probeStatus);
+    // Opens port n as the link, sending nothing; false (and no link) when
+    // it cannot be opened. For exchanges that must run alone on the line.
+    bool AttachPort(int port);
 
     // Adjustments and function buttons.
     void OnHScroll(int controlId, int position);

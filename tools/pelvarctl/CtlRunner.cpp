@@ -10,6 +10,7 @@
 #include "discovery/PortList.h"
 #include "platform/SysError.h"
 #include "platform/TracePlatform.h"
+#include "platform/UucpLock.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/PortsVerb.h"
 
@@ -76,6 +77,25 @@ int SliderFor(std::uint8_t cmd)
     }
 }
 
+// Why a port could not be opened; for a busy one, who holds it when the
+// lock file or the system tells.
+std::string OpenFailure(int err, const std::string& path)
+{
+    if (ClassifyErrno(err) == SysErrorKind::Busy && !path.empty()) {
+        std::string holder = DescribePortHolder(path);
+        if (!holder.empty())
+            return "busy: held by " + holder;
+    }
+    return DescribeErrno(err);
+}
+
+// The raw verbs show what one exchange does on the line: with --port they
+// run it alone, without finding the board first.
+bool IsRawExchange(const CtlCommand& c, const CtlOptions& options)
+{
+    return options.port > 0 && (c.verb == Verb::Transact || c.verb == Verb::QueryStatus || c.verb == Verb::QueryRegRead);
+}
+
 // Why no port answered, one line each, and the group hint when every
 // candidate was refused for lack of permission.
 void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE* err)
@@ -91,7 +111,7 @@ void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE*
         std::string path = platform.PortPath(c.port);
         std::string where = "COM" + std::to_string(c.port) + (path.empty() ? "" : " (" + path + ")");
         if (c.openResult != LINK_OK && c.sysError != 0) {
-            std::fprintf(err, "pelvarctl: cannot open %s: %s\n", where.c_str(), DescribeErrno(c.sysError).c_str());
+            std::fprintf(err, "pelvarctl: cannot open %s: %s\n", where.c_str(), OpenFailure(c.sysError, path).c_str());
             if (ClassifyErrno(c.sysError) == SysErrorKind::Permission) {
                 ++denied;
                 group = DeviceGroup(path);
@@ -252,6 +272,15 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
 
     if (c.verb == Verb::Connect)
         return RunConnect(cam, view, platform, out, err);
+
+    if (IsRawExchange(c, p.options)) {
+        if (!cam.AttachPort(p.options.port)) {
+            ExplainNoBoard(cam, platform, err);
+            PrintResult(out, cam.LastResult());
+            return kExitFailed;
+        }
+        return RunConnectedVerb(c, cam, view, out);
+    }
 
     std::uint8_t status = 0;
     if (!cam.DetectBoard(&status)) {

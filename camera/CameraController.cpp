@@ -1,5 +1,6 @@
 #include "camera/CameraController.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "camera/ControlIds.h"
@@ -37,6 +38,7 @@ constexpr ButtonRow kButtons[] = {
 };
 
 constexpr std::size_t kHexBoxChars = 8;
+constexpr std::uint32_t kPollSendPauseMs = 10;   // as between transaction attempts
 
 class WaitCursor {
 public:
@@ -180,6 +182,7 @@ bool CameraController::DetectBoard(std::uint8_t* status)
 void CameraController::StartBoard(std::uint8_t probeStatus)
 {
     m_bStartTimedOut = false;
+    m_nLineLostError = 0;
     if (probeStatus == 0)
         RunTransaction(*m_pLink, CMD_INIT, nullptr, 0);
 
@@ -194,6 +197,8 @@ void CameraController::StartBoard(std::uint8_t probeStatus)
             status = static_cast<std::uint8_t>(q.value);
             break;
         }
+        if (PollSendFailed(q.result))
+            return;
         if (m_platform.TickCount() - start >= m_nStartLimitMs) {
             m_bStartTimedOut = true;
             ReleaseLink();
@@ -207,6 +212,23 @@ void CameraController::StartBoard(std::uint8_t probeStatus)
         RunTransaction(*m_pLink, CMD_GAIN_BLUE, payload.data(), 4);
     }
     m_view.SetControlText(IDC_SENSOR_TEXT, SensorName(status));
+}
+
+bool CameraController::PollSendFailed(std::int32_t result)
+{
+    if (result != LINK_ERR_SEND)
+        return false;
+    // A send fails at once, so without a pause the poll would spin. A device
+    // that is gone never comes back within the poll: give up at once.
+    const int err = m_pLink->Port()->LastError();
+    if (err == EIO || err == ENXIO || err == ENODEV) {
+        m_nLineLostError = err;
+        ReleaseLink();
+        m_view.SetControlStates(true, false);
+        return true;
+    }
+    m_platform.Sleep(kPollSendPauseMs);
+    return false;
 }
 
 void CameraController::OnConnect()

@@ -59,6 +59,8 @@ public:
     std::int32_t LastResult() const { return m_nLastResult; }
     const std::vector<CandidateReport>& Candidates() const { return m_candidates; }
     bool StartTimedOut() const { return m_bStartTimedOut; }
+    // errno of the device that went away during the start-up poll; 0 if none.
+    int LineLostError() const { return m_nLineLostError; }
     std::int32_t Adjustment(std::uint8_t cmd) const;
 
     std::int32_t m_nBrightness = 128;
@@ -76,6 +78,7 @@ public:
 private:
     bool TryCandidate(int port, std::uint8_t* status);
     void ReleaseLink();
+    bool PollSendFailed(std::int32_t result);
     std::int32_t* AdjustmentMember(std::uint8_t cmd);
 
     IPanelView& m_view;
@@ -83,6 +86,7 @@ private:
     std::int32_t m_nLastResult = LINK_OK;
     std::vector<CandidateReport> m_candidates;
     bool m_bStartTimedOut = false;
+    int m_nLineLostError = 0;
 };
 
 // The function button of each control identifier; 0 for none.

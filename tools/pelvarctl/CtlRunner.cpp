@@ -190,6 +190,12 @@ int RunConnectedVerb(const CtlCommand& c, CameraController& cam, TerminalView& v
 int RunConnect(CameraController& cam, TerminalView& view, IPlatform& platform, std::FILE* out, std::FILE* err)
 {
     cam.OnConnect();
+    if (cam.LineLostError() != 0) {
+        std::fprintf(err, "pelvarctl: COM%d: the device has gone: %s\n", cam.m_nPort,
+                     DescribeErrno(cam.LineLostError()).c_str());
+        PrintResult(out, LINK_ERR_SEND);
+        return kExitFailed;
+    }
     if (cam.Candidates().empty() || (!cam.IsConnected() && !cam.StartTimedOut())) {
         ExplainNoBoard(cam, platform, err);
         PrintResult(out, cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());

@@ -348,6 +348,17 @@ bool PosixPlatform::SetRts(PortHandle h, bool raised)
     return SetModemLine(*dev, static_cast<int>(h), TIOCM_RTS, raised);
 }
 
+bool PosixPlatform::DrainOutput(PortHandle h)
+{
+    if (!Find(h))
+        return false;
+    while (tcdrain(static_cast<int>(h)) != 0) {
+        if (errno != EINTR)
+            return Fail(errno);
+    }
+    return true;
+}
+
 bool PosixPlatform::PurgeInput(PortHandle h)
 {
     if (!Find(h))

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/DebugLogFile.h"
+
 namespace pelvar {
 
 namespace {
@@ -38,7 +40,7 @@ CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& pl
     m_ring.reset(new (std::nothrow) std::uint8_t[kRingSize]());
     // Created empty at every connect attempt and never written; the link
     // works the same without it.
-    m_pLog = std::fopen(kLogFileName, "we");
+    m_pLog = CreateEmptyLogFile(kLogFileName);
 }
 
 CFrameLink::~CFrameLink()

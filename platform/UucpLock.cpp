@@ -1,5 +1,6 @@
 #include "platform/UucpLock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -127,6 +128,12 @@ pid_t FindOpener(const std::string& devicePath)
     return found;
 }
 
+bool HeldByOther(const std::string& lockPath)
+{
+    const pid_t pid = ReadLockPid(lockPath);
+    return pid != getpid() && ProcessAlive(pid);
+}
+
 } // namespace
 
 std::string LockFileName(const std::string& devicePath)
@@ -162,22 +169,21 @@ PortLockResult AcquirePortLock(const std::string& lockDir, const std::string& de
     PortLockResult r;
     const std::string lockPath = lockDir + "/" + LockFileName(devicePath);
     const std::string tmp = WriteTempLock(lockDir);
-    if (tmp.empty())
+    if (tmp.empty()) {
+        // No lock of our own here, but the others' locks still count.
+        r.error = HeldByOther(lockPath) ? EBUSY : 0;
         return r;
+    }
     // Two rounds: a stale lock found in the first is removed before the second.
     for (int round = 0; round < 2; ++round) {
         if (link(tmp.c_str(), lockPath.c_str()) == 0) {
             r.lockPath = lockPath;
             break;
         }
-        if (errno != EEXIST)
+        if (errno != EEXIST || ReadLockPid(lockPath) == getpid())
             break;
-        const pid_t holder = ReadLockPid(lockPath);
-        if (holder == getpid())
-            break;
-        if (ProcessAlive(holder)) {
+        if (HeldByOther(lockPath)) {
             r.error = EBUSY;
-            r.holder = holder;
             break;
         }
         unlink(lockPath.c_str());
@@ -208,17 +214,11 @@ bool IsActiveConsole(const std::string& devicePath, const std::string& sysTtyDir
 {
     const std::string name = DeviceName(devicePath);
     std::vector<std::string> consoles = ParseConsoleList(ReadSmallFile(sysTtyDir + "/console/active"));
-    for (const std::string& c : std::vector<std::string>(consoles)) {
-        if (c == "tty0") {
-            for (const std::string& vt : ParseConsoleList(ReadSmallFile(sysTtyDir + "/tty0/active")))
-                consoles.push_back(vt);
-        }
+    if (std::find(consoles.begin(), consoles.end(), "tty0") != consoles.end()) {
+        for (const std::string& vt : ParseConsoleList(ReadSmallFile(sysTtyDir + "/tty0/active")))
+            consoles.push_back(vt);
     }
-    for (const std::string& c : consoles) {
-        if (c == name)
-            return true;
-    }
-    return false;
+    return std::find(consoles.begin(), consoles.end(), name) != consoles.end();
 }
 
 std::string DescribePortHolder(const std::string& devicePath, const std::string& lockDir)
@@ -226,9 +226,9 @@ std::string DescribePortHolder(const std::string& devicePath, const std::string&
     const std::string device = CanonicalDevicePath(devicePath);
     if (IsActiveConsole(device))
         return "the system console";
-    const pid_t locker = ReadLockPid(lockDir + "/" + LockFileName(device));
-    if (locker != getpid() && ProcessAlive(locker))
-        return DescribeProcess(locker);
+    const std::string lockPath = lockDir + "/" + LockFileName(device);
+    if (HeldByOther(lockPath))
+        return DescribeProcess(ReadLockPid(lockPath));
     if (pid_t opener = FindOpener(device))
         return DescribeProcess(opener);
     return {};

@@ -26,14 +26,14 @@ bool ProcessAlive(pid_t pid);
 
 struct PortLockResult {
     int error = 0;            // 0, or EBUSY when another live process holds it
-    pid_t holder = 0;         // the holder named by its lock file
     std::string lockPath;     // the lock file we created; empty when none
 };
 
 // Takes the lock of the device at `devicePath` (already resolved to /dev/...)
 // in `lockDir`. A lock file of a dead process is stale and removed. When the
-// directory cannot hold lock files (absent, read-only) the port is used
-// without one, as before; a lock naming this process is left to its owner.
+// directory cannot take our lock file (absent, read-only) the port is used
+// without one, but another process's lock still makes it busy; a lock
+// naming this process is left to its owner.
 PortLockResult AcquirePortLock(const std::string& lockDir, const std::string& devicePath);
 
 // Removes a lock file that this process created.

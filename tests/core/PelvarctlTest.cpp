@@ -209,6 +209,29 @@ TEST_F(PelvarctlRun, DisconnectWithoutReplyGoesToStandardError)
     std::free(buf);
 }
 
+TEST_F(PelvarctlRun, ConnectEndsAtOnceWhenTheDeviceGoesAfterTheProbe)
+{
+    SimBoardOptions options;
+    options.hangupAfter = 1;   // the probe is answered, then the line is gone
+    SimBoardDevice leaving(options);
+    SimPlatform p;
+    p.AddPort(5, &leaving);
+    char* outBuf = nullptr;
+    char* errBuf = nullptr;
+    std::size_t outLen = 0, errLen = 0;
+    std::FILE* o = open_memstream(&outBuf, &outLen);
+    std::FILE* e = open_memstream(&errBuf, &errLen);
+    EXPECT_EQ(RunPelvarctl({"--port", "5", "connect"}, o, e, p), 1);
+    std::fclose(o);
+    std::fclose(e);
+    EXPECT_EQ(std::string(outBuf, outLen), "result: LINK_ERR_SEND (-2001)\n");
+    EXPECT_NE(std::string(errBuf, errLen).find("COM5: the device has gone"), std::string::npos);
+    std::free(outBuf);
+    std::free(errBuf);
+    EXPECT_LT(p.Now(), 2000u) << "not the 10 s bound";
+    EXPECT_FALSE(p.IsOpen(5));
+}
+
 // With --port the raw verbs put exactly their own exchange on the line.
 const Bytes kBrightnessC8 = {0x02, 0x06, 0x91, 0xC8, 0x00, 0x00, 0x00, 0x5D, 0x03};
 

@@ -180,6 +180,17 @@ TEST_F(PortLock, LockOfALiveProcessKeepsThePortClosedUntouched)
     EXPECT_EQ(DescribePortHolder(slaveName, lockDir), "process " + std::to_string(holder) + " (minicom)");
 }
 
+TEST_F(PortLock, LockOfALiveProcessCountsAlsoWhereWeCannotWriteOurs)
+{
+    StartHolder("picocom");
+    WriteFile(lockFile, PidText(holder));
+    // Our temporary lock cannot be created (a directory stands at its name).
+    ASSERT_EQ(mkdir((lockDir + "/LTMP." + std::to_string(getpid())).c_str(), 0700), 0);
+    EXPECT_EQ(port.Open(), PORT_ERR_CONFIG);
+    EXPECT_EQ(port.LastError(), EBUSY);
+    EXPECT_FALSE(MasterHasInput());
+}
+
 TEST_F(PortLock, StaleLockIsClearedAndOursIsRemovedAtClose)
 {
     WriteFile(lockFile, PidText(DeadPid()));

@@ -1,5 +1,6 @@
 #include "camera/CameraController.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "camera/ControlIds.h"
@@ -12,6 +13,7 @@ namespace pelvar {
 namespace {
 
 constexpr std::size_t kHexBoxChars = 8;
+constexpr std::uint32_t kPollSendPauseMs = 10;   // as between transaction attempts
 
 class WaitCursor {
 public:
@@ -90,24 +92,31 @@ void CameraController::ReleaseLink()
     m_pLink.reset();
 }
 
-bool CameraController::TryCandidate(int port, std::uint8_t* status)
+bool CameraController::AttachPort(int port)
 {
     CandidateReport report;
     report.port = port;
     m_nPort = port;
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
     report.openResult = m_pLink->Open();
-    if (report.openResult != LINK_OK) {
+    m_nLastResult = report.openResult;
+    if (report.openResult != LINK_OK)
         report.sysError = m_pLink->Port()->LastError();
-        m_nLastResult = report.openResult;
-        m_candidates.push_back(report);
+    m_candidates.push_back(report);
+    if (report.openResult != LINK_OK) {
         ReleaseLink();
         return false;
     }
+    return true;
+}
+
+bool CameraController::TryCandidate(int port, std::uint8_t* status)
+{
+    if (!AttachPort(port))
+        return false;
     QueryResult probe = QueryStatus(*m_pLink);
-    report.probeResult = probe.result;
+    m_candidates.back().probeResult = probe.result;
     m_nLastResult = probe.result;
-    m_candidates.push_back(report);
     if (probe.result != LINK_OK) {
         ReleaseLink();
         return false;
@@ -141,6 +150,7 @@ bool CameraController::DetectBoard(std::uint8_t* status)
 void CameraController::StartBoard(std::uint8_t probeStatus)
 {
     m_bStartTimedOut = false;
+    m_nLineLostError = 0;
     if (probeStatus == 0)
         RunTransaction(*m_pLink, CMD_INIT, nullptr, 0);
 
@@ -155,6 +165,8 @@ void CameraController::StartBoard(std::uint8_t probeStatus)
             status = static_cast<std::uint8_t>(q.value);
             break;
         }
+        if (PollSendFailed(q.result))
+            return;
         if (m_platform.TickCount() - start >= m_nStartLimitMs) {
             m_bStartTimedOut = true;
             ReleaseLink();
@@ -168,6 +180,23 @@ void CameraController::StartBoard(std::uint8_t probeStatus)
         RunTransaction(*m_pLink, CMD_GAIN_BLUE, payload.data(), 4);
     }
     m_view.SetControlText(IDC_SENSOR_TEXT, SensorName(status));
+}
+
+bool CameraController::PollSendFailed(std::int32_t result)
+{
+    if (result != LINK_ERR_SEND)
+        return false;
+    // A send fails at once, so without a pause the poll would spin. A device
+    // that is gone never comes back within the poll: give up at once.
+    const int err = m_pLink->Port()->LastError();
+    if (err == EIO || err == ENXIO || err == ENODEV) {
+        m_nLineLostError = err;
+        ReleaseLink();
+        m_view.SetControlStates(true, false);
+        return true;
+    }
+    m_platform.Sleep(kPollSendPauseMs);
+    return false;
 }
 
 void CameraController::OnConnect()

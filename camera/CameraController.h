@@ -40,6 +40,9 @@ public:
     // Start-up after the detection: CMD_INIT when needed, the bounded
     // status poll, the sensor identification.
     void StartBoard(std::uint8_t probeStatus);
+    // Opens port n as the link, sending nothing; false (and no link) when
+    // it cannot be opened. For exchanges that must run alone on the line.
+    bool AttachPort(int port);
 
     // Adjustments and function buttons.
     void OnHScroll(int controlId, int position);
@@ -57,6 +60,8 @@ public:
     std::int32_t LastResult() const { return m_nLastResult; }
     const std::vector<CandidateReport>& Candidates() const { return m_candidates; }
     bool StartTimedOut() const { return m_bStartTimedOut; }
+    // errno of the device that went away during the start-up poll; 0 if none.
+    int LineLostError() const { return m_nLineLostError; }
     std::int32_t Adjustment(std::uint8_t cmd) const;
 
     Adjustments m_adjust;
@@ -70,12 +75,14 @@ public:
 private:
     bool TryCandidate(int port, std::uint8_t* status);
     void ReleaseLink();
+    bool PollSendFailed(std::int32_t result);
 
     IPanelView& m_view;
     IPlatform& m_platform;
     std::int32_t m_nLastResult = LINK_OK;
     std::vector<CandidateReport> m_candidates;
     bool m_bStartTimedOut = false;
+    int m_nLineLostError = 0;
 };
 
 // The function button of each control identifier; 0 for none.

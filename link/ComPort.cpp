@@ -111,6 +111,14 @@ bool CComPort::SetRts(bool raised)
     return false;
 }
 
+bool CComPort::DrainOutput()
+{
+    if (m_platform.DrainOutput(m_hCom))
+        return true;
+    NoteFailure();
+    return false;
+}
+
 bool CComPort::PurgeInput()
 {
     if (m_platform.PurgeInput(m_hCom))

@@ -19,6 +19,7 @@ public:
     std::int32_t ReadTimed(std::uint8_t* buffer, std::uint32_t length, std::uint32_t* received);
     std::int32_t Write(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t* written);
     bool SetRts(bool raised);
+    bool DrainOutput();
     bool PurgeInput();
     bool Close();
 

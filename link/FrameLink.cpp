@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/DebugLogFile.h"
+
 namespace pelvar {
 
 namespace {
@@ -32,7 +34,7 @@ CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& pl
 {
     // Created empty at every connect attempt and never written; the link
     // works the same without it.
-    m_pLog = std::fopen(kLogFileName, "we");
+    m_pLog = CreateEmptyLogFile(kLogFileName);
 }
 
 CFrameLink::~CFrameLink()
@@ -97,7 +99,12 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
         m_pPort->SetRts(false);
         return LINK_ERR_SEND;
     }
+    // The hold time runs from the write's return, which only queued the
+    // bytes; on a USB adapter they may still be on their way. RTS falls at
+    // the later of the hold time and the drain. A failed drain leaves the
+    // verdict to the RTS call.
     m_pPort->Platform().Sleep(hold);
+    m_pPort->DrainOutput();
     if (!m_pPort->SetRts(false))
         return LINK_ERR_SEND;
     return LINK_OK;

@@ -48,6 +48,9 @@ public:
     // Writes all `len` bytes or fails.
     virtual bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) = 0;
     virtual bool SetRts(PortHandle h, bool raised) = 0;
+    // Waits until the bytes written have left the transmitter (tcdrain):
+    // write() returns as soon as they are queued.
+    virtual bool DrainOutput(PortHandle h) = 0;
     // Discards bytes received but not yet read.
     virtual bool PurgeInput(PortHandle h) = 0;
     virtual bool ClosePort(PortHandle h) = 0;

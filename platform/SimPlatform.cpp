@@ -41,6 +41,8 @@ struct SimPortState {
     bool failRead = false;
     bool failWrite = false;
     bool failRts = false;
+    std::uint32_t drainDelay = 0;
+    std::uint32_t drainedAt = 0;   // when the last write has left the adapter
     std::deque<ArrivingByte> inbox;   // ascending by time
     std::vector<SimWrite> writes;
     bool rts = false;
@@ -88,6 +90,7 @@ void SimPlatform::FailSettings(int port, bool fail) { Port(port)->failSettings =
 void SimPlatform::FailRead(int port, bool fail) { Port(port)->failRead = fail; }
 void SimPlatform::FailWrite(int port, bool fail) { Port(port)->failWrite = fail; }
 void SimPlatform::FailRts(int port, bool fail) { Port(port)->failRts = fail; }
+void SimPlatform::SetDrainDelay(int port, std::uint32_t ms) { Port(port)->drainDelay = ms; }
 
 void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes)
 {
@@ -222,6 +225,7 @@ bool SimPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len
     if (p->failWrite || p->hungUp)
         return Fail(EIO);
     p->writes.push_back({m_now, std::vector<std::uint8_t>(buf, buf + len), p->rts});
+    p->drainedAt = m_now + p->drainDelay;
     if (p->device)
         p->device->OnHostBytes(p->line, buf, len);
     return true;
@@ -237,6 +241,17 @@ bool SimPlatform::SetRts(PortHandle h, bool raised)
     if (p->rts != raised)
         p->rtsChanges++;
     p->rts = raised;
+    return true;
+}
+
+bool SimPlatform::DrainOutput(PortHandle h)
+{
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    // Unsigned difference: the clock may wrap.
+    if (static_cast<std::int32_t>(p->drainedAt - m_now) > 0)
+        m_now = p->drainedAt;
     return true;
 }
 

@@ -58,6 +58,8 @@ public:
     void FailRead(int port, bool fail);
     void FailWrite(int port, bool fail);
     void FailRts(int port, bool fail);
+    // The adapter's latency: a drain returns `ms` after the last write.
+    void SetDrainDelay(int port, std::uint32_t ms);
     // Bytes that reach the host on `port` at absolute virtual time `at`.
     void Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes);
 
@@ -86,6 +88,7 @@ public:
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
     bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
     bool SetRts(PortHandle h, bool raised) override;
+    bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
     std::uint32_t TickCount() override { return m_now; }

@@ -19,6 +19,10 @@ SysErrorKind ClassifyErrno(int err);
 // "permission denied", "busy: held by another program", ... plus strerror.
 std::string DescribeErrno(int err);
 
+// Who holds a busy port ("process 1234 (minicom)"), from its lock file or
+// the system; empty when nothing tells.
+std::string PortHolderText(const std::string& devicePath);
+
 // Group that owns a device node ("dialout"), empty if unknown.
 std::string DeviceGroup(const std::string& path);
 

@@ -20,6 +20,7 @@ public:
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
     bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
     bool SetRts(PortHandle h, bool raised) override { return m_inner.SetRts(h, raised); }
+    bool DrainOutput(PortHandle h) override { return m_inner.DrainOutput(h); }
     bool PurgeInput(PortHandle h) override { return m_inner.PurgeInput(h); }
     bool ClosePort(PortHandle h) override { return m_inner.ClosePort(h); }
     std::uint32_t TickCount() override { return m_inner.TickCount(); }

@@ -47,7 +47,9 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
       m_camera(std::make_unique<CameraController>(*this, platform)), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
 {
     setWindowTitle(FromUtf8(kPanelCaption));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+    // The application's main window, not a transient dialog: window managers
+    // give it a minimise button and a taskbar entry.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     CreateControls();
     resize(DialogToPixels(kPanelSize, m_units).size());

@@ -22,11 +22,29 @@ bool ScrollCodeOf(int action, unsigned* code)
     }
 }
 
+// The keys of a horizontal trackbar: Left and Up are TB_LINEUP, Right and
+// Down TB_LINEDOWN, Page Up TB_PAGEUP and Page Down TB_PAGEDOWN.
+QAbstractSlider::SliderAction TrackbarKeyAction(int key)
+{
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Up: return QAbstractSlider::SliderSingleStepSub;
+    case Qt::Key_Right:
+    case Qt::Key_Down: return QAbstractSlider::SliderSingleStepAdd;
+    case Qt::Key_PageUp: return QAbstractSlider::SliderPageStepSub;
+    case Qt::Key_PageDown: return QAbstractSlider::SliderPageStepAdd;
+    default: return QAbstractSlider::SliderNoAction;
+    }
+}
+
 } // namespace
 
 CSliderNotifier::CSliderNotifier(QSlider* slider, Sink sink)
     : QObject(slider), m_pSlider(slider), m_sink(std::move(sink))
 {
+    // A trackbar moves toward its minimum for the wheel turned away from the
+    // user; Qt's slider moves up. The keys are mapped in eventFilter.
+    slider->setInvertedControls(true);
     connect(slider, &QAbstractSlider::actionTriggered, this, &CSliderNotifier::OnAction);
     connect(slider, &QAbstractSlider::sliderReleased, this, &CSliderNotifier::OnReleased);
     slider->installEventFilter(this);
@@ -53,6 +71,13 @@ void CSliderNotifier::OnReleased()
 
 bool CSliderNotifier::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_pSlider && event->type() == QEvent::KeyPress) {
+        const auto action = TrackbarKeyAction(static_cast<QKeyEvent*>(event)->key());
+        if (action != QAbstractSlider::SliderNoAction) {
+            m_pSlider->triggerAction(action);
+            return true;
+        }
+    }
     if (watched != m_pSlider || !m_bStepping) {
         return false;
     }

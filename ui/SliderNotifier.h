@@ -1,6 +1,11 @@
 // Turns a QSlider's signals into the horizontal-scroll notifications of a
 // trackbar, so the panel's OnHScroll sees the same sequence of codes:
 //
+// Keys and wheel move as on a horizontal trackbar: Left and Up toward the
+// minimum, Right and Down toward the maximum, Page Up toward the minimum and
+// Page Down toward the maximum, the wheel turned away from the user toward
+// the minimum.
+//
 //   Qt                                      scroll code          position
 //   actionTriggered(SliderSingleStepSub)    TB_LINEUP (0)        new position
 //   actionTriggered(SliderSingleStepAdd)    TB_LINEDOWN (1)      new position

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/posix/PortNames.h"
+#include "platform/posix/UucpLock.h"
 
 namespace pelvar {
 
@@ -144,6 +145,29 @@ PortHandle PosixPlatform::OpenPath(const std::string& path)
         Fail(ENOTTY);
         return kNoHandle;
     }
+    // Other programs' ports are left alone: the system console, and any
+    // device whose lock file names another live process.
+    const std::string device = CanonicalDevicePath(path);
+    if (IsActiveConsole(device)) {
+        Fail(EBUSY);
+        return kNoHandle;
+    }
+    PortLockResult lock = AcquirePortLock(m_lockDir, device);
+    if (lock.error != 0) {
+        Fail(lock.error);
+        return kNoHandle;
+    }
+    PortHandle h = OpenChecked(path, before);
+    if (h == kNoHandle) {
+        ReleasePortLock(lock.lockPath);
+        return kNoHandle;
+    }
+    m_devices[h].lockPath = lock.lockPath;
+    return h;
+}
+
+PortHandle PosixPlatform::OpenChecked(const std::string& path, const struct stat& before)
+{
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         Fail(errno);
@@ -324,6 +348,17 @@ bool PosixPlatform::SetRts(PortHandle h, bool raised)
     return SetModemLine(*dev, static_cast<int>(h), TIOCM_RTS, raised);
 }
 
+bool PosixPlatform::DrainOutput(PortHandle h)
+{
+    if (!Find(h))
+        return false;
+    while (tcdrain(static_cast<int>(h)) != 0) {
+        if (errno != EINTR)
+            return Fail(errno);
+    }
+    return true;
+}
+
 bool PosixPlatform::PurgeInput(PortHandle h)
 {
     if (!Find(h))
@@ -341,9 +376,12 @@ bool PosixPlatform::ClosePort(PortHandle h)
     int fd = static_cast<int>(h);
     RestoreTermios2(fd, it->second.saved);
     ioctl(fd, TIOCNXCL);
+    const std::string lockPath = it->second.lockPath;
     m_devices.erase(it);
     // Linux releases the descriptor even when close() reports EINTR or EIO.
-    if (close(fd) != 0 && errno == EBADF)
+    const bool closed = close(fd) == 0 || errno != EBADF;
+    ReleasePortLock(lockPath);
+    if (!closed)
         return Fail(EBADF);
     return true;
 }

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <map>
+#include <string>
+#include <sys/stat.h>
 
 #include "platform/Platform.h"
 #include "platform/posix/Termios2.h"
+#include "platform/posix/UucpLock.h"
 
 namespace pelvar {
 
@@ -19,6 +22,7 @@ public:
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
     bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
     bool SetRts(PortHandle h, bool raised) override;
+    bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
     std::uint32_t TickCount() override;
@@ -28,20 +32,25 @@ public:
 
     // Opens a device by path with the same checks as OpenPort.
     PortHandle OpenPath(const std::string& path);
+    // Where lock files are looked for and written (tests use a private one).
+    void SetLockDirectory(const std::string& dir) { m_lockDir = dir; }
 
 private:
     struct Device {
         SavedTermios saved;
         Timeouts timeouts;
         bool isPty = false;
+        std::string lockPath;   // our lock file, removed at close
     };
 
     Device* Find(PortHandle h);
+    PortHandle OpenChecked(const std::string& path, const struct stat& before);
     bool Fail(int err);
     bool SetModemLine(Device& dev, int fd, int line, bool raised);
 
     std::map<PortHandle, Device> m_devices;
     int m_lastError = 0;
+    std::string m_lockDir = kUucpLockDir;
 };
 
 } // namespace pelvar

@@ -1,5 +1,7 @@
 #include "platform/SysError.h"
 
+#include "platform/posix/UucpLock.h"
+
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -39,6 +41,11 @@ std::string DescribeErrno(int err)
     case SysErrorKind::Other: break;
     }
     return reason;
+}
+
+std::string PortHolderText(const std::string& devicePath)
+{
+    return DescribePortHolder(devicePath);
 }
 
 std::string DeviceGroup(const std::string& path)

@@ -16,6 +16,7 @@ public:
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
     bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
     bool SetRts(PortHandle h, bool raised) override;
+    bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
     std::uint32_t TickCount() override;

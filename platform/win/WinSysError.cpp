@@ -59,6 +59,12 @@ std::string DescribeErrno(int err)
     return reason;
 }
 
+std::string PortHolderText(const std::string&)
+{
+    // Windows tells nobody which process holds a COM port.
+    return {};
+}
+
 std::string DeviceGroup(const std::string&)
 {
     // Windows has no device groups; access to a port is not granted by one.

@@ -11,6 +11,8 @@
 namespace pelvar {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 struct ParseRow {
     const char* name;
     std::vector<std::string> args;
@@ -207,6 +209,81 @@ TEST_F(PelvarctlRun, DisconnectWithoutReplyGoesToStandardError)
     std::fclose(e);
     EXPECT_EQ(std::string(buf, len), "No reply from camera.\n");
     std::free(buf);
+}
+
+TEST_F(PelvarctlRun, ConnectEndsAtOnceWhenTheDeviceGoesAfterTheProbe)
+{
+    SimBoardOptions options;
+    options.hangupAfter = 1;   // the probe is answered, then the line is gone
+    SimBoardDevice leaving(options);
+    SimPlatform p;
+    p.AddPort(5, &leaving);
+    char* outBuf = nullptr;
+    char* errBuf = nullptr;
+    std::size_t outLen = 0, errLen = 0;
+    std::FILE* o = open_memstream(&outBuf, &outLen);
+    std::FILE* e = open_memstream(&errBuf, &errLen);
+    EXPECT_EQ(RunPelvarctl({"--port", "5", "connect"}, o, e, p), 1);
+    std::fclose(o);
+    std::fclose(e);
+    EXPECT_EQ(std::string(outBuf, outLen), "result: LINK_ERR_SEND (-2001)\n");
+    EXPECT_NE(std::string(errBuf, errLen).find("COM5: the device has gone"), std::string::npos);
+    std::free(outBuf);
+    std::free(errBuf);
+    EXPECT_LT(p.Now(), 2000u) << "not the 10 s bound";
+    EXPECT_FALSE(p.IsOpen(5));
+}
+
+// With --port the raw verbs put exactly their own exchange on the line.
+const Bytes kBrightnessC8 = {0x02, 0x06, 0x91, 0xC8, 0x00, 0x00, 0x00, 0x5D, 0x03};
+
+struct RawRow {
+    const char* name;
+    std::vector<std::string> verb;
+    Bytes frame;
+};
+
+class PelvarctlRawVerb : public PelvarctlRun, public ::testing::WithParamInterface<RawRow> {};
+
+TEST_P(PelvarctlRawVerb, SendsOnlyItsOwnFrame)
+{
+    const RawRow& row = GetParam();
+    std::vector<std::string> args = {"--port", "5"};
+    args.insert(args.end(), row.verb.begin(), row.verb.end());
+    EXPECT_EQ(Run(args), 0) << err;
+    EXPECT_EQ(sim.WrittenBytes(5), row.frame);
+    EXPECT_FALSE(sim.IsOpen(5));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PelvarctlRawVerb,
+    ::testing::Values(RawRow{"queryStatus", {"query", "status"}, {0x02, 0x02, 0x00, 0x00, 0x03}},
+                      RawRow{"queryRegRead", {"query", "regread"}, {0x02, 0x02, 0x24, 0x24, 0x03}},
+                      RawRow{"transact", {"transact", "0x91", "c8000000"}, kBrightnessC8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PelvarctlRun, RawTransactToASilentBoardRunsAllSixAttempts)
+{
+    SimPlatform quiet;
+    quiet.AddPort(6);
+    std::FILE* o = std::tmpfile();
+    std::FILE* e = std::tmpfile();
+    EXPECT_EQ(RunPelvarctl({"--port", "6", "transact", "0x91", "c8000000"}, o, e, quiet), 1);
+    std::fclose(o);
+    std::fclose(e);
+    ASSERT_EQ(quiet.Writes(6).size(), 6u) << "no status probe before the transaction";
+    for (const SimWrite& w : quiet.Writes(6))
+        EXPECT_EQ(w.bytes, kBrightnessC8);
+    EXPECT_EQ(quiet.Now(), 6u * (10 + 2 + 500));
+}
+
+TEST_F(PelvarctlRun, RawVerbOnAPortThatCannotBeOpenedNamesTheReason)
+{
+    sim.FailOpen(5, EACCES);
+    EXPECT_EQ(Run({"--port", "5", "query", "status"}), 1);
+    EXPECT_EQ(out, "result: PORT_ERR_CONFIG (-1003)\n");
+    EXPECT_NE(err.find("permission denied"), std::string::npos) << err;
+    EXPECT_TRUE(sim.WrittenBytes(5).empty());
 }
 
 } // namespace

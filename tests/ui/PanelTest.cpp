@@ -13,6 +13,8 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
+#include <QWindow>
 #include <QtTest>
 
 #include <functional>
@@ -180,6 +182,8 @@ private slots:
     void sliderNotifications_data();
     void sliderNotifications();
     void sliderDragNotifications();
+    void sliderWheelMovesAsATrackbar();
+    void panelIsAnApplicationWindow();
 
     void controlTexts_data();
     void controlTexts();
@@ -568,8 +572,12 @@ void PanelTest::sliderNotifications_data()
     QTest::addColumn<QString>("expected");   // id:code:position ...
     QTest::newRow("Right: line down, end") << IDC_BRIGHTNESS << 128 << int(Qt::Key_Right) << "1005:1:129 1005:8:129";
     QTest::newRow("Left: line up, end") << IDC_CONTRAST << 128 << int(Qt::Key_Left) << "1008:0:127 1008:8:127";
-    QTest::newRow("PageUp: page of 51") << IDC_RED << 128 << int(Qt::Key_PageUp) << "1011:3:179 1011:8:179";
-    QTest::newRow("PageDown") << IDC_GREEN << 128 << int(Qt::Key_PageDown) << "1014:2:77 1014:8:77";
+    // As a horizontal trackbar: Up and Page Up toward the minimum, Down and
+    // Page Down toward the maximum.
+    QTest::newRow("Up: line up, end") << IDC_CONTRAST << 128 << int(Qt::Key_Up) << "1008:0:127 1008:8:127";
+    QTest::newRow("Down: line down, end") << IDC_CONTRAST << 128 << int(Qt::Key_Down) << "1008:1:129 1008:8:129";
+    QTest::newRow("PageUp: page of 51 up") << IDC_RED << 128 << int(Qt::Key_PageUp) << "1011:2:77 1011:8:77";
+    QTest::newRow("PageDown: page of 51 down") << IDC_GREEN << 128 << int(Qt::Key_PageDown) << "1014:3:179 1014:8:179";
     QTest::newRow("Home: top") << IDC_BLUE << 128 << int(Qt::Key_Home) << "1017:6:0 1017:8:0";
     QTest::newRow("End: bottom") << IDC_BLUE << 128 << int(Qt::Key_End) << "1017:7:255 1017:8:255";
     QTest::newRow("Left at 0 still notifies") << IDC_BRIGHTNESS << 0 << int(Qt::Key_Left) << "1005:0:0 1005:8:0";
@@ -586,6 +594,35 @@ void PanelTest::sliderNotifications()
     bar->setValue(start);
     QTest::keyClick(bar, Qt::Key(key));
     QCOMPARE(dlg.Scrolls(), expected);
+}
+
+void PanelTest::sliderWheelMovesAsATrackbar()
+{
+    CRecordingDlg dlg;
+    auto* bar = qobject_cast<QSlider*>(dlg.Control(IDC_BLUE));
+    const QPointF at(bar->width() / 2.0, bar->height() / 2.0);
+    for (int notch : {120, -120}) {   // away from the user, then toward
+        dlg.scrolls.clear();
+        bar->setValue(128);
+        QWheelEvent wheel(at, bar->mapToGlobal(at), QPoint(), QPoint(0, notch), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(bar, &wheel);
+        QVERIFY2(notch > 0 ? bar->value() < 128 : bar->value() > 128, qPrintable(QString::number(bar->value())));
+        QCOMPARE(dlg.Scrolls(), QStringLiteral("1017:5:%1").arg(bar->value()));
+    }
+}
+
+void PanelTest::panelIsAnApplicationWindow()
+{
+    CRecordingDlg dlg;
+    QCOMPARE(dlg.windowType(), Qt::Window);
+    const Qt::WindowFlags flags = dlg.windowFlags();
+    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowSystemMenuHint));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(dlg.windowHandle()->transientParent(), nullptr);
 }
 
 void PanelTest::sliderDragNotifications()

@@ -66,6 +66,25 @@ void PrintResult(std::FILE* out, std::int32_t result)
 
 int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
 
+// Why a port could not be opened; for a busy one, who holds it when the
+// lock file or the system tells.
+std::string OpenFailure(int err, const std::string& path)
+{
+    if (ClassifyErrno(err) == SysErrorKind::Busy && !path.empty()) {
+        std::string holder = PortHolderText(path);
+        if (!holder.empty())
+            return "busy: held by " + holder;
+    }
+    return DescribeErrno(err);
+}
+
+// The raw verbs show what one exchange does on the line: with --port they
+// run it alone, without finding the board first.
+bool IsRawExchange(const CtlCommand& c, const CtlOptions& options)
+{
+    return options.port > 0 && (c.verb == Verb::Transact || c.verb == Verb::QueryStatus || c.verb == Verb::QueryRegRead);
+}
+
 // Why no port answered, one line each, and the group hint when every
 // candidate was refused for lack of permission.
 void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE* err)
@@ -81,7 +100,7 @@ void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE*
         std::string path = platform.PortPath(c.port);
         std::string where = "COM" + std::to_string(c.port) + (path.empty() ? "" : " (" + path + ")");
         if (c.openResult != LINK_OK && c.sysError != 0) {
-            std::fprintf(err, "pelvarctl: cannot open %s: %s\n", where.c_str(), DescribeErrno(c.sysError).c_str());
+            std::fprintf(err, "pelvarctl: cannot open %s: %s\n", where.c_str(), OpenFailure(c.sysError, path).c_str());
             if (ClassifyErrno(c.sysError) == SysErrorKind::Permission) {
                 ++denied;
                 group = DeviceGroup(path);
@@ -160,6 +179,12 @@ int RunConnectedVerb(const CtlCommand& c, CameraController& cam, TerminalView& v
 int RunConnect(CameraController& cam, TerminalView& view, IPlatform& platform, std::FILE* out, std::FILE* err)
 {
     cam.OnConnect();
+    if (cam.LineLostError() != 0) {
+        std::fprintf(err, "pelvarctl: COM%d: the device has gone: %s\n", cam.m_nPort,
+                     DescribeErrno(cam.LineLostError()).c_str());
+        PrintResult(out, LINK_ERR_SEND);
+        return kExitFailed;
+    }
     if (cam.Candidates().empty() || (!cam.IsConnected() && !cam.StartTimedOut())) {
         ExplainNoBoard(cam, platform, err);
         PrintResult(out, cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
@@ -242,6 +267,15 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
 
     if (c.verb == Verb::Connect)
         return RunConnect(cam, view, platform, out, err);
+
+    if (IsRawExchange(c, p.options)) {
+        if (!cam.AttachPort(p.options.port)) {
+            ExplainNoBoard(cam, platform, err);
+            PrintResult(out, cam.LastResult());
+            return kExitFailed;
+        }
+        return RunConnectedVerb(c, cam, view, out);
+    }
 
     std::uint8_t status = 0;
     if (!cam.DetectBoard(&status)) {

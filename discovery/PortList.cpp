@@ -44,12 +44,8 @@ std::vector<PortListing> ListPortDevices(IDeviceSource& source, std::FILE* out, 
 {
     std::vector<PortListing> listing;
     bool ok = WalkPortDevices(source, out, [&listing](const DeviceInfo& device) {
-        PortListing entry{*device.name, device};
-        auto at = std::upper_bound(listing.begin(), listing.end(), entry,
-                                   [](const PortListing& a, const PortListing& b) {
-                                       return PortTextLess(a.text, b.text);
-                                   });
-        listing.insert(at, std::move(entry));
+        InsertInListOrder(listing, PortListing{*device.name, device},
+                          [](const PortListing& e) -> const std::string& { return e.text; });
     });
     if (failed)
         *failed = !ok;

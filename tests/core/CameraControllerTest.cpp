@@ -335,7 +335,12 @@ INSTANTIATE_TEST_SUITE_P(
                       HexBoxRow{"stopsAtBlank", "1F x", 0x1F}, HexBoxRow{"minusOne", "-1", 0xFFFF},
                       HexBoxRow{"plusSign", "+ff", 0xFF}, HexBoxRow{"prefixWithoutDigits", "0xg", 0},
                       HexBoxRow{"mixedCase", "aBcD", 0xABCD}, HexBoxRow{"tabs", "\t\t7", 7},
-                      HexBoxRow{"eightCharsWithPrefix", "0x00ff12", 0xFF12}, HexBoxRow{"minusPrefix", "-0x10", 0xFFF0}),
+                      HexBoxRow{"eightCharsWithPrefix", "0x00ff12", 0xFF12}, HexBoxRow{"minusPrefix", "-0x10", 0xFFF0},
+                      // "0x" and exactly one digit: the digit is the value, also as the eighth character.
+                      HexBoxRow{"prefixOneDigit", "0x5", 5}, HexBoxRow{"upperPrefixOneDigit", "0XA", 0xA},
+                      HexBoxRow{"minusPrefixOneDigit", "-0x1", 0xFFFF},
+                      HexBoxRow{"prefixOneDigitEndingTheEightChars", "     0x5", 5},
+                      HexBoxRow{"prefixDigitBeyondTheEightChars", "      0x5", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CameraTest, RegisterWriteThenReadThroughTheBoxes)

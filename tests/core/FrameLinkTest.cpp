@@ -94,11 +94,26 @@ TEST(XorChecksumTest, RefusesNothingAndXorsEveryByte)
 
 TEST_F(FrameLinkTest, SendOnAClosedLinkTouchesNeitherRtsNorTheLine)
 {
-    CFrameLink closed(kPort + 1, 115200, sim);
+    link->Close();
     const int before = sim.RtsChanges(kPort);
-    EXPECT_EQ(closed.SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
     EXPECT_EQ(sim.RtsChanges(kPort), before);
     EXPECT_TRUE(sim.Writes(kPort).empty());
+}
+
+TEST_F(FrameLinkTest, SendOnALinkWhoseOpenFailedTouchesNeitherRtsNorTheLine)
+{
+    // The port stays open behind a link whose settings failed: only the
+    // link's own state keeps the frame off the line.
+    sim.AddPort(kPort + 1);
+    sim.FailSettings(kPort + 1, true);
+    CFrameLink failed(kPort + 1, 115200, sim);
+    ASSERT_EQ(failed.Open(), PORT_ERR_CONFIG);
+    ASSERT_TRUE(sim.IsOpen(kPort + 1));
+    const int before = sim.RtsChanges(kPort + 1);
+    EXPECT_EQ(failed.SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(sim.RtsChanges(kPort + 1), before);
+    EXPECT_TRUE(sim.Writes(kPort + 1).empty());
 }
 
 TEST_F(FrameLinkTest, RefusesPayloadsThatCannotBeAFrame)
@@ -150,6 +165,7 @@ TEST_P(FrameLinkReceive, RecognisesOnlyWholeValidFramesAtTheStartOfARead)
 }
 
 const Bytes kAck = {0x02, 0x03, 0x00, 0x06, 0x07, 0x03};
+const Bytes kNineStray(9, 0x55);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FrameLinkReceive,
@@ -172,7 +188,12 @@ INSTANTIATE_TEST_SUITE_P(
                    Bytes({0x02, 0x03, 0x00, 0x11, 0x10, 0x03}), 5},
         ReceiveRow{"laterEmptyPollKeepsRejection", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, {0x55}}},
                    LINK_ERR_CHECKSUM, {}, 800},
-        ReceiveRow{"goodFrameAfterBadOne", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}}, LINK_OK, kAck, 550}),
+        ReceiveRow{"goodFrameAfterBadOne", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}}, LINK_OK, kAck, 550},
+        // The window's edge: nine stray bytes fill the first poll's read and
+        // end it at 499 or 500 ms; the acknowledge behind them counts only if
+        // another poll may start then (elapsed < 500 ms).
+        ReceiveRow{"lastPollStartsAt499", 4, {{499, kNineStray}, {499, kAck}}, LINK_OK, kAck, 749},
+        ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FrameLinkTest, ReceiveWithoutBufferLeavesTheLengthAlone)

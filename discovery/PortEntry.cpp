@@ -135,7 +135,9 @@ bool PortTextLess(const std::string& a, const std::string& b)
 
 void SortedPortList::AddString(const std::string& text)
 {
-    InsertInListOrder(m_entries, text, [](const std::string& t) -> const std::string& { return t; });
+    // After any equal entries, so that equal texts keep the order they came in.
+    auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text, PortTextLess);
+    m_entries.insert(at, text);
 }
 
 } // namespace pelvar

@@ -44,8 +44,12 @@ std::vector<PortListing> ListPortDevices(IDeviceSource& source, std::FILE* out, 
 {
     std::vector<PortListing> listing;
     bool ok = WalkPortDevices(source, out, [&listing](const DeviceInfo& device) {
-        InsertInListOrder(listing, PortListing{*device.name, device},
-                          [](const PortListing& e) -> const std::string& { return e.text; });
+        PortListing entry{*device.name, device};
+        auto at = std::upper_bound(listing.begin(), listing.end(), entry,
+                                   [](const PortListing& a, const PortListing& b) {
+                                       return PortTextLess(a.text, b.text);
+                                   });
+        listing.insert(at, std::move(entry));
     });
     if (failed)
         *failed = !ok;

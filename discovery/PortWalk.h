@@ -3,12 +3,10 @@
 
 #include "discovery/DeviceSource.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace pelvar {
@@ -26,18 +24,6 @@ bool HasPortMark(const std::string& text);
 
 // The list's order: whole text, ASCII letters without regard to case.
 bool PortTextLess(const std::string& a, const std::string& b);
-
-// Inserts `item` where the list's order puts its text (`textOf(item)`):
-// after any entry whose text is equal to it, so that equal texts keep the
-// order they came in. The panel's list and pelvarctl ports both insert so.
-template <class T, class TextOf>
-void InsertInListOrder(std::vector<T>& list, T item, TextOf textOf)
-{
-    auto at = std::upper_bound(list.begin(), list.end(), item, [&textOf](const T& a, const T& b) {
-        return PortTextLess(textOf(a), textOf(b));
-    });
-    list.insert(at, std::move(item));
-}
 
 // Walks `source` and hands every device whose name belongs in the port list
 // to `add`, in the order of the walk. A failure is printed to `out` as

@@ -16,11 +16,10 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/PortNames.h"
 #include "platform/PosixPlatform.h"
 #include "tests/core/ScriptedDevice.h"
-#include "tests/core/Termios2Speed.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/core/Termios2Speed.h"
 
 namespace pelvar {
 namespace {
@@ -410,7 +409,7 @@ TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
     chmod(dir.c_str(), 0777);
     // No port at all: the directory is exclusive, so no falling back to the
     // fixed rule's device (whose absence would give ENOENT just the same).
-    EXPECT_EQ(posix.PortPath(9), "") << "not " << FixedPortPath(9);
+    EXPECT_EQ(posix.PortPath(9), "") << "not the fixed rule's device";
     EXPECT_EQ(posix.OpenPort(9), kNoHandle);
     EXPECT_EQ(posix.LastError(), ENOENT);
     close(m);

@@ -2,6 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
@@ -151,11 +152,15 @@ struct ReceiveRow {
     std::uint32_t durationMs;
 };
 
-class FrameLinkReceive : public FrameLinkTest, public ::testing::WithParamInterface<ReceiveRow> {};
+// Each row runs from two clock origins: one near 0, one where the 32-bit
+// tick count wraps within the receive.
+class FrameLinkReceive : public FrameLinkTest,
+                         public ::testing::WithParamInterface<std::tuple<ReceiveRow, std::uint32_t>> {};
 
 TEST_P(FrameLinkReceive, RecognisesOnlyWholeValidFramesAtTheStartOfARead)
 {
-    const ReceiveRow& row = GetParam();
+    const ReceiveRow& row = std::get<0>(GetParam());
+    sim.SetNow(std::get<1>(GetParam()));
     const std::uint32_t start = sim.Now();
     for (const auto& [at, bytes] : row.arrivals)
         sim.Deliver(kPort, start + at, bytes);
@@ -172,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, FrameLinkReceive,
     // Durations follow the read time-outs: a poll that gets a partial block
     // waits 50 ms after it, then 50 ms per missing byte plus 50 ms.
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         // Six bytes of nine: the read ends 50 ms after them, the rest waits 200 ms.
         ReceiveRow{"ackRoom4", 4, {{0, kAck}}, LINK_OK, kAck, 250},
         ReceiveRow{"nothing", 4, {}, LINK_ERR_NO_REPLY, {}, 500},
@@ -195,7 +200,10 @@ INSTANTIATE_TEST_SUITE_P(
         // another poll may start then (elapsed < 500 ms).
         ReceiveRow{"lastPollStartsAt499", 4, {{499, kNineStray}, {499, kAck}}, LINK_OK, kAck, 749},
         ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500}),
-    [](const auto& info) { return std::string(info.param.name); });
+        ::testing::Values(1000u, 0xFFFFFF00u)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == 1000u ? "" : "AcrossTheWrap");
+    });
 
 TEST_F(FrameLinkTest, ReceiveWithoutBufferLeavesTheLengthAlone)
 {

@@ -5,6 +5,13 @@
 
 namespace pelvar {
 
+namespace {
+
+// Virtual times compared as the tick count wraps: by their difference.
+bool After(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b) > 0; }
+
+} // namespace
+
 struct ArrivingByte {
     std::uint32_t time;
     std::uint8_t value;
@@ -98,7 +105,7 @@ void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uin
     if (!p)
         return;
     auto pos = std::upper_bound(p->inbox.begin(), p->inbox.end(), at,
-                                [](std::uint32_t t, const ArrivingByte& b) { return t < b.time; });
+                                [](std::uint32_t t, const ArrivingByte& b) { return After(b.time, t); });
     std::vector<ArrivingByte> arriving;
     for (std::uint8_t b : bytes)
         arriving.push_back({at, b});
@@ -187,7 +194,7 @@ bool SimPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::
         return false;
     p->readCalls++;
     const std::uint32_t start = m_now;
-    const bool arrived = !p->inbox.empty() && p->inbox.front().time <= m_now;
+    const bool arrived = !p->inbox.empty() && !After(p->inbox.front().time, m_now);
     if (p->failRead || (p->hungUp && !arrived)) {
         // A failing call still costs time; without it a retry loop would
         // never see its virtual deadline pass.
@@ -201,13 +208,15 @@ bool SimPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::
     std::uint32_t last = 0;
     while (n < len) {
         std::uint32_t limit = total;
-        if (n > 0)
-            limit = std::min(total, last + to.readInterval);
-        if (p->inbox.empty() || p->inbox.front().time > limit) {
-            m_now = std::max(m_now, limit);
+        if (n > 0 && After(total, last + to.readInterval))
+            limit = last + to.readInterval;
+        if (p->inbox.empty() || After(p->inbox.front().time, limit)) {
+            if (After(limit, m_now))
+                m_now = limit;
             break;
         }
-        m_now = std::max(m_now, p->inbox.front().time);
+        if (After(p->inbox.front().time, m_now))
+            m_now = p->inbox.front().time;
         buf[n++] = p->inbox.front().value;
         p->inbox.pop_front();
         last = m_now;
@@ -260,7 +269,7 @@ bool SimPlatform::PurgeInput(PortHandle h)
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
-    while (!p->inbox.empty() && p->inbox.front().time <= m_now)
+    while (!p->inbox.empty() && !After(p->inbox.front().time, m_now))
         p->inbox.pop_front();
     return true;
 }

@@ -94,6 +94,16 @@ tcflag_t CharacterSize(std::int32_t bits)
 
 } // namespace
 
+tcflag_t CharacterFormatFlags(const LineSettings& s)
+{
+    tcflag_t flags = CharacterSize(s.byteSize);
+    if (s.parity != 0)
+        flags |= PARENB | (s.parity == 1 ? PARODD : 0);
+    if (s.stopBits == 2)
+        flags |= CSTOPB;
+    return flags;
+}
+
 IPlatform& DefaultPlatform()
 {
     static PosixPlatform platform;
@@ -211,11 +221,7 @@ bool PosixPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
     cfmakeraw(&t);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
-    t.c_cflag |= CLOCAL | CREAD | CharacterSize(s.byteSize);
-    if (s.parity != 0)
-        t.c_cflag |= PARENB | (s.parity == 1 ? PARODD : 0);
-    if (s.stopBits == 2)
-        t.c_cflag |= CSTOPB;
+    t.c_cflag |= CLOCAL | CREAD | CharacterFormatFlags(s);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     speed_t speed = StandardSpeed(s.baud);

@@ -4,12 +4,18 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <termios.h>
 
 #include "platform/Platform.h"
 #include "platform/posix/Termios2.h"
 #include "platform/posix/UucpLock.h"
 
 namespace pelvar {
+
+// The c_cflag bits of the character format in `s`: CSIZE, PARENB and PARODD
+// (parity 0 none, 1 odd, 2 even), CSTOPB (stop bits 2). A pseudo-terminal
+// keeps neither CSIZE nor PARENB as set, so they are tested here.
+tcflag_t CharacterFormatFlags(const LineSettings& s);
 
 class PosixPlatform : public IPlatform {
 public:

@@ -2,6 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
@@ -44,6 +45,7 @@ struct SendRow {
     std::uint8_t cmd;
     Bytes payload;
     Bytes wire;
+    std::uint32_t holdMs;   // RTS held after the write: 11 bits a byte at 115200 bit/s plus 2 ms, in whole ms
 };
 
 class FrameLinkSend : public FrameLinkTest, public ::testing::WithParamInterface<SendRow> {};
@@ -59,17 +61,17 @@ TEST_P(FrameLinkSend, WritesTheFrameWithRtsRaisedForTheHoldTime)
     EXPECT_EQ(sim.Writes(kPort)[0].bytes, row.wire);
     EXPECT_TRUE(sim.Writes(kPort)[0].rtsRaised);
     EXPECT_FALSE(sim.Rts(kPort));
-    EXPECT_EQ(sim.Now() - before, HoldTimeMs(static_cast<std::uint32_t>(row.wire.size()), 115200));
+    EXPECT_EQ(sim.Now() - before, row.holdMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FrameLinkSend,
-    ::testing::Values(SendRow{"status", CMD_STATUS, {}, {0x02, 0x02, 0x00, 0x00, 0x03}},
-                      SendRow{"init", CMD_INIT, {}, {0x02, 0x02, 0x70, 0x70, 0x03}},
-                      SendRow{"release", CMD_RELEASE, {}, {0x02, 0x02, 0xF0, 0xF0, 0x03}},
-                      SendRow{"blueGain", CMD_GAIN_BLUE, {0x80, 0, 0, 0}, {0x02, 0x06, 0x95, 0x80, 0, 0, 0, 0x11, 0x03}},
-                      SendRow{"brightness200", CMD_BRIGHTNESS, {0xC8, 0, 0, 0}, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}},
-                      SendRow{"regAddress1234", CMD_REG_ADDRESS, {0x34, 0x12}, {0x02, 0x04, 0xA5, 0x34, 0x12, 0x85, 0x03}}),
+    ::testing::Values(SendRow{"status", CMD_STATUS, {}, {0x02, 0x02, 0x00, 0x00, 0x03}, 2},
+                      SendRow{"init", CMD_INIT, {}, {0x02, 0x02, 0x70, 0x70, 0x03}, 2},
+                      SendRow{"release", CMD_RELEASE, {}, {0x02, 0x02, 0xF0, 0xF0, 0x03}, 2},
+                      SendRow{"blueGain", CMD_GAIN_BLUE, {0x80, 0, 0, 0}, {0x02, 0x06, 0x95, 0x80, 0, 0, 0, 0x11, 0x03}, 2},
+                      SendRow{"brightness200", CMD_BRIGHTNESS, {0xC8, 0, 0, 0}, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}, 2},
+                      SendRow{"regAddress1234", CMD_REG_ADDRESS, {0x34, 0x12}, {0x02, 0x04, 0xA5, 0x34, 0x12, 0x85, 0x03}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HoldTime, FollowsFrameLengthAndBitRate)
@@ -94,11 +96,26 @@ TEST(XorChecksumTest, RefusesNothingAndXorsEveryByte)
 
 TEST_F(FrameLinkTest, SendOnAClosedLinkTouchesNeitherRtsNorTheLine)
 {
-    CFrameLink closed(kPort + 1, 115200, sim);
+    link->Close();
     const int before = sim.RtsChanges(kPort);
-    EXPECT_EQ(closed.SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
     EXPECT_EQ(sim.RtsChanges(kPort), before);
     EXPECT_TRUE(sim.Writes(kPort).empty());
+}
+
+TEST_F(FrameLinkTest, SendOnALinkWhoseOpenFailedTouchesNeitherRtsNorTheLine)
+{
+    // The port stays open behind a link whose settings failed: only the
+    // link's own state keeps the frame off the line.
+    sim.AddPort(kPort + 1);
+    sim.FailSettings(kPort + 1, true);
+    CFrameLink failed(kPort + 1, 115200, sim);
+    ASSERT_EQ(failed.Open(), PORT_ERR_CONFIG);
+    ASSERT_TRUE(sim.IsOpen(kPort + 1));
+    const int before = sim.RtsChanges(kPort + 1);
+    EXPECT_EQ(failed.SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(sim.RtsChanges(kPort + 1), before);
+    EXPECT_TRUE(sim.Writes(kPort + 1).empty());
 }
 
 TEST_F(FrameLinkTest, RefusesPayloadsThatCannotBeAFrame)
@@ -135,11 +152,15 @@ struct ReceiveRow {
     std::uint32_t durationMs;
 };
 
-class FrameLinkReceive : public FrameLinkTest, public ::testing::WithParamInterface<ReceiveRow> {};
+// Each row runs from two clock origins: one near 0, one where the 32-bit
+// tick count wraps within the receive.
+class FrameLinkReceive : public FrameLinkTest,
+                         public ::testing::WithParamInterface<std::tuple<ReceiveRow, std::uint32_t>> {};
 
 TEST_P(FrameLinkReceive, RecognisesOnlyWholeValidFramesAtTheStartOfARead)
 {
-    const ReceiveRow& row = GetParam();
+    const ReceiveRow& row = std::get<0>(GetParam());
+    sim.SetNow(std::get<1>(GetParam()));
     const std::uint32_t start = sim.Now();
     for (const auto& [at, bytes] : row.arrivals)
         sim.Deliver(kPort, start + at, bytes);
@@ -150,12 +171,13 @@ TEST_P(FrameLinkReceive, RecognisesOnlyWholeValidFramesAtTheStartOfARead)
 }
 
 const Bytes kAck = {0x02, 0x03, 0x00, 0x06, 0x07, 0x03};
+const Bytes kNineStray(9, 0x55);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FrameLinkReceive,
     // Durations follow the read time-outs: a poll that gets a partial block
     // waits 50 ms after it, then 50 ms per missing byte plus 50 ms.
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         // Six bytes of nine: the read ends 50 ms after them, the rest waits 200 ms.
         ReceiveRow{"ackRoom4", 4, {{0, kAck}}, LINK_OK, kAck, 250},
         ReceiveRow{"nothing", 4, {}, LINK_ERR_NO_REPLY, {}, 500},
@@ -172,8 +194,16 @@ INSTANTIATE_TEST_SUITE_P(
                    Bytes({0x02, 0x03, 0x00, 0x11, 0x10, 0x03}), 5},
         ReceiveRow{"laterEmptyPollKeepsRejection", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, {0x55}}},
                    LINK_ERR_CHECKSUM, {}, 800},
-        ReceiveRow{"goodFrameAfterBadOne", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}}, LINK_OK, kAck, 550}),
-    [](const auto& info) { return std::string(info.param.name); });
+        ReceiveRow{"goodFrameAfterBadOne", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}}, LINK_OK, kAck, 550},
+        // The window's edge: nine stray bytes fill the first poll's read and
+        // end it at 499 or 500 ms; the acknowledge behind them counts only if
+        // another poll may start then (elapsed < 500 ms).
+        ReceiveRow{"lastPollStartsAt499", 4, {{499, kNineStray}, {499, kAck}}, LINK_OK, kAck, 749},
+        ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500}),
+        ::testing::Values(1000u, 0xFFFFFF00u)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == 1000u ? "" : "AcrossTheWrap");
+    });
 
 TEST_F(FrameLinkTest, ReceiveWithoutBufferLeavesTheLengthAlone)
 {

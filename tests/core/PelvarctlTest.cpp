@@ -142,6 +142,31 @@ TEST_F(PelvarctlRun, ConnectStartsTheBoardAndNamesTheSensor)
     EXPECT_FALSE(sim.IsOpen(5)) << "the port is released when pelvarctl ends";
 }
 
+TEST_F(PelvarctlRun, ConnectThatNamesNoSensorExitsOne)
+{
+    struct Row { const char* name; SimBoardOptions options; bool timesOut; };
+    SimBoardOptions none;
+    none.sensor = SensorKind::None;
+    SimBoardOptions nak;
+    nak.nak = true;   // init refused: the status stays 0 until the 10 s bound
+    for (const Row& r : {Row{"noSensorBit", none, false}, Row{"startTimesOut", nak, true}}) {
+        SimBoardDevice device(r.options);
+        SimPlatform p;
+        p.AddPort(5, &device);
+        char* buf = nullptr;
+        std::size_t len = 0;
+        std::FILE* o = open_memstream(&buf, &len);
+        std::FILE* e = std::tmpfile();
+        EXPECT_EQ(RunPelvarctl({"--port", "5", "connect"}, o, e, p), 1) << r.name;
+        std::fclose(o);
+        std::fclose(e);
+        EXPECT_NE(std::string(buf, len).find("port: 5\nsensor: init error\n"), std::string::npos) << r.name;
+        std::free(buf);
+        EXPECT_EQ(p.Now() >= 10000, r.timesOut) << r.name;
+        EXPECT_FALSE(p.IsOpen(5)) << r.name;
+    }
+}
+
 TEST_F(PelvarctlRun, VerbsDriveTheBoard)
 {
     ASSERT_EQ(Run({"--port", "5", "connect"}), 0);

@@ -1,5 +1,6 @@
 // The real POSIX path end to end: a pseudo-terminal attached as a port
 // through the port directory, a board stand-in on its master side.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "platform/posix/PosixPlatform.h"
 #include "tests/core/ScriptedDevice.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/core/Termios2Speed.h"
 
 namespace pelvar {
 namespace {
@@ -125,6 +128,128 @@ TEST_F(PtyPort, ReadTimeoutsHoldOnARealDevice)
     EXPECT_EQ(Bytes(buf, buf + 6), Bytes(six, six + 6));
 }
 
+TEST_F(PtyPort, OneReadTakesBytesThatArriveWithinTheIntervalOfTheLast)
+{
+    CComPort port(posix);
+    port.m_nPort = kPort;
+    port.m_nByteSize = 8;
+    ASSERT_EQ(port.Open(), LINK_OK);
+
+    // Four bytes 30 ms apart: 90 ms from first to last, each within the 50 ms
+    // interval of the one before. A run where the machine held the writer
+    // back (a gap over 40 ms) says nothing and is repeated.
+    const Bytes sent = {0x11, 0x22, 0x33, 0x44};
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<Clock::time_point> writtenAt;
+        const Clock::time_point first = Clock::now() + std::chrono::milliseconds(20);
+        board = std::thread([this, &sent, &writtenAt, first] {
+            for (std::size_t i = 0; i < sent.size(); ++i) {
+                std::this_thread::sleep_until(first + std::chrono::milliseconds(30 * i));
+                (void)!write(master, &sent[i], 1);
+                writtenAt.push_back(Clock::now());
+            }
+        });
+        std::uint8_t buf[9] = {};
+        std::uint32_t got = 0;
+        const bool read = posix.Read(port.m_hCom, buf, 9, &got);
+        board.join();
+        double widestGap = 0;
+        for (std::size_t i = 1; i < writtenAt.size(); ++i)
+            widestGap = std::max(widestGap, std::chrono::duration<double, std::milli>(writtenAt[i] - writtenAt[i - 1]).count());
+        if (widestGap > 40) {
+            tcflush(slave, TCIFLUSH);
+            continue;
+        }
+        EXPECT_TRUE(read);
+        EXPECT_EQ(Bytes(buf, buf + got), sent) << "the interval runs from the last byte, not from the read's start";
+        return;
+    }
+    GTEST_SKIP() << "the machine held the writer back on every attempt";
+}
+
+TEST_F(PtyPort, PurgeDiscardsWhatArrivedBeforeIt)
+{
+    CComPort port(posix);
+    port.m_nPort = kPort;
+    port.m_nByteSize = 8;
+    ASSERT_EQ(port.Open(), LINK_OK);
+
+    const std::uint8_t stale[] = {0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
+    ASSERT_EQ(write(master, stale, sizeof stale), static_cast<ssize_t>(sizeof stale));
+    int queued = 0;
+    const auto start = Clock::now();
+    while (queued < static_cast<int>(sizeof stale) && MsSince(start) < 1000) {
+        ASSERT_EQ(ioctl(slave, FIONREAD, &queued), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(queued, static_cast<int>(sizeof stale)) << "the stale bytes wait in the port's input queue";
+
+    EXPECT_TRUE(port.PurgeInput());
+    ASSERT_EQ(ioctl(slave, FIONREAD, &queued), 0);
+    EXPECT_EQ(queued, 0);
+    std::uint8_t buf[9];
+    std::uint32_t got = 99;
+    EXPECT_TRUE(posix.Read(port.m_hCom, buf, 1, &got));
+    EXPECT_EQ(got, 0u) << "nothing is left to read after the purge";
+}
+
+struct LineRow {
+    const char* name;
+    std::int32_t baud, parity, stop;
+    bool odd, twoStop;
+};
+
+TEST_F(PtyPort, LineSettingsReadBackFromTheTerminal)
+{
+    // A pseudo-terminal forces CS8 and clears PARENB whatever is asked;
+    // CharacterFormat below checks those two. PARODD, CSTOPB and the rates
+    // (standard and termios2's) are kept as set.
+    const LineRow rows[] = {{"none9600OneStop", 9600, 0, 0, false, false},
+                            {"odd115200TwoStop", 115200, 1, 2, true, true},
+                            {"even57600OneStop", 57600, 2, 0, false, false},
+                            {"oddUnlistedRate", 250000, 1, 0, true, false},
+                            {"evenUnlistedRateTwoStop", 31250, 2, 2, false, true}};
+    for (const LineRow& r : rows) {
+        CComPort port(posix);
+        port.m_nPort = kPort;
+        port.m_nBaud = r.baud;
+        port.m_nByteSize = 8;
+        port.m_nParity = r.parity;
+        port.m_nStopBits = r.stop;
+        ASSERT_EQ(port.Open(), LINK_OK) << r.name;
+        termios t{};
+        ASSERT_EQ(tcgetattr(slave, &t), 0) << r.name;
+        EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << r.name;
+        EXPECT_EQ((t.c_cflag & PARODD) != 0, r.odd) << r.name;
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, r.twoStop) << r.name;
+        test::LineSpeeds speeds;
+        ASSERT_TRUE(test::ReadLineSpeeds(slave, &speeds)) << r.name;
+        EXPECT_EQ(speeds.output, static_cast<std::uint32_t>(r.baud)) << r.name;
+        EXPECT_EQ(speeds.input, static_cast<std::uint32_t>(r.baud)) << r.name;
+        EXPECT_TRUE(port.Close()) << r.name;
+    }
+}
+
+TEST(CharacterFormat, CodesMapToTheTermiosFlags)
+{
+    struct Row { std::int32_t bits, parity, stop; tcflag_t flags; };
+    const Row rows[] = {{8, 0, 0, CS8},
+                        {8, 1, 0, CS8 | PARENB | PARODD},
+                        {8, 2, 0, CS8 | PARENB},
+                        {8, 0, 2, CS8 | CSTOPB},
+                        {7, 2, 2, CS7 | PARENB | CSTOPB},
+                        {6, 1, 2, CS6 | PARENB | PARODD | CSTOPB},
+                        {5, 0, 0, CS5}};
+    for (const Row& r : rows) {
+        LineSettings s;
+        s.baud = 115200;
+        s.byteSize = r.bits;
+        s.parity = r.parity;
+        s.stopBits = r.stop;
+        EXPECT_EQ(CharacterFormatFlags(s), r.flags) << r.bits << " bits, parity " << r.parity << ", stop " << r.stop;
+    }
+}
+
 TEST_F(PtyPort, SilentBoardQueryEndsAfterTheWindow)
 {
     CFrameLink link(kPort, 115200, posix);
@@ -151,6 +276,10 @@ TEST_F(PtyPort, OpenIsExclusiveAndRestoresTheTerminalAtClose)
         EXPECT_TRUE(raw.c_cflag & CLOCAL);
         EXPECT_FALSE(raw.c_cflag & CRTSCTS);
         EXPECT_FALSE(raw.c_iflag & IXON);
+        // flock keeps out programs that cooperate, TIOCEXCL the rest (root excepted).
+        int exclusive = 0;
+        ASSERT_EQ(ioctl(slave, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
 
         PosixPlatform other;
         CComPort second(other);
@@ -164,6 +293,9 @@ TEST_F(PtyPort, OpenIsExclusiveAndRestoresTheTerminalAtClose)
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "released at close";
 }
 
 TEST_F(PtyPort, RefusedSettingsLeaveThePortOpenUntilClosed)
@@ -275,6 +407,9 @@ TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
     EXPECT_NE(h, kNoHandle);
     posix.ClosePort(h);
     chmod(dir.c_str(), 0777);
+    // No port at all: the directory is exclusive, so no falling back to the
+    // fixed rule's device (whose absence would give ENOENT just the same).
+    EXPECT_EQ(posix.PortPath(9), "") << "not the fixed rule's device";
     EXPECT_EQ(posix.OpenPort(9), kNoHandle);
     EXPECT_EQ(posix.LastError(), ENOENT);
     close(m);

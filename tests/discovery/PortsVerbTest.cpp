@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace pelvar {
 namespace {
@@ -69,6 +70,26 @@ INSTANTIATE_TEST_SUITE_P(
         VerbCase{"FailureThenWhatWasFound", false, 2, "Error ocured: No such device\nUSB Serial Device (COM33)\n", 1},
         VerbCase{"FailureBeforeAnything", false, 0, "Error ocured: No such device\n", 1}),
     [](const ::testing::TestParamInfo<VerbCase>& info) { return std::string(info.param.name); });
+
+TEST(PortsVerbOrder, NamesEqualButForCaseKeepTheirArrivalOrder)
+{
+    // As the panel's list does (SortedPortListTest.EqualTextsKeepArrivalOrder),
+    // through sorting code of its own.
+    struct Row { std::vector<std::string> arrivals; std::string expected; };
+    const Row rows[] = {{{"Modem (COM3)", "Zeta (COM1)", "MODEM (COM3)", "modem (COM3)"},
+                         "Modem (COM3)\nMODEM (COM3)\nmodem (COM3)\nZeta (COM1)\n"},
+                        {{"modem (COM3)", "MODEM (COM3)", "Zeta (COM1)", "Modem (COM3)"},
+                         "modem (COM3)\nMODEM (COM3)\nModem (COM3)\nZeta (COM1)\n"}};
+    for (const Row& r : rows) {
+        std::vector<DeviceInfo> devices;
+        for (const std::string& name : r.arrivals)
+            devices.push_back(testing::NamedDevice(name));
+        FakeDeviceSource source(devices);
+        CapturedOutput out;
+        EXPECT_EQ(RunPortsVerb(false, out.File(), source), 0);
+        EXPECT_EQ(out.Text(), r.expected);
+    }
+}
 
 } // namespace
 } // namespace pelvar

@@ -192,8 +192,10 @@ int RunConnect(CameraController& cam, TerminalView& view, IPlatform& platform, s
     }
     PrintResult(out, cam.LastResult());
     std::fprintf(out, "port: %s\n", view.ControlText(IDC_PORT_TEXT).c_str());
-    std::fprintf(out, "sensor: %s\n", view.ControlText(IDC_SENSOR_TEXT).c_str());
-    return cam.StartTimedOut() ? kExitFailed : kExitOk;
+    const std::string sensor = view.ControlText(IDC_SENSOR_TEXT);
+    std::fprintf(out, "sensor: %s\n", sensor.c_str());
+    // No sensor named (start-up timed out, or no sensor bit): the board is not usable.
+    return cam.StartTimedOut() || sensor == "init error" ? kExitFailed : kExitOk;
 }
 
 bool ReadScript(const std::string& file, std::vector<CtlCommand>* commands, std::FILE* err)

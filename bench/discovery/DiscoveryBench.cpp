@@ -1,7 +1,7 @@
 // How long the port list takes to fill: on this machine through udev, and
 // through a fake source of 200 devices (the filter and the sorted insert).
 #include "discovery/PortList.h"
-#include "tests/discovery/FakeDeviceSource.h"
+#include "tests/support/FakeDeviceSource.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <benchmark/benchmark.h>
@@ -11,10 +11,10 @@
 
 namespace {
 
-using pelvar::testing::FakeDeviceSource;
-using pelvar::testing::NamedDevice;
-using pelvar::testing::ScopedEnv;
-using pelvar::testing::TempDir;
+using pelvar::test::FakeDeviceSource;
+using pelvar::test::NamedDevice;
+using pelvar::test::ScopedEnv;
+using pelvar::test::TempDir;
 
 // The machine's own list: udev plus an empty shared port directory.
 void BM_FillPortListUdev(benchmark::State& state)

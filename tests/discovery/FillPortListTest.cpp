@@ -1,8 +1,8 @@
 #include "discovery/PortList.h"
 #include "discovery/PortEntry.h"
 #include "discovery/PortWalk.h"
-#include "tests/discovery/CapturedOutput.h"
-#include "tests/discovery/FakeDeviceSource.h"
+#include "tests/support/CapturedOutput.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 namespace pelvar {
 namespace {
 
-using testing::CapturedOutput;
-using testing::FakeDeviceSource;
-using testing::NamedDevice;
+using test::CapturedOutput;
+using test::FakeDeviceSource;
+using test::NamedDevice;
 using Names = std::vector<std::optional<std::string>>;
 using Texts = std::vector<std::string>;
 

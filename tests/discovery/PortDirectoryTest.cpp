@@ -1,8 +1,9 @@
 #include "discovery/linux/MachineDeviceSource.h"
 #include "discovery/linux/PortDirectorySource.h"
 #include "discovery/PortList.h"
-#include "tests/discovery/CapturedOutput.h"
-#include "tests/discovery/FakeDeviceSource.h"
+#include "tests/support/CapturedOutput.h"
+#include "tests/support/FakeDeviceSource.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -20,37 +21,14 @@
 namespace pelvar {
 namespace {
 
-using testing::CapturedOutput;
-using testing::FakeDeviceSource;
-using testing::NamedDevice;
-using testing::ScopedEnv;
-using testing::TempDir;
+using test::CapturedOutput;
+using test::FakeDeviceSource;
+using test::NamedDevice;
+using test::ScopedEnv;
+using test::TempDir;
 using Texts = std::vector<std::string>;
 
-// A pseudo-terminal pair held open for the test; its slave is the port.
-class PseudoTerminal {
-public:
-    PseudoTerminal()
-    {
-        if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        m_path = ttyname(m_slave);
-    }
-    ~PseudoTerminal()
-    {
-        close(m_slave);
-        close(m_master);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-    const std::string& SlavePath() const { return m_path; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_path;
-};
+using test::PseudoTerminal;
 
 void Link(const std::string& dir, const std::string& name, const std::string& target)
 {

@@ -11,6 +11,7 @@
 
 #include "platform/posix/PosixPlatform.h"
 #include "tests/e2e/Process.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace pelvar::e2e {
 namespace {
@@ -101,15 +102,16 @@ TEST(CtlAgainstSim, PortHeldByAnotherProgramIsNamedBusy)
     PortsDir dir;
     Background sim({PELVAR_SIM_PATH, "--com", "201"}, {dir.Env()});
     ASSERT_FALSE(sim.FirstLine().empty());
-    setenv("PELVAR_PORTS_DIR", dir.Path().c_str(), 1);
-    PosixPlatform holder;
-    PortHandle h = holder.OpenPort(201);
-    ASSERT_NE(h, kNoHandle);
-    RunResult r = RunProgram({PELVARCTL_PATH, "--port", "201", "connect"}, {dir.Env()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("busy: held by process " + std::to_string(getpid()) + " ("), std::string::npos) << r.err;
-    holder.ClosePort(h);
-    unsetenv("PELVAR_PORTS_DIR");
+    {
+        test::ScopedEnv env("PELVAR_PORTS_DIR", dir.Path());
+        PosixPlatform holder;
+        PortHandle h = holder.OpenPort(201);
+        ASSERT_NE(h, kNoHandle);
+        RunResult r = RunProgram({PELVARCTL_PATH, "--port", "201", "connect"}, {dir.Env()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("busy: held by process " + std::to_string(getpid()) + " ("), std::string::npos) << r.err;
+        holder.ClosePort(h);
+    }
     RunResult again = RunProgram({PELVARCTL_PATH, "--port", "201", "connect"}, {dir.Env()});
     EXPECT_EQ(again.status, 0) << again.err;
 }

@@ -5,30 +5,29 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
 #include "platform/posix/PosixPlatform.h"
 #include "sim/PtyBoard.h"
-#include "tests/core/FakeView.h"
+#include "tests/support/FakeView.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/Timing.h"
 #include "tests/e2e/Process.h"
 
 namespace pelvar::e2e {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using test::Clock;
+using test::MsSince;
 constexpr int kPort = 210;
-
-double MsSince(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
 
 class Unplug : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("PELVAR_PORTS_DIR", dir.Path().c_str(), 1);
+        env.emplace("PELVAR_PORTS_DIR", dir.Path());
         view.ports = {"Simulated board (COM210)"};
         fdsBefore = OpenFdCount();
     }
@@ -39,7 +38,6 @@ protected:
             board->Stop();
         board.reset();
         EXPECT_EQ(OpenFdCount(), fdsBefore) << "a descriptor was lost";
-        unsetenv("PELVAR_PORTS_DIR");
     }
 
     void PlugIn(std::uint32_t hangupAfter)
@@ -75,6 +73,7 @@ protected:
     }
 
     PortsDir dir;
+    std::optional<test::ScopedEnv> env;
     test::FakeView view;
     PosixPlatform posix;
     std::unique_ptr<CameraController> camera = std::make_unique<CameraController>(view, posix);

@@ -11,7 +11,9 @@
 #include "camera/ControlIds.h"
 #include "platform/posix/PosixPlatform.h"
 #include "sim/PtyBoard.h"
-#include "tests/core/FakeView.h"
+#include "tests/support/FakeView.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/Timing.h"
 #include "tests/e2e/Process.h"
 
 namespace pelvar::e2e {
@@ -37,7 +39,7 @@ class Soak : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("PELVAR_PORTS_DIR", dir.Path().c_str(), 1);
+        env.emplace("PELVAR_PORTS_DIR", dir.Path());
         PtyBoardOptions options;
         options.port = 211;
         options.portsDir = dir.Path();
@@ -48,7 +50,6 @@ protected:
     void TearDown() override
     {
         board->Stop();
-        unsetenv("PELVAR_PORTS_DIR");
     }
 
     void Report(const char* what, int count, int fdsBefore, int fdsAfter, long kibBefore, long kibAfter)
@@ -60,6 +61,7 @@ protected:
     }
 
     PortsDir dir;
+    std::optional<test::ScopedEnv> env;
     test::FakeView view;
     PosixPlatform posix;
     std::unique_ptr<PtyBoard> board;

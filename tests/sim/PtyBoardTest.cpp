@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,15 @@
 #include <unistd.h>
 
 #include "sim/PtyBoard.h"
+#include "tests/support/Frames.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/Timing.h"
 
 namespace pelvar {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
+using test::Bytes;
+using test::Clock;
 
 const Bytes kStatus = {0x02, 0x02, 0x00, 0x00, 0x03};
 const Bytes kStatusZeroReply = {0x02, 0x03, 0x00, 0x00, 0x01, 0x03};
@@ -32,10 +36,10 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);   // mode 0700
         m_root = pattern;
         m_ports = m_root + "/ports";              // the board creates it
-        ::setenv("PELVAR_PORTS_DIR", m_ports.c_str(), 1);
+        m_env.emplace("PELVAR_PORTS_DIR", m_ports);
     }
     void TearDown() override {
-        ::unsetenv("PELVAR_PORTS_DIR");
+        m_env.reset();
         ::rmdir(m_ports.c_str());
         ::rmdir(m_root.c_str());
     }
@@ -75,6 +79,7 @@ protected:
 
     std::string m_root;
     std::string m_ports;
+    std::optional<test::ScopedEnv> m_env;
 };
 
 TEST_F(PtyBoardTest, AnswersThroughThePortLinkAndCleansUp) {

@@ -10,7 +10,7 @@
 namespace pelvar {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 // Frames of the host, written out byte for byte.
 const Bytes kStatus = {0x02, 0x02, 0x00, 0x00, 0x03};

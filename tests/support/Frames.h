@@ -7,6 +7,8 @@
 
 namespace pelvar::test {
 
+using Bytes = std::vector<std::uint8_t>;
+
 inline std::vector<std::uint8_t> MakeFrame(std::uint8_t cmd, const std::vector<std::uint8_t>& payload = {})
 {
     std::vector<std::uint8_t> f = {0x02, static_cast<std::uint8_t>(payload.size() + 2), cmd};

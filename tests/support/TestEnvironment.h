@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace pelvar::testing {
+namespace pelvar::test {
 
 // Sets (or unsets) one variable for the scope and restores it afterwards.
 class ScopedEnv {
@@ -71,4 +71,4 @@ private:
     std::string m_path;
 };
 
-} // namespace pelvar::testing
+} // namespace pelvar::test

@@ -19,6 +19,8 @@
 #include "platform/posix/PosixPlatform.h"
 #include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/ui/ModalWatcher.h"
 
 using namespace pelvar;
 
@@ -43,31 +45,6 @@ void Click(CPelvarDlg& dlg, int id)
 {
     QTest::mouseClick(dlg.Control(id), Qt::LeftButton);
 }
-
-// Closes the next message box with its OK button and keeps its text.
-class CMessageBoxCloser : public QObject {
-public:
-    CMessageBoxCloser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                text = box->text();
-                caption = box->windowTitle();
-                icon = box->icon();
-                buttons = box->buttons().size();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        m_timer.start(10);
-    }
-    QString text;
-    QString caption;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    qsizetype buttons = 0;
-
-private:
-    QTimer m_timer;
-};
 
 } // namespace
 
@@ -145,12 +122,13 @@ void PanelCameraTest::silentBoardAtDisconnectShowsTheMessage()
     Click(dlg, IDC_CONNECT);
     QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
 
-    CMessageBoxCloser closer;
+    test::CMessageBoxCloser closer;
     Click(dlg, IDC_DISCONNECT);
-    QCOMPARE(closer.text, QStringLiteral("No reply from camera."));
-    QCOMPARE(closer.caption, QStringLiteral("Error"));
-    QCOMPARE(closer.icon, QMessageBox::Critical);
-    QCOMPARE(closer.buttons, qsizetype(1));
+    QVERIFY(closer.Fired());
+    QCOMPARE(closer.seen.text, QStringLiteral("No reply from camera."));
+    QCOMPARE(closer.seen.caption, QStringLiteral("Error"));
+    QCOMPARE(closer.seen.icon, QMessageBox::Critical);
+    QCOMPARE(closer.seen.buttons.size(), qsizetype(1));
     QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
     QVERIFY(Enabled(dlg, IDC_CONNECT));
     QVERIFY(!sim.IsOpen(5));
@@ -159,9 +137,8 @@ void PanelCameraTest::silentBoardAtDisconnectShowsTheMessage()
 // The whole operator's path against the pelvar-sim program.
 void PanelCameraTest::operatorPathOverAPseudoTerminal()
 {
-    char dir[] = "/tmp/pelvar-ui-XXXXXX";
-    QVERIFY(mkdtemp(dir) != nullptr);
-    setenv("PELVAR_PORTS_DIR", dir, 1);
+    test::TempDir dir;
+    test::ScopedEnv env("PELVAR_PORTS_DIR", dir.Path());
     QProcess sim;
     sim.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "200", "--state"});
     QVERIFY(sim.waitForReadyRead(5000));
@@ -200,8 +177,6 @@ void PanelCameraTest::operatorPathOverAPseudoTerminal()
     QVERIFY2(state.contains("test_pattern 1"), qPrintable(state));
     QVERIFY2(state.contains("0x1234=0xabcd"), qPrintable(state));
     QVERIFY2(state.contains("init 1, release 1"), qPrintable(state));
-    unsetenv("PELVAR_PORTS_DIR");
-    std::filesystem::remove_all(dir);
 }
 
 QTEST_MAIN(PanelCameraTest)

@@ -25,6 +25,7 @@
 #include "ui/AboutDlg.h"
 #include "camera/ControlIds.h"
 #include "ui/DialogUnits.h"
+#include "tests/ui/ModalWatcher.h"
 #include "ui/FrameworkTexts.h"
 #include "ui/PelvarDlg.h"
 #include "ui/PelvarIcon.h"
@@ -70,46 +71,9 @@ public:
 
 // Waits (while a modal loop runs) for a top-level widget that `match`
 // accepts, hands it to `act` once, and gives up after two seconds.
-class CModalWatcher : public QObject {
-public:
-    CModalWatcher(std::function<QWidget*()> match, std::function<void(QWidget*)> act)
-        : m_match(std::move(match)), m_act(std::move(act))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &CModalWatcher::Poll);
-        m_timer.start(5);
-        m_deadline.start();
-    }
-    bool Fired() const { return m_bFired; }
-
-private:
-    void Poll()
-    {
-        if (QWidget* widget = m_match()) {
-            m_timer.stop();
-            m_bFired = true;
-            m_act(widget);
-            return;
-        }
-        if (m_deadline.elapsed() > 2000) {
-            m_timer.stop();
-        }
-    }
-
-    std::function<QWidget*()> m_match;
-    std::function<void(QWidget*)> m_act;
-    QTimer m_timer;
-    QElapsedTimer m_deadline;
-    bool m_bFired = false;
-};
-
 QWidget* ActiveAboutBox()
 {
     return qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
-}
-
-QWidget* ActiveMessageBox()
-{
-    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
 }
 
 QWidget* ActiveMenu()
@@ -420,7 +384,7 @@ void PanelTest::closingEndsWithAccept()
     QFETCH(int, way);
     CRecordingDlg dlg;
     // Chooses the close item once the window menu is up.
-    CModalWatcher menuWatcher(ActiveMenu, [](QWidget* menu) {
+    test::CModalWatcher menuWatcher(ActiveMenu, [](QWidget* menu) {
         auto* m = static_cast<QMenu*>(menu);
         m->setActiveAction(m->actions().at(1));
         QTest::keyClick(m, Qt::Key_Return);
@@ -462,8 +426,8 @@ void PanelTest::aboutBoxFromWindowMenu()
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QString seen;
-    CModalWatcher aboutWatcher(ActiveAboutBox, CloseAbout(&seen));
-    CModalWatcher menuWatcher(ActiveMenu, [](QWidget* menu) {
+    test::CModalWatcher aboutWatcher(ActiveAboutBox, CloseAbout(&seen));
+    test::CModalWatcher menuWatcher(ActiveMenu, [](QWidget* menu) {
         auto* m = static_cast<QMenu*>(menu);
         m->setActiveAction(m->actions().last());
         QTest::keyClick(m, Qt::Key_Return);
@@ -477,7 +441,7 @@ void PanelTest::aboutBoxFromWindowMenu()
     QVERIFY(dlg.calls.empty());
 
     // Over a button the window menu is not offered.
-    CModalWatcher strayMenu(ActiveMenu, [](QWidget* menu) { menu->close(); });
+    test::CModalWatcher strayMenu(ActiveMenu, [](QWidget* menu) { menu->close(); });
     const QPoint onButton = dlg.Control(IDC_CONNECT)->geometry().center();
     QContextMenuEvent overButton(QContextMenuEvent::Mouse, onButton, dlg.mapToGlobal(onButton));
     QApplication::sendEvent(&dlg, &overButton);
@@ -505,7 +469,7 @@ void PanelTest::sysCommand()
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QString seen;
-    CModalWatcher watcher(ActiveAboutBox, CloseAbout(&seen));
+    test::CModalWatcher watcher(ActiveAboutBox, CloseAbout(&seen));
     dlg.OnSysCommand(nID, 0);
     if (!about) {
         QTest::qWait(50);   // room for a box that should not come
@@ -688,26 +652,13 @@ void PanelTest::errorBoxHasCaptionIconAndOneButton()
     CRecordingDlg dlg;
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-    CModalWatcher watcher(ActiveMessageBox, [&](QWidget* widget) {
-        auto* box = static_cast<QMessageBox*>(widget);
-        caption = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        for (QAbstractButton* button : box->buttons()) {
-            buttons << button->text();
-        }
-        box->buttons().first()->click();
-    });
+    test::CMessageBoxCloser closer;
     dlg.ShowError("No reply from camera.", "Error");
-    QVERIFY(watcher.Fired());
-    QCOMPARE(caption, QStringLiteral("Error"));
-    QCOMPARE(text, QStringLiteral("No reply from camera."));
-    QCOMPARE(icon, QMessageBox::Critical);
-    QCOMPARE(buttons, QStringList{QCoreApplication::translate("QPlatformTheme", "OK")});
+    QVERIFY(closer.Fired());
+    QCOMPARE(closer.seen.caption, QStringLiteral("Error"));
+    QCOMPARE(closer.seen.text, QStringLiteral("No reply from camera."));
+    QCOMPARE(closer.seen.icon, QMessageBox::Critical);
+    QCOMPARE(closer.seen.buttons, QStringList{QCoreApplication::translate("QPlatformTheme", "OK")});
 }
 
 void PanelTest::waitCursorIsRestored()

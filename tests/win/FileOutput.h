@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-namespace pelvar::testing {
+namespace pelvar::test {
 
 class FileOutput {
 public:
@@ -35,4 +35,4 @@ private:
     std::FILE* m_pFile;
 };
 
-} // namespace pelvar::testing
+} // namespace pelvar::test

@@ -54,7 +54,7 @@ TEST_F(ListedPortsEnvironment, TheMachineSourceListsTheNamedPortsSortedAsText)
 TEST_F(ListedPortsEnvironment, PortsVerbPrintsTheEntriesAndTheirDevicePaths)
 {
     Set("COM201,COM200");
-    testing::FileOutput out;
+    test::FileOutput out;
     EXPECT_EQ(RunPortsVerb(true, out.File()), 0);
     EXPECT_EQ(out.Text(), "Communications Port (COM200)\t\\\\.\\COM200\n"
                           "Communications Port (COM201)\t\\\\.\\COM201\n");

@@ -147,7 +147,7 @@ TEST_F(SilentPort, RtsIsANoOpAndPurgeWorks)
 TEST_F(SilentPort, ATransactionSendsSixTimesInAboutThreeSeconds)
 {
     port.Close();
-    testing::FileOutput trace;
+    test::FileOutput trace;
     TracePlatform traced(win, trace.File());
     CFrameLink link(port.m_nPort, 115200, traced);
     ASSERT_EQ(link.Open(), LINK_OK);

@@ -60,7 +60,7 @@ TEST(WmiDeviceSource, FillPortListKeepsOnlyPortsAndPrintsNothing)
     WmiDeviceSource source;
     SortedPortList list;
     list.AddString("stale (COM9)");
-    testing::FileOutput out;
+    test::FileOutput out;
     FillPortList(list, source, out.File());
     // wine reports no device with "(COM" in its name.
     for (const std::string& entry : list.Entries())

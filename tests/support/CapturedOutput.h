@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace pelvar::testing {
+namespace pelvar::test {
 
 class CapturedOutput {
 public:
@@ -33,4 +33,4 @@ private:
     std::FILE* m_pFile = nullptr;
 };
 
-} // namespace pelvar::testing
+} // namespace pelvar::test

@@ -17,29 +17,26 @@
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
 #include "platform/posix/PosixPlatform.h"
-#include "tests/core/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestEnvironment.h"
-#include "tests/core/Termios2Speed.h"
+#include "tests/support/Timing.h"
+#include "tests/platform/Termios2Speed.h"
 
 namespace pelvar {
 namespace {
 
 using test::Bytes;
-using Clock = std::chrono::steady_clock;
+using test::Clock;
+using test::MsSince;
 
 constexpr int kPort = 201;
 constexpr double kToleranceMs = 40.0;   // a loaded CI machine, not the link, sets this
-
-double MsSince(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
 
 class PtyPort : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
         dir = tmp.MakeDir("ports");
         ASSERT_EQ(symlink(slaveName, (dir + "/COM" + std::to_string(kPort)).c_str()), 0);
         env.emplace("PELVAR_PORTS_DIR", dir);
@@ -49,8 +46,6 @@ protected:
     {
         if (board.joinable())
             board.join();
-        close(master);
-        close(slave);
     }
 
     // Reads from the master until `n` bytes or 1 s.
@@ -81,12 +76,13 @@ protected:
         });
     }
 
-    testing::TempDir tmp;
+    test::TempDir tmp;
     std::string dir;
-    std::optional<testing::ScopedEnv> env;
-    int master = -1;
-    int slave = -1;
-    char slaveName[128] = {};
+    std::optional<test::ScopedEnv> env;
+    test::PseudoTerminal pty;
+    const int master = pty.Master();
+    const int slave = pty.Slave();
+    const char* slaveName = pty.SlavePath().c_str();
     std::thread board;
     Bytes received;
     PosixPlatform posix;
@@ -331,8 +327,7 @@ TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
 {
     CFrameLink link(kPort, 115200, posix);
     ASSERT_EQ(link.Open(), LINK_OK);
-    close(master);
-    master = open("/dev/null", O_RDONLY);   // keep TearDown's close harmless
+    pty.CloseMaster();
     auto start = Clock::now();
     std::uint8_t buf[kFrameBufferSize];
     std::uint32_t len = 0;
@@ -351,9 +346,9 @@ class PortDirectoryHostile : public ::testing::TestWithParam<NotADeviceRow> {};
 
 TEST_P(PortDirectoryHostile, EntriesThatAreNoTerminalAreNeverOpened)
 {
-    testing::TempDir tmp;
+    test::TempDir tmp;
     std::string dir = tmp.MakeDir("ports");
-    testing::ScopedEnv env("PELVAR_PORTS_DIR", dir);
+    test::ScopedEnv env("PELVAR_PORTS_DIR", dir);
     std::string target = tmp.Path() + "/target";
     std::string entry = dir + "/COM9";
     switch (GetParam().kind) {
@@ -395,13 +390,11 @@ INSTANTIATE_TEST_SUITE_P(Table, PortDirectoryHostile,
 
 TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
 {
-    testing::TempDir tmp;
+    test::TempDir tmp;
     std::string dir = tmp.MakeDir("ports");
-    int m = -1, s = -1;
-    char name[128];
-    ASSERT_EQ(openpty(&m, &s, name, nullptr, nullptr), 0);
-    ASSERT_EQ(symlink(name, (dir + "/COM9").c_str()), 0);
-    testing::ScopedEnv env("PELVAR_PORTS_DIR", dir);
+    test::PseudoTerminal pty;
+    ASSERT_EQ(symlink(pty.SlavePath().c_str(), (dir + "/COM9").c_str()), 0);
+    test::ScopedEnv env("PELVAR_PORTS_DIR", dir);
     PosixPlatform posix;
     PortHandle h = posix.OpenPort(9);
     EXPECT_NE(h, kNoHandle);
@@ -412,8 +405,6 @@ TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
     EXPECT_EQ(posix.PortPath(9), "") << "not the fixed rule's device";
     EXPECT_EQ(posix.OpenPort(9), kNoHandle);
     EXPECT_EQ(posix.LastError(), ENOENT);
-    close(m);
-    close(s);
 }
 
 } // namespace

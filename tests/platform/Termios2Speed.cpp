@@ -1,4 +1,4 @@
-#include "tests/core/Termios2Speed.h"
+#include "tests/platform/Termios2Speed.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -7,11 +7,12 @@
 #include "sim/SimBoard.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/CtlRunner.h"
+#include "tests/support/Frames.h"
 
 namespace pelvar {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 struct ParseRow {
     const char* name;

@@ -6,7 +6,7 @@
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
 #include "platform/SimPlatform.h"
-#include "tests/core/FakeView.h"
+#include "tests/support/FakeView.h"
 
 namespace pelvar {
 namespace {

@@ -1,6 +1,6 @@
 #include "tools/pelvarctl/PortsVerb.h"
-#include "tests/discovery/CapturedOutput.h"
-#include "tests/discovery/FakeDeviceSource.h"
+#include "tests/support/CapturedOutput.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 namespace pelvar {
 namespace {
 
-using testing::CapturedOutput;
-using testing::FakeDeviceSource;
+using test::CapturedOutput;
+using test::FakeDeviceSource;
 
 FakeDeviceSource MachineWithTwoPorts()
 {
@@ -83,7 +83,7 @@ TEST(PortsVerbOrder, NamesEqualButForCaseKeepTheirArrivalOrder)
     for (const Row& r : rows) {
         std::vector<DeviceInfo> devices;
         for (const std::string& name : r.arrivals)
-            devices.push_back(testing::NamedDevice(name));
+            devices.push_back(test::NamedDevice(name));
         FakeDeviceSource source(devices);
         CapturedOutput out;
         EXPECT_EQ(RunPortsVerb(false, out.File(), source), 0);

@@ -40,7 +40,7 @@ protected:
         EXPECT_EQ(sim.WrittenBytes(3), (std::vector<std::uint8_t>{0x02, 0x02, 0x00, 0x00, 0x03}));
     }
 
-    testing::TempDir m_dir;
+    test::TempDir m_dir;
     char m_old[4096] = {};
 };
 

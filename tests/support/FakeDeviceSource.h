@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace pelvar::testing {
+namespace pelvar::test {
 
 class FakeDeviceSource : public IDeviceSource {
 public:
@@ -53,4 +53,4 @@ inline DeviceInfo NamedDevice(std::optional<std::string> name, int port = 0)
     return device;
 }
 
-} // namespace pelvar::testing
+} // namespace pelvar::test

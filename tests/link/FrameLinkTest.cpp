@@ -6,7 +6,7 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "tests/core/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
 
 namespace pelvar {
 namespace {

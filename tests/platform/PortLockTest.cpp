@@ -19,6 +19,7 @@
 #include "link/ResultCodes.h"
 #include "platform/posix/PosixPlatform.h"
 #include "platform/posix/UucpLock.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestEnvironment.h"
 #include "tools/pelvarctl/CtlRunner.h"
 
@@ -55,7 +56,7 @@ TEST(UucpLockName, DeviceBelowDevWithSlashesAsUnderscores)
 
 TEST(UucpLockPid, AsciiBinaryAndUnusableContents)
 {
-    testing::TempDir dir;
+    test::TempDir dir;
     const std::string path = dir.Path() + "/LCK..x";
     const struct {
         std::string contents;
@@ -74,7 +75,7 @@ TEST(UucpLockPid, AsciiBinaryAndUnusableContents)
 TEST(SystemConsole, EveryListedConsoleAndTheForegroundTerminalOfTty0)
 {
     EXPECT_EQ(ParseConsoleList(" tty0\tttyS0\n"), (std::vector<std::string>{"tty0", "ttyS0"}));
-    testing::TempDir sys;
+    test::TempDir sys;
     WriteFile(sys.MakeDir("console") + "/active", "tty0 ttyS1\n");
     WriteFile(sys.MakeDir("tty0") + "/active", "tty2\n");
     EXPECT_TRUE(IsActiveConsole("/dev/ttyS1", sys.Path()));
@@ -89,7 +90,6 @@ class PortLock : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
         const std::string ports = tmp.MakeDir("ports");
         ASSERT_EQ(symlink(slaveName, (ports + "/COM" + std::to_string(kPort)).c_str()), 0);
         env.emplace("PELVAR_PORTS_DIR", ports);
@@ -106,8 +106,6 @@ protected:
             kill(holder, SIGKILL);
             waitpid(holder, nullptr, 0);
         }
-        close(master);
-        close(slave);
     }
 
     // Another program named `name`, with the terminal open (it inherits it).
@@ -141,13 +139,14 @@ protected:
         return poll(&p, 1, 50) > 0;
     }
 
-    testing::TempDir tmp;
-    std::optional<testing::ScopedEnv> env;
+    test::TempDir tmp;
+    std::optional<test::ScopedEnv> env;
     std::string lockDir;
     std::string lockFile;
-    int master = -1;
-    int slave = -1;
-    char slaveName[128] = {};
+    test::PseudoTerminal pty;
+    const int master = pty.Master();
+    const int slave = pty.Slave();
+    const char* slaveName = pty.SlavePath().c_str();
     pid_t holder = 0;
     PosixPlatform posix;
     CComPort port{posix};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/SimPlatform.h"
+#include "tests/support/Frames.h"
 
 namespace pelvar::test {
 
@@ -37,6 +38,5 @@ public:
     }
 };
 
-using Bytes = std::vector<std::uint8_t>;
 
 } // namespace pelvar::test

@@ -3,7 +3,7 @@
 
 #include "link/ComPort.h"
 #include "link/ResultCodes.h"
-#include "tests/core/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
 
 namespace pelvar {
 namespace {

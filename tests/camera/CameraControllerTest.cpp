@@ -4,9 +4,9 @@
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
 #include "sim/SimBoard.h"
-#include "tests/core/FakeView.h"
+#include "tests/support/FakeView.h"
 #include "tests/support/Frames.h"
-#include "tests/core/ScriptedDevice.h"
+#include "tests/support/ScriptedDevice.h"
 
 namespace pelvar {
 namespace {

@@ -13,10 +13,7 @@ std::uint32_t RealTimeSimPlatform::Elapsed() const
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
-void RealTimeSimPlatform::CatchUp()
-{
-    SetNow(std::max(Now(), Elapsed()));
-}
+void RealTimeSimPlatform::CatchUp() { SetNow(std::max(Now(), Elapsed())); }
 
 void RealTimeSimPlatform::WaitForLine()
 {

@@ -15,10 +15,7 @@ constexpr DWORD kPanelStyle =
 constexpr DWORD kPanelExStyle = WS_EX_APPWINDOW;
 constexpr DWORD kAboutStyle = DS_SETFONT | DS_MODALFRAME | DS_FIXEDSYS | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
-Win32Control Button(DWORD style)
-{
-    return {L"Button", style | WS_TABSTOP, 0};
-}
+Win32Control Button(DWORD style) { return {L"Button", style | WS_TABSTOP, 0}; }
 
 Win32Control Edit(unsigned flags)
 {
@@ -58,23 +55,23 @@ Win32Control ControlClassAndStyle(const ControlTemplate& item)
 DialogTemplateBuilder::DialogTemplateBuilder(std::uint32_t style, std::uint32_t exStyle, const DialogRect& size,
                                              const std::string& caption)
 {
-    Word(1);          // dlgVer
-    Word(0xFFFF);     // signature: the extended template
-    Dword(0);         // helpID
+    Word(1);      // dlgVer
+    Word(0xFFFF); // signature: the extended template
+    Dword(0);     // helpID
     Dword(exStyle);
     Dword(style);
     m_countAt = m_words.size();
-    Word(0);          // cDlgItems, counted by Add
+    Word(0); // cDlgItems, counted by Add
     Word(static_cast<std::uint16_t>(size.x));
     Word(static_cast<std::uint16_t>(size.y));
     Word(static_cast<std::uint16_t>(size.cx));
     Word(static_cast<std::uint16_t>(size.cy));
-    Word(0);          // no menu
-    Word(0);          // the dialog class
+    Word(0); // no menu
+    Word(0); // the dialog class
     Text(caption);
     Word(static_cast<std::uint16_t>(kDialogFontPoints));
     Word(FW_NORMAL);
-    Word(DEFAULT_CHARSET << 8);   // italic 0, then the character set
+    Word(DEFAULT_CHARSET << 8); // italic 0, then the character set
     Text(kDialogFontName);
 }
 
@@ -97,11 +94,11 @@ void DialogTemplateBuilder::AlignDword()
         Word(0);
 }
 
-void DialogTemplateBuilder::Add(int id, const Win32Control& control, const DialogRect& rect,
-                                const std::string& text, int iconResource)
+void DialogTemplateBuilder::Add(int id, const Win32Control& control, const DialogRect& rect, const std::string& text,
+                                int iconResource)
 {
     AlignDword();
-    Dword(0);   // helpID
+    Dword(0); // helpID
     Dword(control.exStyle);
     Dword(control.style);
     Word(static_cast<std::uint16_t>(rect.x));
@@ -118,7 +115,7 @@ void DialogTemplateBuilder::Add(int id, const Win32Control& control, const Dialo
     } else {
         Text(text);
     }
-    Word(0);   // no creation data
+    Word(0); // no creation data
     m_words[m_countAt]++;
 }
 
@@ -137,8 +134,8 @@ DialogTemplateBuilder BuildAboutTemplate(int iconResource)
     builder.Add(kNoControlId, {L"Static", WS_CHILD | WS_VISIBLE | SS_ICON, 0}, kAboutIconRect, "", iconResource);
     builder.Add(kNoControlId, {L"Static", text | SS_NOPREFIX, 0}, kAboutVersionRect, kAboutVersionText);
     builder.Add(kNoControlId, {L"Static", text, 0}, kAboutNoticeRect, kAboutNoticeText);
-    builder.Add(IDOK, {L"Button", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0},
-                kAboutOkRect, "OK");
+    builder.Add(IDOK, {L"Button", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0}, kAboutOkRect,
+                "OK");
     return builder;
 }
 

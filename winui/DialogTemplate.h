@@ -12,7 +12,7 @@ namespace pelvar {
 
 // A window class and styles for one control of the template.
 struct Win32Control {
-    std::wstring windowClass;   // "Button", "msctls_trackbar32", ...
+    std::wstring windowClass; // "Button", "msctls_trackbar32", ...
     std::uint32_t style = 0;
     std::uint32_t exStyle = 0;
 };

@@ -52,8 +52,7 @@ CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& 
     : m_hInstance(instance), m_fillPorts(std::move(fillPorts)),
       m_camera(std::make_unique<CameraController>(*this, platform)),
       m_hIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME)))
-{
-}
+{}
 
 CPelvarDlg::~CPelvarDlg()
 {
@@ -235,15 +234,9 @@ void CPelvarDlg::NoteFirstPaint()
 }
 
 // The dialog's own OK ending: OnOK is overridden to do nothing.
-void CPelvarDlg::OnClose()
-{
-    EndDialog(m_hWnd, IDOK);
-}
+void CPelvarDlg::OnClose() { EndDialog(m_hWnd, IDOK); }
 
-void CPelvarDlg::SetControlText(int id, const std::string& text)
-{
-    SetDlgItemTextW(m_hWnd, id, Widen(text).c_str());
-}
+void CPelvarDlg::SetControlText(int id, const std::string& text) { SetDlgItemTextW(m_hWnd, id, Widen(text).c_str()); }
 
 std::string CPelvarDlg::ControlText(int id)
 {
@@ -271,15 +264,9 @@ void CPelvarDlg::BeginWaitCursor()
     m_hPrevCursor = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
 }
 
-void CPelvarDlg::EndWaitCursor()
-{
-    SetCursor(m_hPrevCursor);
-}
+void CPelvarDlg::EndWaitCursor() { SetCursor(m_hPrevCursor); }
 
-int CPelvarDlg::PortCount()
-{
-    return static_cast<int>(SendMessageW(Item(IDC_PORT_LIST), CB_GETCOUNT, 0, 0));
-}
+int CPelvarDlg::PortCount() { return static_cast<int>(SendMessageW(Item(IDC_PORT_LIST), CB_GETCOUNT, 0, 0)); }
 
 std::string CPelvarDlg::PortEntry(int index)
 {
@@ -293,9 +280,6 @@ std::string CPelvarDlg::PortEntry(int index)
     return Narrow(text);
 }
 
-int CPelvarDlg::SelectedPortIndex()
-{
-    return static_cast<int>(SendMessageW(Item(IDC_PORT_LIST), CB_GETCURSEL, 0, 0));
-}
+int CPelvarDlg::SelectedPortIndex() { return static_cast<int>(SendMessageW(Item(IDC_PORT_LIST), CB_GETCURSEL, 0, 0)); }
 
 } // namespace pelvar

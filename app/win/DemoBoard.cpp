@@ -7,10 +7,7 @@
 namespace pelvar {
 
 // Away from <windows.h>, whose AddPort macro would rename the call.
-CDemoBoard::CDemoBoard()
-{
-    m_platform.AddPort(kPort, &m_board);
-}
+CDemoBoard::CDemoBoard() { m_platform.AddPort(kPort, &m_board); }
 
 void CDemoBoard::FillPortList(IPortList& list)
 {

@@ -10,7 +10,7 @@ namespace {
 struct ScreenCopy {
     int width = 0;
     int height = 0;
-    std::vector<unsigned char> bottomUpBgr;   // rows padded to four bytes
+    std::vector<unsigned char> bottomUpBgr; // rows padded to four bytes
 };
 
 bool CopyFromScreen(const RECT& r, ScreenCopy* copy)
@@ -45,7 +45,7 @@ bool SaveWindowPicture(HWND hwnd, const std::wstring& path)
         return false;
     BITMAPINFOHEADER info{sizeof(info), copy.width, copy.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;   // "BM"
+    file.bfType = 0x4D42; // "BM"
     file.bfOffBits = sizeof(file) + sizeof(info);
     file.bfSize = file.bfOffBits + static_cast<DWORD>(copy.bottomUpBgr.size());
     std::FILE* out = _wfopen(path.c_str(), L"wb");

@@ -16,7 +16,7 @@ namespace {
 
 struct Options {
     bool demo = false;
-    std::wstring picture;   // with --demo: connect, move a slider, save a picture, close
+    std::wstring picture; // with --demo: connect, move a slider, save a picture, close
     std::string error;
 };
 

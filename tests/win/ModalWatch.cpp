@@ -8,7 +8,7 @@ struct Watch {
     HWND except = nullptr;
     DWORD deadline = 0;
     std::vector<SeenWindow>* seen = nullptr;
-    std::vector<HWND> closing;   // already recorded, its close on the way
+    std::vector<HWND> closing; // already recorded, its close on the way
 };
 Watch g_watch;
 

@@ -13,10 +13,10 @@ namespace pelvar::test {
 
 struct SeenWindow {
     std::wstring caption;
-    std::vector<std::wstring> texts;   // its child windows' texts, in order
+    std::vector<std::wstring> texts; // its child windows' texts, in order
     HWND owner = nullptr;
     bool hasIcon = false;
-    HICON icon = nullptr;   // the picture's icon
+    HICON icon = nullptr; // the picture's icon
 };
 
 // Runs `trigger` (which opens a modal dialog and returns when it closes).

@@ -78,14 +78,13 @@ protected:
     static std::vector<bool> Set(bool connect, bool others)
     {
         std::vector<bool> states{connect};
-        states.resize(1 + 13, others);   // 18 ids, 5 of them without a control
+        states.resize(1 + 13, others); // 18 ids, 5 of them without a control
         return states;
     }
 
     SimPlatform sim;
     SwitchableBoard board;
-    CPelvarDlg dlg{GetModuleHandleW(nullptr),
-                   [](IPortList& list) { list.AddString("Simulated board (COM200)"); }, sim};
+    CPelvarDlg dlg{GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Simulated board (COM200)"); }, sim};
     HWND hwnd = nullptr;
 };
 
@@ -107,7 +106,7 @@ TEST_F(PanelTest, EveryControlOfTheTemplateWithItsClassTextStyleAndPlace)
         EXPECT_EQ(actual.left, expected.left);
         EXPECT_EQ(actual.top, expected.top);
         EXPECT_EQ(actual.right - actual.left, expected.right);
-        if (item.kind != ControlKind::PortList) {   // a combo box sizes its own closed height
+        if (item.kind != ControlKind::PortList) { // a combo box sizes its own closed height
             EXPECT_EQ(actual.bottom - actual.top, expected.bottom);
         }
         EXPECT_EQ(IsWindowVisible(control) != FALSE, !(item.flags & kHidden));
@@ -155,7 +154,7 @@ TEST_F(PanelTest, OpensDisconnectedWithSlidersAt128AndTheRegisterBoxesAtZero)
     EXPECT_EQ(EnableStates(), Set(true, false));
     EXPECT_EQ(dlg.PortCount(), 1);
     EXPECT_EQ(dlg.PortEntry(0), "Simulated board (COM200)");
-    EXPECT_TRUE(sim.Writes(kBoardPort).empty());   // opening sends nothing
+    EXPECT_TRUE(sim.Writes(kBoardPort).empty()); // opening sends nothing
 }
 
 TEST_F(PanelTest, ConnectFindsTheBoardAndShowsPortAndSensor)
@@ -176,12 +175,14 @@ TEST_F(PanelTest, EverySliderNotificationSendsThePositionOfTheTrackbar)
         int valueBox;
         std::uint8_t cmd;
     } sliders[] = {
-        {IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, CMD_BRIGHTNESS}, {IDC_CONTRAST, IDC_CONTRAST_VALUE, CMD_CONTRAST},
-        {IDC_RED, IDC_RED_VALUE, CMD_GAIN_RED},                 {IDC_GREEN, IDC_GREEN_VALUE, CMD_GAIN_GREEN},
+        {IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, CMD_BRIGHTNESS},
+        {IDC_CONTRAST, IDC_CONTRAST_VALUE, CMD_CONTRAST},
+        {IDC_RED, IDC_RED_VALUE, CMD_GAIN_RED},
+        {IDC_GREEN, IDC_GREEN_VALUE, CMD_GAIN_GREEN},
         {IDC_BLUE, IDC_BLUE_VALUE, CMD_GAIN_BLUE},
     };
-    const WORD codes[] = {TB_LINEUP,        TB_LINEDOWN,   TB_PAGEUP, TB_PAGEDOWN, TB_THUMBPOSITION,
-                          TB_THUMBTRACK,    TB_TOP,        TB_BOTTOM, TB_ENDTRACK};
+    const WORD codes[] = {TB_LINEUP,     TB_LINEDOWN, TB_PAGEUP, TB_PAGEDOWN, TB_THUMBPOSITION,
+                          TB_THUMBTRACK, TB_TOP,      TB_BOTTOM, TB_ENDTRACK};
     int position = 0;
     for (const auto& s : sliders) {
         for (WORD code : codes) {
@@ -210,9 +211,14 @@ TEST_F(PanelTest, FunctionButtonsSendTheirCommand)
 {
     Connect();
     const std::pair<int, std::uint8_t> buttons[] = {
-        {IDC_EDGE, CMD_EDGE},           {IDC_SCALE, CMD_SCALE},           {IDC_GAMMA, CMD_GAMMA},
-        {IDC_TEST_PATTERN, CMD_TEST_PATTERN}, {IDC_ARROW_LEFT, CMD_ARROW_LEFT}, {IDC_ARROW_RIGHT, CMD_ARROW_RIGHT},
-        {IDC_ARROW_UP, CMD_ARROW_UP},   {IDC_ARROW_DOWN, CMD_ARROW_DOWN},
+        {IDC_EDGE, CMD_EDGE},
+        {IDC_SCALE, CMD_SCALE},
+        {IDC_GAMMA, CMD_GAMMA},
+        {IDC_TEST_PATTERN, CMD_TEST_PATTERN},
+        {IDC_ARROW_LEFT, CMD_ARROW_LEFT},
+        {IDC_ARROW_RIGHT, CMD_ARROW_RIGHT},
+        {IDC_ARROW_UP, CMD_ARROW_UP},
+        {IDC_ARROW_DOWN, CMD_ARROW_DOWN},
     };
     for (const auto& [id, cmd] : buttons) {
         Click(id);
@@ -227,7 +233,7 @@ TEST_F(PanelTest, RegisterWriteAndReadThroughTheBoxes)
     SetText(IDC_REG_CONTENT, "beef");
     Click(IDC_REG_WRITE);
     EXPECT_EQ(board.device.Board().Register(0x0010), 0xBEEF);
-    EXPECT_EQ(Text(IDC_REG_CONTENT), "beef");   // a write leaves the operator's text
+    EXPECT_EQ(Text(IDC_REG_CONTENT), "beef"); // a write leaves the operator's text
     SetText(IDC_REG_CONTENT, "");
     Click(IDC_REG_READ);
     EXPECT_EQ(Text(IDC_REG_CONTENT), "0xbeef");
@@ -285,10 +291,11 @@ TEST_F(PanelTest, AboutCommandsOpenTheAboutBox)
         ASSERT_EQ(seen[0].texts.size(), 4u);
         EXPECT_EQ(std::vector<std::wstring>(seen[0].texts.begin() + 1, seen[0].texts.end()), texts);
         EXPECT_TRUE(seen[0].hasIcon);
-        EXPECT_NE(seen[0].icon, nullptr);   // the program's icon, loaded from its resources
+        EXPECT_NE(seen[0].icon, nullptr); // the program's icon, loaded from its resources
     }
     // Not the about item: the window system's own command.
-    const auto none = test::WatchModal(hwnd, [&] { SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0); }, 200);
+    const auto none = test::WatchModal(
+        hwnd, [&] { SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0); }, 200);
     EXPECT_TRUE(none.empty());
     EXPECT_TRUE(IsIconic(hwnd));
 }
@@ -313,7 +320,8 @@ TEST(PanelModal, OnlyTheCloseMessageEndsIt)
     SimPlatform sim;
     SimBoardDevice board;
     sim.AddPort(kBoardPort, &board);
-    CPelvarDlg dlg(GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Board (COM200)"); }, sim);
+    CPelvarDlg dlg(
+        GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Board (COM200)"); }, sim);
     bool stillOpen = false;
     dlg.OnFirstPaint([&](HWND hwnd) {
         HWND address = GetDlgItem(hwnd, IDC_REG_ADDRESS);
@@ -330,7 +338,7 @@ TEST(PanelModal, OnlyTheCloseMessageEndsIt)
     });
     EXPECT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(stillOpen);
-    EXPECT_TRUE(sim.Writes(kBoardPort).empty());   // Enter did not press Connect
+    EXPECT_TRUE(sim.Writes(kBoardPort).empty()); // Enter did not press Connect
 }
 
 } // namespace

@@ -43,7 +43,7 @@ TEST(RealTimeSimPlatform, ASilentReadLastsItsTimeOut)
     std::uint32_t got = 99;
     const double ms = MillisecondsOf([&] { ASSERT_TRUE(line.Read(h, buf, 1, &got)); });
     EXPECT_EQ(got, 0u);
-    EXPECT_GE(ms, 100.0);   // 50 per byte + 50
+    EXPECT_GE(ms, 100.0); // 50 per byte + 50
     EXPECT_LT(ms, 100.0 + kToleranceMs);
 }
 

@@ -38,7 +38,8 @@ case "$cmd" in
     cmake -S . -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELVAR_WERROR=ON >/dev/null
     cmake --build "$WIN_BUILD" -j"$JOBS"
-    echo "pelvar: $WIN_BUILD/tools/pelvarctl/pelvarctl.exe" >&2
+    echo "pelvar: $WIN_BUILD/app/win/pelvar.exe, $WIN_BUILD/tools/pelvarctl/pelvarctl.exe" >&2
+    echo "pelvar: installer $WIN_BUILD/pelvar-1.0.0.1-setup.exe" >&2
     ;;
   *)
     echo "usage: $0 demo|test|windows" >&2

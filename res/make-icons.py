@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the program icon as res/icons/pelvar.svg and PNGs of 16..256 pixels.
+"""Writes the program icon as res/icons/pelvar.svg, PNGs of 16..256 pixels and
+the Windows icon res/icons/pelvar.ico (16, 32, 48 and 256 pixels).
 
 Run once after changing the shapes; the outputs are committed. The shapes are
 described once and drawn both as SVG and by a small supersampling rasteriser,
@@ -81,6 +82,32 @@ def write_png(path, size, rows):
         f.write(png)
 
 
+ICO_SIZES = (16, 32, 48, 256)
+
+
+def dib_entry(size, rows):
+    """A 32-bit BGRA bitmap with its (all-clear) AND mask, bottom row first."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    pixels = b"".join(b"".join(bytes((r[i + 2], r[i + 1], r[i], r[i + 3])) for i in range(0, len(r), 4))
+                      for r in reversed(rows))
+    mask_row = ((size + 31) // 32) * 4
+    return header + pixels + b"\0" * (mask_row * size)
+
+
+def write_ico(path, images):
+    """images: (size, data) pairs; 256 is stored as PNG, as Windows expects."""
+    head = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(head) + 16 * len(images)
+    entries, blobs = b"", b""
+    for size, data in images:
+        dim = 0 if size >= 256 else size
+        entries += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(data), offset)
+        blobs += data
+        offset += len(data)
+    with open(path, "wb") as f:
+        f.write(head + entries + blobs)
+
+
 def write_svg(path):
     parts = ['<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">']
     for kind, geo, rgb in SHAPES:
@@ -99,8 +126,18 @@ def main():
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icons")
     os.makedirs(out, exist_ok=True)
     write_svg(os.path.join(out, "pelvar.svg"))
+    ico = []
     for size in SIZES:
-        write_png(os.path.join(out, "pelvar-%d.png" % size), size, render(size))
+        rows = render(size)
+        png = os.path.join(out, "pelvar-%d.png" % size)
+        write_png(png, size, rows)
+        if size in ICO_SIZES:
+            if size >= 256:
+                with open(png, "rb") as f:
+                    ico.append((size, f.read()))
+            else:
+                ico.append((size, dib_entry(size, rows)))
+    write_ico(os.path.join(out, "pelvar.ico"), ico)
 
 
 if __name__ == "__main__":

@@ -12,7 +12,9 @@ PACKAGES=(
   clang libclang-rt-14-dev
   desktop-file-utils lintian dpkg-dev file man-db
   # Windows: cross-compiler (posix threads), wine to run the tests, GoogleTest's sources
-  g++-mingw-w64-x86-64-posix wine wine64 googletest util-linux
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine googletest util-linux
+  # Windows: the installer, and the dialogs under wine on a virtual X server (xvfb above)
+  nsis
 )
 
 missing=()

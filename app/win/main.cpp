@@ -1,0 +1,89 @@
+// pelvar.exe: the control panel of the camera board, as a Win32 dialog.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/win/DemoBoard.h"
+#include "app/win/PanelPicture.h"
+#include "app/win/PelvarApp.h"
+#include "camera/ControlIds.h"
+
+namespace {
+
+struct Options {
+    bool demo = false;
+    std::wstring picture; // with --demo: connect, move a slider, save a picture, close
+    std::string error;
+};
+
+Options ParseOptions()
+{
+    Options o;
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    for (int i = 1; argv != nullptr && i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--demo")
+            o.demo = true;
+        else if (arg == L"--picture" && i + 1 < argc)
+            o.picture = argv[++i];
+        else
+            o.error = "usage: pelvar.exe [--demo [--picture FILE.bmp]]";
+    }
+    LocalFree(argv);
+    if (o.error.empty() && !o.picture.empty() && !o.demo)
+        o.error = "--picture goes with --demo";
+    return o;
+}
+
+// What the demo's picture shows: the panel connected to the simulated board,
+// the brightness slider moved, as an operator would leave it.
+void TakeDemoPicture(HWND hwnd, const std::wstring& path)
+{
+    SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
+    HWND slider = GetDlgItem(hwnd, pelvar::IDC_BRIGHTNESS);
+    SendMessageW(slider, TBM_SETPOS, TRUE, 200);
+    SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 200), reinterpret_cast<LPARAM>(slider));
+    SetFocus(slider);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    GdiFlush();
+    if (!pelvar::SaveWindowPicture(hwnd, path))
+        std::fprintf(stderr, "pelvar: cannot write the picture\n");
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
+// The start-up benchmark's end: everything painted, then closed.
+void CloseAfterPaint(HWND hwnd)
+{
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    const Options o = ParseOptions();
+    if (!o.error.empty()) {
+        std::fprintf(stderr, "pelvar: %s\n", o.error.c_str());
+        return 2;
+    }
+    std::function<void(HWND)> firstPaint;
+    if (!o.picture.empty())
+        firstPaint = [path = o.picture](HWND hwnd) { TakeDemoPicture(hwnd, path); };
+    else if (pelvar::ExitAfterShowRequested())
+        firstPaint = CloseAfterPaint;
+
+    pelvar::CPelvarApp app(instance);
+    if (o.demo) {
+        pelvar::CDemoBoard demo;
+        app.InitInstance(pelvar::CDemoBoard::FillPortList, demo.Platform(), firstPaint);
+    } else {
+        app.InitInstance(pelvar::CPelvarDlg::DefaultPortListFiller(), pelvar::DefaultPlatform(), firstPaint);
+    }
+    return 0;
+}

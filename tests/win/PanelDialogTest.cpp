@@ -1,0 +1,345 @@
+// The Win32 panel, driven through its window messages as the window system
+// would drive it, against the simulated board on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+// The printer spooler's macro, not the simulated platform's method.
+#undef AddPort
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "camera/AboutTemplate.h"
+#include "camera/ControlIds.h"
+#include "camera/PanelTemplate.h"
+#include "sim/SimBoard.h"
+#include "tests/support/Frames.h"
+#include "tests/win/ModalWatch.h"
+#include "winui/PelvarDlg.h"
+#include "winui/WideText.h"
+
+namespace pelvar {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr int kBoardPort = 200;
+
+// The board, which can be switched off while the panel holds its port.
+class SwitchableBoard : public ISimDevice {
+public:
+    void OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) override
+    {
+        if (on)
+            device.OnHostBytes(line, data, n);
+    }
+    SimBoardDevice device;
+    bool on = true;
+};
+
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&controls);
+        sim.AddPort(kBoardPort, &board);
+        hwnd = dlg.Create();
+        ASSERT_NE(hwnd, nullptr);
+    }
+
+    HWND Item(int id) const { return GetDlgItem(hwnd, id); }
+    std::string Text(int id) const { return Narrow(test::TextOf(Item(id))); }
+    void Click(int id) { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+    void SetText(int id, const char* text) { SetWindowTextW(Item(id), Widen(text).c_str()); }
+    // The trackbar stands at `position`; the notification carries another.
+    void Scroll(int id, int position, WORD code)
+    {
+        SendMessageW(Item(id), TBM_SETPOS, TRUE, position);
+        SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(code, 7), reinterpret_cast<LPARAM>(Item(id)));
+    }
+    Bytes LastFrame() const { return sim.Writes(kBoardPort).back().bytes; }
+    void Connect()
+    {
+        Click(IDC_CONNECT);
+        ASSERT_TRUE(dlg.Camera().IsConnected());
+    }
+    // Connect, then each id of the enable set, as the window shows them.
+    std::vector<bool> EnableStates() const
+    {
+        std::vector<bool> states{IsWindowEnabled(Item(IDC_CONNECT)) != FALSE};
+        for (int id : kEnableSetOrder) {
+            if (Item(id) != nullptr)
+                states.push_back(IsWindowEnabled(Item(id)) != FALSE);
+        }
+        return states;
+    }
+    static std::vector<bool> Set(bool connect, bool others)
+    {
+        std::vector<bool> states{connect};
+        states.resize(1 + 13, others); // 18 ids, 5 of them without a control
+        return states;
+    }
+
+    SimPlatform sim;
+    SwitchableBoard board;
+    CPelvarDlg dlg{GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Simulated board (COM200)"); }, sim};
+    HWND hwnd = nullptr;
+};
+
+TEST_F(PanelTest, EveryControlOfTheTemplateWithItsClassTextStyleAndPlace)
+{
+    EXPECT_EQ(Narrow(test::TextOf(hwnd)), kPanelCaption);
+    for (const ControlTemplate& item : kPanelTemplate) {
+        if (item.id == kNoControlId)
+            continue;
+        SCOPED_TRACE(item.id);
+        HWND control = Item(item.id);
+        ASSERT_NE(control, nullptr);
+        // Place and size converted each on its own, as the dialog manager does.
+        RECT expected{item.rect.x, item.rect.y, item.rect.cx, item.rect.cy};
+        MapDialogRect(hwnd, &expected);
+        RECT actual;
+        GetWindowRect(control, &actual);
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(actual.left, expected.left);
+        EXPECT_EQ(actual.top, expected.top);
+        EXPECT_EQ(actual.right - actual.left, expected.right);
+        if (item.kind != ControlKind::PortList) { // a combo box sizes its own closed height
+            EXPECT_EQ(actual.bottom - actual.top, expected.bottom);
+        }
+        EXPECT_EQ(IsWindowVisible(control) != FALSE, !(item.flags & kHidden));
+        if (item.kind != ControlKind::Edit) {
+            EXPECT_EQ(Text(item.id), item.text);
+        }
+    }
+}
+
+TEST_F(PanelTest, ControlKindsAreTheNativeControls)
+{
+    struct Row {
+        int id;
+        const wchar_t* windowClass;
+        LONG style;
+    };
+    const Row rows[] = {
+        {IDC_CONNECT, L"Button", BS_DEFPUSHBUTTON},
+        {IDC_DISCONNECT, L"Button", BS_PUSHBUTTON},
+        {IDC_BRIGHTNESS, TRACKBAR_CLASSW, TBS_AUTOTICKS | TBS_TOP},
+        {IDC_BRIGHTNESS_VALUE, L"Edit", ES_READONLY | ES_NUMBER | ES_AUTOHSCROLL},
+        {IDC_PORT_LIST, L"ComboBox", CBS_DROPDOWNLIST | CBS_SORT},
+        {IDC_SENSOR_TEXT, L"Static", SS_LEFT},
+    };
+    for (const Row& row : rows) {
+        wchar_t cls[64] = {};
+        GetClassNameW(Item(row.id), cls, 64);
+        EXPECT_STREQ(cls, row.windowClass) << row.id;
+        EXPECT_EQ(GetWindowLongW(Item(row.id), GWL_STYLE) & row.style, row.style) << row.id;
+    }
+    // Typing in a register box stops at its width.
+    EXPECT_EQ(GetWindowLongW(Item(IDC_REG_ADDRESS), GWL_STYLE) & ES_AUTOHSCROLL, 0);
+    EXPECT_EQ(SendMessageW(Item(IDC_RED), TBM_GETRANGEMIN, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(Item(IDC_RED), TBM_GETRANGEMAX, 0, 0), 255);
+}
+
+TEST_F(PanelTest, OpensDisconnectedWithSlidersAt128AndTheRegisterBoxesAtZero)
+{
+    for (int id : {IDC_BRIGHTNESS, IDC_CONTRAST, IDC_RED, IDC_GREEN, IDC_BLUE})
+        EXPECT_EQ(SendMessageW(Item(id), TBM_GETPOS, 0, 0), 128) << id;
+    for (int id : {IDC_BRIGHTNESS_VALUE, IDC_CONTRAST_VALUE, IDC_RED_VALUE, IDC_GREEN_VALUE, IDC_BLUE_VALUE})
+        EXPECT_EQ(Text(id), "128") << id;
+    EXPECT_EQ(Text(IDC_REG_ADDRESS), "0x0000");
+    EXPECT_EQ(Text(IDC_REG_CONTENT), "0x0000");
+    EXPECT_EQ(EnableStates(), Set(true, false));
+    EXPECT_EQ(dlg.PortCount(), 1);
+    EXPECT_EQ(dlg.PortEntry(0), "Simulated board (COM200)");
+    EXPECT_TRUE(sim.Writes(kBoardPort).empty()); // opening sends nothing
+}
+
+TEST_F(PanelTest, ConnectFindsTheBoardAndShowsPortAndSensor)
+{
+    Connect();
+    EXPECT_EQ(Text(IDC_PORT_TEXT), "200");
+    EXPECT_EQ(Text(IDC_SENSOR_TEXT), "ARVEN-L");
+    EXPECT_EQ(EnableStates(), Set(false, true));
+    EXPECT_EQ(board.device.Board().CommandCount(CMD_INIT), 1u);
+    EXPECT_EQ(Text(IDC_BLUE_VALUE), "128");
+}
+
+TEST_F(PanelTest, EverySliderNotificationSendsThePositionOfTheTrackbar)
+{
+    Connect();
+    const struct {
+        int slider;
+        int valueBox;
+        std::uint8_t cmd;
+    } sliders[] = {
+        {IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, CMD_BRIGHTNESS},
+        {IDC_CONTRAST, IDC_CONTRAST_VALUE, CMD_CONTRAST},
+        {IDC_RED, IDC_RED_VALUE, CMD_GAIN_RED},
+        {IDC_GREEN, IDC_GREEN_VALUE, CMD_GAIN_GREEN},
+        {IDC_BLUE, IDC_BLUE_VALUE, CMD_GAIN_BLUE},
+    };
+    const WORD codes[] = {TB_LINEUP,     TB_LINEDOWN, TB_PAGEUP, TB_PAGEDOWN, TB_THUMBPOSITION,
+                          TB_THUMBTRACK, TB_TOP,      TB_BOTTOM, TB_ENDTRACK};
+    int position = 0;
+    for (const auto& s : sliders) {
+        for (WORD code : codes) {
+            position = (position + 37) % 256;
+            Scroll(s.slider, position, code);
+            SCOPED_TRACE(testing::Message() << s.slider << " code " << code);
+            EXPECT_EQ(LastFrame(), test::MakeFrame(s.cmd, {static_cast<std::uint8_t>(position), 0, 0, 0}));
+            EXPECT_EQ(Text(s.valueBox), std::to_string(position));
+        }
+    }
+    // A repeated notification sends the same value again.
+    const std::size_t before = sim.Writes(kBoardPort).size();
+    SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(Item(IDC_BLUE)));
+    EXPECT_EQ(sim.Writes(kBoardPort).size(), before + 1);
+    EXPECT_EQ(board.device.Board().Adjust().blue, position);
+}
+
+TEST_F(PanelTest, SlidersBeforeConnectUpdateTheirBoxAndSendNothing)
+{
+    Scroll(IDC_GREEN, 0, TB_THUMBTRACK);
+    EXPECT_EQ(Text(IDC_GREEN_VALUE), "0");
+    EXPECT_TRUE(sim.Writes(kBoardPort).empty());
+}
+
+TEST_F(PanelTest, FunctionButtonsSendTheirCommand)
+{
+    Connect();
+    const std::pair<int, std::uint8_t> buttons[] = {
+        {IDC_EDGE, CMD_EDGE},
+        {IDC_SCALE, CMD_SCALE},
+        {IDC_GAMMA, CMD_GAMMA},
+        {IDC_TEST_PATTERN, CMD_TEST_PATTERN},
+        {IDC_ARROW_LEFT, CMD_ARROW_LEFT},
+        {IDC_ARROW_RIGHT, CMD_ARROW_RIGHT},
+        {IDC_ARROW_UP, CMD_ARROW_UP},
+        {IDC_ARROW_DOWN, CMD_ARROW_DOWN},
+    };
+    for (const auto& [id, cmd] : buttons) {
+        Click(id);
+        EXPECT_EQ(LastFrame(), test::MakeFrame(cmd)) << id;
+    }
+}
+
+TEST_F(PanelTest, RegisterWriteAndReadThroughTheBoxes)
+{
+    Connect();
+    SetText(IDC_REG_ADDRESS, "0x0010");
+    SetText(IDC_REG_CONTENT, "beef");
+    Click(IDC_REG_WRITE);
+    EXPECT_EQ(board.device.Board().Register(0x0010), 0xBEEF);
+    EXPECT_EQ(Text(IDC_REG_CONTENT), "beef"); // a write leaves the operator's text
+    SetText(IDC_REG_CONTENT, "");
+    Click(IDC_REG_READ);
+    EXPECT_EQ(Text(IDC_REG_CONTENT), "0xbeef");
+    EXPECT_EQ(Text(IDC_REG_ADDRESS), "0x0010");
+}
+
+TEST_F(PanelTest, DisconnectReleasesTheBoard)
+{
+    Connect();
+    Click(IDC_DISCONNECT);
+    EXPECT_FALSE(dlg.Camera().IsConnected());
+    EXPECT_FALSE(sim.IsOpen(kBoardPort));
+    EXPECT_EQ(board.device.Board().CommandCount(CMD_RELEASE), 1u);
+    EXPECT_EQ(Text(IDC_SENSOR_TEXT), "");
+    EXPECT_EQ(Text(IDC_PORT_TEXT), "200");
+    EXPECT_EQ(EnableStates(), Set(true, false));
+}
+
+TEST_F(PanelTest, DisconnectFromASilentBoardShowsTheErrorBox)
+{
+    Connect();
+    board.on = false;
+    const auto seen = test::WatchModal(hwnd, [&] { Click(IDC_DISCONNECT); });
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, L"Error");
+    EXPECT_EQ(seen[0].owner, hwnd);
+    EXPECT_EQ(seen[0].icon, LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_ERROR)));
+    EXPECT_NE(std::find(seen[0].texts.begin(), seen[0].texts.end(), L"No reply from camera."), seen[0].texts.end());
+    EXPECT_EQ(Text(IDC_SENSOR_TEXT), "ARVEN-L");
+    EXPECT_FALSE(sim.IsOpen(kBoardPort));
+    EXPECT_EQ(EnableStates(), Set(true, false));
+}
+
+TEST_F(PanelTest, SystemMenuEndsWithSeparatorAndTheAboutItem)
+{
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, count - 1, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(Narrow(text), kAboutMenuText);
+}
+
+TEST_F(PanelTest, AboutCommandsOpenTheAboutBox)
+{
+    for (WPARAM command : {WPARAM{0x0010}, WPARAM{0x0017}, WPARAM{0x001F}}) {
+        const auto seen = test::WatchModal(hwnd, [&] { SendMessageW(hwnd, WM_SYSCOMMAND, command, 0); });
+        ASSERT_EQ(seen.size(), 1u) << command;
+        EXPECT_EQ(Narrow(seen[0].caption), kAboutCaption);
+        EXPECT_EQ(seen[0].owner, hwnd);
+        // The first child is the icon picture.
+        const std::vector<std::wstring> texts{Widen(kAboutVersionText), Widen(kAboutNoticeText), L"OK"};
+        ASSERT_EQ(seen[0].texts.size(), 4u);
+        EXPECT_EQ(std::vector<std::wstring>(seen[0].texts.begin() + 1, seen[0].texts.end()), texts);
+        EXPECT_TRUE(seen[0].hasIcon);
+        EXPECT_NE(seen[0].icon, nullptr); // the program's icon, loaded from its resources
+    }
+    // Not the about item: the window system's own command.
+    const auto none = test::WatchModal(
+        hwnd, [&] { SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0); }, 200);
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(IsIconic(hwnd));
+}
+
+TEST(PanelIcon, MinimisedIconIsCentredRoundingTowardZero)
+{
+    const struct {
+        int client;
+        int at;
+    } rows[] = {{36, 2}, {32, 0}, {30, 0}, {29, -1}, {20, -5}};
+    for (const auto& row : rows) {
+        const IconOrigin at = IconOriginFor(row.client, row.client, 32, 32);
+        EXPECT_EQ(at.x, row.at) << row.client;
+        EXPECT_EQ(at.y, row.at) << row.client;
+    }
+}
+
+// The modal panel: Enter and Escape leave it open and send nothing; the
+// close message ends it with IDOK.
+TEST(PanelModal, OnlyTheCloseMessageEndsIt)
+{
+    SimPlatform sim;
+    SimBoardDevice board;
+    sim.AddPort(kBoardPort, &board);
+    CPelvarDlg dlg(
+        GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Board (COM200)"); }, sim);
+    bool stillOpen = false;
+    dlg.OnFirstPaint([&](HWND hwnd) {
+        HWND address = GetDlgItem(hwnd, IDC_REG_ADDRESS);
+        EnableWindow(address, TRUE);
+        SetFocus(address);
+        for (WPARAM key : {WPARAM{VK_RETURN}, WPARAM{VK_ESCAPE}}) {
+            MSG msg{address, WM_KEYDOWN, key, 0, 0, {}};
+            IsDialogMessageW(hwnd, &msg);
+        }
+        SendMessageW(hwnd, WM_COMMAND, IDOK, 0);
+        SendMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+        stillOpen = IsWindowVisible(hwnd) != FALSE;
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(sim.Writes(kBoardPort).empty()); // Enter did not press Connect
+}
+
+} // namespace
+} // namespace pelvar

@@ -112,7 +112,7 @@ std::string PresetText(const Preset& preset)
         }
         root["registers"] = writes;
     }
-    return root.dump(2) + "\n";
+    return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool SavePreset(const std::string& path, const Preset& preset, std::string* error)

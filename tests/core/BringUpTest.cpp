@@ -3,6 +3,7 @@
 // script expectations, the diagnosis and the JSON output.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
 
@@ -658,6 +659,18 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},
         DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BringUp, DiagnoseGivesTheFixForAPortThatCannotBeOpened)
+{
+    sim.FailOpen(5, EACCES);
+    CtlCapture r = Run({"diagnose"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("access: COM5 (sim:COM5): cannot open: permission denied"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("fix: add yourself to group 'dialout' (sudo usermod -aG dialout $USER) and log in again\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("verdict: FAIL: no port can be opened"), std::string::npos) << r.out;
+}
 
 TEST_F(BringUp, DiagnoseRestoresTheScratchRegisterAndCountsTheLink)
 {

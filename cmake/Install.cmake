@@ -53,6 +53,8 @@ configure_file(${PELVAR_RES}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/chan
 pelvar_gzip(${CMAKE_BINARY_DIR}/debian/changelog changelog)
 set(PELVAR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pelvar)
 install(FILES ${PELVAR_GZ_DIR}/changelog.gz ${PELVAR_RES}/debian/copyright DESTINATION ${PELVAR_DOC_DIR})
+# pelvarctl(1) points to these: a register map and a preset to start from.
+install(FILES ${PELVAR_RES}/registers.example.json ${PELVAR_RES}/preset.example.json DESTINATION ${PELVAR_DOC_DIR})
 
 add_custom_target(pelvar_gz_files ALL DEPENDS ${pelvar_gz_files})
 

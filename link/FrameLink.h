@@ -47,6 +47,8 @@ public:
     bool IsOpen() const { return m_bOpen; }
     CComPort* Port() const { return m_pPort.get(); }
     std::int32_t PortNumber() const { return m_nPort; }
+    // Attempts that Transact repeated since the link was made: a measure of the line.
+    std::uint32_t Retries() const { return m_nRetries; }
 
 private:
     std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength,
@@ -60,6 +62,7 @@ private:
     // One poll reads at most the largest room plus the frame's five bytes.
     std::array<std::uint8_t, kMaxRoom + 5> m_rxBuf{};
     std::FILE* m_pLog = nullptr;
+    std::uint32_t m_nRetries = 0;
 };
 
 } // namespace pelvar

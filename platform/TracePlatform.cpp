@@ -7,7 +7,7 @@
 namespace pelvar {
 
 TracePlatform::TracePlatform(IPlatform& inner, std::FILE* out)
-    : m_inner(inner), m_out(out), m_start(std::chrono::steady_clock::now())
+    : ForwardingPlatform(inner), m_out(out), m_start(std::chrono::steady_clock::now())
 {
 }
 
@@ -21,7 +21,7 @@ void TracePlatform::Line(char direction, const std::uint8_t* bytes, std::uint32_
 
 bool TracePlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
 {
-    bool ok = m_inner.Read(h, buf, len, got);
+    bool ok = Inner().Read(h, buf, len, got);
     if (ok && *got > 0)
         Line('<', buf, *got);
     return ok;
@@ -29,7 +29,7 @@ bool TracePlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std
 
 bool TracePlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len)
 {
-    bool ok = m_inner.Write(h, buf, len);
+    bool ok = Inner().Write(h, buf, len);
     if (ok)
         Line('>', buf, len);
     return ok;

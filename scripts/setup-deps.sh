@@ -7,7 +7,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev
-  libudev-dev
+  libudev-dev nlohmann-json3-dev
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils lintian dpkg-dev file man-db

@@ -17,6 +17,28 @@ _pelvarctl_ports()
     done
 }
 
+# Register names (and NAME.FIELD) of the map pelvarctl would read: --map's
+# file on the line, else the default map.
+_pelvarctl_registers()
+{
+    local map=$1
+    if [[ -z $map ]]; then
+        map=${XDG_CONFIG_HOME:-$HOME/.config}/pelvar/registers.json
+    fi
+    [[ -r $map ]] || return
+    command -v python3 >/dev/null || return
+    python3 - "$map" 2>/dev/null <<'PY'
+import json, sys
+try:
+    for r in json.load(open(sys.argv[1])).get("registers", []):
+        print(r["name"])
+        for f in r.get("fields", []):
+            print(r["name"] + "." + f["name"])
+except Exception:
+    pass
+PY
+}
+
 _pelvarctl()
 {
     local cur prev words cword
@@ -30,11 +52,16 @@ _pelvarctl()
         cword=$COMP_CWORD
     fi
 
-    local options='--port --trace --verbose --help --version'
-    local verbs='ports connect disconnect set press reg transact query run'
+    local options='--port --map --json --trace --verbose --help --version'
+    local verbs='ports connect disconnect set press reg preset diagnose transact query run sleep'
 
     if [[ $prev == --port ]]; then
         COMPREPLY=($(compgen -W "$(_pelvarctl_ports)" -- "$cur"))
+        return
+    fi
+    if [[ $prev == --map ]]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
+        compopt -o filenames 2>/dev/null
         return
     fi
 
@@ -42,7 +69,7 @@ _pelvarctl()
     local i verb='' verb_at=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port) ((i++)) ;;
+            --port|--map) ((i++)) ;;
             -*) ;;
             *) verb=${words[i]}; verb_at=$i; break ;;
         esac
@@ -70,7 +97,31 @@ _pelvarctl()
             ((arg == 1)) && COMPREPLY=($(compgen -W 'status regread' -- "$cur"))
             ;;
         reg)
-            ((arg == 1)) && COMPREPLY=($(compgen -W 'read write' -- "$cur"))
+            local map='' j
+            for ((j = 1; j < verb_at; j++)); do
+                [[ ${words[j]} == --map ]] && map=${words[j+1]}
+                [[ ${words[j]} == --map=* ]] && map=${words[j]#--map=}
+            done
+            if ((arg == 1)); then
+                COMPREPLY=($(compgen -W 'read write dump watch expect' -- "$cur"))
+            elif [[ ${words[verb_at+1]} == write && $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--verify' -- "$cur"))
+            elif [[ ${words[verb_at+1]} == watch && $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--interval --count' -- "$cur"))
+            elif [[ $prev != --interval && $prev != --count ]] &&
+                 { ((arg == 2)) || [[ ${words[verb_at+1]} == dump ]]; }; then
+                COMPREPLY=($(compgen -W "$(_pelvarctl_registers "$map")" -- "$cur"))
+            fi
+            ;;
+        preset)
+            if ((arg == 1)); then
+                COMPREPLY=($(compgen -W 'apply save' -- "$cur"))
+            elif ((arg == 2)); then
+                COMPREPLY=($(compgen -f -- "$cur"))
+                compopt -o filenames 2>/dev/null
+            elif [[ ${words[verb_at+1]} == save && $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--brightness --contrast --red --green --blue --reg' -- "$cur"))
+            fi
             ;;
         transact)
             ((arg == 1)) && COMPREPLY=($(compgen -W 'status func_16 scale func_18 func_19 edge gamma

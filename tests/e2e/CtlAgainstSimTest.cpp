@@ -3,6 +3,7 @@
 // state afterwards.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include <grp.h>
@@ -26,6 +27,9 @@ struct CtlRow {
     std::string state;      // must appear in the board's state afterwards
     std::string input = {}; // standard input (run -)
 };
+
+constexpr const char* kExampleMap = PELVAR_SOURCE_DIR "/res/registers.example.json";
+constexpr const char* kExamplePreset = PELVAR_SOURCE_DIR "/res/preset.example.json";
 
 class CtlAgainstSim : public ::testing::TestWithParam<CtlRow> {};
 
@@ -85,7 +89,33 @@ INSTANTIATE_TEST_SUITE_P(
         CtlRow{"corruptReplies", {"--corrupt"}, {"connect"}, 1, "LINK_ERR_CHECKSUM", 1500, "frames 1,"},
         CtlRow{"hangUpAfterProbe", {"--hangup-after", "1"}, {"press", "edge"}, 1, "LINK_ERR_", 4500, "hung up"},
         CtlRow{"sixByteAcknowledge", {"--ack-bytes", "1"}, {"--port", "200", "press", "scale"}, 0, "LINK_OK", 1500,
-               "scale 1"}),
+               "scale 1"},
+        // The bring-up verbs: registers by name, dumps, verified writes, watching, scripts that check.
+        CtlRow{"dumpRange", {}, {"reg", "dump", "0x10", "0x13"}, 0, "0x0010 0x0000\n0x0011 0x0000\n0x0012 0x0000\n0x0013 0x0000\n",
+               1500, "latched address 0x0013"},
+        CtlRow{"dumpByName", {}, {"--map", kExampleMap, "reg", "dump", "CTRL", "EXPOSURE"}, 0,
+               "0x0010 0x0000 EXPOSURE\n0x0012 0x0000 CTRL\n", 1500, "latched address 0x0012"},
+        CtlRow{"writeVerified", {}, {"reg", "write", "0x10", "beef", "--verify"}, 0, "verify: read back 0xbeef", 1500,
+               "0x0010=0xbeef"},
+        CtlRow{"writeFieldByName", {}, {"--map", kExampleMap, "reg", "write", "CTRL.GAIN", "3"}, 0, "LINK_OK", 1500,
+               "0x0012=0x0030"},
+        CtlRow{"writeRefusedByTheMap", {}, {"--map", kExampleMap, "reg", "write", "CHIP_ID", "1"}, 2, "", 1500, "frames 0,"},
+        CtlRow{"watchCount", {}, {"reg", "watch", "10", "--interval", "50", "--count", "4"}, 0,
+               "0 ms 0x0010 0x0000\nresult: LINK_OK (0)\nreads: 4\n", 2000, "latched address 0x0010"},
+        CtlRow{"scriptExpects", {}, {"run", "-"}, 0, "result: LINK_OK", 3000, "0x0010=0xbeef",
+               "reg write 10 beef\nsleep 100\nreg expect 10 beef\n"},
+        CtlRow{"scriptExpectationFails", {}, {"run", "-"}, 1, "expect: wanted 0x0001, read 0x0000", 3000, "red 128",
+               "reg expect 20 1\nset red 1\n"},
+        CtlRow{"json", {}, {"--json", "query", "status"}, 0, "{\"verb\":\"query status\",\"result\":\"LINK_OK\",\"code\":0,", 1500,
+               "frames 2,"},
+        CtlRow{"presetApply", {}, {"preset", "apply", kExamplePreset}, 0, "result: LINK_OK (0)", 3000, "brightness 200"},
+        // diagnose names each fault's symptom; its scratch test leaves the register as it was.
+        CtlRow{"diagnoseSound", {}, {"--map", kExampleMap, "diagnose"}, 0, "verdict: ok: board on COM200", 4000,
+               "0x00fe=0x0000"},
+        CtlRow{"diagnoseSilent", {"--silent"}, {"diagnose"}, 1, "verdict: FAIL: no reply", 2000, "replies 0"},
+        CtlRow{"diagnoseNak", {"--nak"}, {"diagnose"}, 1, "verdict: FAIL: the board refuses commands: NAK", 4000, "init 0"},
+        CtlRow{"diagnoseCorrupt", {"--corrupt"}, {"diagnose"}, 1, "verdict: FAIL: checksum errors", 2000, "frames 1,"},
+        CtlRow{"diagnoseSlow", {"--delay-ms", "100"}, {"diagnose"}, 1, "verdict: FAIL: slow replies", 12000, "init 1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CtlAgainstSim, PortThatDoesNotExistIsNamedAbsent)
@@ -126,6 +156,21 @@ TEST(CtlAgainstSim, TraceShowsEveryFrameBothWays)
     EXPECT_NE(r.err.find(" > 02 02 00 00 03\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" > 02 06 91 C8 00 00 00 5D 03\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" < 02 06 91 06 00 00 00 93 03\n"), std::string::npos) << r.err;
+}
+
+TEST(CtlAgainstSim, CtrlCEndsAWatchAndReleasesThePort)
+{
+    PortsDir dir;
+    Background sim({PELVAR_SIM_PATH, "--com", "200"}, {dir.Env()});
+    ASSERT_FALSE(sim.FirstLine().empty());
+    Background watch({PELVARCTL_PATH, "--port", "200", "reg", "watch", "10", "--interval", "20"}, {dir.Env()});
+    EXPECT_EQ(watch.FirstLine(), "0 ms 0x0010 0x0000");
+    int status = -1;
+    const std::string rest = watch.Stop(&status, SIGINT);
+    EXPECT_EQ(status, 0) << rest;
+    EXPECT_NE(rest.find("result: LINK_OK (0)\nreads: "), std::string::npos) << rest;
+    RunResult again = RunProgram({PELVARCTL_PATH, "--port", "200", "connect"}, {dir.Env()});
+    EXPECT_EQ(again.status, 0) << again.err;
 }
 
 } // namespace

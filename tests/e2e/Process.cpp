@@ -162,11 +162,11 @@ std::string Background::FirstLine()
     return line;
 }
 
-std::string Background::Stop(int* status)
+std::string Background::Stop(int* status, int signal)
 {
     if (m_pid <= 0)
         return {};
-    kill(m_pid, SIGTERM);
+    kill(m_pid, signal);
     char buf[4096];
     ssize_t n;
     while ((n = read(m_out, buf, sizeof buf)) > 0)

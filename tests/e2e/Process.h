@@ -29,8 +29,9 @@ public:
 
     // The first line the process printed (waits up to 5 s); empty if none.
     std::string FirstLine();
-    // SIGTERM, then everything it printed after its first line; its exit status in *status.
-    std::string Stop(int* status = nullptr);
+    // SIGTERM (or `signal`), then everything it printed after its first line;
+    // its exit status in *status.
+    std::string Stop(int* status = nullptr, int signal = 15);
     pid_t Pid() const { return m_pid; }
 
 private:

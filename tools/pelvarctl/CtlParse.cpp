@@ -6,6 +6,7 @@
 
 #include "camera/Commands.h"
 #include "camera/ControlTable.h"
+#include "tools/pelvarctl/BringUpParse.h"
 
 namespace pelvar {
 
@@ -101,22 +102,6 @@ bool ParsePress(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
     return Fail(error, "press: unknown button '" + a[i] + "' (" + BindingNames(ControlRole::FunctionButton) + ")");
 }
 
-bool ParseReg(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
-{
-    if (i < a.size() && a[i] == "read" && i + 2 == a.size()) {
-        c->verb = Verb::RegRead;
-        c->address = a[i + 1];
-        return true;
-    }
-    if (i < a.size() && a[i] == "write" && i + 3 == a.size()) {
-        c->verb = Verb::RegWrite;
-        c->address = a[i + 1];
-        c->content = a[i + 2];
-        return true;
-    }
-    return Fail(error, "reg: usage: reg read ADDR | reg write ADDR VALUE");
-}
-
 bool ParseNoArguments(const Args& a, std::size_t i, Verb verb, CtlCommand* c, std::string* error)
 {
     if (i != a.size())
@@ -138,7 +123,13 @@ bool ParseVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
     if (verb == "press")
         return ParsePress(a, i, c, error);
     if (verb == "reg")
-        return ParseReg(a, i, c, error);
+        return ParseRegVerb(a, i, c, error);
+    if (verb == "preset")
+        return ParsePresetVerb(a, i, c, error);
+    if (verb == "sleep")
+        return ParseSleepVerb(a, i, c, error);
+    if (verb == "diagnose")
+        return ParseNoArguments(a, i, Verb::Diagnose, c, error);
     if (verb == "ports") {
         // "ports --verbose" reads as naturally as "--verbose ports".
         if (i + 1 == a.size() && (a[i] == "--verbose" || a[i] == "-v")) {
@@ -226,6 +217,8 @@ bool ParseHexPayload(const std::string& text, std::vector<std::uint8_t>* bytes, 
 namespace {
 
 constexpr int kOptionVersion = 256;
+constexpr int kOptionJson = 257;
+constexpr int kOptionMap = 258;
 
 constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -233,6 +226,8 @@ constexpr option kLongOptions[] = {
     {"trace", no_argument, nullptr, 't'},
     {"verbose", no_argument, nullptr, 'v'},
     {"port", required_argument, nullptr, 'p'},
+    {"json", no_argument, nullptr, kOptionJson},
+    {"map", required_argument, nullptr, kOptionMap},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -244,11 +239,20 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
     case kOptionVersion: p->command.verb = Verb::Version; return true;
     case 't': p->options.trace = true; return true;
     case 'v': p->options.verbose = true; return true;
+    case kOptionJson: p->options.json = true; return true;
+    case kOptionMap:
+        if (*value == '\0')
+            return Fail(&p->error, "--map: empty file name");
+        p->options.map = value;
+        return true;
     case 'p':
         if (!ParsePortNumber(value, &p->options.port))
             return Fail(&p->error, std::string("--port: '") + value + "' is not a port number from 1 to 255");
         return true;
-    case ':': return Fail(&p->error, "--port: missing port number (1 to 255)");
+    case ':':
+        if (std::string(given).rfind("--map", 0) == 0)
+            return Fail(&p->error, "--map: missing file name");
+        return Fail(&p->error, "--port: missing port number (1 to 255)");
     default: return Fail(&p->error, std::string("unknown option '") + given + "' (see pelvarctl --help)");
     }
 }
@@ -297,17 +301,48 @@ ParsedScriptLine ParseScriptLine(const std::string& line)
         return p;
     }
     const std::string& verb = words[0];
-    if (verb == "run" || verb == "ports" || verb == "connect") {
+    if (verb == "run" || verb == "ports" || verb == "connect" || verb == "diagnose") {
         p.error = verb + ": not allowed in a script (a script runs over one connection)";
         return p;
     }
     p.ok = ParseVerb(words, 0, &p.command, &p.error);
+    if (p.ok && p.command.verb == Verb::RegWatch && p.command.count == 0) {
+        p.ok = false;
+        p.error = "reg watch: a script needs --count N (nothing would end the watch)";
+    }
     return p;
+}
+
+const char* VerbName(Verb verb)
+{
+    switch (verb) {
+    case Verb::Help: return "help";
+    case Verb::Version: return "version";
+    case Verb::Ports: return "ports";
+    case Verb::Transact: return "transact";
+    case Verb::QueryStatus: return "query status";
+    case Verb::QueryRegRead: return "query regread";
+    case Verb::Connect: return "connect";
+    case Verb::Disconnect: return "disconnect";
+    case Verb::Set: return "set";
+    case Verb::Press: return "press";
+    case Verb::RegRead: return "reg read";
+    case Verb::RegWrite: return "reg write";
+    case Verb::Run: return "run";
+    case Verb::RegDump: return "reg dump";
+    case Verb::RegWatch: return "reg watch";
+    case Verb::RegExpect: return "reg expect";
+    case Verb::Sleep: return "sleep";
+    case Verb::PresetApply: return "preset apply";
+    case Verb::PresetSave: return "preset save";
+    case Verb::Diagnose: return "diagnose";
+    }
+    return "unknown";
 }
 
 const char* UsageText()
 {
-    return "usage: pelvarctl [--port N] [--trace] [--verbose] VERB [ARGS]\n"
+    return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace] [--verbose] VERB [ARGS]\n"
            "\n"
            "Talks to the camera board over a serial port. Without --port, the board is\n"
            "found as the panel's Connect finds it: every listed port in order.\n"
@@ -319,22 +354,46 @@ const char* UsageText()
            "  set NAME VALUE             NAME brightness|contrast|red|green|blue, VALUE 0..255\n"
            "  press BUTTON               edge scale gamma test-pattern left right up down\n"
            "                             init release func16 func18 func19\n"
-           "  reg read ADDR              read a 16-bit register (ADDR in hexadecimal)\n"
-           "  reg write ADDR VALUE       write a 16-bit register (hexadecimal)\n"
+           "  reg read ADDR              read a 16-bit register\n"
+           "  reg write ADDR VALUE [--verify]\n"
+           "                             write a 16-bit register (NAME.FIELD: only its\n"
+           "                             bits, read first); --verify reads it back\n"
+           "  reg dump [FROM TO | NAME...]\n"
+           "                             read FROM..TO (inclusive), the named registers or\n"
+           "                             the whole map: \"0x0010 0xbeef NAME\"\n"
+           "  reg watch ADDR [--interval MS] [--count N]\n"
+           "                             read every MS ms (200), print each change with the\n"
+           "                             ms since the start; N reads, or until Ctrl-C\n"
+           "  reg expect ADDR VALUE      read; exit 1 when the register holds another value\n"
+           "  preset apply FILE          send a preset: the five adjustments, then its\n"
+           "                             register writes in order\n"
+           "  preset save FILE [--brightness N] [--contrast N] [--red N] [--green N] [--blue N]\n"
+           "                  [--reg ADDR=VALUE]...\n"
+           "                             write a preset file (adjustments not given: 128)\n"
+           "  diagnose                   the whole bring-up, a line a step, and a verdict\n"
+           "  sleep MS                   wait (for scripts)\n"
            "  transact CMD [PAYLOAD]     one acknowledged transaction; CMD 0x91, 145 or a name\n"
            "                             (brightness, status, init, reg_address ...);\n"
            "                             PAYLOAD hexadecimal bytes, \"c8000000\" or \"c8 00 00 00\"\n"
            "  query status|regread       one status or register-content query\n"
            "  run FILE                   one verb a line over one connection (- reads stdin)\n"
            "\n"
+           "ADDR is hexadecimal (0x0010 or 10) up to 0xFFFF, or a name of the register map\n"
+           "(EXPOSURE, CTRL.GAIN); VALUE is hexadecimal up to 0xFFFF.\n"
+           "\n"
            "options:\n"
            "  --port N     use COMN only (1..255); see the port naming rule in pelvarctl(1)\n"
+           "  --map FILE   the register map (JSON); without it\n"
+           "               $XDG_CONFIG_HOME/pelvar/registers.json when it exists\n"
+           "  --json       one JSON object per verb on standard output\n"
            "  --trace      every frame sent and block read on standard error, with ms\n"
+           "               (with --json: in the object's \"frames\")\n"
            "  --verbose    ports: device path, USB ids and serial number\n"
            "  --help       this text\n"
            "  --version    the version\n"
            "\n"
-           "exit status: 0 success, 1 the board did not answer or refused, 2 usage error\n"
+           "exit status: 0 success, 1 the board did not answer, refused or did not match,\n"
+           "             2 usage error (nothing is opened or sent)\n"
            "environment: PELVAR_PORTS_DIR names the port directory and is then the only\n"
            "             source of ports\n";
 }

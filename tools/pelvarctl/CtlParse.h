@@ -6,18 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "camera/Preset.h"
+
 namespace pelvar {
 
 enum class Verb {
     Help, Version, Ports, Transact, QueryStatus, QueryRegRead,
     Connect, Disconnect, Set, Press, RegRead, RegWrite, Run,
+    RegDump, RegWatch, RegExpect, Sleep, PresetApply, PresetSave, Diagnose,
 };
 
 struct CtlOptions {
     int port = 0;          // 0: find the board as Connect does
     bool trace = false;
     bool verbose = false;
+    bool json = false;     // one JSON object per verb on standard output
+    std::string map;       // --map FILE; empty: the default map when it exists
 };
+
+constexpr std::uint32_t kDefaultWatchIntervalMs = 200;
+constexpr std::uint32_t kMaxSleepMs = 3600000;
 
 struct CtlCommand {
     Verb verb = Verb::Help;
@@ -25,10 +33,17 @@ struct CtlCommand {
     std::vector<std::uint8_t> payload;   // transact
     std::int32_t value = 0;              // set
     int controlId = 0;                   // set, press: the slider's or button's identifier
-    std::string address;                 // reg: the address box's text
+    std::string address;                 // reg: an address or a name of the register map
     std::string content;                 // reg write: the content box's text
-    std::string file;                    // run
+    std::string file;                    // run, preset
     bool verbose = false;                // ports --verbose
+    std::uint16_t word = 0;              // reg write, reg expect: the value, checked to 16 bits
+    bool verify = false;                 // reg write --verify
+    std::vector<std::string> registers;  // reg dump: FROM TO, or names; empty: the whole map
+    std::uint32_t intervalMs = kDefaultWatchIntervalMs;   // reg watch
+    std::uint32_t count = 0;             // reg watch: reads; 0 until interrupted
+    std::uint32_t sleepMs = 0;           // sleep
+    Preset preset;                       // preset save: what to write
 };
 
 struct ParsedCommandLine {
@@ -54,6 +69,12 @@ ParsedScriptLine ParseScriptLine(const std::string& line);
 bool ParsePortNumber(const std::string& text, int* port);
 bool ParseCommandCode(const std::string& text, std::uint8_t* code);
 bool ParseHexPayload(const std::string& text, std::vector<std::uint8_t>* bytes, std::string* error);
+// A register reference's form: a 16-bit hexadecimal number (0x optional) or
+// NAME / NAME.FIELD of the map. Whether a name exists is the map's to say.
+bool CheckRegisterText(const std::string& text, std::string* error);
+
+// The verb's name as the JSON output gives it: "reg dump", "preset apply".
+const char* VerbName(Verb verb);
 
 // The usage text of --help.
 const char* UsageText();

@@ -1,5 +1,7 @@
 #include "tools/pelvarctl/CtlRunner.h"
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -12,7 +14,9 @@
 #include "platform/HexBytes.h"
 #include "platform/TracePlatform.h"
 #include "tools/pelvarctl/CtlParse.h"
+#include "tools/pelvarctl/DiagnoseVerb.h"
 #include "tools/pelvarctl/PortsVerb.h"
+#include "tools/pelvarctl/RegVerbs.h"
 
 namespace pelvar {
 
@@ -58,11 +62,6 @@ private:
     std::map<int, std::string> m_texts;
     bool m_errorShown = false;
 };
-
-void PrintResult(std::FILE* out, std::int32_t result)
-{
-    std::fprintf(out, "result: %s (%d)\n", ResultName(result), result);
-}
 
 int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
 
@@ -121,84 +120,81 @@ void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE*
     }
 }
 
-void PrintFrame(std::FILE* out, const QueryResult& q)
+void PrintFrame(CtlOutput& out, const QueryResult& q)
 {
     if (q.result == LINK_OK)
-        std::fprintf(out, "frame: %s\n", HexBytes(q.frame, q.frameLength).c_str());
+        out.Field("frame", HexBytes(q.frame, q.frameLength));
 }
 
 // One verb on a connection that DetectBoard has found.
-int RunConnectedVerb(const CtlCommand& c, CameraController& cam, TerminalView& view, std::FILE* out)
+int RunConnectedVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& view)
 {
+    const CtlCommand& c = plan.command;
+    CameraController& cam = ctx.cam;
+    CtlOutput& out = ctx.out;
     switch (c.verb) {
     case Verb::Transact: {
         std::int32_t r = RunTransaction(*cam.Link(), c.cmd, c.payload.data(), static_cast<std::uint32_t>(c.payload.size()));
-        PrintResult(out, r);
+        out.Result(r);
         return ExitFor(r);
     }
     case Verb::QueryStatus:
     case Verb::QueryRegRead: {
         QueryResult q = c.verb == Verb::QueryStatus ? QueryStatus(*cam.Link()) : QueryRegister(*cam.Link());
-        PrintResult(out, q.result);
+        out.Result(q.result);
         PrintFrame(out, q);
-        if (c.verb == Verb::QueryStatus)
-            std::fprintf(out, "status: 0x%02x\n", q.value);
-        else
-            std::fprintf(out, "value: 0x%04x\n", q.value);
+        char text[16];
+        std::snprintf(text, sizeof text, c.verb == Verb::QueryStatus ? "0x%02x" : "0x%04x", q.value);
+        out.Field(c.verb == Verb::QueryStatus ? "status" : "value", text, q.value);
         return ExitFor(q.result);
     }
     case Verb::Set:
         cam.OnHScroll(c.controlId, c.value);
-        PrintResult(out, cam.LastResult());
+        out.Result(cam.LastResult());
         return ExitFor(cam.LastResult());
     case Verb::Press:
         cam.OnFunctionButton(c.controlId);
-        PrintResult(out, cam.LastResult());
-        return ExitFor(cam.LastResult());
-    case Verb::RegRead:
-        view.SetControlText(IDC_REG_ADDRESS, c.address);
-        cam.OnRegisterRead();
-        PrintResult(out, cam.LastResult());
-        std::fprintf(out, "value: %s\n", view.ControlText(IDC_REG_CONTENT).c_str());
-        return ExitFor(cam.LastResult());
-    case Verb::RegWrite:
-        view.SetControlText(IDC_REG_ADDRESS, c.address);
-        view.SetControlText(IDC_REG_CONTENT, c.content);
-        cam.OnRegisterWrite();
-        PrintResult(out, cam.LastResult());
+        out.Result(cam.LastResult());
         return ExitFor(cam.LastResult());
     case Verb::Disconnect:
         cam.OnDisconnect();
-        PrintResult(out, cam.LastResult());
+        out.Result(cam.LastResult());
         return view.ErrorShown() ? kExitFailed : ExitFor(cam.LastResult());
     default:
-        return kExitUsage;
+        return RunRegisterVerb(plan, ctx);
     }
 }
 
-int RunConnect(CameraController& cam, TerminalView& view, IPlatform& platform, std::FILE* out, std::FILE* err)
+int RunOneVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& view)
+{
+    ctx.out.Begin(plan.command.verb);
+    return ctx.out.End(RunConnectedVerb(plan, ctx, view));
+}
+
+int RunConnect(CameraController& cam, TerminalView& view, IPlatform& platform, CtlOutput& out, std::FILE* err)
 {
     cam.OnConnect();
     if (cam.LineLostError() != 0) {
         std::fprintf(err, "pelvarctl: COM%d: the device has gone: %s\n", cam.m_nPort,
                      DescribeErrno(cam.LineLostError()).c_str());
-        PrintResult(out, LINK_ERR_SEND);
+        out.Result(LINK_ERR_SEND);
         return kExitFailed;
     }
     if (cam.Candidates().empty() || (!cam.IsConnected() && !cam.StartTimedOut())) {
         ExplainNoBoard(cam, platform, err);
-        PrintResult(out, cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
+        out.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
         return kExitFailed;
     }
-    PrintResult(out, cam.LastResult());
-    std::fprintf(out, "port: %s\n", view.ControlText(IDC_PORT_TEXT).c_str());
+    out.Result(cam.LastResult());
+    out.Field("port", view.ControlText(IDC_PORT_TEXT));
     const std::string sensor = view.ControlText(IDC_SENSOR_TEXT);
-    std::fprintf(out, "sensor: %s\n", sensor.c_str());
+    out.Field("sensor", sensor);
     // No sensor named (start-up timed out, or no sensor bit): the board is not usable.
     return cam.StartTimedOut() || sensor == "init error" ? kExitFailed : kExitOk;
 }
 
-bool ReadScript(const std::string& file, std::vector<CtlCommand>* commands, std::FILE* err)
+// Every line parsed and looked up in the map before anything is opened.
+bool ReadScript(const std::string& file, const RegisterMap& map, std::vector<PlannedVerb>* plans, std::FILE* err)
 {
     std::ifstream in;
     std::istream* src = &std::cin;
@@ -219,22 +215,80 @@ bool ReadScript(const std::string& file, std::vector<CtlCommand>* commands, std:
             std::fprintf(err, "pelvarctl: %s:%d: %s\n", file.c_str(), number, p.error.c_str());
             return false;
         }
-        if (!p.skip)
-            commands->push_back(p.command);
+        if (p.skip)
+            continue;
+        PlannedVerb plan;
+        std::string error;
+        if (!PlanVerb(p.command, map, &plan, &error)) {
+            std::fprintf(err, "pelvarctl: %s:%d: %s\n", file.c_str(), number, error.c_str());
+            return false;
+        }
+        plans->push_back(std::move(plan));
     }
     return true;
 }
 
-int RunScript(const std::vector<CtlCommand>& commands, CameraController& cam, TerminalView& view, std::FILE* out)
+int RunScript(const std::vector<PlannedVerb>& plans, VerbContext& ctx, TerminalView& view)
 {
-    for (const CtlCommand& c : commands) {
-        int status = RunConnectedVerb(c, cam, view, out);
+    for (const PlannedVerb& plan : plans) {
+        int status = RunOneVerb(plan, ctx, view);
         if (status != kExitOk)
             return status;
-        if (c.verb == Verb::Disconnect)
+        if (plan.command.verb == Verb::Disconnect)
             break;
     }
     return kExitOk;
+}
+
+// --map FILE, else the default map when it exists; false (exit 2) for a map
+// that cannot be read or is malformed.
+bool LoadMap(const CtlOptions& options, RegisterMap* map, std::FILE* err)
+{
+    std::string path = options.map;
+    if (path.empty()) {
+        path = DefaultRegisterMapPath();
+        std::error_code ignored;
+        if (path.empty() || !std::filesystem::exists(path, ignored))
+            return true;
+    }
+    std::string error;
+    if (LoadRegisterMap(path, map, &error))
+        return true;
+    std::fprintf(err, "pelvarctl: %s\n", error.c_str());
+    return false;
+}
+
+// `ports` as JSON: each listed entry, with the device's details when verbose.
+int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
+{
+    std::FILE* listing = std::tmpfile();
+    if (!listing) {
+        std::fprintf(err, "pelvarctl: no temporary file for the port list\n");
+        return kExitFailed;
+    }
+    const int status = RunPortsVerb(verbose, listing);
+    std::rewind(listing);
+    out.Set("ports", CtlOutput::Json::array());
+    char line[1024];
+    while (std::fgets(line, sizeof line, listing)) {
+        std::istringstream fields(std::string(line).substr(0, std::strcspn(line, "\n")));
+        std::string field;
+        CtlOutput::Json item = CtlOutput::Json::object();
+        for (int i = 0; std::getline(fields, field, '\t'); ++i) {
+            if (i == 0)
+                item["entry"] = field;
+            else if (i == 1)
+                item["path"] = field;
+            else if (field.rfind("usb ", 0) == 0)
+                item["usb"] = field.substr(4);
+            else if (field.rfind("serial ", 0) == 0)
+                item["serial"] = field.substr(7);
+        }
+        if (item.contains("entry") && !item["entry"].get<std::string>().empty())
+            out.Item("ports", "", item);
+    }
+    std::fclose(listing);
+    return status;
 }
 
 } // namespace
@@ -255,39 +309,66 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
         std::fprintf(out, "pelvarctl %s\n", PELVAR_VERSION);
         return kExitOk;
     }
-    if (c.verb == Verb::Ports)
-        return RunPortsVerb(p.options.verbose || c.verbose, out);
+    RegisterMap map;
+    if (!LoadMap(p.options, &map, err))
+        return kExitUsage;
+    CtlOutput output(out, p.options.json);
+    if (c.verb == Verb::Ports) {
+        if (!output.IsJson())
+            return RunPortsVerb(p.options.verbose || c.verbose, out);
+        output.Begin(c.verb);
+        return output.End(RunPortsJson(p.options.verbose || c.verbose, output, err));
+    }
 
-    std::vector<CtlCommand> script;
-    if (c.verb == Verb::Run && !ReadScript(c.file, &script, err))
+    PlannedVerb plan;
+    std::string error;
+    if (!PlanVerb(c, map, &plan, &error)) {
+        std::fprintf(err, "pelvarctl: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (c.verb == Verb::PresetSave) {
+        output.Begin(c.verb);
+        return output.End(RunPresetSave(plan, output, err));
+    }
+    std::vector<PlannedVerb> script;
+    if (c.verb == Verb::Run && !ReadScript(c.file, map, &script, err))
         return kExitUsage;
 
-    TracePlatform traced(basePlatform, err);
+    TracePlatform traced(basePlatform, output.TraceSink(err));
     IPlatform& platform = p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform;
     TerminalView view(err, p.options.port);
     CameraController cam(view, platform);
+    VerbContext ctx{cam, view, platform, output};
 
-    if (c.verb == Verb::Connect)
-        return RunConnect(cam, view, platform, out, err);
+    if (c.verb == Verb::Diagnose) {
+        output.Begin(c.verb);
+        return output.End(RunDiagnose(ctx, map));
+    }
+    if (c.verb == Verb::Connect) {
+        output.Begin(c.verb);
+        return output.End(RunConnect(cam, view, platform, output, err));
+    }
 
     if (IsRawExchange(c, p.options)) {
         if (!cam.AttachPort(p.options.port)) {
+            output.Begin(c.verb);
             ExplainNoBoard(cam, platform, err);
-            PrintResult(out, cam.LastResult());
-            return kExitFailed;
+            output.Result(cam.LastResult());
+            return output.End(kExitFailed);
         }
-        return RunConnectedVerb(c, cam, view, out);
+        return RunOneVerb(plan, ctx, view);
     }
 
     std::uint8_t status = 0;
     if (!cam.DetectBoard(&status)) {
+        output.Begin(c.verb);
         ExplainNoBoard(cam, platform, err);
-        PrintResult(out, cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
-        return kExitFailed;
+        output.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
+        return output.End(kExitFailed);
     }
     if (c.verb == Verb::Run)
-        return RunScript(script, cam, view, out);
-    return RunConnectedVerb(c, cam, view, out);
+        return RunScript(script, ctx, view);
+    return RunOneVerb(plan, ctx, view);
 }
 
 } // namespace pelvar

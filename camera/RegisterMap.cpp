@@ -1,0 +1,378 @@
+#include "camera/RegisterMap.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+#include "camera/JsonLines.h"
+
+namespace pelvar {
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool HasHexPrefix(const std::string& s)
+{
+    return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+}
+
+bool IsName(const std::string& s)
+{
+    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_'))
+        return false;
+    return std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
+class MapReader {
+public:
+    MapReader(const std::string& source, std::string* error) : m_source(source), m_error(error) {}
+
+    bool Fail(int line, const std::string& what)
+    {
+        *m_error = m_source + ":" + std::to_string(line) + ": " + what;
+        return false;
+    }
+
+    bool ReadAll(const Json& root, std::vector<RegisterInfo>* out)
+    {
+        const int line = JsonLine(root);
+        if (!root.is_object())
+            return Fail(1, "the map must be an object with a \"registers\" list");
+        if (!CheckKeys(root, {"registers", "description"}, "the map"))
+            return false;
+        auto regs = root.find("registers");
+        if (regs == root.end() || !regs->is_array())
+            return Fail(line, "the map needs a \"registers\" list");
+        for (const Json& r : *regs) {
+            RegisterInfo info;
+            if (!ReadRegister(r, &info))
+                return false;
+            out->push_back(std::move(info));
+        }
+        return true;
+    }
+
+private:
+    bool CheckKeys(const Json& object, std::initializer_list<const char*> known, const std::string& what)
+    {
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (IsLineKey(it.key()))
+                continue;
+            if (std::none_of(known.begin(), known.end(), [&](const char* k) { return it.key() == k; }))
+                return Fail(JsonLine(object), what + ": unknown key \"" + it.key() + "\"");
+        }
+        return true;
+    }
+
+    bool ReadNumberKey(const Json& object, const char* key, std::uint64_t limit, const std::string& what,
+                       std::uint64_t* out)
+    {
+        if (ReadJsonNumber(object.at(key), limit, out))
+            return true;
+        std::ostringstream text;
+        text << what << ": " << key << " " << object.at(key).dump() << " is not a number from 0 to " << limit
+             << " (0x" << std::hex << limit << ")";
+        return Fail(JsonLine(object), text.str());
+    }
+
+    bool ReadName(const Json& object, const std::string& what, std::string* name)
+    {
+        auto it = object.find("name");
+        if (it == object.end() || !it->is_string())
+            return Fail(JsonLine(object), what + " has no \"name\"");
+        *name = it->get<std::string>();
+        if (!IsName(*name))
+            return Fail(JsonLine(object), what + ": name \"" + *name +
+                                            "\" must be letters, digits and _, starting with a letter or _");
+        return true;
+    }
+
+    bool ReadRegister(const Json& r, RegisterInfo* info)
+    {
+        if (!r.is_object())
+            return Fail(0, "each register must be an object");
+        info->line = JsonLine(r);
+        if (!ReadName(r, "a register", &info->name))
+            return false;
+        const std::string what = "register " + info->name;
+        if (!CheckKeys(r, {"name", "address", "width", "reset", "access", "scratch", "fields", "description"}, what))
+            return false;
+        if (!r.contains("address"))
+            return Fail(info->line, what + " has no \"address\"");
+        std::uint64_t v = 0;
+        if (!ReadNumberKey(r, "address", 0xFFFF, what, &v))
+            return false;
+        info->address = static_cast<std::uint16_t>(v);
+        if (r.contains("width")) {
+            if (!ReadNumberKey(r, "width", 16, what, &v))
+                return false;
+            if (v == 0)
+                return Fail(info->line, what + ": width 0");
+            info->width = static_cast<unsigned>(v);
+        }
+        const std::uint64_t valueLimit = (1u << info->width) - 1;
+        if (r.contains("reset")) {
+            if (!ReadNumberKey(r, "reset", valueLimit, what, &v))
+                return false;
+            info->reset = static_cast<std::uint16_t>(v);
+        }
+        return ReadAccess(r, info) && ReadScratch(r, info) && ReadFields(r, info);
+    }
+
+    bool ReadAccess(const Json& r, RegisterInfo* info)
+    {
+        if (!r.contains("access"))
+            return true;
+        const Json& a = r.at("access");
+        const std::string s = a.is_string() ? a.get<std::string>() : "";
+        if (s == "rw")
+            info->access = RegisterAccess::ReadWrite;
+        else if (s == "ro")
+            info->access = RegisterAccess::ReadOnly;
+        else if (s == "wo")
+            info->access = RegisterAccess::WriteOnly;
+        else
+            return Fail(info->line, "register " + info->name + ": access " + a.dump() + " is not rw, ro or wo");
+        return true;
+    }
+
+    bool ReadScratch(const Json& r, RegisterInfo* info)
+    {
+        if (!r.contains("scratch"))
+            return true;
+        if (!r.at("scratch").is_boolean())
+            return Fail(info->line, "register " + info->name + ": scratch must be true or false");
+        info->scratch = r.at("scratch").get<bool>();
+        if (info->scratch && info->access != RegisterAccess::ReadWrite)
+            return Fail(info->line, "register " + info->name + ": a scratch register must be rw");
+        return true;
+    }
+
+    bool ReadFields(const Json& r, RegisterInfo* info)
+    {
+        if (!r.contains("fields"))
+            return true;
+        if (!r.at("fields").is_array())
+            return Fail(info->line, "register " + info->name + ": fields must be a list");
+        std::set<std::string> names;
+        for (const Json& f : r.at("fields")) {
+            RegisterField field;
+            if (!ReadField(f, *info, &field))
+                return false;
+            if (!names.insert(field.name).second)
+                return Fail(JsonLine(f), "register " + info->name + ": field " + field.name + " appears twice");
+            info->fields.push_back(field);
+        }
+        return true;
+    }
+
+    bool ReadField(const Json& f, const RegisterInfo& reg, RegisterField* field)
+    {
+        if (!f.is_object())
+            return Fail(reg.line, "register " + reg.name + ": each field must be an object");
+        if (!ReadName(f, "a field of register " + reg.name, &field->name))
+            return false;
+        const std::string what = "field " + reg.name + "." + field->name;
+        if (!CheckKeys(f, {"name", "lsb", "width", "description"}, what))
+            return false;
+        if (!f.contains("lsb") || !f.contains("width"))
+            return Fail(JsonLine(f), what + " needs \"lsb\" and \"width\"");
+        std::uint64_t lsb = 0;
+        std::uint64_t width = 0;
+        if (!ReadNumberKey(f, "lsb", 15, what, &lsb) || !ReadNumberKey(f, "width", 16, what, &width))
+            return false;
+        if (width == 0 || lsb + width > reg.width)
+            return Fail(JsonLine(f), what + " (lsb " + std::to_string(lsb) + ", width " + std::to_string(width) +
+                                       ") does not fit its " + std::to_string(reg.width) + "-bit register");
+        field->lsb = static_cast<unsigned>(lsb);
+        field->width = static_cast<unsigned>(width);
+        return true;
+    }
+
+    const std::string& m_source;
+    std::string* m_error;
+};
+
+} // namespace
+
+const RegisterField* RegisterInfo::Field(const std::string& fieldName) const
+{
+    for (const RegisterField& f : fields) {
+        if (f.name == fieldName)
+            return &f;
+    }
+    return nullptr;
+}
+
+const RegisterInfo* RegisterMap::Find(const std::string& name) const
+{
+    for (const RegisterInfo& r : m_registers) {
+        if (r.name == name)
+            return &r;
+    }
+    return nullptr;
+}
+
+const RegisterInfo* RegisterMap::FindAddress(std::uint16_t address) const
+{
+    auto it = std::lower_bound(m_registers.begin(), m_registers.end(), address,
+                               [](const RegisterInfo& r, std::uint16_t a) { return r.address < a; });
+    return it != m_registers.end() && it->address == address ? &*it : nullptr;
+}
+
+const RegisterInfo* RegisterMap::FirstScratch() const
+{
+    for (const RegisterInfo& r : m_registers) {
+        if (r.scratch)
+            return &r;
+    }
+    return nullptr;
+}
+
+bool RegisterMap::Assign(std::vector<RegisterInfo> registers, const std::string& source, std::string* error)
+{
+    std::stable_sort(registers.begin(), registers.end(),
+                     [](const RegisterInfo& a, const RegisterInfo& b) { return a.address < b.address; });
+    std::set<std::string> names;
+    for (std::size_t i = 0; i < registers.size(); ++i) {
+        const RegisterInfo& r = registers[i];
+        char address[8];
+        std::snprintf(address, sizeof address, "0x%04x", r.address);
+        if (i > 0 && registers[i - 1].address == r.address) {
+            *error = source + ":" + std::to_string(r.line) + ": register " + r.name + ": address " + address +
+                     " is already register " + registers[i - 1].name;
+            return false;
+        }
+        if (!names.insert(r.name).second) {
+            *error = source + ":" + std::to_string(r.line) + ": register " + r.name + " appears twice";
+            return false;
+        }
+    }
+    m_registers = std::move(registers);
+    m_source = source;
+    return true;
+}
+
+bool ParseRegisterMap(const std::string& text, const std::string& source, RegisterMap* map, std::string* error)
+{
+    Json root;
+    if (!ParseJsonWithLines(text, source, &root, error))
+        return false;
+    std::vector<RegisterInfo> registers;
+    MapReader reader(source, error);
+    if (!reader.ReadAll(root, &registers))
+        return false;
+    return map->Assign(std::move(registers), source, error);
+}
+
+bool LoadRegisterMap(const std::string& path, RegisterMap* map, std::string* error)
+{
+    std::string text;
+    if (!ReadTextFile(path, &text)) {
+        *error = path + ": cannot read the register map";
+        return false;
+    }
+    return ParseRegisterMap(text, path, map, error);
+}
+
+std::string DefaultRegisterMapPath()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && *config)
+        return std::string(config) + "/pelvar/registers.json";
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return std::string(home) + "/.config/pelvar/registers.json";
+    return {};
+}
+
+bool ParseHex16(const std::string& text, std::uint16_t* value)
+{
+    const std::string digits = HasHexPrefix(text) ? text.substr(2) : text;
+    if (digits.empty())
+        return false;
+    std::uint32_t v = 0;
+    for (char c : digits) {
+        if (HexDigit(c) < 0)
+            return false;
+        v = v * 16 + static_cast<std::uint32_t>(HexDigit(c));
+        if (v > 0xFFFF)
+            return false;
+    }
+    *value = static_cast<std::uint16_t>(v);
+    return true;
+}
+
+bool ResolveRegister(const RegisterMap& map, const std::string& text, RegisterTarget* target, std::string* error)
+{
+    *target = RegisterTarget{};
+    if (!HasHexPrefix(text)) {
+        const std::size_t dot = text.find('.');
+        const RegisterInfo* reg = map.Find(text.substr(0, dot));
+        if (reg && dot != std::string::npos) {
+            target->field = reg->Field(text.substr(dot + 1));
+            if (!target->field) {
+                *error = "register " + reg->name + " has no field '" + text.substr(dot + 1) + "'";
+                return false;
+            }
+        }
+        if (reg) {
+            target->reg = reg;
+            target->address = reg->address;
+            return true;
+        }
+    }
+    if (ParseHex16(text, &target->address)) {
+        target->reg = map.FindAddress(target->address);
+        return true;
+    }
+    const std::string digits = HasHexPrefix(text) ? text.substr(2) : text;
+    const bool allHex = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigit(c) >= 0; });
+    if (allHex)
+        *error = "address '" + text + "' is over 0xFFFF";
+    else if (map.Empty())
+        *error = "'" + text + "' is no register address (no register map: see --map)";
+    else
+        *error = "'" + text + "' is no register address and no name in " + map.Source();
+    return false;
+}
+
+std::uint16_t FieldMask(const RegisterField& field)
+{
+    return static_cast<std::uint16_t>(((1u << field.width) - 1) << field.lsb);
+}
+
+std::uint16_t ExtractField(std::uint16_t registerValue, const RegisterField& field)
+{
+    return static_cast<std::uint16_t>((registerValue & FieldMask(field)) >> field.lsb);
+}
+
+std::uint16_t InsertField(std::uint16_t registerValue, const RegisterField& field, std::uint16_t fieldValue)
+{
+    const std::uint16_t mask = FieldMask(field);
+    return static_cast<std::uint16_t>((registerValue & ~mask) | ((fieldValue << field.lsb) & mask));
+}
+
+const char* AccessName(RegisterAccess access)
+{
+    switch (access) {
+    case RegisterAccess::ReadOnly: return "ro";
+    case RegisterAccess::WriteOnly: return "wo";
+    default: return "rw";
+    }
+}
+
+} // namespace pelvar

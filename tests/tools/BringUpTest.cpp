@@ -1,0 +1,677 @@
+// pelvarctl as a bring-up tool on the simulated clock: the register map and
+// presets, registers by name, dumps, verified and field writes, watching,
+// script expectations, the diagnosis and the JSON output.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "camera/Commands.h"
+#include "camera/Preset.h"
+#include "camera/RegisterMap.h"
+#include "sim/SimBoard.h"
+#include "platform/ForwardingPlatform.h"
+#include "tests/support/CtlCapture.h"
+#include "tests/support/TestEnvironment.h"
+#include "tools/pelvarctl/CtlParse.h"
+
+namespace pelvar {
+namespace {
+
+using test::CtlCapture;
+using test::RunCtlCaptured;
+
+constexpr const char* kMap = R"({"registers": [
+  {"name": "EXPOSURE", "address": "0x0010", "reset": "0x0000", "access": "rw"},
+  {"name": "CTRL", "address": "0x0012", "fields": [{"name": "GAIN", "lsb": 4, "width": 3}]},
+  {"name": "ID", "address": 17, "access": "ro"},
+  {"name": "KICK", "address": "0x0020", "access": "wo"},
+  {"name": "LED", "address": "0x0014", "width": 8},
+  {"name": "SCRATCH", "address": "0x00FE", "scratch": true}
+]})";
+
+// ---- The map file ----------------------------------------------------------
+
+TEST(RegisterMap, ReadsTheDocumentedForm)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(ParseRegisterMap(kMap, "m.json", &map, &error)) << error;
+    ASSERT_EQ(map.Registers().size(), 6u);
+    EXPECT_EQ(map.Registers().front().name, "EXPOSURE") << "address order";
+    EXPECT_EQ(map.Find("ID")->address, 0x11);
+    EXPECT_EQ(map.Find("ID")->access, RegisterAccess::ReadOnly);
+    EXPECT_EQ(map.Find("EXPOSURE")->reset, std::optional<std::uint16_t>(0));
+    const RegisterField* gain = map.Find("CTRL")->Field("GAIN");
+    ASSERT_NE(gain, nullptr);
+    EXPECT_EQ(FieldMask(*gain), 0x0070);
+    EXPECT_EQ(InsertField(0xFFFF, *gain, 3), 0xFFBF);
+    EXPECT_EQ(ExtractField(0xFFBF, *gain), 3);
+    EXPECT_EQ(map.FirstScratch()->name, "SCRATCH");
+    EXPECT_EQ(map.FindAddress(0x14)->width, 8u);
+}
+
+TEST(RegisterMap, TheExampleFileOfTheRepositoryReads)
+{
+    RegisterMap map;
+    std::string error;
+    EXPECT_TRUE(LoadRegisterMap(PELVAR_SOURCE_DIR "/res/registers.example.json", &map, &error)) << error;
+    EXPECT_NE(map.FirstScratch(), nullptr);
+}
+
+struct BadMapRow {
+    const char* name;
+    const char* text;
+    const char* where;   // "m.json:LINE:"
+    const char* what;
+};
+
+class BadMap : public ::testing::TestWithParam<BadMapRow> {};
+
+TEST_P(BadMap, OneLineNamingFileLineAndFault)
+{
+    RegisterMap map;
+    std::string error;
+    EXPECT_FALSE(ParseRegisterMap(GetParam().text, "m.json", &map, &error));
+    EXPECT_EQ(error.rfind(GetParam().where, 0), 0u) << error;
+    EXPECT_NE(error.find(GetParam().what), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+    EXPECT_TRUE(map.Empty()) << "a refused map keeps nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadMap,
+    ::testing::Values(
+        BadMapRow{"syntax", "{\"registers\": [\n{\"name\": \"A\" \"address\": 1}]}", "m.json:2:", "syntax error"},
+        BadMapRow{"addressOver16Bits", "{\"registers\": [\n{\"name\": \"A\",\n \"address\": \"0x10000\"}]}", "m.json:2:",
+                  "address"},
+        BadMapRow{"negativeAddress", "{\"registers\": [{\"name\": \"A\", \"address\": -1}]}", "m.json:1:", "address"},
+        BadMapRow{"fieldWiderThanRegister",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1,\n\"fields\": [\n{\"name\": \"F\", \"lsb\": 14, "
+                  "\"width\": 3}]}]}",
+                  "m.json:3:", "does not fit its 16-bit register"},
+        BadMapRow{"fieldOutsideNarrowRegister",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"width\": 8, \"fields\": [{\"name\": \"F\", "
+                  "\"lsb\": 6, \"width\": 3}]}]}",
+                  "m.json:1:", "8-bit"},
+        BadMapRow{"resetWiderThanRegister", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"width\": 4, \"reset\": 16}]}",
+                  "m.json:1:", "reset"},
+        BadMapRow{"duplicateName", "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"A\", \"address\": 2}]}",
+                  "m.json:2:", "appears twice"},
+        BadMapRow{"duplicateAddress", "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
+                  "m.json:2:", "already register A"},
+        BadMapRow{"unknownAccess", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"rx\"}]}", "m.json:1:",
+                  "rw, ro or wo"},
+        BadMapRow{"misspeltKey", "{\"registers\": [{\"name\": \"A\", \"adress\": 1}]}", "m.json:1:", "\"adress\""},
+        BadMapRow{"missingAddress", "{\"registers\": [{\"name\": \"A\"}]}", "m.json:1:", "no \"address\""},
+        BadMapRow{"nameWithDot", "{\"registers\": [{\"name\": \"A.B\", \"address\": 1}]}", "m.json:1:", "name"},
+        BadMapRow{"hexWithoutPrefixIsNoDecimal", "{\"registers\": [{\"name\": \"A\", \"address\": \"1f\"}]}", "m.json:1:",
+                  "address"},
+        BadMapRow{"noRegisterList", "{\"regs\": []}", "m.json:1:", "\"regs\""},
+        BadMapRow{"scratchReadOnly", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"ro\", \"scratch\": true}]}",
+                  "m.json:1:", "scratch"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ResolveRow {
+    const char* name;
+    const char* text;
+    bool ok;
+    std::uint16_t address;
+    const char* registerName;   // "" for none
+    bool field;
+};
+
+class Resolve : public ::testing::TestWithParam<ResolveRow> {};
+
+TEST_P(Resolve, NamesAndNumbers)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(ParseRegisterMap(kMap, "m.json", &map, &error));
+    RegisterTarget t;
+    const ResolveRow& row = GetParam();
+    ASSERT_EQ(ResolveRegister(map, row.text, &t, &error), row.ok) << error;
+    if (!row.ok) {
+        EXPECT_FALSE(error.empty());
+        return;
+    }
+    EXPECT_EQ(t.address, row.address);
+    EXPECT_EQ(t.reg ? t.reg->name : "", row.registerName);
+    EXPECT_EQ(t.field != nullptr, row.field);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Resolve,
+    ::testing::Values(ResolveRow{"name", "EXPOSURE", true, 0x10, "EXPOSURE", false},
+                      ResolveRow{"field", "CTRL.GAIN", true, 0x12, "CTRL", true},
+                      ResolveRow{"numberFindsItsName", "0x0012", true, 0x12, "CTRL", false},
+                      ResolveRow{"bareHex", "beef", true, 0xBEEF, "", false},
+                      ResolveRow{"upperPrefix", "0XFFFF", true, 0xFFFF, "", false},
+                      ResolveRow{"over16Bits", "12345", false, 0, "", false},
+                      ResolveRow{"prefixedOver16Bits", "0x10000", false, 0, "", false},
+                      ResolveRow{"unknownName", "GAIN", false, 0, "", false},
+                      ResolveRow{"unknownField", "CTRL.MODE", false, 0, "", false},
+                      ResolveRow{"empty", "", false, 0, "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Presets ---------------------------------------------------------------
+
+TEST(Preset, SavedTextReadsBackTheSame)
+{
+    Preset p;
+    p.adjust.brightness = 200;
+    p.adjust.blue = 0;
+    p.writes = {{"EXPOSURE", 0x0200, 0}, {"CTRL.GAIN", 3, 0}};
+    Preset back;
+    std::string error;
+    ASSERT_TRUE(ParsePreset(PresetText(p), "p.json", &back, &error)) << error;
+    EXPECT_EQ(back.adjust.brightness, 200);
+    EXPECT_EQ(back.adjust.blue, 0);
+    EXPECT_EQ(back.adjust.contrast, 128);
+    ASSERT_EQ(back.writes.size(), 2u);
+    EXPECT_EQ(back.writes[1].reg, "CTRL.GAIN");
+    EXPECT_EQ(back.writes[1].value, 3);
+}
+
+struct BadPresetRow {
+    const char* name;
+    const char* text;
+    const char* what;
+};
+
+class BadPreset : public ::testing::TestWithParam<BadPresetRow> {};
+
+TEST_P(BadPreset, RefusedWithTheFileAndLine)
+{
+    Preset p;
+    std::string error;
+    EXPECT_FALSE(ParsePreset(GetParam().text, "p.json", &p, &error));
+    EXPECT_EQ(error.rfind("p.json:", 0), 0u) << error;
+    EXPECT_NE(error.find(GetParam().what), std::string::npos) << error;
+}
+
+constexpr const char* kFive = R"("brightness": 1, "contrast": 2, "red": 3, "green": 4)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadPreset,
+    ::testing::Values(BadPresetRow{"missingBlue", "{\"adjustments\": {\"brightness\": 1}}", "is missing"},
+                      BadPresetRow{"over255", "{\"adjustments\": {\"brightness\": 256, \"contrast\": 2, \"red\": 3, "
+                                              "\"green\": 4, \"blue\": 5}}",
+                                   "0..255"},
+                      BadPresetRow{"unknownAdjustment", "{\"adjustments\": {\"hue\": 1}}", "\"hue\""},
+                      BadPresetRow{"valueOver16Bits",
+                                   "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, \"green\": 4, "
+                                   "\"blue\": 5},\n\"registers\": [\n{\"register\": \"0x10\", \"value\": \"0x10000\"}]}",
+                                   "value"},
+                      BadPresetRow{"noAdjustments", "{\"registers\": []}", "no \"adjustments\""},
+                      BadPresetRow{"notJson", "brightness=3", "syntax error"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The command line --------------------------------------------------------
+
+struct BringUpParseRow {
+    const char* name;
+    std::vector<std::string> args;
+    bool ok;
+    Verb verb;
+};
+
+class BringUpCommandLine : public ::testing::TestWithParam<BringUpParseRow> {};
+
+TEST_P(BringUpCommandLine, ParsesOrRefusesWithOneLine)
+{
+    const BringUpParseRow& row = GetParam();
+    ParsedCommandLine p = ParseCommandLine(row.args);
+    ASSERT_EQ(p.ok, row.ok) << p.error;
+    if (row.ok)
+        EXPECT_EQ(p.command.verb, row.verb);
+    else
+        EXPECT_EQ(p.error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BringUpCommandLine,
+    ::testing::Values(
+        BringUpParseRow{"dumpRange", {"reg", "dump", "0x10", "0x1f"}, true, Verb::RegDump},
+        BringUpParseRow{"dumpNames", {"--map", "m.json", "reg", "dump", "EXPOSURE", "CTRL", "ID"}, true, Verb::RegDump},
+        BringUpParseRow{"dumpWholeMap", {"reg", "dump"}, true, Verb::RegDump},
+        BringUpParseRow{"writeVerify", {"reg", "write", "EXPOSURE", "0x0200", "--verify"}, true, Verb::RegWrite},
+        BringUpParseRow{"writeField", {"reg", "write", "CTRL.GAIN", "3"}, true, Verb::RegWrite},
+        BringUpParseRow{"watch", {"reg", "watch", "10", "--interval", "50", "--count", "3"}, true, Verb::RegWatch},
+        BringUpParseRow{"expect", {"--json", "reg", "expect", "10", "beef"}, true, Verb::RegExpect},
+        BringUpParseRow{"presetApply", {"preset", "apply", "p.json"}, true, Verb::PresetApply},
+        BringUpParseRow{"presetSave", {"preset", "save", "p.json", "--red", "7", "--reg", "CTRL.GAIN=3"}, true,
+                        Verb::PresetSave},
+        BringUpParseRow{"diagnose", {"--map=m.json", "diagnose"}, true, Verb::Diagnose},
+        BringUpParseRow{"sleep", {"sleep", "250"}, true, Verb::Sleep},
+        BringUpParseRow{"addressOver16Bits", {"reg", "read", "12345"}, false, Verb::Help},
+        BringUpParseRow{"prefixedAddressOver16Bits", {"reg", "dump", "0x0", "0x10000"}, false, Verb::Help},
+        BringUpParseRow{"valueOver16Bits", {"reg", "write", "10", "10000"}, false, Verb::Help},
+        BringUpParseRow{"negativeValue", {"reg", "write", "10", "-1"}, false, Verb::Help},
+        BringUpParseRow{"addressNeitherNumberNorName", {"reg", "read", "1x"}, false, Verb::Help},
+        BringUpParseRow{"expectWithoutValue", {"reg", "expect", "10"}, false, Verb::Help},
+        BringUpParseRow{"watchZeroInterval", {"reg", "watch", "10", "--interval", "0"}, false, Verb::Help},
+        BringUpParseRow{"watchCountMissing", {"reg", "watch", "10", "--count"}, false, Verb::Help},
+        BringUpParseRow{"watchTwoAddresses", {"reg", "watch", "10", "11"}, false, Verb::Help},
+        BringUpParseRow{"presetSaveBadValue", {"preset", "save", "p.json", "--green", "256"}, false, Verb::Help},
+        BringUpParseRow{"presetSaveUnknownOption", {"preset", "save", "p.json", "--hue", "3"}, false, Verb::Help},
+        BringUpParseRow{"presetSaveRegWithoutValue", {"preset", "save", "p.json", "--reg", "10"}, false, Verb::Help},
+        BringUpParseRow{"presetNoFile", {"preset", "apply"}, false, Verb::Help},
+        BringUpParseRow{"diagnoseArgument", {"diagnose", "now"}, false, Verb::Help},
+        BringUpParseRow{"mapMissing", {"--map"}, false, Verb::Help},
+        BringUpParseRow{"sleepTooLong", {"sleep", "3600001"}, false, Verb::Help}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BringUpScriptLine, ExpectAndSleepAreScriptLinesAndAWatchMustEnd)
+{
+    ParsedScriptLine expect = ParseScriptLine("reg expect EXPOSURE 0x0200");
+    ASSERT_TRUE(expect.ok) << expect.error;
+    EXPECT_EQ(expect.command.word, 0x0200);
+    ParsedScriptLine sleep = ParseScriptLine("sleep 40");
+    ASSERT_TRUE(sleep.ok);
+    EXPECT_EQ(sleep.command.sleepMs, 40u);
+    EXPECT_TRUE(ParseScriptLine("reg watch 10 --count 2").ok);
+    EXPECT_FALSE(ParseScriptLine("reg watch 10").ok);
+    EXPECT_FALSE(ParseScriptLine("diagnose").ok);
+}
+
+// ---- On the simulated board ------------------------------------------------
+
+// The simulated board with two faults a real board can have: writes that do
+// not stick (every value stored is 0), and a register that changes by itself
+// at a given read.
+class TamperedBoard : public ISimDevice {
+public:
+    explicit TamperedBoard(const SimBoardOptions& options = {}) : m_inner(options) {}
+
+    void OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) override
+    {
+        const std::uint8_t cmd = n > 2 ? data[2] : 0;
+        // CMD_REG_WRITE of 0x0001 and of 0x0000.
+        static const std::uint8_t kWriteOne[] = {0x02, 0x04, 0xA4, 0x01, 0x00, 0xA3, 0x03};
+        static const std::uint8_t kWriteZero[] = {0x02, 0x04, 0xA4, 0x00, 0x00, 0xA2, 0x03};
+        if (cmd == CMD_REG_READ && ++m_reads == changeAtRead)
+            m_inner.Board().Feed(kWriteOne, sizeof kWriteOne, line.Now());
+        if (cmd == CMD_REG_WRITE && writesLost) {
+            m_inner.OnHostBytes(line, kWriteZero, sizeof kWriteZero);
+            return;
+        }
+        m_inner.OnHostBytes(line, data, n);
+    }
+
+    SimBoard& Board() { return m_inner.Board(); }
+    bool writesLost = false;
+    int changeAtRead = 0;   // the latched register becomes 0x0001 at this read
+
+private:
+    SimBoardDevice m_inner;
+    int m_reads = 0;
+};
+
+class BringUp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim.AddPort(5, &board);
+        mapPath = dir.Path() + "/registers.json";
+        std::ofstream(mapPath) << kMap;
+    }
+
+    CtlCapture Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--port", "5", "--map", mapPath});
+        return RunCtlCaptured(args, sim);
+    }
+
+    std::string WriteFile(const std::string& name, const std::string& text)
+    {
+        const std::string path = dir.Path() + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    test::ScopedEnv noDefaultMap{"XDG_CONFIG_HOME", "/nonexistent"};
+    test::TempDir dir;
+    std::string mapPath;
+    SimPlatform sim;
+    TamperedBoard board;
+};
+
+struct RefusalRow {
+    const char* name;
+    std::vector<std::string> args;
+    const char* what;
+};
+
+class BringUpRefusal : public BringUp, public ::testing::WithParamInterface<RefusalRow> {};
+
+TEST_P(BringUpRefusal, ExitTwoOneLineAndNothingSent)
+{
+    CtlCapture r = Run(GetParam().args);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+    EXPECT_NE(r.err.find(GetParam().what), std::string::npos) << r.err;
+    EXPECT_EQ(sim.OpenCalls(5), 0) << "the port is not even opened";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BringUpRefusal,
+    ::testing::Values(RefusalRow{"nameNotInMap", {"reg", "read", "GAIN"}, "no register address and no name"},
+                      RefusalRow{"fieldNotInRegister", {"reg", "write", "CTRL.MODE", "1"}, "no field 'MODE'"},
+                      RefusalRow{"addressOver16Bits", {"reg", "read", "0x10000"}, "over 0xFFFF"},
+                      RefusalRow{"fromAboveTo", {"reg", "dump", "0x20", "0x10"}, "above TO"},
+                      RefusalRow{"valueOver16Bits", {"reg", "write", "EXPOSURE", "1beef"}, "0xFFFF"},
+                      RefusalRow{"valueWiderThanField", {"reg", "write", "CTRL.GAIN", "8"}, "does not fit CTRL.GAIN"},
+                      RefusalRow{"valueWiderThanRegister", {"reg", "write", "LED", "100"}, "does not fit LED (8 bits"},
+                      RefusalRow{"writeReadOnly", {"reg", "write", "ID", "1"}, "read-only"},
+                      RefusalRow{"readWriteOnly", {"reg", "read", "KICK"}, "write-only"},
+                      RefusalRow{"verifyWriteOnly", {"reg", "write", "KICK", "1", "--verify"}, "write-only"},
+                      RefusalRow{"expectOverField", {"reg", "expect", "CTRL.GAIN", "9"}, "does not fit"},
+                      RefusalRow{"dumpAField", {"reg", "dump", "CTRL.GAIN", "ID"}, "a field"},
+                      RefusalRow{"presetMissing", {"preset", "apply", "/nonexistent/p.json"}, "cannot read"},
+                      RefusalRow{"presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"},
+                                 "FOO"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BringUp, MalformedMapIsRefusedForEveryVerbBeforeAnythingIsOpened)
+{
+    const std::string bad = WriteFile("bad.json", "{\"registers\": [\n  {\"name\": \"A\", \"address\": \"0x10000\"}\n]}\n");
+    for (const std::vector<std::string>& verb : {std::vector<std::string>{"connect"}, {"reg", "read", "10"}, {"diagnose"}}) {
+        std::vector<std::string> args = {"--port", "5", "--map", bad};
+        args.insert(args.end(), verb.begin(), verb.end());
+        CtlCapture r = RunCtlCaptured(args, sim);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("pelvarctl: " + bad + ":2: register A: address", 0), 0u) << r.err;
+    }
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+}
+
+TEST_F(BringUp, TheDefaultMapComesFromTheConfigDirectory)
+{
+    dir.MakeDir("config/pelvar");
+    WriteFile("config/pelvar/registers.json", kMap);
+    test::ScopedEnv config("XDG_CONFIG_HOME", dir.Path() + "/config");
+    ASSERT_EQ(RunCtlCaptured({"--port", "5", "reg", "write", "EXPOSURE", "beef"}, sim).status, 0);
+    EXPECT_EQ(board.Board().Register(0x10), 0xBEEF);
+    WriteFile("config/pelvar/registers.json", "{");
+    EXPECT_EQ(RunCtlCaptured({"--port", "5", "reg", "read", "10"}, sim).status, 2);
+}
+
+TEST_F(BringUp, RegistersByNameAndFieldsReadModifyWrite)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "ffff"}).status, 0);
+    CtlCapture field = Run({"reg", "write", "CTRL.GAIN", "3"});
+    EXPECT_EQ(field.status, 0) << field.err;
+    EXPECT_EQ(board.Board().Register(0x12), 0xFFBF) << "only bits 4..6 change";
+    CtlCapture read = Run({"reg", "read", "CTRL.GAIN"});
+    EXPECT_EQ(read.out, "result: LINK_OK (0)\nvalue: 0x0003\nregister: 0xffbf\n");
+    CtlCapture plain = Run({"reg", "read", "CTRL"});
+    EXPECT_EQ(plain.out, "result: LINK_OK (0)\nvalue: 0xffbf\n") << "text output as before";
+}
+
+TEST_F(BringUp, FieldWriteReadsFirstAndWritesNothingWhenTheReadFails)
+{
+    SimBoardOptions options;
+    options.dropEvery = 3;   // probe, address, then the read's query goes unanswered
+    TamperedBoard flaky(options);
+    SimPlatform p;
+    p.AddPort(5, &flaky);
+    CtlCapture r = RunCtlCaptured({"--port", "5", "--map", mapPath, "reg", "write", "CTRL.GAIN", "3"}, p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "result: LINK_ERR_NO_REPLY (-2002)\n");
+    EXPECT_EQ(flaky.Board().CommandCount(CMD_REG_WRITE), 0u);
+}
+
+TEST_F(BringUp, DumpPrintsEveryRegisterInAddressOrderWithItsName)
+{
+    ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "beef"}).status, 0);
+    CtlCapture r = Run({"reg", "dump", "0x0f", "0x12"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0x000f 0x0000\n0x0010 0xbeef EXPOSURE\n0x0011 0x0000 ID\n0x0012 0x0000 CTRL\nresult: LINK_OK (0)\n");
+    CtlCapture names = Run({"reg", "dump", "SCRATCH", "EXPOSURE", "0x10"});
+    EXPECT_EQ(names.out, "0x0010 0xbeef EXPOSURE\n0x00fe 0x0000 SCRATCH\nresult: LINK_OK (0)\n");
+    CtlCapture whole = Run({"reg", "dump"});
+    EXPECT_NE(whole.out.find("0x0020 write-only KICK\n"), std::string::npos) << "never read";
+    EXPECT_EQ(board.Board().LatchedAddress(), 0x00FE) << "the last register of the map was read last";
+}
+
+TEST_F(BringUp, DumpGoesOnPastAFailedRegisterAndExitsOne)
+{
+    SimBoardOptions options;
+    options.dropEvery = 4;
+    TamperedBoard flaky(options);
+    SimPlatform p;
+    p.AddPort(5, &flaky);
+    CtlCapture r = RunCtlCaptured({"--port", "5", "reg", "dump", "0", "7"}, p);
+    EXPECT_EQ(r.status, 1);
+    int lines = 0;
+    for (char c : r.out)
+        lines += c == '\n';
+    EXPECT_EQ(lines, 9) << r.out;
+    EXPECT_NE(r.out.find(" LINK_ERR_NO_REPLY (-2002)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("0x0007 "), std::string::npos) << "the dump reached the end";
+    EXPECT_NE(r.out.find("result: LINK_ERR_NO_REPLY (-2002)\n"), std::string::npos);
+}
+
+TEST_F(BringUp, VerifiedWriteReadsBack)
+{
+    CtlCapture good = Run({"reg", "write", "EXPOSURE", "beef", "--verify"});
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(good.out, "result: LINK_OK (0)\nverify: read back 0xbeef\n");
+    board.writesLost = true;
+    CtlCapture bad = Run({"reg", "write", "EXPOSURE", "beef", "--verify"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("verify: wrote 0xbeef, read 0x0000\n"), std::string::npos) << bad.out;
+    CtlCapture unverified = Run({"reg", "write", "EXPOSURE", "beef"});
+    EXPECT_EQ(unverified.status, 0) << "without --verify nothing is read back";
+}
+
+TEST_F(BringUp, WatchPrintsTheFirstValueAndEachChangeOnTheClock)
+{
+    board.changeAtRead = 3;   // the third read sees 0x0001
+    const std::uint32_t before = sim.Now();
+    CtlCapture r = Run({"reg", "watch", "EXPOSURE", "--interval", "100", "--count", "5"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0 ms 0x0010 0x0000 EXPOSURE\n200 ms 0x0010 0x0001 EXPOSURE\nresult: LINK_OK (0)\nreads: 5\n");
+    EXPECT_GE(sim.Now() - before, 400u);
+    EXPECT_LT(sim.Now() - before, 500u) << "no wait after the last read";
+    EXPECT_FALSE(sim.IsOpen(5));
+}
+
+// Raises SIGINT once the clock passes a time, as Ctrl-C would.
+class InterruptingPlatform : public ForwardingPlatform {
+public:
+    InterruptingPlatform(SimPlatform& inner, std::uint32_t at) : ForwardingPlatform(inner), m_inner(inner), m_at(at) {}
+    void Sleep(std::uint32_t ms) override
+    {
+        m_inner.Sleep(ms);
+        if (!m_raised && m_inner.Now() >= m_at) {
+            m_raised = true;
+            std::raise(SIGINT);
+        }
+    }
+
+private:
+    SimPlatform& m_inner;
+    std::uint32_t m_at;
+    bool m_raised = false;
+};
+
+TEST_F(BringUp, CtrlCEndsAWatchCleanlyWithThePortReleased)
+{
+    InterruptingPlatform p(sim, 1050);
+    CtlCapture r = RunCtlCaptured({"--port", "5", "reg", "watch", "10"}, p);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("result: LINK_OK (0)\nreads: 6\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(sim.IsOpen(5));
+    EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL) << "the handler is taken away again";
+}
+
+TEST_F(BringUp, ScriptExpectationsStopTheScriptOnAMismatch)
+{
+    const std::string script = WriteFile("s.txt", "reg write EXPOSURE beef\nsleep 1000\nreg expect EXPOSURE beef\n"
+                                                  "reg expect 0x10 0\nset red 1\n");
+    const std::uint32_t before = sim.Now();
+    CtlCapture r = Run({"run", script});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("expect: wanted 0x0000, read 0xbeef\n"), std::string::npos) << r.out;
+    EXPECT_EQ(board.Board().Adjust().red, 128) << "the line after the mismatch never ran";
+    EXPECT_GE(sim.Now() - before, 1000u) << "sleep waits on the platform's clock";
+}
+
+TEST_F(BringUp, ScriptLineWithANameNotInTheMapSendsNothing)
+{
+    const std::string script = WriteFile("s.txt", "set red 1\nreg read GAIN\n");
+    CtlCapture r = Run({"run", script});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "pelvarctl: " + script + ":2: reg read: 'GAIN' is no register address and no name in " + mapPath + "\n");
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+}
+
+TEST_F(BringUp, PresetSavedThenAppliedInFileOrder)
+{
+    const std::string preset = dir.Path() + "/p.json";
+    CtlCapture saved = Run({"preset", "save", preset, "--brightness", "200", "--blue", "7", "--reg", "CTRL=ffff",
+                            "--reg", "CTRL.GAIN=2", "--reg", "0x10=beef"});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(sim.OpenCalls(5), 0) << "saving needs no board";
+    CtlCapture applied = Run({"preset", "apply", preset});
+    EXPECT_EQ(applied.status, 0) << applied.out << applied.err;
+    EXPECT_EQ(board.Board().Adjust().brightness, 200);
+    EXPECT_EQ(board.Board().Adjust().contrast, 128);
+    EXPECT_EQ(board.Board().Adjust().blue, 7);
+    EXPECT_EQ(board.Board().Register(0x12), 0xFFAF) << "the field write came after the whole one";
+    EXPECT_EQ(board.Board().Register(0x10), 0xBEEF);
+}
+
+TEST_F(BringUp, PresetStopsAtTheFirstRefusal)
+{
+    SimBoardOptions options;
+    options.nak = true;
+    TamperedBoard refusing(options);
+    SimPlatform p;
+    p.AddPort(5, &refusing);
+    const std::string preset = WriteFile("p.json", "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, "
+                                                   "\"green\": 4, \"blue\": 5}}");
+    CtlCapture r = RunCtlCaptured({"--port", "5", "preset", "apply", preset}, p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "set brightness 1: LINK_ERR_NAK (-2009)\nresult: LINK_ERR_NAK (-2009)\n");
+}
+
+TEST_F(BringUp, JsonCarriesTheSameFactsAndTheFrames)
+{
+    ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "beef"}).status, 0);
+    CtlCapture r = Run({"--json", "--trace", "reg", "read", "EXPOSURE"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one object, one line";
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["verb"], "reg read");
+    EXPECT_EQ(j["result"], "LINK_OK");
+    EXPECT_EQ(j["code"], 0);
+    EXPECT_EQ(j["value"], 0xBEEF);
+    EXPECT_EQ(j["name"], "EXPOSURE");
+    EXPECT_EQ(j["exit"], 0);
+    ASSERT_EQ(j["frames"].size(), 6u) << "probe, address, read: each frame and its reply";
+    EXPECT_NE(j["frames"][2].get<std::string>().find("> 02 04 A5 10 00 B3 03"), std::string::npos);
+    EXPECT_TRUE(r.err.empty()) << "with --json the trace goes into the object: " << r.err;
+
+    CtlCapture failed = Run({"--json", "reg", "expect", "EXPOSURE", "0"});
+    EXPECT_EQ(failed.status, 1);
+    const auto f = nlohmann::json::parse(failed.out);
+    EXPECT_EQ(f["matched"], false);
+    EXPECT_EQ(f["exit"], 1);
+}
+
+TEST_F(BringUp, JsonGivesOneObjectPerScriptLine)
+{
+    const std::string script = WriteFile("s.txt", "set red 1\nreg dump 10 11\nquery status\n");
+    CtlCapture r = Run({"--json", "run", script});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<nlohmann::json> objects;
+    std::size_t from = 0;
+    for (std::size_t end; (end = r.out.find('\n', from)) != std::string::npos; from = end + 1)
+        objects.push_back(nlohmann::json::parse(r.out.substr(from, end - from)));
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(objects[0]["verb"], "set");
+    EXPECT_EQ(objects[1]["registers"].size(), 2u);
+    EXPECT_EQ(objects[1]["registers"][0]["name"], "EXPOSURE");
+    EXPECT_EQ(objects[2]["status"], 0) << "not started";
+}
+
+// ---- diagnose ----------------------------------------------------------------
+
+struct DiagnoseRow {
+    const char* name;
+    SimBoardOptions options;
+    bool writesLost;
+    int status;
+    const char* verdict;
+};
+
+class Diagnose : public BringUp, public ::testing::WithParamInterface<DiagnoseRow> {};
+
+SimBoardOptions Faulty(void (*set)(SimBoardOptions&))
+{
+    SimBoardOptions o;
+    set(o);
+    return o;
+}
+
+TEST_P(Diagnose, VerdictNamesTheSymptom)
+{
+    const DiagnoseRow& row = GetParam();
+    TamperedBoard faulty(row.options);
+    faulty.writesLost = row.writesLost;
+    SimPlatform p;
+    p.AddPort(5, &faulty);
+    CtlCapture r = RunCtlCaptured({"--port", "5", "--map", mapPath, "diagnose"}, p);
+    EXPECT_EQ(r.status, row.status) << r.out;
+    const std::size_t verdict = r.out.rfind("verdict: ");
+    ASSERT_NE(verdict, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\n', verdict), r.out.size() - 1) << "the verdict is the last line";
+    EXPECT_NE(r.out.find(row.verdict, verdict), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.rfind("ports: 1 found: COM5\naccess: COM5", 0), 0u) << r.out;
+    EXPECT_FALSE(p.IsOpen(5));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Diagnose,
+    ::testing::Values(
+        DiagnoseRow{"soundBoard", {}, false, 0, "verdict: ok: board on COM5, sensor ARVEN-L"},
+        DiagnoseRow{"silent", Faulty([](SimBoardOptions& o) { o.silent = true; }), false, 1, "FAIL: no reply"},
+        DiagnoseRow{"nak", Faulty([](SimBoardOptions& o) { o.nak = true; }), false, 1, "FAIL: the board refuses commands: NAK"},
+        DiagnoseRow{"corrupt", Faulty([](SimBoardOptions& o) { o.corrupt = true; }), false, 1, "FAIL: checksum errors"},
+        DiagnoseRow{"slow", Faulty([](SimBoardOptions& o) { o.delayMs = 100; }), false, 1, "FAIL: slow replies"},
+        DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},
+        DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BringUp, DiagnoseGivesTheFixForAPortThatCannotBeOpened)
+{
+    sim.FailOpen(5, EACCES);
+    CtlCapture r = Run({"diagnose"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("access: COM5 (sim:COM5): cannot open: permission denied"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("fix: add yourself to group 'dialout' (sudo usermod -aG dialout $USER) and log in again\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("verdict: FAIL: no port can be opened"), std::string::npos) << r.out;
+}
+
+TEST_F(BringUp, DiagnoseRestoresTheScratchRegisterAndCountsTheLink)
+{
+    ASSERT_EQ(Run({"reg", "write", "SCRATCH", "1234"}).status, 0);
+    CtlCapture r = Run({"diagnose"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("scratch: SCRATCH (0x00fe): 6 patterns written and read back\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("link: 50 status queries: latency min "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; failures 0; retries 0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(board.Board().Register(0xFE), 0x1234);
+}
+
+} // namespace
+} // namespace pelvar

@@ -1,0 +1,55 @@
+// What a verb reports, as `key: value` lines (the default) or as one JSON
+// object per verb (--json) with the same facts.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/pelvarctl/CtlParse.h"
+
+namespace pelvar {
+
+class CtlOutput {
+public:
+    using Json = nlohmann::ordered_json;
+
+    CtlOutput(std::FILE* out, bool json);
+    ~CtlOutput();
+    CtlOutput(const CtlOutput&) = delete;
+    CtlOutput& operator=(const CtlOutput&) = delete;
+
+    bool IsJson() const { return m_json; }
+    // Where --trace goes: `err` for text; for JSON a private file whose lines
+    // become the verb's "frames".
+    std::FILE* TraceSink(std::FILE* err);
+
+    void Begin(Verb verb);
+    // "result: LINK_OK (0)"; JSON "result" and "code".
+    void Result(std::int32_t code);
+    // "key: text"; JSON key with `value`.
+    void Field(const std::string& key, const std::string& text, const Json& value);
+    void Field(const std::string& key, const std::string& text) { Field(key, text, text); }
+    // One line of a list (a dump, a watch, the diagnosis); JSON: `item` appended to `list`.
+    void Item(const char* list, const std::string& line, const Json& item);
+    // JSON only.
+    void Set(const std::string& key, const Json& value);
+    // Ends the verb; returns `status`.
+    int End(int status);
+
+private:
+    void TakeFrames();
+
+    std::FILE* m_out;
+    bool m_json;
+    Json m_object;
+    std::FILE* m_trace = nullptr;
+    long m_traceRead = 0;
+};
+
+// "0x00fe": addresses and register contents as the text output shows them.
+std::string Hex16(std::uint16_t value);
+
+} // namespace pelvar

@@ -1,0 +1,415 @@
+#include "tools/pelvarctl/RegVerbs.h"
+
+#include <algorithm>
+#include <csignal>
+
+#include "camera/ControlIds.h"
+#include "camera/ControlTable.h"
+
+namespace pelvar {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr std::uint32_t kWatchSliceMs = 50;   // how soon Ctrl-C ends a wait
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
+
+bool Fail(std::string* error, const std::string& text)
+{
+    *error = text;
+    return false;
+}
+
+std::string Describe(const RegisterTarget& t)
+{
+    if (t.field)
+        return t.reg->name + "." + t.field->name;
+    return t.reg ? t.reg->name : Hex16(t.address);
+}
+
+std::uint32_t ValueLimit(const RegisterTarget& t)
+{
+    if (t.field)
+        return (1u << t.field->width) - 1;
+    return t.reg ? (1u << t.reg->width) - 1 : 0xFFFF;
+}
+
+// What the verb does with the register, against what the map allows.
+bool CheckUse(const RegisterTarget& t, bool reads, bool writes, const std::string& verb, std::string* error)
+{
+    if (!t.reg)
+        return true;
+    if (reads && t.reg->access == RegisterAccess::WriteOnly)
+        return Fail(error, verb + ": register " + t.reg->name + " is write-only (wo in " + "the map)");
+    if (writes && t.reg->access == RegisterAccess::ReadOnly)
+        return Fail(error, verb + ": register " + t.reg->name + " is read-only (ro in the map)");
+    return true;
+}
+
+bool CheckValue(const RegisterTarget& t, std::uint16_t value, const std::string& verb, std::string* error)
+{
+    if (value <= ValueLimit(t))
+        return true;
+    const unsigned bits = t.field ? t.field->width : t.reg->width;
+    return Fail(error, verb + ": value " + Hex16(value) + " does not fit " + Describe(t) + " (" +
+                           std::to_string(bits) + " bits, at most " + Hex16(static_cast<std::uint16_t>(ValueLimit(t))) + ")");
+}
+
+bool PlanTarget(const RegisterMap& map, const std::string& text, const std::string& verb, PlannedVerb* plan,
+                std::string* error)
+{
+    RegisterTarget t;
+    if (!ResolveRegister(map, text, &t, error)) {
+        *error = verb + ": " + *error;
+        return false;
+    }
+    plan->targets.push_back(t);
+    return true;
+}
+
+bool PlanDump(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, std::string* error)
+{
+    const auto& words = c.registers;
+    if (words.empty()) {
+        if (map.Empty())
+            return Fail(error, "reg dump: no register map to dump (give FROM TO, or --map FILE)");
+        for (const RegisterInfo& r : map.Registers())
+            plan->targets.push_back({r.address, &r, nullptr});
+        return true;
+    }
+    std::uint16_t from = 0;
+    std::uint16_t to = 0;
+    if (words.size() == 2 && !map.Find(words[0]) && !map.Find(words[1]) && ParseHex16(words[0], &from) &&
+        ParseHex16(words[1], &to)) {
+        if (from > to)
+            return Fail(error, "reg dump: FROM " + Hex16(from) + " is above TO " + Hex16(to));
+        for (std::uint32_t a = from; a <= to; ++a)
+            plan->targets.push_back({static_cast<std::uint16_t>(a), map.FindAddress(static_cast<std::uint16_t>(a)), nullptr});
+        return true;
+    }
+    for (const std::string& w : words) {
+        if (!PlanTarget(map, w, "reg dump", plan, error))
+            return false;
+        if (plan->targets.back().field)
+            return Fail(error, "reg dump: " + w + " is a field; a dump reads whole registers");
+    }
+    std::stable_sort(plan->targets.begin(), plan->targets.end(),
+                     [](const RegisterTarget& a, const RegisterTarget& b) { return a.address < b.address; });
+    plan->targets.erase(std::unique(plan->targets.begin(), plan->targets.end(),
+                                    [](const RegisterTarget& a, const RegisterTarget& b) { return a.address == b.address; }),
+                        plan->targets.end());
+    return true;
+}
+
+// The preset's register writes, looked up as `reg write` would.
+bool PlanPresetWrites(const RegisterMap& map, const std::string& source, PlannedVerb* plan, std::string* error)
+{
+    for (const PresetRegisterWrite& w : plan->preset.writes) {
+        const std::string where = source.empty() ? "preset save" : source + ":" + std::to_string(w.line);
+        if (!PlanTarget(map, w.reg, where, plan, error))
+            return false;
+        const RegisterTarget& t = plan->targets.back();
+        if (!CheckUse(t, t.field != nullptr, true, where, error) || !CheckValue(t, w.value, where, error))
+            return false;
+    }
+    return true;
+}
+
+bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, std::string* error)
+{
+    const std::string verb = VerbName(c.verb);
+    if (!PlanTarget(map, c.address, verb, plan, error))
+        return false;
+    const RegisterTarget& t = plan->targets.back();
+    switch (c.verb) {
+    case Verb::RegWrite:
+        return CheckUse(t, c.verify || t.field, true, verb, error) && CheckValue(t, c.word, verb, error);
+    case Verb::RegExpect:
+        return CheckUse(t, true, false, verb, error) && CheckValue(t, c.word, verb, error);
+    default:
+        return CheckUse(t, true, false, verb, error);
+    }
+}
+
+// Reads the whole register; *field is the target's bits (the register itself without a field).
+std::int32_t ReadTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole)
+{
+    std::int32_t r = ReadRegister(ctx, t.address, whole);
+    *field = t.field ? ExtractField(*whole, *t.field) : *whole;
+    return r;
+}
+
+// A field is written by a read of its register first, so the other bits stay.
+std::int32_t WriteTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t value)
+{
+    if (!t.field)
+        return WriteRegister(ctx, t.address, value);
+    std::uint16_t old = 0;
+    std::int32_t r = ReadRegister(ctx, t.address, &old);
+    if (r != LINK_OK)
+        return r;
+    return WriteRegister(ctx, t.address, InsertField(old, *t.field, value));
+}
+
+void DescribeTarget(CtlOutput& out, const RegisterTarget& t)
+{
+    out.Set("address", t.address);
+    if (t.reg)
+        out.Set("name", Describe(t));
+}
+
+int RunRead(const RegisterTarget& t, VerbContext& ctx)
+{
+    std::uint16_t value = 0;
+    std::uint16_t whole = 0;
+    const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
+    DescribeTarget(ctx.out, t);
+    ctx.out.Result(r);
+    ctx.out.Field("value", Hex16(value), value);
+    if (t.field)
+        ctx.out.Field("register", Hex16(whole), whole);
+    return ExitFor(r);
+}
+
+int RunWrite(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
+{
+    DescribeTarget(ctx.out, t);
+    std::int32_t r = WriteTarget(ctx, t, c.word);
+    std::uint16_t back = 0;
+    std::uint16_t whole = 0;
+    if (r == LINK_OK && c.verify)
+        r = ReadTarget(ctx, t, &back, &whole);
+    ctx.out.Result(r);
+    if (r != LINK_OK || !c.verify)
+        return ExitFor(r);
+    ctx.out.Set("verified", back == c.word);
+    if (back != c.word) {
+        ctx.out.Field("verify", "wrote " + Hex16(c.word) + ", read " + Hex16(back), back);
+        return kExitFailed;
+    }
+    ctx.out.Field("verify", "read back " + Hex16(back), back);
+    return kExitOk;
+}
+
+int RunExpect(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
+{
+    std::uint16_t value = 0;
+    std::uint16_t whole = 0;
+    const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
+    DescribeTarget(ctx.out, t);
+    ctx.out.Result(r);
+    ctx.out.Field("value", Hex16(value), value);
+    if (r != LINK_OK)
+        return kExitFailed;
+    ctx.out.Set("expected", c.word);
+    ctx.out.Set("matched", value == c.word);
+    if (value == c.word)
+        return kExitOk;
+    ctx.out.Field("expect", "wanted " + Hex16(c.word) + ", read " + Hex16(value), c.word);
+    return kExitFailed;
+}
+
+std::string RegisterLine(const RegisterTarget& t, const std::string& what)
+{
+    std::string line = Hex16(t.address) + " " + what;
+    if (t.reg)
+        line += " " + Describe(t);
+    return line;
+}
+
+int RunDump(const PlannedVerb& plan, VerbContext& ctx)
+{
+    std::int32_t first = LINK_OK;
+    std::uint32_t failed = 0;
+    ctx.out.Set("registers", CtlOutput::Json::array());
+    for (const RegisterTarget& t : plan.targets) {
+        CtlOutput::Json item = {{"address", t.address}};
+        if (t.reg)
+            item["name"] = t.reg->name;
+        if (t.reg && t.reg->access == RegisterAccess::WriteOnly) {
+            item["access"] = "wo";
+            ctx.out.Item("registers", RegisterLine(t, "write-only"), item);
+            continue;
+        }
+        std::uint16_t value = 0;
+        const std::int32_t r = ReadRegister(ctx, t.address, &value);
+        if (r == LINK_OK) {
+            item["value"] = value;
+            ctx.out.Item("registers", RegisterLine(t, Hex16(value)), item);
+            continue;
+        }
+        ++failed;
+        if (first == LINK_OK)
+            first = r;
+        item["result"] = ResultName(r);
+        item["code"] = r;
+        ctx.out.Item("registers", RegisterLine(t, std::string(ResultName(r)) + " (" + std::to_string(r) + ")"), item);
+    }
+    ctx.out.Result(first);
+    ctx.out.Set("failed", failed);
+    return failed == 0 ? kExitOk : kExitFailed;
+}
+
+// Sleeps until `due` ms after `start`, in slices so that Ctrl-C is seen.
+void WaitUntil(IPlatform& platform, std::uint32_t start, std::uint64_t due)
+{
+    for (;;) {
+        const std::uint64_t now = platform.TickCount() - start;
+        if (now >= due || g_interrupted)
+            return;
+        platform.Sleep(static_cast<std::uint32_t>(std::min<std::uint64_t>(due - now, kWatchSliceMs)));
+    }
+}
+
+int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
+{
+    g_interrupted = 0;
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    const std::uint32_t start = ctx.platform.TickCount();
+    std::int32_t lastResult = LINK_OK;
+    std::int32_t lastFailure = LINK_OK;
+    std::uint16_t lastValue = 0;
+    std::uint32_t reads = 0;
+    DescribeTarget(ctx.out, t);
+    ctx.out.Set("changes", CtlOutput::Json::array());
+    for (std::uint32_t n = 0; (c.count == 0 || n < c.count) && !g_interrupted; ++n) {
+        WaitUntil(ctx.platform, start, static_cast<std::uint64_t>(n) * c.intervalMs);
+        if (g_interrupted)
+            break;
+        const std::uint32_t at = ctx.platform.TickCount() - start;
+        std::uint16_t value = 0;
+        std::uint16_t whole = 0;
+        const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
+        ++reads;
+        if (r != LINK_OK)
+            lastFailure = r;
+        if (reads > 1 && r == lastResult && (r != LINK_OK || value == lastValue))
+            continue;
+        lastResult = r;
+        lastValue = value;
+        CtlOutput::Json item = {{"ms", at}};
+        std::string what;
+        if (r == LINK_OK) {
+            item["value"] = value;
+            what = Hex16(value);
+        } else {
+            item["result"] = ResultName(r);
+            item["code"] = r;
+            what = std::string(ResultName(r)) + " (" + std::to_string(r) + ")";
+        }
+        ctx.out.Item("changes", std::to_string(at) + " ms " + RegisterLine(t, what), item);
+    }
+    std::signal(SIGINT, previous);
+    ctx.out.Result(lastFailure);
+    ctx.out.Field("reads", std::to_string(reads), reads);
+    ctx.out.Set("interrupted", g_interrupted != 0);
+    return ExitFor(lastFailure);
+}
+
+int RunPresetApply(const PlannedVerb& plan, VerbContext& ctx)
+{
+    std::int32_t r = LINK_OK;
+    ctx.out.Set("steps", CtlOutput::Json::array());
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role != ControlRole::Slider)
+            continue;
+        const std::int32_t value = *plan.preset.adjust.For(b.cmd);
+        ctx.cam.OnHScroll(b.id, value);
+        r = ctx.cam.LastResult();
+        const std::string step = std::string("set ") + b.name + " " + std::to_string(value);
+        ctx.out.Item("steps", step + ": " + ResultName(r) + " (" + std::to_string(r) + ")",
+                     {{"step", step}, {"result", ResultName(r)}, {"code", r}});
+        if (r != LINK_OK)
+            break;
+    }
+    for (std::size_t i = 0; r == LINK_OK && i < plan.preset.writes.size(); ++i) {
+        const RegisterTarget& t = plan.targets[i];
+        r = WriteTarget(ctx, t, plan.preset.writes[i].value);
+        const std::string step = "reg write " + Describe(t) + " " + Hex16(plan.preset.writes[i].value);
+        ctx.out.Item("steps", step + ": " + ResultName(r) + " (" + std::to_string(r) + ")",
+                     {{"step", step}, {"result", ResultName(r)}, {"code", r}});
+    }
+    ctx.out.Result(r);
+    return ExitFor(r);
+}
+
+} // namespace
+
+bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* plan, std::string* error)
+{
+    *plan = PlannedVerb{};
+    plan->command = command;
+    switch (command.verb) {
+    case Verb::RegRead:
+    case Verb::RegWrite:
+    case Verb::RegWatch:
+    case Verb::RegExpect:
+        return PlanRegisterCommand(command, map, plan, error);
+    case Verb::RegDump:
+        return PlanDump(command, map, plan, error);
+    case Verb::PresetApply:
+        if (!LoadPreset(command.file, &plan->preset, error))
+            return false;
+        return PlanPresetWrites(map, command.file, plan, error);
+    case Verb::PresetSave:
+        plan->preset = command.preset;
+        return PlanPresetWrites(map, "", plan, error);
+    default:
+        return true;
+    }
+}
+
+std::int32_t ReadRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t* value)
+{
+    ctx.view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
+    ctx.cam.OnRegisterRead();
+    *value = 0;
+    ParseHex16(ctx.view.ControlText(IDC_REG_CONTENT), value);
+    return ctx.cam.LastResult();
+}
+
+std::int32_t WriteRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t value)
+{
+    ctx.view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
+    ctx.view.SetControlText(IDC_REG_CONTENT, Hex16(value));
+    ctx.cam.OnRegisterWrite();
+    return ctx.cam.LastResult();
+}
+
+int RunRegisterVerb(const PlannedVerb& plan, VerbContext& ctx)
+{
+    const CtlCommand& c = plan.command;
+    switch (c.verb) {
+    case Verb::RegRead: return RunRead(plan.targets.at(0), ctx);
+    case Verb::RegWrite: return RunWrite(c, plan.targets.at(0), ctx);
+    case Verb::RegExpect: return RunExpect(c, plan.targets.at(0), ctx);
+    case Verb::RegWatch: return RunWatch(c, plan.targets.at(0), ctx);
+    case Verb::RegDump: return RunDump(plan, ctx);
+    case Verb::PresetApply: return RunPresetApply(plan, ctx);
+    case Verb::Sleep:
+        ctx.platform.Sleep(c.sleepMs);
+        ctx.out.Set("ms", c.sleepMs);
+        return kExitOk;
+    default: return 2;
+    }
+}
+
+int RunPresetSave(const PlannedVerb& plan, CtlOutput& out, std::FILE* err)
+{
+    std::string error;
+    out.Set("file", plan.command.file);
+    if (!SavePreset(plan.command.file, plan.preset, &error)) {
+        std::fprintf(err, "pelvarctl: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    out.Field("saved", plan.command.file);
+    return kExitOk;
+}
+
+} // namespace pelvar

@@ -1,0 +1,47 @@
+// The bring-up verbs on a connection: registers by name, dumps, verified
+// and field writes, watching, expectations, presets, sleep. All through the
+// camera logic's register read and write, nothing else on the wire.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "camera/CameraController.h"
+#include "camera/Preset.h"
+#include "camera/RegisterMap.h"
+#include "tools/pelvarctl/CtlOutput.h"
+#include "tools/pelvarctl/CtlParse.h"
+
+namespace pelvar {
+
+// A verb with its register references looked up in the map and its preset
+// read, so that every refusal comes before anything is opened or sent.
+struct PlannedVerb {
+    CtlCommand command;
+    std::vector<RegisterTarget> targets;   // reg verbs: the registers, in order
+    Preset preset;                          // preset apply, preset save
+};
+
+// False with *error one line for bad input (exit 2).
+bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* plan, std::string* error);
+
+struct VerbContext {
+    CameraController& cam;
+    IPanelView& view;
+    IPlatform& platform;
+    CtlOutput& out;
+};
+
+// One register read or write through the panel's register boxes.
+std::int32_t ReadRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t* value);
+std::int32_t WriteRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t value);
+
+// reg read/write/dump/watch/expect, sleep, preset apply on a connected board;
+// returns the exit status.
+int RunRegisterVerb(const PlannedVerb& plan, VerbContext& ctx);
+
+// preset save: no board involved.
+int RunPresetSave(const PlannedVerb& plan, CtlOutput& out, std::FILE* err);
+
+} // namespace pelvar

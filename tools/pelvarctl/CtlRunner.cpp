@@ -159,7 +159,9 @@ int RunConnectedVerb(const CtlCommand& c, CameraController& cam, TerminalView& v
         view.SetControlText(IDC_REG_ADDRESS, c.address);
         cam.OnRegisterRead();
         PrintResult(out, cam.LastResult());
-        std::fprintf(out, "value: %s\n", view.ControlText(IDC_REG_CONTENT).c_str());
+        // A failed read has no value to print.
+        if (cam.LastResult() == LINK_OK)
+            std::fprintf(out, "value: %s\n", view.ControlText(IDC_REG_CONTENT).c_str());
         return ExitFor(cam.LastResult());
     case Verb::RegWrite:
         view.SetControlText(IDC_REG_ADDRESS, c.address);

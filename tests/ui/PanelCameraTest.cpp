@@ -79,6 +79,7 @@ private slots:
     void operatorPathOnTheSimulatedPlatform();
     void silentBoardAtDisconnectShowsTheMessage();
     void operatorPathOverAPseudoTerminal();
+    void unplugAndComeBackOverAPseudoTerminal();
 };
 
 void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
@@ -208,6 +209,50 @@ void PanelCameraTest::operatorPathOverAPseudoTerminal()
     QVERIFY2(state.contains("test_pattern 1"), qPrintable(state));
     QVERIFY2(state.contains("0x1234=0xabcd"), qPrintable(state));
     QVERIFY2(state.contains("init 1, release 1"), qPrintable(state));
+    unsetenv("PELVAR_PORTS_DIR");
+    std::filesystem::remove_all(dir);
+}
+
+// The board's program ends (its pseudo-terminal hangs up) and starts again
+// on the same port: the panel notices both without a click.
+void PanelCameraTest::unplugAndComeBackOverAPseudoTerminal()
+{
+    char dir[] = "/tmp/pelvar-ui-XXXXXX";
+    QVERIFY(mkdtemp(dir) != nullptr);
+    setenv("PELVAR_PORTS_DIR", dir, 1);
+    QProcess sim;
+    sim.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "201"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    QProcess again;
+    {
+        PosixPlatform posix;
+        CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        Click(dlg, IDC_CONNECT);
+        QCOMPARE(dlg.StatusText(), std::string("Connected on COM201: ARVEN-L"));
+        auto* slider = static_cast<QSlider*>(dlg.Control(IDC_GREEN));
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Home);
+        QVERIFY(dlg.WaitForCamera());
+
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.StatusText(), std::string("Board unplugged: disconnected"), 2000);
+        QVERIFY(Enabled(dlg, IDC_CONNECT));
+        QVERIFY(!Enabled(dlg, IDC_DISCONNECT));
+
+        again.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "201", "--state"});
+        QVERIFY(again.waitForReadyRead(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.StatusText(), std::string("Board back on COM201: reconnected, adjustments sent"),
+                                  5000);
+        QVERIFY(Enabled(dlg, IDC_DISCONNECT));
+    }
+    again.terminate();
+    QVERIFY(again.waitForFinished(5000));
+    const QString state = QString::fromUtf8(again.readAllStandardOutput());
+    QVERIFY2(state.contains("green 0"), qPrintable(state));
+    QVERIFY2(state.contains("brightness 128"), qPrintable(state));
     unsetenv("PELVAR_PORTS_DIR");
     std::filesystem::remove_all(dir);
 }

@@ -1,6 +1,7 @@
 // The real panel driving the camera logic: on the simulated platform in
 // virtual time, and end to end over a pseudo-terminal with the simulated board.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <pty.h>
 #include <unistd.h>
 
 #include "camera/Commands.h"
@@ -80,6 +82,7 @@ private slots:
     void silentBoardAtDisconnectShowsTheMessage();
     void operatorPathOverAPseudoTerminal();
     void unplugAndComeBackOverAPseudoTerminal();
+    void closingDuringAConnectEndsWithinOneProbe();
 };
 
 void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
@@ -253,6 +256,42 @@ void PanelCameraTest::unplugAndComeBackOverAPseudoTerminal()
     const QString state = QString::fromUtf8(again.readAllStandardOutput());
     QVERIFY2(state.contains("green 0"), qPrintable(state));
     QVERIFY2(state.contains("brightness 128"), qPrintable(state));
+    unsetenv("PELVAR_PORTS_DIR");
+    std::filesystem::remove_all(dir);
+}
+
+// Closing the window while Connect walks three silent ports: the probe in
+// flight ends (about 0.7 s), no further port is tried, every port is free.
+void PanelCameraTest::closingDuringAConnectEndsWithinOneProbe()
+{
+    char dir[] = "/tmp/pelvar-ui-XXXXXX";
+    QVERIFY(mkdtemp(dir) != nullptr);
+    setenv("PELVAR_PORTS_DIR", dir, 1);
+    int fds[6];
+    for (int i = 0; i < 3; ++i) {
+        char name[128];
+        QVERIFY(openpty(&fds[2 * i], &fds[2 * i + 1], name, nullptr, nullptr) == 0);
+        std::filesystem::create_symlink(name, std::string(dir) + "/COM" + std::to_string(210 + i));
+    }
+    PosixPlatform posix;
+    QElapsedTimer closing;
+    {
+        CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
+        QVERIFY(!Enabled(dlg, IDC_CONNECT));
+        QTest::qWait(100);
+        closing.start();
+    }
+    QVERIFY2(closing.elapsed() < 1500, qPrintable(QString::number(closing.elapsed())));
+    for (int port = 210; port <= 212; ++port) {
+        const PortHandle h = posix.OpenPort(port);
+        QVERIFY2(h != kNoHandle, qPrintable(QString::number(port)));
+        posix.ClosePort(h);
+    }
+    for (int fd : fds)
+        close(fd);
     unsetenv("PELVAR_PORTS_DIR");
     std::filesystem::remove_all(dir);
 }

@@ -60,10 +60,7 @@ void CameraWorker::Connect()
     Queue(Op(OpKind::Connect));
 }
 
-void CameraWorker::Disconnect()
-{
-    Queue(Op(OpKind::Disconnect));
-}
+void CameraWorker::Disconnect() { Queue(Op(OpKind::Disconnect)); }
 
 void CameraWorker::PortSelChange()
 {
@@ -92,10 +89,7 @@ void CameraWorker::Slider(int sliderId, int position)
     m_wake.notify_one();
 }
 
-void CameraWorker::Button(int controlId)
-{
-    Queue(Op(OpKind::Button, controlId));
-}
+void CameraWorker::Button(int controlId) { Queue(Op(OpKind::Button, controlId)); }
 
 // The boxes are read when the button is pressed, as the handlers read them
 // before sending anything.
@@ -114,10 +108,7 @@ void CameraWorker::RegisterRead()
     Queue(std::move(op));
 }
 
-void CameraWorker::DrainUi()
-{
-    m_relay.Drain(m_view);
-}
+void CameraWorker::DrainUi() { m_relay.Drain(m_view); }
 
 bool CameraWorker::Idle() const
 {

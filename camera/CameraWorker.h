@@ -30,9 +30,9 @@ namespace pelvar {
 using PortLister = std::function<std::vector<PortListing>()>;
 
 struct CameraWorkerOptions {
-    bool threaded = true;              // false: the caller runs RunQueued and Watch (tests)
-    std::uint32_t watchMs = 100;       // how often an idle worker looks at the open port
-    std::uint32_t reconnectMs = 500;   // how often it looks for an unplugged adapter
+    bool threaded = true;            // false: the caller runs RunQueued and Watch (tests)
+    std::uint32_t watchMs = 100;     // how often an idle worker looks at the open port
+    std::uint32_t reconnectMs = 500; // how often it looks for an unplugged adapter
 };
 
 class CameraWorker {
@@ -102,8 +102,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Op> m_queue;
-    std::map<int, int> m_latest;   // slider id -> latest position not yet taken
-    std::set<int> m_sliderQueued;  // sliders with an operation in the queue
+    std::map<int, int> m_latest;  // slider id -> latest position not yet taken
+    std::set<int> m_sliderQueued; // sliders with an operation in the queue
     bool m_running = false;
     bool m_stop = false;
     std::atomic<bool> m_cancel{false};

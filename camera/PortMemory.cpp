@@ -21,8 +21,8 @@ int FindRemembered(const std::vector<PortListing>& list, const PortMemory& memor
     if (memory.port == 0 && memory.serial.empty())
         return -1;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const bool same = memory.serial.empty() ? EntryPort(list[i]) == memory.port
-                                                : list[i].device.serial == memory.serial;
+        const bool same =
+            memory.serial.empty() ? EntryPort(list[i]) == memory.port : list[i].device.serial == memory.serial;
         if (same)
             return static_cast<int>(i);
     }

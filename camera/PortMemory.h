@@ -11,8 +11,8 @@
 namespace pelvar {
 
 struct PortMemory {
-    int port = 0;          // 0: nothing remembered
-    std::string serial;    // the adapter's USB serial number; empty when it has none
+    int port = 0;       // 0: nothing remembered
+    std::string serial; // the adapter's USB serial number; empty when it has none
 };
 
 // Where the memory is kept between runs (the user's settings).

@@ -79,9 +79,6 @@ std::string NoBoardText(const std::vector<CandidateReport>& tried, IPlatform& pl
     return text;
 }
 
-std::string ReconnectedText(int port)
-{
-    return "Board back on " + ComName(port) + ": reconnected, adjustments sent";
-}
+std::string ReconnectedText(int port) { return "Board back on " + ComName(port) + ": reconnected, adjustments sent"; }
 
 } // namespace pelvar

@@ -18,10 +18,7 @@ void ViewRelay::SetControlText(int id, const std::string& text)
     Queue([id, text](IPanelView& v) { v.SetControlText(id, text); });
 }
 
-std::string ViewRelay::ControlText(int id)
-{
-    return m_texts[id];
-}
+std::string ViewRelay::ControlText(int id) { return m_texts[id]; }
 
 void ViewRelay::SetControlStates(bool connectEnabled, bool othersEnabled)
 {

@@ -24,7 +24,7 @@ public:
         auto* button = qobject_cast<QPushButton*>(m_dlg.Control(id));
         if (button && button->isEnabled())
             button->click();
-        QApplication::processEvents();
+        m_dlg.WaitForCamera();
     }
 
     void Slide(int id, int value)
@@ -33,6 +33,7 @@ public:
         slider->setValue(value);
         // The thumb released at a position: the notification a drag ends with.
         m_dlg.OnHScroll(TB_THUMBPOSITION, static_cast<unsigned>(value), id);
+        m_dlg.WaitForCamera();
     }
 
     void Report(const std::string& step, const std::string& detail = {})

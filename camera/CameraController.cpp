@@ -5,8 +5,10 @@
 
 #include "camera/ControlIds.h"
 #include "camera/ControlTable.h"
+#include "camera/StatusText.h"
 #include "platform/TextScan.h"
 #include "discovery/PortList.h"
+#include "platform/SysError.h"
 
 namespace pelvar {
 
@@ -27,6 +29,18 @@ private:
 };
 
 std::string Decimal(std::int32_t v) { return std::to_string(v); }
+
+std::string Hex4(std::uint16_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", v);
+    return text;
+}
+
+std::string BindingName(const ControlBinding* b, std::uint8_t cmd)
+{
+    return b ? std::string(b->name) : CommandName(cmd);
+}
 
 int HexDigit(char c)
 {
@@ -134,7 +148,7 @@ bool CameraController::DetectBoard(std::uint8_t* status)
     const int count = m_view.PortCount();
     if (count <= 0)
         return false;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && !(m_pCancel && m_pCancel->load()); ++i) {
         int port = 0;
         if (!ReadPortEntry(m_view.PortEntry(i), &port))
             continue;
@@ -167,6 +181,10 @@ void CameraController::StartBoard(std::uint8_t probeStatus)
         }
         if (PollSendFailed(q.result))
             return;
+        if (m_pCancel && m_pCancel->load()) {
+            ReleaseLink();
+            return;
+        }
         if (m_platform.TickCount() - start >= m_nStartLimitMs) {
             m_bStartTimedOut = true;
             ReleaseLink();
@@ -202,8 +220,53 @@ bool CameraController::PollSendFailed(std::int32_t result)
 void CameraController::OnConnect()
 {
     std::uint8_t status = 0;
-    if (DetectBoard(&status))
-        StartBoard(status);
+    if (!DetectBoard(&status)) {
+        m_view.SetStatusText(NoBoardText(m_candidates, m_platform));
+        return;
+    }
+    StartBoard(status);
+    ReportStart();
+}
+
+void CameraController::ReportStart()
+{
+    const std::string com = "COM" + Decimal(m_nPort);
+    if (m_nLineLostError != 0)
+        m_view.SetStatusText(com + ": the device has gone: " + DescribeErrno(m_nLineLostError));
+    else if (m_bStartTimedOut)
+        m_view.SetStatusText(com + ": the board did not start (init error)");
+    else if (m_pLink)
+        m_view.SetStatusText(ConnectedText(m_nPort, m_view.ControlText(IDC_SENSOR_TEXT)));
+}
+
+bool CameraController::LineGone()
+{
+    return m_pLink && m_pLink->Port() && m_platform.PortGone(m_pLink->Port()->m_hCom);
+}
+
+void CameraController::OnLineLost()
+{
+    if (!m_pLink)
+        return;
+    m_view.SetControlStates(false, false);
+    ReleaseLink();
+    m_view.SetControlStates(true, false);
+    m_view.SetStatusText(kStatusUnplugged);
+}
+
+std::int32_t CameraController::SendAllAdjustments()
+{
+    std::int32_t worst = LINK_OK;
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role != ControlRole::Slider || !m_pLink)
+            continue;
+        auto payload = EncodeAdjustment(Adjustment(b.cmd));
+        const std::int32_t r = RunTransaction(*m_pLink, b.cmd, payload.data(), 4);
+        if (r != LINK_OK)
+            worst = r;
+    }
+    m_nLastResult = worst;
+    return worst;
 }
 
 void CameraController::OnDisconnect()
@@ -215,6 +278,7 @@ void CameraController::OnDisconnect()
     std::uint8_t status = q.result == LINK_OK ? static_cast<std::uint8_t>(q.value) : 0;
     if (q.result == LINK_ERR_NO_REPLY)
         m_view.ShowError("No reply from camera.", "Error");
+    const bool answered = q.result == LINK_OK;
     if (status & STATUS_ACTIVE) {
         m_nLastResult = RunTransaction(*m_pLink, CMD_RELEASE, nullptr, 0);
         m_view.SetControlText(IDC_SENSOR_TEXT, "");
@@ -222,6 +286,7 @@ void CameraController::OnDisconnect()
     m_view.SetControlStates(false, false);
     ReleaseLink();
     m_view.SetControlStates(true, false);
+    m_view.SetStatusText(answered ? kStatusDisconnected : kStatusNoReplyDisconnected);
 }
 
 void CameraController::OnPortSelChange()
@@ -261,6 +326,8 @@ void CameraController::SendAdjustment(std::uint8_t cmd)
         return;
     auto payload = EncodeAdjustment(*member);
     m_nLastResult = RunTransaction(*m_pLink, cmd, payload.data(), 4);
+    const std::string what = BindingName(FindSliderForCommand(cmd), cmd) + " " + Decimal(*member);
+    m_view.SetStatusText(OperationText(what, m_nLastResult));
 }
 
 void CameraController::OnFunctionButton(int controlId)
@@ -269,6 +336,7 @@ void CameraController::OnFunctionButton(int controlId)
     if (!m_pLink || cmd == 0)
         return;
     m_nLastResult = RunTransaction(*m_pLink, cmd, nullptr, 0);
+    m_view.SetStatusText(OperationText(BindingName(FindBinding(controlId), cmd), m_nLastResult));
 }
 
 std::uint16_t CameraController::ReadHexBox(int boxId)
@@ -284,10 +352,11 @@ void CameraController::OnRegisterWrite()
     const std::uint16_t content = ReadHexBox(IDC_REG_CONTENT);
     auto a = EncodeWord(address);
     m_nLastResult = RunTransaction(*m_pLink, CMD_REG_ADDRESS, a.data(), 2);
-    if (m_nLastResult != LINK_OK)
-        return;
-    auto c = EncodeWord(content);
-    m_nLastResult = RunTransaction(*m_pLink, CMD_REG_WRITE, c.data(), 2);
+    if (m_nLastResult == LINK_OK) {
+        auto c = EncodeWord(content);
+        m_nLastResult = RunTransaction(*m_pLink, CMD_REG_WRITE, c.data(), 2);
+    }
+    m_view.SetStatusText(OperationText("write register " + Hex4(address) + " = " + Hex4(content), m_nLastResult));
 }
 
 void CameraController::OnRegisterRead()
@@ -304,9 +373,16 @@ void CameraController::OnRegisterRead()
         if (q.result == LINK_OK)
             value = static_cast<std::uint16_t>(q.value);
     }
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%04x", value);
-    m_view.SetControlText(IDC_REG_CONTENT, text);
+    // A failed read shows no value: "0x0000" would read as a register
+    // holding zero.
+    const std::string what = "read register " + Hex4(address);
+    if (m_nLastResult != LINK_OK) {
+        m_view.SetControlText(IDC_REG_CONTENT, "");
+        m_view.SetStatusText(what + ": " + FailureWords(m_nLastResult));
+        return;
+    }
+    m_view.SetControlText(IDC_REG_CONTENT, Hex4(value));
+    m_view.SetStatusText(what + ": " + Hex4(value));
 }
 
 } // namespace pelvar

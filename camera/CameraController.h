@@ -3,6 +3,7 @@
 // pelvarctl both drive it through IPanelView.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,17 @@ public:
     // it cannot be opened. For exchanges that must run alone on the line.
     bool AttachPort(int port);
 
+    // The device behind the link has gone (unplugged, hung up).
+    bool LineGone();
+    // Ends a connection whose device has gone, as a Disconnect whose board
+    // did not answer but without the message box.
+    void OnLineLost();
+    // Sends the five adjustments held, so the board shows what the sliders
+    // show; the last failure, or LINK_OK.
+    std::int32_t SendAllAdjustments();
+    // When set, the start-up poll gives up as soon as it reads true.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
+
     // Adjustments and function buttons.
     void OnHScroll(int controlId, int position);
     void SendAdjustment(std::uint8_t cmd);
@@ -76,6 +88,7 @@ private:
     bool TryCandidate(int port, std::uint8_t* status);
     void ReleaseLink();
     bool PollSendFailed(std::int32_t result);
+    void ReportStart();
 
     IPanelView& m_view;
     IPlatform& m_platform;
@@ -83,6 +96,7 @@ private:
     std::vector<CandidateReport> m_candidates;
     bool m_bStartTimedOut = false;
     int m_nLineLostError = 0;
+    const std::atomic<bool>* m_pCancel = nullptr;
 };
 
 // The function button of each control identifier; 0 for none.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pelvar {
 
@@ -23,6 +24,12 @@ public:
     virtual int PortCount() = 0;
     virtual std::string PortEntry(int index) = 0;
     virtual int SelectedPortIndex() = 0;   // -1 when nothing is selected
+
+    // The outcome of the last operation in words, for a status line. A
+    // front end without one ignores it.
+    virtual void SetStatusText(const std::string& /*text*/) {}
+    // Connect has read the port list again: the list to show from now on.
+    virtual void SetPortEntries(const std::vector<std::string>& /*entries*/) {}
 };
 
 } // namespace pelvar

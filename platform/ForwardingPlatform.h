@@ -24,6 +24,7 @@ public:
     bool DrainOutput(PortHandle h) override { return m_inner.DrainOutput(h); }
     bool PurgeInput(PortHandle h) override { return m_inner.PurgeInput(h); }
     bool ClosePort(PortHandle h) override { return m_inner.ClosePort(h); }
+    bool PortGone(PortHandle h) override { return m_inner.PortGone(h); }
     std::uint32_t TickCount() override { return m_inner.TickCount(); }
     void Sleep(std::uint32_t ms) override { m_inner.Sleep(ms); }
     int LastError() const override { return m_inner.LastError(); }

@@ -54,6 +54,9 @@ public:
     // Discards bytes received but not yet read.
     virtual bool PurgeInput(PortHandle h) = 0;
     virtual bool ClosePort(PortHandle h) = 0;
+    // True when the device behind an open port has gone (unplugged, or the
+    // far end of a pseudo-terminal closed). Never blocks.
+    virtual bool PortGone(PortHandle /*h*/) { return false; }
 
     // Milliseconds since an arbitrary origin; wraps at 2^32.
     virtual std::uint32_t TickCount() = 0;

@@ -283,6 +283,12 @@ bool SimPlatform::ClosePort(PortHandle h)
     return true;
 }
 
+bool SimPlatform::PortGone(PortHandle h)
+{
+    SimPortState* p = ByHandle(h);
+    return p == nullptr || p->hungUp;
+}
+
 std::string SimPlatform::PortPath(int port) const
 {
     return Port(port) ? "sim:COM" + std::to_string(port) : std::string();

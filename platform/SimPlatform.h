@@ -91,6 +91,7 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    bool PortGone(PortHandle h) override;
     std::uint32_t TickCount() override { return m_now; }
     void Sleep(std::uint32_t ms) override { m_now += ms; }
     int LastError() const override { return m_lastError; }

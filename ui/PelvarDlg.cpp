@@ -12,12 +12,15 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
 #include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QStyle>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <thread>
 
 #include "ui/AboutDlg.h"
 #include "ui/FitWidthValidator.h"
@@ -40,27 +43,82 @@ QString FromUtf8(const char* text)
     return QString::fromUtf8(text);
 }
 
+// The status line sits under the template's area, which keeps its size.
+constexpr DialogRect kStatusLine{6, 356, 309, 10};
+constexpr DialogRect kPanelWithStatus{0, 0, 321, 368};
+
+// The port on which the board answered last time, in the user's settings.
+class CSettingsPortMemory : public IPortMemoryStore {
+public:
+    PortMemory Load() override
+    {
+        QSettings settings;
+        PortMemory memory;
+        memory.port = settings.value(QStringLiteral("connection/port"), 0).toInt();
+        memory.serial = settings.value(QStringLiteral("connection/serial")).toString().toStdString();
+        return memory;
+    }
+    void Save(const PortMemory& memory) override
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("connection/port"), memory.port);
+        settings.setValue(QStringLiteral("connection/serial"), QString::fromStdString(memory.serial));
+    }
+};
+
+struct MachinePortFiller {
+    void operator()(IPortList& list) const { FillPortList(list); }
+};
+
+// What Connect reads: the machine's devices with their serial numbers, or
+// the texts of a given filler.
+PortLister ListerFor(const CPelvarDlg::PortListFiller& fill)
+{
+    if (fill.target<MachinePortFiller>())
+        return [] { return ListPortDevices(*MachineDevices(), stdout); };
+    return [fill] {
+        SortedPortList list;
+        if (fill)
+            fill(list);
+        std::vector<PortListing> listings;
+        for (const std::string& text : list.Entries())
+            listings.push_back({text, {}});
+        return listings;
+    };
+}
+
 } // namespace
 
 CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& platform)
     : QDialog(parent), m_fillPorts(std::move(fillPorts)),
-      m_camera(std::make_unique<CameraController>(*this, platform)), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
+      m_memory(std::make_unique<CSettingsPortMemory>()), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
 {
+    // The worker's outcome reaches the controls on this thread only.
+    m_worker = std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] {
+        QMetaObject::invokeMethod(this, [this] { m_worker->DrainUi(); }, Qt::QueuedConnection);
+    });
+    m_worker->SetAutoReconnect(QSettings().value(QStringLiteral("connection/autoReconnect"), true).toBool());
     setWindowTitle(FromUtf8(kPanelCaption));
     // The application's main window, not a transient dialog: window managers
     // give it a minimise button and a taskbar entry.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     CreateControls();
-    resize(DialogToPixels(kPanelSize, m_units).size());
+    CreateStatusLine();
+    resize(DialogToPixels(kPanelWithStatus, m_units).size());
     OnInitDialog();
 }
 
-CPelvarDlg::~CPelvarDlg() = default;
+// Ends the worker first: the running exchange ends within its bound and
+// the port is released before the controls go.
+CPelvarDlg::~CPelvarDlg()
+{
+    m_worker.reset();
+}
 
 CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller()
 {
-    return [](IPortList& list) { FillPortList(list); };
+    return MachinePortFiller{};
 }
 
 // Opening: icons, the disconnected set, the port list, the sliders, the
@@ -82,11 +140,13 @@ void CPelvarDlg::OnInitDialog()
     // Filling selects nothing (a combo box would select its first entry).
     list->setCurrentIndex(-1);
 
-    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_camera->m_adjust.brightness);
-    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_camera->m_adjust.contrast);
-    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_camera->m_adjust.red);
-    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_camera->m_adjust.green);
-    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_camera->m_adjust.blue);
+    // Nothing is queued yet: the worker does not touch the values now.
+    const Adjustments& adjust = m_worker->Camera().m_adjust;
+    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, adjust.brightness);
+    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, adjust.contrast);
+    SetUpSlider(IDC_RED, IDC_RED_VALUE, adjust.red);
+    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, adjust.green);
+    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, adjust.blue);
 
     SetControlText(IDC_REG_ADDRESS, "0x0000");
     SetControlText(IDC_REG_CONTENT, "0x0000");
@@ -115,6 +175,55 @@ void CPelvarDlg::CreateControls()
             m_controls[item.id] = control;
         }
     }
+}
+
+void CPelvarDlg::CreateStatusLine()
+{
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("statusLine"));
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setGeometry(DialogToPixels(kStatusLine, m_units));
+    m_status->installEventFilter(this);
+}
+
+void CPelvarDlg::SetStatusText(const std::string& text)
+{
+    m_status->setText(QString::fromStdString(text));
+}
+
+std::string CPelvarDlg::StatusText() const
+{
+    return m_status->text().toStdString();
+}
+
+// The list is kept as Connect last read it; it selects nothing.
+void CPelvarDlg::SetPortEntries(const std::vector<std::string>& entries)
+{
+    QComboBox* list = PortList();
+    list->clear();
+    for (const std::string& entry : entries)
+        list->addItem(QString::fromStdString(entry));
+    list->setCurrentIndex(-1);
+}
+
+bool CPelvarDlg::WaitForCamera(int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!m_worker->Idle()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_worker->DrainUi();
+    QApplication::processEvents();
+    return true;
+}
+
+void CPelvarDlg::SetAutoReconnect(bool on)
+{
+    m_worker->SetAutoReconnect(on);
+    QSettings().setValue(QStringLiteral("connection/autoReconnect"), on);
 }
 
 QWidget* CPelvarDlg::CreateControl(const ControlTemplate& item)
@@ -283,12 +392,13 @@ bool CPelvarDlg::OnCommand(int id)
     }
 }
 
-void CPelvarDlg::OnConnect() { m_camera->OnConnect(); }
-void CPelvarDlg::OnDisconnect() { m_camera->OnDisconnect(); }
-void CPelvarDlg::OnPortSelChange() { m_camera->OnPortSelChange(); }
-void CPelvarDlg::OnRegisterWrite() { m_camera->OnRegisterWrite(); }
-void CPelvarDlg::OnRegisterRead() { m_camera->OnRegisterRead(); }
-void CPelvarDlg::OnFunctionButton(int id) { m_camera->OnFunctionButton(id); }
+// Each handler queues the operation for the camera worker and returns.
+void CPelvarDlg::OnConnect() { m_worker->Connect(); }
+void CPelvarDlg::OnDisconnect() { m_worker->Disconnect(); }
+void CPelvarDlg::OnPortSelChange() { m_worker->PortSelChange(); }
+void CPelvarDlg::OnRegisterWrite() { m_worker->RegisterWrite(); }
+void CPelvarDlg::OnRegisterRead() { m_worker->RegisterRead(); }
+void CPelvarDlg::OnFunctionButton(int id) { m_worker->Button(id); }
 
 // The slider is asked for its position now, as the notification's own may
 // be stale. During an action the position has moved but value() has not yet.
@@ -296,13 +406,17 @@ void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int c
 {
     auto* slider = qobject_cast<QSlider*>(Control(controlId));
     if (slider)
-        m_camera->OnHScroll(controlId, slider->sliderPosition());
+        m_worker->Slider(controlId, slider->sliderPosition());
 }
 
 // Values 0x0010..0x001F all mean the about item: the low four bits of a
 // window command are reserved for the window system.
 void CPelvarDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/)
 {
+    if (nID == IDM_AUTO_RECONNECT) {
+        SetAutoReconnect(!m_worker->AutoReconnect());
+        return;
+    }
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about;
         about.exec();
@@ -330,6 +444,11 @@ std::unique_ptr<QMenu> CPelvarDlg::CreateSystemMenu()
         menu->addSeparator();
         menu->addAction(aboutText)->setData(static_cast<unsigned>(IDM_ABOUTBOX));
     }
+    menu->addSeparator();
+    QAction* reconnect = menu->addAction(FromUtf8(kAutoReconnectMenuText));
+    reconnect->setCheckable(true);
+    reconnect->setChecked(m_worker->AutoReconnect());
+    reconnect->setData(IDM_AUTO_RECONNECT);
     return menu;
 }
 

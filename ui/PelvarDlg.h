@@ -13,11 +13,13 @@
 #include <string>
 
 #include "camera/CameraController.h"
+#include "camera/CameraWorker.h"
 #include "camera/PanelView.h"
 #include "discovery/PortList.h"
 #include "ui/DialogUnits.h"
 
 class QComboBox;
+class QLabel;
 class QMenu;
 class QSlider;
 
@@ -32,6 +34,9 @@ constexpr unsigned SC_CLOSE = 0xF060;
 constexpr const char* kAboutMenuText = "&Informationen zu Pelvar...";
 constexpr const char* kMinimizeMenuText = "Mi&nimieren";
 constexpr const char* kCloseMenuText = "&Schließen\tAlt+F4";
+constexpr const char* kAutoReconnectMenuText = "Reconnect automatically";
+// The window menu's switch for reconnecting when an unplugged adapter comes back.
+constexpr unsigned IDM_AUTO_RECONNECT = 0x0020;
 
 class CPelvarDlg : public QDialog, public IPanelView {
     Q_OBJECT
@@ -60,6 +65,13 @@ public:
     int PortCount() override;
     std::string PortEntry(int index) override;
     int SelectedPortIndex() override;
+    void SetStatusText(const std::string& text) override;
+    void SetPortEntries(const std::vector<std::string>& entries) override;
+
+    // Waits (running the event loop) until the camera logic has finished
+    // what was asked of it and the window shows the outcome; false on time-out.
+    bool WaitForCamera(int timeoutMs = 30000);
+    std::string StatusText() const;
 
     // Routes a command (a button click) to its handler; false when no route exists.
     bool OnCommand(int id);
@@ -83,7 +95,9 @@ public:
 
     // The logic behind the handlers; it holds the adjustment values, the
     // port number, the bit rate and the link.
-    CameraController& Camera() { return *m_camera; }
+    // Read it only after WaitForCamera.
+    CameraController& Camera() { return m_worker->Camera(); }
+    CameraWorker& Worker() { return *m_worker; }
 
 public slots:
     // Enter and Escape arrive here; the panel stays open.
@@ -109,13 +123,17 @@ private:
     QWidget* CreateSlider(const ControlTemplate& item);
     QWidget* CreatePortList();
     void SetUpSlider(int sliderId, int valueBoxId, std::int32_t value);
+    void CreateStatusLine();
+    void SetAutoReconnect(bool on);
     void DefaultSysCommand(unsigned nID);
     bool IsBackground(const QPoint& pos) const;
     bool HandleDialogKey(const QKeyEvent* event);
     QComboBox* PortList() const;
 
     PortListFiller m_fillPorts;
-    std::unique_ptr<CameraController> m_camera;
+    std::unique_ptr<IPortMemoryStore> m_memory;
+    std::unique_ptr<CameraWorker> m_worker;
+    QLabel* m_status = nullptr;
     DialogBaseUnits m_units;
     QIcon m_hIcon;
     std::map<int, QWidget*> m_controls;

@@ -392,6 +392,18 @@ bool PosixPlatform::ClosePort(PortHandle h)
     return true;
 }
 
+// A hang-up shows on the open descriptor at once: a USB adapter pulled out,
+// or the far end of a pseudo-terminal closed.
+bool PosixPlatform::PortGone(PortHandle h)
+{
+    if (m_devices.find(h) == m_devices.end())
+        return true;
+    pollfd p{static_cast<int>(h), POLLIN, 0};
+    if (poll(&p, 1, 0) < 0)
+        return false;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::uint32_t PosixPlatform::TickCount()
 {
     return static_cast<std::uint32_t>(MonotonicNow() / 1000000LL);

@@ -31,6 +31,7 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    bool PortGone(PortHandle h) override;
     std::uint32_t TickCount() override;
     void Sleep(std::uint32_t ms) override;
     int LastError() const override { return m_lastError; }

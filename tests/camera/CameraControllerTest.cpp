@@ -403,7 +403,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RegisterRead,
                                            RegReadRow{"oneByte", RegReply({0x7F}), "0x007f"},
                                            RegReadRow{"empty", RegReply({}), "0x0000"},
                                            RegReadRow{"lowerCaseDigits", RegReply({0xCD, 0xAB}), "0xabcd"},
-                                           RegReadRow{"threeBytesRefused", RegReply({1, 2, 3}), "0x0000"}),
+                                           RegReadRow{"threeBytesRefusedShowsNoValue", RegReply({1, 2, 3}), ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CameraTest, UnacknowledgedAddressStopsWriteAndRead)
@@ -425,7 +425,9 @@ TEST_F(CameraTest, UnacknowledgedAddressStopsWriteAndRead)
     sim.ClearWrites(8);
     cam.OnRegisterRead();
     EXPECT_EQ(Commands(sim, 8), Bytes(6, CMD_REG_ADDRESS));
-    EXPECT_EQ(view.texts[IDC_REG_CONTENT], "0x0000");
+    // A failed read shows no value, and the status line says why.
+    EXPECT_EQ(view.texts[IDC_REG_CONTENT], "");
+    EXPECT_EQ(view.LastStatus(), "read register 0x0001: refused by the board");
 }
 
 TEST_F(CameraTest, HandlersWithoutLinkDoNothing)

@@ -336,6 +336,22 @@ TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
     EXPECT_EQ(link.Port()->LastError(), EIO);
 }
 
+// Unplugging is noticed without an exchange: the hang-up shows on the open
+// descriptor at once, as when a USB adapter is pulled.
+TEST_F(PtyPort, FarEndClosingShowsAsGoneWithoutAnExchange)
+{
+    CFrameLink link(kPort, 115200, posix);
+    ASSERT_EQ(link.Open(), LINK_OK);
+    const PortHandle h = link.Port()->m_hCom;
+    EXPECT_FALSE(posix.PortGone(h)) << "an idle line is not gone";
+    (void)!write(master, "x", 1);
+    EXPECT_FALSE(posix.PortGone(h)) << "waiting input is not a hang-up";
+    pty.CloseMaster();
+    EXPECT_TRUE(posix.PortGone(h));
+    link.Close();
+    EXPECT_TRUE(posix.PortGone(h)) << "a closed handle is gone";
+}
+
 struct NotADeviceRow {
     const char* name;
     int kind;   // 0 regular file, 1 FIFO, 2 link loop, 3 dangling

@@ -18,6 +18,8 @@ public:
     int selected = -1;
     int cursorDepth = 0;
     int cursorShown = 0;
+    std::vector<std::string> statuses;
+    std::vector<std::vector<std::string>> portLists;
 
     void SetControlText(int id, const std::string& text) override { texts[id] = text; }
     std::string ControlText(int id) override { return texts[id]; }
@@ -35,6 +37,9 @@ public:
     int PortCount() override { return static_cast<int>(ports.size()); }
     std::string PortEntry(int index) override { return ports.at(static_cast<std::size_t>(index)); }
     int SelectedPortIndex() override { return selected; }
+    void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+    void SetPortEntries(const std::vector<std::string>& entries) override { portLists.push_back(entries); }
+    std::string LastStatus() const { return statuses.empty() ? std::string() : statuses.back(); }
 
     std::pair<bool, bool> LastState() const { return states.empty() ? std::make_pair(true, false) : states.back(); }
 };

@@ -1,6 +1,7 @@
 // The real panel driving the camera logic: on the simulated platform in
 // virtual time, and end to end over a pseudo-terminal with the simulated board.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <pty.h>
 #include <unistd.h>
 
 #include "camera/Commands.h"
@@ -44,6 +46,7 @@ bool Enabled(CPelvarDlg& dlg, int id)
 void Click(CPelvarDlg& dlg, int id)
 {
     QTest::mouseClick(dlg.Control(id), Qt::LeftButton);
+    QVERIFY(dlg.WaitForCamera());
 }
 
 } // namespace
@@ -55,6 +58,8 @@ private slots:
     void operatorPathOnTheSimulatedPlatform();
     void silentBoardAtDisconnectShowsTheMessage();
     void operatorPathOverAPseudoTerminal();
+    void unplugAndComeBackOverAPseudoTerminal();
+    void closingDuringAConnectEndsWithinOneProbe();
 };
 
 void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
@@ -71,6 +76,7 @@ void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
     Click(dlg, IDC_CONNECT);
     QCOMPARE(Text(dlg, IDC_PORT_TEXT), QStringLiteral("5"));
     QCOMPARE(Text(dlg, IDC_SENSOR_TEXT), QStringLiteral("ARVEN-L"));
+    QCOMPARE(dlg.StatusText(), std::string("Connected on COM5: ARVEN-L"));
     QVERIFY(!Enabled(dlg, IDC_CONNECT));
     for (int id : {IDC_DISCONNECT, IDC_EDGE, IDC_ARROW_LEFT, IDC_REG_ADDRESS, IDC_REG_READ})
         QVERIFY(Enabled(dlg, id));
@@ -83,8 +89,13 @@ void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
     sim.ClearWrites(5);
     QTest::keyClick(slider, Qt::Key_Right);
     QCOMPARE(Text(dlg, IDC_BRIGHTNESS_VALUE), QStringLiteral("129"));
+    QVERIFY(dlg.WaitForCamera());
     QCOMPARE(board.Board().Adjust().brightness, 129);
-    QCOMPARE(board.Board().CommandCount(CMD_BRIGHTNESS), 2u);
+    // The end-of-tracking notification repeats the value: sent again, or
+    // taken together with the first while that one waited.
+    QVERIFY(board.Board().CommandCount(CMD_BRIGHTNESS) >= 1u);
+    QVERIFY(board.Board().CommandCount(CMD_BRIGHTNESS) <= 2u);
+    QCOMPARE(dlg.StatusText(), std::string("brightness 129: sent"));
     const std::vector<std::uint8_t> frame = {0x02, 0x06, 0x91, 0x81, 0, 0, 0, 0x14, 0x03};
     QCOMPARE(sim.Writes(5).front().bytes, frame);
     QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -158,6 +169,7 @@ void PanelCameraTest::operatorPathOverAPseudoTerminal()
         auto* slider = static_cast<QSlider*>(dlg.Control(IDC_CONTRAST));
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_End);
+        QVERIFY(dlg.WaitForCamera());
         QCOMPARE(Text(dlg, IDC_CONTRAST_VALUE), QStringLiteral("255"));
         Click(dlg, IDC_TEST_PATTERN);
         dlg.SetControlText(IDC_REG_ADDRESS, "1234");
@@ -177,6 +189,86 @@ void PanelCameraTest::operatorPathOverAPseudoTerminal()
     QVERIFY2(state.contains("test_pattern 1"), qPrintable(state));
     QVERIFY2(state.contains("0x1234=0xabcd"), qPrintable(state));
     QVERIFY2(state.contains("init 1, release 1"), qPrintable(state));
+}
+
+// The board's program ends (its pseudo-terminal hangs up) and starts again
+// on the same port: the panel notices both without a click.
+void PanelCameraTest::unplugAndComeBackOverAPseudoTerminal()
+{
+    char dir[] = "/tmp/pelvar-ui-XXXXXX";
+    QVERIFY(mkdtemp(dir) != nullptr);
+    setenv("PELVAR_PORTS_DIR", dir, 1);
+    QProcess sim;
+    sim.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "201"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    QProcess again;
+    {
+        PosixPlatform posix;
+        CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        Click(dlg, IDC_CONNECT);
+        QCOMPARE(dlg.StatusText(), std::string("Connected on COM201: ARVEN-L"));
+        auto* slider = static_cast<QSlider*>(dlg.Control(IDC_GREEN));
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Home);
+        QVERIFY(dlg.WaitForCamera());
+
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.StatusText(), std::string("Board unplugged: disconnected"), 2000);
+        QVERIFY(Enabled(dlg, IDC_CONNECT));
+        QVERIFY(!Enabled(dlg, IDC_DISCONNECT));
+
+        again.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "201", "--state"});
+        QVERIFY(again.waitForReadyRead(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.StatusText(), std::string("Board back on COM201: reconnected, adjustments sent"),
+                                  5000);
+        QVERIFY(Enabled(dlg, IDC_DISCONNECT));
+    }
+    again.terminate();
+    QVERIFY(again.waitForFinished(5000));
+    const QString state = QString::fromUtf8(again.readAllStandardOutput());
+    QVERIFY2(state.contains("green 0"), qPrintable(state));
+    QVERIFY2(state.contains("brightness 128"), qPrintable(state));
+    unsetenv("PELVAR_PORTS_DIR");
+    std::filesystem::remove_all(dir);
+}
+
+// Closing the window while Connect walks three silent ports: the probe in
+// flight ends (about 0.7 s), no further port is tried, every port is free.
+void PanelCameraTest::closingDuringAConnectEndsWithinOneProbe()
+{
+    char dir[] = "/tmp/pelvar-ui-XXXXXX";
+    QVERIFY(mkdtemp(dir) != nullptr);
+    setenv("PELVAR_PORTS_DIR", dir, 1);
+    int fds[6];
+    for (int i = 0; i < 3; ++i) {
+        char name[128];
+        QVERIFY(openpty(&fds[2 * i], &fds[2 * i + 1], name, nullptr, nullptr) == 0);
+        std::filesystem::create_symlink(name, std::string(dir) + "/COM" + std::to_string(210 + i));
+    }
+    PosixPlatform posix;
+    QElapsedTimer closing;
+    {
+        CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
+        QVERIFY(!Enabled(dlg, IDC_CONNECT));
+        QTest::qWait(100);
+        closing.start();
+    }
+    QVERIFY2(closing.elapsed() < 1500, qPrintable(QString::number(closing.elapsed())));
+    for (int port = 210; port <= 212; ++port) {
+        const PortHandle h = posix.OpenPort(port);
+        QVERIFY2(h != kNoHandle, qPrintable(QString::number(port)));
+        posix.ClosePort(h);
+    }
+    for (int fd : fds)
+        close(fd);
+    unsetenv("PELVAR_PORTS_DIR");
+    std::filesystem::remove_all(dir);
 }
 
 QTEST_MAIN(PanelCameraTest)

@@ -413,11 +413,20 @@ void PanelTest::windowMenuOrder()
     CRecordingDlg dlg;
     const std::unique_ptr<QMenu> menu = dlg.CreateSystemMenu();
     const QList<QAction*> actions = menu->actions();
-    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions.size(), 6);
     QCOMPARE(actions[0]->text(), QString::fromUtf8(kMinimizeMenuText));
     QCOMPARE(actions[1]->text(), QString::fromUtf8("&Schließen\tAlt+F4"));
     QVERIFY(actions[2]->isSeparator());
     QCOMPARE(actions[3]->text(), QStringLiteral("&Informationen zu Pelvar..."));
+    QVERIFY(actions[4]->isSeparator());
+    // The reconnection switch: on by default, the menu command turns it off.
+    QCOMPARE(actions[5]->text(), QStringLiteral("Reconnect automatically"));
+    QVERIFY(actions[5]->isCheckable());
+    const bool before = actions[5]->isChecked();
+    dlg.OnSysCommand(IDM_AUTO_RECONNECT, 0);
+    QCOMPARE(dlg.Worker().AutoReconnect(), !before);
+    dlg.OnSysCommand(IDM_AUTO_RECONNECT, 0);
+    QCOMPARE(dlg.Worker().AutoReconnect(), before);
 }
 
 void PanelTest::aboutBoxFromWindowMenu()
@@ -429,7 +438,7 @@ void PanelTest::aboutBoxFromWindowMenu()
     test::CModalWatcher aboutWatcher(ActiveAboutBox, CloseAbout(&seen));
     test::CModalWatcher menuWatcher(ActiveMenu, [](QWidget* menu) {
         auto* m = static_cast<QMenu*>(menu);
-        m->setActiveAction(m->actions().last());
+        m->setActiveAction(m->actions().at(3));   // the about item
         QTest::keyClick(m, Qt::Key_Return);
     });
     QContextMenuEvent event(QContextMenuEvent::Mouse, BackgroundPoint(dlg), dlg.mapToGlobal(BackgroundPoint(dlg)));

@@ -171,10 +171,12 @@ int RunRead(const RegisterTarget& t, VerbContext& ctx)
     const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
     DescribeTarget(ctx.out, t);
     ctx.out.Result(r);
+    if (r != LINK_OK)   // a failed read has no value to print
+        return kExitFailed;
     ctx.out.Field("value", Hex16(value), value);
     if (t.field)
         ctx.out.Field("register", Hex16(whole), whole);
-    return ExitFor(r);
+    return kExitOk;
 }
 
 int RunWrite(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
@@ -204,9 +206,9 @@ int RunExpect(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
     const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
     DescribeTarget(ctx.out, t);
     ctx.out.Result(r);
-    ctx.out.Field("value", Hex16(value), value);
     if (r != LINK_OK)
         return kExitFailed;
+    ctx.out.Field("value", Hex16(value), value);
     ctx.out.Set("expected", c.word);
     ctx.out.Set("matched", value == c.word);
     if (value == c.word)

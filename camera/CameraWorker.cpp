@@ -1,0 +1,267 @@
+#include "camera/CameraWorker.h"
+
+#include <chrono>
+
+#include "camera/ControlIds.h"
+#include "camera/ControlTable.h"
+#include "camera/StatusText.h"
+
+namespace pelvar {
+
+namespace {
+
+std::vector<std::string> Texts(const std::vector<PortListing>& list)
+{
+    std::vector<std::string> texts;
+    for (const PortListing& listing : list)
+        texts.push_back(listing.text);
+    return texts;
+}
+
+} // namespace
+
+CameraWorker::CameraWorker(IPanelView& view, IPlatform& platform, PortLister ports, IPortMemoryStore* memory,
+                           std::function<void()> wakeUi, CameraWorkerOptions options)
+    : m_view(view), m_platform(platform), m_ports(std::move(ports)), m_memory(memory), m_options(options),
+      m_relay(std::move(wakeUi)), m_camera(m_relay, platform)
+{
+    m_camera.SetCancelFlag(&m_cancel);
+    if (m_options.threaded)
+        m_thread = std::thread([this] { ThreadMain(); });
+}
+
+CameraWorker::~CameraWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_queue.clear();
+    }
+    m_cancel = true;
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CameraWorker::Queue(Op op)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(std::move(op));
+    }
+    m_wake.notify_one();
+}
+
+// Connect and the controls it enables stay off while it runs, so no second
+// Connect can pull the link from under the first.
+void CameraWorker::Connect()
+{
+    m_view.SetControlStates(false, false);
+    Queue(Op(OpKind::Connect));
+}
+
+void CameraWorker::Disconnect() { Queue(Op(OpKind::Disconnect)); }
+
+void CameraWorker::PortSelChange()
+{
+    Op op(OpKind::PortSelChange);
+    for (int i = 0; i < m_view.PortCount(); ++i)
+        op.ports.push_back(m_view.PortEntry(i));
+    op.selected = m_view.SelectedPortIndex();
+    Queue(std::move(op));
+}
+
+// The box shows the position at once; the board gets the latest position
+// when the worker is free. A slider already waiting keeps its place.
+void CameraWorker::Slider(int sliderId, int position)
+{
+    const ControlBinding* b = FindBinding(sliderId);
+    if (!b || b->role != ControlRole::Slider)
+        return;
+    m_view.SetControlText(b->valueBox, std::to_string(position));
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_latest[sliderId] = position;
+        if (!m_sliderQueued.insert(sliderId).second)
+            return;
+        m_queue.push_back(Op(OpKind::Slider, sliderId));
+    }
+    m_wake.notify_one();
+}
+
+void CameraWorker::Button(int controlId) { Queue(Op(OpKind::Button, controlId)); }
+
+// The boxes are read when the button is pressed, as the handlers read them
+// before sending anything.
+void CameraWorker::RegisterWrite()
+{
+    Op op(OpKind::RegisterWrite);
+    op.texts[IDC_REG_ADDRESS] = m_view.ControlText(IDC_REG_ADDRESS);
+    op.texts[IDC_REG_CONTENT] = m_view.ControlText(IDC_REG_CONTENT);
+    Queue(std::move(op));
+}
+
+void CameraWorker::RegisterRead()
+{
+    Op op(OpKind::RegisterRead);
+    op.texts[IDC_REG_ADDRESS] = m_view.ControlText(IDC_REG_ADDRESS);
+    Queue(std::move(op));
+}
+
+void CameraWorker::DrainUi() { m_relay.Drain(m_view); }
+
+bool CameraWorker::Idle() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.empty() && !m_running;
+}
+
+bool CameraWorker::PopLocked(Op* op, int* sliderValue)
+{
+    if (m_queue.empty())
+        return false;
+    *op = std::move(m_queue.front());
+    m_queue.pop_front();
+    if (op->kind == OpKind::Slider) {
+        *sliderValue = m_latest[op->id];
+        m_sliderQueued.erase(op->id);
+    }
+    m_running = true;
+    return true;
+}
+
+void CameraWorker::Finished()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = false;
+}
+
+void CameraWorker::RunQueued()
+{
+    for (;;) {
+        Op op(OpKind::Button);
+        int value = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!PopLocked(&op, &value))
+                return;
+        }
+        Run(op, value);
+        Finished();
+    }
+}
+
+void CameraWorker::ThreadMain()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stop) {
+        Op op(OpKind::Button);
+        int value = 0;
+        if (!PopLocked(&op, &value)) {
+            if (m_wake.wait_for(lock, std::chrono::milliseconds(m_options.watchMs)) == std::cv_status::timeout
+                && m_queue.empty() && !m_stop) {
+                lock.unlock();
+                Watch();
+                lock.lock();
+            }
+            continue;
+        }
+        lock.unlock();
+        Run(op, value);
+        lock.lock();
+        m_running = false;
+    }
+}
+
+void CameraWorker::Run(const Op& op, int sliderValue)
+{
+    m_relay.UseTexts(op.texts);
+    switch (op.kind) {
+    case OpKind::Connect: RunConnect(); break;
+    case OpKind::Disconnect:
+        m_reconnectPending = false;
+        m_camera.OnDisconnect();
+        break;
+    case OpKind::PortSelChange:
+        m_relay.UsePorts(op.ports, op.selected);
+        m_camera.OnPortSelChange();
+        break;
+    case OpKind::Slider: RunSlider(op.id, sliderValue); break;
+    case OpKind::Button: m_camera.OnFunctionButton(op.id); break;
+    case OpKind::RegisterWrite: m_camera.OnRegisterWrite(); break;
+    case OpKind::RegisterRead: m_camera.OnRegisterRead(); break;
+    }
+}
+
+// The box already shows the position (and maybe a newer one): only the
+// member and the board are brought up to date here.
+void CameraWorker::RunSlider(int sliderId, int value)
+{
+    const ControlBinding* b = FindBinding(sliderId);
+    std::int32_t* member = m_camera.m_adjust.For(b->cmd);
+    *member = value;
+    m_camera.SendAdjustment(b->cmd);
+}
+
+// The port list is read again, so a board plugged in after the window
+// opened is found; the adapter that answered last time is tried first.
+void CameraWorker::RunConnect()
+{
+    const std::vector<PortListing> list = m_ports ? m_ports() : std::vector<PortListing>{};
+    m_relay.SetPortEntries(Texts(list));
+    const PortMemory memory = m_memory ? m_memory->Load() : PortMemory{};
+    m_relay.UsePorts(Texts(OrderForConnect(list, memory)));
+    m_reconnectPending = false;
+    m_camera.OnConnect();
+    if (!m_camera.IsConnected()) {
+        m_relay.SetControlStates(true, false);
+        return;
+    }
+    m_lost = MemoryFor(list, m_camera.m_nPort);
+    if (m_memory)
+        m_memory->Save(m_lost);
+}
+
+void CameraWorker::Watch()
+{
+    if (m_camera.IsConnected()) {
+        if (!m_camera.LineGone())
+            return;
+        m_camera.OnLineLost();
+        m_reconnectPending = true;
+        m_lastTry = m_platform.TickCount();
+        return;
+    }
+    if (!m_reconnectPending || !m_autoReconnect)
+        return;
+    const std::uint32_t now = m_platform.TickCount();
+    if (now - m_lastTry < m_options.reconnectMs)
+        return;
+    m_lastTry = now;
+    TryReconnect();
+}
+
+// Only the adapter that was pulled is tried, and only once it is listed
+// again: no probe goes to any other port.
+void CameraWorker::TryReconnect()
+{
+    const std::vector<PortListing> list = m_ports ? m_ports() : std::vector<PortListing>{};
+    const int index = FindRemembered(list, m_lost);
+    if (index < 0)
+        return;
+    m_relay.UsePorts({list[static_cast<std::size_t>(index)].text});
+    std::uint8_t status = 0;
+    if (!m_camera.DetectBoard(&status))
+        return;
+    m_camera.StartBoard(status);
+    m_reconnectPending = false;
+    if (!m_camera.IsConnected())
+        return;
+    m_camera.SendAllAdjustments();
+    m_relay.SetStatusText(ReconnectedText(m_camera.m_nPort));
+    m_lost = MemoryFor(list, m_camera.m_nPort);
+    if (m_memory)
+        m_memory->Save(m_lost);
+}
+
+} // namespace pelvar

@@ -1,0 +1,120 @@
+// Runs the camera logic's operations away from the window's thread: one
+// worker owns the link and runs them in order while the window stays
+// responsive. Slider positions are coalesced: while an exchange is in flight
+// only the latest position of each slider waits, so the board follows the
+// operator without falling behind. It also watches the open port: a device
+// that goes away ends the connection at once, and when the same adapter
+// comes back the worker reconnects and sends the adjustments it holds.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/CameraController.h"
+#include "camera/PortMemory.h"
+#include "camera/ViewRelay.h"
+
+namespace pelvar {
+
+// The port list as Connect reads it again, with the devices behind it.
+using PortLister = std::function<std::vector<PortListing>()>;
+
+struct CameraWorkerOptions {
+    bool threaded = true;            // false: the caller runs RunQueued and Watch (tests)
+    std::uint32_t watchMs = 100;     // how often an idle worker looks at the open port
+    std::uint32_t reconnectMs = 500; // how often it looks for an unplugged adapter
+};
+
+class CameraWorker {
+public:
+    // `view` is the window; it is touched only from DrainUi. `wakeUi` (called
+    // from the worker) asks the window's thread to call DrainUi soon.
+    CameraWorker(IPanelView& view, IPlatform& platform, PortLister ports, IPortMemoryStore* memory,
+                 std::function<void()> wakeUi, CameraWorkerOptions options = {});
+    // Drops what is queued, lets the running exchange end, releases the port.
+    ~CameraWorker();
+    CameraWorker(const CameraWorker&) = delete;
+    CameraWorker& operator=(const CameraWorker&) = delete;
+
+    // Window's thread: each queues one operation.
+    void Connect();
+    void Disconnect();
+    void PortSelChange();
+    void Slider(int sliderId, int position);
+    void Button(int controlId);
+    void RegisterWrite();
+    void RegisterRead();
+
+    // Reconnect by itself when the adapter that was pulled comes back.
+    void SetAutoReconnect(bool on) { m_autoReconnect = on; }
+    bool AutoReconnect() const { return m_autoReconnect; }
+
+    // Window's thread: what the operations did to the panel, in order.
+    void DrainUi();
+    // Nothing queued, nothing running.
+    bool Idle() const;
+
+    // Without a thread: run everything queued, and one look at the port.
+    void RunQueued();
+    void Watch();
+
+    // The logic itself; read it only while Idle().
+    CameraController& Camera() { return m_camera; }
+
+private:
+    enum class OpKind { Connect, Disconnect, PortSelChange, Slider, Button, RegisterWrite, RegisterRead };
+    struct Op {
+        explicit Op(OpKind k = OpKind::Button, int i = 0) : kind(k), id(i) {}
+        OpKind kind;
+        int id = 0;
+        std::map<int, std::string> texts;
+        std::vector<std::string> ports;
+        int selected = -1;
+    };
+
+    void Queue(Op op);
+    bool PopLocked(Op* op, int* sliderValue);
+    void Run(const Op& op, int sliderValue);
+    void RunConnect();
+    void RunSlider(int sliderId, int value);
+    void TryReconnect();
+    void ThreadMain();
+    void Finished();
+
+    IPanelView& m_view;
+    IPlatform& m_platform;
+    PortLister m_ports;
+    IPortMemoryStore* m_memory;
+    CameraWorkerOptions m_options;
+    ViewRelay m_relay;
+    CameraController m_camera;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Op> m_queue;
+    std::map<int, int> m_latest;  // slider id -> latest position not yet taken
+    std::set<int> m_sliderQueued; // sliders with an operation in the queue
+    bool m_running = false;
+    bool m_stop = false;
+    std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_autoReconnect{true};
+
+    // Worker side only.
+    bool m_reconnectPending = false;
+    PortMemory m_lost;
+    std::uint32_t m_lastTry = 0;
+
+    std::thread m_thread;
+};
+
+} // namespace pelvar

@@ -1,0 +1,84 @@
+#include "camera/StatusText.h"
+
+#include "platform/SysError.h"
+
+namespace pelvar {
+
+namespace {
+
+std::string ComName(int port) { return "COM" + std::to_string(port); }
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+// "COM4: permission denied - join the group 'dialout' and log in again".
+std::string OpenFailureText(const CandidateReport& c, IPlatform& platform)
+{
+    const std::string path = platform.PortPath(c.port);
+    if (c.sysError == 0)
+        return ComName(c.port) + ": line settings refused";
+    if (ClassifyErrno(c.sysError) == SysErrorKind::Permission) {
+        std::string group = DeviceGroup(path);
+        if (group.empty())
+            group = "dialout";
+        return ComName(c.port) + ": permission denied - join the group '" + group + "' and log in again";
+    }
+    return ComName(c.port) + ": " + DescribeErrno(c.sysError);
+}
+
+} // namespace
+
+std::string FailureWords(std::int32_t result)
+{
+    switch (result) {
+    case LINK_OK: return "ok";
+    case LINK_ERR_NO_REPLY:
+    case PORT_ERR_READ_TIMEOUT: return "no reply";
+    case LINK_ERR_NAK: return "refused by the board";
+    case LINK_ERR_CHECKSUM: return "garbled reply";
+    case LINK_ERR_REPLY_TOO_LONG: return "reply too long";
+    case LINK_ERR_SEND:
+    case PORT_ERR_WRITE: return "could not send";
+    case LINK_ERR_NOT_OPEN: return "not connected";
+    default: return ResultName(result);
+    }
+}
+
+std::string OperationText(const std::string& what, std::int32_t result)
+{
+    return what + ": " + (result == LINK_OK ? std::string("sent") : FailureWords(result));
+}
+
+std::string ConnectedText(int port, const std::string& sensor)
+{
+    return "Connected on " + ComName(port) + ": " + sensor;
+}
+
+std::string NoBoardText(const std::vector<CandidateReport>& tried, IPlatform& platform)
+{
+    if (tried.empty())
+        return "No serial port found";
+    std::vector<std::string> silent;
+    std::vector<std::string> refused;
+    for (const CandidateReport& c : tried) {
+        if (c.openResult == LINK_OK)
+            silent.push_back(ComName(c.port));
+        else
+            refused.push_back(OpenFailureText(c, platform));
+    }
+    std::string text;
+    if (!silent.empty())
+        text = "No board answered (tried " + Joined(silent) + ")";
+    for (const std::string& r : refused)
+        text += (text.empty() ? "" : "; ") + r;
+    return text;
+}
+
+std::string ReconnectedText(int port) { return "Board back on " + ComName(port) + ": reconnected, adjustments sent"; }
+
+} // namespace pelvar

@@ -1,0 +1,310 @@
+// The worker on the simulated clock, without its thread: the queue and the
+// coalescing of slider positions, the status line, Connect reading the port
+// list again with the remembered adapter first, unplugging and coming back.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "camera/CameraWorker.h"
+#include "camera/ControlIds.h"
+#include "camera/StatusText.h"
+#include "sim/SimBoard.h"
+#include "tests/support/FakeView.h"
+
+namespace pelvar {
+namespace {
+
+using test::FakeView;
+
+class MemoryStore : public IPortMemoryStore {
+public:
+    PortMemory Load() override { return memory; }
+    void Save(const PortMemory& m) override { memory = m; }
+    PortMemory memory;
+};
+
+PortListing Listing(int port, const std::string& serial = {})
+{
+    PortListing l;
+    l.text = "Port (COM" + std::to_string(port) + ")";
+    l.device.serial = serial;
+    return l;
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    SimBoardDevice& Plug(int port, const std::string& serial = {})
+    {
+        boards.push_back(std::make_unique<SimBoardDevice>());
+        sim.AddPort(port, boards.back().get());
+        listed.push_back(Listing(port, serial));
+        return *boards.back();
+    }
+
+    void Unplug(int port)
+    {
+        sim.RemovePort(port);
+        std::erase_if(listed, [&](const PortListing& l) { return l.text == Listing(port).text; });
+    }
+
+    void Run()
+    {
+        worker.RunQueued();
+        worker.DrainUi();
+    }
+
+    void ConnectOk()
+    {
+        worker.Connect();
+        Run();
+        ASSERT_TRUE(worker.Camera().IsConnected());
+    }
+
+    // The values sent with `cmd` on `port`, in order.
+    std::vector<int> Sent(int port, std::uint8_t cmd) const
+    {
+        std::vector<int> values;
+        for (const SimWrite& w : sim.Writes(port))
+            if (w.bytes.at(2) == cmd)
+                values.push_back(w.bytes.at(3));
+        return values;
+    }
+
+    SimPlatform sim;
+    FakeView view;
+    MemoryStore store;
+    std::vector<PortListing> listed;
+    std::vector<std::unique_ptr<SimBoardDevice>> boards;
+    CameraWorker worker{view, sim, [this] { return listed; }, &store, nullptr, CameraWorkerOptions{false}};
+};
+
+// Each row: batches of positions that arrive while the worker is busy; the
+// worker runs between batches. Only the latest of a batch goes out, never an
+// older one after a newer, and the last position always.
+struct CoalesceRow {
+    const char* name;
+    std::vector<std::vector<int>> batches;
+    std::vector<int> sent;
+};
+
+class Coalescing : public WorkerTest, public ::testing::WithParamInterface<CoalesceRow> {};
+
+TEST_P(Coalescing, SendsTheLatestPositionOfEachBatch)
+{
+    Plug(5);
+    ConnectOk();
+    sim.ClearWrites(5);
+    for (const auto& batch : GetParam().batches) {
+        for (int position : batch)
+            worker.Slider(IDC_BRIGHTNESS, position);
+        EXPECT_EQ(view.texts[IDC_BRIGHTNESS_VALUE], std::to_string(batch.back())) << "the box follows at once";
+        Run();
+    }
+    EXPECT_EQ(Sent(5, CMD_BRIGHTNESS), GetParam().sent);
+    EXPECT_EQ(boards[0]->Board().Adjust().brightness, GetParam().sent.back());
+    EXPECT_EQ(worker.Camera().m_adjust.brightness, GetParam().sent.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Coalescing,
+                         ::testing::Values(CoalesceRow{"oneAtATime", {{1}, {2}, {3}}, {1, 2, 3}},
+                                           CoalesceRow{"sweepWhileBusy", {{0}, {1, 2, 3, 4, 5}, {6, 255}}, {0, 5, 255}},
+                                           CoalesceRow{"backAndForth", {{200, 10, 150}}, {150}},
+                                           CoalesceRow{"sameValueAgain", {{7}, {7}}, {7, 7}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WorkerTest, ButtonsAndRegistersKeepTheirOrderAndASliderKeepsItsPlace)
+{
+    Plug(5);
+    ConnectOk();
+    sim.ClearWrites(5);
+    worker.Slider(IDC_RED, 10);
+    worker.Button(IDC_EDGE);
+    view.texts[IDC_REG_ADDRESS] = "10";
+    view.texts[IDC_REG_CONTENT] = "beef";
+    worker.RegisterWrite();
+    view.texts[IDC_REG_ADDRESS] = "99";   // typed after the click: not used by it
+    worker.Slider(IDC_RED, 20);
+    worker.Button(IDC_GAMMA);
+    Run();
+    std::vector<std::uint8_t> cmds;
+    for (const SimWrite& w : sim.Writes(5))
+        cmds.push_back(w.bytes.at(2));
+    EXPECT_EQ(cmds, (std::vector<std::uint8_t>{CMD_GAIN_RED, CMD_EDGE, CMD_REG_ADDRESS, CMD_REG_WRITE, CMD_GAMMA}));
+    EXPECT_EQ(Sent(5, CMD_GAIN_RED), std::vector<int>{20});
+    EXPECT_EQ(boards[0]->Board().Register(0x10), 0xBEEF);
+    EXPECT_EQ(view.LastStatus(), "gamma: sent");
+}
+
+TEST_F(WorkerTest, StatusLineSaysWhatHappened)
+{
+    worker.Connect();
+    Run();
+    EXPECT_EQ(view.LastStatus(), "No serial port found");
+    EXPECT_EQ(view.states, (std::vector<std::pair<bool, bool>>{{false, false}, {true, false}}))
+        << "Connect stays off while it runs, and comes back when nothing answered";
+
+    sim.AddPort(3);
+    listed.push_back(Listing(3));
+    sim.AddPort(4);
+    sim.FailOpen(4, EACCES);
+    listed.push_back(Listing(4));
+    sim.AddPort(7);
+    listed.push_back(Listing(7));
+    worker.Connect();
+    Run();
+    EXPECT_EQ(view.LastStatus(), "No board answered (tried COM3, COM7); COM4: permission denied - join the group "
+                                 "'dialout' and log in again");
+
+    SimBoardDevice& board = Plug(9);
+    worker.Connect();
+    Run();
+    EXPECT_EQ(view.LastStatus(), "Connected on COM9: ARVEN-L");
+    worker.Slider(IDC_BRIGHTNESS, 200);
+    Run();
+    EXPECT_EQ(view.LastStatus(), "brightness 200: sent");
+
+    sim.FailRead(9, true);
+    worker.Slider(IDC_BRIGHTNESS, 201);
+    worker.Button(IDC_ARROW_UP);
+    Run();
+    EXPECT_EQ(view.LastStatus(), "up: no reply");
+    EXPECT_NE(std::find(view.statuses.begin(), view.statuses.end(), "brightness 201: no reply"), view.statuses.end());
+    view.texts[IDC_REG_CONTENT] = "0x1234";
+    worker.RegisterRead();
+    Run();
+    EXPECT_EQ(view.texts[IDC_REG_CONTENT], "") << "a failed read shows no value";
+    EXPECT_EQ(view.LastStatus(), "read register 0x0000: no reply");
+    sim.FailRead(9, false);
+    worker.Disconnect();
+    Run();
+    EXPECT_EQ(view.LastStatus(), kStatusDisconnected);
+    EXPECT_EQ(board.Board().CommandCount(CMD_RELEASE), 1u);
+}
+
+TEST_F(WorkerTest, ConnectReadsThePortListAgainAndTriesTheRememberedAdapterFirst)
+{
+    worker.Connect();
+    Run();
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    sim.AddPort(2);
+    listed.push_back(Listing(2));
+    Plug(4, "FT1234");   // plugged in after the window opened
+    worker.Connect();
+    Run();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.portLists.back(), (std::vector<std::string>{"Port (COM2)", "Port (COM4)"}));
+    EXPECT_EQ(store.memory.port, 4);
+    EXPECT_EQ(store.memory.serial, "FT1234");
+    EXPECT_EQ(sim.OpenCalls(2), 1);
+
+    // The same adapter, re-enumerated as COM11, is tried before COM2.
+    worker.Disconnect();
+    Run();
+    Unplug(4);
+    Plug(11, "FT1234");
+    worker.Connect();
+    Run();
+    EXPECT_EQ(view.texts[IDC_PORT_TEXT], "11");
+    EXPECT_EQ(sim.OpenCalls(2), 1) << "no probe frame went to COM2";
+}
+
+TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustments)
+{
+    Plug(5, "A1");
+    ConnectOk();
+    worker.Slider(IDC_BRIGHTNESS, 200);
+    worker.Slider(IDC_BLUE, 3);
+    Run();
+    worker.Watch();
+    EXPECT_TRUE(worker.Camera().IsConnected()) << "a present device is left alone";
+
+    Unplug(5);
+    worker.Watch();
+    worker.DrainUi();
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.LastStatus(), kStatusUnplugged);
+    EXPECT_EQ(view.LastState(), std::make_pair(true, false));
+    EXPECT_TRUE(view.errors.empty()) << "no modal box";
+    EXPECT_EQ(sim.OpenCount(), 0);
+
+    sim.Advance(600);
+    worker.Watch();   // not listed yet: nothing opened
+    SimBoardDevice& back = Plug(6, "A1");
+    sim.Advance(499);
+    worker.Watch();
+    EXPECT_EQ(sim.OpenCalls(6), 0) << "looks again only every 500 ms";
+    sim.Advance(1);
+    worker.Watch();
+    worker.DrainUi();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_EQ(back.Board().Adjust().brightness, 200);
+    EXPECT_EQ(back.Board().Adjust().blue, 3);
+    EXPECT_EQ(back.Board().Adjust().contrast, 128);
+    EXPECT_EQ(view.LastStatus(), ReconnectedText(6));
+    EXPECT_EQ(view.LastState(), std::make_pair(false, true));
+}
+
+TEST_F(WorkerTest, NoReconnectionWhenSwitchedOffOrAfterADisconnect)
+{
+    Plug(5);
+    ConnectOk();
+    worker.SetAutoReconnect(false);
+    Unplug(5);
+    worker.Watch();
+    Plug(5);
+    sim.Advance(1000);
+    worker.Watch();
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+
+    worker.SetAutoReconnect(true);
+    worker.Connect();
+    Run();
+    worker.Disconnect();
+    Run();
+    sim.Advance(1000);
+    worker.Watch();
+    EXPECT_FALSE(worker.Camera().IsConnected()) << "the operator's Disconnect is not undone";
+}
+
+// A modal box runs its own event loop, which drains again: the calls after
+// the box must wait until it is closed.
+class ModalView : public FakeView {
+public:
+    CameraWorker* worker = nullptr;
+    std::size_t statesWhileOpen = 0;
+    void ShowError(const std::string& text, const std::string& caption) override
+    {
+        FakeView::ShowError(text, caption);
+        worker->DrainUi();
+        statesWhileOpen = states.size();
+    }
+};
+
+TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
+{
+    SimPlatform sim;
+    SimBoardOptions options;
+    options.dropEvery = 5;   // probe, init, poll, blue gain answered; the fifth frame not
+    SimBoardDevice board(options);
+    sim.AddPort(5, &board);
+    ModalView view;
+    std::vector<PortListing> listed{Listing(5)};
+    {
+        CameraWorker worker(view, sim, [&] { return listed; }, nullptr, [] {});
+        view.worker = &worker;
+        worker.Connect();
+        worker.Disconnect();
+        for (int i = 0; i < 2000 && !worker.Idle(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(worker.Idle());
+        worker.DrainUi();
+        ASSERT_EQ(view.errors, std::vector<std::string>{"Error: No reply from camera."});
+        EXPECT_EQ(view.states.size(), view.statesWhileOpen + 2) << "(false, false) and (true, false) after the box";
+        EXPECT_EQ(view.LastState(), std::make_pair(true, false));
+    }
+    EXPECT_FALSE(sim.IsOpen(5));
+}
+
+} // namespace
+} // namespace pelvar

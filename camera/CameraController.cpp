@@ -42,17 +42,6 @@ std::string BindingName(const ControlBinding* b, std::uint8_t cmd)
     return b ? std::string(b->name) : CommandName(cmd);
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::uint8_t ButtonCommand(int controlId)

@@ -1,5 +1,7 @@
 #include "camera/JsonLines.h"
 
+#include "platform/TextScan.h"
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -13,24 +15,13 @@ namespace {
 // this key, which no document of ours uses.
 constexpr const char* kLineKey = "\x01line";
 
-int DigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool ParseDigits(const std::string& digits, int base, std::uint64_t limit, std::uint64_t* out)
 {
     if (digits.empty())
         return false;
     std::uint64_t v = 0;
     for (char c : digits) {
-        const int d = DigitValue(c);
+        const int d = HexDigit(c);
         if (d < 0 || d >= base)
             return false;
         v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);

@@ -1,5 +1,7 @@
 #include "camera/RegisterMap.h"
 
+#include "platform/TextScan.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -12,17 +14,6 @@
 namespace pelvar {
 
 namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool HasHexPrefix(const std::string& s)
 {

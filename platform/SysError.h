@@ -19,6 +19,9 @@ SysErrorKind ClassifyErrno(int err);
 // "permission denied", "busy: held by another program", ... plus strerror.
 std::string DescribeErrno(int err);
 
+// The same wording for a kind and the system's own text of the error.
+std::string DescribeSysError(SysErrorKind kind, const std::string& reason);
+
 // Who holds a busy port ("process 1234 (minicom)"), from its lock file or
 // the system; empty when nothing tells.
 std::string PortHolderText(const std::string& devicePath);

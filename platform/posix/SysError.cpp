@@ -31,16 +31,7 @@ SysErrorKind ClassifyErrno(int err)
 
 std::string DescribeErrno(int err)
 {
-    std::string reason = std::strerror(err);
-    switch (ClassifyErrno(err)) {
-    case SysErrorKind::None: return "no error";
-    case SysErrorKind::Permission: return "permission denied (" + reason + ")";
-    case SysErrorKind::Busy: return "busy: held by another program (" + reason + ")";
-    case SysErrorKind::NotFound: return "absent (" + reason + ")";
-    case SysErrorKind::Unsupported: return "not a usable serial device (" + reason + ")";
-    case SysErrorKind::Other: break;
-    }
-    return reason;
+    return DescribeSysError(ClassifyErrno(err), std::strerror(err));
 }
 
 std::string PortHolderText(const std::string& devicePath)

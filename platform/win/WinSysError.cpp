@@ -48,15 +48,7 @@ std::string DescribeErrno(int err)
 {
     std::string text = SystemText(static_cast<DWORD>(err));
     std::string reason = (text.empty() ? "" : text + ", ") + "error " + std::to_string(static_cast<DWORD>(err));
-    switch (ClassifyErrno(err)) {
-    case SysErrorKind::None: return "no error";
-    case SysErrorKind::Permission: return "permission denied (" + reason + ")";
-    case SysErrorKind::Busy: return "busy: held by another program (" + reason + ")";
-    case SysErrorKind::NotFound: return "absent (" + reason + ")";
-    case SysErrorKind::Unsupported: return "not a usable serial device (" + reason + ")";
-    case SysErrorKind::Other: break;
-    }
-    return reason;
+    return DescribeSysError(ClassifyErrno(err), reason);
 }
 
 std::string PortHolderText(const std::string&)

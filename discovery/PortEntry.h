@@ -2,8 +2,12 @@
 // order, and the port number an entry names.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace pelvar {
 
@@ -20,6 +24,18 @@ bool HasPortMark(const std::string& text);
 
 // The list's order: whole text, ASCII letters without regard to case.
 bool PortTextLess(const std::string& a, const std::string& b);
+
+// Puts `entry` where the list's order wants it: after every entry whose text
+// does not sort after its own, so that texts equal but for case keep the
+// order they came in. `text` gives an entry's list text.
+template <class Entry, class Text>
+void InsertInListOrder(std::vector<Entry>& entries, Entry entry, Text text)
+{
+    auto at = std::upper_bound(entries.begin(), entries.end(), entry, [&text](const Entry& a, const Entry& b) {
+        return PortTextLess(std::invoke(text, a), std::invoke(text, b));
+    });
+    entries.insert(at, std::move(entry));
+}
 
 // Reads a port entry: the first "(COM" (case-sensitive) within the first 258
 // bytes of the text, then the number as "%d" reads it. False when the text is

@@ -2,16 +2,14 @@
 
 #include "discovery/PortWalk.h"
 
-#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace pelvar {
 
 void SortedPortList::AddString(const std::string& text)
 {
-    // After any equal entries, so that equal texts keep the order they came in.
-    auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text, PortTextLess);
-    m_entries.insert(at, text);
+    InsertInListOrder(m_entries, text, std::identity{});
 }
 
 void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out)

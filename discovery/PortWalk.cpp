@@ -2,8 +2,6 @@
 
 #include "discovery/PortEntry.h"
 
-#include <algorithm>
-
 namespace pelvar {
 
 namespace {
@@ -43,12 +41,7 @@ std::vector<PortListing> ListPortDevices(IDeviceSource& source, std::FILE* out, 
 {
     std::vector<PortListing> listing;
     bool ok = WalkPortDevices(source, out, [&listing](const DeviceInfo& device) {
-        PortListing entry{*device.name, device};
-        auto at = std::upper_bound(listing.begin(), listing.end(), entry,
-                                   [](const PortListing& a, const PortListing& b) {
-                                       return PortTextLess(a.text, b.text);
-                                   });
-        listing.insert(at, std::move(entry));
+        InsertInListOrder(listing, PortListing{*device.name, device}, &PortListing::text);
     });
     if (failed)
         *failed = !ok;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 #include <gtest/gtest.h>
 
 #include "camera/CameraController.h"
@@ -406,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RegisterRead,
                                            RegReadRow{"threeBytesRefusedShowsNoValue", RegReply({1, 2, 3}), ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CameraTest, UnacknowledgedAddressStopsWriteAndRead)
+TEST_F(CameraTest, UnacknowledgedAddressStopsTheWrite)
 {
     // Answers the status but refuses every transaction.
     ScriptedDevice board;
@@ -422,13 +423,127 @@ TEST_F(CameraTest, UnacknowledgedAddressStopsWriteAndRead)
     cam.OnRegisterWrite();
     EXPECT_EQ(Commands(sim, 8), Bytes(6, CMD_REG_ADDRESS));
     EXPECT_EQ(cam.LastResult(), LINK_ERR_NAK);
-    sim.ClearWrites(8);
-    cam.OnRegisterRead();
-    EXPECT_EQ(Commands(sim, 8), Bytes(6, CMD_REG_ADDRESS));
-    // A failed read shows no value, and the status line says why.
-    EXPECT_EQ(view.texts[IDC_REG_CONTENT], "");
-    EXPECT_EQ(view.LastStatus(), "read register 0x0001: refused by the board");
 }
+
+Bytes Times(int n, const Bytes& frame)
+{
+    Bytes all;
+    for (int i = 0; i < n; ++i)
+        all.insert(all.end(), frame.begin(), frame.end());
+    return all;
+}
+
+class CameraFailure;
+
+struct FailureRow {
+    const char* name;
+    void (CameraFailure::*act)(); // arranges the failure and runs one handler
+    std::map<int, Bytes> wire;    // port -> every byte the handler wrote
+    std::vector<std::pair<bool, bool>> states;
+    std::map<int, std::string> shown;
+    const char* status;
+    bool connected;
+};
+
+class CameraFailure : public CameraTest, public ::testing::WithParamInterface<FailureRow> {
+public:
+    void EveryPortSilent()
+    {
+        AddPorts();
+        cam.OnConnect();
+    }
+    void EveryPortRefused()
+    {
+        AddPorts();
+        sim.FailOpen(1, EACCES);
+        sim.FailSettings(3, true);
+        cam.OnConnect();
+    }
+    void DisconnectGarbled()
+    {
+        ConnectBoard();
+        // Status 0x31 (active) with checksum 0x31 instead of 0x30.
+        board.replies.push_back({1, {0x02, 0x03, 0x00, 0x31, 0x31, 0x03}});
+        cam.OnDisconnect();
+    }
+    void SliderWhileOff()
+    {
+        ConnectBoard();
+        cam.OnHScroll(IDC_RED, 77);
+    }
+    void ReadAddressRefused()
+    {
+        ConnectBoard();
+        board.always = {0x02, 0x03, 0x00, 0x15, 0x14, 0x03};
+        view.texts[IDC_REG_ADDRESS] = "1";
+        view.texts[IDC_REG_CONTENT] = "0x1234";
+        cam.OnRegisterRead();
+    }
+
+protected:
+    void AddPorts()
+    {
+        for (int port : {1, 3}) {
+            sim.AddPort(port);
+            view.ports.push_back("Port (COM" + std::to_string(port) + ")");
+        }
+    }
+
+    // An ARVEN-S board on COM2 that falls silent once connected.
+    void ConnectBoard()
+    {
+        board.replies = {{1, StatusReply(0x21)}, {1, StatusReply(0x21)}};
+        sim.AddPort(2, &board);
+        view.ports.push_back("X (COM2)");
+        ASSERT_NO_FATAL_FAILURE(Connect());
+        sim.ClearWrites(2);
+        view.states.clear();
+        view.statuses.clear();
+    }
+
+    ScriptedDevice board;
+};
+
+TEST_P(CameraFailure, SaysWhyAndLeavesNothingHalfDone)
+{
+    const FailureRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE((this->*row.act)());
+    for (const auto& [port, bytes] : row.wire)
+        EXPECT_EQ(sim.WrittenBytes(port), bytes) << "COM" << port;
+    EXPECT_EQ(view.states, row.states);
+    for (const auto& [id, text] : row.shown)
+        EXPECT_EQ(view.texts[id], text) << "control " << id;
+    EXPECT_EQ(view.LastStatus(), row.status);
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(cam.IsConnected(), row.connected);
+    EXPECT_EQ(sim.OpenCount(), row.connected ? 1 : 0);
+    EXPECT_EQ(view.cursorDepth, 0);
+}
+
+const Bytes kStatusFrame = {0x02, 0x02, 0x00, 0x00, 0x03};
+const std::map<int, std::string> kNothingShown = {{IDC_PORT_TEXT, ""}, {IDC_SENSOR_TEXT, ""}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CameraFailure,
+    ::testing::Values(
+        FailureRow{"everyPortSilent", &CameraFailure::EveryPortSilent, {{1, kStatusFrame}, {3, kStatusFrame}}, {},
+                   kNothingShown, "No board answered (tried COM1, COM3)", false},
+        FailureRow{"everyPortRefused", &CameraFailure::EveryPortRefused, {{1, {}}, {3, {}}}, {}, kNothingShown,
+                   "COM1: permission denied - join the group 'dialout' and log in again; "
+                   "COM3: not a usable serial device (Invalid argument)",
+                   false},
+        // Only no reply at all earns the message box; the garbled status counts as 0.
+        FailureRow{"disconnectGarbledReply", &CameraFailure::DisconnectGarbled, {{2, kStatusFrame}},
+                   {kAllOff, kDisconnected}, {{IDC_PORT_TEXT, "2"}, {IDC_SENSOR_TEXT, "ARVEN-S"}},
+                   "No reply from camera: disconnected", false},
+        FailureRow{"sliderWhileTheBoardIsOff", &CameraFailure::SliderWhileOff,
+                   {{2, Times(6, {0x02, 0x06, 0x93, 0x4D, 0, 0, 0, 0xDA, 0x03})}}, {}, {{IDC_RED_VALUE, "77"}},
+                   "red 77: no reply", true},
+        FailureRow{"registerReadAddressRefused", &CameraFailure::ReadAddressRefused,
+                   {{2, Times(6, {0x02, 0x04, 0xA5, 0x01, 0x00, 0xA2, 0x03})}}, {},
+                   {{IDC_REG_ADDRESS, "1"}, {IDC_REG_CONTENT, ""}}, "read register 0x0001: refused by the board",
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CameraTest, HandlersWithoutLinkDoNothing)
 {

@@ -199,7 +199,17 @@ INSTANTIATE_TEST_SUITE_P(
         // end it at 499 or 500 ms; the acknowledge behind them counts only if
         // another poll may start then (elapsed < 500 ms).
         ReceiveRow{"lastPollStartsAt499", 4, {{499, kNineStray}, {499, kAck}}, LINK_OK, kAck, 749},
-        ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500}),
+        ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500},
+        ReceiveRow{"wrongEtx", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x07, 0x04}}}, LINK_ERR_NO_REPLY, {}, 750},
+        ReceiveRow{"bytesTrailingTheFrameStayOut", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x07, 0x03, 0x02}}}, LINK_OK, kAck,
+                   200},
+        // A frame in two bursts: the first platform read ends 50 ms after the
+        // head. At exactly 100 ms the poll reads on and joins the tail; at
+        // 101 ms it gives up, and the tail alone opens the next poll.
+        ReceiveRow{"readLimitHitExactly", 4, {{50, {0x02, 0x03, 0x00}}, {120, {0x06, 0x07, 0x03}}}, LINK_OK, kAck,
+                   170},
+        ReceiveRow{"frameSplitAcrossTwoPolls", 4, {{51, {0x02, 0x03, 0x00}}, {120, {0x06, 0x07, 0x03}}},
+                   LINK_ERR_NO_REPLY, {}, 520}),
         ::testing::Values(1000u, 0xFFFFFF00u)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == 1000u ? "" : "AcrossTheWrap");

@@ -288,6 +288,59 @@ INSTANTIATE_TEST_SUITE_P(
                       RawRow{"transact", {"transact", "0x91", "c8000000"}, kBrightnessC8}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Every name of `set` and `press` after the probe of the detection: exactly
+// one frame, written here from the protocol. A name that is not known is
+// refused before any port is opened.
+struct NameRow {
+    const char* name;
+    std::vector<std::string> verb;
+    int status;
+    Bytes frame;   // empty: nothing may be sent
+};
+
+class PelvarctlName : public PelvarctlRun, public ::testing::WithParamInterface<NameRow> {};
+
+TEST_P(PelvarctlName, SendsTheFrameOfThatName)
+{
+    const NameRow& row = GetParam();
+    std::vector<std::string> args = {"--port", "5"};
+    args.insert(args.end(), row.verb.begin(), row.verb.end());
+    EXPECT_EQ(Run(args), row.status) << err;
+    std::vector<Bytes> writes;
+    for (const SimWrite& w : sim.Writes(5))
+        writes.push_back(w.bytes);
+    std::vector<Bytes> expected;
+    if (!row.frame.empty())
+        expected = {{0x02, 0x02, 0x00, 0x00, 0x03}, row.frame};
+    EXPECT_EQ(writes, expected);
+    EXPECT_EQ(sim.OpenCalls(5), row.frame.empty() ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PelvarctlName,
+    ::testing::Values(
+        NameRow{"brightness", {"set", "brightness", "1"}, 0, {0x02, 0x06, 0x91, 0x01, 0, 0, 0, 0x94, 0x03}},
+        NameRow{"contrast", {"set", "contrast", "127"}, 0, {0x02, 0x06, 0x92, 0x7F, 0, 0, 0, 0xE9, 0x03}},
+        NameRow{"red", {"set", "red", "255"}, 0, {0x02, 0x06, 0x93, 0xFF, 0, 0, 0, 0x68, 0x03}},
+        NameRow{"green", {"set", "green", "0"}, 0, {0x02, 0x06, 0x94, 0x00, 0, 0, 0, 0x90, 0x03}},
+        NameRow{"blue", {"set", "blue", "16"}, 0, {0x02, 0x06, 0x95, 0x10, 0, 0, 0, 0x81, 0x03}},
+        NameRow{"edge", {"press", "edge"}, 0, {0x02, 0x02, 0x1A, 0x1A, 0x03}},
+        NameRow{"scale", {"press", "scale"}, 0, {0x02, 0x02, 0x17, 0x17, 0x03}},
+        NameRow{"gamma", {"press", "gamma"}, 0, {0x02, 0x02, 0x1B, 0x1B, 0x03}},
+        NameRow{"testPattern", {"press", "test-pattern"}, 0, {0x02, 0x02, 0xA6, 0xA6, 0x03}},
+        NameRow{"left", {"press", "left"}, 0, {0x02, 0x02, 0x21, 0x21, 0x03}},
+        NameRow{"right", {"press", "right"}, 0, {0x02, 0x02, 0x20, 0x20, 0x03}},
+        NameRow{"up", {"press", "up"}, 0, {0x02, 0x02, 0x22, 0x22, 0x03}},
+        NameRow{"down", {"press", "down"}, 0, {0x02, 0x02, 0x23, 0x23, 0x03}},
+        NameRow{"init", {"press", "init"}, 0, {0x02, 0x02, 0x70, 0x70, 0x03}},
+        NameRow{"release", {"press", "release"}, 0, {0x02, 0x02, 0xF0, 0xF0, 0x03}},
+        NameRow{"func16", {"press", "func16"}, 0, {0x02, 0x02, 0x16, 0x16, 0x03}},
+        NameRow{"func18", {"press", "func18"}, 0, {0x02, 0x02, 0x18, 0x18, 0x03}},
+        NameRow{"func19", {"press", "func19"}, 0, {0x02, 0x02, 0x19, 0x19, 0x03}},
+        NameRow{"unknownSlider", {"set", "hue", "3"}, 2, {}},
+        NameRow{"prefixOfASlider", {"set", "bright", "3"}, 2, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(PelvarctlRun, RawTransactToASilentBoardRunsAllSixAttempts)
 {
     SimPlatform quiet;

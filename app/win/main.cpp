@@ -40,14 +40,22 @@ Options ParseOptions()
     return o;
 }
 
+// The demo board answers within a second; more means something is wrong,
+// and the picture shows how far it got.
+constexpr DWORD kDemoStepMs = 10000;
+
 // What the demo's picture shows: the panel connected to the simulated board,
-// the brightness slider moved, as an operator would leave it.
+// the brightness slider moved, as an operator would leave it. The worker
+// runs each step; the picture waits until the window shows its outcome.
 void TakeDemoPicture(HWND hwnd, const std::wstring& path)
 {
+    pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
     SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
+    dlg->WaitForCamera(kDemoStepMs);
     HWND slider = GetDlgItem(hwnd, pelvar::IDC_BRIGHTNESS);
     SendMessageW(slider, TBM_SETPOS, TRUE, 200);
     SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 200), reinterpret_cast<LPARAM>(slider));
+    dlg->WaitForCamera(kDemoStepMs);
     SetFocus(slider);
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();

@@ -58,15 +58,6 @@ PortLister ListerFor(const CPelvarDlg::PortListFiller& fill)
     };
 }
 
-// A rectangle of the template in this dialog's pixels: place and size each
-// converted on its own, as the dialog manager places the template's controls.
-RECT DialogPixels(HWND dialog, const DialogRect& rect)
-{
-    RECT r{rect.x, rect.y, rect.cx, rect.cy};
-    MapDialogRect(dialog, &r);
-    return r;
-}
-
 std::wstring WindowText(HWND hwnd)
 {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -204,7 +195,7 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 // the sliders, the register boxes, in this order.
 BOOL CPelvarDlg::OnInitDialog()
 {
-    CreateStatusLine();
+    m_hStatus = Item(IDC_STATUS_LINE);
     AddAboutItem();
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
@@ -221,23 +212,6 @@ BOOL CPelvarDlg::OnInitDialog()
     SetControlText(IDC_REG_CONTENT, "0x0000");
     m_hWake = m_hWnd;
     return TRUE;
-}
-
-// Below the template's area, which keeps its size; the window grows by the
-// line's rows. One line, cut with an ellipsis rather than wrapped away.
-void CPelvarDlg::CreateStatusLine()
-{
-    const RECT at = DialogPixels(m_hWnd, kStatusLineRect);
-    m_hStatus =
-        CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_ENDELLIPSIS,
-                        at.left, at.top, at.right, at.bottom, m_hWnd,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_LINE)), m_hInstance, nullptr);
-    SendMessageW(m_hStatus, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
-    const RECT grow = DialogPixels(m_hWnd, {0, 0, 0, kPanelWithStatusSize.cy - kPanelSize.cy});
-    RECT window;
-    GetWindowRect(m_hWnd, &window);
-    SetWindowPos(m_hWnd, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + grow.bottom,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CPelvarDlg::AddAboutItem()

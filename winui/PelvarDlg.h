@@ -16,6 +16,7 @@
 #include "camera/PanelView.h"
 #include "camera/PortMemory.h"
 #include "discovery/PortList.h"
+#include "winui/DialogTemplate.h"
 
 namespace pelvar {
 
@@ -26,9 +27,6 @@ struct IconOrigin {
     int y;
 };
 IconOrigin IconOriginFor(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
-
-// The status line under the template's controls.
-constexpr int IDC_STATUS_LINE = 1040;
 
 class CPelvarDlg : public IPanelView {
 public:
@@ -80,7 +78,6 @@ private:
     BOOL OnInitDialog();
     void AddAboutItem();
     void FillPorts();
-    void CreateStatusLine();
     void WakeUi();
     void OnDrainUi();
     void OnDestroy();

@@ -44,6 +44,21 @@ Options ParseOptions()
 // and the picture shows how far it got.
 constexpr DWORD kDemoStepMs = 10000;
 
+// The screen copy sees what the window drew once it has reached the screen;
+// under wine that happens as messages run, so they run a moment first.
+void LetTheScreenCatchUp(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 // What the demo's picture shows: the panel connected to the simulated board,
 // the brightness slider moved, as an operator would leave it. The worker
 // runs each step; the picture waits until the window shows its outcome.
@@ -59,6 +74,7 @@ void TakeDemoPicture(HWND hwnd, const std::wstring& path)
     SetFocus(slider);
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
+    LetTheScreenCatchUp(200);
     if (!pelvar::SaveWindowPicture(hwnd, path))
         std::fprintf(stderr, "pelvar: cannot write the picture\n");
     PostMessageW(hwnd, WM_CLOSE, 0, 0);

@@ -38,6 +38,10 @@ struct ControlTemplate {
 };
 
 constexpr DialogRect kPanelSize{0, 0, 321, 356};
+// The status line sits under the template's area, which keeps its size; the
+// window is taller by its rows.
+constexpr DialogRect kStatusLineRect{6, 356, 309, 10};
+constexpr DialogRect kPanelWithStatusSize{0, 0, 321, 368};
 constexpr const char* kPanelCaption = "Zandrel / Pelvar Demo";
 
 constexpr std::array<ControlTemplate, 42> kPanelTemplate = {{

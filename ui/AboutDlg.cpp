@@ -11,12 +11,6 @@ namespace pelvar {
 
 namespace {
 
-constexpr DialogRect kAboutSize{0, 0, 170, 62};
-constexpr DialogRect kIconRect{14, 14, 21, 20};
-constexpr DialogRect kVersionRect{42, 14, 114, 8};
-constexpr DialogRect kNoticeRect{42, 26, 114, 8};
-constexpr DialogRect kOkRect{113, 41, 50, 14};
-
 QLabel* CreateText(QWidget* parent, const char* text, const DialogRect& rect, const DialogBaseUnits& units)
 {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
@@ -42,15 +36,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     const int iconSize = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
     picture->setPixmap(icon.pixmap(iconSize, iconSize));
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    picture->setGeometry(DialogToPixels(kIconRect, units));
+    picture->setGeometry(DialogToPixels(kAboutIconRect, units));
 
-    CreateText(this, kAboutVersionText, kVersionRect, units);
-    CreateText(this, kAboutNoticeText, kNoticeRect, units);
+    CreateText(this, kAboutVersionText, kAboutVersionRect, units);
+    CreateText(this, kAboutNoticeText, kAboutNoticeRect, units);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("control1"));
     ok->setDefault(true);
-    ok->setGeometry(DialogToPixels(kOkRect, units));
+    ok->setGeometry(DialogToPixels(kAboutOkRect, units));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     setFixedSize(DialogToPixels(kAboutSize, units).size());

@@ -4,11 +4,9 @@
 
 #include <QDialog>
 
-namespace pelvar {
+#include "camera/AboutTemplate.h"
 
-constexpr const char* kAboutCaption = "Informationen zu Pelvar";
-constexpr const char* kAboutVersionText = "Pelvar, Version 1.0";
-constexpr const char* kAboutNoticeText = "Copyright (C) 2026";
+namespace pelvar {
 
 class CAboutDlg : public QDialog {
     Q_OBJECT

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "camera/AboutTemplate.h"
 #include "camera/CameraController.h"
 #include "camera/CameraWorker.h"
 #include "camera/PanelView.h"
@@ -31,7 +32,6 @@ struct ControlTemplate;
 constexpr unsigned SC_MINIMIZE = 0xF020;
 constexpr unsigned SC_CLOSE = 0xF060;
 
-constexpr const char* kAboutMenuText = "&Informationen zu Pelvar...";
 constexpr const char* kMinimizeMenuText = "Mi&nimieren";
 constexpr const char* kCloseMenuText = "&Schließen\tAlt+F4";
 constexpr const char* kAutoReconnectMenuText = "Reconnect automatically";

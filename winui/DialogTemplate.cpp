@@ -121,9 +121,13 @@ void DialogTemplateBuilder::Add(int id, const Win32Control& control, const Dialo
 
 DialogTemplateBuilder BuildPanelTemplate()
 {
-    DialogTemplateBuilder builder(kPanelStyle, kPanelExStyle, kPanelSize, kPanelCaption);
+    DialogTemplateBuilder builder(kPanelStyle, kPanelExStyle, kPanelWithStatusSize, kPanelCaption);
     for (const ControlTemplate& item : kPanelTemplate)
         builder.Add(item.id, ControlClassAndStyle(item), item.rect, item.text);
+    // One line, cut with an ellipsis rather than wrapped out of sight.
+    builder.Add(IDC_STATUS_LINE,
+                {L"Static", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_ENDELLIPSIS, 0},
+                kStatusLineRect, "");
     return builder;
 }
 

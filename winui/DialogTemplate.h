@@ -41,6 +41,10 @@ private:
     std::size_t m_countAt = 0;
 };
 
+// The status line under the panel template's area; the window is as much
+// taller, and every control of the template keeps its place.
+constexpr int IDC_STATUS_LINE = 1040;
+
 DialogTemplateBuilder BuildPanelTemplate();
 DialogTemplateBuilder BuildAboutTemplate(int iconResource);
 

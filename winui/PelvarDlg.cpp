@@ -7,6 +7,7 @@
 #include "camera/ControlTable.h"
 #include "winui/AboutDlg.h"
 #include "winui/DialogTemplate.h"
+#include "winui/RegistryPortMemory.h"
 #include "winui/ResourceIds.h"
 #include "winui/WideText.h"
 
@@ -18,6 +19,8 @@ constexpr int kSliderMin = 0;
 constexpr int kSliderMax = 255;
 // Posted by the first paint: handled once the paint messages have run.
 constexpr UINT kFirstPaintDone = WM_APP + 1;
+// Posted by the worker: its view calls wait to be applied on this thread.
+constexpr UINT kDrainUi = WM_APP + 2;
 
 // The port list as a sorted combo box fills itself.
 class ComboPortList : public IPortList {
@@ -34,6 +37,27 @@ private:
     HWND m_hCombo;
 };
 
+struct MachinePortFiller {
+    void operator()(IPortList& list) const { FillPortList(list); }
+};
+
+// What Connect reads: the machine's devices (with their serial numbers where
+// the source knows them), or the texts of a given filler.
+PortLister ListerFor(const CPelvarDlg::PortListFiller& fill)
+{
+    if (fill.target<MachinePortFiller>())
+        return [] { return ListPortDevices(*MachineDevices(), stdout); };
+    return [fill] {
+        SortedPortList list;
+        if (fill)
+            fill(list);
+        std::vector<PortListing> listings;
+        for (const std::string& text : list.Entries())
+            listings.push_back({text, {}});
+        return listings;
+    };
+}
+
 std::wstring WindowText(HWND hwnd)
 {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -48,21 +72,70 @@ IconOrigin IconOriginFor(int clientWidth, int clientHeight, int iconWidth, int i
     return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
 }
 
-CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& platform)
+CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& platform,
+                       std::unique_ptr<IPortMemoryStore> memory)
     : m_hInstance(instance), m_fillPorts(std::move(fillPorts)),
-      m_camera(std::make_unique<CameraController>(*this, platform)),
+      m_memory(memory ? std::move(memory) : std::make_unique<CRegistryPortMemory>()),
       m_hIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME)))
-{}
+{
+    m_worker =
+        std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); });
+}
 
+// The window goes first, so nothing is drawn any more; then the worker lets
+// its running exchange end within its bound and releases the port.
 CPelvarDlg::~CPelvarDlg()
 {
     if (m_hWnd != nullptr && IsWindow(m_hWnd))
         DestroyWindow(m_hWnd);
+    m_worker.reset();
 }
 
-CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller()
+CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller() { return MachinePortFiller{}; }
+
+CPelvarDlg* CPelvarDlg::FromHandle(HWND hwnd)
 {
-    return [](IPortList& list) { FillPortList(list); };
+    if (hwnd == nullptr || GetWindowLongPtrW(hwnd, DWLP_DLGPROC) != reinterpret_cast<LONG_PTR>(&DialogProc))
+        return nullptr;
+    return reinterpret_cast<CPelvarDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+}
+
+// Worker's thread: one wake-up at a time, however many view calls wait.
+void CPelvarDlg::WakeUi()
+{
+    HWND hwnd = m_hWake.load();
+    if (hwnd == nullptr || m_bDrainPosted.exchange(true))
+        return;
+    if (!PostMessageW(hwnd, kDrainUi, 0, 0))
+        m_bDrainPosted = false;
+}
+
+// Cleared before draining: a call queued from here on posts a new wake-up.
+void CPelvarDlg::OnDrainUi()
+{
+    m_bDrainPosted = false;
+    m_worker->DrainUi();
+}
+
+void CPelvarDlg::OnDestroy() { m_hWake = nullptr; }
+
+bool CPelvarDlg::WaitForCamera(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (m_worker->Idle())
+            break;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+    m_worker->DrainUi();
+    return true;
 }
 
 INT_PTR CPelvarDlg::DoModal(HWND owner)
@@ -103,6 +176,9 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_PAINT: return OnPaint();
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_CLOSE: OnClose(); return TRUE;
+    case WM_SETCURSOR: return OnSetCursor();
+    case WM_DESTROY: OnDestroy(); return FALSE;
+    case kDrainUi: OnDrainUi(); return TRUE;
     case DM_GETDEFID:
         // Enter outside a button means IDOK (which does nothing), not Connect.
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, MAKELONG(IDOK, DC_HASDEFID));
@@ -119,18 +195,22 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 // the sliders, the register boxes, in this order.
 BOOL CPelvarDlg::OnInitDialog()
 {
+    m_hStatus = Item(IDC_STATUS_LINE);
     AddAboutItem();
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetControlStates(true, false);
     FillPorts();
-    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, m_camera->m_adjust.brightness);
-    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, m_camera->m_adjust.contrast);
-    SetUpSlider(IDC_RED, IDC_RED_VALUE, m_camera->m_adjust.red);
-    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, m_camera->m_adjust.green);
-    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, m_camera->m_adjust.blue);
+    // Nothing is queued yet: the worker does not touch the values now.
+    const Adjustments& adjust = m_worker->Camera().m_adjust;
+    SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, adjust.brightness);
+    SetUpSlider(IDC_CONTRAST, IDC_CONTRAST_VALUE, adjust.contrast);
+    SetUpSlider(IDC_RED, IDC_RED_VALUE, adjust.red);
+    SetUpSlider(IDC_GREEN, IDC_GREEN_VALUE, adjust.green);
+    SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, adjust.blue);
     SetControlText(IDC_REG_ADDRESS, "0x0000");
     SetControlText(IDC_REG_CONTENT, "0x0000");
+    m_hWake = m_hWnd;
     return TRUE;
 }
 
@@ -149,11 +229,21 @@ void CPelvarDlg::FillPorts()
     SortedPortList ports;
     if (m_fillPorts)
         m_fillPorts(ports);
+    SetPortEntries(ports.Entries());
+}
+
+// The list as Connect last read it; it selects nothing.
+void CPelvarDlg::SetPortEntries(const std::vector<std::string>& entries)
+{
     ComboPortList list(Item(IDC_PORT_LIST));
     list.Clear();
-    for (const std::string& entry : ports.Entries())
+    for (const std::string& entry : entries)
         list.AddString(entry);
 }
+
+void CPelvarDlg::SetStatusText(const std::string& text) { SetWindowTextW(m_hStatus, Widen(text).c_str()); }
+
+std::string CPelvarDlg::StatusText() const { return Narrow(WindowText(m_hStatus)); }
 
 void CPelvarDlg::SetUpSlider(int sliderId, int valueBoxId, std::int32_t value)
 {
@@ -188,12 +278,12 @@ bool CPelvarDlg::OnCommand(int id, int code)
 }
 
 // Every notification code alike; the position is asked of the trackbar, as
-// the one in the notification is not used.
+// the one in the notification is not used. The worker ignores any other
+// control and coalesces the positions while an exchange runs.
 void CPelvarDlg::OnHScroll(UINT /*code*/, UINT /*position*/, HWND control)
 {
-    const int id = GetDlgCtrlID(control);
-    if (const ControlBinding* binding = FindBinding(id); binding && binding->role == ControlRole::Slider)
-        m_camera->OnHScroll(id, static_cast<int>(SendMessageW(control, TBM_GETPOS, 0, 0)));
+    if (control != nullptr)
+        m_worker->Slider(GetDlgCtrlID(control), static_cast<int>(SendMessageW(control, TBM_GETPOS, 0, 0)));
 }
 
 // Values 0x0010..0x001F all mean the about item: the low four bits of a
@@ -259,12 +349,29 @@ void CPelvarDlg::ShowError(const std::string& text, const std::string& caption)
     MessageBoxW(m_hWnd, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | MB_ICONERROR);
 }
 
+// The window answers while an adjustment is in flight, so the wait cursor is
+// kept up through WM_SETCURSOR until the last one has ended.
 void CPelvarDlg::BeginWaitCursor()
 {
-    m_hPrevCursor = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    ++m_nWaitCursor;
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
 }
 
-void CPelvarDlg::EndWaitCursor() { SetCursor(m_hPrevCursor); }
+void CPelvarDlg::EndWaitCursor()
+{
+    if (m_nWaitCursor == 0 || --m_nWaitCursor > 0)
+        return;
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
+}
+
+bool CPelvarDlg::OnSetCursor()
+{
+    if (m_nWaitCursor == 0)
+        return false;
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
+    return true;
+}
 
 int CPelvarDlg::PortCount() { return static_cast<int>(SendMessageW(Item(IDC_PORT_LIST), CB_GETCOUNT, 0, 0)); }
 

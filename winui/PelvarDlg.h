@@ -1,17 +1,22 @@
 // The control panel as a native Win32 dialog: the template is built from the
-// shared panel description, and every handler hands its work to the camera
-// logic, as the Qt window does on Linux.
+// shared panel description, and every handler queues its work for the camera
+// worker, as the Qt window does on Linux, so the window never waits for the
+// board.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "camera/CameraController.h"
+#include "camera/CameraWorker.h"
 #include "camera/PanelView.h"
+#include "camera/PortMemory.h"
 #include "discovery/PortList.h"
+#include "winui/DialogTemplate.h"
 
 namespace pelvar {
 
@@ -27,7 +32,9 @@ class CPelvarDlg : public IPanelView {
 public:
     using PortListFiller = std::function<void(IPortList&)>;
 
-    CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& platform = DefaultPlatform());
+    // `memory` keeps the port that answered last; by default in the registry.
+    CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& platform = DefaultPlatform(),
+               std::unique_ptr<IPortMemoryStore> memory = nullptr);
     ~CPelvarDlg() override;
     CPelvarDlg(const CPelvarDlg&) = delete;
     CPelvarDlg& operator=(const CPelvarDlg&) = delete;
@@ -40,7 +47,15 @@ public:
     // The panel without its own loop (tests drive it by messages).
     HWND Create(HWND owner = nullptr);
     HWND Handle() const { return m_hWnd; }
-    CameraController& Camera() { return *m_camera; }
+    // The panel behind a window this class made; null for any other window.
+    static CPelvarDlg* FromHandle(HWND hwnd);
+    // The logic behind the handlers; read it only after WaitForCamera.
+    CameraController& Camera() { return m_worker->Camera(); }
+    CameraWorker& Worker() { return *m_worker; }
+    // Runs the window's messages until the worker has finished what was
+    // asked of it and the window shows the outcome; false on time-out.
+    bool WaitForCamera(DWORD timeoutMs = 30000);
+    std::string StatusText() const;
     // Called once, after the panel's first paint has reached the screen.
     void OnFirstPaint(std::function<void(HWND)> hook) { m_firstPaint = std::move(hook); }
 
@@ -54,6 +69,8 @@ public:
     int PortCount() override;
     std::string PortEntry(int index) override;
     int SelectedPortIndex() override;
+    void SetStatusText(const std::string& text) override;
+    void SetPortEntries(const std::vector<std::string>& entries) override;
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -61,6 +78,10 @@ private:
     BOOL OnInitDialog();
     void AddAboutItem();
     void FillPorts();
+    void WakeUi();
+    void OnDrainUi();
+    void OnDestroy();
+    bool OnSetCursor();
     void SetUpSlider(int sliderId, int valueBoxId, std::int32_t value);
     bool OnCommand(int id, int code);
     void OnHScroll(UINT code, UINT position, HWND control);
@@ -71,21 +92,28 @@ private:
     void OnOK() {}
     void OnCancel() {}
 
-    void OnConnect() { m_camera->OnConnect(); }
-    void OnDisconnect() { m_camera->OnDisconnect(); }
-    void OnPortSelChange() { m_camera->OnPortSelChange(); }
-    void OnRegisterWrite() { m_camera->OnRegisterWrite(); }
-    void OnRegisterRead() { m_camera->OnRegisterRead(); }
-    void OnFunctionButton(int id) { m_camera->OnFunctionButton(id); }
+    // Each handler queues the operation for the worker and returns.
+    void OnConnect() { m_worker->Connect(); }
+    void OnDisconnect() { m_worker->Disconnect(); }
+    void OnPortSelChange() { m_worker->PortSelChange(); }
+    void OnRegisterWrite() { m_worker->RegisterWrite(); }
+    void OnRegisterRead() { m_worker->RegisterRead(); }
+    void OnFunctionButton(int id) { m_worker->Button(id); }
 
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
     HINSTANCE m_hInstance;
     PortListFiller m_fillPorts;
-    std::unique_ptr<CameraController> m_camera;
+    std::unique_ptr<IPortMemoryStore> m_memory;
+    std::unique_ptr<CameraWorker> m_worker;
     HWND m_hWnd = nullptr;
+    HWND m_hStatus = nullptr;
+    // Where the worker posts its wake-up; null while there is no window.
+    std::atomic<HWND> m_hWake{nullptr};
+    // A wake-up is on its way: the worker posts no second one meanwhile.
+    std::atomic<bool> m_bDrainPosted{false};
     HICON m_hIcon = nullptr;
-    HCURSOR m_hPrevCursor = nullptr;
+    int m_nWaitCursor = 0;
     std::function<void(HWND)> m_firstPaint;
     bool m_bPainted = false;
 };

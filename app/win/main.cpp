@@ -40,17 +40,41 @@ Options ParseOptions()
     return o;
 }
 
+// The demo board answers within a second; more means something is wrong,
+// and the picture shows how far it got.
+constexpr DWORD kDemoStepMs = 10000;
+
+// The screen copy sees what the window drew once it has reached the screen;
+// under wine that happens as messages run, so they run a moment first.
+void LetTheScreenCatchUp(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 // What the demo's picture shows: the panel connected to the simulated board,
-// the brightness slider moved, as an operator would leave it.
+// the brightness slider moved, as an operator would leave it. The worker
+// runs each step; the picture waits until the window shows its outcome.
 void TakeDemoPicture(HWND hwnd, const std::wstring& path)
 {
+    pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
     SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
+    dlg->WaitForCamera(kDemoStepMs);
     HWND slider = GetDlgItem(hwnd, pelvar::IDC_BRIGHTNESS);
     SendMessageW(slider, TBM_SETPOS, TRUE, 200);
     SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 200), reinterpret_cast<LPARAM>(slider));
+    dlg->WaitForCamera(kDemoStepMs);
     SetFocus(slider);
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
+    LetTheScreenCatchUp(200);
     if (!pelvar::SaveWindowPicture(hwnd, path))
         std::fprintf(stderr, "pelvar: cannot write the picture\n");
     PostMessageW(hwnd, WM_CLOSE, 0, 0);

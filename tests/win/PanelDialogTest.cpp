@@ -1,5 +1,7 @@
 // The Win32 panel, driven through its window messages as the window system
-// would drive it, against the simulated board on the virtual clock.
+// would drive it, against the simulated board: on the virtual clock, and on
+// the machine's clock where the window must stay answering while the worker
+// waits for the board.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,16 +10,22 @@
 #undef AddPort
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/AboutTemplate.h"
 #include "camera/ControlIds.h"
 #include "camera/PanelTemplate.h"
+#include "sim/RealTimeSimPlatform.h"
 #include "sim/SimBoard.h"
 #include "tests/support/Frames.h"
 #include "tests/win/ModalWatch.h"
 #include "winui/PelvarDlg.h"
+#include "winui/RegistryPortMemory.h"
 #include "winui/WideText.h"
 
 namespace pelvar {
@@ -25,10 +33,42 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr int kBoardPort = 200;
+constexpr int kSilentPort = 100;
+// The tests' own place for the remembered port, not the program's.
+constexpr const wchar_t* kTestKey = L"Software\\Zandrel\\PelvarPanelTest";
+
+std::unique_ptr<IPortMemoryStore> TestMemory()
+{
+    RegDeleteKeyW(HKEY_CURRENT_USER, kTestKey);
+    return std::make_unique<CRegistryPortMemory>(kTestKey);
+}
+
+// The window's messages, as its message loop would run them, until `done`.
+bool PumpUntil(const std::function<bool()>& done, DWORD limitMs)
+{
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > limitMs)
+            return false;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+    return true;
+}
+
+double MsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
 
 // The board, which can be switched off while the panel holds its port.
 class SwitchableBoard : public ISimDevice {
 public:
+    explicit SwitchableBoard(SimBoardOptions options = {}) : device(options) {}
     void OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) override
     {
         if (on)
@@ -45,19 +85,27 @@ protected:
         INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
         sim.AddPort(kBoardPort, &board);
+        sim.AddPort(kSilentPort);
         hwnd = dlg.Create();
         ASSERT_NE(hwnd, nullptr);
     }
+    void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, kTestKey); }
 
     HWND Item(int id) const { return GetDlgItem(hwnd, id); }
     std::string Text(int id) const { return Narrow(test::TextOf(Item(id))); }
-    void Click(int id) { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+    // The click returns at once; the worker's outcome shows when it is done.
+    void Click(int id)
+    {
+        SendMessageW(Item(id), BM_CLICK, 0, 0);
+        ASSERT_TRUE(dlg.WaitForCamera(10000));
+    }
     void SetText(int id, const char* text) { SetWindowTextW(Item(id), Widen(text).c_str()); }
     // The trackbar stands at `position`; the notification carries another.
     void Scroll(int id, int position, WORD code)
     {
         SendMessageW(Item(id), TBM_SETPOS, TRUE, position);
         SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(code, 7), reinterpret_cast<LPARAM>(Item(id)));
+        ASSERT_TRUE(dlg.WaitForCamera(10000));
     }
     Bytes LastFrame() const { return sim.Writes(kBoardPort).back().bytes; }
     void Connect()
@@ -84,7 +132,14 @@ protected:
 
     SimPlatform sim;
     SwitchableBoard board;
-    CPelvarDlg dlg{GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Simulated board (COM200)"); }, sim};
+    // What the machine lists at each look: Connect reads it again.
+    std::vector<std::string> listed{"Simulated board (COM200)"};
+    CPelvarDlg dlg{GetModuleHandleW(nullptr),
+                   [this](IPortList& list) {
+                       for (const std::string& entry : listed)
+                           list.AddString(entry);
+                   },
+                   sim, TestMemory()};
     HWND hwnd = nullptr;
 };
 
@@ -143,6 +198,24 @@ TEST_F(PanelTest, ControlKindsAreTheNativeControls)
     EXPECT_EQ(SendMessageW(Item(IDC_RED), TBM_GETRANGEMAX, 0, 0), 255);
 }
 
+TEST_F(PanelTest, TheStatusLineSitsUnderTheTemplateInsideTheWindow)
+{
+    HWND status = Item(IDC_STATUS_LINE);
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(IsWindowVisible(status));
+    RECT templ{0, 0, kPanelSize.cx, kPanelSize.cy};
+    MapDialogRect(hwnd, &templ);
+    RECT at;
+    GetWindowRect(status, &at);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&at), 2);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_GE(at.top, templ.bottom);
+    EXPECT_LE(at.bottom, client.bottom);
+    EXPECT_GT(at.right - at.left, (templ.right - templ.left) * 9 / 10);
+    EXPECT_EQ(dlg.StatusText(), "");
+}
+
 TEST_F(PanelTest, OpensDisconnectedWithSlidersAt128AndTheRegisterBoxesAtZero)
 {
     for (int id : {IDC_BRIGHTNESS, IDC_CONTRAST, IDC_RED, IDC_GREEN, IDC_BLUE})
@@ -159,7 +232,12 @@ TEST_F(PanelTest, OpensDisconnectedWithSlidersAt128AndTheRegisterBoxesAtZero)
 
 TEST_F(PanelTest, ConnectFindsTheBoardAndShowsPortAndSensor)
 {
-    Connect();
+    // While it runs, Connect and everything it would enable stay off.
+    SendMessageW(Item(IDC_CONNECT), BM_CLICK, 0, 0);
+    EXPECT_EQ(EnableStates(), Set(false, false));
+    ASSERT_TRUE(dlg.WaitForCamera(10000));
+    ASSERT_TRUE(dlg.Camera().IsConnected());
+    EXPECT_EQ(dlg.StatusText(), "Connected on COM200: ARVEN-L");
     EXPECT_EQ(Text(IDC_PORT_TEXT), "200");
     EXPECT_EQ(Text(IDC_SENSOR_TEXT), "ARVEN-L");
     EXPECT_EQ(EnableStates(), Set(false, true));
@@ -196,7 +274,9 @@ TEST_F(PanelTest, EverySliderNotificationSendsThePositionOfTheTrackbar)
     // A repeated notification sends the same value again.
     const std::size_t before = sim.Writes(kBoardPort).size();
     SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(Item(IDC_BLUE)));
+    ASSERT_TRUE(dlg.WaitForCamera(10000));
     EXPECT_EQ(sim.Writes(kBoardPort).size(), before + 1);
+    EXPECT_EQ(dlg.StatusText(), "blue " + std::to_string(position) + ": sent");
     EXPECT_EQ(board.device.Board().Adjust().blue, position);
 }
 
@@ -240,6 +320,53 @@ TEST_F(PanelTest, RegisterWriteAndReadThroughTheBoxes)
     EXPECT_EQ(Text(IDC_REG_ADDRESS), "0x0010");
 }
 
+// A read that fails shows no value: "0x0000" would read as a register that
+// holds zero. The status line says why.
+TEST_F(PanelTest, AFailedRegisterReadLeavesTheContentBoxEmptyAndSaysWhy)
+{
+    Connect();
+    SetText(IDC_REG_ADDRESS, "0x0010");
+    board.on = false;
+    Click(IDC_REG_READ);
+    EXPECT_EQ(Text(IDC_REG_CONTENT), "");
+    EXPECT_EQ(dlg.StatusText(), "read register 0x0010: no reply");
+    EXPECT_EQ(Text(IDC_REG_ADDRESS), "0x0010");
+    EXPECT_EQ(EnableStates(), Set(false, true)); // still connected
+}
+
+// A board plugged in after the window opened is found, and the port that
+// answered last is tried first, also by the next panel (the registry).
+TEST_F(PanelTest, ConnectReadsThePortsAgainAndTriesTheRememberedPortFirst)
+{
+    listed = {"A silent port (COM100)"};
+    Click(IDC_CONNECT);
+    EXPECT_FALSE(dlg.Camera().IsConnected());
+    EXPECT_EQ(dlg.StatusText(), "No board answered (tried COM100)");
+    EXPECT_EQ(EnableStates(), Set(true, false));
+
+    listed = {"A silent port (COM100)", "Simulated board (COM200)"};
+    Click(IDC_CONNECT);
+    ASSERT_TRUE(dlg.Camera().IsConnected());
+    EXPECT_EQ(dlg.PortCount(), 2); // the list shows what Connect read
+    EXPECT_EQ(dlg.PortEntry(1), "Simulated board (COM200)");
+    Click(IDC_DISCONNECT);
+
+    sim.ClearWrites(kSilentPort);
+    CPelvarDlg next(
+        GetModuleHandleW(nullptr),
+        [this](IPortList& list) {
+            for (const std::string& entry : listed)
+                list.AddString(entry);
+        },
+        sim, std::make_unique<CRegistryPortMemory>(kTestKey));
+    const HWND nextWindow = next.Create();
+    SendDlgItemMessageW(nextWindow, IDC_CONNECT, BM_CLICK, 0, 0);
+    ASSERT_TRUE(next.WaitForCamera(10000));
+    ASSERT_TRUE(next.Camera().IsConnected());
+    EXPECT_EQ(next.Camera().m_nPort, kBoardPort);
+    EXPECT_TRUE(sim.Writes(kSilentPort).empty()); // COM100 was never probed
+}
+
 TEST_F(PanelTest, DisconnectReleasesTheBoard)
 {
     Connect();
@@ -250,6 +377,7 @@ TEST_F(PanelTest, DisconnectReleasesTheBoard)
     EXPECT_EQ(Text(IDC_SENSOR_TEXT), "");
     EXPECT_EQ(Text(IDC_PORT_TEXT), "200");
     EXPECT_EQ(EnableStates(), Set(true, false));
+    EXPECT_EQ(dlg.StatusText(), "Disconnected");
 }
 
 TEST_F(PanelTest, DisconnectFromASilentBoardShowsTheErrorBox)
@@ -265,6 +393,7 @@ TEST_F(PanelTest, DisconnectFromASilentBoardShowsTheErrorBox)
     EXPECT_EQ(Text(IDC_SENSOR_TEXT), "ARVEN-L");
     EXPECT_FALSE(sim.IsOpen(kBoardPort));
     EXPECT_EQ(EnableStates(), Set(true, false));
+    EXPECT_EQ(dlg.StatusText(), "No reply from camera: disconnected");
 }
 
 TEST_F(PanelTest, SystemMenuEndsWithSeparatorAndTheAboutItem)
@@ -298,6 +427,103 @@ TEST_F(PanelTest, AboutCommandsOpenTheAboutBox)
         hwnd, [&] { SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0); }, 200);
     EXPECT_TRUE(none.empty());
     EXPECT_TRUE(IsIconic(hwnd));
+}
+
+// On the machine's clock: the demo board behind a real-time simulated line.
+class PanelRealTime : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&controls);
+        line.AddPort(kBoardPort, &board);
+        dlg = std::make_unique<CPelvarDlg>(
+            GetModuleHandleW(nullptr), [](IPortList& list) { list.AddString("Simulated board (COM200)"); }, line,
+            TestMemory());
+        hwnd = dlg->Create();
+        SendDlgItemMessageW(hwnd, IDC_CONNECT, BM_CLICK, 0, 0);
+        ASSERT_TRUE(dlg->WaitForCamera(10000));
+        ASSERT_TRUE(dlg->Camera().IsConnected());
+    }
+    void TearDown() override
+    {
+        dlg.reset();
+        RegDeleteKeyW(HKEY_CURRENT_USER, kTestKey);
+    }
+
+    static constexpr double kToleranceMs = 400;
+    // Each reply 20 ms late, so a sweep outruns the board.
+    static SimBoardOptions SlowReplies()
+    {
+        SimBoardOptions options;
+        options.delayMs = 20;
+        return options;
+    }
+    RealTimeSimPlatform line;
+    SwitchableBoard board{SlowReplies()};
+    std::unique_ptr<CPelvarDlg> dlg;
+    HWND hwnd = nullptr;
+};
+
+// A board gone silent holds the worker for the transaction's six attempts
+// (about 3 s), not the window: it answers within 100 ms meanwhile, and
+// closing it then ends within that bound with the port released.
+TEST_F(PanelRealTime, ASilentBoardBlocksNeitherTheWindowNorItsClosing)
+{
+    board.on = false;
+    std::atomic<bool> probed{false};
+    bool busy = false;
+    bool answered = false;
+    double answerMs = 0;
+    std::thread probe([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        busy = !dlg->Worker().Idle();
+        DWORD_PTR result = 0;
+        const auto sent = std::chrono::steady_clock::now();
+        answered = SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 100, &result) != 0;
+        answerMs = MsSince(sent);
+        probed = true;
+    });
+    const auto clicked = std::chrono::steady_clock::now();
+    SendDlgItemMessageW(hwnd, IDC_EDGE, BM_CLICK, 0, 0);
+    const bool pumped = PumpUntil([&] { return probed.load(); }, 10000);
+    probe.join();
+    ASSERT_TRUE(pumped);
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(answered);
+    EXPECT_LT(answerMs, 100.0);
+
+    dlg.reset();
+    EXPECT_LT(MsSince(clicked), 3072 + kToleranceMs);
+    EXPECT_FALSE(line.IsOpen(kBoardPort));
+}
+
+// A sweep faster than the board answers: the worker sends the latest
+// position each time it is free, never an older one after a newer, and the
+// board ends where the slider was left.
+TEST_F(PanelRealTime, ASweptSliderIsCoalescedAndEndsWhereItWasLeft)
+{
+    HWND slider = GetDlgItem(hwnd, IDC_BRIGHTNESS);
+    line.ClearWrites(kBoardPort);
+    int notifications = 0;
+    for (int position = 0; position <= 255; position += 5, ++notifications) {
+        SendMessageW(slider, TBM_SETPOS, TRUE, position);
+        SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(slider));
+    }
+    EXPECT_EQ(Narrow(test::TextOf(GetDlgItem(hwnd, IDC_BRIGHTNESS_VALUE))), "255"); // the box at once
+    ASSERT_TRUE(dlg->WaitForCamera(10000));
+    std::vector<int> sent;
+    for (const SimWrite& w : line.Writes(kBoardPort)) {
+        if (w.bytes.size() > 3 && w.bytes[2] == CMD_BRIGHTNESS)
+            sent.push_back(w.bytes[3]);
+    }
+    ASSERT_FALSE(sent.empty());
+    EXPECT_LT(sent.size(), static_cast<std::size_t>(notifications));
+    EXPECT_TRUE(std::is_sorted(sent.begin(), sent.end()));
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end());
+    EXPECT_EQ(sent.back(), 255);
+    EXPECT_EQ(board.device.Board().Adjust().brightness, 255);
+    EXPECT_EQ(dlg->StatusText(), "brightness 255: sent");
 }
 
 TEST(PanelIcon, MinimisedIconIsCentredRoundingTowardZero)

@@ -100,10 +100,12 @@ TEST_F(Soak, ConnectDisconnectCyclesLoseNothing)
     const int fdsAfter = OpenFdCount();
     const long kibAfter = ResidentKiB();
     EXPECT_EQ(fdsAfter, fds);
-    // Each link's 1 MiB receive area may settle the heap one step higher
-    // early on; a leak keeps growing through the second half.
+    // The heap may settle one step higher early on; a leak keeps growing
+    // through the second half. A shortened run (the sanitized one) is too
+    // short for halves to mean anything: LeakSanitizer watches it instead.
     EXPECT_LT(kibAfter - kib, 2048);
-    EXPECT_LT(kibAfter - kibHalf, 256) << "memory grew with the cycles";
+    if (cycles >= 500)
+        EXPECT_LT(kibAfter - kibHalf, 256) << "memory grew with the cycles";
     // The board stays started after its first release: each later cycle is
     // probe, poll, blue gain and the disconnect's status query.
     EXPECT_EQ(board->Snapshot().CommandCount(CMD_GAIN_BLUE), static_cast<std::uint32_t>(cycles + 20));

@@ -47,9 +47,10 @@ QString FromUtf8(const char* text)
 // The status line sits under the template's area, which keeps its size.
 constexpr DialogRect kStatusLine{6, 356, 309, 10};
 constexpr DialogRect kPanelWithStatus{0, 0, 321, 368};
-// The traffic pane opens under the status line; the window grows to hold it.
-constexpr DialogRect kTrafficArea{6, 370, 309, 150};
-constexpr DialogRect kPanelWithTraffic{0, 0, 321, 526};
+// The traffic pane opens to the right of the panel, which keeps its layout;
+// the window grows to hold it.
+constexpr DialogRect kTrafficArea{321, 7, 420, 359};
+constexpr DialogRect kPanelWithTraffic{0, 0, 747, 368};
 
 // The port on which the board answered last time, in the user's settings.
 class CSettingsPortMemory : public IPortMemoryStore {

@@ -146,7 +146,7 @@ CTrafficPane::CTrafficPane(QWidget* parent) : QTableView(parent), m_model(new CT
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[CTrafficModel::Frames] = {9, 12, 26, 20, 8, 7};
+    const int widths[CTrafficModel::Frames] = {8, 11, 26, 18, 7, 7};
     for (int c = 0; c < CTrafficModel::Frames; ++c)
         setColumnWidth(c, widths[c] * digit + 8);
     m_batch.setSingleShot(true);

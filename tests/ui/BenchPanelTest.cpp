@@ -114,8 +114,8 @@ void BenchPanelTest::paneHiddenByDefaultAndTheWindowAsBefore()
 
     dlg.OnSysCommand(IDM_TRAFFIC_PANE, 0);
     QVERIFY(dlg.TrafficPaneShown());
-    QVERIFY(dlg.height() > plain.height());
-    QCOMPARE(dlg.width(), plain.width());
+    QVERIFY(dlg.width() > plain.width());
+    QCOMPARE(dlg.height(), plain.height());
     dlg.OnSysCommand(IDM_TRAFFIC_PANE, 0);
     QVERIFY(!dlg.TrafficPaneShown());
     QCOMPARE(dlg.size(), plain);

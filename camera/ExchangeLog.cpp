@@ -27,10 +27,7 @@ std::string Hex8(std::uint32_t v)
 
 bool IsOk(const ExchangeRecord& r) { return r.result == LINK_OK; }
 
-std::string Register(const ExchangeRecord& r)
-{
-    return r.addressKnown ? Hex16(r.address) : std::string("?");
-}
+std::string Register(const ExchangeRecord& r) { return r.addressKnown ? Hex16(r.address) : std::string("?"); }
 
 std::string StatusMeaning(const ExchangeRecord& r)
 {
@@ -50,12 +47,9 @@ std::string RegisterMeaning(const ExchangeRecord& r)
 {
     const bool full = r.payload.size() == 2;
     switch (r.cmd) {
-    case CMD_REG_ADDRESS:
-        return full ? "reg address " + Hex16(DecodeWord(r.payload.data())) : "reg address";
-    case CMD_REG_WRITE:
-        return full ? "reg " + Register(r) + " = " + Hex16(DecodeWord(r.payload.data())) : "reg write";
-    default:
-        return IsOk(r) ? "reg " + Register(r) + " reads " + Hex16(r.value) : "reg " + Register(r) + " read";
+    case CMD_REG_ADDRESS: return full ? "reg address " + Hex16(DecodeWord(r.payload.data())) : "reg address";
+    case CMD_REG_WRITE: return full ? "reg " + Register(r) + " = " + Hex16(DecodeWord(r.payload.data())) : "reg write";
+    default: return IsOk(r) ? "reg " + Register(r) + " reads " + Hex16(r.value) : "reg " + Register(r) + " read";
     }
 }
 
@@ -97,9 +91,8 @@ bool ExchangeStandsOut(const ExchangeRecord& r) { return r.attempts > 1 || !IsOk
 std::string ExchangeLine(const ExchangeRecord& r)
 {
     char head[160];
-    std::snprintf(head, sizeof head, "%7u ms  %-12s  %-30s  %-23s  %-10s  %5u ms", r.atMs,
-                  CommandName(r.cmd).c_str(), ExchangeMeaning(r).c_str(), ResultName(r.result),
-                  AttemptsText(r.attempts).c_str(), r.durationMs);
+    std::snprintf(head, sizeof head, "%7u ms  %-12s  %-30s  %-23s  %-10s  %5u ms", r.atMs, CommandName(r.cmd).c_str(),
+                  ExchangeMeaning(r).c_str(), ResultName(r.result), AttemptsText(r.attempts).c_str(), r.durationMs);
     const std::string frames = FramesText(r);
     return frames.empty() ? std::string(head) : std::string(head) + "  " + frames;
 }

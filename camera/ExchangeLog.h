@@ -16,20 +16,20 @@
 namespace pelvar {
 
 struct ExchangeFrame {
-    bool sent = true;                 // false: a block read back
+    bool sent = true; // false: a block read back
     std::vector<std::uint8_t> bytes;
 };
 
 struct ExchangeRecord {
-    std::uint32_t atMs = 0;           // since the log's origin (Connect)
+    std::uint32_t atMs = 0; // since the log's origin (Connect)
     std::uint8_t cmd = 0;
     std::vector<std::uint8_t> payload;
     bool query = false;
     std::int32_t result = 0;
     std::uint32_t attempts = 1;
     std::uint32_t durationMs = 0;
-    std::uint32_t value = 0;          // a query's answer
-    bool addressKnown = false;        // reg_write, reg_read: the register latched before
+    std::uint32_t value = 0;   // a query's answer
+    bool addressKnown = false; // reg_write, reg_read: the register latched before
     std::uint16_t address = 0;
     std::vector<ExchangeFrame> frames;
 };
@@ -70,7 +70,7 @@ private:
     std::uint32_t m_begun = 0;
     bool m_open = false;
     ExchangeRecord m_current;
-    bool m_latchKnown = false;        // the board's latched register, as last set
+    bool m_latchKnown = false; // the board's latched register, as last set
     std::uint16_t m_latched = 0;
 };
 

@@ -46,10 +46,10 @@ private:
 };
 
 // Script lines, in the form pelvarctl reads them.
-std::string SetScriptLine(int sliderId, std::int32_t value);      // "set brightness 200"; "" for no slider
-std::string PressScriptLine(int controlId);                       // "press edge"; "" for no button
-std::string RegWriteScriptLine(std::uint16_t address, std::uint16_t value);   // "reg write 0x0010 0xbeef"
-std::string RegReadScriptLine(std::uint16_t address);             // "reg read 0x0010"
-std::string SleepScriptLine(std::uint32_t ms);                    // "sleep 250"
+std::string SetScriptLine(int sliderId, std::int32_t value);                // "set brightness 200"; "" for no slider
+std::string PressScriptLine(int controlId);                                 // "press edge"; "" for no button
+std::string RegWriteScriptLine(std::uint16_t address, std::uint16_t value); // "reg write 0x0010 0xbeef"
+std::string RegReadScriptLine(std::uint16_t address);                       // "reg read 0x0010"
+std::string SleepScriptLine(std::uint32_t ms);                              // "sleep 250"
 
 } // namespace pelvar

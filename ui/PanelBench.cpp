@@ -121,8 +121,7 @@ void CPelvarDlg::AskRecord()
     if (path.isEmpty())
         return;
     std::string error;
-    Report(StartRecording(path.toStdString(), m_recordPauses, &error), "Recording to " + path.toStdString(),
-           error);
+    Report(StartRecording(path.toStdString(), m_recordPauses, &error), "Recording to " + path.toStdString(), error);
 }
 
 bool CPelvarDlg::SaveLog(const std::string& path, std::string* error)

@@ -12,8 +12,8 @@ namespace pelvar {
 
 namespace {
 
-const QColor kRetriedRow(255, 236, 179);   // needed more than one attempt
-const QColor kFailedRow(255, 205, 210);    // failed
+const QColor kRetriedRow(255, 236, 179); // needed more than one attempt
+const QColor kFailedRow(255, 205, 210);  // failed
 
 QString Cell(const ExchangeRecord& r, int column)
 {
@@ -78,8 +78,8 @@ QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* const kTitles[ColumnCount] = {"Time", "Command", "Meaning", "Result",
-                                                     "Attempts", "Took", "Frames"};
+    static const char* const kTitles[ColumnCount] = {"Time",     "Command", "Meaning", "Result",
+                                                     "Attempts", "Took",    "Frames"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf8(kTitles[section]) : QVariant();
 }
 
@@ -152,7 +152,8 @@ CTrafficPane::CTrafficPane(QWidget* parent) : QTableView(parent), m_model(new CT
     m_batch.setSingleShot(true);
     m_batch.setInterval(kTrafficBatchMs);
     connect(&m_batch, &QTimer::timeout, this, &CTrafficPane::Flush);
-    connect(m_model, &CTrafficModel::Posted, this, [this] { m_batch.start(); }, Qt::QueuedConnection);
+    connect(
+        m_model, &CTrafficModel::Posted, this, [this] { m_batch.start(); }, Qt::QueuedConnection);
 }
 
 // Newest at the bottom: follow it unless the operator has scrolled up.

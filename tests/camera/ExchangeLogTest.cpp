@@ -40,7 +40,7 @@ protected:
 TEST_F(ExchangeLogTest, EachOperationIsDecodedFromItsPayloadAndReply)
 {
     Start();
-    cam.StartBoard(0);   // init, status poll, blue gain for ARVEN-L
+    cam.StartBoard(0); // init, status poll, blue gain for ARVEN-L
     cam.OnHScroll(IDC_BRIGHTNESS, 200);
     view.texts[IDC_REG_ADDRESS] = "0x0010";
     view.texts[IDC_REG_CONTENT] = "0xbeef";
@@ -109,7 +109,7 @@ TEST(ExchangeMeaningTest, StatusBitsAndRegisterContext)
 TEST_F(ExchangeLogTest, RetriesAreCountedAndTheirFramesKept)
 {
     SimBoardOptions drop;
-    drop.dropEvery = 2;   // the probe was frame 1: the next reply is lost
+    drop.dropEvery = 2; // the probe was frame 1: the next reply is lost
     Start(drop);
     cam.OnFunctionButton(IDC_EDGE);
     ASSERT_EQ(records.size(), 1u);
@@ -146,7 +146,7 @@ TEST_F(ExchangeLogTest, ARefusedAddressLeavesTheRegisterUnknown)
     view.texts[IDC_REG_CONTENT] = "0x0001";
     cam.OnRegisterWrite();
     SimBoardOptions silent;
-    silent.silent = true;   // nothing answers from here on
+    silent.silent = true; // nothing answers from here on
     board->Board().SetOptions(silent);
     view.texts[IDC_REG_ADDRESS] = "0x0020";
     cam.OnRegisterWrite();

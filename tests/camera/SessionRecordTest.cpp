@@ -58,8 +58,8 @@ protected:
     SimPlatform sim;
     SimBoardDevice board;
     FakeView view;
-    CameraWorker worker{view, sim, [] { return std::vector<PortListing>{{"Board (COM5)", {}}}; }, nullptr, [] {},
-                        CameraWorkerOptions{false}};
+    CameraWorker worker{view,    sim,   [] { return std::vector<PortListing>{{"Board (COM5)", {}}}; },
+                        nullptr, [] {}, CameraWorkerOptions{false}};
     std::string path;
 };
 
@@ -105,11 +105,11 @@ TEST_F(SessionRecordTest, PausesBetweenOperationsBecomeSleepLines)
     sim.Advance(250);
     worker.Button(IDC_GAMMA);
     Run();
-    worker.Button(IDC_SCALE);   // at once: no sleep line
+    worker.Button(IDC_SCALE); // at once: no sleep line
     Run();
     worker.Recorder().Stop();
-    const std::vector<std::string> expected = {
-        "# pelvar session: replay with pelvarctl run FILE", "press edge", "sleep 250", "press gamma", "press scale"};
+    const std::vector<std::string> expected = {"# pelvar session: replay with pelvarctl run FILE", "press edge",
+                                               "sleep 250", "press gamma", "press scale"};
     EXPECT_EQ(Lines(path), expected);
 }
 
@@ -121,12 +121,15 @@ TEST_F(SessionRecordTest, APresetSendsEachAdjustmentOnceAndIsRecordedAsFiveSets)
     preset.brightness = 200;
     preset.blue = 120;
     worker.SetAdjustments(preset);
-    EXPECT_EQ(view.texts[IDC_BRIGHTNESS_VALUE], "200");   // shown at once
+    EXPECT_EQ(view.texts[IDC_BRIGHTNESS_VALUE], "200"); // shown at once
     Run();
     worker.Recorder().Stop();
     const std::vector<std::string> expected = {"# pelvar session: replay with pelvarctl run FILE",
-                                               "set brightness 200", "set contrast 128", "set red 128",
-                                               "set green 128", "set blue 120"};
+                                               "set brightness 200",
+                                               "set contrast 128",
+                                               "set red 128",
+                                               "set green 128",
+                                               "set blue 120"};
     EXPECT_EQ(Lines(path), expected);
     for (std::uint8_t cmd : {CMD_BRIGHTNESS, CMD_CONTRAST, CMD_GAIN_RED, CMD_GAIN_GREEN})
         EXPECT_EQ(board.Board().CommandCount(cmd), 1u) << int(cmd);

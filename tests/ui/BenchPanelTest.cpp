@@ -24,10 +24,7 @@ using namespace pelvar;
 
 namespace {
 
-void OnePort(IPortList& list)
-{
-    list.AddString("Simulated board (COM5)");
-}
+void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
 
 void Click(CPelvarDlg& dlg, int id)
 {
@@ -125,8 +122,8 @@ void BenchPanelTest::paneHiddenByDefaultAndTheWindowAsBefore()
     QStringList texts;
     for (QAction* a : menu->actions())
         texts << a->text();
-    for (const char* item : {kTrafficPaneMenuText, kSaveLogMenuText, kSaveSettingsMenuText, kLoadSettingsMenuText,
-                             kRecordMenuText})
+    for (const char* item :
+         {kTrafficPaneMenuText, kSaveLogMenuText, kSaveSettingsMenuText, kLoadSettingsMenuText, kRecordMenuText})
         QVERIFY2(texts.contains(QString::fromUtf8(item)), item);
     QVERIFY(!texts.contains(QString::fromUtf8(kFaultsMenuText)));
 }

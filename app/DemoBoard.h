@@ -5,10 +5,15 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/PtyBoard.h"
+#include "ui/PelvarDlg.h"
 
 namespace pelvar {
+
+constexpr std::uint32_t kDemoSlowReplyMs = 300;   // slow, yet inside the receive window
+constexpr std::uint32_t kDemoDropEvery = 3;
 
 class CDemoBoard {
 public:
@@ -25,6 +30,9 @@ public:
     const std::string& ErrorText() const { return m_error; }
     PtyBoard& Board() { return *m_board; }
     const std::string& PortsDir() const { return m_dir; }
+    // The board's faults as switches of the window menu: silent, NAK,
+    // corrupt checksum, slow replies, drop every third reply.
+    std::vector<FaultSwitch> FaultSwitches();
 
 private:
     std::string m_dir;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/DemoBoard.h"
 #include "app/HeadlessDemo.h"
 #include "ui/FrameworkTexts.h"
 #include "ui/PelvarDlg.h"
@@ -69,10 +70,12 @@ void CPelvarApp::PrepareFramework()
     QGuiApplication::setDesktopFileName(QStringLiteral("pelvar"));
 }
 
-bool CPelvarApp::InitInstance()
+bool CPelvarApp::InitInstance(CDemoBoard* demo)
 {
     PrepareFramework();
     CPelvarDlg dlg;
+    if (demo)
+        dlg.SetFaultSwitches(demo->FaultSwitches());
     if (ExitAfterShowRequested()) {
         new CExitAfterFirstPaint(&dlg);
     }

@@ -19,7 +19,8 @@ public:
 
     // Runs the panel until it is closed; always false: there is no main
     // loop of the application's own after it.
-    bool InitInstance();
+    // With the demo's board, the window menu gets its fault switches.
+    bool InitInstance(CDemoBoard* demo = nullptr);
 
     // The demo without a window (see HeadlessDemo.h); the exit status.
     int RunHeadlessDemo(CDemoBoard& board, const std::string& picturePath);

@@ -110,6 +110,6 @@ int main(int argc, char** argv)
     pelvar::CPelvarApp app(argc, argv);
     if (o.headless)
         return app.RunHeadlessDemo(demo, o.output.empty() ? DefaultPicturePath() : o.output);
-    app.InitInstance();
+    app.InitInstance(o.demo ? &demo : nullptr);
     return 0;
 }

@@ -55,6 +55,8 @@ public:
     std::int32_t SendAllAdjustments();
     // When set, the start-up poll gives up as soon as it reads true.
     void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
+    // Every link made from now on reports its traffic to `tap` (or to none).
+    void SetLinkTap(ILinkTap* tap) { m_pTap = tap; }
 
     // Adjustments and function buttons.
     void OnHScroll(int controlId, int position);
@@ -97,6 +99,7 @@ private:
     bool m_bStartTimedOut = false;
     int m_nLineLostError = 0;
     const std::atomic<bool>* m_pCancel = nullptr;
+    ILinkTap* m_pTap = nullptr;
 };
 
 // The function button of each control identifier; 0 for none.

@@ -23,9 +23,11 @@ std::vector<std::string> Texts(const std::vector<PortListing>& list)
 CameraWorker::CameraWorker(IPanelView& view, IPlatform& platform, PortLister ports, IPortMemoryStore* memory,
                            std::function<void()> wakeUi, CameraWorkerOptions options)
     : m_view(view), m_platform(platform), m_ports(std::move(ports)), m_memory(memory), m_options(options),
-      m_relay(std::move(wakeUi)), m_camera(m_relay, platform)
+      m_relay(std::move(wakeUi)), m_camera(m_relay, platform), m_recorder(platform),
+      m_log(platform, [this](const ExchangeRecord& r) { ForwardExchange(r); })
 {
     m_camera.SetCancelFlag(&m_cancel);
+    m_camera.SetLinkTap(&m_log);
     if (m_options.threaded)
         m_thread = std::thread([this] { ThreadMain(); });
 }
@@ -108,6 +110,38 @@ void CameraWorker::RegisterRead()
     Queue(std::move(op));
 }
 
+void CameraWorker::SetAdjustments(const Adjustments& values)
+{
+    Op op(OpKind::Adjust);
+    op.adjust = values;
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role == ControlRole::Slider)
+            m_view.SetControlText(b.valueBox, std::to_string(*op.adjust.For(b.cmd)));
+    }
+    Queue(std::move(op));
+}
+
+void CameraWorker::SetExchangeSink(ExchangeLog::Sink sink)
+{
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    m_sink = std::move(sink);
+}
+
+void CameraWorker::ForwardExchange(const ExchangeRecord& record)
+{
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    if (m_sink)
+        m_sink(record);
+}
+
+// Only what goes to the board is recorded: without a link an operation
+// sends nothing, and its line would send something on replay.
+void CameraWorker::Record(const std::string& line)
+{
+    if (m_camera.IsConnected())
+        m_recorder.OperationBegins(line);
+}
+
 void CameraWorker::DrainUi() { m_relay.Drain(m_view); }
 
 bool CameraWorker::Idle() const
@@ -180,6 +214,7 @@ void CameraWorker::Run(const Op& op, int sliderValue)
     case OpKind::Connect: RunConnect(); break;
     case OpKind::Disconnect:
         m_reconnectPending = false;
+        Record("disconnect");
         m_camera.OnDisconnect();
         break;
     case OpKind::PortSelChange:
@@ -187,9 +222,34 @@ void CameraWorker::Run(const Op& op, int sliderValue)
         m_camera.OnPortSelChange();
         break;
     case OpKind::Slider: RunSlider(op.id, sliderValue); break;
-    case OpKind::Button: m_camera.OnFunctionButton(op.id); break;
-    case OpKind::RegisterWrite: m_camera.OnRegisterWrite(); break;
-    case OpKind::RegisterRead: m_camera.OnRegisterRead(); break;
+    case OpKind::Button:
+        Record(PressScriptLine(op.id));
+        m_camera.OnFunctionButton(op.id);
+        break;
+    case OpKind::RegisterWrite:
+        Record(RegWriteScriptLine(m_camera.ReadHexBox(IDC_REG_ADDRESS), m_camera.ReadHexBox(IDC_REG_CONTENT)));
+        m_camera.OnRegisterWrite();
+        break;
+    case OpKind::RegisterRead:
+        Record(RegReadScriptLine(m_camera.ReadHexBox(IDC_REG_ADDRESS)));
+        m_camera.OnRegisterRead();
+        break;
+    case OpKind::Adjust: RunAdjust(op.adjust); break;
+    }
+    m_recorder.OperationEnded();
+}
+
+// The five values as one operation: a preset moves every slider, and the
+// board gets each adjustment once.
+void CameraWorker::RunAdjust(const Adjustments& values)
+{
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role != ControlRole::Slider)
+            continue;
+        const std::int32_t value = *values.For(b.cmd);
+        *m_camera.m_adjust.For(b.cmd) = value;
+        Record(SetScriptLine(b.id, value));
+        m_camera.SendAdjustment(b.cmd);
     }
 }
 
@@ -200,6 +260,7 @@ void CameraWorker::RunSlider(int sliderId, int value)
     const ControlBinding* b = FindBinding(sliderId);
     std::int32_t* member = m_camera.m_adjust.For(b->cmd);
     *member = value;
+    Record(SetScriptLine(sliderId, value));
     m_camera.SendAdjustment(b->cmd);
 }
 
@@ -212,6 +273,7 @@ void CameraWorker::RunConnect()
     const PortMemory memory = m_memory ? m_memory->Load() : PortMemory{};
     m_relay.UsePorts(Texts(OrderForConnect(list, memory)));
     m_reconnectPending = false;
+    m_log.MarkOrigin();
     m_camera.OnConnect();
     if (!m_camera.IsConnected()) {
         m_relay.SetControlStates(true, false);

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "camera/CameraController.h"
+#include "camera/ExchangeLog.h"
+#include "camera/ScriptRecorder.h"
 #include "camera/PortMemory.h"
 #include "camera/ViewRelay.h"
 
@@ -54,6 +56,15 @@ public:
     void Button(int controlId);
     void RegisterWrite();
     void RegisterRead();
+    // Moves all five adjustments (a loaded preset); when connected each is
+    // sent once.
+    void SetAdjustments(const Adjustments& values);
+
+    // Any thread: each exchange with the board, as it ends (called on the
+    // worker's thread). Null: none.
+    void SetExchangeSink(ExchangeLog::Sink sink);
+    // Writes the operations that go to the board as a pelvarctl script.
+    ScriptRecorder& Recorder() { return m_recorder; }
 
     // Reconnect by itself when the adapter that was pulled comes back.
     void SetAutoReconnect(bool on) { m_autoReconnect = on; }
@@ -72,7 +83,7 @@ public:
     CameraController& Camera() { return m_camera; }
 
 private:
-    enum class OpKind { Connect, Disconnect, PortSelChange, Slider, Button, RegisterWrite, RegisterRead };
+    enum class OpKind { Connect, Disconnect, PortSelChange, Slider, Button, RegisterWrite, RegisterRead, Adjust };
     struct Op {
         explicit Op(OpKind k = OpKind::Button, int i = 0) : kind(k), id(i) {}
         OpKind kind;
@@ -80,6 +91,7 @@ private:
         std::map<int, std::string> texts;
         std::vector<std::string> ports;
         int selected = -1;
+        Adjustments adjust;
     };
 
     void Queue(Op op);
@@ -87,6 +99,9 @@ private:
     void Run(const Op& op, int sliderValue);
     void RunConnect();
     void RunSlider(int sliderId, int value);
+    void RunAdjust(const Adjustments& values);
+    void Record(const std::string& line);
+    void ForwardExchange(const ExchangeRecord& record);
     void TryReconnect();
     void ThreadMain();
     void Finished();
@@ -98,6 +113,10 @@ private:
     CameraWorkerOptions m_options;
     ViewRelay m_relay;
     CameraController m_camera;
+    ScriptRecorder m_recorder;
+    std::mutex m_sinkMutex;
+    ExchangeLog::Sink m_sink;
+    ExchangeLog m_log;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -89,22 +89,43 @@ std::string CommandName(std::uint8_t cmd)
 std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload,
                             std::uint32_t length)
 {
-    return link.Transact(cmd, length ? payload : nullptr, length);
+    ILinkTap* tap = link.Tap();
+    const std::uint32_t retriesBefore = link.Retries();
+    if (tap)
+        tap->ExchangeBegun(cmd, length ? payload : nullptr, length, false);
+    const std::int32_t result = link.Transact(cmd, length ? payload : nullptr, length);
+    if (tap)
+        tap->ExchangeEnded(result, link.Retries() - retriesBefore + 1, 0);
+    return result;
 }
+
+namespace {
+
+void SendAndReceive(CFrameLink& link, std::uint8_t cmd, std::uint32_t room, QueryResult* q)
+{
+    q->result = link.SendFrame(cmd, nullptr, 0);
+    if (q->result != LINK_OK)
+        return;
+    q->result = link.ReceiveFrame(q->frame, room, &q->frameLength);
+    if (q->result != LINK_OK)
+        return;
+    // Payload length from LEN; ReceiveFrame guarantees it is within the room.
+    const std::uint32_t payloadLength = q->frame[1] - 2u;
+    for (std::uint32_t i = 0; i < payloadLength && i < 4; ++i)
+        q->value |= static_cast<std::uint32_t>(q->frame[3 + i]) << (8 * i);
+}
+
+} // namespace
 
 QueryResult RunQuery(CFrameLink& link, std::uint8_t cmd, std::uint32_t room)
 {
     QueryResult q;
-    q.result = link.SendFrame(cmd, nullptr, 0);
-    if (q.result != LINK_OK)
-        return q;
-    q.result = link.ReceiveFrame(q.frame, room, &q.frameLength);
-    if (q.result != LINK_OK)
-        return q;
-    // Payload length from LEN; ReceiveFrame guarantees it is within the room.
-    const std::uint32_t payloadLength = q.frame[1] - 2u;
-    for (std::uint32_t i = 0; i < payloadLength && i < 4; ++i)
-        q.value |= static_cast<std::uint32_t>(q.frame[3 + i]) << (8 * i);
+    ILinkTap* tap = link.Tap();
+    if (tap)
+        tap->ExchangeBegun(cmd, nullptr, 0, true);
+    SendAndReceive(link, cmd, room, &q);
+    if (tap)
+        tap->ExchangeEnded(q.result, 1, q.value);
     return q;
 }
 

@@ -99,6 +99,8 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
         m_pPort->SetRts(false);
         return LINK_ERR_SEND;
     }
+    if (m_pTap)
+        m_pTap->FrameSent(tx, frameLength);
     // The hold time runs from the write's return, which only queued the
     // bytes; on a USB adapter they may still be on their way. RTS falls at
     // the later of the hold time and the drain. A failed drain leaves the
@@ -122,6 +124,8 @@ std::int32_t CFrameLink::PollOnce(std::uint8_t* frame, std::uint32_t room, std::
 
     std::uint32_t got = 0;
     m_pPort->ReadTimed(rx, want, &got);
+    if (m_pTap && got > 0)
+        m_pTap->BytesRead(rx, got);
     if (got < 3 || rx[0] != STX)
         return LINK_ERR_NO_REPLY;
     const std::uint32_t len = rx[1];

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "link/ComPort.h"
+#include "link/LinkTap.h"
 #include "link/ResultCodes.h"
 
 namespace pelvar {
@@ -49,6 +50,9 @@ public:
     std::int32_t PortNumber() const { return m_nPort; }
     // Attempts that Transact repeated since the link was made: a measure of the line.
     std::uint32_t Retries() const { return m_nRetries; }
+    // Who sees the traffic; none by default. The tap must outlive the link.
+    void SetTap(ILinkTap* tap) { m_pTap = tap; }
+    ILinkTap* Tap() const { return m_pTap; }
 
 private:
     std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength,
@@ -63,6 +67,7 @@ private:
     std::array<std::uint8_t, kMaxRoom + 5> m_rxBuf{};
     std::FILE* m_pLog = nullptr;
     std::uint32_t m_nRetries = 0;
+    ILinkTap* m_pTap = nullptr;
 };
 
 } // namespace pelvar

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Renders docs/panel.png and docs/about.png from the built window under a
+# Renders docs/panel.png, docs/about.png and docs/panel-traffic.png (the
+# traffic pane against the simulated board, one fault on) from the built window under a
 # virtual X server. Usage: scripts/render-screenshots.sh [BUILD_DIR]
 set -euo pipefail
 

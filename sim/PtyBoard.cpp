@@ -197,6 +197,16 @@ void PtyBoard::Stop() {
     CloseFds();
 }
 
+SimBoardOptions PtyBoard::BoardOptions() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_board.Options();
+}
+
+void PtyBoard::SetBoardOptions(const SimBoardOptions& options) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_board.SetOptions(options);
+}
+
 SimBoard PtyBoard::Snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_board;

@@ -66,6 +66,11 @@ public:
     const std::string& LinkPath() const { return m_linkPath; }
     const std::string& ErrorText() const { return m_error; }
 
+    // The board's options, read and switched while the thread runs (the
+    // demo's fault switches); a change holds from the next frame on.
+    SimBoardOptions BoardOptions() const;
+    void SetBoardOptions(const SimBoardOptions& options);
+
     // A copy of the board as it is now (safe while the thread runs).
     SimBoard Snapshot() const;
     std::string StateText() const;

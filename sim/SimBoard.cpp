@@ -68,6 +68,11 @@ SimBoard::SimBoard(const SimBoardOptions& options)
     m_options.ackBytes = std::clamp<std::uint32_t>(m_options.ackBytes, 1, 4);
 }
 
+void SimBoard::SetOptions(const SimBoardOptions& options) {
+    m_options = options;
+    m_options.ackBytes = std::clamp<std::uint32_t>(m_options.ackBytes, 1, 4);
+}
+
 std::vector<SimBoardExchange> SimBoard::Feed(const std::uint8_t* data, std::size_t n,
                                              std::uint32_t nowMs) {
     std::vector<SimBoardExchange> out;

@@ -61,6 +61,9 @@ public:
                                        std::uint32_t nowMs = 0);
 
     const SimBoardOptions& Options() const { return m_options; }
+    // New options from the next frame on (faults switched while it runs);
+    // the board's state stays.
+    void SetOptions(const SimBoardOptions& options);
     std::uint8_t Status() const { return m_status; }
     const Adjustments& Adjust() const { return m_adjust; }
     // How often a command acted (function presses, adjustments, ...).

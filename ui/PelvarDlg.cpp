@@ -28,6 +28,7 @@
 #include "camera/PanelTemplate.h"
 #include "ui/PelvarIcon.h"
 #include "ui/SliderNotifier.h"
+#include "ui/TrafficPane.h"
 
 namespace pelvar {
 
@@ -46,6 +47,10 @@ QString FromUtf8(const char* text)
 // The status line sits under the template's area, which keeps its size.
 constexpr DialogRect kStatusLine{6, 356, 309, 10};
 constexpr DialogRect kPanelWithStatus{0, 0, 321, 368};
+// The traffic pane opens to the right of the panel, which keeps its layout;
+// the window grows to hold it.
+constexpr DialogRect kTrafficArea{321, 7, 420, 359};
+constexpr DialogRect kPanelWithTraffic{0, 0, 747, 368};
 
 // The port on which the board answered last time, in the user's settings.
 class CSettingsPortMemory : public IPortMemoryStore {
@@ -105,6 +110,9 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     CreateControls();
     CreateStatusLine();
+    m_traffic = new CTrafficPane(this);
+    m_traffic->hide();
+    m_worker->SetExchangeSink([model = &m_traffic->Model()](const ExchangeRecord& r) { model->Post(r); });
     resize(DialogToPixels(kPanelWithStatus, m_units).size());
     OnInitDialog();
 }
@@ -185,6 +193,19 @@ void CPelvarDlg::CreateStatusLine()
     m_status->setGeometry(DialogToPixels(kStatusLine, m_units));
     m_status->installEventFilter(this);
 }
+
+void CPelvarDlg::ShowTrafficPane(bool show)
+{
+    m_traffic->setGeometry(DialogToPixels(kTrafficArea, m_units));
+    m_traffic->setVisible(show);
+    resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatus, m_units).size());
+    if (show)
+        m_traffic->scrollToBottom();
+}
+
+bool CPelvarDlg::TrafficPaneShown() const { return m_traffic->isVisible(); }
+
+CTrafficModel& CPelvarDlg::TrafficModel() { return m_traffic->Model(); }
 
 void CPelvarDlg::SetStatusText(const std::string& text)
 {
@@ -413,6 +434,8 @@ void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int c
 // window command are reserved for the window system.
 void CPelvarDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/)
 {
+    if (OnBenchCommand(nID))
+        return;
     if (nID == IDM_AUTO_RECONNECT) {
         SetAutoReconnect(!m_worker->AutoReconnect());
         return;
@@ -449,6 +472,7 @@ std::unique_ptr<QMenu> CPelvarDlg::CreateSystemMenu()
     reconnect->setCheckable(true);
     reconnect->setChecked(m_worker->AutoReconnect());
     reconnect->setData(IDM_AUTO_RECONNECT);
+    AddBenchItems(*menu);
     return menu;
 }
 

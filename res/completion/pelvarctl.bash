@@ -52,7 +52,7 @@ _pelvarctl()
         cword=$COMP_CWORD
     fi
 
-    local options='--port --map --json --trace --verbose --help --version'
+    local options='--port --map --json --trace --trace=decoded --trace=both --verbose --help --version'
     local verbs='ports connect disconnect set press reg preset diagnose transact query run sleep'
 
     if [[ $prev == --port ]]; then

@@ -104,8 +104,9 @@ TEST_F(Soak, ConnectDisconnectCyclesLoseNothing)
     // through the second half. A shortened run (the sanitized one) is too
     // short for halves to mean anything: LeakSanitizer watches it instead.
     EXPECT_LT(kibAfter - kib, 2048);
-    if (cycles >= 500)
+    if (cycles >= 500) {
         EXPECT_LT(kibAfter - kibHalf, 256) << "memory grew with the cycles";
+    }
     // The board stays started after its first release: each later cycle is
     // probe, poll, blue gain and the disconnect's status query.
     EXPECT_EQ(board->Snapshot().CommandCount(CMD_GAIN_BLUE), static_cast<std::uint32_t>(cycles + 20));

@@ -223,7 +223,7 @@ constexpr int kOptionMap = 258;
 constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kOptionVersion},
-    {"trace", no_argument, nullptr, 't'},
+    {"trace", optional_argument, nullptr, 't'},
     {"verbose", no_argument, nullptr, 'v'},
     {"port", required_argument, nullptr, 'p'},
     {"json", no_argument, nullptr, kOptionJson},
@@ -231,13 +231,24 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// --trace alone is the byte trace; =decoded the exchanges; =both the two.
+bool ApplyTrace(const char* value, CtlOptions* options, std::string* error)
+{
+    const std::string form = value ? value : "bytes";
+    if (form != "bytes" && form != "decoded" && form != "both")
+        return Fail(error, "--trace: '" + form + "' is not bytes, decoded or both");
+    options->trace = form != "decoded";
+    options->traceDecoded = form != "bytes";
+    return true;
+}
+
 // Applies one option getopt_long found; false with p->error set when it is refused.
 bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLine* p)
 {
     switch (opt) {
     case 'h': p->command.verb = Verb::Help; return true;
     case kOptionVersion: p->command.verb = Verb::Version; return true;
-    case 't': p->options.trace = true; return true;
+    case 't': return ApplyTrace(value, &p->options, &p->error);
     case 'v': p->options.verbose = true; return true;
     case kOptionJson: p->options.json = true; return true;
     case kOptionMap:
@@ -342,7 +353,7 @@ const char* VerbName(Verb verb)
 
 const char* UsageText()
 {
-    return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace] [--verbose] VERB [ARGS]\n"
+    return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace[=decoded|both]] [--verbose] VERB [ARGS]\n"
            "\n"
            "Talks to the camera board over a serial port. Without --port, the board is\n"
            "found as the panel's Connect finds it: every listed port in order.\n"
@@ -387,6 +398,8 @@ const char* UsageText()
            "               $XDG_CONFIG_HOME/pelvar/registers.json when it exists\n"
            "  --json       one JSON object per verb on standard output\n"
            "  --trace      every frame sent and block read on standard error, with ms\n"
+           "  --trace=decoded  one line per exchange instead: command, meaning, result,\n"
+           "               attempts, time and frames, as the panel's saved log (=both: the two)\n"
            "               (with --json: in the object's \"frames\")\n"
            "  --verbose    ports: device path, USB ids and serial number\n"
            "  --help       this text\n"

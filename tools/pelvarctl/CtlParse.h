@@ -18,7 +18,8 @@ enum class Verb {
 
 struct CtlOptions {
     int port = 0;          // 0: find the board as Connect does
-    bool trace = false;
+    bool trace = false;         // --trace, --trace=bytes: the bytes of each frame and read
+    bool traceDecoded = false;  // --trace=decoded: one line per exchange, as the panel's log
     bool verbose = false;
     bool json = false;     // one JSON object per verb on standard output
     std::string map;       // --map FILE; empty: the default map when it exists

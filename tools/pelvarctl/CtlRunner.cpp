@@ -9,6 +9,7 @@
 
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
+#include "camera/ExchangeLog.h"
 #include "discovery/PortList.h"
 #include "platform/SysError.h"
 #include "platform/HexBytes.h"
@@ -338,6 +339,13 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
     IPlatform& platform = p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform;
     TerminalView view(err, p.options.port);
     CameraController cam(view, platform);
+    std::FILE* traceSink = output.TraceSink(err);
+    ExchangeLog decoded(platform, [traceSink](const ExchangeRecord& r) {
+        std::fprintf(traceSink, "%s\n", ExchangeLine(r).c_str());
+        std::fflush(traceSink);
+    });
+    if (p.options.traceDecoded)
+        cam.SetLinkTap(&decoded);
     VerbContext ctx{cam, view, platform, output};
 
     if (c.verb == Verb::Diagnose) {

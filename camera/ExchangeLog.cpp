@@ -1,0 +1,156 @@
+#include "camera/ExchangeLog.h"
+
+#include <cstdio>
+
+#include "camera/Commands.h"
+#include "camera/ControlTable.h"
+#include "link/ResultCodes.h"
+#include "platform/HexBytes.h"
+
+namespace pelvar {
+
+namespace {
+
+std::string Hex16(std::uint32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", v & 0xFFFFu);
+    return text;
+}
+
+std::string Hex8(std::uint32_t v)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", v & 0xFFu);
+    return text;
+}
+
+bool IsOk(const ExchangeRecord& r) { return r.result == LINK_OK; }
+
+std::string Register(const ExchangeRecord& r) { return r.addressKnown ? Hex16(r.address) : std::string("?"); }
+
+std::string StatusMeaning(const ExchangeRecord& r)
+{
+    if (!IsOk(r))
+        return "status";
+    const auto status = static_cast<std::uint8_t>(r.value);
+    std::string text = "status " + Hex8(status) + ": ";
+    if (status == 0)
+        return text + "not started";
+    text += (status & STATUS_ACTIVE) ? "active" : "inactive";
+    if (status & (STATUS_SENSOR_L | STATUS_SENSOR_S))
+        text += std::string(", ") + SensorName(status);
+    return text;
+}
+
+std::string RegisterMeaning(const ExchangeRecord& r)
+{
+    const bool full = r.payload.size() == 2;
+    switch (r.cmd) {
+    case CMD_REG_ADDRESS: return full ? "reg address " + Hex16(DecodeWord(r.payload.data())) : "reg address";
+    case CMD_REG_WRITE: return full ? "reg " + Register(r) + " = " + Hex16(DecodeWord(r.payload.data())) : "reg write";
+    default: return IsOk(r) ? "reg " + Register(r) + " reads " + Hex16(r.value) : "reg " + Register(r) + " read";
+    }
+}
+
+} // namespace
+
+std::string ExchangeMeaning(const ExchangeRecord& r)
+{
+    if (r.cmd == CMD_STATUS && r.query)
+        return StatusMeaning(r);
+    if (r.cmd == CMD_REG_ADDRESS || r.cmd == CMD_REG_WRITE || (r.cmd == CMD_REG_READ && r.query))
+        return RegisterMeaning(r);
+    const ControlBinding* slider = FindSliderForCommand(r.cmd);
+    if (slider && r.payload.size() == 4)
+        return std::string(slider->name) + " " + std::to_string(DecodeAdjustment(r.payload.data()));
+    std::string text = CommandName(r.cmd);
+    if (!r.payload.empty())
+        text += " " + HexBytes(r.payload);
+    return text;
+}
+
+std::string AttemptsText(std::uint32_t attempts)
+{
+    return std::to_string(attempts) + (attempts == 1 ? " attempt" : " attempts");
+}
+
+std::string FramesText(const ExchangeRecord& r)
+{
+    std::string text;
+    for (const ExchangeFrame& f : r.frames) {
+        if (!text.empty())
+            text += "  ";
+        text += (f.sent ? "> " : "< ") + HexBytes(f.bytes);
+    }
+    return text;
+}
+
+bool ExchangeStandsOut(const ExchangeRecord& r) { return r.attempts > 1 || !IsOk(r); }
+
+std::string ExchangeLine(const ExchangeRecord& r)
+{
+    char head[160];
+    std::snprintf(head, sizeof head, "%7u ms  %-12s  %-30s  %-23s  %-10s  %5u ms", r.atMs, CommandName(r.cmd).c_str(),
+                  ExchangeMeaning(r).c_str(), ResultName(r.result), AttemptsText(r.attempts).c_str(), r.durationMs);
+    const std::string frames = FramesText(r);
+    return frames.empty() ? std::string(head) : std::string(head) + "  " + frames;
+}
+
+ExchangeLog::ExchangeLog(IPlatform& clock, Sink sink) : m_clock(clock), m_sink(std::move(sink))
+{
+    m_origin = m_clock.TickCount();
+}
+
+void ExchangeLog::MarkOrigin()
+{
+    m_origin = m_clock.TickCount();
+    // A new connection: the board's latched register is not known.
+    m_latchKnown = false;
+}
+
+void ExchangeLog::ExchangeBegun(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length, bool query)
+{
+    m_current = ExchangeRecord{};
+    m_begun = m_clock.TickCount();
+    m_current.atMs = m_begun - m_origin;
+    m_current.cmd = cmd;
+    m_current.query = query;
+    if (payload && length)
+        m_current.payload.assign(payload, payload + length);
+    m_current.addressKnown = m_latchKnown;
+    m_current.address = m_latched;
+    m_open = true;
+}
+
+void ExchangeLog::FrameSent(const std::uint8_t* bytes, std::uint32_t n)
+{
+    if (m_open)
+        m_current.frames.push_back({true, std::vector<std::uint8_t>(bytes, bytes + n)});
+}
+
+void ExchangeLog::BytesRead(const std::uint8_t* bytes, std::uint32_t n)
+{
+    if (m_open)
+        m_current.frames.push_back({false, std::vector<std::uint8_t>(bytes, bytes + n)});
+}
+
+void ExchangeLog::ExchangeEnded(std::int32_t result, std::uint32_t attempts, std::uint32_t value)
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_current.result = result;
+    m_current.attempts = attempts;
+    m_current.value = value;
+    m_current.durationMs = m_clock.TickCount() - m_begun;
+    if (m_current.cmd == CMD_REG_ADDRESS && m_current.payload.size() == 2) {
+        // A refused or lost latch leaves the board's register unknown.
+        m_latchKnown = result == LINK_OK;
+        m_latched = DecodeWord(m_current.payload.data());
+    }
+    if (m_sink)
+        m_sink(m_current);
+}
+
+} // namespace pelvar

@@ -1,0 +1,169 @@
+#include "ui/TrafficPane.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QHeaderView>
+#include <QScrollBar>
+
+#include "camera/Commands.h"
+#include "link/ResultCodes.h"
+
+namespace pelvar {
+
+namespace {
+
+const QColor kRetriedRow(255, 236, 179); // needed more than one attempt
+const QColor kFailedRow(255, 205, 210);  // failed
+
+QString Cell(const ExchangeRecord& r, int column)
+{
+    switch (column) {
+    case CTrafficModel::Time: return QStringLiteral("%1 ms").arg(r.atMs);
+    case CTrafficModel::Command: return QString::fromStdString(CommandName(r.cmd));
+    case CTrafficModel::Meaning: return QString::fromStdString(ExchangeMeaning(r));
+    case CTrafficModel::Result: return QString::fromUtf8(ResultName(r.result));
+    case CTrafficModel::Attempts: return QString::number(r.attempts);
+    case CTrafficModel::Duration: return QStringLiteral("%1 ms").arg(r.durationMs);
+    case CTrafficModel::Frames: return QString::fromStdString(FramesText(r));
+    default: return {};
+    }
+}
+
+QString FramesTip(const ExchangeRecord& r)
+{
+    QString tip;
+    for (const ExchangeFrame& f : r.frames) {
+        if (!tip.isEmpty())
+            tip += QLatin1Char('\n');
+        ExchangeRecord one;
+        one.frames.push_back(f);
+        tip += QString::fromStdString(FramesText(one));
+    }
+    return tip.isEmpty() ? QStringLiteral("no frames") : tip;
+}
+
+} // namespace
+
+CTrafficModel::CTrafficModel(QObject* parent, std::size_t limit) : QAbstractTableModel(parent), m_limit(limit) {}
+
+int CTrafficModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int CTrafficModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant CTrafficModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
+        return {};
+    const ExchangeRecord& r = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole: return Cell(r, index.column());
+    case Qt::ToolTipRole: return FramesTip(r);
+    case Qt::BackgroundRole:
+        if (r.result != LINK_OK)
+            return QBrush(kFailedRow);
+        if (r.attempts > 1)
+            return QBrush(kRetriedRow);
+        return {};
+    case Qt::ForegroundRole:
+        // Readable on the marked rows whatever the style's text colour.
+        return ExchangeStandsOut(r) ? QVariant(QBrush(Qt::black)) : QVariant();
+    default: return {};
+    }
+}
+
+QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char* const kTitles[ColumnCount] = {"Time",     "Command", "Meaning", "Result",
+                                                     "Attempts", "Took",    "Frames"};
+    return section >= 0 && section < ColumnCount ? QString::fromUtf8(kTitles[section]) : QVariant();
+}
+
+// One signal per batch: the window is woken once however fast rows come.
+void CTrafficModel::Post(const ExchangeRecord& record)
+{
+    bool ask = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.push_back(record);
+        ask = !m_flushAsked;
+        m_flushAsked = true;
+    }
+    if (ask)
+        emit Posted();
+}
+
+void CTrafficModel::Flush()
+{
+    std::vector<ExchangeRecord> batch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        batch.swap(m_pending);
+        m_flushAsked = false;
+    }
+    if (!batch.empty())
+        Append(std::move(batch));
+}
+
+void CTrafficModel::Append(std::vector<ExchangeRecord> batch)
+{
+    if (batch.size() >= m_limit) {
+        beginResetModel();
+        m_rows.assign(std::make_move_iterator(batch.end() - static_cast<std::ptrdiff_t>(m_limit)),
+                      std::make_move_iterator(batch.end()));
+        endResetModel();
+        return;
+    }
+    const std::size_t over = m_rows.size() + batch.size() > m_limit ? m_rows.size() + batch.size() - m_limit : 0;
+    if (over > 0) {
+        beginRemoveRows({}, 0, static_cast<int>(over) - 1);
+        m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(over));
+        endRemoveRows();
+    }
+    const int first = static_cast<int>(m_rows.size());
+    beginInsertRows({}, first, first + static_cast<int>(batch.size()) - 1);
+    for (ExchangeRecord& r : batch)
+        m_rows.push_back(std::move(r));
+    endInsertRows();
+}
+
+CTrafficPane::CTrafficPane(QWidget* parent) : QTableView(parent), m_model(new CTrafficModel(this))
+{
+    setObjectName(QStringLiteral("trafficPane"));
+    setModel(m_model);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    verticalHeader()->hide();
+    // Fixed row heights and column widths: sizing to contents would read
+    // every row of a long log on each batch.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setStretchLastSection(true);
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const int widths[CTrafficModel::Frames] = {8, 11, 26, 18, 7, 7};
+    for (int c = 0; c < CTrafficModel::Frames; ++c)
+        setColumnWidth(c, widths[c] * digit + 8);
+    m_batch.setSingleShot(true);
+    m_batch.setInterval(kTrafficBatchMs);
+    connect(&m_batch, &QTimer::timeout, this, &CTrafficPane::Flush);
+    connect(
+        m_model, &CTrafficModel::Posted, this, [this] { m_batch.start(); }, Qt::QueuedConnection);
+}
+
+// Newest at the bottom: follow it unless the operator has scrolled up.
+void CTrafficPane::Flush()
+{
+    QScrollBar* bar = verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+    m_model->Flush();
+    if (atBottom)
+        scrollToBottom();
+}
+
+} // namespace pelvar

@@ -1,5 +1,7 @@
 #include "camera/CameraWorker.h"
 
+#include "discovery/PortWalk.h"
+
 #include <chrono>
 
 #include "camera/ControlIds.h"
@@ -7,6 +9,31 @@
 #include "camera/StatusText.h"
 
 namespace pelvar {
+
+namespace {
+
+struct MachinePortFiller {
+    void operator()(IPortList& list) const { FillPortList(list); }
+};
+
+} // namespace
+
+PortListFiller MachinePortListFiller() { return MachinePortFiller{}; }
+
+PortLister ListerFor(const PortListFiller& fill)
+{
+    if (fill.target<MachinePortFiller>())
+        return [] { return ListPortDevices(*MachineDevices(), stdout); };
+    return [fill] {
+        SortedPortList list;
+        if (fill)
+            fill(list);
+        std::vector<PortListing> listings;
+        for (const std::string& text : list.Entries())
+            listings.push_back({text, {}});
+        return listings;
+    };
+}
 
 namespace {
 

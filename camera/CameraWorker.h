@@ -24,12 +24,22 @@
 #include "camera/ExchangeLog.h"
 #include "camera/ScriptRecorder.h"
 #include "camera/PortMemory.h"
+#include "discovery/PortList.h"
 #include "camera/ViewRelay.h"
 
 namespace pelvar {
 
 // The port list as Connect reads it again, with the devices behind it.
 using PortLister = std::function<std::vector<PortListing>()>;
+
+// How a window fills its port list: the machine's own devices by default,
+// or a given list (the demo, tests).
+using PortListFiller = std::function<void(IPortList&)>;
+PortListFiller MachinePortListFiller();
+
+// What Connect reads for a filler: the machine's devices with their serial
+// numbers for the machine's filler, else the filler's texts alone.
+PortLister ListerFor(const PortListFiller& fill);
 
 struct CameraWorkerOptions {
     bool threaded = true;            // false: the caller runs RunQueued and Watch (tests)

@@ -45,8 +45,6 @@ QString FromUtf8(const char* text)
 }
 
 // The status line sits under the template's area, which keeps its size.
-constexpr DialogRect kStatusLine{6, 356, 309, 10};
-constexpr DialogRect kPanelWithStatus{0, 0, 321, 368};
 // The traffic pane opens to the right of the panel, which keeps its layout;
 // the window grows to hold it.
 constexpr DialogRect kTrafficArea{321, 7, 420, 359};
@@ -71,27 +69,6 @@ public:
     }
 };
 
-struct MachinePortFiller {
-    void operator()(IPortList& list) const { FillPortList(list); }
-};
-
-// What Connect reads: the machine's devices with their serial numbers, or
-// the texts of a given filler.
-PortLister ListerFor(const CPelvarDlg::PortListFiller& fill)
-{
-    if (fill.target<MachinePortFiller>())
-        return [] { return ListPortDevices(*MachineDevices(), stdout); };
-    return [fill] {
-        SortedPortList list;
-        if (fill)
-            fill(list);
-        std::vector<PortListing> listings;
-        for (const std::string& text : list.Entries())
-            listings.push_back({text, {}});
-        return listings;
-    };
-}
-
 } // namespace
 
 CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& platform)
@@ -113,7 +90,7 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
     m_traffic = new CTrafficPane(this);
     m_traffic->hide();
     m_worker->SetExchangeSink([model = &m_traffic->Model()](const ExchangeRecord& r) { model->Post(r); });
-    resize(DialogToPixels(kPanelWithStatus, m_units).size());
+    resize(DialogToPixels(kPanelWithStatusSize, m_units).size());
     OnInitDialog();
 }
 
@@ -126,7 +103,7 @@ CPelvarDlg::~CPelvarDlg()
 
 CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller()
 {
-    return MachinePortFiller{};
+    return MachinePortListFiller();
 }
 
 // Opening: icons, the disconnected set, the port list, the sliders, the
@@ -190,7 +167,7 @@ void CPelvarDlg::CreateStatusLine()
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("statusLine"));
     m_status->setTextFormat(Qt::PlainText);
-    m_status->setGeometry(DialogToPixels(kStatusLine, m_units));
+    m_status->setGeometry(DialogToPixels(kStatusLineRect, m_units));
     m_status->installEventFilter(this);
 }
 
@@ -198,7 +175,7 @@ void CPelvarDlg::ShowTrafficPane(bool show)
 {
     m_traffic->setGeometry(DialogToPixels(kTrafficArea, m_units));
     m_traffic->setVisible(show);
-    resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatus, m_units).size());
+    resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatusSize, m_units).size());
     if (show)
         m_traffic->scrollToBottom();
 }

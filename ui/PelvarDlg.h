@@ -70,7 +70,7 @@ class CPelvarDlg : public QDialog, public IPanelView {
     Q_OBJECT
 
 public:
-    using PortListFiller = std::function<void(IPortList&)>;
+    using PortListFiller = pelvar::PortListFiller;
 
     // `fillPorts` fills the port list once while the window opens; by default
     // the machine's own discovery. `platform` carries every exchange with the board.

@@ -37,27 +37,6 @@ private:
     HWND m_hCombo;
 };
 
-struct MachinePortFiller {
-    void operator()(IPortList& list) const { FillPortList(list); }
-};
-
-// What Connect reads: the machine's devices (with their serial numbers where
-// the source knows them), or the texts of a given filler.
-PortLister ListerFor(const CPelvarDlg::PortListFiller& fill)
-{
-    if (fill.target<MachinePortFiller>())
-        return [] { return ListPortDevices(*MachineDevices(), stdout); };
-    return [fill] {
-        SortedPortList list;
-        if (fill)
-            fill(list);
-        std::vector<PortListing> listings;
-        for (const std::string& text : list.Entries())
-            listings.push_back({text, {}});
-        return listings;
-    };
-}
-
 std::wstring WindowText(HWND hwnd)
 {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -91,7 +70,7 @@ CPelvarDlg::~CPelvarDlg()
     m_worker.reset();
 }
 
-CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller() { return MachinePortFiller{}; }
+CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller() { return MachinePortListFiller(); }
 
 CPelvarDlg* CPelvarDlg::FromHandle(HWND hwnd)
 {

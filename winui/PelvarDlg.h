@@ -30,7 +30,7 @@ IconOrigin IconOriginFor(int clientWidth, int clientHeight, int iconWidth, int i
 
 class CPelvarDlg : public IPanelView {
 public:
-    using PortListFiller = std::function<void(IPortList&)>;
+    using PortListFiller = pelvar::PortListFiller;
 
     // `memory` keeps the port that answered last; by default in the registry.
     CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& platform = DefaultPlatform(),

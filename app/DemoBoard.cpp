@@ -37,16 +37,20 @@ std::vector<FaultSwitch> CDemoBoard::FaultSwitches()
     if (!b)
         return {};
     return {
-        Switch(b, "Silent", [](const SimBoardOptions& o) { return o.silent; },
-               [](SimBoardOptions& o, bool on) { o.silent = on; }),
-        Switch(b, "NAK", [](const SimBoardOptions& o) { return o.nak; },
-               [](SimBoardOptions& o, bool on) { o.nak = on; }),
-        Switch(b, "Corrupt checksum", [](const SimBoardOptions& o) { return o.corrupt; },
-               [](SimBoardOptions& o, bool on) { o.corrupt = on; }),
-        Switch(b, "Slow replies (300 ms)", [](const SimBoardOptions& o) { return o.delayMs != 0; },
-               [](SimBoardOptions& o, bool on) { o.delayMs = on ? kDemoSlowReplyMs : 0; }),
-        Switch(b, "Drop every 3rd reply", [](const SimBoardOptions& o) { return o.dropEvery != 0; },
-               [](SimBoardOptions& o, bool on) { o.dropEvery = on ? kDemoDropEvery : 0; }),
+        Switch(
+            b, "Silent", [](const SimBoardOptions& o) { return o.silent; },
+            [](SimBoardOptions& o, bool on) { o.silent = on; }),
+        Switch(
+            b, "NAK", [](const SimBoardOptions& o) { return o.nak; }, [](SimBoardOptions& o, bool on) { o.nak = on; }),
+        Switch(
+            b, "Corrupt checksum", [](const SimBoardOptions& o) { return o.corrupt; },
+            [](SimBoardOptions& o, bool on) { o.corrupt = on; }),
+        Switch(
+            b, "Slow replies (300 ms)", [](const SimBoardOptions& o) { return o.delayMs != 0; },
+            [](SimBoardOptions& o, bool on) { o.delayMs = on ? kDemoSlowReplyMs : 0; }),
+        Switch(
+            b, "Drop every 3rd reply", [](const SimBoardOptions& o) { return o.dropEvery != 0; },
+            [](SimBoardOptions& o, bool on) { o.dropEvery = on ? kDemoDropEvery : 0; }),
     };
 }
 

@@ -12,7 +12,7 @@
 
 namespace pelvar {
 
-constexpr std::uint32_t kDemoSlowReplyMs = 300;   // slow, yet inside the receive window
+constexpr std::uint32_t kDemoSlowReplyMs = 300; // slow, yet inside the receive window
 constexpr std::uint32_t kDemoDropEvery = 3;
 
 class CDemoBoard {

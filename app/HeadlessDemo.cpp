@@ -40,8 +40,7 @@ public:
     {
         const std::int32_t r = m_dlg.Camera().LastResult();
         m_failed = m_failed || r != LINK_OK;
-        std::fprintf(m_out, "%-34s %s%s(%s)\n", step.c_str(), detail.c_str(), detail.empty() ? "" : " ",
-                     ResultName(r));
+        std::fprintf(m_out, "%-34s %s%s(%s)\n", step.c_str(), detail.c_str(), detail.empty() ? "" : " ", ResultName(r));
         std::fflush(m_out);
     }
 

@@ -56,10 +56,7 @@ void AllowRestartBySession(QApplication& app)
 
 } // namespace
 
-CPelvarApp::CPelvarApp(int& argc, char** argv) : m_app(argc, argv)
-{
-    AllowRestartBySession(m_app);
-}
+CPelvarApp::CPelvarApp(int& argc, char** argv) : m_app(argc, argv) { AllowRestartBySession(m_app); }
 
 void CPelvarApp::PrepareFramework()
 {

@@ -13,21 +13,20 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: pelvar [--demo [--headless] [--output FILE]] [Qt options]\n"
-    "\n"
-    "The control panel of the camera board. Connect tries every serial port until\n"
-    "the board answers (see pelvarctl(1) for the port naming rule).\n"
-    "\n"
-    "  --demo           start a simulated board inside the process, attached as\n"
-    "                   COM200 in a private port directory, and open the panel\n"
-    "  --headless       with --demo: no window; connect, set brightness 200, press\n"
-    "                   edge, write and read a register, disconnect, print each\n"
-    "                   step and save a picture of the panel\n"
-    "  --output FILE    where --headless saves the picture\n"
-    "                   (default: pelvar-demo-panel.png in the temporary directory)\n"
-    "  --help           this text\n"
-    "  --version        the version\n";
+const char kUsage[] = "usage: pelvar [--demo [--headless] [--output FILE]] [Qt options]\n"
+                      "\n"
+                      "The control panel of the camera board. Connect tries every serial port until\n"
+                      "the board answers (see pelvarctl(1) for the port naming rule).\n"
+                      "\n"
+                      "  --demo           start a simulated board inside the process, attached as\n"
+                      "                   COM200 in a private port directory, and open the panel\n"
+                      "  --headless       with --demo: no window; connect, set brightness 200, press\n"
+                      "                   edge, write and read a register, disconnect, print each\n"
+                      "                   step and save a picture of the panel\n"
+                      "  --output FILE    where --headless saves the picture\n"
+                      "                   (default: pelvar-demo-panel.png in the temporary directory)\n"
+                      "  --help           this text\n"
+                      "  --version        the version\n";
 
 struct Options {
     bool help = false;
@@ -61,7 +60,7 @@ Options ParseOptions(int argc, char** argv)
             if (args.contains("--" + name) || args.filter(QRegularExpression("^--" + name + "=")).size())
                 o.error = "unknown option '--" + name.toStdString() + "'";
         }
-        if (unknown.isEmpty())   // a value missing after --output
+        if (unknown.isEmpty()) // a value missing after --output
             o.error = parser.errorText().toStdString();
     }
     o.help = parser.isSet(help);

@@ -15,7 +15,7 @@ namespace pelvar {
 namespace {
 
 constexpr std::size_t kHexBoxChars = 8;
-constexpr std::uint32_t kPollSendPauseMs = 10;   // as between transaction attempts
+constexpr std::uint32_t kPollSendPauseMs = 10; // as between transaction attempts
 
 class WaitCursor {
 public:
@@ -72,8 +72,8 @@ std::uint16_t ParseHexBoxText(const std::string& full)
         ++i;
     }
     // "0x" counts as a prefix only when a digit follows it.
-    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-        HexDigit(text[i + 2]) >= 0)
+    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')
+        && HexDigit(text[i + 2]) >= 0)
         i += 2;
     std::uint32_t value = 0;
     for (; i < text.size() && HexDigit(text[i]) >= 0; ++i)
@@ -229,10 +229,7 @@ void CameraController::ReportStart()
         m_view.SetStatusText(ConnectedText(m_nPort, m_view.ControlText(IDC_SENSOR_TEXT)));
 }
 
-bool CameraController::LineGone()
-{
-    return m_pLink && m_pLink->Port() && m_platform.PortGone(m_pLink->Port()->m_hCom);
-}
+bool CameraController::LineGone() { return m_pLink && m_pLink->Port() && m_platform.PortGone(m_pLink->Port()->m_hCom); }
 
 void CameraController::OnLineLost()
 {
@@ -329,10 +326,7 @@ void CameraController::OnFunctionButton(int controlId)
     m_view.SetStatusText(OperationText(BindingName(FindBinding(controlId), cmd), m_nLastResult));
 }
 
-std::uint16_t CameraController::ReadHexBox(int boxId)
-{
-    return ParseHexBoxText(m_view.ControlText(boxId));
-}
+std::uint16_t CameraController::ReadHexBox(int boxId) { return ParseHexBoxText(m_view.ControlText(boxId)); }
 
 void CameraController::OnRegisterWrite()
 {

@@ -19,8 +19,8 @@ namespace pelvar {
 // How each port that Connect tried fared, for messages.
 struct CandidateReport {
     int port = 0;
-    std::int32_t openResult = LINK_OK;   // PORT_ERR_CONFIG when it could not be opened
-    int sysError = 0;                    // errno of the failed open, 0 if none
+    std::int32_t openResult = LINK_OK; // PORT_ERR_CONFIG when it could not be opened
+    int sysError = 0;                  // errno of the failed open, 0 if none
     std::int32_t probeResult = LINK_ERR_NO_REPLY;
 };
 

@@ -67,15 +67,12 @@ std::array<std::uint8_t, 2> EncodeWord(std::uint16_t value)
 
 std::int32_t DecodeAdjustment(const std::uint8_t* p)
 {
-    const std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-                            std::uint32_t(p[3]) << 24;
+    const std::uint32_t v =
+        std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
     return static_cast<std::int32_t>(v);
 }
 
-std::uint16_t DecodeWord(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
+std::uint16_t DecodeWord(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 std::string CommandName(std::uint8_t cmd)
 {
@@ -86,8 +83,7 @@ std::string CommandName(std::uint8_t cmd)
     return text;
 }
 
-std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload,
-                            std::uint32_t length)
+std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length)
 {
     ILinkTap* tap = link.Tap();
     const std::uint32_t retriesBefore = link.Retries();

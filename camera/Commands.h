@@ -65,8 +65,7 @@ std::uint16_t DecodeWord(const std::uint8_t* payload);
 std::string CommandName(std::uint8_t cmd);
 
 // Acknowledged transaction: `cmd` with its payload, up to six attempts.
-std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload,
-                            std::uint32_t length);
+std::int32_t RunTransaction(CFrameLink& link, std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length);
 
 // Data query: one frame with an empty payload, one reply with room for `room`
 // payload bytes, copied low byte first into *value (zero on any failure).

@@ -6,13 +6,13 @@
 
 namespace pelvar {
 
-constexpr int IDOK_BUTTON = 1;          // hidden "Exit"
-constexpr int IDC_CMD_INIT = 3;         // no control in the panel
-constexpr int IDC_CMD_RELEASE = 4;      // no control in the panel
-constexpr int IDC_CMD_FUNC16 = 5;       // no control in the panel
+constexpr int IDOK_BUTTON = 1;     // hidden "Exit"
+constexpr int IDC_CMD_INIT = 3;    // no control in the panel
+constexpr int IDC_CMD_RELEASE = 4; // no control in the panel
+constexpr int IDC_CMD_FUNC16 = 5;  // no control in the panel
 constexpr int IDC_SCALE = 6;
-constexpr int IDC_CMD_FUNC18 = 7;       // no control in the panel
-constexpr int IDC_CMD_FUNC19 = 8;       // no control in the panel
+constexpr int IDC_CMD_FUNC18 = 7; // no control in the panel
+constexpr int IDC_CMD_FUNC19 = 8; // no control in the panel
 constexpr int IDC_EDGE = 9;
 constexpr int IDC_GAMMA = 10;
 constexpr int IDC_TEST_PATTERN = 11;
@@ -50,10 +50,9 @@ constexpr int IDM_ABOUTBOX = 0x0010;
 
 // After Connect (by connectEnabled), each of these by othersEnabled, in order.
 constexpr std::array<int, 18> kEnableSetOrder = {
-    IDC_DISCONNECT, IDC_CMD_INIT, IDC_CMD_RELEASE, IDC_CMD_FUNC16, IDC_SCALE, IDC_CMD_FUNC19,
-    IDC_EDGE, IDC_GAMMA, IDC_CMD_FUNC18, IDC_ARROW_LEFT, IDC_ARROW_RIGHT, IDC_ARROW_UP,
-    IDC_ARROW_DOWN, IDC_REG_ADDRESS, IDC_REG_CONTENT, IDC_REG_WRITE, IDC_REG_READ,
-    IDC_TEST_PATTERN,
+    IDC_DISCONNECT, IDC_CMD_INIT,    IDC_CMD_RELEASE, IDC_CMD_FUNC16, IDC_SCALE,       IDC_CMD_FUNC19,
+    IDC_EDGE,       IDC_GAMMA,       IDC_CMD_FUNC18,  IDC_ARROW_LEFT, IDC_ARROW_RIGHT, IDC_ARROW_UP,
+    IDC_ARROW_DOWN, IDC_REG_ADDRESS, IDC_REG_CONTENT, IDC_REG_WRITE,  IDC_REG_READ,    IDC_TEST_PATTERN,
 };
 
 } // namespace pelvar

@@ -11,11 +11,11 @@ namespace pelvar {
 enum class ControlRole { Slider, FunctionButton };
 
 struct ControlBinding {
-    int id;              // the control's identifier
+    int id; // the control's identifier
     ControlRole role;
-    std::uint8_t cmd;    // the command it sends
-    int valueBox;        // sliders: the box that shows the value; 0 otherwise
-    const char* name;    // pelvarctl's name: "brightness", "test-pattern"
+    std::uint8_t cmd; // the command it sends
+    int valueBox;     // sliders: the box that shows the value; 0 otherwise
+    const char* name; // pelvarctl's name: "brightness", "test-pattern"
 };
 
 // Sliders first (brightness, contrast, red, green, blue), then the function

@@ -91,8 +91,8 @@ bool ParseJsonWithLines(const std::string& text, const std::string& source, Json
     try {
         *root = Json::parse(text, markLines);
     } catch (const Json::parse_error& e) {
-        *error = source + ":" + std::to_string(LineAt(text, e.byte == 0 ? 0 : e.byte - 1)) + ": " +
-                 SyntaxMessage(e.what());
+        *error =
+            source + ":" + std::to_string(LineAt(text, e.byte == 0 ? 0 : e.byte - 1)) + ": " + SyntaxMessage(e.what());
         return false;
     } catch (const std::exception& e) {
         *error = source + ":1: " + e.what();

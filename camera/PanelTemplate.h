@@ -25,8 +25,8 @@ enum class ControlKind { PushButton, DefaultPushButton, GroupBox, Label, Edit, S
 enum ControlFlags : unsigned {
     kPlain = 0,
     kHidden = 1u << 0,
-    kReadOnlyDigits = 1u << 1,   // a value box: read-only, digits only
-    kNoHScroll = 1u << 2,        // typing stops at the box's width
+    kReadOnlyDigits = 1u << 1, // a value box: read-only, digits only
+    kNoHScroll = 1u << 2,      // typing stops at the box's width
 };
 
 struct ControlTemplate {

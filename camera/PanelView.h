@@ -23,7 +23,7 @@ public:
     // The port list, in its (sorted) order.
     virtual int PortCount() = 0;
     virtual std::string PortEntry(int index) = 0;
-    virtual int SelectedPortIndex() = 0;   // -1 when nothing is selected
+    virtual int SelectedPortIndex() = 0; // -1 when nothing is selected
 
     // The outcome of the last operation in words, for a status line. A
     // front end without one ignores it.

@@ -23,8 +23,8 @@ bool ReadAdjustments(const Json& a, const std::string& source, Preset* preset, s
         return Fail(error, source, 1, "\"adjustments\" must be an object");
     for (auto it = a.begin(); it != a.end(); ++it) {
         if (!IsLineKey(it.key()) && !FindBinding(it.key(), ControlRole::Slider))
-            return Fail(error, source, JsonLine(a), "unknown adjustment \"" + it.key() + "\" (" +
-                                                        BindingNames(ControlRole::Slider, ", ") + ")");
+            return Fail(error, source, JsonLine(a),
+                        "unknown adjustment \"" + it.key() + "\" (" + BindingNames(ControlRole::Slider, ", ") + ")");
     }
     for (const ControlBinding& b : AllControlBindings()) {
         if (b.role != ControlRole::Slider)

@@ -15,16 +15,14 @@ namespace pelvar {
 
 namespace {
 
-bool HasHexPrefix(const std::string& s)
-{
-    return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-}
+bool HasHexPrefix(const std::string& s) { return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
 
 bool IsName(const std::string& s)
 {
     if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_'))
         return false;
-    return std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
 class MapReader {
@@ -74,8 +72,8 @@ private:
         if (ReadJsonNumber(object.at(key), limit, out))
             return true;
         std::ostringstream text;
-        text << what << ": " << key << " " << object.at(key).dump() << " is not a number from 0 to " << limit
-             << " (0x" << std::hex << limit << ")";
+        text << what << ": " << key << " " << object.at(key).dump() << " is not a number from 0 to " << limit << " (0x"
+             << std::hex << limit << ")";
         return Fail(JsonLine(object), text.str());
     }
 
@@ -86,8 +84,8 @@ private:
             return Fail(JsonLine(object), what + " has no \"name\"");
         *name = it->get<std::string>();
         if (!IsName(*name))
-            return Fail(JsonLine(object), what + ": name \"" + *name +
-                                            "\" must be letters, digits and _, starting with a letter or _");
+            return Fail(JsonLine(object),
+                        what + ": name \"" + *name + "\" must be letters, digits and _, starting with a letter or _");
         return true;
     }
 
@@ -186,8 +184,8 @@ private:
         if (!ReadNumberKey(f, "lsb", 15, what, &lsb) || !ReadNumberKey(f, "width", 16, what, &width))
             return false;
         if (width == 0 || lsb + width > reg.width)
-            return Fail(JsonLine(f), what + " (lsb " + std::to_string(lsb) + ", width " + std::to_string(width) +
-                                       ") does not fit its " + std::to_string(reg.width) + "-bit register");
+            return Fail(JsonLine(f), what + " (lsb " + std::to_string(lsb) + ", width " + std::to_string(width)
+                                         + ") does not fit its " + std::to_string(reg.width) + "-bit register");
         field->lsb = static_cast<unsigned>(lsb);
         field->width = static_cast<unsigned>(width);
         return true;
@@ -243,8 +241,8 @@ bool RegisterMap::Assign(std::vector<RegisterInfo> registers, const std::string&
         char address[8];
         std::snprintf(address, sizeof address, "0x%04x", r.address);
         if (i > 0 && registers[i - 1].address == r.address) {
-            *error = source + ":" + std::to_string(r.line) + ": register " + r.name + ": address " + address +
-                     " is already register " + registers[i - 1].name;
+            *error = source + ":" + std::to_string(r.line) + ": register " + r.name + ": address " + address
+                     + " is already register " + registers[i - 1].name;
             return false;
         }
         if (!names.insert(r.name).second) {
@@ -331,7 +329,8 @@ bool ResolveRegister(const RegisterMap& map, const std::string& text, RegisterTa
         return true;
     }
     const std::string digits = HasHexPrefix(text) ? text.substr(2) : text;
-    const bool allHex = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigit(c) >= 0; });
+    const bool allHex =
+        !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigit(c) >= 0; });
     if (allHex)
         *error = "address '" + text + "' is over 0xFFFF";
     else if (map.Empty())

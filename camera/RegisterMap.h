@@ -25,12 +25,12 @@ struct RegisterField {
 struct RegisterInfo {
     std::string name;
     std::uint16_t address = 0;
-    unsigned width = 16;                    // bits that hold something, 1..16
+    unsigned width = 16; // bits that hold something, 1..16
     std::optional<std::uint16_t> reset;
     RegisterAccess access = RegisterAccess::ReadWrite;
-    bool scratch = false;                   // free to overwrite: the self-test uses it
+    bool scratch = false; // free to overwrite: the self-test uses it
     std::vector<RegisterField> fields;
-    int line = 0;                           // where the file defines it
+    int line = 0; // where the file defines it
 
     const RegisterField* Field(const std::string& fieldName) const;
 };
@@ -70,7 +70,7 @@ bool ParseHex16(const std::string& text, std::uint16_t* value);
 // What a register reference names. Without a field the whole register.
 struct RegisterTarget {
     std::uint16_t address = 0;
-    const RegisterInfo* reg = nullptr;      // the map's entry, when there is one
+    const RegisterInfo* reg = nullptr; // the map's entry, when there is one
     const RegisterField* field = nullptr;
 };
 

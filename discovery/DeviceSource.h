@@ -9,25 +9,25 @@
 namespace pelvar {
 
 struct DeviceInfo {
-    std::optional<std::string> name;  // display name (UTF-8); none: the device has no name
-    std::string devicePath;           // "/dev/ttyUSB0", or the target of a port directory entry
-    int port = 0;                     // n of COMn when the source knows it, else 0
+    std::optional<std::string> name; // display name (UTF-8); none: the device has no name
+    std::string devicePath;          // "/dev/ttyUSB0", or the target of a port directory entry
+    int port = 0;                    // n of COMn when the source knows it, else 0
     // USB devices only, empty otherwise.
-    std::string vendorId;             // "0403"
-    std::string productId;            // "6001"
+    std::string vendorId;  // "0403"
+    std::string productId; // "6001"
     std::string serial;
 };
 
 enum class SourceStatus {
-    Ok,           // Begin: ready; Next: a device was delivered
-    End,          // Next: no more devices
-    Unavailable,  // Begin: no device service at all; an empty list, nothing reported
-    Failed,       // the walk broke off; `error` says why
+    Ok,          // Begin: ready; Next: a device was delivered
+    End,         // Next: no more devices
+    Unavailable, // Begin: no device service at all; an empty list, nothing reported
+    Failed,      // the walk broke off; `error` says why
 };
 
 struct SourceResult {
     SourceStatus status = SourceStatus::Ok;
-    std::string error;  // the system's text for the failure
+    std::string error; // the system's text for the failure
 
     static SourceResult Ok() { return {}; }
     static SourceResult End() { return {SourceStatus::End, {}}; }

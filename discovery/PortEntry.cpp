@@ -13,10 +13,7 @@ namespace {
 constexpr char kPortMark[] = "(COM";
 constexpr std::size_t kPortMarkLength = sizeof kPortMark - 1;
 
-bool IsContinuation(unsigned char c)
-{
-    return (c & 0xC0) == 0x80;
-}
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // Length of the UTF-8 character at text[i]; 0 when the bytes there are not
 // one (bad lead byte, missing continuation, overlong form, surrogate, > U+10FFFF).
@@ -75,15 +72,9 @@ bool ReadDecimal(const std::string& text, std::size_t i, int* value)
 }
 
 // The text as a C string would hold it.
-std::string UpToNul(const std::string& text)
-{
-    return text.substr(0, std::strlen(text.c_str()));
-}
+std::string UpToNul(const std::string& text) { return text.substr(0, std::strlen(text.c_str())); }
 
-char FoldCase(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 } // namespace
 
@@ -102,10 +93,7 @@ std::string EightBitCopy(const std::string& text)
     return whole.substr(0, end);
 }
 
-bool HasPortMark(const std::string& text)
-{
-    return EightBitCopy(text).find(kPortMark) != std::string::npos;
-}
+bool HasPortMark(const std::string& text) { return EightBitCopy(text).find(kPortMark) != std::string::npos; }
 
 bool ReadPortEntry(const std::string& text, int* port)
 {

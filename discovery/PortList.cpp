@@ -7,10 +7,7 @@
 
 namespace pelvar {
 
-void SortedPortList::AddString(const std::string& text)
-{
-    InsertInListOrder(m_entries, text, std::identity{});
-}
+void SortedPortList::AddString(const std::string& text) { InsertInListOrder(m_entries, text, std::identity{}); }
 
 void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out)
 {

@@ -17,8 +17,7 @@ bool ReportFailure(std::FILE* out, const std::string& reason)
 
 } // namespace
 
-bool WalkPortDevices(IDeviceSource& source, std::FILE* out,
-                     const std::function<void(const DeviceInfo&)>& add)
+bool WalkPortDevices(IDeviceSource& source, std::FILE* out, const std::function<void(const DeviceInfo&)>& add)
 {
     SourceResult begun = source.Begin();
     if (begun.status == SourceStatus::Unavailable || begun.status == SourceStatus::End)

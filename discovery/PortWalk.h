@@ -15,12 +15,11 @@ namespace pelvar {
 // to `add`, in the order of the walk. A failure is printed to `out` as
 // "Error ocured: <reason>" (no line break) and ends the walk; devices handed
 // over before it stay handed over. False when the walk failed.
-bool WalkPortDevices(IDeviceSource& source, std::FILE* out,
-                     const std::function<void(const DeviceInfo&)>& add);
+bool WalkPortDevices(IDeviceSource& source, std::FILE* out, const std::function<void(const DeviceInfo&)>& add);
 
 struct PortListing {
-    std::string text;   // the list entry
-    DeviceInfo device;  // where it came from
+    std::string text;  // the list entry
+    DeviceInfo device; // where it came from
 };
 
 // The port list with the devices behind its entries, in the list's order.

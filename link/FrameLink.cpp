@@ -138,7 +138,7 @@ std::int32_t CFrameLink::PollOnce(std::uint8_t* frame, std::uint32_t room, std::
         return LINK_ERR_CHECKSUM;
 
     *pending = LINK_ERR_REPLY_TOO_LONG;
-    if (room < len - 2u)   // unsigned: LEN 0 or 1 always fails
+    if (room < len - 2u) // unsigned: LEN 0 or 1 always fails
         return LINK_ERR_REPLY_TOO_LONG;
 
     std::memcpy(frame, rx, len + 3);

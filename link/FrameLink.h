@@ -20,8 +20,8 @@ constexpr std::uint8_t STX = 0x02;
 constexpr std::uint8_t ETX = 0x03;
 constexpr std::uint8_t ACK = 0x06;
 
-constexpr std::uint32_t kMaxPayload = 252;     // LEN at most 254 when sending
-constexpr std::uint32_t kMaxRoom = 253;        // a larger room serves nothing
+constexpr std::uint32_t kMaxPayload = 252; // LEN at most 254 when sending
+constexpr std::uint32_t kMaxRoom = 253;    // a larger room serves nothing
 constexpr std::uint32_t kFrameBufferSize = 260;
 constexpr std::uint32_t kTransactAttempts = 6;
 constexpr std::uint32_t kTransactRoom = 4;
@@ -55,8 +55,7 @@ public:
     ILinkTap* Tap() const { return m_pTap; }
 
 private:
-    std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength,
-                          std::int32_t* pending);
+    std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength, std::int32_t* pending);
 
     std::unique_ptr<CComPort> m_pPort;
     std::int32_t m_nPort = 0;

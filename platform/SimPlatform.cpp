@@ -19,8 +19,7 @@ struct ArrivingByte {
 
 class SimLineImpl : public SimLine {
 public:
-    SimLineImpl(SimPlatform& platform, int port, bool& hungUp)
-        : m_platform(platform), m_port(port), m_hungUp(hungUp) {}
+    SimLineImpl(SimPlatform& platform, int port, bool& hungUp) : m_platform(platform), m_port(port), m_hungUp(hungUp) {}
     std::uint32_t Now() const override { return m_platform.Now(); }
     void Send(std::uint32_t delayMs, const std::vector<std::uint8_t>& bytes) override
     {
@@ -35,8 +34,7 @@ private:
 };
 
 struct SimPortState {
-    SimPortState(SimPlatform& platform, int port, ISimDevice* dev)
-        : device(dev), line(platform, port, hungUp) {}
+    SimPortState(SimPlatform& platform, int port, ISimDevice* dev) : device(dev), line(platform, port, hungUp) {}
 
     ISimDevice* device;
     bool hungUp = false;
@@ -49,8 +47,8 @@ struct SimPortState {
     bool failWrite = false;
     bool failRts = false;
     std::uint32_t drainDelay = 0;
-    std::uint32_t drainedAt = 0;   // when the last write has left the adapter
-    std::deque<ArrivingByte> inbox;   // ascending by time
+    std::uint32_t drainedAt = 0;    // when the last write has left the adapter
+    std::deque<ArrivingByte> inbox; // ascending by time
     std::vector<SimWrite> writes;
     bool rts = false;
     int rtsChanges = 0;

@@ -39,7 +39,7 @@ public:
 struct SimWrite {
     std::uint32_t time;
     std::vector<std::uint8_t> bytes;
-    bool rtsRaised;   // RTS state while the bytes went out
+    bool rtsRaised; // RTS state while the bytes went out
 };
 
 struct SimPortState;

@@ -7,10 +7,10 @@ namespace pelvar {
 
 enum class SysErrorKind {
     None,
-    Permission,   // EACCES, EPERM: not in the device's group
-    Busy,         // EBUSY, EWOULDBLOCK on the lock: held by another program
-    NotFound,     // ENOENT, ENODEV, ENXIO: absent or unplugged
-    Unsupported,  // ENOTTY, EINVAL: not a serial device, setting refused
+    Permission,  // EACCES, EPERM: not in the device's group
+    Busy,        // EBUSY, EWOULDBLOCK on the lock: held by another program
+    NotFound,    // ENOENT, ENODEV, ENXIO: absent or unplugged
+    Unsupported, // ENOTTY, EINVAL: not a serial device, setting refused
     Other,
 };
 

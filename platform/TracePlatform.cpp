@@ -8,8 +8,7 @@ namespace pelvar {
 
 TracePlatform::TracePlatform(IPlatform& inner, std::FILE* out)
     : ForwardingPlatform(inner), m_out(out), m_start(std::chrono::steady_clock::now())
-{
-}
+{}
 
 void TracePlatform::Line(char direction, const std::uint8_t* bytes, std::uint32_t n)
 {

@@ -21,14 +21,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void CloseFd(int* fd) {
+void CloseFd(int* fd)
+{
     if (*fd >= 0)
         ::close(*fd);
     *fd = -1;
 }
 
 // mkdir -p, each new level private to this user.
-int MakeDirectories(const std::string& path) {
+int MakeDirectories(const std::string& path)
+{
     for (std::size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos != path.size() && path[pos] != '/')
             continue;
@@ -40,7 +42,8 @@ int MakeDirectories(const std::string& path) {
 }
 
 // A link left behind by a board that is gone points at nothing.
-bool IsStaleLink(const std::string& path) {
+bool IsStaleLink(const std::string& path)
+{
     struct stat lst {};
     struct stat st {};
     if (::lstat(path.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode))
@@ -48,7 +51,8 @@ bool IsStaleLink(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0;
 }
 
-std::string ReadLink(const std::string& path) {
+std::string ReadLink(const std::string& path)
+{
     char buf[4096];
     const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
     if (n < 0)
@@ -58,7 +62,8 @@ std::string ReadLink(const std::string& path) {
 
 } // namespace
 
-std::string FormatTraceEvent(const BoardTraceEvent& event) {
+std::string FormatTraceEvent(const BoardTraceEvent& event)
+{
     char head[32];
     std::snprintf(head, sizeof head, "%7u ms  ", event.ms);
     std::string line = head;
@@ -68,29 +73,27 @@ std::string FormatTraceEvent(const BoardTraceEvent& event) {
         if (!event.checksumOk)
             line += " (bad checksum, ignored)";
         break;
-    case BoardTraceKind::Sent:
-        line += "-> " + HexBytes(event.bytes) + "  " + CommandName(event.cmd);
-        break;
-    case BoardTraceKind::HungUp:
-        line += "hung up";
-        break;
+    case BoardTraceKind::Sent: line += "-> " + HexBytes(event.bytes) + "  " + CommandName(event.cmd); break;
+    case BoardTraceKind::HungUp: line += "hung up"; break;
     }
     return line;
 }
 
-PtyBoard::PtyBoard(const PtyBoardOptions& options)
-    : m_options(options), m_board(options.board), m_origin(Clock::now()) {}
+PtyBoard::PtyBoard(const PtyBoardOptions& options) : m_options(options), m_board(options.board), m_origin(Clock::now())
+{}
 
 PtyBoard::~PtyBoard() { Stop(); }
 
-int PtyBoard::Fail(int err, const std::string& what) {
+int PtyBoard::Fail(int err, const std::string& what)
+{
     m_error = what + ": " + std::strerror(err);
     RemoveLink();
     CloseFds();
     return -err;
 }
 
-int PtyBoard::Open() {
+int PtyBoard::Open()
+{
     if (m_master >= 0)
         return 0;
     m_error.clear();
@@ -108,7 +111,8 @@ int PtyBoard::Open() {
     return CreateLink();
 }
 
-int PtyBoard::OpenPty() {
+int PtyBoard::OpenPty()
+{
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0)
         return Fail(errno, "posix_openpt");
@@ -135,7 +139,8 @@ int PtyBoard::OpenPty() {
     return 0;
 }
 
-int PtyBoard::CreateLink() {
+int PtyBoard::CreateLink()
+{
     std::string dir = m_options.portsDir;
     if (dir.empty())
         dir = CurrentPortDirectory().path;
@@ -156,7 +161,8 @@ int PtyBoard::CreateLink() {
 }
 
 // Only our own link goes: another board may have taken the name since.
-void PtyBoard::RemoveLink() {
+void PtyBoard::RemoveLink()
+{
     if (m_linkPath.empty())
         return;
     if (ReadLink(m_linkPath) == m_slavePath)
@@ -164,14 +170,16 @@ void PtyBoard::RemoveLink() {
     m_linkPath.clear();
 }
 
-void PtyBoard::CloseFds() {
+void PtyBoard::CloseFds()
+{
     CloseFd(&m_master);
     CloseFd(&m_slave);
     CloseFd(&m_stopPipe[0]);
     CloseFd(&m_stopPipe[1]);
 }
 
-int PtyBoard::Start() {
+int PtyBoard::Start()
+{
     if (Running())
         return 0;
     if (m_master < 0) {
@@ -187,7 +195,8 @@ int PtyBoard::Start() {
     return 0;
 }
 
-void PtyBoard::Stop() {
+void PtyBoard::Stop()
+{
     if (m_thread.joinable()) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_stopPipe[1], &byte, 1);
@@ -197,34 +206,38 @@ void PtyBoard::Stop() {
     CloseFds();
 }
 
-SimBoardOptions PtyBoard::BoardOptions() const {
+SimBoardOptions PtyBoard::BoardOptions() const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_board.Options();
 }
 
-void PtyBoard::SetBoardOptions(const SimBoardOptions& options) {
+void PtyBoard::SetBoardOptions(const SimBoardOptions& options)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     m_board.SetOptions(options);
 }
 
-SimBoard PtyBoard::Snapshot() const {
+SimBoard PtyBoard::Snapshot() const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_board;
 }
 
-std::string PtyBoard::StateText() const {
+std::string PtyBoard::StateText() const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     return BoardStateText(m_board);
 }
 
-std::uint32_t PtyBoard::NowMs() const {
+std::uint32_t PtyBoard::NowMs() const
+{
     const auto elapsed = Clock::now() - m_origin;
-    return static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-void PtyBoard::Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes,
-                     std::uint8_t cmd, bool checksumOk) {
+void PtyBoard::Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes, std::uint8_t cmd, bool checksumOk)
+{
     if (!m_trace)
         return;
     BoardTraceEvent event;
@@ -236,7 +249,8 @@ void PtyBoard::Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes
     m_trace(event);
 }
 
-void PtyBoard::Serve() {
+void PtyBoard::Serve()
+{
     for (;;) {
         pollfd fds[2] = {{m_stopPipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
         const int n = ::poll(fds, 2, -1);
@@ -250,13 +264,14 @@ void PtyBoard::Serve() {
 }
 
 // False when the thread is to end.
-bool PtyBoard::HandleInput() {
+bool PtyBoard::HandleInput()
+{
     std::uint8_t buf[512];
     const ssize_t n = ::read(m_master, buf, sizeof buf);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return true;
     if (n <= 0) {
-        HangUp();   // the pseudo-terminal is gone under us
+        HangUp(); // the pseudo-terminal is gone under us
         return true;
     }
     const auto receivedAt = Clock::now();
@@ -277,7 +292,8 @@ bool PtyBoard::HandleInput() {
     return true;
 }
 
-bool PtyBoard::Answer(const SimBoardExchange& ex, Clock::time_point receivedAt) {
+bool PtyBoard::Answer(const SimBoardExchange& ex, Clock::time_point receivedAt)
+{
     if (ex.reply.empty())
         return true;
     if (ex.delayMs != 0 && !WaitUntil(receivedAt + std::chrono::milliseconds(ex.delayMs)))
@@ -289,7 +305,8 @@ bool PtyBoard::Answer(const SimBoardExchange& ex, Clock::time_point receivedAt) 
 }
 
 // False when Stop() came first.
-bool PtyBoard::WaitUntil(Clock::time_point deadline) {
+bool PtyBoard::WaitUntil(Clock::time_point deadline)
+{
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
@@ -302,7 +319,8 @@ bool PtyBoard::WaitUntil(Clock::time_point deadline) {
 }
 
 // One write when the line takes it, so a reply reaches the host in one piece.
-bool PtyBoard::WriteAll(const std::vector<std::uint8_t>& bytes) {
+bool PtyBoard::WriteAll(const std::vector<std::uint8_t>& bytes)
+{
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
@@ -313,7 +331,7 @@ bool PtyBoard::WriteAll(const std::vector<std::uint8_t>& bytes) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return true;   // the reply is lost, as on a broken line; keep serving
+            return true; // the reply is lost, as on a broken line; keep serving
         // The host is not reading: wait for room, or for Stop().
         pollfd fds[2] = {{m_stopPipe[0], POLLIN, 0}, {m_master, POLLOUT, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)
@@ -324,8 +342,9 @@ bool PtyBoard::WriteAll(const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-void PtyBoard::HangUp() {
-    m_hungUp = true;   // first, so whoever sees the line end also sees the flag
+void PtyBoard::HangUp()
+{
+    m_hungUp = true; // first, so whoever sees the line end also sees the flag
     CloseFd(&m_master);
     CloseFd(&m_slave);
     Trace(BoardTraceKind::HungUp, {}, 0, true);

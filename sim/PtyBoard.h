@@ -20,19 +20,19 @@
 namespace pelvar {
 
 struct PtyBoardOptions {
-    int port = 200;              // the link is named COM<port>
+    int port = 200; // the link is named COM<port>
     SimBoardOptions board;
-    std::string portsDir;        // empty: the port directory the environment names
+    std::string portsDir; // empty: the port directory the environment names
 };
 
 enum class BoardTraceKind { Received, Sent, HungUp };
 
 struct BoardTraceEvent {
-    std::uint32_t ms = 0;                 // since Open()
+    std::uint32_t ms = 0; // since Open()
     BoardTraceKind kind = BoardTraceKind::Received;
-    std::vector<std::uint8_t> bytes;      // the frame (a reply with its stray byte, if any)
-    std::uint8_t cmd = 0;                 // command byte of the frame received or answered
-    bool checksumOk = true;               // received frames only
+    std::vector<std::uint8_t> bytes; // the frame (a reply with its stray byte, if any)
+    std::uint8_t cmd = 0;            // command byte of the frame received or answered
+    bool checksumOk = true;          // received frames only
 };
 
 // "  12 ms  <- 02 02 00 00 03  status" style, no newline.
@@ -88,15 +88,14 @@ private:
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
     void HangUp();
     std::uint32_t NowMs() const;
-    void Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes, std::uint8_t cmd,
-               bool checksumOk);
+    void Trace(BoardTraceKind kind, const std::vector<std::uint8_t>& bytes, std::uint8_t cmd, bool checksumOk);
 
     PtyBoardOptions m_options;
-    mutable std::mutex m_mutex;   // guards m_board
+    mutable std::mutex m_mutex; // guards m_board
     SimBoard m_board;
     TraceFn m_trace;
     int m_master = -1;
-    int m_slave = -1;             // kept open so a host's close is no hang-up
+    int m_slave = -1; // kept open so a host's close is no hang-up
     int m_stopPipe[2] = {-1, -1};
     std::string m_slavePath;
     std::string m_linkPath;

@@ -12,22 +12,25 @@ namespace pelvar {
 namespace {
 
 constexpr std::array<std::uint8_t, 11> kFunctionCommands = {
-    CMD_FUNC_16,     CMD_SCALE,      CMD_FUNC_18,   CMD_FUNC_19,    CMD_EDGE,        CMD_GAMMA,
-    CMD_ARROW_RIGHT, CMD_ARROW_LEFT, CMD_ARROW_UP,  CMD_ARROW_DOWN, CMD_TEST_PATTERN};
+    CMD_FUNC_16,     CMD_SCALE,      CMD_FUNC_18,  CMD_FUNC_19,    CMD_EDGE,        CMD_GAMMA,
+    CMD_ARROW_RIGHT, CMD_ARROW_LEFT, CMD_ARROW_UP, CMD_ARROW_DOWN, CMD_TEST_PATTERN};
 
-std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
+std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count)
+{
     std::uint8_t sum = 0;
     XorChecksum(bytes, static_cast<std::uint32_t>(count), &sum);
     return sum;
 }
 
-std::string Hex8(unsigned v) {
+std::string Hex8(unsigned v)
+{
     char buf[8];
     std::snprintf(buf, sizeof buf, "0x%02x", v & 0xFFu);
     return buf;
 }
 
-std::string Hex16(unsigned v) {
+std::string Hex16(unsigned v)
+{
     char buf[8];
     std::snprintf(buf, sizeof buf, "0x%04x", v & 0xFFFFu);
     return buf;
@@ -35,7 +38,8 @@ std::string Hex16(unsigned v) {
 
 } // namespace
 
-bool ParseSensorKind(const std::string& text, SensorKind* out) {
+bool ParseSensorKind(const std::string& text, SensorKind* out)
+{
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -54,7 +58,8 @@ bool ParseSensorKind(const std::string& text, SensorKind* out) {
     return false;
 }
 
-const char* SensorKindName(SensorKind kind) {
+const char* SensorKindName(SensorKind kind)
+{
     switch (kind) {
     case SensorKind::L: return "L";
     case SensorKind::S: return "S";
@@ -63,18 +68,19 @@ const char* SensorKindName(SensorKind kind) {
     return "none";
 }
 
-SimBoard::SimBoard(const SimBoardOptions& options)
-    : m_options(options), m_registers(kRegisterCount, 0) {
+SimBoard::SimBoard(const SimBoardOptions& options) : m_options(options), m_registers(kRegisterCount, 0)
+{
     m_options.ackBytes = std::clamp<std::uint32_t>(m_options.ackBytes, 1, 4);
 }
 
-void SimBoard::SetOptions(const SimBoardOptions& options) {
+void SimBoard::SetOptions(const SimBoardOptions& options)
+{
     m_options = options;
     m_options.ackBytes = std::clamp<std::uint32_t>(m_options.ackBytes, 1, 4);
 }
 
-std::vector<SimBoardExchange> SimBoard::Feed(const std::uint8_t* data, std::size_t n,
-                                             std::uint32_t nowMs) {
+std::vector<SimBoardExchange> SimBoard::Feed(const std::uint8_t* data, std::size_t n, std::uint32_t nowMs)
+{
     std::vector<SimBoardExchange> out;
     if (m_hungUp || data == nullptr || n == 0)
         return out;
@@ -90,7 +96,8 @@ std::vector<SimBoardExchange> SimBoard::Feed(const std::uint8_t* data, std::size
 
 // Takes every complete frame off the front of m_pending. A start that does
 // not lead to a well-delimited frame costs one byte, then the search goes on.
-void SimBoard::Extract(std::vector<SimBoardExchange>* out) {
+void SimBoard::Extract(std::vector<SimBoardExchange>* out)
+{
     while (!m_hungUp) {
         const auto stx = std::find(m_pending.begin(), m_pending.end(), STX);
         m_discarded += static_cast<std::size_t>(stx - m_pending.begin());
@@ -118,7 +125,8 @@ void SimBoard::Extract(std::vector<SimBoardExchange>* out) {
     m_pending.clear();
 }
 
-SimBoardExchange SimBoard::HandleFrame(std::vector<std::uint8_t> frame) {
+SimBoardExchange SimBoard::HandleFrame(std::vector<std::uint8_t> frame)
+{
     SimBoardExchange ex;
     ex.received = std::move(frame);
     const std::vector<std::uint8_t>& f = ex.received;
@@ -149,8 +157,8 @@ SimBoardExchange SimBoard::HandleFrame(std::vector<std::uint8_t> frame) {
     return ex;
 }
 
-std::vector<std::uint8_t> SimBoard::Execute(std::uint8_t cmd, const std::uint8_t* payload,
-                                            std::size_t length) {
+std::vector<std::uint8_t> SimBoard::Execute(std::uint8_t cmd, const std::uint8_t* payload, std::size_t length)
+{
     // The two queries answer with data; their payload carries nothing.
     if (cmd == CMD_STATUS) {
         ++m_commandCounts[cmd];
@@ -162,8 +170,7 @@ std::vector<std::uint8_t> SimBoard::Execute(std::uint8_t cmd, const std::uint8_t
         return {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)};
     }
     const CommandInfo* info = FindCommand(cmd);
-    if (m_options.nak || info == nullptr || info->exchange != Exchange::Transaction ||
-        length != info->payloadSize)
+    if (m_options.nak || info == nullptr || info->exchange != Exchange::Transaction || length != info->payloadSize)
         return Acknowledge(kNak);
     ++m_commandCounts[cmd];
     switch (cmd) {
@@ -183,14 +190,15 @@ std::vector<std::uint8_t> SimBoard::Execute(std::uint8_t cmd, const std::uint8_t
     return Acknowledge(ACK);
 }
 
-std::vector<std::uint8_t> SimBoard::Acknowledge(std::uint8_t first) const {
+std::vector<std::uint8_t> SimBoard::Acknowledge(std::uint8_t first) const
+{
     std::vector<std::uint8_t> payload(m_options.ackBytes, 0);
     payload[0] = first;
     return payload;
 }
 
-std::vector<std::uint8_t> SimBoard::BuildReply(std::uint8_t cmd,
-                                               const std::vector<std::uint8_t>& payload) const {
+std::vector<std::uint8_t> SimBoard::BuildReply(std::uint8_t cmd, const std::vector<std::uint8_t>& payload) const
+{
     std::vector<std::uint8_t> frame;
     frame.reserve(payload.size() + 5);
     frame.push_back(STX);
@@ -205,7 +213,8 @@ std::vector<std::uint8_t> SimBoard::BuildReply(std::uint8_t cmd,
     return frame;
 }
 
-std::uint8_t SimBoard::SensorBit() const {
+std::uint8_t SimBoard::SensorBit() const
+{
     switch (m_options.sensor) {
     case SensorKind::L: return STATUS_SENSOR_L;
     case SensorKind::S: return STATUS_SENSOR_S;
@@ -214,7 +223,8 @@ std::uint8_t SimBoard::SensorBit() const {
     return 0;
 }
 
-std::string BoardStateText(const SimBoard& board) {
+std::string BoardStateText(const SimBoard& board)
+{
     const std::uint8_t status = board.Status();
     std::string text = "status " + Hex8(status) + " (";
     text += (status & STATUS_ACTIVE) ? "active" : "inactive";
@@ -229,13 +239,12 @@ std::string BoardStateText(const SimBoard& board) {
     text += "red " + std::to_string(a.red) + "\n";
     text += "green " + std::to_string(a.green) + "\n";
     text += "blue " + std::to_string(a.blue) + "\n";
-    text += "init " + std::to_string(board.CommandCount(CMD_INIT)) + ", release " +
-            std::to_string(board.CommandCount(CMD_RELEASE)) + "\n";
+    text += "init " + std::to_string(board.CommandCount(CMD_INIT)) + ", release "
+            + std::to_string(board.CommandCount(CMD_RELEASE)) + "\n";
     text += "functions:";
     for (std::size_t i = 0; i < kFunctionCommands.size(); ++i) {
         const std::uint8_t cmd = kFunctionCommands[i];
-        text += (i == 0 ? " " : ", ") + CommandName(cmd) + " " +
-                std::to_string(board.CommandCount(cmd));
+        text += (i == 0 ? " " : ", ") + CommandName(cmd) + " " + std::to_string(board.CommandCount(cmd));
     }
     text += "\nregisters written:";
     if (board.WrittenRegisters().empty())
@@ -249,13 +258,13 @@ std::string BoardStateText(const SimBoard& board) {
         text += Hex16(value);
     }
     text += "\nlatched address " + Hex16(board.LatchedAddress()) + "\n";
-    text += "frames " + std::to_string(board.FramesReceived()) + ", bad checksum " +
-            std::to_string(board.BadFrames()) + ", replies " +
-            std::to_string(board.RepliesSent()) + (board.HungUp() ? ", hung up" : "") + "\n";
+    text += "frames " + std::to_string(board.FramesReceived()) + ", bad checksum " + std::to_string(board.BadFrames())
+            + ", replies " + std::to_string(board.RepliesSent()) + (board.HungUp() ? ", hung up" : "") + "\n";
     return text;
 }
 
-void SimBoardDevice::OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) {
+void SimBoardDevice::OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n)
+{
     for (const SimBoardExchange& ex : m_board.Feed(data, n, line.Now())) {
         if (!ex.reply.empty())
             line.Send(ex.delayMs, ex.reply);

@@ -14,7 +14,7 @@ namespace {
 QLabel* CreateText(QWidget* parent, const char* text, const DialogRect& rect, const DialogBaseUnits& units)
 {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
-    label->setTextFormat(Qt::PlainText);   // an ampersand shows as it is
+    label->setTextFormat(Qt::PlainText); // an ampersand shows as it is
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setGeometry(DialogToPixels(rect, units));
     return label;

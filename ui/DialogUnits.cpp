@@ -7,18 +7,15 @@ namespace pelvar {
 namespace {
 
 // units * pixelsPerStep / stepUnits, rounded to nearest.
-int ToPixels(int units, double pixelsPerStep, int stepUnits)
-{
-    return qRound(units * pixelsPerStep / stepUnits);
-}
+int ToPixels(int units, double pixelsPerStep, int stepUnits) { return qRound(units * pixelsPerStep / stepUnits); }
 
 } // namespace
 
 DialogBaseUnits BaseUnitsOf(const QFont& font)
 {
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {letters / 52.0, static_cast<double>(metrics.height())};
 }
 

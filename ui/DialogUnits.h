@@ -12,8 +12,8 @@ namespace pelvar {
 
 // Pixels per 4 horizontal and per 8 vertical dialog units.
 struct DialogBaseUnits {
-    double cx = 0;   // average character width of the dialog font
-    double cy = 0;   // character height of the dialog font
+    double cx = 0; // average character width of the dialog font
+    double cy = 0; // character height of the dialog font
 };
 
 // The average width is taken over the 52 Latin letters and kept unrounded:

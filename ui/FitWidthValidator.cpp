@@ -23,9 +23,8 @@ QValidator::State CFitWidthValidator::validate(QString& input, int& /*pos*/) con
 
 int CFitWidthValidator::AvailableWidth() const
 {
-    const int frame = m_pEdit->hasFrame()
-                          ? m_pEdit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, m_pEdit)
-                          : 0;
+    const int frame =
+        m_pEdit->hasFrame() ? m_pEdit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, m_pEdit) : 0;
     const QMargins margins = m_pEdit->textMargins();
     // One pixel stays free for the text cursor.
     return m_pEdit->width() - 2 * frame - 2 * kLineEditTextMargin - margins.left() - margins.right() - 1;

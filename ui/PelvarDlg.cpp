@@ -39,10 +39,7 @@ constexpr int kSliderMax = 255;
 // A trackbar pages by a fifth of its range.
 constexpr int kSliderPage = (kSliderMax - kSliderMin) / 5;
 
-QString FromUtf8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
+QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
 
 // The status line sits under the template's area, which keeps its size.
 // The traffic pane opens to the right of the panel, which keeps its layout;
@@ -72,19 +69,20 @@ public:
 } // namespace
 
 CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& platform)
-    : QDialog(parent), m_fillPorts(std::move(fillPorts)),
-      m_memory(std::make_unique<CSettingsPortMemory>()), m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
+    : QDialog(parent), m_fillPorts(std::move(fillPorts)), m_memory(std::make_unique<CSettingsPortMemory>()),
+      m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
 {
     // The worker's outcome reaches the controls on this thread only.
     m_worker = std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] {
-        QMetaObject::invokeMethod(this, [this] { m_worker->DrainUi(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { m_worker->DrainUi(); }, Qt::QueuedConnection);
     });
     m_worker->SetAutoReconnect(QSettings().value(QStringLiteral("connection/autoReconnect"), true).toBool());
     setWindowTitle(FromUtf8(kPanelCaption));
     // The application's main window, not a transient dialog: window managers
     // give it a minimise button and a taskbar entry.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
     CreateControls();
     CreateStatusLine();
     m_traffic = new CTrafficPane(this);
@@ -96,15 +94,9 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
 
 // Ends the worker first: the running exchange ends within its bound and
 // the port is released before the controls go.
-CPelvarDlg::~CPelvarDlg()
-{
-    m_worker.reset();
-}
+CPelvarDlg::~CPelvarDlg() { m_worker.reset(); }
 
-CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller()
-{
-    return MachinePortListFiller();
-}
+CPelvarDlg::PortListFiller CPelvarDlg::DefaultPortListFiller() { return MachinePortListFiller(); }
 
 // Opening: icons, the disconnected set, the port list, the sliders, the
 // register boxes; in this order, before the window is first shown.
@@ -184,15 +176,9 @@ bool CPelvarDlg::TrafficPaneShown() const { return m_traffic->isVisible(); }
 
 CTrafficModel& CPelvarDlg::TrafficModel() { return m_traffic->Model(); }
 
-void CPelvarDlg::SetStatusText(const std::string& text)
-{
-    m_status->setText(QString::fromStdString(text));
-}
+void CPelvarDlg::SetStatusText(const std::string& text) { m_status->setText(QString::fromStdString(text)); }
 
-std::string CPelvarDlg::StatusText() const
-{
-    return m_status->text().toStdString();
-}
+std::string CPelvarDlg::StatusText() const { return m_status->text().toStdString(); }
 
 // The list is kept as Connect last read it; it selects nothing.
 void CPelvarDlg::SetPortEntries(const std::vector<std::string>& entries)
@@ -228,22 +214,17 @@ QWidget* CPelvarDlg::CreateControl(const ControlTemplate& item)
 {
     switch (item.kind) {
     case ControlKind::PushButton:
-    case ControlKind::DefaultPushButton:
-        return CreateButton(item);
-    case ControlKind::GroupBox:
-        return new QGroupBox(FromUtf8(item.text), this);
+    case ControlKind::DefaultPushButton: return CreateButton(item);
+    case ControlKind::GroupBox: return new QGroupBox(FromUtf8(item.text), this);
     case ControlKind::Label: {
         auto* label = new QLabel(FromUtf8(item.text), this);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
         return label;
     }
-    case ControlKind::Edit:
-        return CreateEdit(item);
-    case ControlKind::Slider:
-        return CreateSlider(item);
-    case ControlKind::PortList:
-        return CreatePortList();
+    case ControlKind::Edit: return CreateEdit(item);
+    case ControlKind::Slider: return CreateSlider(item);
+    case ControlKind::PortList: return CreatePortList();
     }
     return nullptr;
 }
@@ -297,10 +278,7 @@ QWidget* CPelvarDlg::Control(int id) const
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-QComboBox* CPelvarDlg::PortList() const
-{
-    return static_cast<QComboBox*>(Control(IDC_PORT_LIST));
-}
+QComboBox* CPelvarDlg::PortList() const { return static_cast<QComboBox*>(Control(IDC_PORT_LIST)); }
 
 void CPelvarDlg::SetControlText(int id, const std::string& text)
 {
@@ -349,30 +327,15 @@ void CPelvarDlg::ShowError(const std::string& text, const std::string& caption)
     box.exec();
 }
 
-void CPelvarDlg::BeginWaitCursor()
-{
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-}
+void CPelvarDlg::BeginWaitCursor() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
 
-void CPelvarDlg::EndWaitCursor()
-{
-    QApplication::restoreOverrideCursor();
-}
+void CPelvarDlg::EndWaitCursor() { QApplication::restoreOverrideCursor(); }
 
-int CPelvarDlg::PortCount()
-{
-    return PortList()->count();
-}
+int CPelvarDlg::PortCount() { return PortList()->count(); }
 
-std::string CPelvarDlg::PortEntry(int index)
-{
-    return PortList()->itemText(index).toStdString();
-}
+std::string CPelvarDlg::PortEntry(int index) { return PortList()->itemText(index).toStdString(); }
 
-int CPelvarDlg::SelectedPortIndex()
-{
-    return PortList()->currentIndex();
-}
+int CPelvarDlg::SelectedPortIndex() { return PortList()->currentIndex(); }
 
 bool CPelvarDlg::OnCommand(int id)
 {
@@ -458,8 +421,7 @@ std::unique_ptr<QMenu> CPelvarDlg::CreateSystemMenu()
 bool CPelvarDlg::IsBackground(const QPoint& pos) const
 {
     QWidget* child = childAt(pos);
-    return child == nullptr || qobject_cast<QGroupBox*>(child) != nullptr
-           || qobject_cast<QLabel*>(child) != nullptr;
+    return child == nullptr || qobject_cast<QGroupBox*>(child) != nullptr || qobject_cast<QLabel*>(child) != nullptr;
 }
 
 void CPelvarDlg::contextMenuEvent(QContextMenuEvent* event)
@@ -492,14 +454,9 @@ bool CPelvarDlg::HandleDialogKey(const QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        OnOK();
-        return true;
-    case Qt::Key_Escape:
-        OnCancel();
-        return true;
-    default:
-        return false;
+    case Qt::Key_Enter: OnOK(); return true;
+    case Qt::Key_Escape: OnCancel(); return true;
+    default: return false;
     }
 }
 

@@ -9,9 +9,6 @@ QIcon PelvarIcon();
 
 // Origin of an icon of `iconExtent` pixels centred in `clientExtent`: the
 // same rounding as the minimised-window drawing, truncating toward zero.
-constexpr int MinimisedIconOrigin(int clientExtent, int iconExtent)
-{
-    return (clientExtent - iconExtent + 1) / 2;
-}
+constexpr int MinimisedIconOrigin(int clientExtent, int iconExtent) { return (clientExtent - iconExtent + 1) / 2; }
 
 } // namespace pelvar

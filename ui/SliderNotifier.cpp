@@ -81,8 +81,7 @@ bool CSliderNotifier::eventFilter(QObject* watched, QEvent* event)
     if (watched != m_pSlider || !m_bStepping) {
         return false;
     }
-    const bool keyUp = event->type() == QEvent::KeyRelease
-                       && !static_cast<QKeyEvent*>(event)->isAutoRepeat();
+    const bool keyUp = event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat();
     const bool buttonUp = event->type() == QEvent::MouseButtonRelease;
     if (keyUp || buttonUp) {
         m_bStepping = false;

@@ -63,7 +63,7 @@ private:
 
     QSlider* m_pSlider;
     Sink m_sink;
-    bool m_bStepping = false;   // a step or page action awaits its end of tracking
+    bool m_bStepping = false; // a step or page action awaits its end of tracking
 };
 
 } // namespace pelvar

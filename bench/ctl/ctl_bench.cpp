@@ -43,8 +43,8 @@ double MedianMs(int runs, Fn fn)
 
 void Run(const std::string& args)
 {
-    const std::string command = std::string("'") + PELVARCTL_PATH + "' --port " + std::to_string(kPort) + " " + args +
-                                " >/dev/null";
+    const std::string command =
+        std::string("'") + PELVARCTL_PATH + "' --port " + std::to_string(kPort) + " " + args + " >/dev/null";
     const int status = std::system(command.c_str());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "ctl_bench: '%s' failed\n", command.c_str());
@@ -56,7 +56,8 @@ void Floor(CFrameLink& link)
 {
     for (int a = 0; a < kRegisters; ++a) {
         const auto address = EncodeWord(static_cast<std::uint16_t>(a));
-        if (RunTransaction(link, CMD_REG_ADDRESS, address.data(), 2) != LINK_OK || QueryRegister(link).result != LINK_OK) {
+        if (RunTransaction(link, CMD_REG_ADDRESS, address.data(), 2) != LINK_OK
+            || QueryRegister(link).result != LINK_OK) {
             std::fprintf(stderr, "ctl_bench: register 0x%04x failed\n", a);
             std::exit(1);
         }

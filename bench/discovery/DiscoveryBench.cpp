@@ -37,11 +37,13 @@ FakeDeviceSource BusyMachine()
     FakeDeviceSource source;
     for (int i = 0; i < 200; ++i) {
         if (i % 10 == 0)
-            source.devices.push_back(NamedDevice("USB Serial Device (COM" + std::to_string(i / 10 + 33) + ")", i / 10 + 33));
+            source.devices.push_back(
+                NamedDevice("USB Serial Device (COM" + std::to_string(i / 10 + 33) + ")", i / 10 + 33));
         else if (i % 10 == 5)
             source.devices.push_back(NamedDevice(std::nullopt));
         else
-            source.devices.push_back(NamedDevice("PCI Express Root Port #" + std::to_string(i) + " - 7A3" + std::to_string(i % 10)));
+            source.devices.push_back(
+                NamedDevice("PCI Express Root Port #" + std::to_string(i) + " - 7A3" + std::to_string(i % 10)));
     }
     return source;
 }

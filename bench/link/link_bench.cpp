@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 double CpuMs()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
@@ -50,7 +50,7 @@ Sample Median(int runs, Fn fn)
 
 struct Row {
     const char* name;
-    double figureMs;     // 0: no figure, a target in ms instead
+    double figureMs; // 0: no figure, a target in ms instead
     double targetMs;
     Sample sample;
 };

@@ -31,7 +31,8 @@ public:
             button->setVisible(i != 0);
         }
         for (int i = 0; i < 10; ++i) {
-            (new QLabel(QStringLiteral("Label %1:").arg(i), this))->setGeometry(20 + (i % 2) * 280, 30 + (i / 2) * 60, 60, 14);
+            (new QLabel(QStringLiteral("Label %1:").arg(i), this))
+                ->setGeometry(20 + (i % 2) * 280, 30 + (i / 2) * 60, 60, 14);
         }
         for (int i = 0; i < 7; ++i) {
             auto* edit = new QLineEdit(QStringLiteral("128"), this);

@@ -6,17 +6,11 @@
 
 namespace pelvar {
 
-std::unique_ptr<IDeviceSource> MachineDevices()
-{
-    return std::make_unique<MachineDeviceSource>();
-}
+std::unique_ptr<IDeviceSource> MachineDevices() { return std::make_unique<MachineDeviceSource>(); }
 
 MachineDeviceSource::MachineDeviceSource() : MachineDeviceSource(std::make_unique<UdevDeviceSource>()) {}
 
-MachineDeviceSource::MachineDeviceSource(std::unique_ptr<IDeviceSource> devices)
-    : m_pDevices(std::move(devices))
-{
-}
+MachineDeviceSource::MachineDeviceSource(std::unique_ptr<IDeviceSource> devices) : m_pDevices(std::move(devices)) {}
 
 SourceResult MachineDeviceSource::Begin()
 {
@@ -50,7 +44,7 @@ SourceResult MachineDeviceSource::NextDevice(DeviceInfo& device)
         m_bDevicesBegun = true;
         SourceResult begun = m_pDevices->Begin();
         if (begun.status == SourceStatus::Unavailable) {
-            m_bExclusive = true;  // nothing more to walk
+            m_bExclusive = true; // nothing more to walk
             return SourceResult::End();
         }
         if (begun.status != SourceStatus::Ok)

@@ -14,7 +14,7 @@ namespace pelvar {
 
 class MachineDeviceSource : public IDeviceSource {
 public:
-    MachineDeviceSource();  // the devices come from udev
+    MachineDeviceSource(); // the devices come from udev
     explicit MachineDeviceSource(std::unique_ptr<IDeviceSource> devices);
 
     SourceResult Begin() override;

@@ -18,20 +18,11 @@ struct DeviceRelease {
 };
 using DevicePtr = std::unique_ptr<udev_device, DeviceRelease>;
 
-std::string Text(const char* value)
-{
-    return value ? std::string(value) : std::string();
-}
+std::string Text(const char* value) { return value ? std::string(value) : std::string(); }
 
-std::string SystemText(int err)
-{
-    return std::strerror(err);
-}
+std::string SystemText(int err) { return std::strerror(err); }
 
-bool StartsWith(const std::string& text, const char* prefix)
-{
-    return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string KindDescription(const std::string& sysname)
 {
@@ -135,15 +126,9 @@ std::string TtyDisplayName(const TtyFacts& facts)
     return Description(facts) + " (COM" + std::to_string(port) + ")";
 }
 
-void UdevDeviceSource::UdevRelease::operator()(udev* u) const
-{
-    udev_unref(u);
-}
+void UdevDeviceSource::UdevRelease::operator()(udev* u) const { udev_unref(u); }
 
-void UdevDeviceSource::EnumerateRelease::operator()(udev_enumerate* e) const
-{
-    udev_enumerate_unref(e);
-}
+void UdevDeviceSource::EnumerateRelease::operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
 
 UdevDeviceSource::UdevDeviceSource() = default;
 UdevDeviceSource::~UdevDeviceSource() = default;

@@ -15,11 +15,11 @@ namespace pelvar {
 
 // What udev tells about one tty, as far as naming it goes.
 struct TtyFacts {
-    std::string devnode;            // "/dev/ttyUSB0"
-    std::string sysname;            // "ttyUSB0"
-    std::string modelFromDatabase;  // ID_MODEL_FROM_DATABASE
-    std::string model;              // ID_MODEL ("CP2102_USB_to_UART_Bridge")
-    std::string usbProduct;         // product string of the USB device
+    std::string devnode;           // "/dev/ttyUSB0"
+    std::string sysname;           // "ttyUSB0"
+    std::string modelFromDatabase; // ID_MODEL_FROM_DATABASE
+    std::string model;             // ID_MODEL ("CP2102_USB_to_UART_Bridge")
+    std::string usbProduct;        // product string of the USB device
 };
 
 // "<description> (COMn)"; empty when the port-name rule gives the node no number.
@@ -45,7 +45,7 @@ private:
 
     std::unique_ptr<udev, UdevRelease> m_pUdev;
     std::unique_ptr<udev_enumerate, EnumerateRelease> m_pEnumerate;
-    udev_list_entry* m_pEntry = nullptr;  // next entry of the walk; owned by m_pEnumerate
+    udev_list_entry* m_pEntry = nullptr; // next entry of the walk; owned by m_pEnumerate
 };
 
 } // namespace pelvar

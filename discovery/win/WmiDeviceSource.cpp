@@ -48,10 +48,9 @@ private:
 std::string HresultText(HRESULT hr)
 {
     wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                   nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string s;
     if (n == 0 || !text || !WideToUtf8(text, n, &s))
         s.clear();
@@ -121,8 +120,8 @@ SourceResult WmiDeviceSource::Begin()
 SourceResult WmiDeviceSource::Connect()
 {
     Bstr server(kServer), space(kNamespace), empty(L"");
-    HRESULT hr = m_locator->ConnectServer(server.Get(), space.Get(), empty.Get(), empty.Get(), empty.Get(),
-                                          empty.Get(), 0, nullptr, m_services.Put());
+    HRESULT hr = m_locator->ConnectServer(server.Get(), space.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get(),
+                                          0, nullptr, m_services.Put());
     if (FAILED(hr))
         return SourceResult::Failed(HresultText(hr));
     Bstr query(kQuery), language(kLanguage);
@@ -178,7 +177,7 @@ SourceResult WmiDeviceSource::ReadName(IDispatch* item, DeviceInfo& device)
         return SourceResult::Failed(HresultText(hr));
     device = DeviceInfo{};
     if ((*value).vt != VT_BSTR)
-        return SourceResult::Ok();  // no name: not listed, no failure
+        return SourceResult::Ok(); // no name: not listed, no failure
     std::string text;
     // A name that has no 8-bit form cannot be a port entry.
     device.name = WideToUtf8((*value).bstrVal, SysStringLen((*value).bstrVal), &text) ? text : std::string();

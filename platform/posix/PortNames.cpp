@@ -12,8 +12,8 @@ namespace pelvar {
 namespace {
 
 struct FixedFamily {
-    const char* prefix;  // device node without its index
-    int firstPort;       // COM number of index 0
+    const char* prefix; // device node without its index
+    int firstPort;      // COM number of index 0
 };
 
 // 32 ports each; COM129..COM255 exist only through the port directory.
@@ -121,10 +121,7 @@ std::string ResolvePortPath(int port, const PortDirectory& dir)
     return FixedPortPath(port);
 }
 
-std::string ResolvePortPath(int port)
-{
-    return ResolvePortPath(port, CurrentPortDirectory());
-}
+std::string ResolvePortPath(int port) { return ResolvePortPath(port, CurrentPortDirectory()); }
 
 std::vector<PortDirectoryEntry> ListPortDirectory(const PortDirectory& dir)
 {

@@ -22,14 +22,14 @@ using Nanos = long long;
 
 Nanos MonotonicNow()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<Nanos>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
 timespec ToTimespec(Nanos ns)
 {
-    timespec ts {};
+    timespec ts{};
     ts.tv_sec = static_cast<time_t>(ns / 1000000000LL);
     ts.tv_nsec = static_cast<long>(ns % 1000000000LL);
     return ts;
@@ -211,11 +211,11 @@ bool PosixPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
         return false;
     int fd = static_cast<int>(h);
     // termios has no 9-bit characters and no 1.5 stop bits.
-    if (s.byteSize < 5 || s.byteSize > 8 || s.stopBits == 1 || s.stopBits < 0 || s.stopBits > 2 ||
-        s.parity < 0 || s.parity > 2 || s.baud < 1)
+    if (s.byteSize < 5 || s.byteSize > 8 || s.stopBits == 1 || s.stopBits < 0 || s.stopBits > 2 || s.parity < 0
+        || s.parity > 2 || s.baud < 1)
         return Fail(EINVAL);
 
-    termios t {};
+    termios t{};
     if (tcgetattr(fd, &t) != 0)
         return Fail(errno);
     cfmakeraw(&t);
@@ -232,7 +232,7 @@ bool PosixPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
     if (speed == B0 && !SetCustomBaud(fd, static_cast<std::uint32_t>(s.baud)))
         return Fail(errno);
     // tcsetattr succeeds if any one change took; check the ones that matter.
-    termios check {};
+    termios check{};
     if (tcgetattr(fd, &check) != 0)
         return Fail(errno);
     if ((check.c_cflag & CSIZE) != CharacterSize(s.byteSize) || (check.c_cflag & CRTSCTS) != 0)
@@ -280,7 +280,7 @@ bool PosixPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std
         Nanos now = MonotonicNow();
         if (now >= deadline)
             break;
-        pollfd pfd {fd, POLLIN, 0};
+        pollfd pfd{fd, POLLIN, 0};
         timespec wait = ToTimespec(deadline - now);
         int r = ppoll(&pfd, 1, &wait, nullptr);
         if (r < 0 && errno == EINTR)
@@ -335,7 +335,7 @@ bool PosixPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t l
         Nanos now = MonotonicNow();
         if (now >= deadline)
             return Fail(ETIMEDOUT);
-        pollfd pfd {fd, POLLOUT, 0};
+        pollfd pfd{fd, POLLOUT, 0};
         timespec wait = ToTimespec(deadline - now);
         int r = ppoll(&pfd, 1, &wait, nullptr);
         if (r < 0 && errno != EINTR)
@@ -404,21 +404,14 @@ bool PosixPlatform::PortGone(PortHandle h)
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-std::uint32_t PosixPlatform::TickCount()
-{
-    return static_cast<std::uint32_t>(MonotonicNow() / 1000000LL);
-}
+std::uint32_t PosixPlatform::TickCount() { return static_cast<std::uint32_t>(MonotonicNow() / 1000000LL); }
 
 void PosixPlatform::Sleep(std::uint32_t ms)
 {
     timespec until = ToTimespec(MonotonicNow() + Millis(ms));
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {}
 }
 
-std::string PosixPlatform::PortPath(int port) const
-{
-    return ResolvePortPath(port);
-}
+std::string PosixPlatform::PortPath(int port) const { return ResolvePortPath(port); }
 
 } // namespace pelvar

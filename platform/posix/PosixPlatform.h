@@ -47,7 +47,7 @@ private:
         SavedTermios saved;
         Timeouts timeouts;
         bool isPty = false;
-        std::string lockPath;   // our lock file, removed at close
+        std::string lockPath; // our lock file, removed at close
     };
 
     Device* Find(PortHandle h);

@@ -29,15 +29,9 @@ SysErrorKind ClassifyErrno(int err)
     }
 }
 
-std::string DescribeErrno(int err)
-{
-    return DescribeSysError(ClassifyErrno(err), std::strerror(err));
-}
+std::string DescribeErrno(int err) { return DescribeSysError(ClassifyErrno(err), std::strerror(err)); }
 
-std::string PortHolderText(const std::string& devicePath)
-{
-    return DescribePortHolder(devicePath);
-}
+std::string PortHolderText(const std::string& devicePath) { return DescribePortHolder(devicePath); }
 
 std::string DeviceGroup(const std::string& path)
 {

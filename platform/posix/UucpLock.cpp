@@ -61,7 +61,7 @@ std::string WriteTempLock(const std::string& lockDir)
     char text[16];
     int n = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
     bool ok = write(fd, text, static_cast<std::size_t>(n)) == n;
-    fchmod(fd, 0644);   // readable by every program that checks it, whatever the umask
+    fchmod(fd, 0644); // readable by every program that checks it, whatever the umask
     if (close(fd) != 0 || !ok) {
         unlink(tmp.c_str());
         return {};
@@ -159,10 +159,7 @@ pid_t ReadLockPid(const std::string& lockPath)
     return 0;
 }
 
-bool ProcessAlive(pid_t pid)
-{
-    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
-}
+bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 PortLockResult AcquirePortLock(const std::string& lockDir, const std::string& devicePath)
 {

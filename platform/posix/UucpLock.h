@@ -25,8 +25,8 @@ pid_t ReadLockPid(const std::string& lockPath);
 bool ProcessAlive(pid_t pid);
 
 struct PortLockResult {
-    int error = 0;            // 0, or EBUSY when another live process holds it
-    std::string lockPath;     // the lock file we created; empty when none
+    int error = 0;        // 0, or EBUSY when another live process holds it
+    std::string lockPath; // the lock file we created; empty when none
 };
 
 // Takes the lock of the device at `devicePath` (already resolved to /dev/...)

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 namespace pelvar {
 
 namespace {
@@ -67,8 +66,8 @@ PortHandle WinPlatform::OpenPort(int port)
         return kNoHandle;
     }
     // Synchronous I/O, no sharing: one program holds the port at a time.
-    HANDLE h = CreateFileW(DevicePath(port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(DevicePath(port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == nullptr || h == INVALID_HANDLE_VALUE) {
         Fail();
         return kNoHandle;
@@ -78,7 +77,7 @@ PortHandle WinPlatform::OpenPort(int port)
 
 bool WinPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
 {
-    DCB dcb {};
+    DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(ToHandle(h), &dcb))
         return Fail();
@@ -94,7 +93,7 @@ bool WinPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
 
 bool WinPlatform::SetTimeouts(PortHandle h, const Timeouts& t)
 {
-    COMMTIMEOUTS ct {};
+    COMMTIMEOUTS ct{};
     ct.ReadIntervalTimeout = t.readInterval;
     ct.ReadTotalTimeoutMultiplier = t.readMultiplier;
     ct.ReadTotalTimeoutConstant = t.readConstant;
@@ -163,11 +162,11 @@ std::uint32_t WinPlatform::TickCount()
     // measure 484 ms and cost a whole second poll of a receive window. The
     // performance counter gives the same wrapping millisecond count, exactly.
     static const LONGLONG frequency = [] {
-        LARGE_INTEGER f {};
+        LARGE_INTEGER f{};
         QueryPerformanceFrequency(&f);
         return f.QuadPart;
     }();
-    LARGE_INTEGER now {};
+    LARGE_INTEGER now{};
     QueryPerformanceCounter(&now);
     return static_cast<std::uint32_t>(now.QuadPart / frequency * 1000 + now.QuadPart % frequency * 1000 / frequency);
 }

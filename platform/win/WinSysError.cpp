@@ -11,9 +11,9 @@ namespace {
 std::string SystemText(DWORD err)
 {
     char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string s = n > 0 && text ? std::string(text, n) : std::string();
     LocalFree(text);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.' || s.back() == ' '))

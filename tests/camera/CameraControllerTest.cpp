@@ -85,7 +85,7 @@ TEST_F(CameraTest, PortsThatCannotBeOpenedAreSkipped)
     sim.AddPort(2);
     sim.FailOpen(2, EACCES);
     view.ports.push_back("A (COM2)");
-    view.ports.push_back("B (COM)");           // no number: not a port entry
+    view.ports.push_back("B (COM)"); // no number: not a port entry
     view.ports.push_back("C (COMx)");
     AddBoard(9);
     ASSERT_NO_FATAL_FAILURE(Connect());
@@ -135,11 +135,10 @@ TEST_P(CameraSensor, IdentifiesFromTheStatusReadAfterTheProbe)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CameraSensor,
-    ::testing::Values(
-        SensorRow{"zeroThen11", 0x00, 0x11, "ARVEN-L", {CMD_STATUS, CMD_INIT, CMD_STATUS, CMD_GAIN_BLUE}},
-        SensorRow{"status21", 0x21, 0x21, "ARVEN-S", {CMD_STATUS, CMD_STATUS}},
-        SensorRow{"status01", 0x01, 0x01, "init error", {CMD_STATUS, CMD_STATUS}},
-        SensorRow{"status31TestsLFirst", 0x31, 0x31, "ARVEN-L", {CMD_STATUS, CMD_STATUS, CMD_GAIN_BLUE}}),
+    ::testing::Values(SensorRow{"zeroThen11", 0x00, 0x11, "ARVEN-L", {CMD_STATUS, CMD_INIT, CMD_STATUS, CMD_GAIN_BLUE}},
+                      SensorRow{"status21", 0x21, 0x21, "ARVEN-S", {CMD_STATUS, CMD_STATUS}},
+                      SensorRow{"status01", 0x01, 0x01, "init error", {CMD_STATUS, CMD_STATUS}},
+                      SensorRow{"status31TestsLFirst", 0x31, 0x31, "ARVEN-L", {CMD_STATUS, CMD_STATUS, CMD_GAIN_BLUE}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CameraTest, EmptyStatusPayloadReadsAsZero)
@@ -263,7 +262,8 @@ TEST_P(CameraSlider, StoresShowsAndSendsThePosition)
 INSTANTIATE_TEST_SUITE_P(
     Table, CameraSlider,
     ::testing::Values(
-        SliderRow{"brightness200", IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, 200, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}},
+        SliderRow{
+            "brightness200", IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, 200, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}},
         SliderRow{"contrast0", IDC_CONTRAST, IDC_CONTRAST_VALUE, 0, {0x02, 0x06, 0x92, 0, 0, 0, 0, 0x96, 0x03}},
         SliderRow{"red255", IDC_RED, IDC_RED_VALUE, 255, {0x02, 0x06, 0x93, 0xFF, 0, 0, 0, 0x68, 0x03}},
         SliderRow{"green1", IDC_GREEN, IDC_GREEN_VALUE, 1, {0x02, 0x06, 0x94, 0x01, 0, 0, 0, 0x91, 0x03}},
@@ -287,7 +287,7 @@ TEST_F(CameraTest, RepeatedNotificationSendsTheSameValueAgainAndFailuresAreKept)
     cam.OnHScroll(IDC_GREEN, 17);
     EXPECT_EQ(boards[0]->Board().CommandCount(CMD_GAIN_GREEN), 2u);
     EXPECT_EQ(boards[0]->Board().Adjust().green, 17);
-    sim.RemovePort(8);   // switched off
+    sim.RemovePort(8); // switched off
     cam.OnHScroll(IDC_GREEN, 30);
     EXPECT_EQ(view.texts[IDC_GREEN_VALUE], "30");
     EXPECT_EQ(cam.m_adjust.green, 30);
@@ -305,11 +305,15 @@ TEST_F(CameraTest, NotificationsFromOtherControlsSendNothing)
 
 TEST_F(CameraTest, EachButtonSendsItsCodeWithAnEmptyPayload)
 {
-    struct Row { int id; std::uint8_t cmd; };
-    const Row rows[] = {{IDC_CMD_INIT, 0x70}, {IDC_CMD_RELEASE, 0xF0}, {IDC_CMD_FUNC16, 0x16}, {IDC_SCALE, 0x17},
-                        {IDC_CMD_FUNC18, 0x18}, {IDC_CMD_FUNC19, 0x19}, {IDC_EDGE, 0x1A}, {IDC_GAMMA, 0x1B},
-                        {IDC_TEST_PATTERN, 0xA6}, {IDC_ARROW_LEFT, 0x21}, {IDC_ARROW_RIGHT, 0x20},
-                        {IDC_ARROW_UP, 0x22}, {IDC_ARROW_DOWN, 0x23}};
+    struct Row {
+        int id;
+        std::uint8_t cmd;
+    };
+    const Row rows[] = {{IDC_CMD_INIT, 0x70},   {IDC_CMD_RELEASE, 0xF0}, {IDC_CMD_FUNC16, 0x16},
+                        {IDC_SCALE, 0x17},      {IDC_CMD_FUNC18, 0x18},  {IDC_CMD_FUNC19, 0x19},
+                        {IDC_EDGE, 0x1A},       {IDC_GAMMA, 0x1B},       {IDC_TEST_PATTERN, 0xA6},
+                        {IDC_ARROW_LEFT, 0x21}, {IDC_ARROW_RIGHT, 0x20}, {IDC_ARROW_UP, 0x22},
+                        {IDC_ARROW_DOWN, 0x23}};
     AddBoard(8);
     ASSERT_NO_FATAL_FAILURE(Connect());
     for (const Row& r : rows) {
@@ -331,10 +335,7 @@ struct HexBoxRow {
 
 class HexBox : public ::testing::TestWithParam<HexBoxRow> {};
 
-TEST_P(HexBox, ReadsTheBoxAsTheConversionDoes)
-{
-    EXPECT_EQ(ParseHexBoxText(GetParam().text), GetParam().value);
-}
+TEST_P(HexBox, ReadsTheBoxAsTheConversionDoes) { EXPECT_EQ(ParseHexBoxText(GetParam().text), GetParam().value); }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HexBox,
@@ -525,24 +526,43 @@ const std::map<int, std::string> kNothingShown = {{IDC_PORT_TEXT, ""}, {IDC_SENS
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CameraFailure,
-    ::testing::Values(
-        FailureRow{"everyPortSilent", &CameraFailure::EveryPortSilent, {{1, kStatusFrame}, {3, kStatusFrame}}, {},
-                   kNothingShown, "No board answered (tried COM1, COM3)", false},
-        FailureRow{"everyPortRefused", &CameraFailure::EveryPortRefused, {{1, {}}, {3, {}}}, {}, kNothingShown,
-                   "COM1: permission denied - join the group 'dialout' and log in again; "
-                   "COM3: not a usable serial device (Invalid argument)",
-                   false},
-        // Only no reply at all earns the message box; the garbled status counts as 0.
-        FailureRow{"disconnectGarbledReply", &CameraFailure::DisconnectGarbled, {{2, kStatusFrame}},
-                   {kAllOff, kDisconnected}, {{IDC_PORT_TEXT, "2"}, {IDC_SENSOR_TEXT, "ARVEN-S"}},
-                   "No reply from camera: disconnected", false},
-        FailureRow{"sliderWhileTheBoardIsOff", &CameraFailure::SliderWhileOff,
-                   {{2, Times(6, {0x02, 0x06, 0x93, 0x4D, 0, 0, 0, 0xDA, 0x03})}}, {}, {{IDC_RED_VALUE, "77"}},
-                   "red 77: no reply", true},
-        FailureRow{"registerReadAddressRefused", &CameraFailure::ReadAddressRefused,
-                   {{2, Times(6, {0x02, 0x04, 0xA5, 0x01, 0x00, 0xA2, 0x03})}}, {},
-                   {{IDC_REG_ADDRESS, "1"}, {IDC_REG_CONTENT, ""}}, "read register 0x0001: refused by the board",
-                   true}),
+    ::testing::Values(FailureRow{"everyPortSilent",
+                                 &CameraFailure::EveryPortSilent,
+                                 {{1, kStatusFrame}, {3, kStatusFrame}},
+                                 {},
+                                 kNothingShown,
+                                 "No board answered (tried COM1, COM3)",
+                                 false},
+                      FailureRow{"everyPortRefused",
+                                 &CameraFailure::EveryPortRefused,
+                                 {{1, {}}, {3, {}}},
+                                 {},
+                                 kNothingShown,
+                                 "COM1: permission denied - join the group 'dialout' and log in again; "
+                                 "COM3: not a usable serial device (Invalid argument)",
+                                 false},
+                      // Only no reply at all earns the message box; the garbled status counts as 0.
+                      FailureRow{"disconnectGarbledReply",
+                                 &CameraFailure::DisconnectGarbled,
+                                 {{2, kStatusFrame}},
+                                 {kAllOff, kDisconnected},
+                                 {{IDC_PORT_TEXT, "2"}, {IDC_SENSOR_TEXT, "ARVEN-S"}},
+                                 "No reply from camera: disconnected",
+                                 false},
+                      FailureRow{"sliderWhileTheBoardIsOff",
+                                 &CameraFailure::SliderWhileOff,
+                                 {{2, Times(6, {0x02, 0x06, 0x93, 0x4D, 0, 0, 0, 0xDA, 0x03})}},
+                                 {},
+                                 {{IDC_RED_VALUE, "77"}},
+                                 "red 77: no reply",
+                                 true},
+                      FailureRow{"registerReadAddressRefused",
+                                 &CameraFailure::ReadAddressRefused,
+                                 {{2, Times(6, {0x02, 0x04, 0xA5, 0x01, 0x00, 0xA2, 0x03})}},
+                                 {},
+                                 {{IDC_REG_ADDRESS, "1"}, {IDC_REG_CONTENT, ""}},
+                                 "read register 0x0001: refused by the board",
+                                 true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CameraTest, HandlersWithoutLinkDoNothing)

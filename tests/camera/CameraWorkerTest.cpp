@@ -122,7 +122,7 @@ TEST_F(WorkerTest, ButtonsAndRegistersKeepTheirOrderAndASliderKeepsItsPlace)
     view.texts[IDC_REG_ADDRESS] = "10";
     view.texts[IDC_REG_CONTENT] = "beef";
     worker.RegisterWrite();
-    view.texts[IDC_REG_ADDRESS] = "99";   // typed after the click: not used by it
+    view.texts[IDC_REG_ADDRESS] = "99"; // typed after the click: not used by it
     worker.Slider(IDC_RED, 20);
     worker.Button(IDC_GAMMA);
     Run();
@@ -188,7 +188,7 @@ TEST_F(WorkerTest, ConnectReadsThePortListAgainAndTriesTheRememberedAdapterFirst
     EXPECT_FALSE(worker.Camera().IsConnected());
     sim.AddPort(2);
     listed.push_back(Listing(2));
-    Plug(4, "FT1234");   // plugged in after the window opened
+    Plug(4, "FT1234"); // plugged in after the window opened
     worker.Connect();
     Run();
     ASSERT_TRUE(worker.Camera().IsConnected());
@@ -228,7 +228,7 @@ TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustme
     EXPECT_EQ(sim.OpenCount(), 0);
 
     sim.Advance(600);
-    worker.Watch();   // not listed yet: nothing opened
+    worker.Watch(); // not listed yet: nothing opened
     SimBoardDevice& back = Plug(6, "A1");
     sim.Advance(499);
     worker.Watch();
@@ -285,13 +285,14 @@ TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
 {
     SimPlatform sim;
     SimBoardOptions options;
-    options.dropEvery = 5;   // probe, init, poll, blue gain answered; the fifth frame not
+    options.dropEvery = 5; // probe, init, poll, blue gain answered; the fifth frame not
     SimBoardDevice board(options);
     sim.AddPort(5, &board);
     ModalView view;
     std::vector<PortListing> listed{Listing(5)};
     {
-        CameraWorker worker(view, sim, [&] { return listed; }, nullptr, [] {});
+        CameraWorker worker(
+            view, sim, [&] { return listed; }, nullptr, [] {});
         view.worker = &worker;
         worker.Connect();
         worker.Disconnect();

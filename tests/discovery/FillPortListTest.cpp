@@ -20,7 +20,8 @@ using test::NamedDevice;
 using Names = std::vector<std::optional<std::string>>;
 using Texts = std::vector<std::string>;
 
-const std::string kLongWithin = std::string(250, 'L') + " (COM7) and a tail that runs past the limit" + std::string(100, 't');
+const std::string kLongWithin =
+    std::string(250, 'L') + " (COM7) and a tail that runs past the limit" + std::string(100, 't');
 const std::string kLongBeyond = std::string(300, 'L') + " (COM8)";
 // The euro sign straddles the 258-byte limit: the copy must stop before it.
 const std::string kLongNonAscii = std::string(200, 'L') + " (COM9) " + std::string(49, 'x') + "\xE2\x82\xAC tail";
@@ -28,9 +29,9 @@ const std::string kLongNonAscii = std::string(200, 'L') + " (COM9) " + std::stri
 struct FillCase {
     const char* name;
     Names devices;
-    Texts expected;                      // the list afterwards, in order
-    std::string expectedOutput;          // what FillPortList printed
-    std::optional<std::size_t> failAt = std::nullopt;  // the walk fails at this device
+    Texts expected;                                   // the list afterwards, in order
+    std::string expectedOutput;                       // what FillPortList printed
+    std::optional<std::size_t> failAt = std::nullopt; // the walk fails at this device
     SourceResult begin = SourceResult::Ok();
 
     friend void PrintTo(const FillCase& c, std::ostream* os) { *os << c.name; }
@@ -71,17 +72,23 @@ INSTANTIATE_TEST_SUITE_P(
         FillCase{"MarkWithoutNumberStillListed", {"Odd (COMx)"}, {"Odd (COMx)"}, ""},
         FillCase{"NullNamesSkippedSilently",
                  {std::nullopt, "USB Serial Device (COM3)", std::nullopt},
-                 {"USB Serial Device (COM3)"}, ""},
+                 {"USB Serial Device (COM3)"},
+                 ""},
         FillCase{"LongNameListedWholeWhenMarkWithinLimit", {kLongWithin, kLongBeyond}, {kLongWithin}, ""},
         FillCase{"LongNameWithMultiByteCharactersAroundTheCut", {kLongNonAscii}, {kLongNonAscii}, ""},
         FillCase{"NoDevices", {}, {}, ""},
         FillCase{"NoDeviceService", {"USB Serial Device (COM3)"}, {}, "", std::nullopt, SourceResult::Unavailable()},
-        FillCase{"QueryFails", {"USB Serial Device (COM3)"}, {}, "Error ocured: Connection refused",
-                 std::nullopt, SourceResult::Failed("Connection refused")},
+        FillCase{"QueryFails",
+                 {"USB Serial Device (COM3)"},
+                 {},
+                 "Error ocured: Connection refused",
+                 std::nullopt,
+                 SourceResult::Failed("Connection refused")},
         FillCase{"FailureMidWalkKeepsEarlierEntries",
                  {"USB Serial Device (COM3)", "Mouse", "Communications Port (COM1)", "USB Serial Device (COM4)"},
                  {"Communications Port (COM1)", "USB Serial Device (COM3)"},
-                 "Error ocured: No such device", 3},
+                 "Error ocured: No such device",
+                 3},
         FillCase{"FailureAtFirstDevice", {"USB Serial Device (COM3)"}, {}, "Error ocured: No such device", 0}),
     [](const ::testing::TestParamInfo<FillCase>& info) { return std::string(info.param.name); });
 

@@ -64,7 +64,10 @@ protected:
         std::ofstream(m_dir.Path() + "/notes") << "not a port\n";
     }
 
-    Texts Expected() const { return {"Pseudo terminal " + m_pty.SlavePath() + " (COM201)", "Serial device /dev/null (COM5)"}; }
+    Texts Expected() const
+    {
+        return {"Pseudo terminal " + m_pty.SlavePath() + " (COM201)", "Serial device /dev/null (COM5)"};
+    }
 
     TempDir m_dir;
     PseudoTerminal m_pty;
@@ -140,7 +143,8 @@ TEST_F(SharedDirectoryTest, DeviceFailureKeepsDirectoryEntriesAndEarlierDevices)
 
     FillPortList(list, *rig.source, out.File());
 
-    EXPECT_EQ(list.Entries(), (Texts{"Communications Port (COM1)", "Pseudo terminal " + m_pty.SlavePath() + " (COM200)"}));
+    EXPECT_EQ(list.Entries(),
+              (Texts{"Communications Port (COM1)", "Pseudo terminal " + m_pty.SlavePath() + " (COM200)"}));
     EXPECT_EQ(out.Text(), "Error ocured: No such device");
 }
 

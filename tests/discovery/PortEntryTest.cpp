@@ -12,19 +12,16 @@
 namespace pelvar {
 namespace {
 
-std::string Repeat(char c, std::size_t n)
-{
-    return std::string(n, c);
-}
+std::string Repeat(char c, std::size_t n) { return std::string(n, c); }
 
-const std::string kEuro = "\xE2\x82\xAC";          // 3 bytes
-const std::string kSmile = "\xF0\x9F\x98\x80";     // 4 bytes
-const std::string kEAcute = "\xC3\xA9";            // 2 bytes
+const std::string kEuro = "\xE2\x82\xAC";      // 3 bytes
+const std::string kSmile = "\xF0\x9F\x98\x80"; // 4 bytes
+const std::string kEAcute = "\xC3\xA9";        // 2 bytes
 
 struct EntryCase {
     const char* name;
     std::string text;
-    std::optional<int> port;  // none: not a port entry
+    std::optional<int> port; // none: not a port entry
 
     friend void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -53,18 +50,12 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{"PrinterPort", "Printer Port (LPT1)", std::nullopt},
         EntryCase{"ParenthesisWithoutMark", "Intel(R) Graphics", std::nullopt},
         EntryCase{"LowerCaseMark", "Modem (com3)", std::nullopt},
-        EntryCase{"MixedCaseMark", "Modem (Com3)", std::nullopt},
-        EntryCase{"Empty", "", std::nullopt},
-        EntryCase{"LeadingSpace", "Port (COM 7)", 7},
-        EntryCase{"LeadingTabAndNewline", "Port (COM\t\n8)", 8},
-        EntryCase{"PlusSign", "Port (COM+9)", 9},
-        EntryCase{"MinusSignKept", "Port (COM-3)", -3},
-        EntryCase{"ZeroKept", "Port (COM0)", 0},
-        EntryCase{"AboveRangeKept", "Port (COM300)", 300},
-        EntryCase{"LeadingZeros", "Port (COM007)", 7},
-        EntryCase{"StopsAtFirstOtherCharacter", "Port (COM12abc)", 12},
-        EntryCase{"NoNumber", "Port (COMx)", std::nullopt},
-        EntryCase{"NothingAfterMark", "Port (COM", std::nullopt},
+        EntryCase{"MixedCaseMark", "Modem (Com3)", std::nullopt}, EntryCase{"Empty", "", std::nullopt},
+        EntryCase{"LeadingSpace", "Port (COM 7)", 7}, EntryCase{"LeadingTabAndNewline", "Port (COM\t\n8)", 8},
+        EntryCase{"PlusSign", "Port (COM+9)", 9}, EntryCase{"MinusSignKept", "Port (COM-3)", -3},
+        EntryCase{"ZeroKept", "Port (COM0)", 0}, EntryCase{"AboveRangeKept", "Port (COM300)", 300},
+        EntryCase{"LeadingZeros", "Port (COM007)", 7}, EntryCase{"StopsAtFirstOtherCharacter", "Port (COM12abc)", 12},
+        EntryCase{"NoNumber", "Port (COMx)", std::nullopt}, EntryCase{"NothingAfterMark", "Port (COM", std::nullopt},
         EntryCase{"ClosingRightAway", "Port (COM)", std::nullopt},
         EntryCase{"SignWithoutDigits", "Port (COM-)", std::nullopt},
         EntryCase{"SpaceAfterSign", "Port (COM- 3)", std::nullopt},
@@ -73,8 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{"OverflowHeldAtMax", "Port (COM99999999999999999999)", INT_MAX},
         EntryCase{"OverflowDoesNotWrapToSmallPort", "Port (COM4294967299)", INT_MAX},
         EntryCase{"NegativeOverflowHeldAtMin", "Port (COM-99999999999)", INT_MIN},
-        EntryCase{"IntMax", "Port (COM2147483647)", INT_MAX},
-        EntryCase{"IntMin", "Port (COM-2147483648)", INT_MIN},
+        EntryCase{"IntMax", "Port (COM2147483647)", INT_MAX}, EntryCase{"IntMin", "Port (COM-2147483648)", INT_MIN},
         EntryCase{"NonAsciiName", "Ger" + kEAcute + "t (COM3)", 3},
         EntryCase{"InvalidUtf8BeforeMark", "Bad \xFF (COM3)", std::nullopt},
         EntryCase{"LoneContinuationByte", "\x80 (COM3)", std::nullopt},
@@ -104,7 +94,7 @@ TEST(ReadPortEntry, AcceptsNoPortPointer)
 struct CopyCase {
     const char* name;
     std::string text;
-    std::size_t length;  // of the copy; the copy is always a prefix of the text
+    std::size_t length; // of the copy; the copy is always a prefix of the text
 
     friend void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -120,23 +110,31 @@ TEST_P(EightBitCopyTest, CutsOnlyBetweenCharacters)
     EXPECT_EQ(copy, c.text.substr(0, c.length));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Copies, EightBitCopyTest,
-    ::testing::Values(
-        CopyCase{"Short", "USB Serial Device (COM3)", 24},
-        CopyCase{"ExactlyAtLimit", Repeat('a', 258), 258},
-        CopyCase{"OneOverLimit", Repeat('a', 259), 258},
-        CopyCase{"TwoByteEndsAtLimit", Repeat('a', 256) + kEAcute, 258},
-        CopyCase{"TwoByteAcrossLimit", Repeat('a', 257) + kEAcute, 257},
-        CopyCase{"ThreeByteEndsAtLimit", Repeat('a', 255) + kEuro, 258},
-        CopyCase{"ThreeByteAcrossLimitByOne", Repeat('a', 256) + kEuro, 256},
-        CopyCase{"ThreeByteAcrossLimitByTwo", Repeat('a', 257) + kEuro, 257},
-        CopyCase{"FourByteAcrossLimit", Repeat('a', 255) + kSmile, 255},
-        CopyCase{"FourByteEndsAtLimit", Repeat('a', 254) + kSmile + "b", 258},
-        CopyCase{"AllMultiByte", [] { std::string s; for (int i = 0; i < 100; ++i) s += kEuro; return s; }(), 258},
-        CopyCase{"TruncatedCharacterAtEnd", "abc\xE2\x82", 0},
-        CopyCase{"InvalidByteGivesEmptyCopy", "abc\xFE" "def", 0}),
-    [](const ::testing::TestParamInfo<CopyCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Copies, EightBitCopyTest,
+                         ::testing::Values(CopyCase{"Short", "USB Serial Device (COM3)", 24},
+                                           CopyCase{"ExactlyAtLimit", Repeat('a', 258), 258},
+                                           CopyCase{"OneOverLimit", Repeat('a', 259), 258},
+                                           CopyCase{"TwoByteEndsAtLimit", Repeat('a', 256) + kEAcute, 258},
+                                           CopyCase{"TwoByteAcrossLimit", Repeat('a', 257) + kEAcute, 257},
+                                           CopyCase{"ThreeByteEndsAtLimit", Repeat('a', 255) + kEuro, 258},
+                                           CopyCase{"ThreeByteAcrossLimitByOne", Repeat('a', 256) + kEuro, 256},
+                                           CopyCase{"ThreeByteAcrossLimitByTwo", Repeat('a', 257) + kEuro, 257},
+                                           CopyCase{"FourByteAcrossLimit", Repeat('a', 255) + kSmile, 255},
+                                           CopyCase{"FourByteEndsAtLimit", Repeat('a', 254) + kSmile + "b", 258},
+                                           CopyCase{"AllMultiByte",
+                                                    [] {
+                                                        std::string s;
+                                                        for (int i = 0; i < 100; ++i)
+                                                            s += kEuro;
+                                                        return s;
+                                                    }(),
+                                                    258},
+                                           CopyCase{"TruncatedCharacterAtEnd", "abc\xE2\x82", 0},
+                                           CopyCase{"InvalidByteGivesEmptyCopy",
+                                                    "abc\xFE"
+                                                    "def",
+                                                    0}),
+                         [](const ::testing::TestParamInfo<CopyCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace pelvar

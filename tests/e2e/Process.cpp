@@ -66,8 +66,8 @@ int DecodeStatus(int raw)
 
 } // namespace
 
-RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& input,
-              int timeoutMs)
+RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     const std::string& input, int timeoutMs)
 {
     RunResult r;
     int outPipe[2], errPipe[2], inPipe[2];
@@ -206,7 +206,7 @@ int OpenFdCount()
             ++n;
     }
     closedir(d);
-    return n - 1;   // the directory's own descriptor
+    return n - 1; // the directory's own descriptor
 }
 
 } // namespace pelvar::e2e

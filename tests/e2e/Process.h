@@ -9,7 +9,7 @@
 namespace pelvar::e2e {
 
 struct RunResult {
-    int status = -1;        // exit status, or 128 + signal
+    int status = -1; // exit status, or 128 + signal
     std::string out;
     std::string err;
     double wallMs = 0;
@@ -18,7 +18,7 @@ struct RunResult {
 
 // Runs `argv` with `env` added to the environment; kills it after `timeoutMs`.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-              const std::string& input = {}, int timeoutMs = 30000);
+                     const std::string& input = {}, int timeoutMs = 30000);
 
 class Background {
 public:

@@ -97,7 +97,7 @@ TEST_F(Unplug, InTheMiddleOfATransaction)
 
 TEST_F(Unplug, InTheMiddleOfARegisterRead)
 {
-    PlugIn(kConnectFrames + 1);   // the address is latched, then the line drops
+    PlugIn(kConnectFrames + 1); // the address is latched, then the line drops
     ConnectAndCheck();
     view.texts[IDC_REG_ADDRESS] = "10";
     view.texts[IDC_REG_CONTENT] = "junk";
@@ -110,7 +110,7 @@ TEST_F(Unplug, InTheMiddleOfARegisterRead)
 
 TEST_F(Unplug, InTheMiddleOfTheStartUpPoll)
 {
-    PlugIn(2);   // probe and init answered; the poll meets a dead line
+    PlugIn(2); // probe and init answered; the poll meets a dead line
     auto start = Clock::now();
     camera->OnConnect();
     EXPECT_NE(camera->LineLostError(), 0);

@@ -39,10 +39,7 @@ long ResidentKiB()
 // that the fake's own history does not pass for memory the program kept.
 class SoakView : public test::FakeView {
 public:
-    void SetStatusText(const std::string& text) override
-    {
-        statuses.assign(1, text);
-    }
+    void SetStatusText(const std::string& text) override { statuses.assign(1, text); }
 };
 
 class Soak : public ::testing::Test {
@@ -57,15 +54,12 @@ protected:
         ASSERT_EQ(board->Start(), 0) << board->ErrorText();
         view.ports = {"Simulated board (COM211)"};
     }
-    void TearDown() override
-    {
-        board->Stop();
-    }
+    void TearDown() override { board->Stop(); }
 
     void Report(const char* what, int count, int fdsBefore, int fdsAfter, long kibBefore, long kibAfter)
     {
-        std::printf("%s: %d done; descriptors %d -> %d; resident memory %ld KiB -> %ld KiB\n", what, count,
-                    fdsBefore, fdsAfter, kibBefore, kibAfter);
+        std::printf("%s: %d done; descriptors %d -> %d; resident memory %ld KiB -> %ld KiB\n", what, count, fdsBefore,
+                    fdsAfter, kibBefore, kibAfter);
         RecordProperty("count", count);
         RecordProperty("rss_growth_kib", static_cast<int>(kibAfter - kibBefore));
     }
@@ -87,7 +81,7 @@ TEST_F(Soak, ConnectDisconnectCyclesLoseNothing)
         ASSERT_FALSE(camera.IsConnected());
     };
     for (int i = 0; i < 20; ++i)
-        cycle();   // warm-up: allocator and first-use caches
+        cycle(); // warm-up: allocator and first-use caches
     const int fds = OpenFdCount();
     const long kib = ResidentKiB();
     const int cycles = Scaled(1000);

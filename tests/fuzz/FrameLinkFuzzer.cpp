@@ -53,8 +53,8 @@ std::vector<Chunk> SplitChunks(const std::uint8_t* data, std::size_t size)
 // The board: answers each frame the host writes with the next chunk.
 class ChunkBoard : public ISimDevice {
 public:
-    ChunkBoard(const std::vector<Chunk>& chunks, bool hangUpAfterFirst)
-        : m_chunks(chunks), m_hangUp(hangUpAfterFirst) {}
+    ChunkBoard(const std::vector<Chunk>& chunks, bool hangUpAfterFirst) : m_chunks(chunks), m_hangUp(hangUpAfterFirst)
+    {}
 
     void OnHostBytes(SimLine& line, const std::uint8_t*, std::size_t) override
     {
@@ -75,10 +75,7 @@ private:
 // Longest a receive may take: the 500 ms window plus one poll that started
 // just inside it (one timed read: 100 ms of short reads, then one platform
 // read of up to 50 ms per byte plus 50 ms).
-std::uint32_t ReceiveBound(std::uint32_t room)
-{
-    return kReceiveWindowMs + 150 + 50 * (room + 5);
-}
+std::uint32_t ReceiveBound(std::uint32_t room) { return kReceiveWindowMs + 150 + 50 * (room + 5); }
 
 bool Contains(const std::vector<std::uint8_t>& stream, const std::uint8_t* frame, std::uint32_t n)
 {
@@ -137,8 +134,8 @@ void RunTransactions(SimPlatform& sim, CFrameLink& link, bool failRts, int excha
         const std::uint32_t start = sim.Now();
         const std::int32_t r = link.Transact(0x91, payload, sizeof payload);
         const std::uint32_t took = sim.Now() - start;
-        Check(r == LINK_OK || r == LINK_ERR_NO_REPLY || r == LINK_ERR_CHECKSUM || r == LINK_ERR_REPLY_TOO_LONG ||
-                  r == LINK_ERR_NAK || r == LINK_ERR_SEND,
+        Check(r == LINK_OK || r == LINK_ERR_NO_REPLY || r == LINK_ERR_CHECKSUM || r == LINK_ERR_REPLY_TOO_LONG
+                  || r == LINK_ERR_NAK || r == LINK_ERR_SEND,
               "transaction result is a documented code");
         const std::uint32_t attemptBound = 10 + HoldTimeMs(9, 115200) + ReceiveBound(kTransactRoom);
         Check(took <= kTransactAttempts * attemptBound, "transaction ends within six attempts");

@@ -36,8 +36,9 @@ std::wstring DecodeUtf8(const std::string& text)
             good = (c & 0xC0) == 0x80;
             code = (code << 6) | (c & 0x3Fu);
         }
-        if (good && ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-                     (extra == 3 && (code < 0x10000 || code > 0x10FFFF))))
+        if (good
+            && ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
+                || (extra == 3 && (code < 0x10000 || code > 0x10FFFF))))
             good = false;
         if (!good) {
             out.push_back(static_cast<wchar_t>(0xDC00 + b));

@@ -37,8 +37,8 @@ using fuzz::Check;
 std::size_t SequenceLength(const std::string& text, std::size_t i)
 {
     struct Row {
-        unsigned char lo, hi;      // lead byte range
-        unsigned char lo2, hi2;    // second byte range
+        unsigned char lo, hi;   // lead byte range
+        unsigned char lo2, hi2; // second byte range
         std::size_t length;
     };
     static const Row kRows[] = {
@@ -67,10 +67,7 @@ std::size_t SequenceLength(const std::string& text, std::size_t i)
     return 0;
 }
 
-std::string CString(const std::string& text)
-{
-    return text.substr(0, text.find('\0'));
-}
+std::string CString(const std::string& text) { return text.substr(0, text.find('\0')); }
 
 // The copy the "(COM" test looks at: whole characters within 258 bytes;
 // empty when a character it meets (the one at the cut included) is malformed.
@@ -89,10 +86,7 @@ std::string ModelCopy(const std::string& text)
     return whole.substr(0, end);
 }
 
-bool ModelHasMark(const std::string& text)
-{
-    return ModelCopy(text).find("(COM") != std::string::npos;
-}
+bool ModelHasMark(const std::string& text) { return ModelCopy(text).find("(COM") != std::string::npos; }
 
 bool ModelReadPortEntry(const std::string& text, int* port)
 {

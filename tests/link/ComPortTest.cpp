@@ -15,7 +15,7 @@ struct SettingsRow {
     std::int32_t port, baud, byteSize, parity, stopBits;
     std::int32_t expected;
     bool openAfter;
-    int openCalls;   // 0: validation refused it before any device was touched
+    int openCalls; // 0: validation refused it before any device was touched
 };
 
 class ComPortSettings : public ::testing::TestWithParam<SettingsRow> {};
@@ -41,29 +41,28 @@ TEST_P(ComPortSettings, ValidatesBeforeTouchingTheDevice)
     EXPECT_EQ(calls, row.openCalls);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ComPortSettings,
-    ::testing::Values(
-        SettingsRow{"port0", 0, 115200, 8, 0, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"port256", 256, 115200, 8, 0, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"port1", 1, 115200, 8, 0, 0, LINK_OK, true, 1},
-        SettingsRow{"port99", 99, 115200, 8, 0, 0, LINK_OK, true, 1},
-        SettingsRow{"port100", 100, 115200, 8, 0, 0, LINK_OK, true, 1},
-        SettingsRow{"port255", 255, 115200, 8, 0, 0, LINK_OK, true, 1},
-        SettingsRow{"baud1", 1, 1, 8, 0, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"baud2", 1, 2, 8, 0, 0, LINK_OK, true, 1},
-        SettingsRow{"bits4", 1, 115200, 4, 0, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"bits10", 1, 115200, 10, 0, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"bits5", 1, 115200, 5, 0, 0, LINK_OK, true, 1},
-        SettingsRow{"bits7", 1, 115200, 7, 2, 2, LINK_OK, true, 1},
-        // The device refuses 9 data bits: open, but not configured.
-        SettingsRow{"bits9", 1, 115200, 9, 0, 0, PORT_ERR_CONFIG, true, 1},
-        SettingsRow{"stop15", 1, 115200, 8, 0, 1, PORT_ERR_CONFIG, true, 1},
-        SettingsRow{"parity3", 1, 115200, 8, 3, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"parity4", 1, 115200, 8, 4, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"parityNegative", 1, 115200, 8, -1, 0, PORT_ERR_CONFIG, false, 0},
-        SettingsRow{"stop3", 1, 115200, 8, 0, 3, PORT_ERR_CONFIG, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ComPortSettings,
+                         ::testing::Values(SettingsRow{"port0", 0, 115200, 8, 0, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"port256", 256, 115200, 8, 0, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"port1", 1, 115200, 8, 0, 0, LINK_OK, true, 1},
+                                           SettingsRow{"port99", 99, 115200, 8, 0, 0, LINK_OK, true, 1},
+                                           SettingsRow{"port100", 100, 115200, 8, 0, 0, LINK_OK, true, 1},
+                                           SettingsRow{"port255", 255, 115200, 8, 0, 0, LINK_OK, true, 1},
+                                           SettingsRow{"baud1", 1, 1, 8, 0, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"baud2", 1, 2, 8, 0, 0, LINK_OK, true, 1},
+                                           SettingsRow{"bits4", 1, 115200, 4, 0, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"bits10", 1, 115200, 10, 0, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"bits5", 1, 115200, 5, 0, 0, LINK_OK, true, 1},
+                                           SettingsRow{"bits7", 1, 115200, 7, 2, 2, LINK_OK, true, 1},
+                                           // The device refuses 9 data bits: open, but not configured.
+                                           SettingsRow{"bits9", 1, 115200, 9, 0, 0, PORT_ERR_CONFIG, true, 1},
+                                           SettingsRow{"stop15", 1, 115200, 8, 0, 1, PORT_ERR_CONFIG, true, 1},
+                                           SettingsRow{"parity3", 1, 115200, 8, 3, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"parity4", 1, 115200, 8, 4, 0, PORT_ERR_CONFIG, false, 0},
+                                           SettingsRow{"parityNegative", 1, 115200, 8, -1, 0, PORT_ERR_CONFIG, false,
+                                                       0},
+                                           SettingsRow{"stop3", 1, 115200, 8, 0, 3, PORT_ERR_CONFIG, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class ComPortTest : public ::testing::Test {
 protected:
@@ -127,10 +126,10 @@ TEST_F(ComPortTest, ReadTimedRefusesBadArguments)
 
 struct ReadRow {
     const char* name;
-    std::vector<std::pair<std::uint32_t, Bytes>> arrivals;   // at time, bytes
+    std::vector<std::pair<std::uint32_t, Bytes>> arrivals; // at time, bytes
     std::int32_t expected;
     std::uint32_t count;
-    std::vector<std::uint32_t> platformReads;                // durations in ms
+    std::vector<std::uint32_t> platformReads; // durations in ms
 };
 
 class ComPortReads : public ::testing::TestWithParam<ReadRow> {};
@@ -156,13 +155,15 @@ TEST_P(ComPortReads, FollowTheIntervalAndTotalTimeouts)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ComPortReads,
-    ::testing::Values(
-        ReadRow{"nothingArrives", {}, PORT_ERR_READ_TIMEOUT, 0, {500}},
-        ReadRow{"sixOfNineAtOnce", {{0, Bytes(6, 0x41)}}, PORT_ERR_READ_TIMEOUT, 6, {50, 200}},
-        ReadRow{"allWithin100ms", {{10, Bytes(4, 1)}, {40, Bytes(5, 2)}}, LINK_OK, 9, {40}},
-        ReadRow{"gapOfExactly50IsStillOneRead", {{0, Bytes(5, 1)}, {50, Bytes(4, 2)}}, LINK_OK, 9, {50}},
-        ReadRow{"allButLate", {{0, Bytes(1, 1)}, {45, Bytes(1, 2)}, {90, Bytes(1, 3)}, {130, Bytes(6, 4)}},
-                PORT_ERR_READ_TIMEOUT, 9, {130}}),
+    ::testing::Values(ReadRow{"nothingArrives", {}, PORT_ERR_READ_TIMEOUT, 0, {500}},
+                      ReadRow{"sixOfNineAtOnce", {{0, Bytes(6, 0x41)}}, PORT_ERR_READ_TIMEOUT, 6, {50, 200}},
+                      ReadRow{"allWithin100ms", {{10, Bytes(4, 1)}, {40, Bytes(5, 2)}}, LINK_OK, 9, {40}},
+                      ReadRow{"gapOfExactly50IsStillOneRead", {{0, Bytes(5, 1)}, {50, Bytes(4, 2)}}, LINK_OK, 9, {50}},
+                      ReadRow{"allButLate",
+                              {{0, Bytes(1, 1)}, {45, Bytes(1, 2)}, {90, Bytes(1, 3)}, {130, Bytes(6, 4)}},
+                              PORT_ERR_READ_TIMEOUT,
+                              9,
+                              {130}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ComPortTest, FailingReadsRetryUntilTheLimitAndKeepTheResult)

@@ -45,7 +45,7 @@ struct SendRow {
     std::uint8_t cmd;
     Bytes payload;
     Bytes wire;
-    std::uint32_t holdMs;   // RTS held after the write: 11 bits a byte at 115200 bit/s plus 2 ms, in whole ms
+    std::uint32_t holdMs; // RTS held after the write: 11 bits a byte at 115200 bit/s plus 2 ms, in whole ms
 };
 
 class FrameLinkSend : public FrameLinkTest, public ::testing::WithParamInterface<SendRow> {};
@@ -66,18 +66,21 @@ TEST_P(FrameLinkSend, WritesTheFrameWithRtsRaisedForTheHoldTime)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FrameLinkSend,
-    ::testing::Values(SendRow{"status", CMD_STATUS, {}, {0x02, 0x02, 0x00, 0x00, 0x03}, 2},
-                      SendRow{"init", CMD_INIT, {}, {0x02, 0x02, 0x70, 0x70, 0x03}, 2},
-                      SendRow{"release", CMD_RELEASE, {}, {0x02, 0x02, 0xF0, 0xF0, 0x03}, 2},
-                      SendRow{"blueGain", CMD_GAIN_BLUE, {0x80, 0, 0, 0}, {0x02, 0x06, 0x95, 0x80, 0, 0, 0, 0x11, 0x03}, 2},
-                      SendRow{"brightness200", CMD_BRIGHTNESS, {0xC8, 0, 0, 0}, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}, 2},
-                      SendRow{"regAddress1234", CMD_REG_ADDRESS, {0x34, 0x12}, {0x02, 0x04, 0xA5, 0x34, 0x12, 0x85, 0x03}, 2}),
+    ::testing::Values(
+        SendRow{"status", CMD_STATUS, {}, {0x02, 0x02, 0x00, 0x00, 0x03}, 2},
+        SendRow{"init", CMD_INIT, {}, {0x02, 0x02, 0x70, 0x70, 0x03}, 2},
+        SendRow{"release", CMD_RELEASE, {}, {0x02, 0x02, 0xF0, 0xF0, 0x03}, 2},
+        SendRow{"blueGain", CMD_GAIN_BLUE, {0x80, 0, 0, 0}, {0x02, 0x06, 0x95, 0x80, 0, 0, 0, 0x11, 0x03}, 2},
+        SendRow{"brightness200", CMD_BRIGHTNESS, {0xC8, 0, 0, 0}, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}, 2},
+        SendRow{"regAddress1234", CMD_REG_ADDRESS, {0x34, 0x12}, {0x02, 0x04, 0xA5, 0x34, 0x12, 0x85, 0x03}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HoldTime, FollowsFrameLengthAndBitRate)
 {
-    struct Row { std::uint32_t frame, baud, ms; };
-    const Row rows[] = {{5, 115200, 2}, {10, 115200, 2}, {11, 115200, 3}, {20, 115200, 3},
+    struct Row {
+        std::uint32_t frame, baud, ms;
+    };
+    const Row rows[] = {{5, 115200, 2}, {10, 115200, 2}, {11, 115200, 3},  {20, 115200, 3},
                         {5, 9600, 7},   {9, 9600, 12},   {257, 115200, 26}};
     for (const Row& r : rows)
         EXPECT_EQ(HoldTimeMs(r.frame, r.baud), r.ms) << r.frame << " bytes at " << r.baud;
@@ -146,7 +149,7 @@ TEST_F(FrameLinkTest, RtsThatCannotBeRaisedSendsNothing)
 struct ReceiveRow {
     const char* name;
     std::uint32_t room;
-    std::vector<std::pair<std::uint32_t, Bytes>> arrivals;   // relative ms, bytes
+    std::vector<std::pair<std::uint32_t, Bytes>> arrivals; // relative ms, bytes
     std::int32_t expected;
     Bytes frame;
     std::uint32_t durationMs;
@@ -177,39 +180,67 @@ INSTANTIATE_TEST_SUITE_P(
     Table, FrameLinkReceive,
     // Durations follow the read time-outs: a poll that gets a partial block
     // waits 50 ms after it, then 50 ms per missing byte plus 50 ms.
-    ::testing::Combine(::testing::Values(
-        // Six bytes of nine: the read ends 50 ms after them, the rest waits 200 ms.
-        ReceiveRow{"ackRoom4", 4, {{0, kAck}}, LINK_OK, kAck, 250},
-        ReceiveRow{"nothing", 4, {}, LINK_ERR_NO_REPLY, {}, 500},
-        ReceiveRow{"nothingRoom1", 1, {}, LINK_ERR_NO_REPLY, {}, 700},
-        ReceiveRow{"nothingRoom2", 2, {}, LINK_ERR_NO_REPLY, {}, 800},
-        ReceiveRow{"room0", 0, {{0, kAck}}, LINK_ERR_NO_REPLY, {}, 500},
-        ReceiveRow{"badChecksum", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}}, LINK_ERR_CHECKSUM, {}, 750},
-        ReceiveRow{"strayByteFirst", 4, {{0, {0x00, 0x02, 0x03, 0x00, 0x06, 0x07, 0x03}}}, LINK_ERR_NO_REPLY, {}, 700},
-        ReceiveRow{"lenOneWithGoodChecksum", 4, {{0, {0x02, 0x01, 0x03, 0x03}}}, LINK_ERR_REPLY_TOO_LONG, {}, 850},
-        // LEN 0: the checksum position holds LEN itself, so the checksum test fails first.
-        ReceiveRow{"lenZero", 4, {{0, {0x02, 0x00, 0x03}}}, LINK_ERR_CHECKSUM, {}, 900},
-        ReceiveRow{"twoPayloadBytesRoom1", 1, {{0, {0x02, 0x04, 0x24, 0x34, 0x12, 0x85, 0x03}}}, LINK_ERR_NO_REPLY, {}, 700},
-        ReceiveRow{"statusRoom1", 1, {{5, {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}}}, LINK_OK,
-                   Bytes({0x02, 0x03, 0x00, 0x11, 0x10, 0x03}), 5},
-        ReceiveRow{"laterEmptyPollKeepsRejection", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, {0x55}}},
-                   LINK_ERR_CHECKSUM, {}, 800},
-        ReceiveRow{"goodFrameAfterBadOne", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}}, LINK_OK, kAck, 550},
-        // The window's edge: nine stray bytes fill the first poll's read and
-        // end it at 499 or 500 ms; the acknowledge behind them counts only if
-        // another poll may start then (elapsed < 500 ms).
-        ReceiveRow{"lastPollStartsAt499", 4, {{499, kNineStray}, {499, kAck}}, LINK_OK, kAck, 749},
-        ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500},
-        ReceiveRow{"wrongEtx", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x07, 0x04}}}, LINK_ERR_NO_REPLY, {}, 750},
-        ReceiveRow{"bytesTrailingTheFrameStayOut", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x07, 0x03, 0x02}}}, LINK_OK, kAck,
-                   200},
-        // A frame in two bursts: the first platform read ends 50 ms after the
-        // head. At exactly 100 ms the poll reads on and joins the tail; at
-        // 101 ms it gives up, and the tail alone opens the next poll.
-        ReceiveRow{"readLimitHitExactly", 4, {{50, {0x02, 0x03, 0x00}}, {120, {0x06, 0x07, 0x03}}}, LINK_OK, kAck,
-                   170},
-        ReceiveRow{"frameSplitAcrossTwoPolls", 4, {{51, {0x02, 0x03, 0x00}}, {120, {0x06, 0x07, 0x03}}},
-                   LINK_ERR_NO_REPLY, {}, 520}),
+    ::testing::Combine(
+        ::testing::Values(
+            // Six bytes of nine: the read ends 50 ms after them, the rest waits 200 ms.
+            ReceiveRow{"ackRoom4", 4, {{0, kAck}}, LINK_OK, kAck, 250},
+            ReceiveRow{"nothing", 4, {}, LINK_ERR_NO_REPLY, {}, 500},
+            ReceiveRow{"nothingRoom1", 1, {}, LINK_ERR_NO_REPLY, {}, 700},
+            ReceiveRow{"nothingRoom2", 2, {}, LINK_ERR_NO_REPLY, {}, 800},
+            ReceiveRow{"room0", 0, {{0, kAck}}, LINK_ERR_NO_REPLY, {}, 500},
+            ReceiveRow{"badChecksum", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}}, LINK_ERR_CHECKSUM, {}, 750},
+            ReceiveRow{
+                "strayByteFirst", 4, {{0, {0x00, 0x02, 0x03, 0x00, 0x06, 0x07, 0x03}}}, LINK_ERR_NO_REPLY, {}, 700},
+            ReceiveRow{"lenOneWithGoodChecksum", 4, {{0, {0x02, 0x01, 0x03, 0x03}}}, LINK_ERR_REPLY_TOO_LONG, {}, 850},
+            // LEN 0: the checksum position holds LEN itself, so the checksum test fails first.
+            ReceiveRow{"lenZero", 4, {{0, {0x02, 0x00, 0x03}}}, LINK_ERR_CHECKSUM, {}, 900},
+            ReceiveRow{"twoPayloadBytesRoom1",
+                       1,
+                       {{0, {0x02, 0x04, 0x24, 0x34, 0x12, 0x85, 0x03}}},
+                       LINK_ERR_NO_REPLY,
+                       {},
+                       700},
+            ReceiveRow{"statusRoom1",
+                       1,
+                       {{5, {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}}},
+                       LINK_OK,
+                       Bytes({0x02, 0x03, 0x00, 0x11, 0x10, 0x03}),
+                       5},
+            ReceiveRow{"laterEmptyPollKeepsRejection",
+                       4,
+                       {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, {0x55}}},
+                       LINK_ERR_CHECKSUM,
+                       {},
+                       800},
+            ReceiveRow{"goodFrameAfterBadOne",
+                       4,
+                       {{0, {0x02, 0x03, 0x00, 0x06, 0x08, 0x03}}, {300, kAck}},
+                       LINK_OK,
+                       kAck,
+                       550},
+            // The window's edge: nine stray bytes fill the first poll's read and
+            // end it at 499 or 500 ms; the acknowledge behind them counts only if
+            // another poll may start then (elapsed < 500 ms).
+            ReceiveRow{"lastPollStartsAt499", 4, {{499, kNineStray}, {499, kAck}}, LINK_OK, kAck, 749},
+            ReceiveRow{"noPollStartsAt500", 4, {{500, kNineStray}, {500, kAck}}, LINK_ERR_NO_REPLY, {}, 500},
+            ReceiveRow{"wrongEtx", 4, {{0, {0x02, 0x03, 0x00, 0x06, 0x07, 0x04}}}, LINK_ERR_NO_REPLY, {}, 750},
+            ReceiveRow{"bytesTrailingTheFrameStayOut",
+                       4,
+                       {{0, {0x02, 0x03, 0x00, 0x06, 0x07, 0x03, 0x02}}},
+                       LINK_OK,
+                       kAck,
+                       200},
+            // A frame in two bursts: the first platform read ends 50 ms after the
+            // head. At exactly 100 ms the poll reads on and joins the tail; at
+            // 101 ms it gives up, and the tail alone opens the next poll.
+            ReceiveRow{
+                "readLimitHitExactly", 4, {{50, {0x02, 0x03, 0x00}}, {120, {0x06, 0x07, 0x03}}}, LINK_OK, kAck, 170},
+            ReceiveRow{"frameSplitAcrossTwoPolls",
+                       4,
+                       {{51, {0x02, 0x03, 0x00}}, {120, {0x06, 0x07, 0x03}}},
+                       LINK_ERR_NO_REPLY,
+                       {},
+                       520}),
         ::testing::Values(1000u, 0xFFFFFF00u)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == 1000u ? "" : "AcrossTheWrap");

@@ -37,14 +37,13 @@ TEST_P(RtsDrain, RtsFallsAtTheLaterOfHoldAndDrain)
     EXPECT_EQ(sim.Now() - sim.Writes(kPort)[0].time, row.rtsFallsAfterMs);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RtsDrain,
-    ::testing::Values(DrainRow{"fastUart", 115200, 4, 0, 2},             // hold 2 ms
-                      DrainRow{"drainWithinHold", 115200, 4, 1, 2},
-                      DrainRow{"usbLatencyBeyondHold", 115200, 4, 5, 5},
-                      DrainRow{"slowLineHold", 9600, 4, 3, 12},          // 9 bytes at 9600: hold 12 ms
-                      DrainRow{"slowLineLatency", 9600, 0, 20, 20}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, RtsDrain,
+                         ::testing::Values(DrainRow{"fastUart", 115200, 4, 0, 2}, // hold 2 ms
+                                           DrainRow{"drainWithinHold", 115200, 4, 1, 2},
+                                           DrainRow{"usbLatencyBeyondHold", 115200, 4, 5, 5},
+                                           DrainRow{"slowLineHold", 9600, 4, 3, 12}, // 9 bytes at 9600: hold 12 ms
+                                           DrainRow{"slowLineLatency", 9600, 0, 20, 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace pelvar

@@ -34,10 +34,7 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::string PidText(pid_t pid)
 {

@@ -31,7 +31,7 @@ using test::Clock;
 using test::MsSince;
 
 constexpr int kPort = 201;
-constexpr double kToleranceMs = 40.0;   // a loaded CI machine, not the link, sets this
+constexpr double kToleranceMs = 40.0; // a loaded CI machine, not the link, sets this
 
 class PtyPort : public ::testing::Test {
 protected:
@@ -151,7 +151,8 @@ TEST_F(PtyPort, OneReadTakesBytesThatArriveWithinTheIntervalOfTheLast)
         board.join();
         double widestGap = 0;
         for (std::size_t i = 1; i < writtenAt.size(); ++i)
-            widestGap = std::max(widestGap, std::chrono::duration<double, std::milli>(writtenAt[i] - writtenAt[i - 1]).count());
+            widestGap =
+                std::max(widestGap, std::chrono::duration<double, std::milli>(writtenAt[i] - writtenAt[i - 1]).count());
         if (widestGap > 40) {
             tcflush(slave, TCIFLUSH);
             continue;
@@ -228,14 +229,14 @@ TEST_F(PtyPort, LineSettingsReadBackFromTheTerminal)
 
 TEST(CharacterFormat, CodesMapToTheTermiosFlags)
 {
-    struct Row { std::int32_t bits, parity, stop; tcflag_t flags; };
-    const Row rows[] = {{8, 0, 0, CS8},
-                        {8, 1, 0, CS8 | PARENB | PARODD},
-                        {8, 2, 0, CS8 | PARENB},
-                        {8, 0, 2, CS8 | CSTOPB},
-                        {7, 2, 2, CS7 | PARENB | CSTOPB},
-                        {6, 1, 2, CS6 | PARENB | PARODD | CSTOPB},
-                        {5, 0, 0, CS5}};
+    struct Row {
+        std::int32_t bits, parity, stop;
+        tcflag_t flags;
+    };
+    const Row rows[] = {
+        {8, 0, 0, CS8},          {8, 1, 0, CS8 | PARENB | PARODD}, {8, 2, 0, CS8 | PARENB},
+        {8, 0, 2, CS8 | CSTOPB}, {7, 2, 2, CS7 | PARENB | CSTOPB}, {6, 1, 2, CS6 | PARENB | PARODD | CSTOPB},
+        {5, 0, 0, CS5}};
     for (const Row& r : rows) {
         LineSettings s;
         s.baud = 115200;
@@ -296,7 +297,11 @@ TEST_F(PtyPort, OpenIsExclusiveAndRestoresTheTerminalAtClose)
 
 TEST_F(PtyPort, RefusedSettingsLeaveThePortOpenUntilClosed)
 {
-    struct Row { const char* name; std::int32_t baud, bits, stop; std::int32_t expected; };
+    struct Row {
+        const char* name;
+        std::int32_t baud, bits, stop;
+        std::int32_t expected;
+    };
     const Row rows[] = {{"nineBits", 115200, 9, 0, PORT_ERR_CONFIG},
                         {"oneAndAHalfStop", 115200, 8, 1, PORT_ERR_CONFIG},
                         {"unlistedRate", 250000, 8, 0, LINK_OK},
@@ -354,7 +359,7 @@ TEST_F(PtyPort, FarEndClosingShowsAsGoneWithoutAnExchange)
 
 struct NotADeviceRow {
     const char* name;
-    int kind;   // 0 regular file, 1 FIFO, 2 link loop, 3 dangling
+    int kind; // 0 regular file, 1 FIFO, 2 link loop, 3 dangling
     int expectedErrno;
 };
 
@@ -376,12 +381,8 @@ TEST_P(PortDirectoryHostile, EntriesThatAreNoTerminalAreNeverOpened)
         ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
         ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
         break;
-    case 2:
-        ASSERT_EQ(symlink(entry.c_str(), entry.c_str()), 0);
-        break;
-    default:
-        ASSERT_EQ(symlink((tmp.Path() + "/absent").c_str(), entry.c_str()), 0);
-        break;
+    case 2: ASSERT_EQ(symlink(entry.c_str(), entry.c_str()), 0); break;
+    default: ASSERT_EQ(symlink((tmp.Path() + "/absent").c_str(), entry.c_str()), 0); break;
     }
     PosixPlatform posix;
     EXPECT_EQ(posix.OpenPort(9), kNoHandle);
@@ -400,8 +401,7 @@ TEST_P(PortDirectoryHostile, EntriesThatAreNoTerminalAreNeverOpened)
 
 INSTANTIATE_TEST_SUITE_P(Table, PortDirectoryHostile,
                          ::testing::Values(NotADeviceRow{"regularFile", 0, ENOTTY}, NotADeviceRow{"fifo", 1, ENOTTY},
-                                           NotADeviceRow{"linkLoop", 2, ELOOP},
-                                           NotADeviceRow{"dangling", 3, ENOENT}),
+                                           NotADeviceRow{"linkLoop", 2, ELOOP}, NotADeviceRow{"dangling", 3, ENOENT}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)

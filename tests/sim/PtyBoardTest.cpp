@@ -31,21 +31,24 @@ const Bytes kStatusZeroReply = {0x02, 0x03, 0x00, 0x00, 0x01, 0x03};
 
 class PtyBoardTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char pattern[] = "/tmp/pelvar-sim-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);   // mode 0700
+        ASSERT_NE(::mkdtemp(pattern), nullptr); // mode 0700
         m_root = pattern;
-        m_ports = m_root + "/ports";              // the board creates it
+        m_ports = m_root + "/ports"; // the board creates it
         m_env.emplace("PELVAR_PORTS_DIR", m_ports);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         m_env.reset();
         ::rmdir(m_ports.c_str());
         ::rmdir(m_root.c_str());
     }
 
     // Opens the link as a host does, raw.
-    static int OpenHost(const std::string& path) {
+    static int OpenHost(const std::string& path)
+    {
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
             return fd;
@@ -57,12 +60,12 @@ protected:
     }
 
     // Reads until `want` bytes or `timeoutMs` have passed.
-    static Bytes ReadReply(int fd, std::size_t want, int timeoutMs) {
+    static Bytes ReadReply(int fd, std::size_t want, int timeoutMs)
+    {
         Bytes got;
         const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (got.size() < want) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
             if (left <= 0)
                 break;
             pollfd p = {fd, POLLIN, 0};
@@ -82,7 +85,8 @@ protected:
     std::optional<test::ScopedEnv> m_env;
 };
 
-TEST_F(PtyBoardTest, AnswersThroughThePortLinkAndCleansUp) {
+TEST_F(PtyBoardTest, AnswersThroughThePortLinkAndCleansUp)
+{
     PtyBoardOptions options;
     options.port = 201;
     PtyBoard board(options);
@@ -117,7 +121,7 @@ TEST_F(PtyBoardTest, AnswersThroughThePortLinkAndCleansUp) {
     board.Stop();
     EXPECT_FALSE(board.Running());
     struct stat lst {};
-    EXPECT_NE(::lstat(link.c_str(), &lst), 0);   // the link is gone
+    EXPECT_NE(::lstat(link.c_str(), &lst), 0); // the link is gone
     EXPECT_EQ(board.Snapshot().FramesReceived(), 2u);
 
     std::lock_guard<std::mutex> lock(mutex);
@@ -129,7 +133,8 @@ TEST_F(PtyBoardTest, AnswersThroughThePortLinkAndCleansUp) {
     EXPECT_NE(FormatTraceEvent(trace[0]).find("<- 02 02 00 00 03  status"), std::string::npos);
 }
 
-TEST_F(PtyBoardTest, DelayHoldsTheReply) {
+TEST_F(PtyBoardTest, DelayHoldsTheReply)
+{
     PtyBoardOptions options;
     options.board.delayMs = 150;
     PtyBoard board(options);
@@ -147,7 +152,8 @@ TEST_F(PtyBoardTest, DelayHoldsTheReply) {
     board.Stop();
 }
 
-TEST_F(PtyBoardTest, HangUpEndsTheLineAsAnUnpluggedAdapter) {
+TEST_F(PtyBoardTest, HangUpEndsTheLineAsAnUnpluggedAdapter)
+{
     PtyBoardOptions options;
     options.board.hangupAfter = 1;
     PtyBoard board(options);
@@ -164,11 +170,12 @@ TEST_F(PtyBoardTest, HangUpEndsTheLineAsAnUnpluggedAdapter) {
     EXPECT_TRUE(p.revents & (POLLHUP | POLLERR));
     EXPECT_TRUE(board.HungUp());
     ::close(fd);
-    EXPECT_LT(OpenHost(link), 0);   // nothing behind the port any more
+    EXPECT_LT(OpenHost(link), 0); // nothing behind the port any more
     board.Stop();
 }
 
-TEST_F(PtyBoardTest, RefusesATakenPort) {
+TEST_F(PtyBoardTest, RefusesATakenPort)
+{
     PtyBoard first(PtyBoardOptions{});
     ASSERT_EQ(first.Open(), 0) << first.ErrorText();
     PtyBoard second(PtyBoardOptions{});

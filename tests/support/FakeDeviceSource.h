@@ -36,7 +36,7 @@ public:
 
     std::vector<DeviceInfo> devices;
     SourceResult beginResult = SourceResult::Ok();
-    std::optional<std::size_t> failAt;  // Next fails instead of delivering this index
+    std::optional<std::size_t> failAt; // Next fails instead of delivering this index
     std::string failText;
     int beginCount = 0;
     int nextCount = 0;

@@ -38,5 +38,4 @@ public:
     }
 };
 
-
 } // namespace pelvar::test

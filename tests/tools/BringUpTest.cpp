@@ -65,7 +65,7 @@ TEST(RegisterMap, TheExampleFileOfTheRepositoryReads)
 struct BadMapRow {
     const char* name;
     const char* text;
-    const char* where;   // "m.json:LINE:"
+    const char* where; // "m.json:LINE:"
     const char* what;
 };
 
@@ -86,8 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, BadMap,
     ::testing::Values(
         BadMapRow{"syntax", "{\"registers\": [\n{\"name\": \"A\" \"address\": 1}]}", "m.json:2:", "syntax error"},
-        BadMapRow{"addressOver16Bits", "{\"registers\": [\n{\"name\": \"A\",\n \"address\": \"0x10000\"}]}", "m.json:2:",
-                  "address"},
+        BadMapRow{"addressOver16Bits", "{\"registers\": [\n{\"name\": \"A\",\n \"address\": \"0x10000\"}]}",
+                  "m.json:2:", "address"},
         BadMapRow{"negativeAddress", "{\"registers\": [{\"name\": \"A\", \"address\": -1}]}", "m.json:1:", "address"},
         BadMapRow{"fieldWiderThanRegister",
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1,\n\"fields\": [\n{\"name\": \"F\", \"lsb\": 14, "
@@ -97,21 +97,25 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"width\": 8, \"fields\": [{\"name\": \"F\", "
                   "\"lsb\": 6, \"width\": 3}]}]}",
                   "m.json:1:", "8-bit"},
-        BadMapRow{"resetWiderThanRegister", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"width\": 4, \"reset\": 16}]}",
+        BadMapRow{"resetWiderThanRegister",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"width\": 4, \"reset\": 16}]}",
                   "m.json:1:", "reset"},
-        BadMapRow{"duplicateName", "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"A\", \"address\": 2}]}",
+        BadMapRow{"duplicateName",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"A\", \"address\": 2}]}",
                   "m.json:2:", "appears twice"},
-        BadMapRow{"duplicateAddress", "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
+        BadMapRow{"duplicateAddress",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
                   "m.json:2:", "already register A"},
-        BadMapRow{"unknownAccess", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"rx\"}]}", "m.json:1:",
-                  "rw, ro or wo"},
+        BadMapRow{"unknownAccess", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"rx\"}]}",
+                  "m.json:1:", "rw, ro or wo"},
         BadMapRow{"misspeltKey", "{\"registers\": [{\"name\": \"A\", \"adress\": 1}]}", "m.json:1:", "\"adress\""},
         BadMapRow{"missingAddress", "{\"registers\": [{\"name\": \"A\"}]}", "m.json:1:", "no \"address\""},
         BadMapRow{"nameWithDot", "{\"registers\": [{\"name\": \"A.B\", \"address\": 1}]}", "m.json:1:", "name"},
-        BadMapRow{"hexWithoutPrefixIsNoDecimal", "{\"registers\": [{\"name\": \"A\", \"address\": \"1f\"}]}", "m.json:1:",
-                  "address"},
+        BadMapRow{"hexWithoutPrefixIsNoDecimal", "{\"registers\": [{\"name\": \"A\", \"address\": \"1f\"}]}",
+                  "m.json:1:", "address"},
         BadMapRow{"noRegisterList", "{\"regs\": []}", "m.json:1:", "\"regs\""},
-        BadMapRow{"scratchReadOnly", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"ro\", \"scratch\": true}]}",
+        BadMapRow{"scratchReadOnly",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"ro\", \"scratch\": true}]}",
                   "m.json:1:", "scratch"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -120,7 +124,7 @@ struct ResolveRow {
     const char* text;
     bool ok;
     std::uint16_t address;
-    const char* registerName;   // "" for none
+    const char* registerName; // "" for none
     bool field;
 };
 
@@ -143,19 +147,18 @@ TEST_P(Resolve, NamesAndNumbers)
     EXPECT_EQ(t.field != nullptr, row.field);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Resolve,
-    ::testing::Values(ResolveRow{"name", "EXPOSURE", true, 0x10, "EXPOSURE", false},
-                      ResolveRow{"field", "CTRL.GAIN", true, 0x12, "CTRL", true},
-                      ResolveRow{"numberFindsItsName", "0x0012", true, 0x12, "CTRL", false},
-                      ResolveRow{"bareHex", "beef", true, 0xBEEF, "", false},
-                      ResolveRow{"upperPrefix", "0XFFFF", true, 0xFFFF, "", false},
-                      ResolveRow{"over16Bits", "12345", false, 0, "", false},
-                      ResolveRow{"prefixedOver16Bits", "0x10000", false, 0, "", false},
-                      ResolveRow{"unknownName", "GAIN", false, 0, "", false},
-                      ResolveRow{"unknownField", "CTRL.MODE", false, 0, "", false},
-                      ResolveRow{"empty", "", false, 0, "", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Resolve,
+                         ::testing::Values(ResolveRow{"name", "EXPOSURE", true, 0x10, "EXPOSURE", false},
+                                           ResolveRow{"field", "CTRL.GAIN", true, 0x12, "CTRL", true},
+                                           ResolveRow{"numberFindsItsName", "0x0012", true, 0x12, "CTRL", false},
+                                           ResolveRow{"bareHex", "beef", true, 0xBEEF, "", false},
+                                           ResolveRow{"upperPrefix", "0XFFFF", true, 0xFFFF, "", false},
+                                           ResolveRow{"over16Bits", "12345", false, 0, "", false},
+                                           ResolveRow{"prefixedOver16Bits", "0x10000", false, 0, "", false},
+                                           ResolveRow{"unknownName", "GAIN", false, 0, "", false},
+                                           ResolveRow{"unknownField", "CTRL.MODE", false, 0, "", false},
+                                           ResolveRow{"empty", "", false, 0, "", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Presets ---------------------------------------------------------------
 
@@ -198,14 +201,16 @@ constexpr const char* kFive = R"("brightness": 1, "contrast": 2, "red": 3, "gree
 INSTANTIATE_TEST_SUITE_P(
     Table, BadPreset,
     ::testing::Values(BadPresetRow{"missingBlue", "{\"adjustments\": {\"brightness\": 1}}", "is missing"},
-                      BadPresetRow{"over255", "{\"adjustments\": {\"brightness\": 256, \"contrast\": 2, \"red\": 3, "
-                                              "\"green\": 4, \"blue\": 5}}",
+                      BadPresetRow{"over255",
+                                   "{\"adjustments\": {\"brightness\": 256, \"contrast\": 2, \"red\": 3, "
+                                   "\"green\": 4, \"blue\": 5}}",
                                    "0..255"},
                       BadPresetRow{"unknownAdjustment", "{\"adjustments\": {\"hue\": 1}}", "\"hue\""},
-                      BadPresetRow{"valueOver16Bits",
-                                   "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, \"green\": 4, "
-                                   "\"blue\": 5},\n\"registers\": [\n{\"register\": \"0x10\", \"value\": \"0x10000\"}]}",
-                                   "value"},
+                      BadPresetRow{
+                          "valueOver16Bits",
+                          "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, \"green\": 4, "
+                          "\"blue\": 5},\n\"registers\": [\n{\"register\": \"0x10\", \"value\": \"0x10000\"}]}",
+                          "value"},
                       BadPresetRow{"noAdjustments", "{\"registers\": []}", "no \"adjustments\""},
                       BadPresetRow{"notJson", "brightness=3", "syntax error"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -243,8 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"watch", {"reg", "watch", "10", "--interval", "50", "--count", "3"}, true, Verb::RegWatch},
         BringUpParseRow{"expect", {"--json", "reg", "expect", "10", "beef"}, true, Verb::RegExpect},
         BringUpParseRow{"presetApply", {"preset", "apply", "p.json"}, true, Verb::PresetApply},
-        BringUpParseRow{"presetSave", {"preset", "save", "p.json", "--red", "7", "--reg", "CTRL.GAIN=3"}, true,
-                        Verb::PresetSave},
+        BringUpParseRow{
+            "presetSave", {"preset", "save", "p.json", "--red", "7", "--reg", "CTRL.GAIN=3"}, true, Verb::PresetSave},
         BringUpParseRow{"diagnose", {"--map=m.json", "diagnose"}, true, Verb::Diagnose},
         BringUpParseRow{"sleep", {"sleep", "250"}, true, Verb::Sleep},
         BringUpParseRow{"addressOver16Bits", {"reg", "read", "12345"}, false, Verb::Help},
@@ -304,7 +309,7 @@ public:
 
     SimBoard& Board() { return m_inner.Board(); }
     bool writesLost = false;
-    int changeAtRead = 0;   // the latched register becomes 0x0001 at this read
+    int changeAtRead = 0; // the latched register becomes 0x0001 at this read
 
 private:
     SimBoardDevice m_inner;
@@ -373,14 +378,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalRow{"expectOverField", {"reg", "expect", "CTRL.GAIN", "9"}, "does not fit"},
                       RefusalRow{"dumpAField", {"reg", "dump", "CTRL.GAIN", "ID"}, "a field"},
                       RefusalRow{"presetMissing", {"preset", "apply", "/nonexistent/p.json"}, "cannot read"},
-                      RefusalRow{"presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"},
-                                 "FOO"}),
+                      RefusalRow{
+                          "presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"}, "FOO"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BringUp, MalformedMapIsRefusedForEveryVerbBeforeAnythingIsOpened)
 {
-    const std::string bad = WriteFile("bad.json", "{\"registers\": [\n  {\"name\": \"A\", \"address\": \"0x10000\"}\n]}\n");
-    for (const std::vector<std::string>& verb : {std::vector<std::string>{"connect"}, {"reg", "read", "10"}, {"diagnose"}}) {
+    const std::string bad =
+        WriteFile("bad.json", "{\"registers\": [\n  {\"name\": \"A\", \"address\": \"0x10000\"}\n]}\n");
+    for (const std::vector<std::string>& verb :
+         {std::vector<std::string>{"connect"}, {"reg", "read", "10"}, {"diagnose"}}) {
         std::vector<std::string> args = {"--port", "5", "--map", bad};
         args.insert(args.end(), verb.begin(), verb.end());
         CtlCapture r = RunCtlCaptured(args, sim);
@@ -416,7 +423,7 @@ TEST_F(BringUp, RegistersByNameAndFieldsReadModifyWrite)
 TEST_F(BringUp, FieldWriteReadsFirstAndWritesNothingWhenTheReadFails)
 {
     SimBoardOptions options;
-    options.dropEvery = 3;   // probe, address, then the read's query goes unanswered
+    options.dropEvery = 3; // probe, address, then the read's query goes unanswered
     TamperedBoard flaky(options);
     SimPlatform p;
     p.AddPort(5, &flaky);
@@ -431,7 +438,8 @@ TEST_F(BringUp, DumpPrintsEveryRegisterInAddressOrderWithItsName)
     ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "beef"}).status, 0);
     CtlCapture r = Run({"reg", "dump", "0x0f", "0x12"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "0x000f 0x0000\n0x0010 0xbeef EXPOSURE\n0x0011 0x0000 ID\n0x0012 0x0000 CTRL\nresult: LINK_OK (0)\n");
+    EXPECT_EQ(r.out,
+              "0x000f 0x0000\n0x0010 0xbeef EXPOSURE\n0x0011 0x0000 ID\n0x0012 0x0000 CTRL\nresult: LINK_OK (0)\n");
     CtlCapture names = Run({"reg", "dump", "SCRATCH", "EXPOSURE", "0x10"});
     EXPECT_EQ(names.out, "0x0010 0xbeef EXPOSURE\n0x00fe 0x0000 SCRATCH\nresult: LINK_OK (0)\n");
     CtlCapture whole = Run({"reg", "dump"});
@@ -472,7 +480,7 @@ TEST_F(BringUp, VerifiedWriteReadsBack)
 
 TEST_F(BringUp, WatchPrintsTheFirstValueAndEachChangeOnTheClock)
 {
-    board.changeAtRead = 3;   // the third read sees 0x0001
+    board.changeAtRead = 3; // the third read sees 0x0001
     const std::uint32_t before = sim.Now();
     CtlCapture r = Run({"reg", "watch", "EXPOSURE", "--interval", "100", "--count", "5"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -528,7 +536,8 @@ TEST_F(BringUp, ScriptLineWithANameNotInTheMapSendsNothing)
     const std::string script = WriteFile("s.txt", "set red 1\nreg read GAIN\n");
     CtlCapture r = Run({"run", script});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "pelvarctl: " + script + ":2: reg read: 'GAIN' is no register address and no name in " + mapPath + "\n");
+    EXPECT_EQ(r.err,
+              "pelvarctl: " + script + ":2: reg read: 'GAIN' is no register address and no name in " + mapPath + "\n");
     EXPECT_EQ(sim.OpenCalls(5), 0);
 }
 
@@ -643,7 +652,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DiagnoseRow{"soundBoard", {}, false, 0, "verdict: ok: board on COM5, sensor ARVEN-L"},
         DiagnoseRow{"silent", Faulty([](SimBoardOptions& o) { o.silent = true; }), false, 1, "FAIL: no reply"},
-        DiagnoseRow{"nak", Faulty([](SimBoardOptions& o) { o.nak = true; }), false, 1, "FAIL: the board refuses commands: NAK"},
+        DiagnoseRow{"nak", Faulty([](SimBoardOptions& o) { o.nak = true; }), false, 1,
+                    "FAIL: the board refuses commands: NAK"},
         DiagnoseRow{"corrupt", Faulty([](SimBoardOptions& o) { o.corrupt = true; }), false, 1, "FAIL: checksum errors"},
         DiagnoseRow{"slow", Faulty([](SimBoardOptions& o) { o.delayMs = 100; }), false, 1, "FAIL: slow replies"},
         DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},

@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CommandLine,
     ::testing::Values(
         ParseRow{"transactByName", {"--port", "7", "transact", "brightness", "c8000000"}, true, Verb::Transact, 7},
-        ParseRow{"transactHexCode", {"--port", "255", "transact", "0x91", "c8", "00 00", "00"}, true, Verb::Transact, 255},
+        ParseRow{
+            "transactHexCode", {"--port", "255", "transact", "0x91", "c8", "00 00", "00"}, true, Verb::Transact, 255},
         ParseRow{"transactDecimal", {"--port", "1", "transact", "145"}, true, Verb::Transact, 1},
         ParseRow{"queryStatus", {"--port", "3", "query", "status"}, true, Verb::QueryStatus, 3},
         ParseRow{"queryRegRead", {"query", "regread"}, true, Verb::QueryRegRead, 0},
@@ -52,8 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"pressTestPattern", {"press", "test-pattern"}, true, Verb::Press, 0},
         ParseRow{"regWrite", {"reg", "write", "0x10", "ff"}, true, Verb::RegWrite, 0},
         ParseRow{"regRead", {"--trace", "reg", "read", "10"}, true, Verb::RegRead, 0},
-        ParseRow{"runStdin", {"run", "-"}, true, Verb::Run, 0},
-        ParseRow{"help", {"--help"}, true, Verb::Help, 0},
+        ParseRow{"runStdin", {"run", "-"}, true, Verb::Run, 0}, ParseRow{"help", {"--help"}, true, Verb::Help, 0},
         ParseRow{"portsVerboseAfter", {"ports", "--verbose"}, true, Verb::Ports, 0},
         ParseRow{"portsExtra", {"ports", "now"}, false, Verb::Help, 0},
         ParseRow{"port0", {"--port", "0", "connect"}, false, Verb::Help, 0},
@@ -145,11 +145,15 @@ TEST_F(PelvarctlRun, ConnectStartsTheBoardAndNamesTheSensor)
 
 TEST_F(PelvarctlRun, ConnectThatNamesNoSensorExitsOne)
 {
-    struct Row { const char* name; SimBoardOptions options; bool timesOut; };
+    struct Row {
+        const char* name;
+        SimBoardOptions options;
+        bool timesOut;
+    };
     SimBoardOptions none;
     none.sensor = SensorKind::None;
     SimBoardOptions nak;
-    nak.nak = true;   // init refused: the status stays 0 until the 10 s bound
+    nak.nak = true; // init refused: the status stays 0 until the 10 s bound
     for (const Row& r : {Row{"noSensorBit", none, false}, Row{"startTimesOut", nak, true}}) {
         SimBoardDevice device(r.options);
         SimPlatform p;
@@ -222,7 +226,7 @@ TEST_F(PelvarctlRun, PermissionDeniedNamesTheProblem)
 TEST_F(PelvarctlRun, DisconnectWithoutReplyGoesToStandardError)
 {
     SimBoardOptions options;
-    options.dropEvery = 2;   // the probe is answered, the disconnect's query is not
+    options.dropEvery = 2; // the probe is answered, the disconnect's query is not
     SimBoardDevice flaky(options);
     SimPlatform p;
     p.AddPort(5, &flaky);
@@ -240,7 +244,7 @@ TEST_F(PelvarctlRun, DisconnectWithoutReplyGoesToStandardError)
 TEST_F(PelvarctlRun, ConnectEndsAtOnceWhenTheDeviceGoesAfterTheProbe)
 {
     SimBoardOptions options;
-    options.hangupAfter = 1;   // the probe is answered, then the line is gone
+    options.hangupAfter = 1; // the probe is answered, then the line is gone
     SimBoardDevice leaving(options);
     SimPlatform p;
     p.AddPort(5, &leaving);
@@ -281,12 +285,11 @@ TEST_P(PelvarctlRawVerb, SendsOnlyItsOwnFrame)
     EXPECT_FALSE(sim.IsOpen(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PelvarctlRawVerb,
-    ::testing::Values(RawRow{"queryStatus", {"query", "status"}, {0x02, 0x02, 0x00, 0x00, 0x03}},
-                      RawRow{"queryRegRead", {"query", "regread"}, {0x02, 0x02, 0x24, 0x24, 0x03}},
-                      RawRow{"transact", {"transact", "0x91", "c8000000"}, kBrightnessC8}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, PelvarctlRawVerb,
+                         ::testing::Values(RawRow{"queryStatus", {"query", "status"}, {0x02, 0x02, 0x00, 0x00, 0x03}},
+                                           RawRow{"queryRegRead", {"query", "regread"}, {0x02, 0x02, 0x24, 0x24, 0x03}},
+                                           RawRow{"transact", {"transact", "0x91", "c8000000"}, kBrightnessC8}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Every name of `set` and `press` after the probe of the detection: exactly
 // one frame, written here from the protocol. A name that is not known is
@@ -295,7 +298,7 @@ struct NameRow {
     const char* name;
     std::vector<std::string> verb;
     int status;
-    Bytes frame;   // empty: nothing may be sent
+    Bytes frame; // empty: nothing may be sent
 };
 
 class PelvarctlName : public PelvarctlRun, public ::testing::WithParamInterface<NameRow> {};

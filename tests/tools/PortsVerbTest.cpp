@@ -74,7 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PortsVerbOrder, NamesEqualButForCaseKeepTheirArrivalOrder)
 {
     // As the panel's list does (SortedPortListTest.EqualTextsKeepArrivalOrder).
-    struct Row { std::vector<std::string> arrivals; std::string expected; };
+    struct Row {
+        std::vector<std::string> arrivals;
+        std::string expected;
+    };
     const Row rows[] = {{{"Modem (COM3)", "Zeta (COM1)", "MODEM (COM3)", "modem (COM3)"},
                          "Modem (COM3)\nMODEM (COM3)\nmodem (COM3)\nZeta (COM1)\n"},
                         {{"modem (COM3)", "MODEM (COM3)", "Zeta (COM1)", "Modem (COM3)"},

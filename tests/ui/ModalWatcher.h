@@ -44,10 +44,7 @@ private:
     bool m_bFired = false;
 };
 
-inline QWidget* ActiveMessageBox()
-{
-    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-}
+inline QWidget* ActiveMessageBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
 // What a message box showed before it was closed with its first button.
 struct MessageBoxSeen {
@@ -70,8 +67,7 @@ public:
                   seen.buttons << button->text();
               box->buttons().first()->click();
           })
-    {
-    }
+    {}
     MessageBoxSeen seen;
 };
 

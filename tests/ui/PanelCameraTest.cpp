@@ -28,20 +28,11 @@ using namespace pelvar;
 
 namespace {
 
-void OnePort(IPortList& list)
-{
-    list.AddString("Simulated board (COM5)");
-}
+void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
 
-QString Text(CPelvarDlg& dlg, int id)
-{
-    return QString::fromStdString(dlg.ControlText(id));
-}
+QString Text(CPelvarDlg& dlg, int id) { return QString::fromStdString(dlg.ControlText(id)); }
 
-bool Enabled(CPelvarDlg& dlg, int id)
-{
-    return dlg.Control(id)->isEnabled();
-}
+bool Enabled(CPelvarDlg& dlg, int id) { return dlg.Control(id)->isEnabled(); }
 
 void Click(CPelvarDlg& dlg, int id)
 {
@@ -124,7 +115,7 @@ void PanelCameraTest::silentBoardAtDisconnectShowsTheMessage()
 {
     SimPlatform sim;
     SimBoardOptions options;
-    options.dropEvery = 5;   // probe, init, poll, blue gain answered; the fifth frame not
+    options.dropEvery = 5; // probe, init, poll, blue gain answered; the fifth frame not
     SimBoardDevice board(options);
     sim.AddPort(5, &board);
     CPelvarDlg dlg(OnePort, nullptr, sim);

@@ -35,10 +35,7 @@ using namespace pelvar;
 
 namespace {
 
-void NoPorts(IPortList& list)
-{
-    list.Clear();
-}
+void NoPorts(IPortList& list) { list.Clear(); }
 
 // Records every handler call as text, in order.
 class CRecordingDlg : public CPelvarDlg {
@@ -71,15 +68,9 @@ public:
 
 // Waits (while a modal loop runs) for a top-level widget that `match`
 // accepts, hands it to `act` once, and gives up after two seconds.
-QWidget* ActiveAboutBox()
-{
-    return qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
-}
+QWidget* ActiveAboutBox() { return qobject_cast<CAboutDlg*>(QApplication::activeModalWidget()); }
 
-QWidget* ActiveMenu()
-{
-    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-}
+QWidget* ActiveMenu() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
 
 // Closes an about box with its OK button, noting its caption and texts.
 std::function<void(QWidget*)> CloseAbout(QString* seen)
@@ -96,10 +87,7 @@ std::function<void(QWidget*)> CloseAbout(QString* seen)
 }
 
 // A point of the panel's own background: left of every group frame.
-QPoint BackgroundPoint(const CPelvarDlg& dlg)
-{
-    return QPoint(2, dlg.Control(IDC_BRIGHTNESS_LABEL)->y());
-}
+QPoint BackgroundPoint(const CPelvarDlg& dlg) { return QPoint(2, dlg.Control(IDC_BRIGHTNESS_LABEL)->y()); }
 
 const std::vector<int> kSliders = {IDC_BRIGHTNESS, IDC_CONTRAST, IDC_RED, IDC_GREEN, IDC_BLUE};
 const std::vector<int> kValueBoxes = {IDC_BRIGHTNESS_VALUE, IDC_CONTRAST_VALUE, IDC_RED_VALUE, IDC_GREEN_VALUE,
@@ -254,7 +242,7 @@ void PanelTest::portListHiddenFilledOnceWithoutSelection()
     QCOMPARE(dlg.PortEntry(3), std::string());
     QCOMPARE(dlg.SelectedPortIndex(), -1);
     QVERIFY(!dlg.Control(IDC_PORT_LIST)->isVisible());
-    QVERIFY(dlg.calls.empty());   // filling is no selection by the operator
+    QVERIFY(dlg.calls.empty()); // filling is no selection by the operator
 
     // A choice in the list reaches the selection handler.
     auto* list = qobject_cast<QComboBox*>(dlg.Control(IDC_PORT_LIST));
@@ -279,14 +267,14 @@ void PanelTest::enableSets()
     QFETCH(bool, connect);
     QFETCH(bool, others);
     CRecordingDlg dlg;
-    dlg.SetControlStates(!connect, !others);   // start from the opposite
+    dlg.SetControlStates(!connect, !others); // start from the opposite
     dlg.SetControlStates(connect, others);
 
     QCOMPARE(dlg.Control(IDC_CONNECT)->isEnabled(), connect);
     // The other set as the operator sees it: Disconnect and every control that drives the board.
-    for (const int id : {IDC_DISCONNECT, IDC_SCALE, IDC_EDGE, IDC_GAMMA, IDC_TEST_PATTERN, IDC_ARROW_LEFT,
-                         IDC_ARROW_RIGHT, IDC_ARROW_UP, IDC_ARROW_DOWN, IDC_REG_ADDRESS, IDC_REG_CONTENT,
-                         IDC_REG_WRITE, IDC_REG_READ}) {
+    for (const int id :
+         {IDC_DISCONNECT, IDC_SCALE, IDC_EDGE, IDC_GAMMA, IDC_TEST_PATTERN, IDC_ARROW_LEFT, IDC_ARROW_RIGHT,
+          IDC_ARROW_UP, IDC_ARROW_DOWN, IDC_REG_ADDRESS, IDC_REG_CONTENT, IDC_REG_WRITE, IDC_REG_READ}) {
         QVERIFY2(dlg.Control(id)->isEnabled() == others, qPrintable(QStringLiteral("id %1").arg(id)));
     }
     for (const int id : kIdsWithoutControl)
@@ -336,18 +324,18 @@ void PanelTest::routing()
     const std::vector<std::string> expected =
         handler.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{handler.toStdString()};
     QCOMPARE(dlg.calls, expected);
-    QVERIFY(!dlg.OnCommand(IDC_BRIGHTNESS));   // a slider has no command route
+    QVERIFY(!dlg.OnCommand(IDC_BRIGHTNESS)); // a slider has no command route
 }
 
 void PanelTest::dialogKeysLeaveWindowOpen_data()
 {
     QTest::addColumn<int>("key");
-    QTest::addColumn<int>("focus");   // control with the focus, 0 for the window
+    QTest::addColumn<int>("focus"); // control with the focus, 0 for the window
     for (const auto& [keyName, key] : {std::pair{"Return", Qt::Key_Return}, std::pair{"Enter", Qt::Key_Enter},
                                        std::pair{"Escape", Qt::Key_Escape}}) {
-        for (const auto& [focusName, focus] : {std::pair{"window", 0}, std::pair{"Connect", IDC_CONNECT},
-                                               std::pair{"address box", IDC_REG_ADDRESS},
-                                               std::pair{"slider", IDC_BRIGHTNESS}}) {
+        for (const auto& [focusName, focus] :
+             {std::pair{"window", 0}, std::pair{"Connect", IDC_CONNECT}, std::pair{"address box", IDC_REG_ADDRESS},
+              std::pair{"slider", IDC_BRIGHTNESS}}) {
             QTest::addRow("%s on %s", keyName, focusName) << int(key) << focus;
         }
     }
@@ -366,8 +354,8 @@ void PanelTest::dialogKeysLeaveWindowOpen()
     QTest::keyClick(target, Qt::Key(key));
     QCoreApplication::processEvents();
     QVERIFY(dlg.isVisible());
-    QCOMPARE(dlg.result(), int(QDialog::Rejected));   // not ended
-    QVERIFY(dlg.calls.empty());                       // and no button clicked
+    QCOMPARE(dlg.result(), int(QDialog::Rejected)); // not ended
+    QVERIFY(dlg.calls.empty());                     // and no button clicked
     QCOMPARE(dlg.Scrolls(), QString());
 }
 
@@ -395,7 +383,8 @@ void PanelTest::closingEndsWithAccept()
         } else if (way == 1) {
             dlg.OnSysCommand(SC_CLOSE, 0);
         } else {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, BackgroundPoint(dlg), dlg.mapToGlobal(BackgroundPoint(dlg)));
+            QContextMenuEvent event(QContextMenuEvent::Mouse, BackgroundPoint(dlg),
+                                    dlg.mapToGlobal(BackgroundPoint(dlg)));
             QApplication::sendEvent(&dlg, &event);
         }
     });
@@ -405,7 +394,7 @@ void PanelTest::closingEndsWithAccept()
     QCOMPARE(dlg.exec(), int(QDialog::Accepted));
     QCOMPARE(menuWatcher.Fired(), way == 2);
     QVERIFY(!dlg.isVisible());
-    QVERIFY(dlg.calls.empty());   // closing does not disconnect
+    QVERIFY(dlg.calls.empty()); // closing does not disconnect
 }
 
 void PanelTest::windowMenuOrder()
@@ -440,7 +429,7 @@ void PanelTest::aboutBoxFromWindowMenu()
     test::CModalWatcher aboutWatcher(ActiveAboutBox, CloseAbout(&seen));
     test::CModalWatcher menuWatcher(ActiveMenu, [](QWidget* menu) {
         auto* m = static_cast<QMenu*>(menu);
-        m->setActiveAction(m->actions().at(3));   // the about item
+        m->setActiveAction(m->actions().at(3)); // the about item
         QTest::keyClick(m, Qt::Key_Return);
     });
     QContextMenuEvent event(QContextMenuEvent::Mouse, BackgroundPoint(dlg), dlg.mapToGlobal(BackgroundPoint(dlg)));
@@ -448,7 +437,7 @@ void PanelTest::aboutBoxFromWindowMenu()
     QVERIFY(menuWatcher.Fired());
     QVERIFY(aboutWatcher.Fired());
     QCOMPARE(seen, QStringLiteral("Informationen zu Pelvar|Pelvar, Version 1.0|Copyright (C) 2026"));
-    QVERIFY(dlg.isVisible());   // back to the unchanged panel
+    QVERIFY(dlg.isVisible()); // back to the unchanged panel
     QVERIFY(dlg.calls.empty());
 
     // Over a button the window menu is not offered.
@@ -483,7 +472,7 @@ void PanelTest::sysCommand()
     test::CModalWatcher watcher(ActiveAboutBox, CloseAbout(&seen));
     dlg.OnSysCommand(nID, 0);
     if (!about) {
-        QTest::qWait(50);   // room for a box that should not come
+        QTest::qWait(50); // room for a box that should not come
     }
     QCOMPARE(watcher.Fired(), about);
     QCOMPARE(seen.startsWith(QStringLiteral("Informationen zu Pelvar")), about);
@@ -540,7 +529,7 @@ void PanelTest::sliderNotifications_data()
     QTest::addColumn<int>("slider");
     QTest::addColumn<int>("start");
     QTest::addColumn<int>("key");
-    QTest::addColumn<QString>("expected");   // id:code:position ...
+    QTest::addColumn<QString>("expected"); // id:code:position ...
     QTest::newRow("Right: line down, end") << IDC_BRIGHTNESS << 128 << int(Qt::Key_Right) << "1005:1:129 1005:8:129";
     QTest::newRow("Left: line up, end") << IDC_CONTRAST << 128 << int(Qt::Key_Left) << "1008:0:127 1008:8:127";
     // As a horizontal trackbar: Up and Page Up toward the minimum, Down and
@@ -572,7 +561,7 @@ void PanelTest::sliderWheelMovesAsATrackbar()
     CRecordingDlg dlg;
     auto* bar = qobject_cast<QSlider*>(dlg.Control(IDC_BLUE));
     const QPointF at(bar->width() / 2.0, bar->height() / 2.0);
-    for (int notch : {120, -120}) {   // away from the user, then toward
+    for (int notch : {120, -120}) { // away from the user, then toward
         dlg.scrolls.clear();
         bar->setValue(128);
         QWheelEvent wheel(at, bar->mapToGlobal(at), QPoint(), QPoint(0, notch), Qt::NoButton, Qt::NoModifier,
@@ -622,13 +611,20 @@ void PanelTest::controlTexts_data()
     QTest::addColumn<int>("id");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("readBack");
-    QTest::newRow("port number static") << IDC_PORT_TEXT << "7" << "7";
-    QTest::newRow("sensor static") << IDC_SENSOR_TEXT << "ARVEN-L" << "ARVEN-L";
-    QTest::newRow("address box") << IDC_REG_ADDRESS << "0x10" << "0x10";
-    QTest::newRow("value box") << IDC_BLUE_VALUE << "200" << "200";
-    QTest::newRow("non-ASCII survives") << IDC_SENSOR_TEXT << "Größe" << "Größe";
-    QTest::newRow("id without control") << IDC_CMD_INIT << "x" << "";
-    QTest::newRow("unknown id") << 4711 << "x" << "";
+    QTest::newRow("port number static") << IDC_PORT_TEXT << "7"
+                                        << "7";
+    QTest::newRow("sensor static") << IDC_SENSOR_TEXT << "ARVEN-L"
+                                   << "ARVEN-L";
+    QTest::newRow("address box") << IDC_REG_ADDRESS << "0x10"
+                                 << "0x10";
+    QTest::newRow("value box") << IDC_BLUE_VALUE << "200"
+                               << "200";
+    QTest::newRow("non-ASCII survives") << IDC_SENSOR_TEXT << "Größe"
+                                        << "Größe";
+    QTest::newRow("id without control") << IDC_CMD_INIT << "x"
+                                        << "";
+    QTest::newRow("unknown id") << 4711 << "x"
+                                << "";
 }
 
 void PanelTest::controlTexts()
@@ -738,7 +734,7 @@ void PanelTest::textsAreNotClipped()
 {
     for (int which = 0; which < 2; ++which) {
         CRecordingDlg panel;
-        panel.SetControlText(IDC_PORT_TEXT, "255");   // the widest port number
+        panel.SetControlText(IDC_PORT_TEXT, "255"); // the widest port number
         panel.SetControlText(IDC_SENSOR_TEXT, "init error");
         CAboutDlg about;
         QWidget& window = which == 0 ? static_cast<QWidget&>(panel) : static_cast<QWidget&>(about);
@@ -757,7 +753,7 @@ void PanelTest::textsAreNotClipped()
                 QVERIFY2(metrics.height() <= label->height(), qPrintable(text));
             } else if (auto* button = qobject_cast<QPushButton*>(child)) {
                 text = button->text();
-                room = button->width() - 4;   // the frame takes two pixels a side
+                room = button->width() - 4; // the frame takes two pixels a side
                 QVERIFY2(metrics.height() <= button->height(), qPrintable(text));
             } else if (auto* group = qobject_cast<QGroupBox*>(child)) {
                 text = group->title();
@@ -765,8 +761,10 @@ void PanelTest::textsAreNotClipped()
             } else {
                 continue;
             }
-            QVERIFY2(metrics.horizontalAdvance(text) <= room,
-                     qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3").arg(text).arg(metrics.horizontalAdvance(text)).arg(room)));
+            QVERIFY2(metrics.horizontalAdvance(text) <= room, qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3")
+                                                                             .arg(text)
+                                                                             .arg(metrics.horizontalAdvance(text))
+                                                                             .arg(room)));
         }
     }
 }

@@ -43,8 +43,8 @@ TEST_F(ListedPortsEnvironment, TheMachineSourceListsTheNamedPortsSortedAsText)
     Set("COM9 COM200 COM10");
     SortedPortList list;
     FillPortList(list);
-    const std::vector<std::string> expected = {
-        "Communications Port (COM10)", "Communications Port (COM200)", "Communications Port (COM9)"};
+    const std::vector<std::string> expected = {"Communications Port (COM10)", "Communications Port (COM200)",
+                                               "Communications Port (COM9)"};
     EXPECT_EQ(list.Entries(), expected);
     int port = 0;
     ASSERT_TRUE(ReadPortEntry(list.Entries()[1], &port));

@@ -26,7 +26,7 @@ void SetFlagWord(DCB& dcb, std::uint32_t word)
 TEST(WinLineFlags, ClearFlowControlAndKeepTheReservedBits)
 {
     for (std::uint32_t before : {0x00000000u, 0xFFFFFFFFu, 0x12345678u, 0x00006F6Eu}) {
-        DCB dcb {};
+        DCB dcb{};
         SetFlagWord(dcb, before);
         SetBoardLineFlags(dcb);
         EXPECT_EQ(DcbFlagWord(dcb), (before & 0xFFFF9091u) | 0x1091u) << std::hex << before;
@@ -43,7 +43,7 @@ TEST(WinDevicePath, HasTheDevicePrefixForEveryPortNumber)
 struct ErrorRow {
     DWORD code;
     SysErrorKind kind;
-    const char* start;  // how the message begins
+    const char* start; // how the message begins
 };
 
 TEST(WinSysError, SortsSystemCodesIntoTheLinuxKinds)

@@ -19,25 +19,24 @@ namespace {
 
 constexpr std::uint32_t kMaxDelayMs = 600000;
 
-const char kUsage[] =
-    "usage: pelvar-sim [options]\n"
-    "Plays the camera board on a pseudo-terminal, linked as COMn in the port\n"
-    "directory ($PELVAR_PORTS_DIR, else $XDG_RUNTIME_DIR/pelvar/ports).\n"
-    "\n"
-    "  --com N            port number, 1..255 (default 200)\n"
-    "  --sensor L|S|none  sensor the board reports (default L)\n"
-    "  --ack-bytes N      payload bytes of an acknowledge, 1..4 (default 4)\n"
-    "  --silent           never answer\n"
-    "  --nak              refuse every command that expects an acknowledge\n"
-    "  --delay-ms N       wait N ms before each reply\n"
-    "  --drop-every N     do not answer every Nth frame\n"
-    "  --garbage          send a stray byte before each reply\n"
-    "  --corrupt          send replies with a wrong checksum\n"
-    "  --hangup-after N   close the line after answering N frames\n"
-    "  --trace            print each frame received and sent\n"
-    "  --state            print the board state on exit\n"
-    "  --help             this text\n"
-    "  --version          program version\n";
+const char kUsage[] = "usage: pelvar-sim [options]\n"
+                      "Plays the camera board on a pseudo-terminal, linked as COMn in the port\n"
+                      "directory ($PELVAR_PORTS_DIR, else $XDG_RUNTIME_DIR/pelvar/ports).\n"
+                      "\n"
+                      "  --com N            port number, 1..255 (default 200)\n"
+                      "  --sensor L|S|none  sensor the board reports (default L)\n"
+                      "  --ack-bytes N      payload bytes of an acknowledge, 1..4 (default 4)\n"
+                      "  --silent           never answer\n"
+                      "  --nak              refuse every command that expects an acknowledge\n"
+                      "  --delay-ms N       wait N ms before each reply\n"
+                      "  --drop-every N     do not answer every Nth frame\n"
+                      "  --garbage          send a stray byte before each reply\n"
+                      "  --corrupt          send replies with a wrong checksum\n"
+                      "  --hangup-after N   close the line after answering N frames\n"
+                      "  --trace            print each frame received and sent\n"
+                      "  --state            print the board state on exit\n"
+                      "  --help             this text\n"
+                      "  --version          program version\n";
 
 struct Settings {
     pelvar::PtyBoardOptions pty;
@@ -45,8 +44,8 @@ struct Settings {
     bool state = false;
 };
 
-bool ParseNumber(const std::string& text, std::uint32_t min, std::uint32_t max,
-                 std::uint32_t* out) {
+bool ParseNumber(const std::string& text, std::uint32_t min, std::uint32_t max, std::uint32_t* out)
+{
     if (text.empty() || text[0] < '0' || text[0] > '9')
         return false;
     char* end = nullptr;
@@ -58,14 +57,26 @@ bool ParseNumber(const std::string& text, std::uint32_t min, std::uint32_t max,
     return true;
 }
 
-int UsageError(const std::string& message) {
+int UsageError(const std::string& message)
+{
     std::fprintf(stderr, "pelvar-sim: %s\n(see pelvar-sim --help)\n", message.c_str());
     return 2;
 }
 
 enum OptionId : int {
-    kCom = 256, kSensor, kAckBytes, kSilent, kNak, kDelayMs, kDropEvery, kGarbage, kCorrupt,
-    kHangupAfter, kTrace, kState, kVersion,
+    kCom = 256,
+    kSensor,
+    kAckBytes,
+    kSilent,
+    kNak,
+    kDelayMs,
+    kDropEvery,
+    kGarbage,
+    kCorrupt,
+    kHangupAfter,
+    kTrace,
+    kState,
+    kVersion,
 };
 
 constexpr option kLongOptions[] = {
@@ -87,7 +98,8 @@ constexpr option kLongOptions[] = {
 };
 
 // Sets one option; false when its value is refused.
-bool ApplyOption(int id, const char* value, Settings* s) {
+bool ApplyOption(int id, const char* value, Settings* s)
+{
     pelvar::SimBoardOptions& b = s->pty.board;
     std::uint32_t n = 0;
     switch (id) {
@@ -112,7 +124,8 @@ bool ApplyOption(int id, const char* value, Settings* s) {
 }
 
 // -1: go on; otherwise the exit status.
-int ParseArgs(int argc, char** argv, Settings* s) {
+int ParseArgs(int argc, char** argv, Settings* s)
+{
     opterr = 0;
     int index = 0;
     for (int id; (id = getopt_long(argc, argv, ":h", kLongOptions, &index)) != -1;) {
@@ -139,7 +152,8 @@ int ParseArgs(int argc, char** argv, Settings* s) {
 
 // SIGINT, SIGTERM and SIGHUP arrive through a descriptor, so nothing runs in
 // a handler. Blocked before the board's thread starts, which inherits the mask.
-int BlockStopSignals(sigset_t* set) {
+int BlockStopSignals(sigset_t* set)
+{
     sigemptyset(set);
     sigaddset(set, SIGINT);
     sigaddset(set, SIGTERM);
@@ -149,21 +163,22 @@ int BlockStopSignals(sigset_t* set) {
     return signalfd(-1, set, SFD_CLOEXEC);
 }
 
-void WaitForSignal(int fd) {
+void WaitForSignal(int fd)
+{
     signalfd_siginfo info{};
-    while (read(fd, &info, sizeof info) < 0 && errno == EINTR) {
-    }
+    while (read(fd, &info, sizeof info) < 0 && errno == EINTR) {}
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     Settings settings;
     const int parsed = ParseArgs(argc, argv, &settings);
     if (parsed >= 0)
         return parsed;
 
-    std::signal(SIGPIPE, SIG_IGN);   // a closed stdout must not skip the clean-up
+    std::signal(SIGPIPE, SIG_IGN); // a closed stdout must not skip the clean-up
     sigset_t set;
     const int sigfd = BlockStopSignals(&set);
     if (sigfd < 0) {
@@ -182,8 +197,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pelvar-sim: %s\n", board.ErrorText().c_str());
         return 1;
     }
-    std::printf("%s %s (link %s)\n", board.PortName().c_str(), board.SlavePath().c_str(),
-                board.LinkPath().c_str());
+    std::printf("%s %s (link %s)\n", board.PortName().c_str(), board.SlavePath().c_str(), board.LinkPath().c_str());
     std::fflush(stdout);
     if (board.Start() != 0) {
         std::fprintf(stderr, "pelvar-sim: %s\n", board.ErrorText().c_str());

@@ -147,8 +147,8 @@ bool ParseSaveOption(const Args& a, std::size_t* k, CtlCommand* c, std::string* 
         std::uint16_t word = 0;
         if (eq == std::string::npos)
             return Fail(error, "preset save: --reg '" + value + "' is not ADDR=VALUE");
-        if (!CheckAddress("preset save", value.substr(0, eq), error) ||
-            !ParseValue("preset save", value.substr(eq + 1), &word, error))
+        if (!CheckAddress("preset save", value.substr(0, eq), error)
+            || !ParseValue("preset save", value.substr(eq + 1), &word, error))
             return false;
         c->preset.writes.push_back({value.substr(0, eq), word, 0});
         return true;

@@ -288,7 +288,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         const char* given = argv[static_cast<std::size_t>(optind) - 1];
         if (!ApplyOption(opt, optarg, given, &p))
             return p;
-        if (opt == 'h' || opt == kOptionVersion) {   // the rest is not looked at
+        if (opt == 'h' || opt == kOptionVersion) { // the rest is not looked at
             p.ok = true;
             return p;
         }

@@ -11,18 +11,35 @@
 namespace pelvar {
 
 enum class Verb {
-    Help, Version, Ports, Transact, QueryStatus, QueryRegRead,
-    Connect, Disconnect, Set, Press, RegRead, RegWrite, Run,
-    RegDump, RegWatch, RegExpect, Sleep, PresetApply, PresetSave, Diagnose,
+    Help,
+    Version,
+    Ports,
+    Transact,
+    QueryStatus,
+    QueryRegRead,
+    Connect,
+    Disconnect,
+    Set,
+    Press,
+    RegRead,
+    RegWrite,
+    Run,
+    RegDump,
+    RegWatch,
+    RegExpect,
+    Sleep,
+    PresetApply,
+    PresetSave,
+    Diagnose,
 };
 
 struct CtlOptions {
-    int port = 0;          // 0: find the board as Connect does
-    bool trace = false;         // --trace, --trace=bytes: the bytes of each frame and read
-    bool traceDecoded = false;  // --trace=decoded: one line per exchange, as the panel's log
+    int port = 0;              // 0: find the board as Connect does
+    bool trace = false;        // --trace, --trace=bytes: the bytes of each frame and read
+    bool traceDecoded = false; // --trace=decoded: one line per exchange, as the panel's log
     bool verbose = false;
-    bool json = false;     // one JSON object per verb on standard output
-    std::string map;       // --map FILE; empty: the default map when it exists
+    bool json = false; // one JSON object per verb on standard output
+    std::string map;   // --map FILE; empty: the default map when it exists
 };
 
 constexpr std::uint32_t kDefaultWatchIntervalMs = 200;
@@ -30,26 +47,26 @@ constexpr std::uint32_t kMaxSleepMs = 3600000;
 
 struct CtlCommand {
     Verb verb = Verb::Help;
-    std::uint8_t cmd = 0;                // transact, set: the command code
-    std::vector<std::uint8_t> payload;   // transact
-    std::int32_t value = 0;              // set
-    int controlId = 0;                   // set, press: the slider's or button's identifier
-    std::string address;                 // reg: an address or a name of the register map
-    std::string content;                 // reg write: the content box's text
-    std::string file;                    // run, preset
-    bool verbose = false;                // ports --verbose
-    std::uint16_t word = 0;              // reg write, reg expect: the value, checked to 16 bits
-    bool verify = false;                 // reg write --verify
-    std::vector<std::string> registers;  // reg dump: FROM TO, or names; empty: the whole map
-    std::uint32_t intervalMs = kDefaultWatchIntervalMs;   // reg watch
-    std::uint32_t count = 0;             // reg watch: reads; 0 until interrupted
-    std::uint32_t sleepMs = 0;           // sleep
-    Preset preset;                       // preset save: what to write
+    std::uint8_t cmd = 0;                               // transact, set: the command code
+    std::vector<std::uint8_t> payload;                  // transact
+    std::int32_t value = 0;                             // set
+    int controlId = 0;                                  // set, press: the slider's or button's identifier
+    std::string address;                                // reg: an address or a name of the register map
+    std::string content;                                // reg write: the content box's text
+    std::string file;                                   // run, preset
+    bool verbose = false;                               // ports --verbose
+    std::uint16_t word = 0;                             // reg write, reg expect: the value, checked to 16 bits
+    bool verify = false;                                // reg write --verify
+    std::vector<std::string> registers;                 // reg dump: FROM TO, or names; empty: the whole map
+    std::uint32_t intervalMs = kDefaultWatchIntervalMs; // reg watch
+    std::uint32_t count = 0;                            // reg watch: reads; 0 until interrupted
+    std::uint32_t sleepMs = 0;                          // sleep
+    Preset preset;                                      // preset save: what to write
 };
 
 struct ParsedCommandLine {
     bool ok = false;
-    std::string error;       // one line, for standard error
+    std::string error; // one line, for standard error
     CtlOptions options;
     CtlCommand command;
 };

@@ -82,7 +82,8 @@ std::string OpenFailure(int err, const std::string& path)
 // run it alone, without finding the board first.
 bool IsRawExchange(const CtlCommand& c, const CtlOptions& options)
 {
-    return options.port > 0 && (c.verb == Verb::Transact || c.verb == Verb::QueryStatus || c.verb == Verb::QueryRegRead);
+    return options.port > 0
+           && (c.verb == Verb::Transact || c.verb == Verb::QueryStatus || c.verb == Verb::QueryRegRead);
 }
 
 // Why no port answered, one line each, and the group hint when every
@@ -135,7 +136,8 @@ int RunConnectedVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& vi
     CtlOutput& out = ctx.out;
     switch (c.verb) {
     case Verb::Transact: {
-        std::int32_t r = RunTransaction(*cam.Link(), c.cmd, c.payload.data(), static_cast<std::uint32_t>(c.payload.size()));
+        std::int32_t r =
+            RunTransaction(*cam.Link(), c.cmd, c.payload.data(), static_cast<std::uint32_t>(c.payload.size()));
         out.Result(r);
         return ExitFor(r);
     }
@@ -161,8 +163,7 @@ int RunConnectedVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& vi
         cam.OnDisconnect();
         out.Result(cam.LastResult());
         return view.ErrorShown() ? kExitFailed : ExitFor(cam.LastResult());
-    default:
-        return RunRegisterVerb(plan, ctx);
+    default: return RunRegisterVerb(plan, ctx);
     }
 }
 

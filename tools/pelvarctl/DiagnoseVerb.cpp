@@ -27,8 +27,7 @@ std::string FixFor(int sysError, const std::string& path)
         std::string group = DeviceGroup(path);
         if (group.empty())
             group = "dialout";
-        return "; fix: add yourself to group '" + group + "' (sudo usermod -aG " + group +
-               " $USER) and log in again";
+        return "; fix: add yourself to group '" + group + "' (sudo usermod -aG " + group + " $USER) and log in again";
     }
     case SysErrorKind::Busy: return "; fix: end the program that holds it";
     default: return "";
@@ -117,7 +116,8 @@ private:
         for (const CandidateReport& c : cam.Candidates()) {
             if (c.openResult != LINK_OK)
                 continue;
-            text += (text.empty() ? "" : ", ") + std::string("COM") + std::to_string(c.port) + " " + ResultText(c.probeResult);
+            text += (text.empty() ? "" : ", ") + std::string("COM") + std::to_string(c.port) + " "
+                    + ResultText(c.probeResult);
             if (worst == LINK_ERR_NO_REPLY)
                 worst = c.probeResult;
         }
@@ -203,8 +203,8 @@ private:
         if (latencies.empty())
             text += "none (no reply)";
         else
-            text += "min " + std::to_string(latencies.front()) + " ms, median " + std::to_string(median) + " ms, max " +
-                    std::to_string(latencies.back()) + " ms";
+            text += "min " + std::to_string(latencies.front()) + " ms, median " + std::to_string(median) + " ms, max "
+                    + std::to_string(latencies.back()) + " ms";
         text += "; failures " + std::to_string(failures) + "; retries " + std::to_string(retries);
         const bool ok = failures == 0 && retries == 0 && median <= kSlowReplyMs;
         Step("link", ok, text);
@@ -212,15 +212,16 @@ private:
         if (failures == kLinkQueries)
             Fail(SymptomOf(lastFailure), lastFailure);
         else if (failures > 0)
-            Fail("lost replies: " + std::to_string(failures) + " of " + std::to_string(kLinkQueries) +
-                     " status queries failed (" + ResultName(lastFailure) + ")",
+            Fail("lost replies: " + std::to_string(failures) + " of " + std::to_string(kLinkQueries)
+                     + " status queries failed (" + ResultName(lastFailure) + ")",
                  lastFailure);
         else if (median > kSlowReplyMs)
-            Fail("slow replies: a status query takes " + std::to_string(median) + " ms (a sound line: under " +
-                     std::to_string(kSlowReplyMs) + " ms)",
+            Fail("slow replies: a status query takes " + std::to_string(median) + " ms (a sound line: under "
+                     + std::to_string(kSlowReplyMs) + " ms)",
                  LINK_OK);
         else if (retries > 0)
-            Fail("transactions needed " + std::to_string(retries) + " retries: replies are lost or refused now and then",
+            Fail("transactions needed " + std::to_string(retries)
+                     + " retries: replies are lost or refused now and then",
                  LINK_OK);
     }
 
@@ -230,9 +231,9 @@ private:
         const bool ok = m_symptom.empty();
         std::string text;
         if (ok)
-            text = "ok: board on COM" + std::to_string(m_ctx.cam.m_nPort) + ", sensor " +
-                   m_ctx.view.ControlText(IDC_SENSOR_TEXT) + ", status queries answered in " + std::to_string(m_median) +
-                   " ms";
+            text = "ok: board on COM" + std::to_string(m_ctx.cam.m_nPort) + ", sensor "
+                   + m_ctx.view.ControlText(IDC_SENSOR_TEXT) + ", status queries answered in "
+                   + std::to_string(m_median) + " ms";
         else
             text = "FAIL: " + m_symptom;
         m_ctx.out.Field("verdict", text);
@@ -254,8 +255,7 @@ std::string SymptomOf(std::int32_t result)
     switch (result) {
     case LINK_ERR_NO_REPLY:
     case PORT_ERR_READ_TIMEOUT:
-        return "no reply from the board (" + std::string(ResultName(result)) +
-               "): is it powered and on this port?";
+        return "no reply from the board (" + std::string(ResultName(result)) + "): is it powered and on this port?";
     case LINK_ERR_NAK: return "the board refuses commands: NAK (LINK_ERR_NAK)";
     case LINK_ERR_CHECKSUM:
         return "checksum errors in the board's replies (LINK_ERR_CHECKSUM): noise on the line or a wrong line speed";

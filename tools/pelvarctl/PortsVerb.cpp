@@ -27,7 +27,7 @@ int RunPortsVerb(bool verbose, std::FILE* out, IDeviceSource& source)
     bool failed = false;
     std::vector<PortListing> listing = ListPortDevices(source, out, &failed);
     if (failed)
-        std::fputc('\n', out);  // the failure message ends without one
+        std::fputc('\n', out); // the failure message ends without one
     for (const PortListing& entry : listing)
         PrintListing(entry, verbose, out);
     std::fflush(out);

@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
-constexpr std::uint32_t kWatchSliceMs = 50;   // how soon Ctrl-C ends a wait
+constexpr std::uint32_t kWatchSliceMs = 50; // how soon Ctrl-C ends a wait
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -57,8 +57,8 @@ bool CheckValue(const RegisterTarget& t, std::uint16_t value, const std::string&
     if (value <= ValueLimit(t))
         return true;
     const unsigned bits = t.field ? t.field->width : t.reg->width;
-    return Fail(error, verb + ": value " + Hex16(value) + " does not fit " + Describe(t) + " (" +
-                           std::to_string(bits) + " bits, at most " + Hex16(static_cast<std::uint16_t>(ValueLimit(t))) + ")");
+    return Fail(error, verb + ": value " + Hex16(value) + " does not fit " + Describe(t) + " (" + std::to_string(bits)
+                           + " bits, at most " + Hex16(static_cast<std::uint16_t>(ValueLimit(t))) + ")");
 }
 
 bool PlanTarget(const RegisterMap& map, const std::string& text, const std::string& verb, PlannedVerb* plan,
@@ -85,12 +85,13 @@ bool PlanDump(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, st
     }
     std::uint16_t from = 0;
     std::uint16_t to = 0;
-    if (words.size() == 2 && !map.Find(words[0]) && !map.Find(words[1]) && ParseHex16(words[0], &from) &&
-        ParseHex16(words[1], &to)) {
+    if (words.size() == 2 && !map.Find(words[0]) && !map.Find(words[1]) && ParseHex16(words[0], &from)
+        && ParseHex16(words[1], &to)) {
         if (from > to)
             return Fail(error, "reg dump: FROM " + Hex16(from) + " is above TO " + Hex16(to));
         for (std::uint32_t a = from; a <= to; ++a)
-            plan->targets.push_back({static_cast<std::uint16_t>(a), map.FindAddress(static_cast<std::uint16_t>(a)), nullptr});
+            plan->targets.push_back(
+                {static_cast<std::uint16_t>(a), map.FindAddress(static_cast<std::uint16_t>(a)), nullptr});
         return true;
     }
     for (const std::string& w : words) {
@@ -101,9 +102,10 @@ bool PlanDump(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, st
     }
     std::stable_sort(plan->targets.begin(), plan->targets.end(),
                      [](const RegisterTarget& a, const RegisterTarget& b) { return a.address < b.address; });
-    plan->targets.erase(std::unique(plan->targets.begin(), plan->targets.end(),
-                                    [](const RegisterTarget& a, const RegisterTarget& b) { return a.address == b.address; }),
-                        plan->targets.end());
+    plan->targets.erase(
+        std::unique(plan->targets.begin(), plan->targets.end(),
+                    [](const RegisterTarget& a, const RegisterTarget& b) { return a.address == b.address; }),
+        plan->targets.end());
     return true;
 }
 
@@ -130,10 +132,8 @@ bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVer
     switch (c.verb) {
     case Verb::RegWrite:
         return CheckUse(t, c.verify || t.field, true, verb, error) && CheckValue(t, c.word, verb, error);
-    case Verb::RegExpect:
-        return CheckUse(t, true, false, verb, error) && CheckValue(t, c.word, verb, error);
-    default:
-        return CheckUse(t, true, false, verb, error);
+    case Verb::RegExpect: return CheckUse(t, true, false, verb, error) && CheckValue(t, c.word, verb, error);
+    default: return CheckUse(t, true, false, verb, error);
     }
 }
 
@@ -171,7 +171,7 @@ int RunRead(const RegisterTarget& t, VerbContext& ctx)
     const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
     DescribeTarget(ctx.out, t);
     ctx.out.Result(r);
-    if (r != LINK_OK)   // a failed read has no value to print
+    if (r != LINK_OK) // a failed read has no value to print
         return kExitFailed;
     ctx.out.Field("value", Hex16(value), value);
     if (t.field)
@@ -351,19 +351,14 @@ bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* pl
     case Verb::RegRead:
     case Verb::RegWrite:
     case Verb::RegWatch:
-    case Verb::RegExpect:
-        return PlanRegisterCommand(command, map, plan, error);
-    case Verb::RegDump:
-        return PlanDump(command, map, plan, error);
+    case Verb::RegExpect: return PlanRegisterCommand(command, map, plan, error);
+    case Verb::RegDump: return PlanDump(command, map, plan, error);
     case Verb::PresetApply:
         if (!LoadPreset(command.file, &plan->preset, error))
             return false;
         return PlanPresetWrites(map, command.file, plan, error);
-    case Verb::PresetSave:
-        plan->preset = command.preset;
-        return PlanPresetWrites(map, "", plan, error);
-    default:
-        return true;
+    case Verb::PresetSave: plan->preset = command.preset; return PlanPresetWrites(map, "", plan, error);
+    default: return true;
     }
 }
 

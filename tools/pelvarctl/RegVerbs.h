@@ -19,8 +19,8 @@ namespace pelvar {
 // read, so that every refusal comes before anything is opened or sent.
 struct PlannedVerb {
     CtlCommand command;
-    std::vector<RegisterTarget> targets;   // reg verbs: the registers, in order
-    Preset preset;                          // preset apply, preset save
+    std::vector<RegisterTarget> targets; // reg verbs: the registers, in order
+    Preset preset;                       // preset apply, preset save
 };
 
 // False with *error one line for bad input (exit 2).

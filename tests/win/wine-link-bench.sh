@@ -13,8 +13,8 @@ WORK=$(mktemp -d /tmp/pelvar-wine-bench-XXXXXX)
 mkdir -m 700 "$WORK/ports"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -f "$WINEPREFIX"/dosdevices/com20[01]; rm -rf "$WORK"' EXIT
-for spec in "200" "201 --silent"; do
-  set -- $spec
+for board in "200" "201 --silent"; do
+  set -- $board
   PELVAR_PORTS_DIR="$WORK/ports" "$SIM" --com "$@" > "$WORK/sim$1" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$WORK/sim$1" ] && break; sleep 0.02; done

@@ -293,6 +293,56 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
     return status;
 }
 
+// The verbs that talk to the board: the link (traced when asked), the camera
+// logic behind a terminal view, the board found or the given port attached.
+int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
+                  const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform)
+{
+    const CtlCommand& c = p.command;
+    TracePlatform traced(basePlatform, output.TraceSink(err));
+    IPlatform& platform = p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform;
+    TerminalView view(err, p.options.port);
+    CameraController cam(view, platform);
+    std::FILE* traceSink = output.TraceSink(err);
+    ExchangeLog decoded(platform, [traceSink](const ExchangeRecord& r) {
+        std::fprintf(traceSink, "%s\n", ExchangeLine(r).c_str());
+        std::fflush(traceSink);
+    });
+    if (p.options.traceDecoded)
+        cam.SetLinkTap(&decoded);
+    VerbContext ctx{cam, view, platform, output};
+
+    if (c.verb == Verb::Diagnose) {
+        output.Begin(c.verb);
+        return output.End(RunDiagnose(ctx, map));
+    }
+    if (c.verb == Verb::Connect) {
+        output.Begin(c.verb);
+        return output.End(RunConnect(cam, view, platform, output, err));
+    }
+
+    if (IsRawExchange(c, p.options)) {
+        if (!cam.AttachPort(p.options.port)) {
+            output.Begin(c.verb);
+            ExplainNoBoard(cam, platform, err);
+            output.Result(cam.LastResult());
+            return output.End(kExitFailed);
+        }
+        return RunOneVerb(plan, ctx, view);
+    }
+
+    std::uint8_t status = 0;
+    if (!cam.DetectBoard(&status)) {
+        output.Begin(c.verb);
+        ExplainNoBoard(cam, platform, err);
+        output.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
+        return output.End(kExitFailed);
+    }
+    if (c.verb == Verb::Run)
+        return RunScript(script, ctx, view);
+    return RunOneVerb(plan, ctx, view);
+}
+
 } // namespace
 
 int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, IPlatform& basePlatform)
@@ -336,48 +386,7 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
     if (c.verb == Verb::Run && !ReadScript(c.file, map, &script, err))
         return kExitUsage;
 
-    TracePlatform traced(basePlatform, output.TraceSink(err));
-    IPlatform& platform = p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform;
-    TerminalView view(err, p.options.port);
-    CameraController cam(view, platform);
-    std::FILE* traceSink = output.TraceSink(err);
-    ExchangeLog decoded(platform, [traceSink](const ExchangeRecord& r) {
-        std::fprintf(traceSink, "%s\n", ExchangeLine(r).c_str());
-        std::fflush(traceSink);
-    });
-    if (p.options.traceDecoded)
-        cam.SetLinkTap(&decoded);
-    VerbContext ctx{cam, view, platform, output};
-
-    if (c.verb == Verb::Diagnose) {
-        output.Begin(c.verb);
-        return output.End(RunDiagnose(ctx, map));
-    }
-    if (c.verb == Verb::Connect) {
-        output.Begin(c.verb);
-        return output.End(RunConnect(cam, view, platform, output, err));
-    }
-
-    if (IsRawExchange(c, p.options)) {
-        if (!cam.AttachPort(p.options.port)) {
-            output.Begin(c.verb);
-            ExplainNoBoard(cam, platform, err);
-            output.Result(cam.LastResult());
-            return output.End(kExitFailed);
-        }
-        return RunOneVerb(plan, ctx, view);
-    }
-
-    std::uint8_t status = 0;
-    if (!cam.DetectBoard(&status)) {
-        output.Begin(c.verb);
-        ExplainNoBoard(cam, platform, err);
-        output.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
-        return output.End(kExitFailed);
-    }
-    if (c.verb == Verb::Run)
-        return RunScript(script, ctx, view);
-    return RunOneVerb(plan, ctx, view);
+    return RunOnTheBoard(p, map, plan, script, output, err, basePlatform);
 }
 
 } // namespace pelvar

@@ -104,10 +104,11 @@ bool Rfc2217Port::Flush(std::vector<std::uint8_t>& bytes, std::uint32_t limitMs)
     bytes.clear();
     if (sent)
         return true;
+    // A send cut off may have left half a command in the stream: nothing
+    // that follows could be trusted, so the port has gone either way.
     const int err = m_connection->LastError();
-    if (err == NetErrorTimedOut())
-        return Fail(err);
-    return Dropped();
+    m_gone = true;
+    return Fail(err == NetErrorTimedOut() ? err : NetErrorDropped());
 }
 
 bool Rfc2217Port::Pump(std::uint32_t waitMs)
@@ -147,6 +148,12 @@ std::uint32_t Rfc2217Port::Take(std::uint8_t* buf, std::uint32_t room)
 // bytes, or the interval after the last byte, or the total limit.
 bool Rfc2217Port::Read(std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
 {
+    if (m_gone && m_head == m_data.size()) {
+        // Callers retry a failed read at once; a millisecond apart, a dead
+        // connection does not spin the processor.
+        m_clock.Sleep(1);
+        return Fail(NetErrorDropped());
+    }
     const std::uint32_t start = m_clock.TickCount();
     const std::uint64_t total = static_cast<std::uint64_t>(m_timeouts.readMultiplier) * len + m_timeouts.readConstant;
     std::uint32_t n = Take(buf, len);

@@ -22,7 +22,7 @@ void AppendSettings(const LineSettings& s, std::vector<std::uint8_t>* out)
     const std::uint8_t size = static_cast<std::uint8_t>(s.byteSize);
     TelnetSession::AppendComPort(SET_DATASIZE, &size, 1, out);
     // The classic codes count from 0, RFC 2217's from 1 (0 asks the server).
-    const std::uint8_t parity = s.parity == 1 ? PARITY_ODD : s.parity == 2 ? PARITY_EVEN : PARITY_NONE;
+    const std::uint8_t parity = s.parity == 1 ? SETPARITY_ODD : s.parity == 2 ? SETPARITY_EVEN : SETPARITY_NONE;
     TelnetSession::AppendComPort(SET_PARITY, &parity, 1, out);
     const std::uint8_t stop = s.stopBits == 1 ? STOPSIZE_ONE_HALF : s.stopBits == 2 ? STOPSIZE_TWO : STOPSIZE_ONE;
     TelnetSession::AppendComPort(SET_STOPSIZE, &stop, 1, out);

@@ -37,9 +37,9 @@ constexpr std::uint8_t PURGE_DATA = 12;
 constexpr std::uint8_t SERVER_OFFSET = 100;
 constexpr std::uint8_t kLastCommand = 12;
 
-constexpr std::uint8_t PARITY_NONE = 1;
-constexpr std::uint8_t PARITY_ODD = 2;
-constexpr std::uint8_t PARITY_EVEN = 3;
+constexpr std::uint8_t SETPARITY_NONE = 1;
+constexpr std::uint8_t SETPARITY_ODD = 2;
+constexpr std::uint8_t SETPARITY_EVEN = 3;
 constexpr std::uint8_t STOPSIZE_ONE = 1;
 constexpr std::uint8_t STOPSIZE_TWO = 2;
 constexpr std::uint8_t STOPSIZE_ONE_HALF = 3;

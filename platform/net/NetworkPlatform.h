@@ -20,6 +20,9 @@ struct NetworkPortEntry {
     std::string text;  // its first line
 };
 
+// Windows: the registry key (under HKEY_CURRENT_USER) that holds them.
+constexpr const char* kNetworkPortsKey = "Software\\Pelvar\\Network Ports";
+
 // The entry of port n among the user's network ports; false when there is none.
 bool FindNetworkPortEntry(int port, NetworkPortEntry* entry);
 

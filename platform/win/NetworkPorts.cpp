@@ -1,39 +1,31 @@
-// Network ports on Windows: a file COMn in %APPDATA%\Pelvar\ports holding
-// one line rfc2217://HOST:PORT, the user's own folder as the port directory
-// is on Linux.
+// Network ports on Windows: the values COMn of the user's registry key
+// HKEY_CURRENT_USER\Software\Pelvar\Network Ports, each a string
+// rfc2217://HOST:PORT. (Files cannot serve here as on Linux: COM1 to COM9
+// are reserved names in every Windows folder.)
 #include "platform/PortName.h"
 #include "platform/net/NetworkPlatform.h"
 
-#include <cstdlib>
 #include <windows.h>
 
 namespace pelvar {
-
-namespace {
-
-std::string NetworkPortsFolder()
-{
-    const char* appData = std::getenv("APPDATA");
-    if (!appData || !*appData)
-        return {};
-    return std::string(appData) + "\\Pelvar\\ports";
-}
-
-} // namespace
 
 bool FindNetworkPortEntry(int port, NetworkPortEntry* entry)
 {
     if (port < kMinPort || port > kMaxPort)
         return false;
-    const std::string folder = NetworkPortsFolder();
-    if (folder.empty())
+    const std::string name = "COM" + std::to_string(port);
+    char text[512] = {};
+    DWORD size = sizeof text;
+    if (RegGetValueA(HKEY_CURRENT_USER, kNetworkPortsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &size)
+        != ERROR_SUCCESS)
         return false;
-    const std::string path = folder + "\\COM" + std::to_string(port);
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return false;
-    entry->where = path;
-    return ReadPortEntryLine(path, &entry->text);
+    std::string s(text);
+    s = s.substr(0, s.find_first_of("\r\n"));
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.pop_back();
+    entry->where = std::string("HKEY_CURRENT_USER\\") + kNetworkPortsKey + "\\" + name;
+    entry->text = s;
+    return true;
 }
 
 // Windows names its ports COMn only.

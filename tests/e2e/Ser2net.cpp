@@ -51,13 +51,13 @@ bool AcceptsConnections(int port, int waitMs)
     return false;
 }
 
-Ser2net::Ser2net(const std::string& device)
+Ser2net::Ser2net(const std::string& device, int port)
 {
     char dir[] = "/tmp/pelvar-ser2net-XXXXXX";
     if (!mkdtemp(dir))
         return;
     m_dir = dir;
-    m_port = FreeTcpPort();
+    m_port = port != 0 ? port : FreeTcpPort();
     const std::string config = m_dir + "/ser2net.yaml";
     std::ofstream(config) << "connection: &board\n"
                           << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << m_port << "\n"

@@ -18,8 +18,9 @@ bool AcceptsConnections(int port, int waitMs);
 
 class Ser2net {
 public:
-    // Serves `device` (a pseudo-terminal) at 115200 8N1, one client at a time.
-    explicit Ser2net(const std::string& device);
+    // Serves `device` (a pseudo-terminal) at 115200 8N1, one client at a
+    // time, on `port` (0: a free one).
+    explicit Ser2net(const std::string& device, int port = 0);
     ~Ser2net();
 
     bool Ready() const { return m_ready; }

@@ -49,6 +49,15 @@ struct Board {
     std::string device;
 };
 
+// A board served by ser2net, each in a port directory of its own.
+struct ServedBoard {
+    explicit ServedBoard(std::vector<std::string> simArgs = {}) : board(dir, std::move(simArgs)), server(board.device)
+    {}
+    PortsDir dir;
+    Board board;
+    Ser2net server;
+};
+
 const std::vector<std::vector<std::string>> kVerbs = {
     {"connect"},
     {"set", "brightness", "200"},
@@ -80,13 +89,10 @@ TEST(NetworkPortE2e, BoardSeesTheSameFramesAsOverTheLocalPort)
     RunVerbs("200", localDir, &log);
     const std::vector<std::string> overPty = BoardReceived(local.sim->Stop());
 
-    PortsDir netDir;
-    Board remote(netDir);
-    ASSERT_FALSE(remote.device.empty());
-    Ser2net server(remote.device);
-    ASSERT_TRUE(server.Ready());
-    RunVerbs(server.Url(), netDir, &log);
-    const std::vector<std::string> overNetwork = BoardReceived(remote.sim->Stop());
+    ServedBoard remote;
+    ASSERT_TRUE(remote.server.Ready());
+    RunVerbs(remote.server.Url(), remote.dir, &log);
+    const std::vector<std::string> overNetwork = BoardReceived(remote.board.sim->Stop());
 
     ASSERT_FALSE(overPty.empty());
     EXPECT_EQ(overNetwork, overPty) << log;
@@ -96,10 +102,10 @@ TEST(NetworkPortE2e, BoardSeesTheSameFramesAsOverTheLocalPort)
 
 TEST(NetworkPortE2e, PortDirectoryEntryWithAUrlIsFoundByConnect)
 {
-    PortsDir dir;
-    Board board(dir);
-    Ser2net server(board.device);
-    ASSERT_TRUE(server.Ready());
+    ServedBoard served;
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
     // Only the network entry: the board's own pseudo-terminal entry goes.
     unlink((dir.Path() + "/COM200").c_str());
     const std::string entry = dir.Path() + "/COM7";
@@ -134,10 +140,10 @@ TEST(NetworkPortE2e, MalformedUrlIsAUsageError)
 
 TEST(NetworkPortE2e, SecondClientIsBusy)
 {
-    PortsDir dir;
-    Board board(dir);
-    Ser2net server(board.device);
-    ASSERT_TRUE(server.Ready());
+    ServedBoard served;
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
     const int holder = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -154,14 +160,14 @@ TEST(NetworkPortE2e, SecondClientIsBusy)
 
 TEST(NetworkPortE2e, SilentBoardCostsSixAttempts)
 {
-    PortsDir dir;
-    Board board(dir, {"--silent"});
-    Ser2net server(board.device);
-    ASSERT_TRUE(server.Ready());
+    ServedBoard served({"--silent"});
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
     RunResult r = RunProgram({PELVARCTL_PATH, "--port", server.Url(), "transact", "init"}, {dir.Env()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("result: LINK_ERR_NO_REPLY"), std::string::npos) << r.out << r.err;
-    const std::vector<std::string> frames = BoardReceived(board.sim->Stop());
+    const std::vector<std::string> frames = BoardReceived(served.board.sim->Stop());
     EXPECT_EQ(frames, std::vector<std::string>(6, "02 02 70 70 03  init"));
     EXPECT_GT(r.wallMs, 3000);
     EXPECT_LT(r.wallMs, 6000);
@@ -169,13 +175,14 @@ TEST(NetworkPortE2e, SilentBoardCostsSixAttempts)
 
 TEST(NetworkPortE2e, ServerStoppedInTheMiddleEndsTheExchange)
 {
-    PortsDir dir;
-    Board board(dir, {"--silent"});
-    Ser2net server(board.device);
-    ASSERT_TRUE(server.Ready());
+    ServedBoard served({"--silent"});
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
     Background ctl({PELVARCTL_PATH, "--port", server.Url(), "transact", "init"}, {dir.Env()});
     // The first attempt is under way once the board has seen its frame.
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::string seen = served.board.sim->FirstLine();
+    ASSERT_NE(seen.find("<- 02 02 70 70 03"), std::string::npos) << seen;
     const auto stopped = std::chrono::steady_clock::now();
     server.Stop();
     int status = -1;

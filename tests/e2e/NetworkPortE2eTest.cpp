@@ -119,6 +119,22 @@ TEST(NetworkPortE2e, PortDirectoryEntryWithAUrlIsFoundByConnect)
     EXPECT_NE(r.out.find("port: 7\nsensor: ARVEN-L\n"), std::string::npos) << r.out << r.err;
 }
 
+// A device path names a port as well, with the checks of the port directory.
+TEST(NetworkPortE2e, DevicePathNamesAPort)
+{
+    PortsDir dir;
+    Board board(dir);
+    ASSERT_FALSE(board.device.empty());
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", board.device, "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("sensor: ARVEN-L"), std::string::npos) << r.out << r.err;
+
+    RunResult null = RunProgram({PELVARCTL_PATH, "--port", "/dev/null", "query", "status"}, {dir.Env()});
+    EXPECT_EQ(null.status, 1);
+    EXPECT_NE(null.err.find("cannot open COM255 (/dev/null): not a usable serial device"), std::string::npos)
+        << null.err;
+}
+
 TEST(NetworkPortE2e, NothingListeningIsRefusedQuickly)
 {
     PortsDir dir;

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 JOBS=${PELVAR_JOBS:-2}
 BUILD=${PELVAR_FUZZ_DIR:-build-fuzz}
 SECONDS_EACH=${PELVAR_FUZZ_SECONDS:-20}
-TARGETS=${PELVAR_FUZZ_TARGETS:-frame_link port_entry hex_box ctl_parse}
+TARGETS=${PELVAR_FUZZ_TARGETS:-frame_link port_entry hex_box ctl_parse rfc2217}
 SOURCE=$(pwd)
 
 if ! command -v clang++ >/dev/null; then

@@ -15,6 +15,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine googletest util-linux
   # Windows: the installer, and the dialogs under wine on a virtual X server (xvfb above)
   nsis
+  # Network ports: the RFC 2217 server of the tests, pyserial's client for the bench
+  ser2net python3-serial
 )
 
 missing=()

@@ -2,10 +2,15 @@
 
 #include <utility>
 
+#include "platform/net/NetworkPlatform.h"
+
 namespace pelvar {
 
 std::string PortDirectoryEntryName(const PortDirectoryEntry& entry)
 {
+    NetworkPortEntry network;
+    if (FindNetworkPortEntry(entry.port, &network))
+        return "Network port " + network.text + " (COM" + std::to_string(entry.port) + ")";
     // A broken link has no target; the entry itself is then the best name.
     const std::string& shown = entry.target.empty() ? entry.entry : entry.target;
     const char* kind = shown.rfind("/dev/pts/", 0) == 0 ? "Pseudo terminal " : "Serial device ";
@@ -29,6 +34,8 @@ SourceResult PortDirectorySource::Next(DeviceInfo& device)
     device = DeviceInfo{};
     device.name = PortDirectoryEntryName(entry);
     device.devicePath = entry.target.empty() ? entry.entry : entry.target;
+    if (NetworkPortEntry network; FindNetworkPortEntry(entry.port, &network))
+        device.devicePath = network.text;
     device.port = entry.port;
     return SourceResult::Ok();
 }

@@ -1,19 +1,23 @@
-// The machine's devices on Windows: WMI, unless PELVAR_COM_PORTS names the
-// ports (a testing aid: then those alone).
+// The machine's devices on Windows: the user's network ports, then WMI,
+// unless PELVAR_COM_PORTS names the ports (a testing aid: then those).
 #include "discovery/DeviceSource.h"
 
 #include <cstdlib>
 
 #include "discovery/win/ListedPortSource.h"
+#include "discovery/win/NetworkFolderSource.h"
 #include "discovery/win/WmiDeviceSource.h"
 
 namespace pelvar {
 
 std::unique_ptr<IDeviceSource> MachineDevices()
 {
+    std::unique_ptr<IDeviceSource> devices;
     if (const char* listed = std::getenv(kListedPortsVariable))
-        return std::make_unique<ListedPortSource>(listed);
-    return std::make_unique<WmiDeviceSource>();
+        devices = std::make_unique<ListedPortSource>(listed);
+    else
+        devices = std::make_unique<WmiDeviceSource>();
+    return std::make_unique<NetworkFolderSource>(std::move(devices));
 }
 
 } // namespace pelvar

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/net/NetworkPlatform.h"
 #include "platform/posix/PortNames.h"
 #include "platform/posix/UucpLock.h"
 
@@ -106,8 +107,10 @@ tcflag_t CharacterFormatFlags(const LineSettings& s)
 
 IPlatform& DefaultPlatform()
 {
+    // Network ports beside the local ones, on the same clock.
     static PosixPlatform platform;
-    return platform;
+    static NetworkPlatform withNetwork(platform);
+    return withNetwork;
 }
 
 PosixPlatform::~PosixPlatform()

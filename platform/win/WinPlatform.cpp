@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/net/NetworkPlatform.h"
+
 namespace pelvar {
 
 namespace {
@@ -12,8 +14,10 @@ HANDLE ToHandle(PortHandle h) { return reinterpret_cast<HANDLE>(h); }
 
 IPlatform& DefaultPlatform()
 {
+    // Network ports beside the local ones, on the same clock.
     static WinPlatform platform;
-    return platform;
+    static NetworkPlatform withNetwork(platform);
+    return withNetwork;
 }
 
 std::wstring DevicePath(int port) { return L"\\\\.\\COM" + std::to_wstring(port); }

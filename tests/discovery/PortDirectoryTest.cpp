@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <ostream>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -62,11 +63,23 @@ protected:
         Link(m_dir.Path(), "COM0", "/dev/null");
         Link(m_dir.Path(), "COM256", "/dev/null");
         std::ofstream(m_dir.Path() + "/notes") << "not a port\n";
+        // A network port; and one that others could change, which is none.
+        Entry("COM7", "rfc2217://lab-7.example:2217\n", 0600);
+        Entry("COM8", "rfc2217://elsewhere.example:2217\n", 0620);
+    }
+
+    void Entry(const std::string& name, const std::string& text, mode_t mode)
+    {
+        const std::string path = m_dir.Path() + "/" + name;
+        std::ofstream(path) << text;
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
     }
 
     Texts Expected() const
     {
-        return {"Pseudo terminal " + m_pty.SlavePath() + " (COM201)", "Serial device /dev/null (COM5)"};
+        return {"Network port rfc2217://lab-7.example:2217 (COM7)",
+                "Pseudo terminal " + m_pty.SlavePath() + " (COM201)", "Serial device /dev/null (COM5)",
+                "Serial device " + m_dir.Path() + "/COM8 (COM8)"};
     }
 
     TempDir m_dir;
@@ -104,7 +117,7 @@ TEST_F(ExclusiveDirectoryTest, EntriesReadBackAsTheirPortNumbers)
         ASSERT_TRUE(ReadPortEntry(entry, &port)) << entry;
         ports.push_back(port);
     }
-    EXPECT_EQ(ports, (std::vector<int>{201, 5}));
+    EXPECT_EQ(ports, (std::vector<int>{7, 201, 5, 8}));
 }
 
 // The default directory beside the devices: $XDG_RUNTIME_DIR/pelvar/ports.

@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
 #include <filesystem>
 #include <pty.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "platform/posix/PosixPlatform.h"
 #include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
+#include "tests/e2e/Ser2net.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/ui/ModalWatcher.h"
 
@@ -51,6 +54,7 @@ private slots:
     void operatorPathOverAPseudoTerminal();
     void unplugAndComeBackOverAPseudoTerminal();
     void closingDuringAConnectEndsWithinOneProbe();
+    void networkPortOfTheDirectoryLostAndBack();
 };
 
 void PanelCameraTest::operatorPathOnTheSimulatedPlatform()
@@ -258,6 +262,54 @@ void PanelCameraTest::closingDuringAConnectEndsWithinOneProbe()
     }
     for (int fd : fds)
         close(fd);
+    unsetenv("PELVAR_PORTS_DIR");
+    std::filesystem::remove_all(dir);
+}
+
+// A board on another machine: the port directory holds only a network
+// entry, COM7, for ser2net serving the board. Connect finds it and shows its
+// number; ser2net stopped is a board unplugged, and when it serves again the
+// panel reconnects by itself.
+void PanelCameraTest::networkPortOfTheDirectoryLostAndBack()
+{
+    char dir[] = "/tmp/pelvar-ui-XXXXXX";
+    QVERIFY(mkdtemp(dir) != nullptr);
+    setenv("PELVAR_PORTS_DIR", dir, 1);
+    QProcess sim;
+    sim.start(QStringLiteral(PELVAR_SIM_PATH), {"--com", "201", "--state"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    const QString first = QString::fromUtf8(sim.readLine()).trimmed();
+    const std::string device = first.section(' ', 1, 1).toStdString();
+    QVERIFY2(device.rfind("/dev/pts/", 0) == 0, qPrintable(first));
+    std::filesystem::remove(std::string(dir) + "/COM201");
+    auto server = std::make_unique<e2e::Ser2net>(device);
+    QVERIFY(server->Ready());
+    const int tcpPort = server->Port();
+    const std::string entry = std::string(dir) + "/COM7";
+    std::ofstream(entry) << server->Url() << "\n";
+    QVERIFY(chmod(entry.c_str(), 0600) == 0);
+    {
+        CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, DefaultPlatform());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        Click(dlg, IDC_CONNECT);
+        QCOMPARE(dlg.StatusText(), std::string("Connected on COM7: ARVEN-L"));
+        QCOMPARE(Text(dlg, IDC_PORT_TEXT), QStringLiteral("7"));
+
+        server->Stop();
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.StatusText(), std::string("Board unplugged: disconnected"), 3000);
+        QVERIFY(Enabled(dlg, IDC_CONNECT));
+
+        server = std::make_unique<e2e::Ser2net>(device, tcpPort);
+        QVERIFY(server->Ready());
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.StatusText(), std::string("Board back on COM7: reconnected, adjustments sent"),
+                                  8000);
+    }
+    server.reset();
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    const QString state = QString::fromUtf8(sim.readAllStandardOutput());
+    QVERIFY2(state.contains("init 1"), qPrintable(state));
     unsetenv("PELVAR_PORTS_DIR");
     std::filesystem::remove_all(dir);
 }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <windows.h>
 
 #include "discovery/DeviceSource.h"
 #include "discovery/PortList.h"
 #include "discovery/win/ListedPortSource.h"
+#include "platform/net/NetworkPlatform.h"
 #include "tests/win/FileOutput.h"
 #include "tools/pelvarctl/PortsVerb.h"
 
@@ -58,6 +61,27 @@ TEST_F(ListedPortsEnvironment, PortsVerbPrintsTheEntriesAndTheirDevicePaths)
     EXPECT_EQ(RunPortsVerb(true, out.File()), 0);
     EXPECT_EQ(out.Text(), "Communications Port (COM200)\t\\\\.\\COM200\n"
                           "Communications Port (COM201)\t\\\\.\\COM201\n");
+}
+
+// The user's network ports (registry values COMn holding a URL) are listed
+// with the other ports, and Connect reads their number back.
+TEST_F(ListedPortsEnvironment, NetworkPortsOfTheUsersRegistryKeyAreListed)
+{
+    const char* url = "rfc2217://lab-7.example:2217";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kNetworkPortsKey, "COM7", REG_SZ, url,
+                              static_cast<DWORD>(std::strlen(url) + 1)),
+              ERROR_SUCCESS);
+    Set("COM3");
+    SortedPortList list;
+    FillPortList(list);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kNetworkPortsKey, "COM7");
+
+    const std::vector<std::string> expected = {"Communications Port (COM3)",
+                                               "Network port rfc2217://lab-7.example:2217 (COM7)"};
+    EXPECT_EQ(list.Entries(), expected);
+    int port = 0;
+    ASSERT_TRUE(ReadPortEntry(list.Entries()[1], &port));
+    EXPECT_EQ(port, 7);
 }
 
 TEST(ListedPortSource, EachBeginWalksTheListAgain)

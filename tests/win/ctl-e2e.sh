@@ -136,6 +136,50 @@ wmiStatus=$?
 [ "$wmiStatus" = 0 ] && [ ! -s "$WORK/wmi.txt" ] || fail "ports through WMI: status $wmiStatus, $(cat "$WORK/wmi.txt")"
 echo "ok  ports"
 
+# A board on another machine: ser2net serves the board's pseudo-terminal on
+# 127.0.0.1 (a free port) with telnet and RFC 2217; pelvarctl.exe names it
+# by URL. The board must see the frames the Linux pelvarctl sends over the
+# local pseudo-terminal, byte for byte.
+NET_VERBS=("connect" "set brightness 200" "reg write 0x10 0xffff" "reg read 0x10" "disconnect")
+board_frames() { sed -n 's/.*<- \([0-9A-F ]*[0-9A-F]\)  .*/\1/p' "$WORK/sim.out"; }
+start_traced_sim() {
+  : > "$WORK/sim.out"
+  PELVAR_PORTS_DIR="$WORK/ports" "$SIM" --com 202 --trace > "$WORK/sim.out" 2>&1 &
+  SIM_PID=$!
+  for _ in $(seq 100); do [ -s "$WORK/sim.out" ] && break; sleep 0.02; done
+  # shellcheck disable=SC2046
+  set -- $(head -n1 "$WORK/sim.out")
+  SIM_PTY=$2
+}
+start_traced_sim
+for verb in "${NET_VERBS[@]}"; do
+  # shellcheck disable=SC2086
+  PELVAR_PORTS_DIR="$WORK/ports" "$CTL_LINUX" --port 202 $verb > /dev/null 2>&1 || fail "local $verb"
+done
+kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null; SIM_PID=
+board_frames > "$WORK/frames.local"
+
+start_traced_sim
+NET_PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    max-connections: 1\n' \
+  "$NET_PORT" "$SIM_PTY" > "$WORK/ser2net.yaml"
+/usr/sbin/ser2net -n -c "$WORK/ser2net.yaml" -P "$WORK/ser2net.pid" > /dev/null 2>&1 &
+SER2NET_PID=$!
+for _ in $(seq 250); do (exec 9<>"/dev/tcp/127.0.0.1/$NET_PORT") 2>/dev/null && break; sleep 0.02; done
+sleep 0.2
+for verb in "${NET_VERBS[@]}"; do
+  # shellcheck disable=SC2086
+  wine "$CTL_EXE" --port "rfc2217://127.0.0.1:$NET_PORT" $verb > "$WORK/win.out" 2> "$WORK/win.err" ||
+    fail "rfc2217 $verb: $(tr -d '\r' < "$WORK/win.err")"
+done
+kill "$SER2NET_PID"; wait "$SER2NET_PID" 2>/dev/null
+kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null; SIM_PID=
+board_frames > "$WORK/frames.net"
+{ [ -s "$WORK/frames.local" ] && cmp -s "$WORK/frames.local" "$WORK/frames.net"; } ||
+  fail "rfc2217: the board saw other frames: $(diff "$WORK/frames.local" "$WORK/frames.net" | tr '\n' '|')"
+grep -qx '02 04 A4 FF FF A2 03' "$WORK/frames.net" || fail "rfc2217: the 0xFFFF write did not arrive whole"
+echo "ok  rfc2217 over ser2net ($(wc -l < "$WORK/frames.net") frames)"
+
 # The platform on a silent board's port: the system's read time-outs, the
 # RTS quirk, a second open, six attempts of a transaction.
 start_sim 201 --silent

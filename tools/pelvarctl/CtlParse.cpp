@@ -1,4 +1,5 @@
 #include "tools/pelvarctl/CtlParse.h"
+#include "tools/pelvarctl/PortOption.h"
 
 #include <cctype>
 #include <getopt.h>
@@ -257,8 +258,13 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
         p->options.map = value;
         return true;
     case 'p':
-        if (!ParsePortNumber(value, &p->options.port))
-            return Fail(&p->error, std::string("--port: '") + value + "' is not a port number from 1 to 255");
+        if (ParsePortNumber(value, &p->options.port))
+            return true;
+        if (std::string why; !ParsePortName(value, &p->options.port, &why))
+            return Fail(&p->error, why.empty() ? std::string("--port: '") + value
+                                                     + "' is not a port number from 1 to 255, a device path or "
+                                                       "rfc2217://HOST:PORT"
+                                               : "--port: " + why);
         return true;
     case ':':
         if (std::string(given).rfind("--map", 0) == 0)
@@ -393,7 +399,8 @@ const char* UsageText()
            "(EXPOSURE, CTRL.GAIN); VALUE is hexadecimal up to 0xFFFF.\n"
            "\n"
            "options:\n"
-           "  --port N     use COMN only (1..255); see the port naming rule in pelvarctl(1)\n"
+           "  --port N     use COMN only (1..255), a device path, or rfc2217://HOST:PORT;\n"
+           "               see the port naming rule in pelvarctl(1)\n"
            "  --map FILE   the register map (JSON); without it\n"
            "               $XDG_CONFIG_HOME/pelvar/registers.json when it exists\n"
            "  --json       one JSON object per verb on standard output\n"

@@ -1,0 +1,157 @@
+#include "platform/PortName.h"
+
+#include <map>
+#include <mutex>
+
+#include "platform/Platform.h"
+
+namespace pelvar {
+
+namespace {
+
+bool IsHostChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+           || c == '_';
+}
+
+bool ParseOptions(const std::string& text, NetworkAddress* address, std::string* error)
+{
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        std::size_t end = text.find('&', i);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string option = text.substr(i, end - i);
+        if (option == "ign_set_control") {
+            address->ignoreSetControl = true;
+        } else if (option == "ign_purge") {
+            address->ignorePurge = true;
+        } else {
+            *error = "unknown option '" + option + "' (known: ign_set_control, ign_purge)";
+            return false;
+        }
+        i = end + 1;
+    }
+    return true;
+}
+
+struct NamedPorts {
+    std::recursive_mutex lock; // NamePort's `taken` may ask for names
+    std::map<int, std::string> names;
+};
+
+NamedPorts& Named()
+{
+    static NamedPorts named;
+    return named;
+}
+
+} // namespace
+
+bool LooksLikeNetworkPort(const std::string& text) { return text.rfind(kRfc2217Scheme, 0) == 0; }
+
+bool ParseNetworkAddress(const std::string& text, NetworkAddress* address, std::string* error)
+{
+    const std::string head = "'" + text + "' is not a network port rfc2217://HOST:PORT: ";
+    if (!LooksLikeNetworkPort(text)) {
+        *error = head + "it does not begin with rfc2217://";
+        return false;
+    }
+    std::string rest = text.substr(std::string(kRfc2217Scheme).size());
+    std::string options;
+    if (std::size_t q = rest.find('?'); q != std::string::npos) {
+        options = rest.substr(q + 1);
+        rest.resize(q);
+    }
+    NetworkAddress a;
+    std::size_t colon = 0;
+    if (!rest.empty() && rest[0] == '[') {
+        const std::size_t close = rest.find(']');
+        if (close == std::string::npos || close == 1) {
+            *error = head + "an IPv6 address needs its closing ']'";
+            return false;
+        }
+        a.host = rest.substr(1, close - 1);
+        for (char c : a.host) {
+            if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.')) {
+                *error = head + "'" + a.host + "' is not an IPv6 address";
+                return false;
+            }
+        }
+        colon = close + 1;
+        if (colon >= rest.size() || rest[colon] != ':') {
+            *error = head + "the port number is missing";
+            return false;
+        }
+    } else {
+        colon = rest.rfind(':');
+        if (colon == std::string::npos) {
+            *error = head + "the port number is missing";
+            return false;
+        }
+        a.host = rest.substr(0, colon);
+        for (char c : a.host) {
+            if (!IsHostChar(c)) {
+                *error = head + "'" + a.host + "' is not a host name or address";
+                return false;
+            }
+        }
+    }
+    if (a.host.empty()) {
+        *error = head + "the host is missing";
+        return false;
+    }
+    const std::string digits = rest.substr(colon + 1);
+    unsigned long port = 0;
+    bool ok = !digits.empty() && digits.size() <= 5 && digits[0] != '0';
+    for (char c : digits) {
+        ok = ok && c >= '0' && c <= '9';
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (!ok || port > 65535) {
+        *error = head + "'" + digits + "' is not a TCP port from 1 to 65535";
+        return false;
+    }
+    a.port = static_cast<std::uint16_t>(port);
+    if (!options.empty() && !ParseOptions(options, &a, error)) {
+        *error = head + *error;
+        return false;
+    }
+    *address = a;
+    return true;
+}
+
+int NamePort(const std::string& name, bool (*taken)(int port))
+{
+    NamedPorts& named = Named();
+    std::lock_guard<std::recursive_mutex> hold(named.lock);
+    for (const auto& [port, given] : named.names) {
+        if (given == name)
+            return port;
+    }
+    for (int port = kMaxPort; port >= kMinPort; --port) {
+        if (named.names.count(port) == 0 && !(taken && taken(port))) {
+            named.names[port] = name;
+            return port;
+        }
+    }
+    return 0;
+}
+
+std::string NamedPort(int port)
+{
+    NamedPorts& named = Named();
+    std::lock_guard<std::recursive_mutex> hold(named.lock);
+    auto it = named.names.find(port);
+    return it == named.names.end() ? std::string() : it->second;
+}
+
+void ForgetNamedPorts()
+{
+    NamedPorts& named = Named();
+    std::lock_guard<std::recursive_mutex> hold(named.lock);
+    named.names.clear();
+}
+
+} // namespace pelvar

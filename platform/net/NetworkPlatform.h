@@ -1,0 +1,70 @@
+// The platform with network ports beside the local ones: a port whose name
+// is an rfc2217:// URL (given for the run, or held by its entry among the
+// network ports) is opened over TCP; every other port, and the clock, are
+// the local platform's.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/ForwardingPlatform.h"
+#include "platform/net/Rfc2217Port.h"
+
+namespace pelvar {
+
+// Where the user keeps network ports: the entry COMn and the text it holds.
+struct NetworkPortEntry {
+    std::string where; // the entry's path, for messages
+    std::string text;  // its first line
+};
+
+// Windows: the registry key (under HKEY_CURRENT_USER) that holds them.
+constexpr const char* kNetworkPortsKey = "Software\\Pelvar\\Network Ports";
+
+// The entry of port n among the user's network ports; false when there is none.
+bool FindNetworkPortEntry(int port, NetworkPortEntry* entry);
+
+// The first line of a small file: a network port's entry. False when it
+// cannot be read.
+bool ReadPortEntryLine(const std::string& path, std::string* line);
+
+// The line settings asked for when a network port connects: the board's.
+constexpr LineSettings kNetOpenSettings{115200, 8, 0, 0};
+
+class NetworkPlatform : public ForwardingPlatform {
+public:
+    using ConnectionFactory = std::function<std::unique_ptr<INetConnection>()>;
+
+    explicit NetworkPlatform(IPlatform& local, ConnectionFactory connect = MakeTcpConnection);
+    ~NetworkPlatform() override;
+
+    PortHandle OpenPort(int port) override;
+    bool ApplyLineSettings(PortHandle h, const LineSettings& s) override;
+    bool SetTimeouts(PortHandle h, const Timeouts& t) override;
+    bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
+    bool Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len) override;
+    bool SetRts(PortHandle h, bool raised) override;
+    bool DrainOutput(PortHandle h) override;
+    bool PurgeInput(PortHandle h) override;
+    bool ClosePort(PortHandle h) override;
+    bool PortGone(PortHandle h) override;
+    int LastError() const override;
+    std::string PortPath(int port) const override;
+
+    // The URL of port n when it is a network port (possibly malformed), else empty.
+    static std::string NetworkPortText(int port, std::string* where = nullptr);
+
+private:
+    Rfc2217Port* Find(PortHandle h);
+    bool Result(Rfc2217Port& port, bool ok);
+
+    ConnectionFactory m_connect;
+    std::map<PortHandle, std::unique_ptr<Rfc2217Port>> m_ports;
+    PortHandle m_nextHandle;
+    bool m_lastWasNetwork = false;
+    int m_lastError = 0;
+};
+
+} // namespace pelvar

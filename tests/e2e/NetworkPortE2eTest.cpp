@@ -1,0 +1,213 @@
+// pelvarctl over ser2net: pelvar-sim on a pseudo-terminal, served by ser2net
+// on 127.0.0.1 with telnet and RFC 2217. The board must see the same frames
+// as over the local pseudo-terminal; faults of the network must end within
+// their bounds.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/e2e/Process.h"
+#include "tests/e2e/Ser2net.h"
+
+namespace pelvar::e2e {
+namespace {
+
+// The frames the board received, in order, from pelvar-sim's trace.
+std::vector<std::string> BoardReceived(const std::string& trace)
+{
+    std::vector<std::string> frames;
+    std::istringstream in(trace);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t at = line.find("<- ");
+        if (at != std::string::npos)
+            frames.push_back(line.substr(at + 3));
+    }
+    return frames;
+}
+
+// A simulated board on a pseudo-terminal: its device path from its first line.
+struct Board {
+    explicit Board(const PortsDir& dir, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> argv = {PELVAR_SIM_PATH, "--com", "200", "--trace"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        sim = std::make_unique<Background>(argv, std::vector<std::string>{dir.Env()});
+        const std::string first = sim->FirstLine();
+        const std::size_t at = first.find("/dev/pts/");
+        if (at != std::string::npos)
+            device = first.substr(at, first.find(' ', at) - at);
+    }
+    std::unique_ptr<Background> sim;
+    std::string device;
+};
+
+// A board served by ser2net, each in a port directory of its own.
+struct ServedBoard {
+    explicit ServedBoard(std::vector<std::string> simArgs = {}) : board(dir, std::move(simArgs)), server(board.device)
+    {}
+    PortsDir dir;
+    Board board;
+    Ser2net server;
+};
+
+const std::vector<std::vector<std::string>> kVerbs = {
+    {"connect"},
+    {"set", "brightness", "200"},
+    {"press", "edge"},
+    {"reg", "write", "0x10", "0xffff"},
+    {"reg", "read", "0x10"},
+    {"reg", "dump", "0x10", "0x12"},
+    {"disconnect"},
+};
+
+void RunVerbs(const std::string& port, const PortsDir& dir, std::string* log)
+{
+    for (const auto& verb : kVerbs) {
+        std::vector<std::string> argv = {PELVARCTL_PATH, "--port", port};
+        argv.insert(argv.end(), verb.begin(), verb.end());
+        RunResult r = RunProgram(argv, {dir.Env()});
+        *log += verb[0] + ": " + std::to_string(r.status) + " " + r.out + r.err;
+        if (r.status != 0)
+            ADD_FAILURE() << verb[0] << " over " << port << ": " << r.out << r.err;
+    }
+}
+
+TEST(NetworkPortE2e, BoardSeesTheSameFramesAsOverTheLocalPort)
+{
+    PortsDir localDir;
+    Board local(localDir);
+    ASSERT_FALSE(local.device.empty());
+    std::string log;
+    RunVerbs("200", localDir, &log);
+    const std::vector<std::string> overPty = BoardReceived(local.sim->Stop());
+
+    ServedBoard remote;
+    ASSERT_TRUE(remote.server.Ready());
+    RunVerbs(remote.server.Url(), remote.dir, &log);
+    const std::vector<std::string> overNetwork = BoardReceived(remote.board.sim->Stop());
+
+    ASSERT_FALSE(overPty.empty());
+    EXPECT_EQ(overNetwork, overPty) << log;
+    // The register write with 0xFFFF crossed the telnet escaping whole.
+    EXPECT_NE(std::find(overNetwork.begin(), overNetwork.end(), "02 04 A4 FF FF A2 03  reg_write"), overNetwork.end());
+}
+
+TEST(NetworkPortE2e, PortDirectoryEntryWithAUrlIsFoundByConnect)
+{
+    ServedBoard served;
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
+    // Only the network entry: the board's own pseudo-terminal entry goes.
+    unlink((dir.Path() + "/COM200").c_str());
+    const std::string entry = dir.Path() + "/COM7";
+    std::ofstream(entry) << server.Url() << "\n";
+    chmod(entry.c_str(), 0600);
+
+    RunResult ports = RunProgram({PELVARCTL_PATH, "ports", "--verbose"}, {dir.Env()});
+    EXPECT_NE(ports.out.find("Network port " + server.Url() + " (COM7)"), std::string::npos) << ports.out;
+    RunResult r = RunProgram({PELVARCTL_PATH, "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("port: 7\nsensor: ARVEN-L\n"), std::string::npos) << r.out << r.err;
+}
+
+// A device path names a port as well, with the checks of the port directory.
+TEST(NetworkPortE2e, DevicePathNamesAPort)
+{
+    PortsDir dir;
+    Board board(dir);
+    ASSERT_FALSE(board.device.empty());
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", board.device, "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("sensor: ARVEN-L"), std::string::npos) << r.out << r.err;
+
+    RunResult null = RunProgram({PELVARCTL_PATH, "--port", "/dev/null", "query", "status"}, {dir.Env()});
+    EXPECT_EQ(null.status, 1);
+    EXPECT_NE(null.err.find("cannot open COM255 (/dev/null): not a usable serial device"), std::string::npos)
+        << null.err;
+}
+
+TEST(NetworkPortE2e, NothingListeningIsRefusedQuickly)
+{
+    PortsDir dir;
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(FreeTcpPort());
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", url, "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open COM255 (" + url + "): Connection refused"), std::string::npos) << r.err;
+    EXPECT_LT(r.wallMs, 1000);
+}
+
+TEST(NetworkPortE2e, MalformedUrlIsAUsageError)
+{
+    PortsDir dir;
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", "rfc2217://127.0.0.1", "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "pelvarctl: --port: 'rfc2217://127.0.0.1' is not a network port rfc2217://HOST:PORT: the port "
+                     "number is missing\n");
+}
+
+TEST(NetworkPortE2e, SecondClientIsBusy)
+{
+    ServedBoard served;
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", server.Url(), "connect"}, {dir.Env()});
+    close(holder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
+    EXPECT_LT(r.wallMs, 2000);
+}
+
+TEST(NetworkPortE2e, SilentBoardCostsSixAttempts)
+{
+    ServedBoard served({"--silent"});
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", server.Url(), "transact", "init"}, {dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("result: LINK_ERR_NO_REPLY"), std::string::npos) << r.out << r.err;
+    const std::vector<std::string> frames = BoardReceived(served.board.sim->Stop());
+    EXPECT_EQ(frames, std::vector<std::string>(6, "02 02 70 70 03  init"));
+    EXPECT_GT(r.wallMs, 3000);
+    EXPECT_LT(r.wallMs, 6000);
+}
+
+TEST(NetworkPortE2e, ServerStoppedInTheMiddleEndsTheExchange)
+{
+    ServedBoard served({"--silent"});
+    ASSERT_TRUE(served.server.Ready());
+    const PortsDir& dir = served.dir;
+    Ser2net& server = served.server;
+    Background ctl({PELVARCTL_PATH, "--port", server.Url(), "transact", "init"}, {dir.Env()});
+    // The first attempt is under way once the board has seen its frame.
+    const std::string seen = served.board.sim->FirstLine();
+    ASSERT_NE(seen.find("<- 02 02 70 70 03"), std::string::npos) << seen;
+    const auto stopped = std::chrono::steady_clock::now();
+    server.Stop();
+    int status = -1;
+    const std::string out = ctl.Stop(&status, 0);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopped).count();
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("LINK_ERR_SEND"), std::string::npos) << out;
+    EXPECT_LT(ms, 1500);
+}
+
+} // namespace
+} // namespace pelvar::e2e

@@ -1,0 +1,92 @@
+#include "tests/e2e/Ser2net.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pelvar::e2e {
+
+namespace {
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+} // namespace
+
+int FreeTcpPort()
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback(0);
+    socklen_t size = sizeof a;
+    int port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
+        && getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+        port = ntohs(a.sin_port);
+    close(s);
+    return port;
+}
+
+bool AcceptsConnections(int port, int waitMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    do {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = Loopback(port);
+        const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(s);
+        if (ok)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
+}
+
+Ser2net::Ser2net(const std::string& device, int port)
+{
+    char dir[] = "/tmp/pelvar-ser2net-XXXXXX";
+    if (!mkdtemp(dir))
+        return;
+    m_dir = dir;
+    m_port = port != 0 ? port : FreeTcpPort();
+    const std::string config = m_dir + "/ser2net.yaml";
+    std::ofstream(config) << "connection: &board\n"
+                          << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << m_port << "\n"
+                          << "  connector: serialdev," << device << ",115200n81,local\n"
+                          << "  options:\n"
+                          << "    max-connections: 1\n";
+    m_server = std::make_unique<Background>(
+        std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-c", config, "-P", m_dir + "/ser2net.pid"});
+    // A probe connection is a client too: ser2net must have let it go
+    // before a test's client comes.
+    m_ready = AcceptsConnections(m_port, 10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+Ser2net::~Ser2net()
+{
+    Stop();
+    if (!m_dir.empty()) {
+        unlink((m_dir + "/ser2net.yaml").c_str());
+        unlink((m_dir + "/ser2net.pid").c_str());
+        rmdir(m_dir.c_str());
+    }
+}
+
+void Ser2net::Stop()
+{
+    if (m_server)
+        m_server->Stop(nullptr, 9);
+    m_server.reset();
+}
+
+} // namespace pelvar::e2e

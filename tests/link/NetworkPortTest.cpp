@@ -1,0 +1,328 @@
+// The RFC 2217 port on the simulated clock, behind a scripted server: the
+// bytes of the negotiation, IAC in both directions, servers that never
+// confirm, and every time limit of the client, exactly.
+#include <cerrno>
+#include <gtest/gtest.h>
+
+#include "camera/Commands.h"
+#include "link/FrameLink.h"
+#include "platform/PortName.h"
+#include "platform/net/NetworkPlatform.h"
+#include "tests/support/FakeRfc2217Server.h"
+
+namespace pelvar {
+namespace {
+
+using test::Bytes;
+using test::FakeRfc2217Connection;
+using test::FakeServerState;
+
+const Bytes kOpening = {
+    0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x00, 0xFF, 0xFB, 0x03, 0xFF,
+    0xFD, 0x03, 0xFF, 0xFB, 0x2C,                               // WILL/DO BINARY, SGA; WILL COM-PORT
+    0xFF, 0xFA, 0x2C, 0x01, 0x00, 0x01, 0xC2, 0x00, 0xFF, 0xF0, // SET-BAUDRATE 115200
+    0xFF, 0xFA, 0x2C, 0x02, 0x08, 0xFF, 0xF0,                   // SET-DATASIZE 8
+    0xFF, 0xFA, 0x2C, 0x03, 0x01, 0xFF, 0xF0,                   // SET-PARITY none
+    0xFF, 0xFA, 0x2C, 0x04, 0x01, 0xFF, 0xF0,                   // SET-STOPSIZE 1
+};
+const Bytes kPurge = {0xFF, 0xFA, 0x2C, 0x0C, 0x01, 0xFF, 0xF0};
+const Bytes kRtsOn = {0xFF, 0xFA, 0x2C, 0x05, 0x0B, 0xFF, 0xF0};
+const Bytes kRtsOff = {0xFF, 0xFA, 0x2C, 0x05, 0x0C, 0xFF, 0xF0};
+const Bytes kStatusQuery = {0x02, 0x02, 0x00, 0x00, 0x03};
+const Bytes kStatusReply = {0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+class NetworkPortTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ForgetNamedPorts();
+        sim.SetNow(1000);
+    }
+    void TearDown() override { ForgetNamedPorts(); }
+
+    int Name(const std::string& url) { return NamePort(url, nullptr); }
+
+    std::int32_t OpenLink(const std::string& url = "rfc2217://board.lab:4000")
+    {
+        link = std::make_unique<CFrameLink>(Name(url), 115200, net);
+        return link->Open();
+    }
+
+    SimPlatform sim;
+    FakeServerState server{sim};
+    NetworkPlatform net{sim, [this] { return std::make_unique<FakeRfc2217Connection>(server); }};
+    std::unique_ptr<CFrameLink> link;
+};
+
+TEST_F(NetworkPortTest, OpenNegotiatesAndAsksForTheBoardsLineSettingsInOneBlock)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    EXPECT_EQ(server.connectedHost, "board.lab");
+    EXPECT_EQ(server.connectedPort, 4000);
+    ASSERT_EQ(server.fromClient.size(), 1u);
+    EXPECT_EQ(server.fromClient[0].bytes, kOpening);
+    EXPECT_EQ(sim.Now(), 1000u); // the confirmation came at once
+}
+
+TEST_F(NetworkPortTest, OpenGoesOnWithoutAConfirmationAfter300Ms)
+{
+    server.confirmBaudAfterMs.reset();
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    EXPECT_EQ(sim.Now(), 1300u);
+}
+
+TEST_F(NetworkPortTest, ServerThatClosesAtOnceIsBusy)
+{
+    server.confirmBaudAfterMs.reset();
+    const std::string text = "Port already in use\r\n";
+    server.SendAt(1002, Bytes(text.begin(), text.end()));
+    server.closeAt = 1005;
+    EXPECT_EQ(OpenLink(), PORT_ERR_CONFIG);
+    EXPECT_EQ(link->Port()->LastError(), EBUSY);
+    EXPECT_EQ(sim.Now(), 1005u);
+    EXPECT_TRUE(server.closedByClient);
+}
+
+struct ConnectRow {
+    const char* name;
+    int refuseWith;
+    std::uint32_t connectMs;
+    int error;
+    std::uint32_t elapsedMs;
+};
+
+class NetworkConnect : public NetworkPortTest, public ::testing::WithParamInterface<ConnectRow> {};
+
+TEST_P(NetworkConnect, FailsWithinItsBound)
+{
+    server.refuseWith = GetParam().refuseWith;
+    server.connectMs = GetParam().connectMs;
+    EXPECT_EQ(OpenLink(), PORT_ERR_CONFIG);
+    EXPECT_EQ(link->Port()->LastError(), GetParam().error);
+    EXPECT_EQ(sim.Now() - 1000, GetParam().elapsedMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NetworkConnect,
+                         ::testing::Values(ConnectRow{"refused", ECONNREFUSED, 0, ECONNREFUSED, 0},
+                                           ConnectRow{"no_answer", 0, 60000, ETIMEDOUT, 3000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NetworkPortTest, MalformedEntryIsNotConnected)
+{
+    link = std::make_unique<CFrameLink>(Name("rfc2217://board.lab"), 115200, net);
+    EXPECT_EQ(link->Open(), PORT_ERR_CONFIG);
+    EXPECT_EQ(link->Port()->LastError(), EINVAL);
+    EXPECT_EQ(server.connects, 0);
+}
+
+TEST_F(NetworkPortTest, FrameGoesOutWithPurgeAndRtsAheadAndRtsFallsAfterTheHoldTime)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    server.fromClient.clear();
+    ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+    ASSERT_EQ(server.fromClient.size(), 2u);
+    EXPECT_EQ(server.fromClient[0].at, 1000u);
+    EXPECT_EQ(server.fromClient[0].bytes, Cat({kPurge, kRtsOn, kStatusQuery}));
+    EXPECT_EQ(server.fromClient[1].at, 1002u); // 2 ms hold at 115200 bit/s
+    EXPECT_EQ(server.fromClient[1].bytes, kRtsOff);
+}
+
+TEST_F(NetworkPortTest, QuirkOptionsLeaveOutControlAndPurge)
+{
+    ASSERT_EQ(OpenLink("rfc2217://board.lab:4000?ign_set_control&ign_purge"), LINK_OK);
+    server.fromClient.clear();
+    ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+    ASSERT_EQ(server.fromClient.size(), 1u);
+    EXPECT_EQ(server.fromClient[0].bytes, kStatusQuery);
+}
+
+TEST_F(NetworkPortTest, EveryFfOfAFrameIsDoubled)
+{
+    ASSERT_EQ(OpenLink("rfc2217://board.lab:4000?ign_set_control&ign_purge"), LINK_OK);
+    server.fromClient.clear();
+    const std::uint8_t value[] = {0xFF, 0xFF};
+    ASSERT_EQ(link->SendFrame(CMD_REG_WRITE, value, 2), LINK_OK);
+    EXPECT_EQ(server.AllFromClient(), (Bytes{0x02, 0x04, 0xA4, 0xFF, 0xFF, 0xFF, 0xFF, 0xA2, 0x03}));
+}
+
+// The same timing as a local port: the read of 9 bytes ends 50 ms after the
+// 6 that came, the second one for the 3 missing lasts 200 ms.
+TEST_F(NetworkPortTest, ReplyTimingIsThatOfALocalPort)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    server.onClientBytes = [this](const Bytes& b) {
+        if (std::search(b.begin(), b.end(), kStatusQuery.begin(), kStatusQuery.end()) != b.end())
+            server.SendIn(10, kStatusReply);
+    };
+    ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+    const std::uint32_t sent = sim.Now();
+    std::uint8_t frame[kFrameBufferSize];
+    std::uint32_t length = 0;
+    ASSERT_EQ(link->ReceiveFrame(frame, 4, &length), LINK_OK);
+    EXPECT_EQ(Bytes(frame, frame + length), kStatusReply);
+    EXPECT_EQ(sim.Now() - sent, 258u); // 10 ms after the send began, less the 2 ms hold
+}
+
+TEST_F(NetworkPortTest, SilentBoardCostsSixAttemptsAsOnALocalPort)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    server.fromClient.clear();
+    EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_NO_REPLY);
+    EXPECT_EQ(sim.Now() - 1000, 3072u); // six times 10 ms pause, 2 ms hold, 500 ms window
+    int frames = 0;
+    const Bytes all = server.AllFromClient();
+    const Bytes init = {0x02, 0x02, 0x70, 0x70, 0x03};
+    for (auto it = all.begin(); (it = std::search(it, all.end(), init.begin(), init.end())) != all.end(); ++it)
+        ++frames;
+    EXPECT_EQ(frames, 6);
+}
+
+TEST_F(NetworkPortTest, DropInTheMiddleFailsTheExchangeAndTheDeviceHasGone)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    server.closeAt = 1100;
+    EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_SEND);
+    EXPECT_EQ(link->Port()->LastError(), EIO);
+    EXPECT_LE(sim.Now() - 1000, 600u); // the first window, then five sends that fail at once
+    EXPECT_TRUE(net.PortGone(link->Port()->m_hCom));
+}
+
+TEST_F(NetworkPortTest, SendThatCannotGoOutFailsAtItsLimit)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    server.sendStalls = true;
+    EXPECT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_SEND);
+    EXPECT_EQ(sim.Now() - 1000, 300u); // 50 ms a byte plus 50 ms for 5 bytes
+    // Half a command may be in the stream: the port has gone, and says so at once.
+    EXPECT_EQ(link->Port()->LastError(), EIO);
+    EXPECT_TRUE(net.PortGone(link->Port()->m_hCom));
+}
+
+// What the server sends, as it may arrive: data with its IAC escapes and
+// commands anywhere, and the answers the client owes.
+struct IncomingRow {
+    const char* name;
+    std::vector<Bytes> chunks;
+    Bytes data;
+    Bytes answers;
+};
+
+class NetworkIncoming : public NetworkPortTest, public ::testing::WithParamInterface<IncomingRow> {};
+
+TEST_P(NetworkIncoming, DataAndAnswers)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    server.fromClient.clear();
+    std::uint32_t at = sim.Now();
+    for (const Bytes& chunk : GetParam().chunks)
+        server.SendAt(++at, chunk);
+    std::uint8_t buf[64] = {};
+    std::uint32_t got = 0;
+    CComPort& port = *link->Port();
+    port.ReadTimed(buf, 64, &got);
+    EXPECT_EQ(Bytes(buf, buf + got), GetParam().data);
+    EXPECT_EQ(server.AllFromClient(), GetParam().answers);
+}
+
+Bytes Overlong()
+{
+    Bytes b = {0x02, 0xFF, 0xFA, 0x2C, 0x6A};
+    b.insert(b.end(), 40, 0x41);
+    b.insert(b.end(), {0xFF, 0xF0, 0x03});
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NetworkIncoming,
+    ::testing::Values(
+        IncomingRow{"doubled_ff_is_one",
+                    {{0x02, 0x04, 0xA4, 0xFF, 0xFF, 0xFF, 0xFF, 0xA2, 0x03}},
+                    {0x02, 0x04, 0xA4, 0xFF, 0xFF, 0xA2, 0x03},
+                    {}},
+        IncomingRow{"iac_split_between_reads", {{0x02, 0xFF}, {0xFF, 0x03}}, {0x02, 0xFF, 0x03}, {}},
+        IncomingRow{
+            "notification_inside_data", {{0x02, 0xFF, 0xFA, 0x2C, 0x6B, 0x30, 0xFF, 0xF0, 0x03}}, {0x02, 0x03}, {}},
+        IncomingRow{"ff_inside_subnegotiation",
+                    {{0x02, 0xFF, 0xFA, 0x2C, 0x6B, 0xFF, 0xFF, 0xFF, 0xF0, 0x03}},
+                    {0x02, 0x03},
+                    {}},
+        IncomingRow{"overlong_subnegotiation", {Overlong()}, {0x02, 0x03}, {}},
+        IncomingRow{"nop_and_go_ahead", {{0x02, 0xFF, 0xF1, 0xFF, 0xF9, 0x03}}, {0x02, 0x03}, {}},
+        IncomingRow{"broken_subnegotiation",
+                    {{0x02, 0xFF, 0xFA, 0x2C, 0xFF, 0xFB, 0x01, 0x03}},
+                    {0x02, 0x03},
+                    {0xFF, 0xFE, 0x01}},
+        IncomingRow{"echo_offered_is_refused", {{0xFF, 0xFB, 0x01}}, {}, {0xFF, 0xFE, 0x01}},
+        IncomingRow{"terminal_type_asked_is_refused", {{0xFF, 0xFD, 0x18}}, {}, {0xFF, 0xFC, 0x18}},
+        IncomingRow{"agreement_to_our_request_is_not_answered", {{0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x2C}}, {}, {}},
+        IncomingRow{
+            "refusing_an_agreed_option_is_confirmed", {{0xFF, 0xFD, 0x00}, {0xFF, 0xFE, 0x00}}, {}, {0xFF, 0xFC, 0x00}},
+        IncomingRow{"unasked_offer_of_a_refused_option_is_taken",
+                    {{0xFF, 0xFC, 0x03}, {0xFF, 0xFB, 0x03}},
+                    {},
+                    {0xFF, 0xFD, 0x03}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct UrlRow {
+    const char* text;
+    const char* host; // nullptr: refused
+    std::uint16_t port;
+    const char* error;
+};
+
+class NetworkUrl : public ::testing::TestWithParam<UrlRow> {};
+
+TEST_P(NetworkUrl, Parses)
+{
+    NetworkAddress a;
+    std::string error;
+    const bool ok = ParseNetworkAddress(GetParam().text, &a, &error);
+    if (GetParam().host) {
+        ASSERT_TRUE(ok) << error;
+        EXPECT_EQ(a.host, GetParam().host);
+        EXPECT_EQ(a.port, GetParam().port);
+    } else {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(error, std::string("'") + GetParam().text
+                             + "' is not a network port rfc2217://HOST:PORT: " + GetParam().error);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NetworkUrl,
+    ::testing::Values(UrlRow{"rfc2217://lab-7.example:2217", "lab-7.example", 2217, ""},
+                      UrlRow{"rfc2217://192.168.1.20:4001", "192.168.1.20", 4001, ""},
+                      UrlRow{"rfc2217://[::1]:65535", "::1", 65535, ""},
+                      UrlRow{"rfc2217://[fe80::1]:4000?ign_set_control", "fe80::1", 4000, ""},
+                      UrlRow{"rfc2217://host", nullptr, 0, "the port number is missing"},
+                      UrlRow{"rfc2217://:4000", nullptr, 0, "the host is missing"},
+                      UrlRow{"rfc2217://host:0", nullptr, 0, "'0' is not a TCP port from 1 to 65535"},
+                      UrlRow{"rfc2217://host:65536", nullptr, 0, "'65536' is not a TCP port from 1 to 65535"},
+                      UrlRow{"rfc2217://host:40x", nullptr, 0, "'40x' is not a TCP port from 1 to 65535"},
+                      UrlRow{"rfc2217://ho st:4000", nullptr, 0, "'ho st' is not a host name or address"},
+                      UrlRow{"rfc2217://[::1:4000", nullptr, 0, "an IPv6 address needs its closing ']'"},
+                      UrlRow{"rfc2217://h:1?fast", nullptr, 0,
+                             "unknown option 'fast' (known: ign_set_control, ign_purge)"},
+                      UrlRow{"telnet://h:1", nullptr, 0, "it does not begin with rfc2217://"}));
+
+TEST(NamedPorts, NameGetsTheHighestFreeNumberAndKeepsIt)
+{
+    ForgetNamedPorts();
+    auto taken = [](int port) { return port == 255; };
+    EXPECT_EQ(NamePort("rfc2217://a:1", taken), 254);
+    EXPECT_EQ(NamePort("/dev/ttyUSB0", taken), 253);
+    EXPECT_EQ(NamePort("rfc2217://a:1", taken), 254);
+    EXPECT_EQ(NamedPort(253), "/dev/ttyUSB0");
+    ForgetNamedPorts();
+}
+
+} // namespace
+} // namespace pelvar

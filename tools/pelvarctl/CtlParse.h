@@ -31,6 +31,7 @@ enum class Verb {
     PresetApply,
     PresetSave,
     Diagnose,
+    Monitor,
 };
 
 struct CtlOptions {
@@ -40,6 +41,7 @@ struct CtlOptions {
     bool verbose = false;
     bool json = false; // one JSON object per verb on standard output
     std::string map;   // --map FILE; empty: the default map when it exists
+    std::string capture; // --capture FILE: the session's frames as pcapng
 };
 
 constexpr std::uint32_t kDefaultWatchIntervalMs = 200;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "camera/CameraController.h"
+#include "camera/CaptureFile.h"
 #include "camera/ControlIds.h"
 #include "camera/ExchangeLog.h"
 #include "discovery/PortList.h"
@@ -16,6 +17,7 @@
 #include "platform/TracePlatform.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/DiagnoseVerb.h"
+#include "tools/pelvarctl/MonitorVerb.h"
 #include "tools/pelvarctl/PortsVerb.h"
 #include "tools/pelvarctl/RegVerbs.h"
 
@@ -304,11 +306,25 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     TerminalView view(err, p.options.port);
     CameraController cam(view, platform);
     std::FILE* traceSink = output.TraceSink(err);
-    ExchangeLog decoded(platform, [traceSink](const ExchangeRecord& r) {
+    CaptureWriter capture;
+    if (!p.options.capture.empty()) {
+        int error = 0;
+        if (!capture.Open(p.options.capture, WallClockMicros(), &error)) {
+            std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", p.options.capture.c_str(),
+                         DescribeErrno(error).c_str());
+            return kExitUsage;
+        }
+    }
+    const bool printDecoded = p.options.traceDecoded;
+    ExchangeLog decoded(platform, [&](const ExchangeRecord& r) {
+        if (capture.IsOpen())
+            capture.Add(r);
+        if (!printDecoded)
+            return;
         std::fprintf(traceSink, "%s\n", ExchangeLine(r).c_str());
         std::fflush(traceSink);
     });
-    if (p.options.traceDecoded)
+    if (p.options.traceDecoded || capture.IsOpen())
         cam.SetLinkTap(&decoded);
     VerbContext ctx{cam, view, platform, output};
 
@@ -370,6 +386,14 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
             return RunPortsVerb(p.options.verbose || c.verbose, out);
         output.Begin(c.verb);
         return output.End(RunPortsJson(p.options.verbose || c.verbose, output, err));
+    }
+
+    if (c.verb == Verb::Monitor) {
+        if (p.options.port <= 0) {
+            std::fprintf(err, "pelvarctl: monitor: --port N names the listening port\n");
+            return kExitUsage;
+        }
+        return RunMonitorVerb({p.options.port, p.options.json, p.options.capture}, out, err, basePlatform);
     }
 
     PlannedVerb plan;

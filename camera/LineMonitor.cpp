@@ -219,15 +219,15 @@ void LineMonitor::EmitExchange(const HeardFrame* reply)
         r.frames.push_back({false, rep, reply->atMs});
         r.durationMs = reply->atMs - m_request.endMs;
         e.outsideWindow = r.durationMs > kReceiveWindowMs;
-        const std::uint32_t payloadLength = rep[1] - 2u; // unsigned, as the host compares it
-        if (e.outsideWindow)
+        const std::uint32_t payloadLength = rep[1] - 2u;
+        // The host reads room + 5 bytes: a longer reply never completes,
+        // whatever its checksum; LEN 0 or 1 completes and is refused.
+        if (e.outsideWindow || (rep[1] >= 2 && payloadLength > ReplyRoom(r.cmd, r.query)))
             r.result = LINK_ERR_NO_REPLY;
         else if (!ChecksumOk(rep))
             r.result = LINK_ERR_CHECKSUM;
         else if (rep[1] < 2)
             r.result = LINK_ERR_REPLY_TOO_LONG;
-        else if (payloadLength > ReplyRoom(r.cmd, r.query))
-            r.result = LINK_ERR_NO_REPLY;
         else if (r.query) {
             r.result = LINK_OK;
             for (std::uint32_t i = 0; i < payloadLength; ++i)

@@ -15,6 +15,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine googletest util-linux
   # Windows: the installer, and the dialogs under wine on a virtual X server (xvfb above)
   nsis
+  # The line read by the field's tools: the sigrok decoder and the Wireshark dissector
+  sigrok-cli tshark
 )
 
 missing=()

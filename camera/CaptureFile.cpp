@@ -131,15 +131,4 @@ bool CaptureWriter::Close(int* error)
     return m_error == 0;
 }
 
-bool WriteCapture(const std::string& path, const std::vector<ExchangeRecord>& records, std::uint64_t originUs,
-                  int* error)
-{
-    CaptureWriter writer;
-    if (!writer.Open(path, originUs, error))
-        return false;
-    for (const ExchangeRecord& r : records)
-        writer.Add(r);
-    return writer.Close(error);
-}
-
 } // namespace pelvar

@@ -44,8 +44,17 @@ private:
     int m_error = 0;
 };
 
-// The whole of `records` in one go (the panel's "Save capture...").
-bool WriteCapture(const std::string& path, const std::vector<ExchangeRecord>& records, std::uint64_t originUs,
-                  int* error);
+// The whole of `records` (any container of ExchangeRecord) in one go: the
+// panel's "Save capture...".
+template <class Records>
+bool WriteCapture(const std::string& path, const Records& records, std::uint64_t originUs, int* error)
+{
+    CaptureWriter writer;
+    if (!writer.Open(path, originUs, error))
+        return false;
+    for (const ExchangeRecord& r : records)
+        writer.Add(r);
+    return writer.Close(error);
+}
 
 } // namespace pelvar

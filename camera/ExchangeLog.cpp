@@ -146,7 +146,8 @@ void ExchangeLog::FrameSent(const std::uint8_t* bytes, std::uint32_t n)
 void ExchangeLog::BytesRead(const std::uint8_t* bytes, std::uint32_t n)
 {
     if (m_open)
-        m_current.frames.push_back({false, std::vector<std::uint8_t>(bytes, bytes + n), m_clock.TickCount() - m_origin});
+        m_current.frames.push_back(
+            {false, std::vector<std::uint8_t>(bytes, bytes + n), m_clock.TickCount() - m_origin});
 }
 
 void ExchangeLog::ExchangeEnded(std::int32_t result, std::uint32_t attempts, std::uint32_t value)

@@ -58,14 +58,14 @@ const Bytes kAck = {0x02, 0x03, 0x70, 0x06, 0x77, 0x03};
 TEST(LineMonitorTest, SplitsPairsAndDecodesWhatTheLineCarried)
 {
     const std::vector<Case> cases = {
-        {"status answered",
-         {{0, kStatus}, {5, kStatusReply}},
-         {"status 0x11: active, ARVEN-L|LINK_OK|5 ms"}},
+        {"status answered", {{0, kStatus}, {5, kStatusReply}}, {"status 0x11: active, ARVEN-L|LINK_OK|5 ms"}},
         {"request and reply in one read",
          {{0, {0x02, 0x06, 0x91, 0xC8, 0x00, 0x00, 0x00, 0x5D, 0x03, 0x02, 0x03, 0x91, 0x06, 0x96, 0x03}}},
          {"brightness 200|LINK_OK|0 ms"}},
         {"frame split across reads",
-         {{0, {0x02, 0x06, 0x91}}, {2, {0xC8, 0x00, 0x00, 0x00, 0x5D, 0x03}}, {4, {0x02, 0x03, 0x91}},
+         {{0, {0x02, 0x06, 0x91}},
+          {2, {0xC8, 0x00, 0x00, 0x00, 0x5D, 0x03}},
+          {4, {0x02, 0x03, 0x91}},
           {6, {0x06, 0x96, 0x03}}},
          {"brightness 200|LINK_OK|2 ms"}},
         {"noise before a request", {{0, {0x00, 0xFF}}, {1, kInit}, {3, kAck}}, {"garbage 00 FF", "init|LINK_OK|2 ms"}},
@@ -111,8 +111,9 @@ TEST(LineMonitorTest, LinesReadAsTheTrafficPaneWithTheLineNotesAfter)
     monitor.Finish();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "      0 ms  garbage        FF 00");
-    EXPECT_EQ(lines[1], "     12 ms  init          init                            LINK_ERR_NO_REPLY        1 attempt     "
-                        "638 ms  > 02 02 70 70 03  < 02 03 70 06 77 03  (reply after the receive window)");
+    EXPECT_EQ(lines[1],
+              "     12 ms  init          init                            LINK_ERR_NO_REPLY        1 attempt     "
+              "638 ms  > 02 02 70 70 03  < 02 03 70 06 77 03  (reply after the receive window)");
 }
 
 } // namespace

@@ -21,10 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class MonitorTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::filesystem::create_symlink(pty.SlavePath(), dir.Path() + "/COM210");
-    }
+    void SetUp() override { std::filesystem::create_symlink(pty.SlavePath(), dir.Path() + "/COM210"); }
 
     // The monitor has put the line into raw mode: bytes written now reach
     // it unchanged (a cooked pseudo-terminal would echo and buffer them).

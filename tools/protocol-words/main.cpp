@@ -120,8 +120,7 @@ void Write(bool lua)
     }
     w.End();
     w.Begin("RESULTS");
-    for (std::int32_t code :
-         {LINK_OK, LINK_ERR_NO_REPLY, LINK_ERR_CHECKSUM, LINK_ERR_REPLY_TOO_LONG, LINK_ERR_NAK})
+    for (std::int32_t code : {LINK_OK, LINK_ERR_NO_REPLY, LINK_ERR_CHECKSUM, LINK_ERR_REPLY_TOO_LONG, LINK_ERR_NAK})
         w.Entry(Quoted(ResultName(code)), Key(code));
     w.End();
 }

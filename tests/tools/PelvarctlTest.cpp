@@ -143,6 +143,13 @@ TEST_F(PelvarctlRun, ConnectStartsTheBoardAndNamesTheSensor)
     EXPECT_FALSE(sim.IsOpen(5)) << "the port is released when pelvarctl ends";
 }
 
+TEST_F(PelvarctlRun, CaptureFileThatCannotBeWrittenStopsBeforeTheLine)
+{
+    EXPECT_EQ(Run({"--port", "5", "--capture", "/nonexistent-dir/s.pcapng", "set", "brightness", "200"}), 2);
+    EXPECT_EQ(err.rfind("pelvarctl: --capture: cannot write '/nonexistent-dir/s.pcapng': ", 0), 0u) << err;
+    EXPECT_EQ(board.Board().FramesReceived(), 0u);
+}
+
 TEST_F(PelvarctlRun, ConnectThatNamesNoSensorExitsOne)
 {
     struct Row {

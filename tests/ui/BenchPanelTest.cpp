@@ -93,8 +93,7 @@ private slots:
     void paneHiddenByDefaultAndTheWindowAsBefore();
     void paneShowsEachExchangeAndMarksTheBadOnes();
     void paneKeepsTheNewestRowsUpToItsLimit();
-    void savedLogIsThePaneInTheDecodedForm();
-    void savedCaptureHoldsEachFrameWithItsDirection();
+    void savedLogAndCaptureHoldThePanesExchanges();
     void settingsSaveAndLoadMoveTheSlidersAndSendEachOnce();
     void demoFaultSwitchesInTheWindowMenu();
     void recordedSessionReplaysAsTheSameFrames();
@@ -183,30 +182,6 @@ void BenchPanelTest::paneKeepsTheNewestRowsUpToItsLimit()
     QCOMPARE(model.Records().back().atMs, 111u);
 }
 
-void BenchPanelTest::savedLogIsThePaneInTheDecodedForm()
-{
-    SimPlatform sim;
-    SimBoardDevice board;
-    sim.AddPort(5, &board);
-    CPelvarDlg dlg(OnePort, nullptr, sim);
-    Click(dlg, IDC_CONNECT);
-    dlg.SetControlText(IDC_REG_ADDRESS, "0x0010");
-    dlg.SetControlText(IDC_REG_CONTENT, "0xbeef");
-    Click(dlg, IDC_REG_WRITE);
-    test::TempDir dir;
-    const std::string path = dir.Path() + "/session.log";
-    std::string error;
-    // The pane is hidden: the log is kept all the same.
-    QVERIFY2(dlg.SaveLog(path, &error), error.c_str());
-    const std::vector<std::string> lines = FileLines(path);
-    QCOMPARE(lines.size(), dlg.TrafficModel().Records().size());
-    QCOMPARE(lines.size(), std::size_t(6));
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        QCOMPARE(lines[i], ExchangeLine(dlg.TrafficModel().Records()[i]));
-    QVERIFY(lines[5].find("reg 0x0010 = 0xbeef") != std::string::npos);
-    QVERIFY(!dlg.SaveLog(dir.Path() + "/no/such/dir.log", &error));
-}
-
 // pcapng blocks as the file holds them: type, then the body.
 std::vector<std::pair<std::uint32_t, std::string>> PcapngBlocks(const std::string& path)
 {
@@ -229,7 +204,7 @@ std::vector<std::pair<std::uint32_t, std::string>> PcapngBlocks(const std::strin
     return blocks;
 }
 
-void BenchPanelTest::savedCaptureHoldsEachFrameWithItsDirection()
+void BenchPanelTest::savedLogAndCaptureHoldThePanesExchanges()
 {
     SimPlatform sim;
     SimBoardDevice board;
@@ -240,10 +215,22 @@ void BenchPanelTest::savedCaptureHoldsEachFrameWithItsDirection()
     dlg.SetControlText(IDC_REG_CONTENT, "0xbeef");
     Click(dlg, IDC_REG_WRITE);
     test::TempDir dir;
-    const std::string path = dir.Path() + "/session.pcapng";
+    const std::string path = dir.Path() + "/session.log";
     std::string error;
-    QVERIFY2(dlg.SaveCapture(path, &error), error.c_str());
-    const auto blocks = PcapngBlocks(path);
+    // The pane is hidden: the log is kept all the same.
+    QVERIFY2(dlg.SaveLog(path, &error), error.c_str());
+    const std::vector<std::string> lines = FileLines(path);
+    QCOMPARE(lines.size(), dlg.TrafficModel().Records().size());
+    QCOMPARE(lines.size(), std::size_t(6));
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        QCOMPARE(lines[i], ExchangeLine(dlg.TrafficModel().Records()[i]));
+    QVERIFY(lines[5].find("reg 0x0010 = 0xbeef") != std::string::npos);
+    QVERIFY(!dlg.SaveLog(dir.Path() + "/no/such/dir.log", &error));
+
+    // The same frames as a capture for Wireshark.
+    const std::string capture = dir.Path() + "/session.pcapng";
+    QVERIFY2(dlg.SaveCapture(capture, &error), error.c_str());
+    const auto blocks = PcapngBlocks(capture);
     QVERIFY(blocks.size() > 4);
     QCOMPARE(blocks[0].first, 0x0A0D0D0Au);
     QCOMPARE(blocks[0].second.substr(0, 4), std::string("\x4D\x3C\x2B\x1A"));

@@ -16,7 +16,7 @@
 namespace pelvar {
 
 // A frame whose bytes pause longer than this is cut: its sender stopped.
-constexpr std::uint32_t kFrameGapMs = 100;
+constexpr std::uint32_t kFrameGapMs = 250;
 // A frame this long after a request starts a new exchange instead of
 // answering it (the host has long given up and sent again).
 constexpr std::uint32_t kPairingMs = 1000;

@@ -74,7 +74,7 @@ TEST(LineMonitorTest, SplitsPairsAndDecodesWhatTheLineCarried)
          {"partial 02 40", "init|LINK_OK|2 ms"}},
         {"a frame cut short by silence", {{0, {0x02, 0x06, 0x91, 0xC8}}, {300, {}}}, {"partial 02 06 91 C8"}},
         {"silence inside a frame ends it: what follows starts afresh",
-         {{0, {0x02, 0x06, 0x91}}, {200, kStatus}, {205, kStatusReply}},
+         {{0, {0x02, 0x06, 0x91}}, {300, kStatus}, {305, kStatusReply}},
          {"partial 02 06 91", "status 0x11: active, ARVEN-L|LINK_OK|5 ms"}},
         {"reply with a wrong checksum",
          {{0, kStatus}, {5, {0x02, 0x03, 0x00, 0x11, 0x11, 0x03}}},

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -133,11 +134,17 @@ TEST_F(MonitorTest, JsonGivesOneObjectPerExchangeAndAPartialFrameIsShownAsSuch)
     EXPECT_EQ(status, 0);
 }
 
-TEST_F(MonitorTest, NeedsAPortToListenOn)
+TEST_F(MonitorTest, NeedsAPortAndLeavesAHeldOneAlone)
 {
     RunResult none = RunProgram({PELVARCTL_PATH, "monitor"}, {dir.Env()});
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.err.find("monitor: --port N"), std::string::npos) << none.err;
+    // Another program holds the device (as pelvar and cooperating programs do).
+    ASSERT_EQ(flock(pty.Slave(), LOCK_EX | LOCK_NB), 0);
+    RunResult held = RunProgram({PELVARCTL_PATH, "--port", "210", "monitor"}, {dir.Env()}, {}, 30000);
+    EXPECT_EQ(held.status, 1);
+    EXPECT_NE(held.err.find("pelvarctl: monitor: cannot open COM210: "), std::string::npos) << held.err;
+    flock(pty.Slave(), LOCK_UN);
 }
 
 } // namespace

@@ -58,6 +58,7 @@ CaptureWriter::~CaptureWriter()
 
 bool CaptureWriter::Open(const std::string& path, std::uint64_t originUs, int* error)
 {
+    errno = 0;
     m_file = std::fopen(path.c_str(), "wb");
     if (!m_file) {
         *error = errno;
@@ -78,9 +79,11 @@ bool CaptureWriter::Open(const std::string& path, std::uint64_t originUs, int* e
     Put32(idb, 0); // no snapshot limit
     Put(Block(kInterfaceDescription, idb));
     // Nothing is buffered long: a capture cut short by a crash keeps its frames.
-    std::fflush(m_file);
+    Flush();
     if (m_error != 0) {
         *error = m_error;
+        std::fclose(m_file);
+        m_file = nullptr;
         return false;
     }
     return true;
@@ -116,8 +119,13 @@ void CaptureWriter::Add(const ExchangeRecord& record)
 {
     for (const ExchangeFrame& f : record.frames)
         AddFrame(f.sent, f.bytes, f.atMs);
-    if (m_file)
-        std::fflush(m_file);
+    Flush();
+}
+
+void CaptureWriter::Flush()
+{
+    if (m_file && std::fflush(m_file) != 0 && m_error == 0)
+        m_error = errno ? errno : EIO;
 }
 
 bool CaptureWriter::Close(int* error)

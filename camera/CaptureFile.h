@@ -38,6 +38,7 @@ public:
 
 private:
     void Put(const std::vector<std::uint8_t>& block);
+    void Flush();
 
     std::FILE* m_file = nullptr;
     std::uint64_t m_originUs = 0;

@@ -1,9 +1,11 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "camera/Commands.h"
 #include "camera/ControlIds.h"
+#include "platform/SysError.h"
 #include "sim/SimBoard.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/CtlRunner.h"
@@ -147,6 +149,9 @@ TEST_F(PelvarctlRun, CaptureFileThatCannotBeWrittenStopsBeforeTheLine)
 {
     EXPECT_EQ(Run({"--port", "5", "--capture", "/nonexistent-dir/s.pcapng", "set", "brightness", "200"}), 2);
     EXPECT_EQ(err.rfind("pelvarctl: --capture: cannot write '/nonexistent-dir/s.pcapng': ", 0), 0u) << err;
+    // A device that takes nothing: the file opens, its first block fails.
+    EXPECT_EQ(Run({"--port", "5", "--capture", "/dev/full", "set", "brightness", "200"}), 2);
+    EXPECT_EQ(err, "pelvarctl: --capture: cannot write '/dev/full': " + DescribeErrno(ENOSPC) + "\n");
     EXPECT_EQ(board.Board().FramesReceived(), 0u);
 }
 

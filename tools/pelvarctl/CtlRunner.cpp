@@ -298,7 +298,8 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
 // The verbs that talk to the board: the link (traced when asked), the camera
 // logic behind a terminal view, the board found or the given port attached.
 int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
-                  const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform)
+                  const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform,
+                  CaptureWriter& capture)
 {
     const CtlCommand& c = p.command;
     TracePlatform traced(basePlatform, output.TraceSink(err));
@@ -306,15 +307,6 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     TerminalView view(err, p.options.port);
     CameraController cam(view, platform);
     std::FILE* traceSink = output.TraceSink(err);
-    CaptureWriter capture;
-    if (!p.options.capture.empty()) {
-        int error = 0;
-        if (!capture.Open(p.options.capture, WallClockMicros(), &error)) {
-            std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", p.options.capture.c_str(),
-                         DescribeErrno(error).c_str());
-            return kExitUsage;
-        }
-    }
     const bool printDecoded = p.options.traceDecoded;
     ExchangeLog decoded(platform, [&](const ExchangeRecord& r) {
         if (capture.IsOpen())
@@ -410,7 +402,22 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
     if (c.verb == Verb::Run && !ReadScript(c.file, map, &script, err))
         return kExitUsage;
 
-    return RunOnTheBoard(p, map, plan, script, output, err, basePlatform);
+    // Opened before anything is sent; a capture that could not be written
+    // in full fails the run even when the board did all it was asked.
+    CaptureWriter capture;
+    int captureError = 0;
+    if (!p.options.capture.empty() && !capture.Open(p.options.capture, WallClockMicros(), &captureError)) {
+        std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", p.options.capture.c_str(),
+                     DescribeErrno(captureError).c_str());
+        return kExitUsage;
+    }
+    const int status = RunOnTheBoard(p, map, plan, script, output, err, basePlatform, capture);
+    if (!capture.Close(&captureError)) {
+        std::fprintf(err, "pelvarctl: --capture: '%s': %s\n", p.options.capture.c_str(),
+                     DescribeErrno(captureError).c_str());
+        return status == kExitOk ? kExitFailed : status;
+    }
+    return status;
 }
 
 } // namespace pelvar

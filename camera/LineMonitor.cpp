@@ -86,6 +86,8 @@ void LineMonitor::Idle(std::uint32_t nowMs)
         FlushGarbage();
     if (m_pending && t - m_request.endMs > kPairingMs)
         EmitExchange(nullptr);
+    if (m_failing && t - m_failedEndMs > kPairingMs)
+        FlushFailed();
 }
 
 void LineMonitor::Finish()
@@ -93,6 +95,7 @@ void LineMonitor::Finish()
     Split(true);
     if (m_pending)
         EmitExchange(nullptr);
+    FlushFailed();
 }
 
 // The length of the whole frame that starts at `start`, or 0.
@@ -160,6 +163,8 @@ void LineMonitor::FlushGarbage()
 
 void LineMonitor::EmitBytes(LineEvent::Kind kind, std::vector<std::uint8_t> bytes, std::uint32_t atMs)
 {
+    // In the order heard: a failed transaction waiting for its repeat comes first.
+    FlushFailed();
     LineEvent e;
     e.kind = kind;
     e.bytes = std::move(bytes);
@@ -237,8 +242,47 @@ void LineMonitor::EmitExchange(const HeardFrame* reply)
         }
     }
     m_latch.Learn(r);
+    Deliver(std::move(e));
+}
+
+// The host repeats a failed transaction, the same frame, up to six attempts
+// in all; as in the traffic pane, the attempts make one exchange. A failed
+// one is held until its repeat or the end of the pairing time shows whether
+// more attempts follow.
+void LineMonitor::Deliver(LineEvent e)
+{
+    ExchangeRecord& r = e.record;
+    if (m_failing) {
+        const ExchangeRecord& before = m_failed.record;
+        const bool repeat = !r.query && r.frames.front().bytes == before.frames.front().bytes
+                            && r.atMs - m_failedEndMs <= kPairingMs && before.attempts < kTransactAttempts;
+        if (repeat) {
+            r.attempts = before.attempts + 1;
+            r.frames.insert(r.frames.begin(), before.frames.begin(), before.frames.end());
+            r.atMs = before.atMs;
+            e.atMs = m_failed.atMs;
+            m_failing = false;
+        } else {
+            FlushFailed();
+        }
+    }
+    if (!r.query && r.result != LINK_OK && r.attempts < kTransactAttempts) {
+        m_failed = std::move(e);
+        m_failedEndMs = m_failed.record.frames.back().atMs;
+        m_failing = true;
+        return;
+    }
     if (m_sink)
         m_sink(e);
+}
+
+void LineMonitor::FlushFailed()
+{
+    if (!m_failing)
+        return;
+    m_failing = false;
+    if (m_sink)
+        m_sink(m_failed);
 }
 
 } // namespace pelvar

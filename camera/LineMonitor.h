@@ -18,7 +18,8 @@ namespace pelvar {
 // A frame whose bytes pause longer than this is cut: its sender stopped.
 constexpr std::uint32_t kFrameGapMs = 250;
 // A frame this long after a request starts a new exchange instead of
-// answering it (the host has long given up and sent again).
+// answering it (the host has long given up and sent again); a failed
+// transaction's repeat comes within it.
 constexpr std::uint32_t kPairingMs = 1000;
 
 struct LineEvent {
@@ -72,6 +73,8 @@ private:
     void EmitBytes(LineEvent::Kind kind, std::vector<std::uint8_t> bytes, std::uint32_t atMs);
     void Pair(HeardFrame frame);
     void EmitExchange(const HeardFrame* reply);
+    void Deliver(LineEvent event);
+    void FlushFailed();
 
     Sink m_sink;
     bool m_started = false;
@@ -84,6 +87,9 @@ private:
     bool m_pending = false; // a request waits for its reply
     HeardFrame m_request;
     RegisterLatch m_latch;
+    bool m_failing = false; // a failed transaction that its repeat may join
+    LineEvent m_failed;
+    std::uint32_t m_failedEndMs = 0;
 };
 
 } // namespace pelvar

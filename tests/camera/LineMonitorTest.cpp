@@ -34,6 +34,8 @@ std::string Describe(const LineEvent& e)
         text += "|" + std::to_string(e.record.durationMs) + " ms";
     if (e.outsideWindow)
         text += "|late";
+    if (e.record.attempts > 1)
+        text += "|" + AttemptsText(e.record.attempts);
     return text;
 }
 
@@ -54,6 +56,7 @@ const Bytes kStatus = {0x02, 0x02, 0x00, 0x00, 0x03};
 const Bytes kStatusReply = {0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
 const Bytes kInit = {0x02, 0x02, 0x70, 0x70, 0x03};
 const Bytes kAck = {0x02, 0x03, 0x70, 0x06, 0x77, 0x03};
+const Bytes kNak = {0x02, 0x03, 0x70, 0x15, 0x64, 0x03};
 
 TEST(LineMonitorTest, SplitsPairsAndDecodesWhatTheLineCarried)
 {
@@ -79,16 +82,45 @@ TEST(LineMonitorTest, SplitsPairsAndDecodesWhatTheLineCarried)
         {"reply with a wrong checksum",
          {{0, kStatus}, {5, {0x02, 0x03, 0x00, 0x11, 0x11, 0x03}}},
          {"status|LINK_ERR_CHECKSUM|5 ms"}},
-        {"transaction refused", {{0, kInit}, {5, {0x02, 0x03, 0x70, 0x15, 0x64, 0x03}}}, {"init|LINK_ERR_NAK|5 ms"}},
+        {"transaction refused: out once no repeat can follow",
+         {{0, kInit}, {5, kNak}, {999, {}}, {1006, {}}},
+         {"init|LINK_ERR_NAK|5 ms"}},
         {"reply longer than the host's room, checksum wrong too: it never completes",
          {{0, kStatus}, {5, {0x02, 0x04, 0x00, 0x11, 0x00, 0x18, 0x03}}},
          {"status|LINK_ERR_NO_REPLY|5 ms"}},
-        {"reply of LEN 1", {{0, kInit}, {5, {0x02, 0x01, 0x03, 0x03}}}, {"init|LINK_ERR_REPLY_TOO_LONG|5 ms"}},
+        {"reply of LEN 1",
+         {{0, kInit}, {5, {0x02, 0x01, 0x03, 0x03}}, {1100, {}}},
+         {"init|LINK_ERR_REPLY_TOO_LONG|5 ms"}},
         {"no reply at all", {{0, kInit}, {999, {}}, {1006, {}}}, {"init|LINK_ERR_NO_REPLY"}},
-        {"reply after the receive window", {{0, kInit}, {600, kAck}}, {"init|LINK_ERR_NO_REPLY|600 ms|late"}},
-        {"the host's repeat after its window is no reply",
+        {"reply after the receive window",
+         {{0, kInit}, {600, kAck}, {1700, {}}},
+         {"init|LINK_ERR_NO_REPLY|600 ms|late"}},
+        {"the host's repeat after its window is no reply but the next attempt",
          {{0, kInit}, {520, kInit}, {525, kAck}},
-         {"init|LINK_ERR_NO_REPLY", "init|LINK_OK|5 ms"}},
+         {"init|LINK_OK|5 ms|2 attempts"}},
+        {"six refusals are one exchange of six attempts",
+         {{0, kInit},
+          {2, kNak},
+          {520, kInit},
+          {522, kNak},
+          {1040, kInit},
+          {1042, kNak},
+          {1560, kInit},
+          {1562, kNak},
+          {2080, kInit},
+          {2082, kNak},
+          {2600, kInit},
+          {2602, kNak}},
+         {"init|LINK_ERR_NAK|2 ms|6 attempts"}},
+        {"a query is never repeated: each is its own exchange",
+         {{0, kStatus}, {800, kStatus}, {805, kStatusReply}},
+         {"status|LINK_ERR_NO_REPLY", "status 0x11: active, ARVEN-L|LINK_OK|5 ms"}},
+        {"a failed transaction whose repeat never comes",
+         {{0, kInit}, {2, kNak}, {30, kStatus}, {32, kStatusReply}},
+         {"init|LINK_ERR_NAK|2 ms", "status 0x11: active, ARVEN-L|LINK_OK|2 ms"}},
+        {"noise between attempts keeps them apart",
+         {{0, kInit}, {2, kNak}, {300, {0xFF}}, {520, kInit}, {522, kAck}},
+         {"init|LINK_ERR_NAK|2 ms", "garbage FF", "init|LINK_OK|2 ms"}},
         {"register read after its address",
          {{0, {0x02, 0x04, 0xA5, 0x10, 0x00, 0xB3, 0x03}},
           {3, {0x02, 0x03, 0xA5, 0x06, 0xA2, 0x03}},

@@ -29,10 +29,12 @@ struct LineEvent {
         Partial,  // a frame's beginning, then the line went quiet
     };
     Kind kind = Kind::Exchange;
-    ExchangeRecord record;           // Exchange: durationMs is the response time
-    bool replied = false;            // Exchange: a reply was heard
-    bool requestChecksumOk = true;   // Exchange: the board would have dropped the request
-    bool outsideWindow = false;      // Exchange: the reply came after the receive window
+    // Exchange: durationMs is the last attempt's response time, and the
+    // flags below are the last attempt's.
+    ExchangeRecord record;
+    bool replied = false;            // a reply was heard
+    bool requestChecksumOk = true;   // false: a request the board drops
+    bool outsideWindow = false;      // the reply came after the receive window
     std::vector<std::uint8_t> bytes; // Garbage, Partial
     std::uint32_t atMs = 0;          // when its first byte was heard
 };

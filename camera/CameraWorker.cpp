@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "camera/CaptureFile.h"
 #include "camera/ControlIds.h"
 #include "camera/ControlTable.h"
 #include "camera/StatusText.h"
@@ -55,6 +56,7 @@ CameraWorker::CameraWorker(IPanelView& view, IPlatform& platform, PortLister por
 {
     m_camera.SetCancelFlag(&m_cancel);
     m_camera.SetLinkTap(&m_log);
+    m_originUs = WallClockMicros();
     if (m_options.threaded)
         m_thread = std::thread([this] { ThreadMain(); });
 }
@@ -301,6 +303,7 @@ void CameraWorker::RunConnect()
     m_relay.UsePorts(Texts(OrderForConnect(list, memory)));
     m_reconnectPending = false;
     m_log.MarkOrigin();
+    m_originUs = WallClockMicros();
     m_camera.OnConnect();
     if (!m_camera.IsConnected()) {
         m_relay.SetControlStates(true, false);

@@ -72,6 +72,9 @@ public:
 
     // Any thread: each exchange with the board, as it ends (called on the
     // worker's thread). Null: none.
+    // Wall time (µs since 1970) at which the exchanges' atMs is 0: where a
+    // saved capture's time stamps start.
+    std::uint64_t OriginWallMicros() const { return m_originUs.load(); }
     void SetExchangeSink(ExchangeLog::Sink sink);
     // Writes the operations that go to the board as a pelvarctl script.
     ScriptRecorder& Recorder() { return m_recorder; }
@@ -127,6 +130,7 @@ private:
     std::mutex m_sinkMutex;
     ExchangeLog::Sink m_sink;
     ExchangeLog m_log;
+    std::atomic<std::uint64_t> m_originUs{0}; // wall time of the log's origin
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -97,6 +97,21 @@ std::string ExchangeLine(const ExchangeRecord& r)
     return frames.empty() ? std::string(head) : std::string(head) + "  " + frames;
 }
 
+void RegisterLatch::Fill(ExchangeRecord* record) const
+{
+    record->addressKnown = m_known;
+    record->address = m_address;
+}
+
+void RegisterLatch::Learn(const ExchangeRecord& r)
+{
+    if (r.cmd == CMD_REG_ADDRESS && r.payload.size() == 2) {
+        // A refused or lost latch leaves the board's register unknown.
+        m_known = r.result == LINK_OK;
+        m_address = DecodeWord(r.payload.data());
+    }
+}
+
 ExchangeLog::ExchangeLog(IPlatform& clock, Sink sink) : m_clock(clock), m_sink(std::move(sink))
 {
     m_origin = m_clock.TickCount();
@@ -106,7 +121,7 @@ void ExchangeLog::MarkOrigin()
 {
     m_origin = m_clock.TickCount();
     // A new connection: the board's latched register is not known.
-    m_latchKnown = false;
+    m_latch.Forget();
 }
 
 void ExchangeLog::ExchangeBegun(std::uint8_t cmd, const std::uint8_t* payload, std::uint32_t length, bool query)
@@ -118,21 +133,21 @@ void ExchangeLog::ExchangeBegun(std::uint8_t cmd, const std::uint8_t* payload, s
     m_current.query = query;
     if (payload && length)
         m_current.payload.assign(payload, payload + length);
-    m_current.addressKnown = m_latchKnown;
-    m_current.address = m_latched;
+    m_latch.Fill(&m_current);
     m_open = true;
 }
 
 void ExchangeLog::FrameSent(const std::uint8_t* bytes, std::uint32_t n)
 {
     if (m_open)
-        m_current.frames.push_back({true, std::vector<std::uint8_t>(bytes, bytes + n)});
+        m_current.frames.push_back({true, std::vector<std::uint8_t>(bytes, bytes + n), m_clock.TickCount() - m_origin});
 }
 
 void ExchangeLog::BytesRead(const std::uint8_t* bytes, std::uint32_t n)
 {
     if (m_open)
-        m_current.frames.push_back({false, std::vector<std::uint8_t>(bytes, bytes + n)});
+        m_current.frames.push_back(
+            {false, std::vector<std::uint8_t>(bytes, bytes + n), m_clock.TickCount() - m_origin});
 }
 
 void ExchangeLog::ExchangeEnded(std::int32_t result, std::uint32_t attempts, std::uint32_t value)
@@ -144,11 +159,7 @@ void ExchangeLog::ExchangeEnded(std::int32_t result, std::uint32_t attempts, std
     m_current.attempts = attempts;
     m_current.value = value;
     m_current.durationMs = m_clock.TickCount() - m_begun;
-    if (m_current.cmd == CMD_REG_ADDRESS && m_current.payload.size() == 2) {
-        // A refused or lost latch leaves the board's register unknown.
-        m_latchKnown = result == LINK_OK;
-        m_latched = DecodeWord(m_current.payload.data());
-    }
+    m_latch.Learn(m_current);
     if (m_sink)
         m_sink(m_current);
 }

@@ -18,6 +18,7 @@ namespace pelvar {
 struct ExchangeFrame {
     bool sent = true; // false: a block read back
     std::vector<std::uint8_t> bytes;
+    std::uint32_t atMs = 0; // since the log's origin, as the record's
 };
 
 struct ExchangeRecord {
@@ -47,6 +48,19 @@ bool ExchangeStandsOut(const ExchangeRecord& record);
 // "    512 ms  brightness    brightness 200   LINK_OK   1 attempt    12 ms  > 02 06 ...  < 02 06 ..."
 std::string ExchangeLine(const ExchangeRecord& record);
 
+// The register the board latched last, as the exchanges set it: a
+// reg_write or reg_read names it, a finished reg_address teaches it.
+class RegisterLatch {
+public:
+    void Fill(ExchangeRecord* record) const;
+    void Learn(const ExchangeRecord& finished);
+    void Forget() { m_known = false; }
+
+private:
+    bool m_known = false;
+    std::uint16_t m_address = 0;
+};
+
 // Listens on a link and hands each finished exchange to `sink`, on the
 // link's own thread.
 class ExchangeLog : public ILinkTap {
@@ -70,8 +84,7 @@ private:
     std::uint32_t m_begun = 0;
     bool m_open = false;
     ExchangeRecord m_current;
-    bool m_latchKnown = false; // the board's latched register, as last set
-    std::uint16_t m_latched = 0;
+    RegisterLatch m_latch;
 };
 
 } // namespace pelvar

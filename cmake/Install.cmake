@@ -64,3 +64,11 @@ install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
 # pelvar loads the German framework texts (qtbase_de.qm) only from Qt's own
 # translations directory, which Debian fills from qt6-translations-l10n; the
 # package depends on it rather than carrying a copy (see Packaging.cmake).
+
+# The line read by the field's tools: the sigrok decoder where libsigrokdecode
+# looks for decoders, the Lua dissector where Wireshark loads global plugins.
+install(FILES ${PELVAR_SIGROK_DIR}/pelvar/__init__.py ${PELVAR_SIGROK_DIR}/pelvar/pd.py
+              ${PELVAR_SIGROK_DIR}/pelvar/words.py
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/libsigrokdecode/decoders/pelvar)
+install(FILES ${PELVAR_LUA_DISSECTOR}
+        DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)

@@ -21,6 +21,9 @@ struct LineSettings {
     std::int32_t byteSize = 0;
     std::int32_t parity = 0;
     std::int32_t stopBits = 0;
+    // A listener on someone else's line: the modem lines stay as the open
+    // left them, so RTS is never driven from here.
+    bool listenOnly = false;
 };
 
 // Read and write time-outs in milliseconds. A read of k bytes ends when all k

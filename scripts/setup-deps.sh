@@ -17,6 +17,8 @@ PACKAGES=(
   nsis
   # Network ports: the RFC 2217 server of the tests, pyserial's client for the bench
   ser2net python3-serial
+  # The line read by the field's tools: the sigrok decoder and the Wireshark dissector
+  sigrok-cli tshark
 )
 
 missing=()

@@ -7,8 +7,10 @@
 
 #include <cstdio>
 
+#include "camera/CaptureFile.h"
 #include "camera/ControlTable.h"
 #include "camera/Preset.h"
+#include "platform/SysError.h"
 #include "ui/PelvarDlg.h"
 #include "ui/TrafficPane.h"
 
@@ -19,6 +21,7 @@ namespace {
 const QString kPresetFilter = QStringLiteral("Presets (*.json);;All files (*)");
 const QString kScriptFilter = QStringLiteral("pelvarctl scripts (*.txt *.pelvar);;All files (*)");
 const QString kLogFilter = QStringLiteral("Logs (*.log *.txt);;All files (*)");
+const QString kCaptureFilter = QStringLiteral("Captures (*.pcapng);;All files (*)");
 
 QAction* AddItem(QMenu& menu, const char* text, unsigned id)
 {
@@ -36,6 +39,7 @@ void CPelvarDlg::AddBenchItems(QMenu& menu)
     pane->setCheckable(true);
     pane->setChecked(TrafficPaneShown());
     AddItem(menu, kSaveLogMenuText, IDM_SAVE_LOG);
+    AddItem(menu, kSaveCaptureMenuText, IDM_SAVE_CAPTURE);
     AddItem(menu, kSaveSettingsMenuText, IDM_SAVE_SETTINGS);
     AddItem(menu, kLoadSettingsMenuText, IDM_LOAD_SETTINGS);
     AddItem(menu, Recording() ? kStopRecordMenuText : kRecordMenuText, IDM_RECORD);
@@ -66,6 +70,7 @@ bool CPelvarDlg::OnBenchCommand(unsigned nID)
     switch (nID) {
     case IDM_TRAFFIC_PANE: ShowTrafficPane(!TrafficPaneShown()); return true;
     case IDM_SAVE_LOG: AskSaveLog(); return true;
+    case IDM_SAVE_CAPTURE: AskSaveCapture(); return true;
     case IDM_SAVE_SETTINGS: AskSaveSettings(); return true;
     case IDM_LOAD_SETTINGS: AskLoadSettings(); return true;
     case IDM_RECORD: AskRecord(); return true;
@@ -87,6 +92,17 @@ void CPelvarDlg::AskSaveLog()
     std::string error;
     const bool ok = SaveLog(path.toStdString(), &error);
     Report(ok, "Log saved: " + std::to_string(TrafficModel().Records().size()) + " exchanges", error);
+}
+
+void CPelvarDlg::AskSaveCapture()
+{
+    const QString path =
+        QFileDialog::getSaveFileName(this, QString::fromUtf8(kSaveCaptureMenuText), {}, kCaptureFilter);
+    if (path.isEmpty())
+        return;
+    std::string error;
+    const bool ok = SaveCapture(path.toStdString(), &error);
+    Report(ok, "Capture saved: " + std::to_string(TrafficModel().Records().size()) + " exchanges", error);
 }
 
 void CPelvarDlg::AskSaveSettings()
@@ -139,6 +155,16 @@ bool CPelvarDlg::SaveLog(const std::string& path, std::string* error)
         return false;
     }
     return true;
+}
+
+bool CPelvarDlg::SaveCapture(const std::string& path, std::string* error)
+{
+    TrafficModel().Flush();
+    int err = 0;
+    if (WriteCapture(path, TrafficModel().Records(), Worker().OriginWallMicros(), &err))
+        return true;
+    *error = "Cannot save the capture: " + path + ": " + DescribeErrno(err);
+    return false;
 }
 
 bool CPelvarDlg::SaveSettings(const std::string& path, std::string* error)

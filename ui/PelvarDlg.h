@@ -44,6 +44,7 @@ constexpr unsigned IDM_AUTO_RECONNECT = 0x0020;
 // The bring-up bench in the window menu.
 constexpr const char* kTrafficPaneMenuText = "Traffic pane";
 constexpr const char* kSaveLogMenuText = "Save log...";
+constexpr const char* kSaveCaptureMenuText = "Save capture...";
 constexpr const char* kSaveSettingsMenuText = "Save settings...";
 constexpr const char* kLoadSettingsMenuText = "Load settings...";
 constexpr const char* kRecordMenuText = "Record session...";
@@ -56,6 +57,7 @@ constexpr unsigned IDM_SAVE_SETTINGS = 0x0050;
 constexpr unsigned IDM_LOAD_SETTINGS = 0x0060;
 constexpr unsigned IDM_RECORD = 0x0070;
 constexpr unsigned IDM_RECORD_PAUSES = 0x0080;
+constexpr unsigned IDM_SAVE_CAPTURE = 0x0090;
 // IDM_FAULT_FIRST + i switches fault i of the demo's board.
 constexpr unsigned IDM_FAULT_FIRST = 0x0100;
 
@@ -133,6 +135,8 @@ public:
     CTrafficModel& TrafficModel();
     // The pane's rows as text, one exchange a line with its frames.
     bool SaveLog(const std::string& path, std::string* error);
+    // The pane's frames as pcapng for Wireshark.
+    bool SaveCapture(const std::string& path, std::string* error);
     // The five adjustments as a preset file, and back: loading moves the
     // sliders and, when connected, sends each adjustment once.
     bool SaveSettings(const std::string& path, std::string* error);
@@ -173,6 +177,7 @@ private:
     void AddBenchItems(QMenu& menu);
     bool OnBenchCommand(unsigned nID);
     void AskSaveLog();
+    void AskSaveCapture();
     void AskSaveSettings();
     void AskLoadSettings();
     void AskRecord();

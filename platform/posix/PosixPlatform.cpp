@@ -241,6 +241,8 @@ bool PosixPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
     if ((check.c_cflag & CSIZE) != CharacterSize(s.byteSize) || (check.c_cflag & CRTSCTS) != 0)
         return Fail(EINVAL);
     // DTR and RTS asserted from the open on.
+    if (s.listenOnly)
+        return true;
     if (!SetModemLine(*dev, fd, TIOCM_DTR, true) || !SetModemLine(*dev, fd, TIOCM_RTS, true))
         return false;
     return true;

@@ -89,7 +89,13 @@ bool WinPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
     dcb.ByteSize = static_cast<BYTE>(s.byteSize);
     dcb.Parity = static_cast<BYTE>(s.parity);
     dcb.StopBits = static_cast<BYTE>(s.stopBits);
+    const DWORD dtr = dcb.fDtrControl;
+    const DWORD rts = dcb.fRtsControl;
     SetBoardLineFlags(dcb);
+    if (s.listenOnly) {
+        dcb.fDtrControl = dtr;
+        dcb.fRtsControl = rts;
+    }
     if (!SetCommState(ToHandle(h), &dcb))
         return Fail();
     return true;

@@ -52,14 +52,14 @@ _pelvarctl()
         cword=$COMP_CWORD
     fi
 
-    local options='--port --map --json --trace --trace=decoded --trace=both --verbose --help --version'
-    local verbs='ports connect disconnect set press reg preset diagnose transact query run sleep'
+    local options='--port --map --json --trace --trace=decoded --trace=both --capture --verbose --help --version'
+    local verbs='ports connect disconnect set press reg preset diagnose monitor transact query run sleep'
 
     if [[ $prev == --port ]]; then
         COMPREPLY=($(compgen -W "$(_pelvarctl_ports)" -- "$cur"))
         return
     fi
-    if [[ $prev == --map ]]; then
+    if [[ $prev == --map || $prev == --capture ]]; then
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
         return
@@ -69,7 +69,7 @@ _pelvarctl()
     local i verb='' verb_at=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port|--map) ((i++)) ;;
+            --port|--map|--capture) ((i++)) ;;
             -*) ;;
             *) verb=${words[i]}; verb_at=$i; break ;;
         esac

@@ -104,6 +104,10 @@ fi
 bash -n "$U/share/bash-completion/completions/pelvarctl" || fail "bash completion does not parse"
 [[ -f $U/share/doc/pelvar/copyright ]] || fail "copyright missing"
 [[ -f $U/share/doc/pelvar/changelog.gz ]] || fail "changelog.gz missing"
+for f in __init__.py pd.py words.py; do
+    [[ -f $U/share/libsigrokdecode/decoders/pelvar/$f ]] || fail "sigrok decoder: $f missing"
+done
+[[ -f $U/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/pelvar.lua ]] || fail "Lua dissector missing"
 ok "file places"
 
 # --- manual pages -------------------------------------------------------------

@@ -252,6 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
             "presetSave", {"preset", "save", "p.json", "--red", "7", "--reg", "CTRL.GAIN=3"}, true, Verb::PresetSave},
         BringUpParseRow{"diagnose", {"--map=m.json", "diagnose"}, true, Verb::Diagnose},
         BringUpParseRow{"sleep", {"sleep", "250"}, true, Verb::Sleep},
+        BringUpParseRow{"monitor", {"--port", "3", "--json", "monitor"}, true, Verb::Monitor},
+        BringUpParseRow{"captureAnyVerb", {"--capture", "s.pcapng", "set", "brightness", "200"}, true, Verb::Set},
+        BringUpParseRow{"monitorArgument", {"--port", "3", "monitor", "now"}, false, Verb::Help},
+        BringUpParseRow{"captureMissing", {"set", "--capture"}, false, Verb::Help},
+        BringUpParseRow{"captureFileMissing", {"--capture"}, false, Verb::Help},
+        BringUpParseRow{"captureEmpty", {"--capture=", "connect"}, false, Verb::Help},
         BringUpParseRow{"addressOver16Bits", {"reg", "read", "12345"}, false, Verb::Help},
         BringUpParseRow{"prefixedAddressOver16Bits", {"reg", "dump", "0x0", "0x10000"}, false, Verb::Help},
         BringUpParseRow{"valueOver16Bits", {"reg", "write", "10", "10000"}, false, Verb::Help},
@@ -281,6 +287,7 @@ TEST(BringUpScriptLine, ExpectAndSleepAreScriptLinesAndAWatchMustEnd)
     EXPECT_TRUE(ParseScriptLine("reg watch 10 --count 2").ok);
     EXPECT_FALSE(ParseScriptLine("reg watch 10").ok);
     EXPECT_FALSE(ParseScriptLine("diagnose").ok);
+    EXPECT_FALSE(ParseScriptLine("monitor").ok);
 }
 
 // ---- On the simulated board ------------------------------------------------

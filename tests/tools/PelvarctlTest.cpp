@@ -1,9 +1,11 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "camera/Commands.h"
 #include "camera/ControlIds.h"
+#include "platform/SysError.h"
 #include "sim/SimBoard.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/CtlRunner.h"
@@ -141,6 +143,16 @@ TEST_F(PelvarctlRun, ConnectStartsTheBoardAndNamesTheSensor)
     EXPECT_EQ(out, "result: LINK_OK (0)\nport: 5\nsensor: ARVEN-L\n");
     EXPECT_EQ(board.Board().Status(), STATUS_ACTIVE | STATUS_SENSOR_L);
     EXPECT_FALSE(sim.IsOpen(5)) << "the port is released when pelvarctl ends";
+}
+
+TEST_F(PelvarctlRun, CaptureFileThatCannotBeWrittenStopsBeforeTheLine)
+{
+    EXPECT_EQ(Run({"--port", "5", "--capture", "/nonexistent-dir/s.pcapng", "set", "brightness", "200"}), 2);
+    EXPECT_EQ(err.rfind("pelvarctl: --capture: cannot write '/nonexistent-dir/s.pcapng': ", 0), 0u) << err;
+    // A device that takes nothing: the file opens, its first block fails.
+    EXPECT_EQ(Run({"--port", "5", "--capture", "/dev/full", "set", "brightness", "200"}), 2);
+    EXPECT_EQ(err, "pelvarctl: --capture: cannot write '/dev/full': " + DescribeErrno(ENOSPC) + "\n");
+    EXPECT_EQ(board.Board().FramesReceived(), 0u);
 }
 
 TEST_F(PelvarctlRun, ConnectThatNamesNoSensorExitsOne)

@@ -93,7 +93,7 @@ private slots:
     void paneHiddenByDefaultAndTheWindowAsBefore();
     void paneShowsEachExchangeAndMarksTheBadOnes();
     void paneKeepsTheNewestRowsUpToItsLimit();
-    void savedLogIsThePaneInTheDecodedForm();
+    void savedLogAndCaptureHoldThePanesExchanges();
     void settingsSaveAndLoadMoveTheSlidersAndSendEachOnce();
     void demoFaultSwitchesInTheWindowMenu();
     void recordedSessionReplaysAsTheSameFrames();
@@ -122,8 +122,8 @@ void BenchPanelTest::paneHiddenByDefaultAndTheWindowAsBefore()
     QStringList texts;
     for (QAction* a : menu->actions())
         texts << a->text();
-    for (const char* item :
-         {kTrafficPaneMenuText, kSaveLogMenuText, kSaveSettingsMenuText, kLoadSettingsMenuText, kRecordMenuText})
+    for (const char* item : {kTrafficPaneMenuText, kSaveLogMenuText, kSaveCaptureMenuText, kSaveSettingsMenuText,
+                             kLoadSettingsMenuText, kRecordMenuText})
         QVERIFY2(texts.contains(QString::fromUtf8(item)), item);
     QVERIFY(!texts.contains(QString::fromUtf8(kFaultsMenuText)));
 }
@@ -182,7 +182,29 @@ void BenchPanelTest::paneKeepsTheNewestRowsUpToItsLimit()
     QCOMPARE(model.Records().back().atMs, 111u);
 }
 
-void BenchPanelTest::savedLogIsThePaneInTheDecodedForm()
+// pcapng blocks as the file holds them: type, then the body.
+std::vector<std::pair<std::uint32_t, std::string>> PcapngBlocks(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(data[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    std::vector<std::pair<std::uint32_t, std::string>> blocks;
+    for (std::size_t at = 0; at + 12 <= data.size();) {
+        const std::uint32_t length = u32(at + 4);
+        if (length < 12 || at + length > data.size() || u32(at + length - 4) != length)
+            break;
+        blocks.emplace_back(u32(at), data.substr(at + 8, length - 12));
+        at += length;
+    }
+    return blocks;
+}
+
+void BenchPanelTest::savedLogAndCaptureHoldThePanesExchanges()
 {
     SimPlatform sim;
     SimBoardDevice board;
@@ -204,6 +226,38 @@ void BenchPanelTest::savedLogIsThePaneInTheDecodedForm()
         QCOMPARE(lines[i], ExchangeLine(dlg.TrafficModel().Records()[i]));
     QVERIFY(lines[5].find("reg 0x0010 = 0xbeef") != std::string::npos);
     QVERIFY(!dlg.SaveLog(dir.Path() + "/no/such/dir.log", &error));
+
+    // The same frames as a capture for Wireshark.
+    const std::string capture = dir.Path() + "/session.pcapng";
+    QVERIFY2(dlg.SaveCapture(capture, &error), error.c_str());
+    const auto blocks = PcapngBlocks(capture);
+    QVERIFY(blocks.size() > 4);
+    QCOMPARE(blocks[0].first, 0x0A0D0D0Au);
+    QCOMPARE(blocks[0].second.substr(0, 4), std::string("\x4D\x3C\x2B\x1A"));
+    QCOMPARE(blocks[1].first, 1u);
+    QCOMPARE(blocks[1].second.substr(0, 2), std::string("\x93\x00", 2)); // DLT_USER0
+    // Each packet: interface, time (2 words), captured and original length,
+    // the frame padded to 32 bits, then the direction flag (1 in, 2 out).
+    std::vector<std::pair<std::string, int>> packets;
+    for (std::size_t i = 2; i < blocks.size(); ++i) {
+        const std::string& b = blocks[i].second;
+        QCOMPARE(blocks[i].first, 6u);
+        const auto length = static_cast<std::size_t>(static_cast<unsigned char>(b[12]));
+        const std::size_t flags = 20 + (length + 3) / 4 * 4 + 4;
+        packets.emplace_back(b.substr(20, length), b[flags]);
+    }
+    std::size_t frames = 0;
+    for (const ExchangeRecord& r : dlg.TrafficModel().Records())
+        frames += r.frames.size();
+    QCOMPARE(packets.size(), frames);
+    QCOMPARE(packets.front().first, std::string("\x02\x02\x00\x00\x03", 5));
+    QCOMPARE(packets.front().second, 2);
+    QCOMPARE(packets[1].second, 1);
+    QCOMPARE(packets[packets.size() - 2].first, std::string("\x02\x04\xA4\xEF\xBE\xF3\x03", 7));
+    QCOMPARE(packets[packets.size() - 2].second, 2);
+    QCOMPARE(packets.back().second, 1);
+    QVERIFY(!dlg.SaveCapture(dir.Path() + "/no/such/dir.pcapng", &error));
+    QVERIFY2(error.find("No such file or directory") != std::string::npos, error.c_str());
 }
 
 void BenchPanelTest::settingsSaveAndLoadMoveTheSlidersAndSendEachOnce()

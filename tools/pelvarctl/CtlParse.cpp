@@ -141,6 +141,8 @@ bool ParseVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
     }
     if (verb == "connect")
         return ParseNoArguments(a, i, Verb::Connect, c, error);
+    if (verb == "monitor")
+        return ParseNoArguments(a, i, Verb::Monitor, c, error);
     if (verb == "disconnect")
         return ParseNoArguments(a, i, Verb::Disconnect, c, error);
     if (verb == "run") {
@@ -220,6 +222,7 @@ namespace {
 constexpr int kOptionVersion = 256;
 constexpr int kOptionJson = 257;
 constexpr int kOptionMap = 258;
+constexpr int kOptionCapture = 259;
 
 constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -229,6 +232,7 @@ constexpr option kLongOptions[] = {
     {"port", required_argument, nullptr, 'p'},
     {"json", no_argument, nullptr, kOptionJson},
     {"map", required_argument, nullptr, kOptionMap},
+    {"capture", required_argument, nullptr, kOptionCapture},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -257,6 +261,11 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
             return Fail(&p->error, "--map: empty file name");
         p->options.map = value;
         return true;
+    case kOptionCapture:
+        if (*value == '\0')
+            return Fail(&p->error, "--capture: empty file name");
+        p->options.capture = value;
+        return true;
     case 'p':
         if (ParsePortNumber(value, &p->options.port))
             return true;
@@ -269,6 +278,8 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
     case ':':
         if (std::string(given).rfind("--map", 0) == 0)
             return Fail(&p->error, "--map: missing file name");
+        if (std::string(given).rfind("--capture", 0) == 0)
+            return Fail(&p->error, "--capture: missing file name");
         return Fail(&p->error, "--port: missing port number (1 to 255)");
     default: return Fail(&p->error, std::string("unknown option '") + given + "' (see pelvarctl --help)");
     }
@@ -318,7 +329,7 @@ ParsedScriptLine ParseScriptLine(const std::string& line)
         return p;
     }
     const std::string& verb = words[0];
-    if (verb == "run" || verb == "ports" || verb == "connect" || verb == "diagnose") {
+    if (verb == "run" || verb == "ports" || verb == "connect" || verb == "diagnose" || verb == "monitor") {
         p.error = verb + ": not allowed in a script (a script runs over one connection)";
         return p;
     }
@@ -353,13 +364,15 @@ const char* VerbName(Verb verb)
     case Verb::PresetApply: return "preset apply";
     case Verb::PresetSave: return "preset save";
     case Verb::Diagnose: return "diagnose";
+    case Verb::Monitor: return "monitor";
     }
     return "unknown";
 }
 
 const char* UsageText()
 {
-    return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace[=decoded|both]] [--verbose] VERB [ARGS]\n"
+    return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace[=decoded|both]] [--capture FILE]\n"
+           "                 [--verbose] VERB [ARGS]\n"
            "\n"
            "Talks to the camera board over a serial port. Without --port, the board is\n"
            "found as the panel's Connect finds it: every listed port in order.\n"
@@ -394,6 +407,9 @@ const char* UsageText()
            "                             PAYLOAD hexadecimal bytes, \"c8000000\" or \"c8 00 00 00\"\n"
            "  query status|regread       one status or register-content query\n"
            "  run FILE                   one verb a line over one connection (- reads stdin)\n"
+           "  monitor                    (needs --port) listen to a line driven by others,\n"
+           "                             never sending: one decoded line per exchange, until\n"
+           "                             Ctrl-C; garbage and cut frames shown as such\n"
            "\n"
            "ADDR is hexadecimal (0x0010 or 10) up to 0xFFFF, or a name of the register map\n"
            "(EXPOSURE, CTRL.GAIN); VALUE is hexadecimal up to 0xFFFF.\n"
@@ -408,6 +424,8 @@ const char* UsageText()
            "  --trace=decoded  one line per exchange instead: command, meaning, result,\n"
            "               attempts, time and frames, as the panel's saved log (=both: the two)\n"
            "               (with --json: in the object's \"frames\")\n"
+           "  --capture FILE  the frames of the session (or those monitor hears) as\n"
+           "               pcapng for Wireshark (see pelvarctl(1))\n"
            "  --verbose    ports: device path, USB ids and serial number\n"
            "  --help       this text\n"
            "  --version    the version\n"

@@ -31,6 +31,7 @@ enum class Verb {
     PresetApply,
     PresetSave,
     Diagnose,
+    Monitor,
 };
 
 struct CtlOptions {
@@ -38,8 +39,9 @@ struct CtlOptions {
     bool trace = false;        // --trace, --trace=bytes: the bytes of each frame and read
     bool traceDecoded = false; // --trace=decoded: one line per exchange, as the panel's log
     bool verbose = false;
-    bool json = false; // one JSON object per verb on standard output
-    std::string map;   // --map FILE; empty: the default map when it exists
+    bool json = false;   // one JSON object per verb on standard output
+    std::string map;     // --map FILE; empty: the default map when it exists
+    std::string capture; // --capture FILE: the session's frames as pcapng
 };
 
 constexpr std::uint32_t kDefaultWatchIntervalMs = 200;

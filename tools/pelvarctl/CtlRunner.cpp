@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "camera/CameraController.h"
+#include "camera/CaptureFile.h"
 #include "camera/ControlIds.h"
 #include "camera/ExchangeLog.h"
 #include "discovery/PortList.h"
@@ -16,6 +17,7 @@
 #include "platform/TracePlatform.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/DiagnoseVerb.h"
+#include "tools/pelvarctl/MonitorVerb.h"
 #include "tools/pelvarctl/PortsVerb.h"
 #include "tools/pelvarctl/RegVerbs.h"
 
@@ -296,7 +298,8 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
 // The verbs that talk to the board: the link (traced when asked), the camera
 // logic behind a terminal view, the board found or the given port attached.
 int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
-                  const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform)
+                  const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform,
+                  CaptureWriter& capture)
 {
     const CtlCommand& c = p.command;
     TracePlatform traced(basePlatform, output.TraceSink(err));
@@ -304,11 +307,16 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     TerminalView view(err, p.options.port);
     CameraController cam(view, platform);
     std::FILE* traceSink = output.TraceSink(err);
-    ExchangeLog decoded(platform, [traceSink](const ExchangeRecord& r) {
+    const bool printDecoded = p.options.traceDecoded;
+    ExchangeLog decoded(platform, [&](const ExchangeRecord& r) {
+        if (capture.IsOpen())
+            capture.Add(r);
+        if (!printDecoded)
+            return;
         std::fprintf(traceSink, "%s\n", ExchangeLine(r).c_str());
         std::fflush(traceSink);
     });
-    if (p.options.traceDecoded)
+    if (p.options.traceDecoded || capture.IsOpen())
         cam.SetLinkTap(&decoded);
     VerbContext ctx{cam, view, platform, output};
 
@@ -372,6 +380,14 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
         return output.End(RunPortsJson(p.options.verbose || c.verbose, output, err));
     }
 
+    if (c.verb == Verb::Monitor) {
+        if (p.options.port <= 0) {
+            std::fprintf(err, "pelvarctl: monitor: --port N names the listening port\n");
+            return kExitUsage;
+        }
+        return RunMonitorVerb({p.options.port, p.options.json, p.options.capture}, out, err, basePlatform);
+    }
+
     PlannedVerb plan;
     std::string error;
     if (!PlanVerb(c, map, &plan, &error)) {
@@ -386,7 +402,22 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
     if (c.verb == Verb::Run && !ReadScript(c.file, map, &script, err))
         return kExitUsage;
 
-    return RunOnTheBoard(p, map, plan, script, output, err, basePlatform);
+    // Opened before anything is sent; a capture that could not be written
+    // in full fails the run even when the board did all it was asked.
+    CaptureWriter capture;
+    int captureError = 0;
+    if (!p.options.capture.empty() && !capture.Open(p.options.capture, WallClockMicros(), &captureError)) {
+        std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", p.options.capture.c_str(),
+                     DescribeErrno(captureError).c_str());
+        return kExitUsage;
+    }
+    const int status = RunOnTheBoard(p, map, plan, script, output, err, basePlatform, capture);
+    if (!capture.Close(&captureError)) {
+        std::fprintf(err, "pelvarctl: --capture: '%s': %s\n", p.options.capture.c_str(),
+                     DescribeErrno(captureError).c_str());
+        return status == kExitOk ? kExitFailed : status;
+    }
+    return status;
 }
 
 } // namespace pelvar

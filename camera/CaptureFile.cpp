@@ -1,0 +1,142 @@
+#include "camera/CaptureFile.h"
+
+#include <cerrno>
+#include <chrono>
+
+namespace pelvar {
+
+namespace {
+
+constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
+constexpr std::uint32_t kInterfaceDescription = 0x00000001;
+constexpr std::uint32_t kEnhancedPacket = 0x00000006;
+constexpr std::uint16_t kOptEnd = 0;
+constexpr std::uint16_t kOptEpbFlags = 2;
+// epb_flags bits 0-1: 01 inbound, 10 outbound.
+constexpr std::uint32_t kInbound = 1;
+constexpr std::uint32_t kOutbound = 2;
+
+void Put16(std::vector<std::uint8_t>& b, std::uint16_t v)
+{
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<std::uint8_t>& b, std::uint32_t v)
+{
+    Put16(b, static_cast<std::uint16_t>(v));
+    Put16(b, static_cast<std::uint16_t>(v >> 16));
+}
+
+// Type, total length, body (padded to 32 bits), total length again.
+std::vector<std::uint8_t> Block(std::uint32_t type, std::vector<std::uint8_t> body)
+{
+    while (body.size() % 4 != 0)
+        body.push_back(0);
+    std::vector<std::uint8_t> block;
+    const auto total = static_cast<std::uint32_t>(body.size() + 12);
+    Put32(block, type);
+    Put32(block, total);
+    block.insert(block.end(), body.begin(), body.end());
+    Put32(block, total);
+    return block;
+}
+
+} // namespace
+
+std::uint64_t WallClockMicros()
+{
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+CaptureWriter::~CaptureWriter()
+{
+    if (m_file)
+        std::fclose(m_file);
+}
+
+bool CaptureWriter::Open(const std::string& path, std::uint64_t originUs, int* error)
+{
+    errno = 0;
+    m_file = std::fopen(path.c_str(), "wb");
+    if (!m_file) {
+        *error = errno;
+        return false;
+    }
+    m_originUs = originUs;
+    m_error = 0;
+    std::vector<std::uint8_t> shb;
+    Put32(shb, 0x1A2B3C4D); // byte-order magic
+    Put16(shb, 1);          // version 1.0
+    Put16(shb, 0);
+    Put32(shb, 0xFFFFFFFF); // section length not given
+    Put32(shb, 0xFFFFFFFF);
+    Put(Block(kSectionHeader, shb));
+    std::vector<std::uint8_t> idb;
+    Put16(idb, static_cast<std::uint16_t>(kCaptureLinkType));
+    Put16(idb, 0);
+    Put32(idb, 0); // no snapshot limit
+    Put(Block(kInterfaceDescription, idb));
+    // Nothing is buffered long: a capture cut short by a crash keeps its frames.
+    Flush();
+    if (m_error != 0) {
+        *error = m_error;
+        std::fclose(m_file);
+        m_file = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void CaptureWriter::Put(const std::vector<std::uint8_t>& block)
+{
+    if (m_file && std::fwrite(block.data(), 1, block.size(), m_file) != block.size() && m_error == 0)
+        m_error = errno ? errno : EIO;
+}
+
+void CaptureWriter::AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs)
+{
+    const std::uint64_t us = m_originUs + std::uint64_t(atMs) * 1000;
+    std::vector<std::uint8_t> epb;
+    Put32(epb, 0); // interface 0
+    Put32(epb, static_cast<std::uint32_t>(us >> 32));
+    Put32(epb, static_cast<std::uint32_t>(us));
+    Put32(epb, static_cast<std::uint32_t>(bytes.size()));
+    Put32(epb, static_cast<std::uint32_t>(bytes.size()));
+    epb.insert(epb.end(), bytes.begin(), bytes.end());
+    while (epb.size() % 4 != 0)
+        epb.push_back(0);
+    Put16(epb, kOptEpbFlags);
+    Put16(epb, 4);
+    Put32(epb, sent ? kOutbound : kInbound);
+    Put16(epb, kOptEnd);
+    Put16(epb, 0);
+    Put(Block(kEnhancedPacket, epb));
+}
+
+void CaptureWriter::Add(const ExchangeRecord& record)
+{
+    for (const ExchangeFrame& f : record.frames)
+        AddFrame(f.sent, f.bytes, f.atMs);
+    Flush();
+}
+
+void CaptureWriter::Flush()
+{
+    if (m_file && std::fflush(m_file) != 0 && m_error == 0)
+        m_error = errno ? errno : EIO;
+}
+
+bool CaptureWriter::Close(int* error)
+{
+    if (!m_file)
+        return true;
+    if (std::fclose(m_file) != 0 && m_error == 0)
+        m_error = errno;
+    m_file = nullptr;
+    *error = m_error;
+    return m_error == 0;
+}
+
+} // namespace pelvar

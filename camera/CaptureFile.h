@@ -1,0 +1,61 @@
+// A session's frames as a pcapng file for Wireshark: one packet a frame,
+// with its direction and time, under a user link-layer type that the Lua
+// dissector installed with the package decodes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "camera/ExchangeLog.h"
+
+namespace pelvar {
+
+// DLT_USER0: the first of the link-layer types kept for private protocols.
+constexpr std::uint32_t kCaptureLinkType = 147;
+
+// Microseconds since 1970 now, for the time of a session's origin.
+std::uint64_t WallClockMicros();
+
+class CaptureWriter {
+public:
+    CaptureWriter() = default;
+    ~CaptureWriter();
+    CaptureWriter(const CaptureWriter&) = delete;
+    CaptureWriter& operator=(const CaptureWriter&) = delete;
+
+    // Creates the file with its section and interface; `originUs` is the
+    // wall time at which the records' atMs is 0. False with *error (errno)
+    // when it cannot be written.
+    bool Open(const std::string& path, std::uint64_t originUs, int* error);
+    // Every frame of the exchange, in order.
+    void Add(const ExchangeRecord& record);
+    void AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs);
+    // False with *error when a write failed on the way.
+    bool Close(int* error);
+    bool IsOpen() const { return m_file != nullptr; }
+
+private:
+    void Put(const std::vector<std::uint8_t>& block);
+    void Flush();
+
+    std::FILE* m_file = nullptr;
+    std::uint64_t m_originUs = 0;
+    int m_error = 0;
+};
+
+// The whole of `records` (any container of ExchangeRecord) in one go: the
+// panel's "Save capture...".
+template <class Records>
+bool WriteCapture(const std::string& path, const Records& records, std::uint64_t originUs, int* error)
+{
+    CaptureWriter writer;
+    if (!writer.Open(path, originUs, error))
+        return false;
+    for (const ExchangeRecord& r : records)
+        writer.Add(r);
+    return writer.Close(error);
+}
+
+} // namespace pelvar

@@ -1,0 +1,145 @@
+#include "tools/pelvarctl/MonitorVerb.h"
+
+#include <csignal>
+
+#include <nlohmann/json.hpp>
+
+#include "camera/CaptureFile.h"
+#include "camera/Commands.h"
+#include "camera/LineMonitor.h"
+#include "link/ResultCodes.h"
+#include "platform/HexBytes.h"
+#include "platform/Platform.h"
+#include "platform/SysError.h"
+
+namespace pelvar {
+
+namespace {
+
+constexpr std::int32_t kLineBaud = 115200;
+constexpr std::uint32_t kReadChunk = 256;
+// A read returns a few ms after the line falls quiet, or after 50 ms of
+// silence, so pauses are timed to a few ms and Ctrl-C is seen at once.
+constexpr Timeouts kListenTimeouts{5, 0, 50, 0, 0};
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnStop(int) { g_stop = 1; }
+
+const char* KindName(LineEvent::Kind kind)
+{
+    switch (kind) {
+    case LineEvent::Kind::Exchange: return "exchange";
+    case LineEvent::Kind::Garbage: return "garbage";
+    case LineEvent::Kind::Partial: return "partial frame";
+    }
+    return "";
+}
+
+std::string EventJson(const LineEvent& e)
+{
+    nlohmann::ordered_json j;
+    j["ms"] = e.atMs;
+    j["kind"] = KindName(e.kind);
+    if (e.kind != LineEvent::Kind::Exchange) {
+        j["bytes"] = HexBytes(e.bytes);
+        return j.dump();
+    }
+    const ExchangeRecord& r = e.record;
+    j["command"] = CommandName(r.cmd);
+    j["meaning"] = ExchangeMeaning(r);
+    j["result"] = ResultName(r.result);
+    j["code"] = r.result;
+    j["request"] = HexBytes(r.frames.front().bytes);
+    if (!e.requestChecksumOk)
+        j["request_checksum_wrong"] = true;
+    if (e.replied) {
+        j["reply"] = HexBytes(r.frames.back().bytes);
+        j["response_ms"] = r.durationMs;
+        if (e.outsideWindow)
+            j["outside_window"] = true;
+    }
+    return j.dump();
+}
+
+} // namespace
+
+int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err, IPlatform& platform)
+{
+    const std::string where = "COM" + std::to_string(options.port);
+    const PortHandle h = platform.OpenPort(options.port);
+    if (h == kNoHandle) {
+        const std::string path = platform.PortPath(options.port);
+        std::string why = DescribeErrno(platform.LastError());
+        if (ClassifyErrno(platform.LastError()) == SysErrorKind::Busy && !path.empty()) {
+            const std::string holder = PortHolderText(path);
+            if (!holder.empty())
+                why = "busy: held by " + holder;
+        }
+        std::fprintf(err, "pelvarctl: monitor: cannot open %s: %s\n", where.c_str(), why.c_str());
+        return 1;
+    }
+    LineSettings settings{kLineBaud, 8, 0, 0};
+    settings.listenOnly = true;
+    if (!platform.ApplyLineSettings(h, settings) || !platform.SetTimeouts(h, kListenTimeouts)) {
+        std::fprintf(err, "pelvarctl: monitor: %s refused the line settings: %s\n", where.c_str(),
+                     DescribeErrno(platform.LastError()).c_str());
+        platform.ClosePort(h);
+        return 1;
+    }
+
+    CaptureWriter capture;
+    if (!options.capture.empty()) {
+        int error = 0;
+        if (!capture.Open(options.capture, WallClockMicros(), &error)) {
+            std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", options.capture.c_str(),
+                         DescribeErrno(error).c_str());
+            platform.ClosePort(h);
+            return 1;
+        }
+    }
+    LineMonitor monitor([&](const LineEvent& e) {
+        const std::string line = options.json ? EventJson(e) : LineEventText(e);
+        std::fprintf(out, "%s\n", line.c_str());
+        std::fflush(out);
+        if (capture.IsOpen() && e.kind == LineEvent::Kind::Exchange)
+            capture.Add(e.record);
+        else if (capture.IsOpen())
+            capture.AddFrame(false, e.bytes, e.atMs);
+    });
+
+    g_stop = 0;
+    auto previousInt = std::signal(SIGINT, OnStop);
+    auto previousTerm = std::signal(SIGTERM, OnStop);
+    int status = 0;
+    // The monitor's origin is the moment it starts listening.
+    monitor.Idle(platform.TickCount());
+    while (!g_stop) {
+        std::uint8_t buf[kReadChunk];
+        std::uint32_t got = 0;
+        if (!platform.Read(h, buf, kReadChunk, &got) || platform.PortGone(h)) {
+            if (g_stop)
+                break;
+            std::fprintf(err, "pelvarctl: monitor: %s: the device has gone: %s\n", where.c_str(),
+                         DescribeErrno(platform.LastError()).c_str());
+            status = 1;
+            break;
+        }
+        if (got)
+            monitor.Feed(buf, got, platform.TickCount());
+        else
+            monitor.Idle(platform.TickCount());
+    }
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+    monitor.Finish();
+    platform.ClosePort(h);
+    int error = 0;
+    if (!capture.Close(&error)) {
+        std::fprintf(err, "pelvarctl: --capture: '%s': %s\n", options.capture.c_str(), DescribeErrno(error).c_str());
+        status = 1;
+    }
+    return status;
+}
+
+} // namespace pelvar

@@ -1,0 +1,22 @@
+// `pelvarctl monitor --port N`: listens to a line that someone else drives,
+// through a receive-only adapter that hears both directions, and prints one
+// decoded line per exchange until Ctrl-C.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace pelvar {
+
+class IPlatform;
+
+struct MonitorOptions {
+    int port = 0;
+    bool json = false;   // one JSON object per line and event
+    std::string capture; // pcapng of the frames heard; empty: none
+};
+
+// 0 after Ctrl-C (or SIGTERM), 1 when the port cannot be opened or goes away.
+int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err, IPlatform& platform);
+
+} // namespace pelvar

@@ -106,6 +106,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadMapRow{"duplicateName",
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"A\", \"address\": 2}]}",
                   "m.json:2:", "appears twice"},
+        BadMapRow{"duplicateFieldName",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [\n{\"name\": \"F\", \"lsb\": 0, "
+                  "\"width\": 2},\n{\"name\": \"F\", \"lsb\": 4, \"width\": 2}]}]}",
+                  "m.json:3:", "register A: field F appears twice"},
+        BadMapRow{"registerWidthZero", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"width\": 0}]}",
+                  "m.json:1:", "register A: width 0"},
+        BadMapRow{"fieldWidthZero",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1,\n\"fields\": [{\"name\": \"F\", \"lsb\": 0, "
+                  "\"width\": 0}]}]}",
+                  "m.json:2:", "field A.F (lsb 0, width 0) does not fit"},
         BadMapRow{"duplicateAddress",
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
                   "m.json:2:", "already register A"},
@@ -162,6 +172,23 @@ INSTANTIATE_TEST_SUITE_P(Table, Resolve,
                                            ResolveRow{"unknownField", "CTRL.MODE", false, 0, "", false},
                                            ResolveRow{"empty", "", false, 0, "", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Resolve, ANameThatIsAlsoHexIsTheRegisterUnlessPrefixed)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(
+        ParseRegisterMap("{\"registers\": [{\"name\": \"FACE\", \"address\": \"0x0030\"}]}", "m.json", &map, &error))
+        << error;
+    RegisterTarget t;
+    ASSERT_TRUE(ResolveRegister(map, "FACE", &t, &error)) << error;
+    EXPECT_EQ(t.address, 0x0030);
+    ASSERT_TRUE(ResolveRegister(map, "0xFACE", &t, &error)) << error;
+    EXPECT_EQ(t.address, 0xFACE);
+    EXPECT_EQ(t.reg, nullptr);
+    ASSERT_TRUE(ResolveRegister(map, "face", &t, &error)) << error;
+    EXPECT_EQ(t.address, 0xFACE) << "names are matched as written";
+}
 
 // ---- Presets ---------------------------------------------------------------
 
@@ -452,15 +479,21 @@ protected:
 
 struct RefusalRow {
     const char* name;
-    std::vector<std::string> args;
+    std::vector<std::string> args; // "{file}" stands for a file holding `file`
     const char* what;
+    const char* file = nullptr;
 };
 
 class BringUpRefusal : public BringUp, public ::testing::WithParamInterface<RefusalRow> {};
 
 TEST_P(BringUpRefusal, ExitTwoOneLineAndNothingSent)
 {
-    CtlCapture r = Run(GetParam().args);
+    std::vector<std::string> args = GetParam().args;
+    if (GetParam().file) {
+        const std::string path = WriteFile("row.json", GetParam().file);
+        std::replace(args.begin(), args.end(), std::string("{file}"), path);
+    }
+    CtlCapture r = Run(args);
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
@@ -484,7 +517,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalRow{"dumpAField", {"reg", "dump", "CTRL.GAIN", "ID"}, "a field"},
                       RefusalRow{"presetMissing", {"preset", "apply", "/nonexistent/p.json"}, "cannot read"},
                       RefusalRow{
-                          "presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"}, "FOO"}),
+                          "presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"}, "FOO"},
+                      RefusalRow{"presetApplyUnknownName",
+                                 {"preset", "apply", "{file}"},
+                                 "row.json:3: 'FOO' is no register address and no name in ",
+                                 "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, \"green\": 4, "
+                                 "\"blue\": 5},\n\"registers\": [{\"register\": \"EXPOSURE\", \"value\": 1},\n"
+                                 "{\"register\": \"FOO\", \"value\": 1}]}"},
+                      RefusalRow{"mapFileMissing",
+                                 {"--map", "/nonexistent/m.json", "reg", "read", "10"},
+                                 "pelvarctl: /nonexistent/m.json: cannot read the register map"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BringUp, MalformedMapIsRefusedForEveryVerbBeforeAnythingIsOpened)
@@ -596,6 +638,19 @@ TEST_F(BringUp, WatchPrintsTheFirstValueAndEachChangeOnTheClock)
     EXPECT_GE(sim.Now() - before, 400u);
     EXPECT_LT(sim.Now() - before, 500u) << "no wait after the last read";
     EXPECT_FALSE(sim.IsOpen(5));
+}
+
+TEST_F(BringUp, WatchShowsAFailingReadOnceAndTheValueWhenReadsRecover)
+{
+    board.dropCmd = CMD_REG_READ;
+    board.dropAt = {2, 3}; // the second and third reads get no reply
+    board.changeAtRead = 4;
+    CtlCapture r = Run({"reg", "watch", "EXPOSURE", "--interval", "1000", "--count", "5"});
+    EXPECT_EQ(r.status, 1) << "a read failed";
+    EXPECT_EQ(r.out, "0 ms 0x0010 0x0000 EXPOSURE\n"
+                     "1000 ms 0x0010 LINK_ERR_NO_REPLY (-2002) EXPOSURE\n"
+                     "3000 ms 0x0010 0x0001 EXPOSURE\n"
+                     "result: LINK_ERR_NO_REPLY (-2002)\nreads: 5\n");
 }
 
 // Raises SIGINT once the clock passes a time, as Ctrl-C would.

@@ -6,6 +6,7 @@
 #include "camera/ControlIds.h"
 #include "discovery/PortEntry.h"
 #include "platform/SysError.h"
+#include "tools/pelvarctl/Progress.h"
 
 namespace pelvar {
 
@@ -105,7 +106,12 @@ private:
     bool Probe(std::uint8_t* status)
     {
         CameraController& cam = m_ctx.cam;
-        if (cam.DetectBoard(status)) {
+        bool found = false;
+        {
+            PortSearch search(m_ctx);
+            found = cam.DetectBoard(status);
+        }
+        if (found) {
             char text[8];
             std::snprintf(text, sizeof text, "0x%02x", *status);
             Step("probe", true, "COM" + std::to_string(cam.m_nPort) + " answers, status " + text);
@@ -218,7 +224,9 @@ private:
     {
         std::vector<std::uint32_t> latencies;
         std::int32_t lastFailure = LINK_OK;
+        Progress progress(m_ctx.progress, m_ctx.platform, "diagnose", "status queries", kLinkQueries);
         for (std::uint32_t i = 0; i < kLinkQueries; ++i) {
+            progress.Update(i);
             const std::uint32_t t0 = m_ctx.platform.TickCount();
             const QueryResult q = QueryStatus(*m_ctx.cam.Link());
             if (q.result == LINK_OK)
@@ -226,6 +234,7 @@ private:
             else
                 lastFailure = q.result;
         }
+        progress.Erase();
         const std::uint32_t failures = kLinkQueries - static_cast<std::uint32_t>(latencies.size());
         const std::uint32_t retries = m_ctx.cam.Link()->Retries();
         std::sort(latencies.begin(), latencies.end());

@@ -4,10 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <termios.h>
+#include <optional>
+#include <thread>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -17,9 +24,11 @@
 #include "sim/SimBoard.h"
 #include "platform/ForwardingPlatform.h"
 #include "tests/support/CtlCapture.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestEnvironment.h"
 #include "tools/pelvarctl/CtlOutput.h"
 #include "tools/pelvarctl/CtlParse.h"
+#include "tools/pelvarctl/Progress.h"
 
 namespace pelvar {
 namespace {
@@ -772,6 +781,146 @@ TEST_F(BringUp, JsonGivesOneObjectPerScriptLine)
     EXPECT_EQ(objects[1]["registers"].size(), 2u);
     EXPECT_EQ(objects[1]["registers"][0]["name"], "EXPOSURE");
     EXPECT_EQ(objects[2]["status"], 0) << "not started";
+}
+
+// ---- Progress on a terminal ----------------------------------------------------
+
+std::string Drain(std::FILE* f, char*& buf, std::size_t& len)
+{
+    std::fflush(f);
+    return std::string(buf, len);
+}
+
+TEST(Progress, DrawnAfterASecondAtMostFourTimesASecondAndErased)
+{
+    SimPlatform clock;
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* err = open_memstream(&buf, &len);
+    const std::string blank = "\r" + std::string(46, ' ') + "\r";
+    {
+        std::optional<Progress> p;
+        p.emplace(err, clock, "reg dump", "registers", 4096);
+        p->Update(0);
+        clock.Sleep(999);
+        p->Update(9);
+        EXPECT_EQ(Drain(err, buf, len), "") << "work that ends within a second shows nothing";
+        clock.Sleep(1);
+        p->Update(10);
+        std::string shown = "\rreg dump: 10/4096 registers, 10.0/s, 6:49 left";
+        EXPECT_EQ(Drain(err, buf, len), shown);
+        clock.Sleep(100);
+        p->Update(11);
+        clock.Sleep(150);
+        p->Update(12);
+        // The shorter line blanks the last character of the longer one.
+        shown += "\rreg dump: 12/4096 registers, 9.6/s, 7:06 left ";
+        EXPECT_EQ(Drain(err, buf, len), shown);
+        p->Erase();
+        shown += blank;
+        EXPECT_EQ(Drain(err, buf, len), shown);
+        // Erased for a line of output: back at the next redraw, not at once.
+        p->Update(13);
+        EXPECT_EQ(Drain(err, buf, len), shown);
+        clock.Sleep(250);
+        p->Update(14);
+        shown += "\rreg dump: 14/4096 registers, 9.3/s, 7:18 left";
+        EXPECT_EQ(Drain(err, buf, len), shown);
+        shown += "\r" + std::string(45, ' ') + "\r";
+        p.reset();
+        EXPECT_EQ(Drain(err, buf, len), shown) << "the destructor erases";
+    }
+    std::fclose(err);
+    std::free(buf);
+
+    Progress hours(nullptr, clock, "reg dump", "registers", 100000);
+    clock.Sleep(1000);
+    hours.Update(1); // no stream: nothing, and no crash
+    char* hbuf = nullptr;
+    std::size_t hlen = 0;
+    std::FILE* herr = open_memstream(&hbuf, &hlen);
+    {
+        Progress p(herr, clock, "reg dump", "registers", 100000);
+        clock.Sleep(1000);
+        p.Update(1);
+        EXPECT_EQ(Drain(herr, hbuf, hlen), "\rreg dump: 1/100000 registers, 1.0/s, 27:46:39 left");
+    }
+    std::fclose(herr);
+    std::free(hbuf);
+}
+
+// What pelvarctl writes to a terminal that is both its standard output and
+// its standard error, as a user sees it (no newline translation).
+std::string OnATerminal(const std::vector<std::string>& args, IPlatform& platform, int* status)
+{
+    test::PseudoTerminal pty;
+    termios raw{};
+    tcgetattr(pty.Slave(), &raw);
+    cfmakeraw(&raw);
+    tcsetattr(pty.Slave(), TCSANOW, &raw);
+    std::FILE* out = fdopen(dup(pty.Slave()), "w");
+    std::FILE* err = fdopen(dup(pty.Slave()), "w");
+    // The terminal's buffer is small: read it while pelvarctl writes.
+    std::string text;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        char chunk[4096];
+        for (;;) {
+            pollfd p{pty.Master(), POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) {
+                const ssize_t k = read(pty.Master(), chunk, sizeof chunk);
+                if (k > 0)
+                    text.append(chunk, static_cast<std::size_t>(k));
+            } else if (done) {
+                return;
+            }
+        }
+    });
+    *status = RunPelvarctl(args, out, err, platform);
+    std::fclose(err);
+    std::fclose(out);
+    done = true;
+    reader.join();
+    return text;
+}
+
+// Standard error as a file (2> log): its text.
+std::string ErrInAFile(const std::vector<std::string>& args, IPlatform& platform)
+{
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    RunPelvarctl(args, out, err, platform);
+    std::rewind(err);
+    std::string text;
+    for (int ch; (ch = std::fgetc(err)) != EOF;)
+        text += static_cast<char>(ch);
+    std::fclose(out);
+    std::fclose(err);
+    return text;
+}
+
+TEST_F(BringUp, ProgressOnlyOnATerminalNeverOverTheOutputAndNeverWithJson)
+{
+    const CtlCapture plain = RunCtlCaptured({"--port", "5", "reg", "dump", "0", "ff"}, sim);
+    ASSERT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(ErrInAFile({"--port", "5", "reg", "dump", "0", "ff"}, sim), "") << "standard error is no terminal";
+
+    int status = -1;
+    const std::string screen = OnATerminal({"--port", "5", "reg", "dump", "0", "ff"}, sim, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(screen.find("\rreg dump: 1"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("/256 registers, "), std::string::npos) << screen;
+    // Every progress line is redrawn or blanked before anything else is written;
+    // without them the screen holds the plain output.
+    const std::regex progress("\r *\r|\rreg dump: [^\r\n]*(?=\r)");
+    EXPECT_EQ(std::regex_replace(screen, progress, ""), plain.out) << screen;
+    EXPECT_EQ(screen.back(), '\n') << "the result line is the last thing written";
+
+    EXPECT_EQ(OnATerminal({"--json", "--port", "5", "reg", "dump", "0", "ff"}, sim, &status).find('\r'),
+              std::string::npos);
+    EXPECT_EQ(OnATerminal({"--trace", "--port", "5", "reg", "dump", "0", "3"}, sim, &status).find("reg dump:"),
+              std::string::npos);
 }
 
 // ---- diagnose ----------------------------------------------------------------

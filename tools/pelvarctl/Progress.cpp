@@ -42,8 +42,9 @@ void Progress::Update(std::uint32_t done)
     if (!m_err)
         return;
     const std::uint32_t elapsed = m_clock.TickCount() - m_start;
-    if (elapsed < kProgressAfterMs || (m_width > 0 && elapsed - m_drawnAt < kProgressRedrawMs))
+    if (elapsed < kProgressAfterMs || (m_drawn && elapsed - m_drawnAt < kProgressRedrawMs))
         return;
+    m_drawn = true;
     m_drawnAt = elapsed;
     std::string line = m_what + ": " + std::to_string(done) + "/" + std::to_string(m_total) + " " + m_unit;
     if (done > 0) {

@@ -38,6 +38,7 @@ private:
     std::string m_unit;
     std::uint32_t m_total;
     std::uint32_t m_start;
+    bool m_drawn = false;
     std::uint32_t m_drawnAt = 0;
     std::size_t m_width = 0; // of the line on the terminal; 0: none
 };

@@ -234,7 +234,7 @@ int RunDump(const PlannedVerb& plan, VerbContext& ctx)
     Progress progress(ctx.progress, ctx.platform, "reg dump", "registers",
                       static_cast<std::uint32_t>(plan.targets.size()));
     std::uint32_t done = 0;
-    // Each line goes out with the progress line taken away, which comes back after it.
+    // Each line goes out with the progress line taken away; it comes back at its next redraw.
     const auto show = [&](const std::string& line, const CtlOutput::Json& json) {
         progress.Erase();
         ctx.out.Item("registers", line, json);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <poll.h>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <termios.h>
@@ -921,6 +922,31 @@ TEST_F(BringUp, ProgressOnlyOnATerminalNeverOverTheOutputAndNeverWithJson)
               std::string::npos);
     EXPECT_EQ(OnATerminal({"--trace", "--port", "5", "reg", "dump", "0", "3"}, sim, &status).find("reg dump:"),
               std::string::npos);
+}
+
+TEST(Progress, ConnectShowsThePortsTriedAcrossSilentOnes)
+{
+    test::TempDir dir;
+    const std::string ports = dir.MakeDir("ports");
+    for (int n = 6; n <= 9; ++n)
+        ASSERT_EQ(symlink("/dev/null", (ports + "/COM" + std::to_string(n)).c_str()), 0);
+    test::ScopedEnv env("PELVAR_PORTS_DIR", ports);
+    // Three silent ports, then the board: about 0.7 s a silent port.
+    const auto connect = [](const std::function<std::string(IPlatform&)>& run) {
+        SimPlatform p;
+        SimBoardDevice board;
+        for (int n = 6; n <= 8; ++n)
+            p.AddPort(n);
+        p.AddPort(9, &board);
+        return run(p);
+    };
+    const std::string plain = connect([](IPlatform& p) { return RunCtlCaptured({"connect"}, p).out; });
+    int status = -1;
+    const std::string screen = connect([&](IPlatform& p) { return OnATerminal({"connect"}, p, &status); });
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(screen.find("\rlooking for the board: 2/4 ports, "), std::string::npos) << screen;
+    const std::regex progress("\r *\r|\rlooking for the board: [^\r\n]*(?=\r)");
+    EXPECT_EQ(std::regex_replace(screen, progress, ""), plain) << screen;
 }
 
 // ---- diagnose ----------------------------------------------------------------

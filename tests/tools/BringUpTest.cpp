@@ -949,6 +949,26 @@ TEST(Progress, ConnectShowsThePortsTriedAcrossSilentOnes)
     EXPECT_EQ(std::regex_replace(screen, progress, ""), plain) << screen;
 }
 
+TEST_F(BringUp, DiagnoseShowsItsLinkQueriesOnASlowBoard)
+{
+    const auto slow = [this](const std::function<std::string(IPlatform&)>& run) {
+        SimBoardOptions options;
+        options.delayMs = 100; // 50 status queries: over five seconds
+        TamperedBoard board(options);
+        SimPlatform p;
+        p.AddPort(5, &board);
+        return run(p);
+    };
+    const std::vector<std::string> args = {"--port", "5", "--map", mapPath, "diagnose"};
+    const std::string plain = slow([&](IPlatform& p) { return RunCtlCaptured(args, p).out; });
+    int status = -1;
+    const std::string screen = slow([&](IPlatform& p) { return OnATerminal(args, p, &status); });
+    EXPECT_EQ(status, 1) << "slow replies";
+    EXPECT_NE(screen.find("/50 status queries, "), std::string::npos) << screen;
+    const std::regex progress("\r *\r|\rdiagnose: [^\r\n]*(?=\r)");
+    EXPECT_EQ(std::regex_replace(screen, progress, ""), plain) << screen;
+}
+
 // ---- diagnose ----------------------------------------------------------------
 
 struct DiagnoseRow {

@@ -149,6 +149,8 @@ std::vector<std::string> DirEntries(const std::string& dir)
     return names;
 }
 
+void PrintTo(const AcquireRow& row, std::ostream* os) { *os << row.name; }
+
 class UucpLockAcquire : public ::testing::TestWithParam<AcquireRow> {};
 
 TEST_P(UucpLockAcquire, StaleAndUnparsableLocksAreTakenLiveOnesAndOursLeftAlone)

@@ -293,6 +293,9 @@ std::string Facts(const CtlCommand& c)
     return text;
 }
 
+// A failing row is named, not dumped as bytes.
+void PrintTo(const BringUpParseRow& row, std::ostream* os) { *os << row.name; }
+
 class BringUpCommandLine : public ::testing::TestWithParam<BringUpParseRow> {};
 
 TEST_P(BringUpCommandLine, ParsesOrRefusesWithOneLine)
@@ -1044,6 +1047,8 @@ struct ScratchRow {
     const char* verdict;
     std::uint16_t after;
 };
+
+void PrintTo(const ScratchRow& row, std::ostream* os) { *os << row.name; }
 
 class DiagnoseScratch : public BringUp, public ::testing::WithParamInterface<ScratchRow> {};
 

@@ -1,10 +1,13 @@
 // Ports of other programs are left alone: lock files, the system console,
 // and who holds a busy port. Real pseudo-terminals, a private lock directory.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -14,6 +17,9 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <optional>
+#include <vector>
 
 #include "link/ComPort.h"
 #include "link/ResultCodes.h"
@@ -67,6 +73,166 @@ TEST(UucpLockPid, AsciiBinaryAndUnusableContents)
         EXPECT_EQ(ReadLockPid(path), row.pid) << row.contents;
     }
     EXPECT_EQ(ReadLockPid(dir.Path() + "/missing"), 0);
+}
+
+// Who the lock file names, and who takes the lock.
+enum class Holder { None, DeadProcess, Unparsable, LiveProcess, OtherUsersLiveProcess, Ourselves };
+enum class After { Ours, Untouched, NoFile };
+
+struct AcquireRow {
+    const char* name;
+    Holder holder;
+    bool asOtherUser; // taken by a process of another user (nobody)
+    bool dirWritable; // by the process that takes the lock
+    int error;
+    bool taken;
+    After after;
+};
+
+// A process that lives until the row ends.
+struct SleepingChild {
+    SleepingChild()
+    {
+        pid = fork();
+        if (pid == 0) {
+            pause();
+            _exit(0);
+        }
+    }
+    ~SleepingChild()
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid_t pid;
+};
+
+constexpr uid_t kNobody = 65534;
+
+// AcquirePortLock run by the user nobody, in a child: its result and its pid.
+// The root test process is then a live process nobody may not signal.
+PortLockResult AcquireAsNobody(const std::string& lockDir, const std::string& device, pid_t* taker)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    *taker = fork();
+    if (*taker == 0) {
+        close(out[0]);
+        int reply[2] = {-1, 0};
+        if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0) {
+            const PortLockResult r = AcquirePortLock(lockDir, device);
+            reply[0] = r.error;
+            reply[1] = r.lockPath.empty() ? 0 : 1;
+        }
+        (void)!write(out[1], reply, sizeof reply);
+        _exit(0);
+    }
+    close(out[1]);
+    int reply[2] = {-2, 0};
+    (void)!read(out[0], reply, sizeof reply);
+    close(out[0]);
+    waitpid(*taker, nullptr, 0);
+    PortLockResult r;
+    r.error = reply[0];
+    if (reply[1])
+        r.lockPath = lockDir + "/" + LockFileName(device);
+    return r;
+}
+
+std::vector<std::string> DirEntries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void PrintTo(const AcquireRow& row, std::ostream* os) { *os << row.name; }
+
+class UucpLockAcquire : public ::testing::TestWithParam<AcquireRow> {};
+
+TEST_P(UucpLockAcquire, StaleAndUnparsableLocksAreTakenLiveOnesAndOursLeftAlone)
+{
+    const AcquireRow& row = GetParam();
+    if (row.asOtherUser && geteuid() != 0)
+        GTEST_SKIP() << "needs root to take the lock as another user; CI runs as root";
+    test::TempDir tmp;
+    const std::string lockDir = tmp.MakeDir("lock");
+    const std::string lockFile = lockDir + "/LCK..pts_99";
+    // Root writes into any directory: rows with an unwritable one run as nobody.
+    ASSERT_EQ(chmod(tmp.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(lockDir.c_str(), row.dirWritable && row.asOtherUser ? 0777 : 0755), 0);
+
+    std::optional<SleepingChild> live;
+    switch (row.holder) {
+    case Holder::None: break;
+    case Holder::DeadProcess: {
+        const pid_t dead = fork();
+        if (dead == 0)
+            _exit(0);
+        waitpid(dead, nullptr, 0);
+        WriteFile(lockFile, PidText(dead));
+        break;
+    }
+    case Holder::Unparsable: WriteFile(lockFile, "minicom\n"); break;
+    case Holder::LiveProcess:
+        live.emplace();
+        WriteFile(lockFile, PidText(live->pid));
+        break;
+    case Holder::OtherUsersLiveProcess: WriteFile(lockFile, PidText(getpid())); break; // root, to nobody
+    case Holder::Ourselves: WriteFile(lockFile, PidText(getpid())); break;
+    }
+    const std::string before = ReadFile(lockFile);
+
+    pid_t taker = getpid();
+    const PortLockResult r =
+        row.asOtherUser ? AcquireAsNobody(lockDir, "/dev/pts/99", &taker) : AcquirePortLock(lockDir, "/dev/pts/99");
+    EXPECT_EQ(r.error, row.error);
+    EXPECT_EQ(r.lockPath, row.taken ? lockFile : std::string());
+    switch (row.after) {
+    case After::Ours: EXPECT_EQ(ReadFile(lockFile), PidText(taker)); break;
+    case After::Untouched: EXPECT_EQ(ReadFile(lockFile), before); break;
+    case After::NoFile: EXPECT_NE(access(lockFile.c_str(), F_OK), 0); break;
+    }
+    // Nothing else is left behind: no temporary lock of ours.
+    const std::vector<std::string> expected =
+        row.after == After::NoFile ? std::vector<std::string>{} : std::vector<std::string>{"LCK..pts_99"};
+    EXPECT_EQ(DirEntries(lockDir), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UucpLockAcquire,
+    ::testing::Values(AcquireRow{"noLock", Holder::None, false, true, 0, true, After::Ours},
+                      AcquireRow{"deadProcess", Holder::DeadProcess, false, true, 0, true, After::Ours},
+                      AcquireRow{"unparsableContent", Holder::Unparsable, false, true, 0, true, After::Ours},
+                      AcquireRow{"liveProcess", Holder::LiveProcess, false, true, EBUSY, false, After::Untouched},
+                      // kill() says EPERM: the process lives, it is only not ours to signal.
+                      AcquireRow{"otherUsersLiveProcess", Holder::OtherUsersLiveProcess, true, true, EBUSY, false,
+                                 After::Untouched},
+                      AcquireRow{"ourOwnPid", Holder::Ourselves, false, true, 0, false, After::Untouched},
+                      AcquireRow{"takenByAnotherUser", Holder::None, true, true, 0, true, After::Ours},
+                      AcquireRow{"unwritableDirectory", Holder::None, true, false, 0, false, After::NoFile},
+                      AcquireRow{"unwritableDirectoryLiveLock", Holder::OtherUsersLiveProcess, true, false, EBUSY,
+                                 false, After::Untouched}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UucpLockRelease, RemovesOnlyALockThatIsStillOurs)
+{
+    test::TempDir tmp;
+    const std::string lockDir = tmp.MakeDir("lock");
+    PortLockResult r = AcquirePortLock(lockDir, "/dev/pts/99");
+    ASSERT_EQ(r.lockPath, lockDir + "/LCK..pts_99");
+    ReleasePortLock(r.lockPath);
+    EXPECT_TRUE(DirEntries(lockDir).empty());
+
+    // Taken over meanwhile (ours was judged stale elsewhere): the new owner's stays.
+    r = AcquirePortLock(lockDir, "/dev/pts/99");
+    SleepingChild other;
+    WriteFile(r.lockPath, PidText(other.pid));
+    ReleasePortLock(r.lockPath);
+    EXPECT_EQ(ReadFile(r.lockPath), PidText(other.pid));
 }
 
 TEST(SystemConsole, EveryListedConsoleAndTheForegroundTerminalOfTty0)

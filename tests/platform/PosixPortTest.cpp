@@ -131,37 +131,41 @@ TEST_F(PtyPort, OneReadTakesBytesThatArriveWithinTheIntervalOfTheLast)
     port.m_nByteSize = 8;
     ASSERT_EQ(port.Open(), LINK_OK);
 
-    // Four bytes 30 ms apart: 90 ms from first to last, each within the 50 ms
-    // interval of the one before. A run where the machine held the writer
-    // back (a gap over 40 ms) says nothing and is repeated.
+    // With a 200 ms interval, four bytes 100 ms apart: 300 ms from first to
+    // last, each well within the interval of the one before. Had the
+    // interval run from the read's start, the read would end after the
+    // second byte. 100 ms of slack either way covers a loaded machine; a
+    // writer held back beyond it fails with the gaps it had.
+    Timeouts wide;
+    wide.readInterval = 200;
+    wide.readConstant = 3000;
+    ASSERT_TRUE(posix.SetTimeouts(port.m_hCom, wide));
     const Bytes sent = {0x11, 0x22, 0x33, 0x44};
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        std::vector<Clock::time_point> writtenAt;
-        const Clock::time_point first = Clock::now() + std::chrono::milliseconds(20);
-        board = std::thread([this, &sent, &writtenAt, first] {
-            for (std::size_t i = 0; i < sent.size(); ++i) {
-                std::this_thread::sleep_until(first + std::chrono::milliseconds(30 * i));
-                (void)!write(master, &sent[i], 1);
-                writtenAt.push_back(Clock::now());
-            }
-        });
-        std::uint8_t buf[9] = {};
-        std::uint32_t got = 0;
-        const bool read = posix.Read(port.m_hCom, buf, 9, &got);
-        board.join();
-        double widestGap = 0;
-        for (std::size_t i = 1; i < writtenAt.size(); ++i)
-            widestGap =
-                std::max(widestGap, std::chrono::duration<double, std::milli>(writtenAt[i] - writtenAt[i - 1]).count());
-        if (widestGap > 40) {
-            tcflush(slave, TCIFLUSH);
-            continue;
+    std::vector<Clock::time_point> writtenAt;
+    const Clock::time_point first = Clock::now() + std::chrono::milliseconds(20);
+    board = std::thread([this, &sent, &writtenAt, first] {
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            std::this_thread::sleep_until(first + std::chrono::milliseconds(100 * i));
+            (void)!write(master, &sent[i], 1);
+            writtenAt.push_back(Clock::now());
         }
-        EXPECT_TRUE(read);
-        EXPECT_EQ(Bytes(buf, buf + got), sent) << "the interval runs from the last byte, not from the read's start";
-        return;
-    }
-    GTEST_SKIP() << "the machine held the writer back on every attempt";
+    });
+    std::uint8_t buf[9] = {};
+    std::uint32_t got = 0;
+    const auto start = Clock::now();
+    const bool read = posix.Read(port.m_hCom, buf, 9, &got);
+    const double ms = MsSince(start);
+    board.join();
+    std::string gaps;
+    for (std::size_t i = 1; i < writtenAt.size(); ++i)
+        gaps += " "
+                + std::to_string(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(writtenAt[i] - writtenAt[i - 1]).count());
+    EXPECT_TRUE(read);
+    EXPECT_EQ(Bytes(buf, buf + got), sent)
+        << "the interval runs from the last byte, not from the read's start; "
+        << "gaps between the bytes (ms):" << gaps << "; the read took " << ms << " ms";
+    EXPECT_NEAR(ms, 20 + 300 + 200, 100) << "it ends one interval after the last byte; gaps (ms):" << gaps;
 }
 
 TEST_F(PtyPort, PurgeDiscardsWhatArrivedBeforeIt)

@@ -346,8 +346,10 @@ void BenchPanelTest::recordedSessionReplaysAsTheSameFrames()
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         Click(dlg, IDC_CONNECT);
         QCOMPARE(QString::fromStdString(dlg.ControlText(IDC_PORT_TEXT)), QStringLiteral("210"));
-        QTest::qWait(200);
-        panelTrace = QString::fromUtf8(panelBoard.readAllStandardOutput());
+        // Until the simulator has printed the connect's last frame, the blue gain.
+        QTRY_VERIFY_WITH_TIMEOUT((panelTrace += QString::fromUtf8(panelBoard.readAllStandardOutput()))
+                                     .contains(QStringLiteral("<- 02 06 95")),
+                                 10000);
         const qsizetype beforeRecording = ReceivedFrames(panelTrace).size();
 
         std::string error;
@@ -367,10 +369,11 @@ void BenchPanelTest::recordedSessionReplaysAsTheSameFrames()
         Click(dlg, IDC_REG_READ);
         Click(dlg, IDC_DISCONNECT);
         dlg.StopRecording();
-        QTest::qWait(200);
-        panelTrace = ReceivedFrames(panelTrace + QString::fromUtf8(panelBoard.readAllStandardOutput()))
-                         .mid(beforeRecording)
-                         .join(QLatin1Char('\n'));
+        // Until the simulator has printed the session's last frame, the register read.
+        QTRY_VERIFY_WITH_TIMEOUT((panelTrace += QString::fromUtf8(panelBoard.readAllStandardOutput()))
+                                     .contains(QStringLiteral("<- 02 02 24 24 03")),
+                                 10000);
+        panelTrace = ReceivedFrames(panelTrace).mid(beforeRecording).join(QLatin1Char('\n'));
     }
     StopSim(panelBoard);
 
@@ -388,8 +391,11 @@ void BenchPanelTest::recordedSessionReplaysAsTheSameFrames()
         QVERIFY(ctl.waitForFinished(30000));
         QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
     }
-    QTest::qWait(200);
-    const QStringList replayed = ReceivedFrames(StopSim(replayBoard));
+    QString replayOut;
+    QTRY_VERIFY_WITH_TIMEOUT((replayOut += QString::fromUtf8(replayBoard.readAllStandardOutput()))
+                                 .contains(QStringLiteral("<- 02 02 24 24 03")),
+                             10000);
+    const QStringList replayed = ReceivedFrames(replayOut + StopSim(replayBoard));
     // connect: status, init, status, blue gain; run: status.
     QVERIFY(replayed.size() > 5);
     QCOMPARE(replayed.mid(0, 5).join(QLatin1Char(' ')),

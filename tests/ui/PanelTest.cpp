@@ -30,6 +30,7 @@
 #include "ui/PelvarDlg.h"
 #include "ui/PelvarIcon.h"
 #include "ui/SliderNotifier.h"
+#include "ui/TrafficPane.h"
 
 using namespace pelvar;
 
@@ -146,6 +147,10 @@ private slots:
     void hiddenControls();
     void controlsDoNotOverlap();
     void textsAreNotClipped();
+
+    void trafficPaneRefreshesItselfBatchAfterBatch();
+    void trafficRowColours_data();
+    void trafficRowColours();
 };
 
 void PanelTest::initTestCase()
@@ -767,6 +772,48 @@ void PanelTest::textsAreNotClipped()
                                                                              .arg(room)));
         }
     }
+}
+
+// The pane's own timer brings each batch in, without anyone calling Flush.
+void PanelTest::trafficPaneRefreshesItselfBatchAfterBatch()
+{
+    QWidget window;
+    CTrafficPane pane(&window);
+    for (std::uint32_t batch = 1; batch <= 3; ++batch) {
+        ExchangeRecord r;
+        r.atMs = batch;
+        pane.Model().Post(r);
+        pane.Model().Post(r);
+        QTRY_COMPARE_WITH_TIMEOUT(pane.Model().rowCount(), static_cast<int>(2 * batch), 5000);
+    }
+}
+
+void PanelTest::trafficRowColours_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("attempts");
+    QTest::addColumn<QVariant>("background");
+    const QVariant amber = QBrush(QColor(255, 236, 179));
+    const QVariant red = QBrush(QColor(255, 205, 210));
+    QTest::newRow("first attempt") << 0 << 1 << QVariant();
+    QTest::newRow("retried") << 0 << 3 << amber;
+    QTest::newRow("failed") << -2002 << 1 << red;
+    QTest::newRow("failed after retries") << -2009 << 6 << red;
+}
+
+void PanelTest::trafficRowColours()
+{
+    QFETCH(int, result);
+    QFETCH(int, attempts);
+    QFETCH(QVariant, background);
+    CTrafficModel model;
+    ExchangeRecord r;
+    r.result = result;
+    r.attempts = static_cast<std::uint32_t>(attempts);
+    model.Post(r);
+    model.Flush();
+    QCOMPARE(model.index(0, CTrafficModel::Result).data(Qt::BackgroundRole), background);
+    QCOMPARE(model.index(0, CTrafficModel::Result).data(Qt::ForegroundRole).isValid(), background.isValid());
 }
 
 QTEST_MAIN(PanelTest)

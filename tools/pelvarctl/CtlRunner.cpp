@@ -19,6 +19,7 @@
 #include "tools/pelvarctl/DiagnoseVerb.h"
 #include "tools/pelvarctl/MonitorVerb.h"
 #include "tools/pelvarctl/PortsVerb.h"
+#include "tools/pelvarctl/Progress.h"
 #include "tools/pelvarctl/RegVerbs.h"
 
 namespace pelvar {
@@ -175,9 +176,15 @@ int RunOneVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& view)
     return ctx.out.End(RunConnectedVerb(plan, ctx, view));
 }
 
-int RunConnect(CameraController& cam, TerminalView& view, IPlatform& platform, CtlOutput& out, std::FILE* err)
+int RunConnect(VerbContext& ctx, TerminalView& view, std::FILE* err)
 {
-    cam.OnConnect();
+    CameraController& cam = ctx.cam;
+    IPlatform& platform = ctx.platform;
+    CtlOutput& out = ctx.out;
+    {
+        PortSearch search(ctx);
+        cam.OnConnect();
+    }
     if (cam.LineLostError() != 0) {
         std::fprintf(err, "pelvarctl: COM%d: the device has gone: %s\n", cam.m_nPort,
                      DescribeErrno(cam.LineLostError()).c_str());
@@ -303,7 +310,7 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
 {
     const CtlCommand& c = p.command;
     TracePlatform traced(basePlatform, output.TraceSink(err));
-    IPlatform& platform = p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform;
+    PortProgressPlatform platform(p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform);
     TerminalView view(err, p.options.port);
     CameraController cam(view, platform);
     std::FILE* traceSink = output.TraceSink(err);
@@ -318,7 +325,9 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     });
     if (p.options.traceDecoded || capture.IsOpen())
         cam.SetLinkTap(&decoded);
-    VerbContext ctx{cam, view, platform, output};
+    // The trace and the progress share standard error: no progress with a trace there.
+    const bool progress = ProgressWanted(err, p.options.json) && !p.options.trace && !p.options.traceDecoded;
+    VerbContext ctx{cam, view, platform, output, progress ? err : nullptr, &platform};
 
     if (c.verb == Verb::Diagnose) {
         output.Begin(c.verb);
@@ -326,7 +335,7 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     }
     if (c.verb == Verb::Connect) {
         output.Begin(c.verb);
-        return output.End(RunConnect(cam, view, platform, output, err));
+        return output.End(RunConnect(ctx, view, err));
     }
 
     if (IsRawExchange(c, p.options)) {
@@ -340,7 +349,12 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     }
 
     std::uint8_t status = 0;
-    if (!cam.DetectBoard(&status)) {
+    bool found = false;
+    {
+        PortSearch search(ctx);
+        found = cam.DetectBoard(&status);
+    }
+    if (!found) {
         output.Begin(c.verb);
         ExplainNoBoard(cam, platform, err);
         output.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());

@@ -6,6 +6,7 @@
 #include "camera/ControlIds.h"
 #include "discovery/PortEntry.h"
 #include "platform/SysError.h"
+#include "tools/pelvarctl/Progress.h"
 
 namespace pelvar {
 
@@ -105,7 +106,12 @@ private:
     bool Probe(std::uint8_t* status)
     {
         CameraController& cam = m_ctx.cam;
-        if (cam.DetectBoard(status)) {
+        bool found = false;
+        {
+            PortSearch search(m_ctx);
+            found = cam.DetectBoard(status);
+        }
+        if (found) {
             char text[8];
             std::snprintf(text, sizeof text, "0x%02x", *status);
             Step("probe", true, "COM" + std::to_string(cam.m_nPort) + " answers, status " + text);
@@ -161,33 +167,66 @@ private:
         const std::uint16_t mask = static_cast<std::uint16_t>((1u << reg->width) - 1);
         std::uint16_t original = 0;
         std::int32_t r = ReadRegister(m_ctx, reg->address, &original);
+        if (r != LINK_OK) {
+            Step("scratch", false, name + ": reading it: " + ResultText(r) + "; nothing written");
+            return Fail(SymptomOf(r), r);
+        }
         const std::uint16_t patterns[] = {0x0000, 0xFFFF, 0xAAAA, 0x5555, 0x0001, 0x8000};
         for (std::uint16_t pattern : patterns) {
             const std::uint16_t p = pattern & mask;
             std::uint16_t back = 0;
-            if (r == LINK_OK)
-                r = WriteRegister(m_ctx, reg->address, p);
-            if (r == LINK_OK)
-                r = ReadRegister(m_ctx, reg->address, &back);
+            r = WriteRegister(m_ctx, reg->address, p);
             if (r != LINK_OK) {
-                Step("scratch", false, name + ": " + ResultText(r));
+                Step("scratch", false,
+                     name + ": writing " + Hex16(p) + ": " + ResultText(r) + "; " + Restore(*reg, original));
+                return Fail(SymptomOf(r), r);
+            }
+            r = ReadRegister(m_ctx, reg->address, &back);
+            if (r != LINK_OK) {
+                Step("scratch", false,
+                     name + ": reading back " + Hex16(p) + ": " + ResultText(r) + "; " + Restore(*reg, original));
                 return Fail(SymptomOf(r), r);
             }
             if (back != p) {
-                Step("scratch", false, name + ": wrote " + Hex16(p) + ", read " + Hex16(back));
+                Step("scratch", false,
+                     name + ": wrote " + Hex16(p) + ", read " + Hex16(back) + "; " + Restore(*reg, original));
                 return Fail("register " + reg->name + " does not keep what is written", LINK_OK);
             }
         }
-        WriteRegister(m_ctx, reg->address, original);
-        Step("scratch", true, name + ": " + std::to_string(std::size(patterns)) + " patterns written and read back");
+        const std::string restored = Restore(*reg, original);
+        const bool ok = restored.rfind("restored", 0) == 0;
+        Step("scratch", ok,
+             name + ": " + std::to_string(std::size(patterns)) + " patterns written and read back; " + restored);
+        if (!ok)
+            return Fail("register " + reg->name + " keeps a test pattern: " + restored, LINK_OK);
         return true;
+    }
+
+    // Puts the scratch register's value from before the test back, read back
+    // to be sure: the user's register must not keep a test pattern unsaid.
+    std::string Restore(const RegisterInfo& reg, std::uint16_t original)
+    {
+        if (m_ctx.cam.LineLostError() != 0)
+            return "not restored: the device has gone";
+        std::int32_t r = WriteRegister(m_ctx, reg.address, original);
+        if (r != LINK_OK)
+            return "not restored: writing " + Hex16(original) + ": " + ResultText(r);
+        std::uint16_t back = 0;
+        r = ReadRegister(m_ctx, reg.address, &back);
+        if (r != LINK_OK)
+            return Hex16(original) + " written back, not read back: " + ResultText(r);
+        if (back != original)
+            return "not restored: wrote " + Hex16(original) + ", read " + Hex16(back);
+        return "restored " + Hex16(original);
     }
 
     void LinkQuality()
     {
         std::vector<std::uint32_t> latencies;
         std::int32_t lastFailure = LINK_OK;
+        Progress progress(m_ctx.progress, m_ctx.platform, "diagnose", "status queries", kLinkQueries);
         for (std::uint32_t i = 0; i < kLinkQueries; ++i) {
+            progress.Update(i);
             const std::uint32_t t0 = m_ctx.platform.TickCount();
             const QueryResult q = QueryStatus(*m_ctx.cam.Link());
             if (q.result == LINK_OK)
@@ -195,6 +234,7 @@ private:
             else
                 lastFailure = q.result;
         }
+        progress.Erase();
         const std::uint32_t failures = kLinkQueries - static_cast<std::uint32_t>(latencies.size());
         const std::uint32_t retries = m_ctx.cam.Link()->Retries();
         std::sort(latencies.begin(), latencies.end());

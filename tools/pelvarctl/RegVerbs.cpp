@@ -5,6 +5,7 @@
 
 #include "camera/ControlIds.h"
 #include "camera/ControlTable.h"
+#include "tools/pelvarctl/Progress.h"
 
 namespace pelvar {
 
@@ -230,20 +231,29 @@ int RunDump(const PlannedVerb& plan, VerbContext& ctx)
     std::int32_t first = LINK_OK;
     std::uint32_t failed = 0;
     ctx.out.Set("registers", CtlOutput::Json::array());
+    Progress progress(ctx.progress, ctx.platform, "reg dump", "registers",
+                      static_cast<std::uint32_t>(plan.targets.size()));
+    std::uint32_t done = 0;
+    // Each line goes out with the progress line taken away; it comes back at its next redraw.
+    const auto show = [&](const std::string& line, const CtlOutput::Json& json) {
+        progress.Erase();
+        ctx.out.Item("registers", line, json);
+        progress.Update(++done);
+    };
     for (const RegisterTarget& t : plan.targets) {
         CtlOutput::Json item = {{"address", t.address}};
         if (t.reg)
             item["name"] = t.reg->name;
         if (t.reg && t.reg->access == RegisterAccess::WriteOnly) {
             item["access"] = "wo";
-            ctx.out.Item("registers", RegisterLine(t, "write-only"), item);
+            show(RegisterLine(t, "write-only"), item);
             continue;
         }
         std::uint16_t value = 0;
         const std::int32_t r = ReadRegister(ctx, t.address, &value);
         if (r == LINK_OK) {
             item["value"] = value;
-            ctx.out.Item("registers", RegisterLine(t, Hex16(value)), item);
+            show(RegisterLine(t, Hex16(value)), item);
             continue;
         }
         ++failed;
@@ -251,8 +261,9 @@ int RunDump(const PlannedVerb& plan, VerbContext& ctx)
             first = r;
         item["result"] = ResultName(r);
         item["code"] = r;
-        ctx.out.Item("registers", RegisterLine(t, std::string(ResultName(r)) + " (" + std::to_string(r) + ")"), item);
+        show(RegisterLine(t, std::string(ResultName(r)) + " (" + std::to_string(r) + ")"), item);
     }
+    progress.Erase();
     ctx.out.Result(first);
     ctx.out.Set("failed", failed);
     return failed == 0 ? kExitOk : kExitFailed;

@@ -26,11 +26,15 @@ struct PlannedVerb {
 // False with *error one line for bad input (exit 2).
 bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* plan, std::string* error);
 
+class PortProgressPlatform;
+
 struct VerbContext {
     CameraController& cam;
     IPanelView& view;
     IPlatform& platform;
     CtlOutput& out;
+    std::FILE* progress = nullptr;         // a terminal's standard error; null: no progress shown
+    PortProgressPlatform* ports = nullptr; // counts the ports opened while looking for the board
 };
 
 // One register read or write through the panel's register boxes.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "camera/CameraWorker.h"
 #include "camera/ControlIds.h"
@@ -436,6 +437,53 @@ TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
         EXPECT_EQ(view.LastState(), std::make_pair(true, false));
     }
     EXPECT_FALSE(sim.IsOpen(5));
+}
+
+// The worker's own looks on its thread while this thread pulls the adapter,
+// plugs it back and moves the simulated clock: the platform is used from
+// both threads at once (scripts/run-tsan-tests.sh checks it).
+TEST(WorkerThread, UnplugAndReturnAreNoticedByTheWorkersOwnLooks)
+{
+    SimPlatform sim;
+    SimBoardDevice board;
+    sim.AddPort(5, &board);
+    FakeView view;
+    std::mutex listMutex;
+    std::vector<PortListing> listed{Listing(5, "A1")};
+    CameraWorker worker(
+        view, sim,
+        [&] {
+            std::lock_guard<std::mutex> lock(listMutex);
+            return listed;
+        },
+        nullptr, [] {});
+    // Waits for the status line, moving the virtual clock as it waits.
+    const auto waitForStatus = [&](const std::string& text) {
+        for (int i = 0; i < 2000 && view.LastStatus() != text; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            sim.Advance(50);
+            worker.DrainUi();
+        }
+        return view.LastStatus();
+    };
+    worker.Connect();
+    worker.Slider(IDC_GREEN, 7);
+    ASSERT_EQ(waitForStatus("green 7: sent"), "green 7: sent");
+
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        listed.clear();
+    }
+    sim.RemovePort(5);
+    ASSERT_EQ(waitForStatus("Board unplugged: disconnected"), "Board unplugged: disconnected");
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        listed = {Listing(6, "A1")};
+    }
+    sim.AddPort(6, &board);
+    EXPECT_EQ(waitForStatus("Board back on COM6: reconnected, adjustments sent"),
+              "Board back on COM6: reconnected, adjustments sent");
+    EXPECT_TRUE(sim.IsOpen(6));
 }
 
 TEST(WorkerThread, ClosingWhileConnectedReleasesThePort)

@@ -97,41 +97,12 @@ bool SimPlatform::Fail(int err)
     return false;
 }
 
-void SimPlatform::FailOpen(int port, int err)
-{
-    Lock lock(m_mutex);
-    Port(port)->failOpenErr = err;
-}
-
-void SimPlatform::FailSettings(int port, bool fail)
-{
-    Lock lock(m_mutex);
-    Port(port)->failSettings = fail;
-}
-
-void SimPlatform::FailRead(int port, bool fail)
-{
-    Lock lock(m_mutex);
-    Port(port)->failRead = fail;
-}
-
-void SimPlatform::FailWrite(int port, bool fail)
-{
-    Lock lock(m_mutex);
-    Port(port)->failWrite = fail;
-}
-
-void SimPlatform::FailRts(int port, bool fail)
-{
-    Lock lock(m_mutex);
-    Port(port)->failRts = fail;
-}
-
-void SimPlatform::SetDrainDelay(int port, std::uint32_t ms)
-{
-    Lock lock(m_mutex);
-    Port(port)->drainDelay = ms;
-}
+void SimPlatform::FailOpen(int port, int err) { Set(port, &SimPortState::failOpenErr, err); }
+void SimPlatform::FailSettings(int port, bool fail) { Set(port, &SimPortState::failSettings, fail); }
+void SimPlatform::FailRead(int port, bool fail) { Set(port, &SimPortState::failRead, fail); }
+void SimPlatform::FailWrite(int port, bool fail) { Set(port, &SimPortState::failWrite, fail); }
+void SimPlatform::FailRts(int port, bool fail) { Set(port, &SimPortState::failRts, fail); }
+void SimPlatform::SetDrainDelay(int port, std::uint32_t ms) { Set(port, &SimPortState::drainDelay, ms); }
 
 void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes)
 {
@@ -183,7 +154,14 @@ int SimPlatform::OpenCount() const
     return n;
 }
 
-// One field of one port, read under the lock.
+// One field of one port, set or read under the lock.
+template <typename T>
+void SimPlatform::Set(int port, T SimPortState::*field, T value)
+{
+    Lock lock(m_mutex);
+    Port(port)->*field = value;
+}
+
 template <typename T>
 T SimPlatform::Observe(int port, T SimPortState::*field) const
 {

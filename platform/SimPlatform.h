@@ -107,6 +107,8 @@ protected:
 
 private:
     template <typename T>
+    void Set(int port, T SimPortState::*field, T value);
+    template <typename T>
     T Observe(int port, T SimPortState::*field) const;
     SimPortState* Port(int port) const;
     SimPortState* ByHandle(PortHandle h);

@@ -399,6 +399,15 @@ TEST_F(WorkerTest, AdjustmentsTheReturningBoardRefusedAreSentAtTheNextLook)
     EXPECT_TRUE(sim.Writes(6).empty()) << "nothing is left to send";
 }
 
+// The threaded worker done with everything queued, within a bound generous
+// for a loaded machine.
+bool WaitIdle(const CameraWorker& worker)
+{
+    for (int i = 0; i < 2000 && !worker.Idle(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return worker.Idle();
+}
+
 // A modal box runs its own event loop, which drains again: the calls after
 // the box must wait until it is closed.
 class ModalView : public FakeView {
@@ -428,9 +437,7 @@ TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
         view.worker = &worker;
         worker.Connect();
         worker.Disconnect();
-        for (int i = 0; i < 2000 && !worker.Idle(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(worker.Idle());
+        ASSERT_TRUE(WaitIdle(worker));
         worker.DrainUi();
         ASSERT_EQ(view.errors, std::vector<std::string>{"Error: No reply from camera."});
         EXPECT_EQ(view.states.size(), view.statesWhileOpen + 2) << "(false, false) and (true, false) after the box";
@@ -439,24 +446,39 @@ TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
     EXPECT_FALSE(sim.IsOpen(5));
 }
 
-// The worker's own looks on its thread while this thread pulls the adapter,
-// plugs it back and moves the simulated clock: the platform is used from
-// both threads at once (scripts/run-tsan-tests.sh checks it).
-TEST(WorkerThread, UnplugAndReturnAreNoticedByTheWorkersOwnLooks)
-{
+// The worker on its own thread, and this thread changing the port list
+// (under a lock, as the machine's list is read afresh).
+class WorkerThreadTest : public ::testing::Test {
+protected:
+    WorkerThreadTest() { sim.AddPort(5, &board); }
+
+    void List(std::vector<PortListing> ports)
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        listed = std::move(ports);
+    }
+
+    PortLister Lister()
+    {
+        return [this] {
+            std::lock_guard<std::mutex> lock(listMutex);
+            return listed;
+        };
+    }
+
     SimPlatform sim;
     SimBoardDevice board;
-    sim.AddPort(5, &board);
     FakeView view;
     std::mutex listMutex;
     std::vector<PortListing> listed{Listing(5, "A1")};
-    CameraWorker worker(
-        view, sim,
-        [&] {
-            std::lock_guard<std::mutex> lock(listMutex);
-            return listed;
-        },
-        nullptr, [] {});
+};
+
+// The worker's own looks while this thread pulls the adapter, plugs it back
+// and moves the simulated clock: the platform is used from both threads at
+// once (scripts/run-tsan-tests.sh checks it).
+TEST_F(WorkerThreadTest, UnplugAndReturnAreNoticedByTheWorkersOwnLooks)
+{
+    CameraWorker worker(view, sim, Lister(), nullptr, [] {});
     // Waits for the status line, moving the virtual clock as it waits.
     const auto waitForStatus = [&](const std::string& text) {
         for (int i = 0; i < 2000 && view.LastStatus() != text; ++i) {
@@ -470,37 +492,23 @@ TEST(WorkerThread, UnplugAndReturnAreNoticedByTheWorkersOwnLooks)
     worker.Slider(IDC_GREEN, 7);
     ASSERT_EQ(waitForStatus("green 7: sent"), "green 7: sent");
 
-    {
-        std::lock_guard<std::mutex> lock(listMutex);
-        listed.clear();
-    }
+    List({});
     sim.RemovePort(5);
     ASSERT_EQ(waitForStatus("Board unplugged: disconnected"), "Board unplugged: disconnected");
-    {
-        std::lock_guard<std::mutex> lock(listMutex);
-        listed = {Listing(6, "A1")};
-    }
+    List({Listing(6, "A1")});
     sim.AddPort(6, &board);
     EXPECT_EQ(waitForStatus("Board back on COM6: reconnected, adjustments sent"),
               "Board back on COM6: reconnected, adjustments sent");
     EXPECT_TRUE(sim.IsOpen(6));
 }
 
-TEST(WorkerThread, ClosingWhileConnectedReleasesThePort)
+TEST_F(WorkerThreadTest, ClosingWhileConnectedReleasesThePort)
 {
-    SimPlatform sim;
-    SimBoardDevice board;
-    sim.AddPort(5, &board);
-    FakeView view;
-    std::vector<PortListing> listed{Listing(5)};
     {
-        CameraWorker worker(
-            view, sim, [&] { return listed; }, nullptr, [] {});
+        CameraWorker worker(view, sim, Lister(), nullptr, [] {});
         worker.Connect();
         worker.Slider(IDC_RED, 9);
-        for (int i = 0; i < 2000 && !worker.Idle(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(worker.Idle());
+        ASSERT_TRUE(WaitIdle(worker));
         worker.DrainUi();
         ASSERT_EQ(view.LastStatus(), "red 9: sent");
         EXPECT_TRUE(sim.IsOpen(5));

@@ -333,6 +333,21 @@ TEST_F(WorkerTest, ASilentBoardOnTheReturningAdapterIsProbedAgainAtTheCadence)
     EXPECT_EQ(sim.OpenCalls(3), 0) << "no other port was probed";
 }
 
+// A board that answers but refuses its start: said once, and no more looks.
+TEST_F(WorkerTest, AReturningBoardThatDoesNotStartEndsTheReconnection)
+{
+    ConnectThenUnplug(5, "A1");
+    SimBoardDevice& back = Plug(6, "A1");
+    SimBoardOptions refusing;
+    refusing.nak = true; // a new board: its status stays 0
+    back.Board().SetOptions(refusing);
+    WatchAfter(500);
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.LastStatus(), "COM6: the board did not start (init error)");
+    WatchAfter(1000);
+    EXPECT_EQ(sim.OpenCalls(6), 1);
+}
+
 TEST_F(WorkerTest, AnotherAdapterAppearingWhileReconnectingIsNeverProbed)
 {
     ConnectThenUnplug(5, "A1");

@@ -241,19 +241,24 @@ void CameraController::OnLineLost()
     m_view.SetStatusText(kStatusUnplugged);
 }
 
-std::int32_t CameraController::SendAllAdjustments()
+std::int32_t CameraController::SendAdjustments(std::vector<std::uint8_t>* cmds)
 {
-    std::int32_t worst = LINK_OK;
-    for (const ControlBinding& b : AllControlBindings()) {
-        if (b.role != ControlRole::Slider || !m_pLink)
-            continue;
-        auto payload = EncodeAdjustment(Adjustment(b.cmd));
-        const std::int32_t r = RunTransaction(*m_pLink, b.cmd, payload.data(), 4);
-        if (r != LINK_OK)
-            worst = r;
+    std::int32_t last = LINK_OK;
+    std::vector<std::uint8_t> failed;
+    for (std::uint8_t cmd : *cmds) {
+        std::int32_t r = LINK_ERR_NOT_OPEN;
+        if (m_pLink && m_adjust.For(cmd)) {
+            auto payload = EncodeAdjustment(Adjustment(cmd));
+            r = RunTransaction(*m_pLink, cmd, payload.data(), 4);
+        }
+        if (r != LINK_OK) {
+            failed.push_back(cmd);
+            last = r;
+        }
     }
-    m_nLastResult = worst;
-    return worst;
+    *cmds = std::move(failed);
+    m_nLastResult = last;
+    return last;
 }
 
 void CameraController::OnDisconnect()

@@ -50,9 +50,13 @@ public:
     // Ends a connection whose device has gone, as a Disconnect whose board
     // did not answer but without the message box.
     void OnLineLost();
-    // Sends the five adjustments held, so the board shows what the sliders
-    // show; the last failure, or LINK_OK.
-    std::int32_t SendAllAdjustments();
+    // Sends the adjustments held for the commands in *cmds (slider order),
+    // so the board shows what the sliders show; the status line is left
+    // alone. The commands whose transaction failed stay in *cmds. Returns
+    // the last failure, or LINK_OK.
+    std::int32_t SendAdjustments(std::vector<std::uint8_t>* cmds);
+    // The status line after StartBoard: connected, or why not.
+    void ReportStart();
     // When set, the start-up poll gives up as soon as it reads true.
     void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
     // Every link made from now on reports its traffic to `tap` (or to none).
@@ -90,7 +94,6 @@ private:
     bool TryCandidate(int port, std::uint8_t* status);
     void ReleaseLink();
     bool PollSendFailed(std::int32_t result);
-    void ReportStart();
 
     IPanelView& m_view;
     IPlatform& m_platform;

@@ -243,6 +243,7 @@ void CameraWorker::Run(const Op& op, int sliderValue)
     case OpKind::Connect: RunConnect(); break;
     case OpKind::Disconnect:
         m_reconnectPending = false;
+        m_unsent.clear();
         Record("disconnect");
         m_camera.OnDisconnect();
         break;
@@ -279,6 +280,8 @@ void CameraWorker::RunAdjust(const Adjustments& values)
         *m_camera.m_adjust.For(b.cmd) = value;
         Record(SetScriptLine(b.id, value));
         m_camera.SendAdjustment(b.cmd);
+        if (m_camera.IsConnected() && m_camera.LastResult() == LINK_OK)
+            std::erase(m_unsent, b.cmd);
     }
 }
 
@@ -291,6 +294,8 @@ void CameraWorker::RunSlider(int sliderId, int value)
     *member = value;
     Record(SetScriptLine(sliderId, value));
     m_camera.SendAdjustment(b->cmd);
+    if (m_camera.IsConnected() && m_camera.LastResult() == LINK_OK)
+        std::erase(m_unsent, b->cmd);
 }
 
 // The port list is read again, so a board plugged in after the window
@@ -302,6 +307,7 @@ void CameraWorker::RunConnect()
     const PortMemory memory = m_memory ? m_memory->Load() : PortMemory{};
     m_relay.UsePorts(Texts(OrderForConnect(list, memory)));
     m_reconnectPending = false;
+    m_unsent.clear();
     m_log.MarkOrigin();
     m_originUs = WallClockMicros();
     m_camera.OnConnect();
@@ -317,21 +323,26 @@ void CameraWorker::RunConnect()
 void CameraWorker::Watch()
 {
     if (m_camera.IsConnected()) {
-        if (!m_camera.LineGone())
+        if (m_camera.LineGone()) {
+            m_camera.OnLineLost();
+            m_reconnectPending = true;
+            m_lastTry = m_platform.TickCount();
             return;
-        m_camera.OnLineLost();
-        m_reconnectPending = true;
-        m_lastTry = m_platform.TickCount();
-        return;
+        }
+        if (m_unsent.empty() || !m_autoReconnect || !TimeToTryAgain())
+            return;
+        SendUnsent();
+    } else {
+        if (!m_reconnectPending || !m_autoReconnect || !TimeToTryAgain())
+            return;
+        TryReconnect();
     }
-    if (!m_reconnectPending || !m_autoReconnect)
-        return;
-    const std::uint32_t now = m_platform.TickCount();
-    if (now - m_lastTry < m_options.reconnectMs)
-        return;
-    m_lastTry = now;
-    TryReconnect();
+    // Counted from the end of the look: a silent board's probe takes longer
+    // than the pause, and must not keep the worker probing without one.
+    m_lastTry = m_platform.TickCount();
 }
+
+bool CameraWorker::TimeToTryAgain() { return m_platform.TickCount() - m_lastTry >= m_options.reconnectMs; }
 
 // Only the adapter that was pulled is tried, and only once it is listed
 // again: no probe goes to any other port.
@@ -346,14 +357,34 @@ void CameraWorker::TryReconnect()
     if (!m_camera.DetectBoard(&status))
         return;
     m_camera.StartBoard(status);
-    m_reconnectPending = false;
-    if (!m_camera.IsConnected())
+    if (!m_camera.IsConnected()) {
+        // A device that went away during the start may come back again; a
+        // board that answers but never starts is left to the operator.
+        m_camera.ReportStart();
+        m_reconnectPending = m_camera.LineLostError() != 0;
         return;
-    m_camera.SendAllAdjustments();
-    m_relay.SetStatusText(ReconnectedText(m_camera.m_nPort));
+    }
+    m_reconnectPending = false;
     m_lost = MemoryFor(list, m_camera.m_nPort);
     if (m_memory)
         m_memory->Save(m_lost);
+    m_unsent.clear();
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role == ControlRole::Slider)
+            m_unsent.push_back(b.cmd);
+    }
+    SendUnsent();
+}
+
+// The status says which adjustments the board still lacks; they stay for
+// the next look.
+void CameraWorker::SendUnsent()
+{
+    const std::int32_t result = m_camera.SendAdjustments(&m_unsent);
+    std::vector<std::string> names;
+    for (std::uint8_t cmd : m_unsent)
+        names.push_back(FindSliderForCommand(cmd)->name);
+    m_relay.SetStatusText(ReconnectedText(m_camera.m_nPort, names, result));
 }
 
 } // namespace pelvar

@@ -4,7 +4,8 @@
 // only the latest position of each slider waits, so the board follows the
 // operator without falling behind. It also watches the open port: a device
 // that goes away ends the connection at once, and when the same adapter
-// comes back the worker reconnects and sends the adjustments it holds.
+// comes back the worker reconnects and sends the adjustments it holds; those
+// the board did not take are sent again at each later look.
 #pragma once
 
 #include <atomic>
@@ -116,6 +117,8 @@ private:
     void Record(const std::string& line);
     void ForwardExchange(const ExchangeRecord& record);
     void TryReconnect();
+    void SendUnsent();
+    bool TimeToTryAgain();
     void ThreadMain();
     void Finished();
 
@@ -146,6 +149,8 @@ private:
     bool m_reconnectPending = false;
     PortMemory m_lost;
     std::uint32_t m_lastTry = 0;
+    // Adjustments (their commands) the board has not taken since it came back.
+    std::vector<std::uint8_t> m_unsent;
 
     std::thread m_thread;
 };

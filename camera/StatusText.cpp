@@ -79,6 +79,12 @@ std::string NoBoardText(const std::vector<CandidateReport>& tried, IPlatform& pl
     return text;
 }
 
-std::string ReconnectedText(int port) { return "Board back on " + ComName(port) + ": reconnected, adjustments sent"; }
+std::string ReconnectedText(int port, const std::vector<std::string>& unsent, std::int32_t failure)
+{
+    const std::string back = "Board back on " + ComName(port) + ": reconnected";
+    if (unsent.empty())
+        return back + ", adjustments sent";
+    return back + "; " + Joined(unsent) + " not sent: " + FailureWords(failure);
+}
 
 } // namespace pelvar

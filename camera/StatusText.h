@@ -28,7 +28,9 @@ constexpr const char* kStatusDisconnected = "Disconnected";
 constexpr const char* kStatusNoReplyDisconnected = "No reply from camera: disconnected";
 constexpr const char* kStatusUnplugged = "Board unplugged: disconnected";
 
-// "Board back on COM7: reconnected, adjustments sent".
-std::string ReconnectedText(int port);
+// "Board back on COM7: reconnected, adjustments sent"; with adjustments that
+// did not reach the board, "Board back on COM7: reconnected; brightness, blue
+// not sent: no reply" (`failure` the last failure).
+std::string ReconnectedText(int port, const std::vector<std::string>& unsent = {}, std::int32_t failure = LINK_OK);
 
 } // namespace pelvar

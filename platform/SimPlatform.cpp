@@ -7,6 +7,8 @@ namespace pelvar {
 
 namespace {
 
+using Lock = std::lock_guard<std::recursive_mutex>;
+
 // Virtual times compared as the tick count wraps: by their difference.
 bool After(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b) > 0; }
 
@@ -63,10 +65,15 @@ SimPlatform::~SimPlatform() = default;
 
 void SimPlatform::AddPort(int port, ISimDevice* device)
 {
+    Lock lock(m_mutex);
     m_ports[port] = std::make_unique<SimPortState>(*this, port, device);
 }
 
-void SimPlatform::RemovePort(int port) { m_ports.erase(port); }
+void SimPlatform::RemovePort(int port)
+{
+    Lock lock(m_mutex);
+    m_ports.erase(port);
+}
 
 SimPortState* SimPlatform::Port(int port) const
 {
@@ -90,15 +97,16 @@ bool SimPlatform::Fail(int err)
     return false;
 }
 
-void SimPlatform::FailOpen(int port, int err) { Port(port)->failOpenErr = err; }
-void SimPlatform::FailSettings(int port, bool fail) { Port(port)->failSettings = fail; }
-void SimPlatform::FailRead(int port, bool fail) { Port(port)->failRead = fail; }
-void SimPlatform::FailWrite(int port, bool fail) { Port(port)->failWrite = fail; }
-void SimPlatform::FailRts(int port, bool fail) { Port(port)->failRts = fail; }
-void SimPlatform::SetDrainDelay(int port, std::uint32_t ms) { Port(port)->drainDelay = ms; }
+void SimPlatform::FailOpen(int port, int err) { Set(port, &SimPortState::failOpenErr, err); }
+void SimPlatform::FailSettings(int port, bool fail) { Set(port, &SimPortState::failSettings, fail); }
+void SimPlatform::FailRead(int port, bool fail) { Set(port, &SimPortState::failRead, fail); }
+void SimPlatform::FailWrite(int port, bool fail) { Set(port, &SimPortState::failWrite, fail); }
+void SimPlatform::FailRts(int port, bool fail) { Set(port, &SimPortState::failRts, fail); }
+void SimPlatform::SetDrainDelay(int port, std::uint32_t ms) { Set(port, &SimPortState::drainDelay, ms); }
 
 void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes)
 {
+    Lock lock(m_mutex);
     SimPortState* p = Port(port);
     if (!p)
         return;
@@ -110,39 +118,101 @@ void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uin
     p->inbox.insert(pos, arriving.begin(), arriving.end());
 }
 
-const std::vector<SimWrite>& SimPlatform::Writes(int port) const { return Port(port)->writes; }
+std::vector<SimWrite> SimPlatform::Writes(int port) const
+{
+    Lock lock(m_mutex);
+    return Port(port)->writes;
+}
 
 std::vector<std::uint8_t> SimPlatform::WrittenBytes(int port) const
 {
+    Lock lock(m_mutex);
     std::vector<std::uint8_t> all;
     for (const SimWrite& w : Port(port)->writes)
         all.insert(all.end(), w.bytes.begin(), w.bytes.end());
     return all;
 }
 
-void SimPlatform::ClearWrites(int port) { Port(port)->writes.clear(); }
-bool SimPlatform::IsOpen(int port) const { return Port(port) && Port(port)->open; }
+void SimPlatform::ClearWrites(int port)
+{
+    Lock lock(m_mutex);
+    Port(port)->writes.clear();
+}
+
+bool SimPlatform::IsOpen(int port) const
+{
+    Lock lock(m_mutex);
+    return Port(port) && Port(port)->open;
+}
 
 int SimPlatform::OpenCount() const
 {
+    Lock lock(m_mutex);
     int n = 0;
     for (const auto& [port, p] : m_ports)
         n += p->open ? 1 : 0;
     return n;
 }
 
-int SimPlatform::OpenCalls(int port) const { return Port(port)->openCalls; }
-std::uint32_t SimPlatform::ReadCalls(int port) const { return Port(port)->readCalls; }
-std::vector<std::uint32_t> SimPlatform::ReadDurations(int port) const { return Port(port)->readDurations; }
-bool SimPlatform::Rts(int port) const { return Port(port)->rts; }
-int SimPlatform::RtsChanges(int port) const { return Port(port)->rtsChanges; }
-LineSettings SimPlatform::Settings(int port) const { return Port(port)->settings; }
-Timeouts SimPlatform::AppliedTimeouts(int port) const { return Port(port)->timeouts; }
+// One field of one port, set or read under the lock.
+template <typename T>
+void SimPlatform::Set(int port, T SimPortState::*field, T value)
+{
+    Lock lock(m_mutex);
+    Port(port)->*field = value;
+}
 
-std::size_t SimPlatform::PendingBytes(int port) const { return Port(port)->inbox.size(); }
+template <typename T>
+T SimPlatform::Observe(int port, T SimPortState::*field) const
+{
+    Lock lock(m_mutex);
+    return Port(port)->*field;
+}
+
+int SimPlatform::OpenCalls(int port) const { return Observe(port, &SimPortState::openCalls); }
+std::uint32_t SimPlatform::ReadCalls(int port) const { return Observe(port, &SimPortState::readCalls); }
+std::vector<std::uint32_t> SimPlatform::ReadDurations(int port) const
+{
+    return Observe(port, &SimPortState::readDurations);
+}
+bool SimPlatform::Rts(int port) const { return Observe(port, &SimPortState::rts); }
+int SimPlatform::RtsChanges(int port) const { return Observe(port, &SimPortState::rtsChanges); }
+LineSettings SimPlatform::Settings(int port) const { return Observe(port, &SimPortState::settings); }
+Timeouts SimPlatform::AppliedTimeouts(int port) const { return Observe(port, &SimPortState::timeouts); }
+
+std::size_t SimPlatform::PendingBytes(int port) const
+{
+    Lock lock(m_mutex);
+    return Port(port)->inbox.size();
+}
+
+std::uint32_t SimPlatform::Now() const
+{
+    Lock lock(m_mutex);
+    return m_now;
+}
+
+void SimPlatform::SetNow(std::uint32_t t)
+{
+    Lock lock(m_mutex);
+    m_now = t;
+}
+
+void SimPlatform::Advance(std::uint32_t ms)
+{
+    Lock lock(m_mutex);
+    m_now += ms;
+}
+
+int SimPlatform::LastError() const
+{
+    Lock lock(m_mutex);
+    return m_lastError;
+}
 
 PortHandle SimPlatform::OpenPort(int port)
 {
+    Lock lock(m_mutex);
     SimPortState* p = Port(port);
     if (!p) {
         Fail(ENOENT);
@@ -163,6 +233,7 @@ PortHandle SimPlatform::OpenPort(int port)
 
 bool SimPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -178,6 +249,7 @@ bool SimPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
 
 bool SimPlatform::SetTimeouts(PortHandle h, const Timeouts& t)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -187,6 +259,7 @@ bool SimPlatform::SetTimeouts(PortHandle h, const Timeouts& t)
 
 bool SimPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -226,6 +299,7 @@ bool SimPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::
 
 bool SimPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -240,6 +314,7 @@ bool SimPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len
 
 bool SimPlatform::SetRts(PortHandle h, bool raised)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -253,6 +328,7 @@ bool SimPlatform::SetRts(PortHandle h, bool raised)
 
 bool SimPlatform::DrainOutput(PortHandle h)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -264,6 +340,7 @@ bool SimPlatform::DrainOutput(PortHandle h)
 
 bool SimPlatform::PurgeInput(PortHandle h)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -274,6 +351,7 @@ bool SimPlatform::PurgeInput(PortHandle h)
 
 bool SimPlatform::ClosePort(PortHandle h)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     if (!p)
         return false;
@@ -283,12 +361,26 @@ bool SimPlatform::ClosePort(PortHandle h)
 
 bool SimPlatform::PortGone(PortHandle h)
 {
+    Lock lock(m_mutex);
     SimPortState* p = ByHandle(h);
     return p == nullptr || p->hungUp;
 }
 
+std::uint32_t SimPlatform::TickCount()
+{
+    Lock lock(m_mutex);
+    return m_now;
+}
+
+void SimPlatform::Sleep(std::uint32_t ms)
+{
+    Lock lock(m_mutex);
+    m_now += ms;
+}
+
 std::string SimPlatform::PortPath(int port) const
 {
+    Lock lock(m_mutex);
     return Port(port) ? "sim:COM" + std::to_string(port) : std::string();
 }
 

@@ -1,12 +1,15 @@
 // A simulated platform: a virtual clock (TickCount and Sleep advance it, no
 // real waiting) and, behind each port number, a device on the far end of the
-// line whose bytes arrive at given virtual times.
+// line whose bytes arrive at given virtual times. Every call holds one lock:
+// the camera worker's thread and a test's thread use it at the same time.
+// Far-end devices are called with the lock held.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,7 +67,7 @@ public:
     void Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes);
 
     // Observation.
-    const std::vector<SimWrite>& Writes(int port) const;
+    std::vector<SimWrite> Writes(int port) const;
     std::vector<std::uint8_t> WrittenBytes(int port) const;
     void ClearWrites(int port);
     bool IsOpen(int port) const;
@@ -77,9 +80,9 @@ public:
     std::size_t PendingBytes(int port) const;
     LineSettings Settings(int port) const;
     Timeouts AppliedTimeouts(int port) const;
-    std::uint32_t Now() const { return m_now; }
-    void SetNow(std::uint32_t t) { m_now = t; }
-    void Advance(std::uint32_t ms) { m_now += ms; }
+    std::uint32_t Now() const;
+    void SetNow(std::uint32_t t);
+    void Advance(std::uint32_t ms);
 
     // IPlatform
     PortHandle OpenPort(int port) override;
@@ -92,16 +95,26 @@ public:
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
     bool PortGone(PortHandle h) override;
-    std::uint32_t TickCount() override { return m_now; }
-    void Sleep(std::uint32_t ms) override { m_now += ms; }
-    int LastError() const override { return m_lastError; }
+    std::uint32_t TickCount() override;
+    void Sleep(std::uint32_t ms) override;
+    int LastError() const override;
     std::string PortPath(int port) const override;
 
+protected:
+    // Held by every call; a subclass holds it across calls that must not be
+    // split.
+    std::recursive_mutex& Mutex() const { return m_mutex; }
+
 private:
+    template <typename T>
+    void Set(int port, T SimPortState::*field, T value);
+    template <typename T>
+    T Observe(int port, T SimPortState::*field) const;
     SimPortState* Port(int port) const;
     SimPortState* ByHandle(PortHandle h);
     bool Fail(int err);
 
+    mutable std::recursive_mutex m_mutex;
     std::map<int, std::unique_ptr<SimPortState>> m_ports;
     std::uint32_t m_now = 0;
     int m_lastError = 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the unit and end-to-end suites, then the same suites under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a
+# AddressSanitizer and UndefinedBehaviorSanitizer, the suites that run the
+# camera worker on its thread under ThreadSanitizer, then each fuzzer for a
 # bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,8 @@ ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS"
 
 echo "== sanitizers (build-asan)"
 scripts/run-sanitized-tests.sh
+echo "== ThreadSanitizer (build-tsan)"
+scripts/run-tsan-tests.sh
 echo "== fuzzers (build-fuzz)"
 scripts/run-fuzzers.sh
 
@@ -26,8 +29,11 @@ scripts/run-windows-tests.sh
 
 # Reached only when every stage passed (set -e).
 count() { ctest --test-dir "$1" -N "${@:2}" | sed -n 's/^Total Tests: //p'; }
-# The fuzzers count one each, the Windows end-to-end script one.
-total=$(( $(count "$BUILD") + $(count "${PELVAR_ASAN_DIR:-build-asan}" -LE package) + 4
+# The fuzzers count one each (the list run-fuzzers.sh runs), the Windows
+# end-to-end script one.
+fuzzers=$(sed -n 's/^TARGETS=${PELVAR_FUZZ_TARGETS:-\(.*\)}$/\1/p' scripts/run-fuzzers.sh | wc -w)
+total=$(( $(count "$BUILD") + $(count "${PELVAR_ASAN_DIR:-build-asan}" -LE package)
+          + $(count "${PELVAR_TSAN_DIR:-build-tsan}" -L threads) + fuzzers
           + $(count "${PELVAR_WIN_BUILD_DIR:-build-windows}") + 1 ))
 echo
 echo "all: $total passed, 0 failed"

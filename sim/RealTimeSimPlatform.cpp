@@ -1,6 +1,7 @@
 #include "sim/RealTimeSimPlatform.h"
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 namespace pelvar {
@@ -13,7 +14,11 @@ std::uint32_t RealTimeSimPlatform::Elapsed() const
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
-void RealTimeSimPlatform::CatchUp() { SetNow(std::max(Now(), Elapsed())); }
+void RealTimeSimPlatform::CatchUp()
+{
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    SetNow(std::max(Now(), Elapsed()));
+}
 
 void RealTimeSimPlatform::WaitForLine()
 {

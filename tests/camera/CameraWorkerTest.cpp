@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "camera/CameraWorker.h"
 #include "camera/ControlIds.h"
-#include "camera/StatusText.h"
 #include "sim/SimBoard.h"
 #include "tests/support/FakeView.h"
 
@@ -33,12 +33,16 @@ PortListing Listing(int port, const std::string& serial = {})
 
 class WorkerTest : public ::testing::Test {
 protected:
-    SimBoardDevice& Plug(int port, const std::string& serial = {})
+    // A new board behind `port`, or `device` (a board plugged back in).
+    SimBoardDevice& Plug(int port, const std::string& serial = {}, SimBoardDevice* device = nullptr)
     {
-        boards.push_back(std::make_unique<SimBoardDevice>());
-        sim.AddPort(port, boards.back().get());
+        if (!device) {
+            boards.push_back(std::make_unique<SimBoardDevice>());
+            device = boards.back().get();
+        }
+        sim.AddPort(port, device);
         listed.push_back(Listing(port, serial));
-        return *boards.back();
+        return *device;
     }
 
     void Unplug(int port)
@@ -51,6 +55,25 @@ protected:
     {
         worker.RunQueued();
         worker.DrainUi();
+    }
+
+    // One look of the idle worker, `ms` after the last.
+    void WatchAfter(std::uint32_t ms)
+    {
+        sim.Advance(ms);
+        worker.Watch();
+        worker.DrainUi();
+    }
+
+    // Connected on `port`, then the adapter pulled and noticed.
+    void ConnectThenUnplug(int port, const std::string& serial)
+    {
+        Plug(port, serial);
+        ConnectOk();
+        Unplug(port);
+        worker.Watch();
+        worker.DrainUi();
+        ASSERT_FALSE(worker.Camera().IsConnected());
     }
 
     void ConnectOk()
@@ -177,7 +200,7 @@ TEST_F(WorkerTest, StatusLineSaysWhatHappened)
     sim.FailRead(9, false);
     worker.Disconnect();
     Run();
-    EXPECT_EQ(view.LastStatus(), kStatusDisconnected);
+    EXPECT_EQ(view.LastStatus(), "Disconnected");
     EXPECT_EQ(board.Board().CommandCount(CMD_RELEASE), 1u);
 }
 
@@ -206,6 +229,20 @@ TEST_F(WorkerTest, ConnectReadsThePortListAgainAndTriesTheRememberedAdapterFirst
     Run();
     EXPECT_EQ(view.texts[IDC_PORT_TEXT], "11");
     EXPECT_EQ(sim.OpenCalls(2), 1) << "no probe frame went to COM2";
+
+    // The remembered adapter first, the others after it in the list's order.
+    worker.Disconnect();
+    Run();
+    SimBoardOptions silent;
+    silent.silent = true;
+    boards.back()->Board().SetOptions(silent);
+    sim.AddPort(3);
+    listed.push_back(Listing(3));
+    sim.AddPort(6);
+    listed.push_back(Listing(6));
+    worker.Connect();
+    Run();
+    EXPECT_EQ(view.LastStatus(), "No board answered (tried COM11, COM2, COM3, COM6)");
 }
 
 TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustments)
@@ -222,7 +259,7 @@ TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustme
     worker.Watch();
     worker.DrainUi();
     EXPECT_FALSE(worker.Camera().IsConnected());
-    EXPECT_EQ(view.LastStatus(), kStatusUnplugged);
+    EXPECT_EQ(view.LastStatus(), "Board unplugged: disconnected");
     EXPECT_EQ(view.LastState(), std::make_pair(true, false));
     EXPECT_TRUE(view.errors.empty()) << "no modal box";
     EXPECT_EQ(sim.OpenCount(), 0);
@@ -240,7 +277,7 @@ TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustme
     EXPECT_EQ(back.Board().Adjust().brightness, 200);
     EXPECT_EQ(back.Board().Adjust().blue, 3);
     EXPECT_EQ(back.Board().Adjust().contrast, 128);
-    EXPECT_EQ(view.LastStatus(), ReconnectedText(6));
+    EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
     EXPECT_EQ(view.LastState(), std::make_pair(false, true));
 }
 
@@ -252,19 +289,138 @@ TEST_F(WorkerTest, NoReconnectionWhenSwitchedOffOrAfterADisconnect)
     Unplug(5);
     worker.Watch();
     Plug(5);
-    sim.Advance(1000);
-    worker.Watch();
+    WatchAfter(1000);
     EXPECT_FALSE(worker.Camera().IsConnected());
     EXPECT_EQ(sim.OpenCalls(5), 0);
 
+    // Unplugged, then the operator's Disconnect: the adapter coming back is
+    // left alone.
     worker.SetAutoReconnect(true);
-    worker.Connect();
-    Run();
+    Unplug(5);
+    ConnectThenUnplug(6, "A1");
     worker.Disconnect();
     Run();
-    sim.Advance(1000);
+    Plug(6, "A1");
+    WatchAfter(1000);
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    EXPECT_EQ(sim.OpenCalls(6), 0) << "no frame after the operator's Disconnect";
+}
+
+// The adapter is back but its board does not answer: only that adapter is
+// probed, every 500 ms, until it does.
+TEST_F(WorkerTest, ASilentBoardOnTheReturningAdapterIsProbedAgainAtTheCadence)
+{
+    ConnectThenUnplug(5, "A1");
+    sim.AddPort(3);
+    listed.push_back(Listing(3));
+    SimBoardDevice& back = Plug(6, "A1");
+    SimBoardOptions silent;
+    silent.silent = true;
+    back.Board().SetOptions(silent);
+    WatchAfter(500);
+    EXPECT_EQ(sim.OpenCalls(6), 1);
+    WatchAfter(499);
+    EXPECT_EQ(sim.OpenCalls(6), 1) << "looks again only every 500 ms";
+    WatchAfter(1);
+    EXPECT_EQ(sim.OpenCalls(6), 2);
+    EXPECT_FALSE(sim.IsOpen(6)) << "a silent candidate is released";
+    EXPECT_EQ(view.LastStatus(), "Board unplugged: disconnected");
+
+    back.Board().SetOptions({});
+    WatchAfter(500);
+    EXPECT_TRUE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
+    EXPECT_EQ(sim.OpenCalls(3), 0) << "no other port was probed";
+}
+
+// A board that answers but refuses its start: said once, and no more looks.
+TEST_F(WorkerTest, AReturningBoardThatDoesNotStartEndsTheReconnection)
+{
+    ConnectThenUnplug(5, "A1");
+    SimBoardDevice& back = Plug(6, "A1");
+    SimBoardOptions refusing;
+    refusing.nak = true; // a new board: its status stays 0
+    back.Board().SetOptions(refusing);
+    WatchAfter(500);
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.LastStatus(), "COM6: the board did not start (init error)");
+    WatchAfter(1000);
+    EXPECT_EQ(sim.OpenCalls(6), 1);
+}
+
+TEST_F(WorkerTest, AnotherAdapterAppearingWhileReconnectingIsNeverProbed)
+{
+    ConnectThenUnplug(5, "A1");
+    Plug(7, "B2");
+    for (int look = 0; look < 4; ++look)
+        WatchAfter(500);
+    EXPECT_EQ(sim.OpenCalls(7), 0);
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    Plug(8, "A1");
+    WatchAfter(500);
+    EXPECT_EQ(view.texts[IDC_PORT_TEXT], "8");
+    EXPECT_EQ(sim.OpenCalls(7), 0);
+}
+
+TEST_F(WorkerTest, SlidersMovedWhileUnpluggedAreTheValuesSentOnReturn)
+{
+    ConnectThenUnplug(5, "A1");
+    worker.Slider(IDC_BRIGHTNESS, 42);
+    worker.Slider(IDC_RED, 0);
+    Run();
+    SimBoardDevice& back = Plug(6, "A1");
+    WatchAfter(500);
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_EQ(Sent(6, CMD_BRIGHTNESS), std::vector<int>{42});
+    EXPECT_EQ(Sent(6, CMD_GAIN_RED), std::vector<int>{0});
+    EXPECT_EQ(back.Board().Adjust().contrast, 128);
+}
+
+// The board is back but refuses the adjustments: the status says so, and
+// the next looks send those it still lacks, and only those.
+TEST_F(WorkerTest, AdjustmentsTheReturningBoardRefusedAreSentAtTheNextLook)
+{
+    Plug(5, "A1");
+    ConnectOk();
+    worker.Slider(IDC_BRIGHTNESS, 200);
+    Run();
+    SimBoardDevice& board = *boards[0];
+    Unplug(5);
     worker.Watch();
-    EXPECT_FALSE(worker.Camera().IsConnected()) << "the operator's Disconnect is not undone";
+    SimBoardOptions refusing;
+    refusing.nak = true; // still started: the probe and the poll are answered
+    board.Board().SetOptions(refusing);
+    Plug(6, "A1", &board);
+    WatchAfter(500);
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.LastStatus(),
+              "Board back on COM6: reconnected; brightness, contrast, red, green, blue not sent: refused by the board");
+
+    sim.ClearWrites(6);
+    WatchAfter(499);
+    EXPECT_TRUE(sim.Writes(6).empty()) << "looks again only every 500 ms";
+
+    board.Board().SetOptions({});
+    worker.Slider(IDC_BRIGHTNESS, 201); // the operator's own move reaches the board
+    Run();
+    sim.ClearWrites(6);
+    WatchAfter(1);
+    EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
+    EXPECT_TRUE(Sent(6, CMD_BRIGHTNESS).empty()) << "brightness had arrived";
+    EXPECT_EQ(Sent(6, CMD_GAIN_BLUE), std::vector<int>{128});
+    EXPECT_EQ(board.Board().Adjust().brightness, 201);
+    sim.ClearWrites(6);
+    WatchAfter(1000);
+    EXPECT_TRUE(sim.Writes(6).empty()) << "nothing is left to send";
+}
+
+// The threaded worker done with everything queued, within a bound generous
+// for a loaded machine.
+bool WaitIdle(const CameraWorker& worker)
+{
+    for (int i = 0; i < 2000 && !worker.Idle(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return worker.Idle();
 }
 
 // A modal box runs its own event loop, which drains again: the calls after
@@ -296,15 +452,84 @@ TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
         view.worker = &worker;
         worker.Connect();
         worker.Disconnect();
-        for (int i = 0; i < 2000 && !worker.Idle(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(worker.Idle());
+        ASSERT_TRUE(WaitIdle(worker));
         worker.DrainUi();
         ASSERT_EQ(view.errors, std::vector<std::string>{"Error: No reply from camera."});
         EXPECT_EQ(view.states.size(), view.statesWhileOpen + 2) << "(false, false) and (true, false) after the box";
         EXPECT_EQ(view.LastState(), std::make_pair(true, false));
     }
     EXPECT_FALSE(sim.IsOpen(5));
+}
+
+// The worker on its own thread, and this thread changing the port list
+// (under a lock, as the machine's list is read afresh).
+class WorkerThreadTest : public ::testing::Test {
+protected:
+    WorkerThreadTest() { sim.AddPort(5, &board); }
+
+    void List(std::vector<PortListing> ports)
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        listed = std::move(ports);
+    }
+
+    PortLister Lister()
+    {
+        return [this] {
+            std::lock_guard<std::mutex> lock(listMutex);
+            return listed;
+        };
+    }
+
+    SimPlatform sim;
+    SimBoardDevice board;
+    FakeView view;
+    std::mutex listMutex;
+    std::vector<PortListing> listed{Listing(5, "A1")};
+};
+
+// The worker's own looks while this thread pulls the adapter, plugs it back
+// and moves the simulated clock: the platform is used from both threads at
+// once (scripts/run-tsan-tests.sh checks it).
+TEST_F(WorkerThreadTest, UnplugAndReturnAreNoticedByTheWorkersOwnLooks)
+{
+    CameraWorker worker(view, sim, Lister(), nullptr, [] {});
+    // Waits for the status line, moving the virtual clock as it waits.
+    const auto waitForStatus = [&](const std::string& text) {
+        for (int i = 0; i < 2000 && view.LastStatus() != text; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            sim.Advance(50);
+            worker.DrainUi();
+        }
+        return view.LastStatus();
+    };
+    worker.Connect();
+    worker.Slider(IDC_GREEN, 7);
+    ASSERT_EQ(waitForStatus("green 7: sent"), "green 7: sent");
+
+    List({});
+    sim.RemovePort(5);
+    ASSERT_EQ(waitForStatus("Board unplugged: disconnected"), "Board unplugged: disconnected");
+    List({Listing(6, "A1")});
+    sim.AddPort(6, &board);
+    EXPECT_EQ(waitForStatus("Board back on COM6: reconnected, adjustments sent"),
+              "Board back on COM6: reconnected, adjustments sent");
+    EXPECT_TRUE(sim.IsOpen(6));
+}
+
+TEST_F(WorkerThreadTest, ClosingWhileConnectedReleasesThePort)
+{
+    {
+        CameraWorker worker(view, sim, Lister(), nullptr, [] {});
+        worker.Connect();
+        worker.Slider(IDC_RED, 9);
+        ASSERT_TRUE(WaitIdle(worker));
+        worker.DrainUi();
+        ASSERT_EQ(view.LastStatus(), "red 9: sent");
+        EXPECT_TRUE(sim.IsOpen(5));
+    }
+    EXPECT_FALSE(sim.IsOpen(5)) << "the worker's end released the port";
+    EXPECT_EQ(board.Board().CommandCount(CMD_RELEASE), 0u) << "closing is no Disconnect";
 }
 
 } // namespace

@@ -161,6 +161,19 @@ TEST_F(ExchangeLogTest, ARefusedAddressLeavesTheRegisterUnknown)
     EXPECT_EQ(ExchangeMeaning(records.back()), "reg ? = 0x0001");
 }
 
+TEST_F(ExchangeLogTest, ANewConnectionLeavesTheRegisterUnknown)
+{
+    Start();
+    view.texts[IDC_REG_ADDRESS] = "0x0010";
+    view.texts[IDC_REG_CONTENT] = "0x0001";
+    cam.OnRegisterWrite();
+    ASSERT_EQ(ExchangeMeaning(records.back()), "reg 0x0010 = 0x0001");
+    log.MarkOrigin(); // the board may have been restarted meanwhile
+    log.ExchangeBegun(CMD_REG_WRITE, Bytes{2, 0}.data(), 2, false);
+    log.ExchangeEnded(LINK_OK, 1, 0);
+    EXPECT_EQ(ExchangeMeaning(records.back()), "reg ? = 0x0002");
+}
+
 TEST(ExchangeLineTest, OneLineWithEveryColumnAndTheFrames)
 {
     ExchangeRecord r;

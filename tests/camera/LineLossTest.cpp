@@ -22,17 +22,23 @@ public:
 
     bool SetRts(PortHandle h, bool raised) override
     {
-        if (++m_calls <= kProbeRtsCalls)
+        if (++m_calls <= kProbeRtsCalls || m_recovered)
             return SimPlatform::SetRts(h, raised);
         failures.push_back(Now());
         return false;
     }
-    int LastError() const override { return m_calls > kProbeRtsCalls ? m_err : SimPlatform::LastError(); }
+    int LastError() const override
+    {
+        return m_calls > kProbeRtsCalls && !m_recovered ? m_err : SimPlatform::LastError();
+    }
+    // The adapter is back: RTS works again.
+    void Recover() { m_recovered = true; }
 
 private:
     static constexpr int kProbeRtsCalls = 2;
     int m_err;
     int m_calls = 0;
+    bool m_recovered = false;
 };
 
 // Answers every frame with an active sensor-L status.
@@ -64,6 +70,13 @@ TEST_P(StartPollLineLoss, DeviceGoneEndsThePollAtOnceDisconnected)
     EXPECT_FALSE(sim.IsOpen(kPort));
     EXPECT_EQ(view.LastState(), std::make_pair(true, false));
     EXPECT_FALSE(cam.StartTimedOut());
+
+    // The next Connect, with the adapter back, forgets the gone device.
+    sim.Recover();
+    cam.OnConnect();
+    EXPECT_TRUE(cam.IsConnected());
+    EXPECT_EQ(cam.LineLostError(), 0);
+    EXPECT_EQ(view.LastStatus(), "Connected on COM9: ARVEN-L");
 }
 
 INSTANTIATE_TEST_SUITE_P(Gone, StartPollLineLoss, ::testing::Values(EIO, ENXIO, ENODEV));

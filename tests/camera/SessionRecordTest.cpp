@@ -107,10 +107,33 @@ TEST_F(SessionRecordTest, PausesBetweenOperationsBecomeSleepLines)
     Run();
     worker.Button(IDC_SCALE); // at once: no sleep line
     Run();
+    sim.Advance(100);
+    worker.SetAdjustments(Adjustments{}); // one operation: no sleep between its lines
+    Run();
     worker.Recorder().Stop();
-    const std::vector<std::string> expected = {"# pelvar session: replay with pelvarctl run FILE", "press edge",
-                                               "sleep 250", "press gamma", "press scale"};
+    const std::vector<std::string> expected = {
+        "# pelvar session: replay with pelvarctl run FILE",
+        "press edge",
+        "sleep 250",
+        "press gamma",
+        "press scale",
+        "sleep 100",
+        "set brightness 128",
+        "set contrast 128",
+        "set red 128",
+        "set green 128",
+        "set blue 128",
+    };
     EXPECT_EQ(Lines(path), expected);
+
+    // A new recording starts without a pause before its first line.
+    sim.Advance(1000);
+    Record(true);
+    worker.Button(IDC_EDGE);
+    Run();
+    worker.Recorder().Stop();
+    EXPECT_EQ(Lines(path),
+              (std::vector<std::string>{"# pelvar session: replay with pelvarctl run FILE", "press edge"}));
 }
 
 TEST_F(SessionRecordTest, APresetSendsEachAdjustmentOnceAndIsRecordedAsFiveSets)

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -39,7 +40,8 @@ using test::RunCtlCaptured;
 
 constexpr const char* kMap = R"({"registers": [
   {"name": "EXPOSURE", "address": "0x0010", "reset": "0x0000", "access": "rw"},
-  {"name": "CTRL", "address": "0x0012", "fields": [{"name": "GAIN", "lsb": 4, "width": 3}]},
+  {"name": "CTRL", "address": "0x0012", "fields": [{"name": "GAIN", "lsb": 4, "width": 3},
+                                                    {"name": "TOP", "lsb": 15, "width": 1}]},
   {"name": "ID", "address": 17, "access": "ro"},
   {"name": "KICK", "address": "0x0020", "access": "wo"},
   {"name": "LED", "address": "0x0014", "width": 8},
@@ -63,6 +65,10 @@ TEST(RegisterMap, ReadsTheDocumentedForm)
     EXPECT_EQ(FieldMask(*gain), 0x0070);
     EXPECT_EQ(InsertField(0xFFFF, *gain, 3), 0xFFBF);
     EXPECT_EQ(ExtractField(0xFFBF, *gain), 3);
+    // A field may end at the top bit; 15 is the highest lsb.
+    const RegisterField* top = map.Find("CTRL")->Field("TOP");
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(FieldMask(*top), 0x8000);
     EXPECT_EQ(map.FirstScratch()->name, "SCRATCH");
     EXPECT_EQ(map.FindAddress(0x14)->width, 8u);
 }
@@ -126,6 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1,\n\"fields\": [{\"name\": \"F\", \"lsb\": 0, "
                   "\"width\": 0}]}]}",
                   "m.json:2:", "field A.F (lsb 0, width 0) does not fit"},
+        BadMapRow{"escapedQuoteInADescription",
+                  "{\"registers\": [{\"name\": \"A\", \"description\": \"a 12\\\" panel\", \"address\": 1},\n"
+                  "{\"name\": \"A\", \"address\": 2}]}",
+                  "m.json:2:", "appears twice"},
         BadMapRow{"duplicateAddress",
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
                   "m.json:2:", "already register A"},
@@ -205,18 +215,30 @@ TEST(Resolve, ANameThatIsAlsoHexIsTheRegisterUnlessPrefixed)
 TEST(Preset, SavedTextReadsBackTheSame)
 {
     Preset p;
-    p.adjust.brightness = 200;
+    p.adjust.brightness = 255; // each limit is a value of its own
     p.adjust.blue = 0;
-    p.writes = {{"EXPOSURE", 0x0200, 0}, {"CTRL.GAIN", 3, 0}};
+    p.writes = {{"EXPOSURE", 0xFFFF, 0}, {"CTRL.GAIN", 3, 0}};
     Preset back;
     std::string error;
     ASSERT_TRUE(ParsePreset(PresetText(p), "p.json", &back, &error)) << error;
-    EXPECT_EQ(back.adjust.brightness, 200);
+    EXPECT_EQ(back.adjust.brightness, 255);
     EXPECT_EQ(back.adjust.blue, 0);
     EXPECT_EQ(back.adjust.contrast, 128);
     ASSERT_EQ(back.writes.size(), 2u);
+    EXPECT_EQ(back.writes[0].value, 0xFFFF);
     EXPECT_EQ(back.writes[1].reg, "CTRL.GAIN");
     EXPECT_EQ(back.writes[1].value, 3);
+}
+
+TEST(Preset, AFailedSaveLeavesNoTemporaryFile)
+{
+    test::TempDir dir;
+    const std::string path = dir.Path() + "/p.json";
+    std::filesystem::create_directory(path); // the rename over it fails
+    std::string error;
+    EXPECT_FALSE(SavePreset(path, Preset{}, &error));
+    EXPECT_EQ(error.rfind(path + ": cannot write: ", 0), 0u) << error;
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
 struct BadPresetRow {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/DemoBoard.h"
 #include "camera/ControlIds.h"
 #include "camera/ExchangeLog.h"
 #include "camera/Preset.h"
@@ -96,6 +97,7 @@ private slots:
     void savedLogAndCaptureHoldThePanesExchanges();
     void settingsSaveAndLoadMoveTheSlidersAndSendEachOnce();
     void demoFaultSwitchesInTheWindowMenu();
+    void theDemosSwitchesTurnEachFaultOnAndOff();
     void recordedSessionReplaysAsTheSameFrames();
 };
 
@@ -221,10 +223,23 @@ void BenchPanelTest::savedLogAndCaptureHoldThePanesExchanges()
     QVERIFY2(dlg.SaveLog(path, &error), error.c_str());
     const std::vector<std::string> lines = FileLines(path);
     QCOMPARE(lines.size(), dlg.TrafficModel().Records().size());
-    QCOMPARE(lines.size(), std::size_t(6));
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        QCOMPARE(lines[i], ExchangeLine(dlg.TrafficModel().Records()[i]));
-    QVERIFY(lines[5].find("reg 0x0010 = 0xbeef") != std::string::npos);
+    // Times on the simulated clock: 2 ms a query, 12 ms a transaction (its
+    // 10 ms pause before sending included).
+    const std::vector<std::string> expected = {
+        "      0 ms  status        status 0x00: not started        LINK_OK                  1 attempt       2 ms  "
+        "> 02 02 00 00 03  < 02 03 00 00 01 03",
+        "      2 ms  init          init                            LINK_OK                  1 attempt      12 ms  "
+        "> 02 02 70 70 03  < 02 06 70 06 00 00 00 72 03",
+        "     14 ms  status        status 0x11: active, ARVEN-L    LINK_OK                  1 attempt       2 ms  "
+        "> 02 02 00 00 03  < 02 03 00 11 10 03",
+        "     16 ms  gain_blue     blue 128                        LINK_OK                  1 attempt      12 ms  "
+        "> 02 06 95 80 00 00 00 11 03  < 02 06 95 06 00 00 00 97 03",
+        "     28 ms  reg_address   reg address 0x0010              LINK_OK                  1 attempt      12 ms  "
+        "> 02 04 A5 10 00 B3 03  < 02 06 A5 06 00 00 00 A7 03",
+        "     40 ms  reg_write     reg 0x0010 = 0xbeef             LINK_OK                  1 attempt      12 ms  "
+        "> 02 04 A4 EF BE F3 03  < 02 06 A4 06 00 00 00 A6 03",
+    };
+    QCOMPARE(lines, expected);
     QVERIFY(!dlg.SaveLog(dir.Path() + "/no/such/dir.log", &error));
 
     // The same frames as a capture for Wireshark.
@@ -327,6 +342,40 @@ void BenchPanelTest::demoFaultSwitchesInTheWindowMenu()
     QCOMPARE(faults->actions()[1]->data().toUInt(), IDM_FAULT_FIRST + 1);
     dlg.OnSysCommand(IDM_FAULT_FIRST + 1, 0);
     QVERIFY(!nak);
+}
+
+// The switches of pelvar --demo, on its own board: each one on, then off
+// again, reaches the running board's options both ways.
+void BenchPanelTest::theDemosSwitchesTurnEachFaultOnAndOff()
+{
+    struct Row {
+        const char* text;
+        std::uint32_t on; // the option's value while switched on; 0 when off
+        std::uint32_t (*option)(const SimBoardOptions&);
+    };
+    const Row rows[] = {
+        {"Silent", 1, [](const SimBoardOptions& o) -> std::uint32_t { return o.silent; }},
+        {"NAK", 1, [](const SimBoardOptions& o) -> std::uint32_t { return o.nak; }},
+        {"Corrupt checksum", 1, [](const SimBoardOptions& o) -> std::uint32_t { return o.corrupt; }},
+        {"Slow replies (300 ms)", 300, [](const SimBoardOptions& o) { return o.delayMs; }},
+        {"Drop every 3rd reply", 3, [](const SimBoardOptions& o) { return o.dropEvery; }},
+    };
+    test::ScopedEnv env("PELVAR_PORTS_DIR", std::nullopt); // Start points it at its own directory
+    CDemoBoard demo;
+    QVERIFY2(demo.Start(), demo.ErrorText().c_str());
+    std::vector<FaultSwitch> switches = demo.FaultSwitches();
+    QCOMPARE(switches.size(), std::size(rows));
+    for (std::size_t i = 0; i < switches.size(); ++i) {
+        const Row& row = rows[i];
+        QCOMPARE(switches[i].text, std::string(row.text));
+        QVERIFY2(!switches[i].isOn(), row.text);
+        switches[i].set(true);
+        QVERIFY2(switches[i].isOn(), row.text);
+        QCOMPARE(row.option(demo.Board().BoardOptions()), row.on);
+        switches[i].set(false);
+        QVERIFY2(!switches[i].isOn(), row.text);
+        QCOMPARE(row.option(demo.Board().BoardOptions()), 0u);
+    }
 }
 
 void BenchPanelTest::recordedSessionReplaysAsTheSameFrames()

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <filesystem>
+#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -36,6 +37,13 @@ void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
 QString Text(CPelvarDlg& dlg, int id) { return QString::fromStdString(dlg.ControlText(id)); }
 
 bool Enabled(CPelvarDlg& dlg, int id) { return dlg.Control(id)->isEnabled(); }
+
+// Bytes wait at a pseudo-terminal's master within `ms`.
+bool Readable(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1 && (p.revents & POLLIN);
+}
 
 void Click(CPelvarDlg& dlg, int id)
 {
@@ -204,9 +212,14 @@ void PanelCameraTest::unplugAndComeBackOverAPseudoTerminal()
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         Click(dlg, IDC_CONNECT);
         QCOMPARE(dlg.StatusText(), std::string("Connected on COM201: ARVEN-L"));
+        // Two values the board would not hold by itself (it starts at 128).
         auto* slider = static_cast<QSlider*>(dlg.Control(IDC_GREEN));
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Home);
+        QVERIFY(dlg.WaitForCamera());
+        slider = static_cast<QSlider*>(dlg.Control(IDC_BRIGHTNESS));
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_End);
         QVERIFY(dlg.WaitForCamera());
 
         sim.terminate();
@@ -225,7 +238,7 @@ void PanelCameraTest::unplugAndComeBackOverAPseudoTerminal()
     QVERIFY(again.waitForFinished(5000));
     const QString state = QString::fromUtf8(again.readAllStandardOutput());
     QVERIFY2(state.contains("green 0"), qPrintable(state));
-    QVERIFY2(state.contains("brightness 128"), qPrintable(state));
+    QVERIFY2(state.contains("brightness 255"), qPrintable(state));
     unsetenv("PELVAR_PORTS_DIR");
     std::filesystem::remove_all(dir);
 }
@@ -251,10 +264,13 @@ void PanelCameraTest::closingDuringAConnectEndsWithinOneProbe()
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
         QVERIFY(!Enabled(dlg, IDC_CONNECT));
-        QTest::qWait(100);
+        // Closed while the probe of the first port is in flight.
+        QVERIFY(Readable(fds[0], 5000));
         closing.start();
     }
     QVERIFY2(closing.elapsed() < 1500, qPrintable(QString::number(closing.elapsed())));
+    QVERIFY2(!Readable(fds[2], 0), "COM211 was probed after the close");
+    QVERIFY2(!Readable(fds[4], 0), "COM212 was probed after the close");
     for (int port = 210; port <= 212; ++port) {
         const PortHandle h = posix.OpenPort(port);
         QVERIFY2(h != kNoHandle, qPrintable(QString::number(port)));

@@ -1,6 +1,5 @@
 #include "camera/CameraController.h"
 
-#include <cerrno>
 #include <cstdio>
 
 #include "camera/ControlIds.h"
@@ -195,9 +194,10 @@ bool CameraController::PollSendFailed(std::int32_t result)
     if (result != LINK_ERR_SEND)
         return false;
     // A send fails at once, so without a pause the poll would spin. A device
-    // that is gone never comes back within the poll: give up at once.
+    // that is gone never comes back within the poll: give up at once. The
+    // system's own codes tell it, through the kinds both systems share.
     const int err = m_pLink->Port()->LastError();
-    if (err == EIO || err == ENXIO || err == ENODEV) {
+    if (ClassifyErrno(err) == SysErrorKind::NotFound) {
         m_nLineLostError = err;
         ReleaseLink();
         m_view.SetControlStates(true, false);

@@ -54,6 +54,14 @@ TEST(WinSysError, SortsSystemCodesIntoTheLinuxKinds)
         {ERROR_SHARING_VIOLATION, SysErrorKind::Busy, "busy: held by another program ("},
         {ERROR_FILE_NOT_FOUND, SysErrorKind::NotFound, "absent ("},
         {ERROR_PATH_NOT_FOUND, SysErrorKind::NotFound, "absent ("},
+        // A pulled USB adapter's answers: gone, as EIO is on Linux.
+        {ERROR_GEN_FAILURE, SysErrorKind::NotFound, "absent ("},
+        {ERROR_BAD_COMMAND, SysErrorKind::NotFound, "absent ("},
+        {ERROR_OPERATION_ABORTED, SysErrorKind::NotFound, "absent ("},
+        {ERROR_DEVICE_NOT_CONNECTED, SysErrorKind::NotFound, "absent ("},
+        // EIO's, ENXIO's and ENODEV's numbers: no kind of gone.
+        {ERROR_INVALID_HANDLE, SysErrorKind::Other, ""},
+        {ERROR_WRITE_PROTECT, SysErrorKind::Other, ""},
         {ERROR_INVALID_PARAMETER, SysErrorKind::Unsupported, "not a usable serial device ("},
         {ERROR_NOT_ENOUGH_MEMORY, SysErrorKind::Other, ""},
     };
@@ -99,6 +107,9 @@ TEST(WinPlatformPorts, FailedCallsKeepTheirSystemCode)
     EXPECT_EQ(win.LastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(win.SetRts(kNoHandle, true));
     EXPECT_EQ(win.LastError(), ERROR_INVALID_HANDLE);
+    // The drain asks the driver: it is no no-op.
+    EXPECT_FALSE(win.DrainOutput(kNoHandle));
+    EXPECT_EQ(win.LastError(), ERROR_INVALID_HANDLE);
 }
 
 // A board that never answers, on the port the runner names.
@@ -136,10 +147,14 @@ TEST_F(SilentPort, ReadTimeOutsFollowTheSystemRule)
     }
 }
 
-TEST_F(SilentPort, RtsIsANoOpAndPurgeWorks)
+TEST_F(SilentPort, RtsIsANoOpAndPurgeAndDrainWork)
 {
     // wine answers EscapeCommFunction on a pseudo-terminal with ERROR_NOT_SUPPORTED.
     EXPECT_TRUE(port.SetRts(true));
+    const std::uint8_t frame[] = {0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
+    std::uint32_t written = 0;
+    EXPECT_EQ(port.Write(frame, sizeof frame, &written), LINK_OK);
+    EXPECT_TRUE(port.DrainOutput()) << port.LastError();
     EXPECT_TRUE(port.SetRts(false));
     EXPECT_TRUE(port.PurgeInput());
 }

@@ -101,6 +101,7 @@ bool CameraController::AttachPort(int port)
     m_nPort = port;
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
     m_pLink->SetTap(m_pTap);
+    m_pLink->SetCancelFlag(m_pCancel);
     report.openResult = m_pLink->Open();
     m_nLastResult = report.openResult;
     if (report.openResult != LINK_OK)

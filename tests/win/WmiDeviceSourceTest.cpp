@@ -161,6 +161,8 @@ struct WalkRow {
     const char* walk;
 };
 
+void PrintTo(const WalkRow& row, std::ostream* os) { *os << row.what; }
+
 class WmiWalkPaths : public ::testing::TestWithParam<WalkRow> {};
 
 TEST_P(WmiWalkPaths, LetsGoOfEveryReferenceBeforeCom)

@@ -33,13 +33,11 @@ private:
 class Variant {
 public:
     Variant() { VariantInit(&m_v); }
-    ~Variant() { Clear(); }
+    ~Variant() { VariantClear(&m_v); }
     Variant(const Variant&) = delete;
     Variant& operator=(const Variant&) = delete;
     VARIANT* Get() { return &m_v; }
     const VARIANT& operator*() const { return m_v; }
-    // Drops what it holds, an object's reference too.
-    void Clear() { VariantClear(&m_v); }
 
 private:
     VARIANT m_v;

@@ -26,6 +26,7 @@
 #include "tests/win/ModalWatch.h"
 #include "winui/PelvarDlg.h"
 #include "winui/RegistryPortMemory.h"
+#include "winui/WakeLatch.h"
 #include "winui/WideText.h"
 
 namespace pelvar {
@@ -566,6 +567,23 @@ TEST_F(PanelRealTime, ASweptSliderIsCoalescedAndEndsWhereItWasLeft)
     EXPECT_EQ(sent.back(), 255);
     EXPECT_EQ(board.device.Board().Adjust().brightness, 255);
     EXPECT_EQ(dlg->StatusText(), "brightness 255: sent");
+}
+
+// The worker's view calls reach the window by one posted wake-up at a
+// time; one queued while the window drains must post the next, or it waits
+// for an unrelated event.
+TEST(PanelWakeUp, ACallQueuedWhileTheWindowDrainsPostsANewWakeUp)
+{
+    WakeLatch wake;
+    EXPECT_TRUE(wake.Arm());
+    EXPECT_FALSE(wake.Arm()) << "one is on its way";
+    bool postedWhileDraining = false;
+    wake.Take([&] { postedWhileDraining = wake.Arm(); });
+    EXPECT_TRUE(postedWhileDraining);
+    EXPECT_FALSE(wake.Arm());
+    // A post that failed leaves none on its way.
+    wake.Disarm();
+    EXPECT_TRUE(wake.Arm());
 }
 
 TEST(PanelIcon, MinimisedIconIsCentredRoundingTowardZero)

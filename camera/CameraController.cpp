@@ -1,6 +1,5 @@
 #include "camera/CameraController.h"
 
-#include <cerrno>
 #include <cstdio>
 
 #include "camera/ControlIds.h"
@@ -102,6 +101,7 @@ bool CameraController::AttachPort(int port)
     m_nPort = port;
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
     m_pLink->SetTap(m_pTap);
+    m_pLink->SetCancelFlag(m_pCancel);
     report.openResult = m_pLink->Open();
     m_nLastResult = report.openResult;
     if (report.openResult != LINK_OK)
@@ -195,9 +195,10 @@ bool CameraController::PollSendFailed(std::int32_t result)
     if (result != LINK_ERR_SEND)
         return false;
     // A send fails at once, so without a pause the poll would spin. A device
-    // that is gone never comes back within the poll: give up at once.
+    // that is gone never comes back within the poll: give up at once. The
+    // system's own codes tell it, through the kinds both systems share.
     const int err = m_pLink->Port()->LastError();
-    if (err == EIO || err == ENXIO || err == ENODEV) {
+    if (ClassifyErrno(err) == SysErrorKind::NotFound) {
         m_nLineLostError = err;
         ReleaseLink();
         m_view.SetControlStates(true, false);

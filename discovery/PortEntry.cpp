@@ -74,8 +74,6 @@ bool ReadDecimal(const std::string& text, std::size_t i, int* value)
 // The text as a C string would hold it.
 std::string UpToNul(const std::string& text) { return text.substr(0, std::strlen(text.c_str())); }
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 } // namespace
 
 std::string EightBitCopy(const std::string& text)
@@ -108,13 +106,6 @@ bool ReadPortEntry(const std::string& text, int* port)
     if (port)
         *port = value;
     return true;
-}
-
-bool PortTextLess(const std::string& a, const std::string& b)
-{
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(FoldCase(x)) < static_cast<unsigned char>(FoldCase(y));
-    });
 }
 
 } // namespace pelvar

@@ -22,7 +22,9 @@ std::string EightBitCopy(const std::string& text);
 // True when the 8-bit copy holds "(COM": the text belongs in the port list.
 bool HasPortMark(const std::string& text);
 
-// The list's order: whole text, ASCII letters without regard to case.
+// The list's order, as this system's sorted list controls have it: whole
+// text without regard to case (on Linux ASCII letters only, byte by byte;
+// on Windows the user's locale's comparison).
 bool PortTextLess(const std::string& a, const std::string& b);
 
 // Puts `entry` where the list's order wants it: after every entry whose text

@@ -171,6 +171,8 @@ std::int32_t CFrameLink::Transact(std::uint8_t cmd, const std::uint8_t* payload,
     std::int32_t result = LINK_ERR_NOT_OPEN;
     IPlatform& platform = m_pPort->Platform();
     for (std::uint32_t attempt = 0; attempt < kTransactAttempts; ++attempt) {
+        if (attempt > 0 && m_pCancel && m_pCancel->load())
+            break;
         if (attempt > 0)
             ++m_nRetries;
         platform.Sleep(kAttemptPauseMs);

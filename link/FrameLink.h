@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -52,6 +53,9 @@ public:
     std::uint32_t Retries() const { return m_nRetries; }
     // Who sees the traffic; none by default. The tap must outlive the link.
     void SetTap(ILinkTap* tap) { m_pTap = tap; }
+    // Once the flag is set, a transaction makes no further attempt: a
+    // closing window does not wait out six attempts to a silent board.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
     ILinkTap* Tap() const { return m_pTap; }
 
 private:
@@ -67,6 +71,7 @@ private:
     std::FILE* m_pLog = nullptr;
     std::uint32_t m_nRetries = 0;
     ILinkTap* m_pTap = nullptr;
+    const std::atomic<bool>* m_pCancel = nullptr;
 };
 
 } // namespace pelvar

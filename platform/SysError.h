@@ -9,7 +9,7 @@ enum class SysErrorKind {
     None,
     Permission,  // EACCES, EPERM: not in the device's group
     Busy,        // EBUSY, EWOULDBLOCK on the lock: held by another program
-    NotFound,    // ENOENT, ENODEV, ENXIO: absent or unplugged
+    NotFound,    // ENOENT, ENODEV, ENXIO, EIO: absent, unplugged or gone
     Unsupported, // ENOTTY, EINVAL: not a serial device, setting refused
     Other,
 };

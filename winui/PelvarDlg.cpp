@@ -83,17 +83,15 @@ CPelvarDlg* CPelvarDlg::FromHandle(HWND hwnd)
 void CPelvarDlg::WakeUi()
 {
     HWND hwnd = m_hWake.load();
-    if (hwnd == nullptr || m_bDrainPosted.exchange(true))
+    if (hwnd == nullptr || !m_wake.Arm())
         return;
     if (!PostMessageW(hwnd, kDrainUi, 0, 0))
-        m_bDrainPosted = false;
+        m_wake.Disarm();
 }
 
-// Cleared before draining: a call queued from here on posts a new wake-up.
 void CPelvarDlg::OnDrainUi()
 {
-    m_bDrainPosted = false;
-    m_worker->DrainUi();
+    m_wake.Take([this] { m_worker->DrainUi(); });
 }
 
 void CPelvarDlg::OnDestroy() { m_hWake = nullptr; }

@@ -17,6 +17,7 @@
 #include "camera/PortMemory.h"
 #include "discovery/PortList.h"
 #include "winui/DialogTemplate.h"
+#include "winui/WakeLatch.h"
 
 namespace pelvar {
 
@@ -110,8 +111,7 @@ private:
     HWND m_hStatus = nullptr;
     // Where the worker posts its wake-up; null while there is no window.
     std::atomic<HWND> m_hWake{nullptr};
-    // A wake-up is on its way: the worker posts no second one meanwhile.
-    std::atomic<bool> m_bDrainPosted{false};
+    WakeLatch m_wake;
     HICON m_hIcon = nullptr;
     int m_nWaitCursor = 0;
     std::function<void(HWND)> m_firstPaint;

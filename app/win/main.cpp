@@ -11,6 +11,7 @@
 #include "app/win/PanelPicture.h"
 #include "app/win/PelvarApp.h"
 #include "camera/ControlIds.h"
+#include "winui/WideText.h"
 
 namespace {
 
@@ -31,8 +32,8 @@ Options ParseOptions()
             o.demo = true;
         else if (arg == L"--picture" && i + 1 < argc)
             o.picture = argv[++i];
-        else
-            o.error = "usage: pelvar.exe [--demo [--picture FILE.bmp]]";
+        else if (o.error.empty())
+            o.error = "unknown argument: " + pelvar::Narrow(arg) + "\nusage: pelvar.exe [--demo [--picture FILE.bmp]]";
     }
     LocalFree(argv);
     if (o.error.empty() && !o.picture.empty() && !o.demo)
@@ -62,7 +63,9 @@ void LetTheScreenCatchUp(DWORD ms)
 // What the demo's picture shows: the panel connected to the simulated board,
 // the brightness slider moved, as an operator would leave it. The worker
 // runs each step; the picture waits until the window shows its outcome.
-void TakeDemoPicture(HWND hwnd, const std::wstring& path)
+// False when the panel did not show the board connected with the slider
+// sent, or the picture could not be written.
+bool TakeDemoPicture(HWND hwnd, const std::wstring& path)
 {
     pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
     SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
@@ -75,9 +78,18 @@ void TakeDemoPicture(HWND hwnd, const std::wstring& path)
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
     LetTheScreenCatchUp(200);
-    if (!pelvar::SaveWindowPicture(hwnd, path))
+    bool ok = true;
+    const std::string status = dlg->StatusText();
+    if (!dlg->Camera().IsConnected() || status != "brightness 200: sent") {
+        std::fprintf(stderr, "pelvar: the demo panel shows \"%s\", not the board connected\n", status.c_str());
+        ok = false;
+    }
+    if (!pelvar::SaveWindowPicture(hwnd, path)) {
         std::fprintf(stderr, "pelvar: cannot write the picture\n");
+        ok = false;
+    }
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    return ok;
 }
 
 // The start-up benchmark's end: everything painted, then closed.
@@ -93,12 +105,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     const Options o = ParseOptions();
     if (!o.error.empty()) {
+        // A window program's standard error goes nowhere the user looks.
         std::fprintf(stderr, "pelvar: %s\n", o.error.c_str());
+        MessageBoxW(nullptr, pelvar::Widen(o.error).c_str(), L"Pelvar", MB_OK | MB_ICONERROR);
         return 2;
     }
     std::function<void(HWND)> firstPaint;
+    bool pictureOk = true;
     if (!o.picture.empty())
-        firstPaint = [path = o.picture](HWND hwnd) { TakeDemoPicture(hwnd, path); };
+        firstPaint = [path = o.picture, &pictureOk](HWND hwnd) { pictureOk = TakeDemoPicture(hwnd, path); };
     else if (pelvar::ExitAfterShowRequested())
         firstPaint = CloseAfterPaint;
 
@@ -109,5 +124,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     } else {
         app.InitInstance(pelvar::CPelvarDlg::DefaultPortListFiller(), pelvar::DefaultPlatform(), firstPaint);
     }
-    return 0;
+    return pictureOk ? 0 : 1;
 }

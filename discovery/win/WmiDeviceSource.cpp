@@ -43,7 +43,83 @@ private:
     VARIANT m_v;
 };
 
+class SystemCalls : public IWmiCalls {
+public:
+    HRESULT Initialize() override { return CoInitialize(nullptr); }
+    void Uninitialize() override { CoUninitialize(); }
+
+    HRESULT CreateLocator(IUnknown** unknown) override
+    {
+        const HRESULT hr =
+            CoCreateInstance(CLSID_SWbemLocator, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(unknown));
+        if (SUCCEEDED(hr))
+            OleRun(*unknown);
+        return hr;
+    }
+
+    HRESULT QueryLocator(IUnknown* unknown, IUnknown** locator) override
+    {
+        return unknown->QueryInterface(IID_ISWbemLocator, reinterpret_cast<void**>(locator));
+    }
+
+    HRESULT ConnectServer(IUnknown* locator, IUnknown** services) override
+    {
+        Bstr server(kServer), space(kNamespace), empty(L"");
+        return static_cast<ISWbemLocator*>(locator)->ConnectServer(server.Get(), space.Get(), empty.Get(), empty.Get(),
+                                                                   empty.Get(), empty.Get(), 0, nullptr,
+                                                                   reinterpret_cast<ISWbemServices**>(services));
+    }
+
+    HRESULT ExecQuery(IUnknown* services, IUnknown** set) override
+    {
+        Bstr query(kQuery), language(kLanguage);
+        return static_cast<ISWbemServices*>(services)->ExecQuery(query.Get(), language.Get(), kQueryFlags, nullptr,
+                                                                 reinterpret_cast<ISWbemObjectSet**>(set));
+    }
+
+    HRESULT Enumerate(IUnknown* set, IUnknown** enumerator) override
+    {
+        ComRef<IUnknown> unknown;
+        HRESULT hr = static_cast<ISWbemObjectSet*>(set)->get__NewEnum(unknown.Put());
+        if (FAILED(hr))
+            return hr;
+        hr = unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(enumerator));
+        // Without an enumerator the walk cannot start: using none is E_POINTER.
+        return hr == E_NOINTERFACE ? E_POINTER : hr;
+    }
+
+    HRESULT NextItem(IUnknown* enumerator, VARIANT* item) override
+    {
+        ULONG fetched = 0;
+        return static_cast<IEnumVARIANT*>(enumerator)->Next(1, item, &fetched);
+    }
+
+    HRESULT ReadName(IUnknown* item, VARIANT* value) override
+    {
+        ComRef<ISWbemObject> object;
+        HRESULT hr = item->QueryInterface(IID_ISWbemObject, reinterpret_cast<void**>(object.Put()));
+        if (FAILED(hr))
+            return hr;
+        ComRef<ISWbemPropertySet> properties;
+        hr = object->get_Properties_(properties.Put());
+        if (FAILED(hr))
+            return hr;
+        ComRef<ISWbemProperty> property;
+        Bstr name(kNameProperty);
+        hr = properties->Item(name.Get(), 0, property.Put());
+        if (FAILED(hr))
+            return hr;
+        return property->get_Value(value);
+    }
+};
+
 } // namespace
+
+IWmiCalls& SystemWmiCalls()
+{
+    static SystemCalls calls;
+    return calls;
+}
 
 std::string HresultText(HRESULT hr)
 {
@@ -90,7 +166,7 @@ void WmiDeviceSource::Release()
     m_services.Reset();
     m_locator.Reset();
     if (m_bComReady)
-        CoUninitialize();
+        m_calls.Uninitialize();
     m_bComReady = false;
 }
 
@@ -106,82 +182,58 @@ SourceResult WmiDeviceSource::Begin()
     Release();
     // Only an initialisation that took is undone: a thread already in another
     // apartment keeps its own.
-    m_bComReady = SUCCEEDED(CoInitialize(nullptr));
-    ComRef<IUnknown> unknown;
-    if (FAILED(CoCreateInstance(CLSID_SWbemLocator, nullptr, CLSCTX_ALL, IID_IUnknown,
-                                reinterpret_cast<void**>(unknown.Put()))))
-        return Finish(SourceResult::Unavailable());
-    OleRun(unknown.Get());
-    if (FAILED(unknown->QueryInterface(IID_ISWbemLocator, reinterpret_cast<void**>(m_locator.Put()))))
+    m_bComReady = SUCCEEDED(m_calls.Initialize());
+    HRESULT hr = S_OK;
+    {
+        // The locator's first reference goes here, while COM is still up.
+        ComRef<IUnknown> unknown;
+        hr = m_calls.CreateLocator(unknown.Put());
+        if (SUCCEEDED(hr))
+            hr = m_calls.QueryLocator(unknown.Get(), m_locator.Put());
+    }
+    if (FAILED(hr))
         return Finish(SourceResult::Unavailable());
     return Finish(Connect());
 }
 
 SourceResult WmiDeviceSource::Connect()
 {
-    Bstr server(kServer), space(kNamespace), empty(L"");
-    HRESULT hr = m_locator->ConnectServer(server.Get(), space.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get(),
-                                          0, nullptr, m_services.Put());
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    Bstr query(kQuery), language(kLanguage);
-    hr = m_services->ExecQuery(query.Get(), language.Get(), kQueryFlags, nullptr, m_set.Put());
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    ComRef<IUnknown> unknown;
-    hr = m_set->get__NewEnum(unknown.Put());
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    hr = unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(m_enum.Put()));
-    // Without an enumerator the walk cannot start: using none is E_POINTER.
-    if (hr == E_NOINTERFACE)
-        hr = E_POINTER;
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    return SourceResult::Ok();
+    HRESULT hr = m_calls.ConnectServer(m_locator.Get(), m_services.Put());
+    if (SUCCEEDED(hr))
+        hr = m_calls.ExecQuery(m_services.Get(), m_set.Put());
+    if (SUCCEEDED(hr))
+        hr = m_calls.Enumerate(m_set.Get(), m_enum.Put());
+    return FAILED(hr) ? SourceResult::Failed(HresultText(hr)) : SourceResult::Ok();
 }
 
 SourceResult WmiDeviceSource::Next(DeviceInfo& device)
 {
     if (!m_enum)
         return SourceResult::End();
-    Variant item;
-    ULONG fetched = 0;
-    // Only S_OK delivers an item; S_FALSE at the end and failures alike end the walk.
-    if (m_enum->Next(1, item.Get(), &fetched) != S_OK)
-        return Finish(SourceResult::End());
-    IUnknown* object = ((*item).vt == VT_DISPATCH || (*item).vt == VT_UNKNOWN) ? (*item).punkVal : nullptr;
-    if (!object)
-        return Finish(SourceResult::Failed(HresultText(E_NOINTERFACE)));
-    return Finish(ReadName(static_cast<IDispatch*>(object), device));
-}
-
-SourceResult WmiDeviceSource::ReadName(IDispatch* item, DeviceInfo& device)
-{
-    ComRef<ISWbemObject> object;
-    HRESULT hr = item->QueryInterface(IID_ISWbemObject, reinterpret_cast<void**>(object.Put()));
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    ComRef<ISWbemPropertySet> properties;
-    hr = object->get_Properties_(properties.Put());
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    ComRef<ISWbemProperty> property;
-    Bstr name(kNameProperty);
-    hr = properties->Item(name.Get(), 0, property.Put());
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    Variant value;
-    hr = property->get_Value(value.Get());
-    if (FAILED(hr))
-        return SourceResult::Failed(HresultText(hr));
-    device = DeviceInfo{};
-    if ((*value).vt != VT_BSTR)
-        return SourceResult::Ok(); // no name: not listed, no failure
-    std::string text;
-    // A name that has no 8-bit form cannot be a port entry.
-    device.name = WideToUtf8((*value).bstrVal, SysStringLen((*value).bstrVal), &text) ? text : std::string();
-    return SourceResult::Ok();
+    SourceResult result = SourceResult::Ok();
+    {
+        // The item and its name are let go before Finish may end COM.
+        Variant item;
+        Variant value;
+        // Only S_OK delivers an item; S_FALSE at the end and failures alike end the walk.
+        if (m_calls.NextItem(m_enum.Get(), item.Get()) != S_OK) {
+            result = SourceResult::End();
+        } else {
+            IUnknown* object = ((*item).vt == VT_DISPATCH || (*item).vt == VT_UNKNOWN) ? (*item).punkVal : nullptr;
+            const HRESULT hr = object ? m_calls.ReadName(object, value.Get()) : E_NOINTERFACE;
+            device = DeviceInfo{};
+            if (FAILED(hr)) {
+                result = SourceResult::Failed(HresultText(hr));
+            } else if ((*value).vt == VT_BSTR) {
+                // A name that has no 8-bit form cannot be a port entry.
+                std::string text;
+                device.name =
+                    WideToUtf8((*value).bstrVal, SysStringLen((*value).bstrVal), &text) ? text : std::string();
+            }
+            // Any other value: no name, not listed, no failure.
+        }
+    }
+    return Finish(std::move(result));
 }
 
 } // namespace pelvar

@@ -47,9 +47,33 @@ std::string HresultText(HRESULT hr);
 // UTF-8 form of a wide text; false when it holds an unpaired surrogate.
 bool WideToUtf8(const wchar_t* text, std::size_t length, std::string* out);
 
+// The COM calls of a walk, one per step that can fail, so that tests can
+// fail each of them. Objects travel as IUnknown; each call's result is a new
+// reference that the caller releases.
+class IWmiCalls {
+public:
+    virtual ~IWmiCalls() = default;
+    virtual HRESULT Initialize() = 0; // CoInitialize
+    virtual void Uninitialize() = 0;  // CoUninitialize
+    // The scripting locator's object, running.
+    virtual HRESULT CreateLocator(IUnknown** unknown) = 0;
+    virtual HRESULT QueryLocator(IUnknown* unknown, IUnknown** locator) = 0;
+    virtual HRESULT ConnectServer(IUnknown* locator, IUnknown** services) = 0;
+    virtual HRESULT ExecQuery(IUnknown* services, IUnknown** set) = 0;
+    // The set's enumerator (IEnumVARIANT).
+    virtual HRESULT Enumerate(IUnknown* set, IUnknown** enumerator) = 0;
+    // S_OK with one item, S_FALSE at the end, or a failure.
+    virtual HRESULT NextItem(IUnknown* enumerator, VARIANT* item) = 0;
+    // The item's "Name" property.
+    virtual HRESULT ReadName(IUnknown* item, VARIANT* value) = 0;
+};
+
+// The system's own COM.
+IWmiCalls& SystemWmiCalls();
+
 class WmiDeviceSource : public IDeviceSource {
 public:
-    WmiDeviceSource() = default;
+    explicit WmiDeviceSource(IWmiCalls& calls = SystemWmiCalls()) : m_calls(calls) {}
     ~WmiDeviceSource() override;
     WmiDeviceSource(const WmiDeviceSource&) = delete;
     WmiDeviceSource& operator=(const WmiDeviceSource&) = delete;
@@ -59,15 +83,15 @@ public:
 
 private:
     SourceResult Connect();
-    SourceResult ReadName(IDispatch* item, DeviceInfo& device);
     SourceResult Finish(SourceResult result);
     void Release();
 
+    IWmiCalls& m_calls;
     bool m_bComReady = false;
-    ComRef<ISWbemLocator> m_locator;
-    ComRef<ISWbemServices> m_services;
-    ComRef<ISWbemObjectSet> m_set;
-    ComRef<IEnumVARIANT> m_enum;
+    ComRef<IUnknown> m_locator;
+    ComRef<IUnknown> m_services;
+    ComRef<IUnknown> m_set;
+    ComRef<IUnknown> m_enum;
 };
 
 } // namespace pelvar

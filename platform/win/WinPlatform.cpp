@@ -144,11 +144,13 @@ bool WinPlatform::SetRts(PortHandle h, bool raised)
     return Fail(err);
 }
 
-bool WinPlatform::DrainOutput(PortHandle)
+bool WinPlatform::DrainOutput(PortHandle h)
 {
-    // WriteFile on a port opened without FILE_FLAG_OVERLAPPED returns once
-    // the driver has the bytes, and the hold time covers the line; no call
-    // of the Windows serial interface waits for the transmitter alone.
+    // WriteFile returns once the driver has the bytes; a USB adapter may
+    // still hold them. FlushFileBuffers waits until the driver has sent
+    // them, so RTS falls after the later of the hold time and the drain.
+    if (!FlushFileBuffers(ToHandle(h)))
+        return Fail();
     return true;
 }
 

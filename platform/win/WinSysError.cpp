@@ -36,7 +36,11 @@ SysErrorKind ClassifyErrno(int err)
     case ERROR_PATH_NOT_FOUND:
     case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED: return SysErrorKind::NotFound;
+    case ERROR_DEVICE_REMOVED:
+    // What a pulled USB adapter's driver answers a write or a read with.
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_OPERATION_ABORTED: return SysErrorKind::NotFound;
     case ERROR_INVALID_FUNCTION:
     case ERROR_INVALID_PARAMETER:
     case ERROR_NOT_SUPPORTED: return SysErrorKind::Unsupported;

@@ -1,12 +1,12 @@
 // The start-up poll when sends start failing after the probe: a device that
 // is gone ends it at once, any other failure paces it. Simulated clock.
-#include <cerrno>
 #include <gtest/gtest.h>
 
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
 #include "platform/SimPlatform.h"
 #include "tests/support/FakeView.h"
+#include "tests/support/SendErrors.h"
 
 namespace pelvar {
 namespace {
@@ -79,11 +79,13 @@ TEST_P(StartPollLineLoss, DeviceGoneEndsThePollAtOnceDisconnected)
     EXPECT_EQ(view.LastStatus(), "Connected on COM9: ARVEN-L");
 }
 
-INSTANTIATE_TEST_SUITE_P(Gone, StartPollLineLoss, ::testing::Values(EIO, ENXIO, ENODEV));
+INSTANTIATE_TEST_SUITE_P(Gone, StartPollLineLoss, ::testing::ValuesIn(test::GoneDeviceErrors()));
 
-TEST(StartPollSendFailure, OtherFailuresArePacedTenMillisecondsApartUntilTheBound)
+class StartPollSendFailure : public ::testing::TestWithParam<int> {};
+
+TEST_P(StartPollSendFailure, OtherFailuresArePacedTenMillisecondsApartUntilTheBound)
 {
-    FailingRtsPlatform sim(EAGAIN);
+    FailingRtsPlatform sim(GetParam());
     test::FakeView view;
     CameraController cam{view, sim};
     ActiveBoard device;
@@ -98,6 +100,8 @@ TEST(StartPollSendFailure, OtherFailuresArePacedTenMillisecondsApartUntilTheBoun
     EXPECT_EQ(cam.LineLostError(), 0);
     EXPECT_FALSE(sim.IsOpen(kPort));
 }
+
+INSTANTIATE_TEST_SUITE_P(Other, StartPollSendFailure, ::testing::ValuesIn(test::OtherSendErrors()));
 
 } // namespace
 } // namespace pelvar

@@ -300,6 +300,25 @@ TEST_F(FrameLinkTest, TransactToASilentBoardSendsSixTimesInAbout3s)
         EXPECT_EQ(sim.Writes(kPort)[i].time - sim.Writes(kPort)[i - 1].time, 512u);
 }
 
+// The window closes while the board is silent: the flag goes up during the
+// first attempt, which runs to its end; no second one follows.
+TEST(FrameLinkCancel, ATransactionCancelledDuringAnAttemptMakesNoFurtherOne)
+{
+    struct CancelOnFrame : ISimDevice {
+        std::atomic<bool> cancel{false};
+        void OnHostBytes(SimLine&, const std::uint8_t*, std::size_t) override { cancel = true; }
+    } device;
+    SimPlatform sim;
+    sim.AddPort(kPort, &device);
+    CFrameLink link(kPort, 115200, sim);
+    link.SetCancelFlag(&device.cancel);
+    ASSERT_EQ(link.Open(), LINK_OK);
+    const std::uint32_t start = sim.Now();
+    EXPECT_EQ(link.Transact(CMD_INIT, nullptr, 0), LINK_ERR_NO_REPLY);
+    EXPECT_EQ(sim.Writes(kPort).size(), 1u);
+    EXPECT_EQ(sim.Now() - start, 10u + 2 + 500);
+}
+
 TEST_F(FrameLinkTest, TransactRefusedEveryTimeIsNak)
 {
     device.always = {0x02, 0x03, 0x00, 0x15, 0x14, 0x03};

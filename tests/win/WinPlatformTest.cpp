@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "link/ComPort.h"
 #include "link/FrameLink.h"
@@ -54,6 +55,14 @@ TEST(WinSysError, SortsSystemCodesIntoTheLinuxKinds)
         {ERROR_SHARING_VIOLATION, SysErrorKind::Busy, "busy: held by another program ("},
         {ERROR_FILE_NOT_FOUND, SysErrorKind::NotFound, "absent ("},
         {ERROR_PATH_NOT_FOUND, SysErrorKind::NotFound, "absent ("},
+        // A pulled USB adapter's answers: gone, as EIO is on Linux.
+        {ERROR_GEN_FAILURE, SysErrorKind::NotFound, "absent ("},
+        {ERROR_BAD_COMMAND, SysErrorKind::NotFound, "absent ("},
+        {ERROR_OPERATION_ABORTED, SysErrorKind::NotFound, "absent ("},
+        {ERROR_DEVICE_NOT_CONNECTED, SysErrorKind::NotFound, "absent ("},
+        // EIO's, ENXIO's and ENODEV's numbers: no kind of gone.
+        {ERROR_INVALID_HANDLE, SysErrorKind::Other, ""},
+        {ERROR_WRITE_PROTECT, SysErrorKind::Other, ""},
         {ERROR_INVALID_PARAMETER, SysErrorKind::Unsupported, "not a usable serial device ("},
         {ERROR_NOT_ENOUGH_MEMORY, SysErrorKind::Other, ""},
     };
@@ -99,16 +108,19 @@ TEST(WinPlatformPorts, FailedCallsKeepTheirSystemCode)
     EXPECT_EQ(win.LastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(win.SetRts(kNoHandle, true));
     EXPECT_EQ(win.LastError(), ERROR_INVALID_HANDLE);
+    // The drain asks the driver: it is no no-op.
+    EXPECT_FALSE(win.DrainOutput(kNoHandle));
+    EXPECT_EQ(win.LastError(), ERROR_INVALID_HANDLE);
 }
 
-// A board that never answers, on the port the runner names.
-class SilentPort : public ::testing::Test {
+// A simulated board's port that the runner names in `variable`.
+class SimulatorPort : public ::testing::Test {
 protected:
-    void SetUp() override
+    void Open(const char* variable)
     {
-        const char* com = std::getenv("PELVAR_TEST_SILENT_COM");
+        const char* com = std::getenv(variable);
         if (!com)
-            GTEST_SKIP() << "needs PELVAR_TEST_SILENT_COM (scripts/run-windows-tests.sh sets it)";
+            GTEST_SKIP() << "needs " << variable << " (scripts/run-windows-tests.sh sets it)";
         port.m_nPort = std::atoi(com);
         port.m_nByteSize = 8;
         ASSERT_EQ(port.Open(), LINK_OK) << port.LastError();
@@ -117,6 +129,30 @@ protected:
     WinPlatform win;
     CComPort port{win};
 };
+
+// A board that never answers.
+class SilentPort : public SimulatorPort {
+protected:
+    void SetUp() override { Open("PELVAR_TEST_SILENT_COM"); }
+};
+
+// A board that takes nothing: the runner stops its simulator, so the line
+// fills and a write ends at its time-out with part of the bytes written.
+class StuckPort : public SimulatorPort {
+protected:
+    void SetUp() override { Open("PELVAR_TEST_STUCK_COM"); }
+};
+
+TEST_F(StuckPort, AWriteCutShortByItsTimeOutIsAFailure)
+{
+    ASSERT_TRUE(win.SetTimeouts(port.m_hCom, {50, 50, 50, 0, 200}));
+    const std::vector<std::uint8_t> block(1 << 20, 0x55);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(win.Write(port.m_hCom, block.data(), static_cast<std::uint32_t>(block.size())));
+    EXPECT_EQ(win.LastError(), ERROR_TIMEOUT);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(ms, 5000.0) << "the write time-out is 200 ms";
+}
 
 TEST_F(SilentPort, ReadTimeOutsFollowTheSystemRule)
 {
@@ -136,10 +172,14 @@ TEST_F(SilentPort, ReadTimeOutsFollowTheSystemRule)
     }
 }
 
-TEST_F(SilentPort, RtsIsANoOpAndPurgeWorks)
+TEST_F(SilentPort, RtsIsANoOpAndPurgeAndDrainWork)
 {
     // wine answers EscapeCommFunction on a pseudo-terminal with ERROR_NOT_SUPPORTED.
     EXPECT_TRUE(port.SetRts(true));
+    const std::uint8_t frame[] = {0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
+    std::uint32_t written = 0;
+    EXPECT_EQ(port.Write(frame, sizeof frame, &written), LINK_OK);
+    EXPECT_TRUE(port.DrainOutput()) << port.LastError();
     EXPECT_TRUE(port.SetRts(false));
     EXPECT_TRUE(port.PurgeInput());
 }

@@ -189,6 +189,16 @@ stop_sim
 grep -q 'SKIPPED' "$WORK/gtest.out" && fail "silent port tests were skipped"
 grep -E '^\[ +(OK|PASSED) ' "$WORK/gtest.out" | tr -d '\r'
 
+# A board that takes nothing (its simulator stopped): a write times out short.
+start_sim 202 --silent
+kill -STOP "$SIM_PID"
+PELVAR_TEST_STUCK_COM=202 timeout 60 wine "$PLATFORM_TESTS" --gtest_filter='StuckPort*' > "$WORK/gtest.out" 2>&1 ||
+  fail "stuck port tests: $(tr -d '\r' < "$WORK/gtest.out")"
+kill -CONT "$SIM_PID"
+stop_sim
+grep -q 'SKIPPED' "$WORK/gtest.out" && fail "stuck port tests were skipped"
+grep -E '^\[ +(OK|PASSED) ' "$WORK/gtest.out" | tr -d '\r'
+
 if [ "$failures" -gt 0 ]; then
   echo "ctl-e2e: $failures failure(s)" >&2
   exit 1

@@ -48,6 +48,7 @@ wine reg query "$KEY" /v DisplayVersion 2>/dev/null | grep -q '1.0.0.1' || fail 
 # The installed demo: a window, the board found, the picture taken, closed.
 timeout 60 wine "$DIR/pelvar.exe" --demo --picture 'C:\pelvar-installed-demo.bmp' >/dev/null 2>&1
 status=$?
+# Status 1: the panel did not show the board connected with the slider sent.
 [ "$status" -eq 0 ] || fail "installed pelvar.exe --demo ended with status $status"
 [ "$(head -c 2 "$PICTURE" 2>/dev/null)" = "BM" ] || fail "installed pelvar.exe --demo showed no panel"
 rm -f "$PICTURE"

@@ -110,6 +110,8 @@ IPlatform& DefaultPlatform()
     return platform;
 }
 
+std::unique_ptr<IPlatform> NewPlatform() { return std::make_unique<PosixPlatform>(); }
+
 PosixPlatform::~PosixPlatform()
 {
     while (!m_devices.empty())

@@ -58,6 +58,24 @@ install(FILES ${PELVAR_RES}/registers.example.json ${PELVAR_RES}/preset.example.
 
 add_custom_target(pelvar_gz_files ALL DEPENDS ${pelvar_gz_files})
 
+# The Python module, its plugin's entry point and stubs (python/), into the
+# path Debian's python3 searches.
+if(TARGET pelvar_python)
+  # Debian's python3 looks in /usr/lib/python3/dist-packages (the package) and
+  # /usr/local/lib/python3.N/dist-packages (cmake --install's default prefix).
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(pelvar_py_default lib/python3/dist-packages)
+  else()
+    set(pelvar_py_default lib/python${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}/dist-packages)
+  endif()
+  set(PELVAR_PYTHON_INSTALL_DIR ${pelvar_py_default} CACHE STRING "Where the Python module is installed, under the prefix")
+  install(TARGETS pelvar_python LIBRARY DESTINATION ${PELVAR_PYTHON_INSTALL_DIR}/pelvar)
+  foreach(file ${PELVAR_PY_FILES})
+    install(FILES ${CMAKE_SOURCE_DIR}/python/pelvar/${file} DESTINATION ${PELVAR_PYTHON_INSTALL_DIR}/pelvar)
+  endforeach()
+  install(DIRECTORY ${CMAKE_BINARY_DIR}/python/pelvar-${PROJECT_VERSION}.dist-info DESTINATION ${PELVAR_PYTHON_INSTALL_DIR})
+endif()
+
 install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelvarctl)
 

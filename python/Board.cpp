@@ -19,7 +19,38 @@ Failure ValueFailure(const std::string& message) { return {FailureKind::Value, 0
 
 std::string ResultText(std::int32_t code) { return std::string(ResultName(code)) + ", " + std::to_string(code); }
 
+// --map FILE, else the default map when it exists; a bad map is a ValueError.
+RegisterMap LoadMap(const std::string& mapPath)
+{
+    std::string path = mapPath;
+    std::error_code ignored;
+    if (path.empty() && std::filesystem::exists(DefaultRegisterMapPath(), ignored))
+        path = DefaultRegisterMapPath();
+    RegisterMap map;
+    std::string error;
+    if (!path.empty() && !LoadRegisterMap(path, &map, &error))
+        throw ValueFailure(error);
+    return map;
+}
+
+DiagnosisReport RunDiagnosis(CameraController& cam, IPanelView& view, IPlatform& platform, const RegisterMap& map)
+{
+    DiagnosisReport report;
+    report.verdict =
+        pelvar::Diagnose(cam, view, platform, map, [&report](const DiagnosisStep& s) { report.steps.push_back(s); });
+    return report;
+}
+
 } // namespace
+
+DiagnosisReport DiagnosePorts(int port, const std::string& mapPath)
+{
+    const RegisterMap map = LoadMap(mapPath);
+    std::unique_ptr<IPlatform> platform = NewPlatform();
+    HeadlessView view(port);
+    CameraController cam(view, *platform);
+    return RunDiagnosis(cam, view, *platform, map);
+}
 
 FailureKind KindOf(std::int32_t code)
 {
@@ -39,15 +70,8 @@ Board::Board(int port, const std::string& mapPath)
                                                          if (m_log.size() > kLogLimit)
                                                              m_log.pop_front();
                                                      }),
-      m_cam(m_view, *m_platform)
+      m_cam(m_view, *m_platform), m_map(LoadMap(mapPath))
 {
-    std::string path = mapPath;
-    std::error_code ignored;
-    if (path.empty() && std::filesystem::exists(DefaultRegisterMapPath(), ignored))
-        path = DefaultRegisterMapPath();
-    std::string error;
-    if (!path.empty() && !LoadRegisterMap(path, &m_map, &error))
-        throw ValueFailure(error);
     m_cam.SetLinkTap(&m_tap);
     Connect(port);
 }
@@ -212,6 +236,23 @@ std::vector<std::string> Board::ApplyPreset(const std::string& path)
         });
     Check(r, "preset " + path + ": " + failed);
     return steps;
+}
+
+DiagnosisReport Board::Diagnose()
+{
+    // The diagnosis opens the port itself: the link is closed (nothing sent)
+    // and opened again afterwards, the board as the diagnosis left it.
+    m_cam.OnLineLost();
+    DiagnosisReport report;
+    {
+        HeadlessView view(m_port);
+        CameraController cam(view, *m_platform);
+        cam.SetLinkTap(&m_tap);
+        report = RunDiagnosis(cam, view, *m_platform, m_map);
+    }
+    if (!m_cam.AttachPort(m_port))
+        Fail(m_cam.LastResult(), "cannot open the port again after the diagnosis");
+    return report;
 }
 
 void Board::Transact(std::uint8_t cmd, const std::vector<std::uint8_t>& payload)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "camera/CameraController.h"
+#include "camera/Diagnosis.h"
 #include "camera/ExchangeLog.h"
 #include "camera/HeadlessView.h"
 #include "camera/RegisterMap.h"
@@ -28,6 +29,14 @@ struct Failure {
     int port = 0;
     int sysError = 0;
 };
+
+struct DiagnosisReport {
+    DiagnosisVerdict verdict;
+    std::vector<DiagnosisStep> steps;
+};
+
+// pelvarctl diagnose on COMport (0: every listed port), on a platform of its own.
+DiagnosisReport DiagnosePorts(int port, const std::string& mapPath);
 
 class Board {
 public:
@@ -54,6 +63,8 @@ public:
     std::vector<std::pair<std::uint16_t, std::uint16_t>> Dump(long long first, long long last);
     // The preset's adjustments and register writes; the steps as they were done.
     std::vector<std::string> ApplyPreset(const std::string& path);
+    // The bring-up on this board's port; the board stays connected.
+    DiagnosisReport Diagnose();
     void Transact(std::uint8_t cmd, const std::vector<std::uint8_t>& payload);
     QueryResult Query(std::uint8_t cmd, std::uint32_t room);
     // Milliseconds on the board's clock, for watching.

@@ -119,6 +119,14 @@ auto OnTheLine(Board& board, F f)
     return f();
 }
 
+// Close or disconnect: no exchange of another thread is cut short.
+void Release(Board& board, bool raise)
+{
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(board.Line());
+    board.Close(raise);
+}
+
 RegisterTarget TargetArg(const Board& board, const py::handle& key)
 {
     if (py::isinstance<py::str>(key))
@@ -234,12 +242,32 @@ struct RegisterView {
     Board* board;
 };
 
-std::unique_ptr<Board> Connect(const py::object& port, const py::object& map)
+// A board dropped without close() releases itself; not with the GIL held,
+// which would stop every other thread for the release's exchanges.
+struct ReleasingDelete {
+    void operator()(Board* board) const
+    {
+        py::gil_scoped_release release;
+        delete board;
+    }
+};
+using BoardPtr = std::unique_ptr<Board, ReleasingDelete>;
+
+BoardPtr Connect(const py::object& port, const py::object& map)
 {
     const int number = PortArg(port);
     const std::string mapPath = map.is_none() ? std::string() : PathArg(map, "map");
     py::gil_scoped_release release;
-    return std::make_unique<Board>(number, mapPath);
+    return BoardPtr(new Board(number, mapPath));
+}
+
+py::dict ReportDict(const pelvar::python::DiagnosisReport& r)
+{
+    py::list steps;
+    for (const DiagnosisStep& s : r.steps)
+        steps.append(py::dict("step"_a = s.step, "ok"_a = s.ok, "text"_a = s.text));
+    return py::dict("ok"_a = r.verdict.ok, "verdict"_a = r.verdict.text, "result"_a = ResultName(r.verdict.result),
+                    "code"_a = r.verdict.result, "steps"_a = steps);
 }
 
 // The simulated board on a pseudo-terminal, as pelvar-sim plays it.
@@ -450,7 +478,7 @@ PYBIND11_MODULE(_pelvar, m)
             OnTheLine(*v.board, [&] { v.board->Write(t, word, false); });
         });
 
-    py::class_<Board>(m, "Board", "A connected board; use it as a context manager to release it.")
+    py::class_<Board, BoardPtr>(m, "Board", "A connected board; use it as a context manager to release it.")
         .def_property_readonly("port", &Board::Port, "n of COMn the board answered on.")
         .def_property_readonly("sensor", &Board::Sensor, "'ARVEN-L' or 'ARVEN-S'.")
         .def_property_readonly("open", &Board::Open, "False once released.")
@@ -527,6 +555,14 @@ PYBIND11_MODULE(_pelvar, m)
             },
             "path"_a, "Sends a preset file: the five adjustments, then its register writes. Returns the steps.")
         .def(
+            "diagnose",
+            [](Board& b) {
+                const auto report = OnTheLine(b, [&] { return b.Diagnose(); });
+                return ReportDict(report);
+            },
+            "The bring-up on this board's port, as pelvarctl diagnose: {'ok', 'verdict', 'result', 'code', "
+            "'steps': [{'step', 'ok', 'text'}]}. The board stays connected.")
+        .def(
             "transact",
             [](Board& b, const py::object& cmd, const py::object& payload) {
                 const std::uint8_t code = CommandArg(cmd);
@@ -563,27 +599,15 @@ PYBIND11_MODULE(_pelvar, m)
             },
             "last"_a = py::none(), "The session's decoded exchanges, oldest first (the last ones only, when given).")
         .def(
-            "close",
-            [](Board& b) {
-                py::gil_scoped_release release;
-                std::lock_guard<std::mutex> lock(b.Line());
-                b.Close(false);
-            },
+            "close", [](Board& b) { Release(b, false); },
             "Releases the board and the port; a board that does not answer is released all the same.")
         .def(
-            "disconnect",
-            [](Board& b) {
-                py::gil_scoped_release release;
-                std::lock_guard<std::mutex> lock(b.Line());
-                b.Close(true);
-            },
+            "disconnect", [](Board& b) { Release(b, true); },
             "Releases the board as Disconnect does; NoReplyError when it did not answer (the port is released).")
         .def("__enter__", [](Board& b) -> Board& { return b; })
         .def("__exit__",
              [](Board& b, const py::object&, const py::object&, const py::object&) {
-                 py::gil_scoped_release release;
-                 std::lock_guard<std::mutex> lock(b.Line());
-                 b.Close(false);
+                 Release(b, false);
                  return false;
              })
         .def("__repr__", [](const Board& b) {
@@ -594,6 +618,21 @@ PYBIND11_MODULE(_pelvar, m)
     m.def("connect", &Connect, "port"_a = py::none(), "map"_a = py::none(),
           "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7' or 'COM7'); "
           "map: a register map (JSON) for names.");
+
+    m.def(
+        "diagnose",
+        [](const py::object& port, const py::object& map) {
+            const int number = PortArg(port);
+            const std::string mapPath = map.is_none() ? std::string() : PathArg(map, "map");
+            pelvar::python::DiagnosisReport report;
+            {
+                py::gil_scoped_release release;
+                report = pelvar::python::DiagnosePorts(number, mapPath);
+            }
+            return ReportDict(report);
+        },
+        "port"_a = py::none(), "map"_a = py::none(),
+        "pelvarctl diagnose from Python: the bring-up on every listed port (or the port given), as a dict.");
 
     py::class_<SimulatedBoard>(m, "SimulatedBoard", "The board played on a pseudo-terminal, as pelvar-sim plays it.")
         .def_property_readonly("port", &SimulatedBoard::Port, "n of COMn, to connect to.")

@@ -43,10 +43,19 @@ def _port_list(spec):
     return sorted(set(ports))
 
 
+_PORTS = pytest.StashKey()
+
+
+def pytest_configure(config):
+    # A bad list is refused before any test is collected; "all" is listed once.
+    spec = config.getoption("pelvar_ports")
+    if spec:
+        config.stash[_PORTS] = _port_list(spec)
+
+
 def pytest_generate_tests(metafunc):
-    spec = metafunc.config.getoption("pelvar_ports")
-    if spec and "pelvar_board" in metafunc.fixturenames:
-        ports = _port_list(spec)
+    ports = metafunc.config.stash.get(_PORTS, None)
+    if ports is not None and "pelvar_board" in metafunc.fixturenames:
         metafunc.parametrize("pelvar_port", ports, ids=[f"COM{p}" for p in ports])
 
 

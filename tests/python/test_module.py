@@ -256,3 +256,32 @@ def test_a_released_board_refuses_further_use(sim):
     with pytest.raises(pelvar.PortError) as caught:
         b.set("brightness", 1)
     assert caught.value.name == "LINK_ERR_NOT_OPEN"
+
+
+def test_diagnose_walks_the_bring_up_and_leaves_the_board_connected(sim, register_map, tmp_path):
+    scratch_map = tmp_path / "scratch.json"
+    scratch_map.write_text('{"registers": [{"name": "SCRATCH", "address": "0x00FE", "scratch": true}]}')
+    with pelvar.connect(sim.port, map=scratch_map) as b:
+        report = b.diagnose()
+        assert report["ok"], report
+        assert [s["step"] for s in report["steps"]] == ["ports", "access", "probe", "start-up", "scratch", "link"]
+        assert report["steps"][4]["text"] == "SCRATCH (0x00fe): 6 patterns written and read back"
+        assert report["verdict"].startswith(f"ok: board on COM{sim.port}, sensor ARVEN-L")
+        b.reg[0x10] = 0x4242
+        assert sim.register(0x10) == 0x4242
+
+
+def test_diagnose_names_the_symptom_of_a_refusing_board():
+    with pelvar.simulated_board(nak=True) as s:
+        report = pelvar.diagnose(s.port)
+    assert not report["ok"]
+    assert (report["result"], report["code"]) == ("LINK_ERR_NAK", -2009)
+    assert report["verdict"] == "FAIL: the board refuses commands: NAK (LINK_ERR_NAK)"
+
+
+def test_a_board_dropped_without_close_is_released(sim):
+    b = pelvar.connect(sim.port)
+    del b
+    assert sim.state["commands"]["release"] == 1
+    with pelvar.connect(sim.port) as again:
+        assert again.open

@@ -328,32 +328,51 @@ bool BoolArg(const py::handle& h, const char* what)
 // Fault keywords as pelvar-sim's options name them.
 void ApplyFaults(SimBoardOptions* o, const py::kwargs& faults)
 {
+    // pelvar-sim's switches and numbers, by their keyword.
+    static const std::pair<const char*, bool SimBoardOptions::*> kSwitches[] = {
+        {"silent", &SimBoardOptions::silent},
+        {"nak", &SimBoardOptions::nak},
+        {"garbage", &SimBoardOptions::garbage},
+        {"corrupt", &SimBoardOptions::corrupt},
+    };
+    struct Number {
+        const char* name;
+        std::uint32_t SimBoardOptions::*member;
+        long long min;
+        long long max;
+    };
+    static const Number kNumbers[] = {
+        {"delay_ms", &SimBoardOptions::delayMs, 0, 600000},
+        {"drop_every", &SimBoardOptions::dropEvery, 0, UINT32_MAX},
+        {"hangup_after", &SimBoardOptions::hangupAfter, 0, UINT32_MAX},
+        {"ack_bytes", &SimBoardOptions::ackBytes, 1, 4},
+    };
     for (const auto& [key, value] : faults) {
         const std::string k = py::str(key);
         if (k == "sensor") {
             if (!ParseSensorKind(StrArg(value, "sensor"), &o->sensor))
                 ValueError("sensor must be 'L', 'S' or 'none'");
-        } else if (k == "silent") {
-            o->silent = BoolArg(value, "silent");
-        } else if (k == "nak") {
-            o->nak = BoolArg(value, "nak");
-        } else if (k == "garbage") {
-            o->garbage = BoolArg(value, "garbage");
-        } else if (k == "corrupt") {
-            o->corrupt = BoolArg(value, "corrupt");
-        } else if (k == "delay_ms") {
-            o->delayMs = NonNegative(value, "delay_ms", 600000);
-        } else if (k == "drop_every") {
-            o->dropEvery = NonNegative(value, "drop_every");
-        } else if (k == "hangup_after") {
-            o->hangupAfter = NonNegative(value, "hangup_after");
-        } else if (k == "ack_bytes") {
-            o->ackBytes = NonNegative(value, "ack_bytes", 4);
-            if (o->ackBytes < 1)
-                ValueError("ack_bytes must be within 1..4");
-        } else {
-            TypeError("unknown fault '" + k + "'");
+            continue;
         }
+        bool known = false;
+        for (const auto& [name, member] : kSwitches) {
+            if (k == name) {
+                o->*member = BoolArg(value, name);
+                known = true;
+            }
+        }
+        for (const Number& n : kNumbers) {
+            if (k == n.name) {
+                const long long v = IntArg(value, n.name);
+                if (v < n.min || v > n.max)
+                    ValueError(k + " " + std::to_string(v) + " is not within " + std::to_string(n.min) + ".."
+                               + std::to_string(n.max));
+                o->*n.member = static_cast<std::uint32_t>(v);
+                known = true;
+            }
+        }
+        if (!known)
+            TypeError("unknown fault '" + k + "'");
     }
 }
 

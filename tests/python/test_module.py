@@ -285,3 +285,19 @@ def test_a_board_dropped_without_close_is_released(sim):
     assert sim.state["commands"]["release"] == 1
     with pelvar.connect(sim.port) as again:
         assert again.open
+
+
+@pytest.mark.parametrize(
+    "faults, error",
+    [({"ack_bytes": 0}, ValueError), ({"ack_bytes": 5}, ValueError), ({"delay_ms": -1}, ValueError),
+     ({"silent": 1}, TypeError), ({"bogus": True}, TypeError), ({"sensor": "X"}, ValueError)],
+)
+def test_bad_faults_are_refused(faults, error):
+    with pytest.raises(error):
+        pelvar.simulated_board(**faults)
+
+
+def test_faults_switch_while_the_board_runs(sim):
+    sim.set_faults(drop_every=3, ack_bytes=2, garbage=True)
+    assert sim.faults == {"sensor": "L", "silent": False, "nak": False, "delay_ms": 0, "drop_every": 3,
+                          "garbage": True, "corrupt": False, "hangup_after": 0, "ack_bytes": 2}

@@ -111,7 +111,7 @@ bool ReadPortEntry(const std::string& text, int* port)
     return true;
 }
 
-bool ParsePortName(const std::string& text, int* port)
+bool ParseComPortName(const std::string& text, int* port)
 {
     const std::string digits = text.rfind("COM", 0) == 0 ? text.substr(3) : text;
     if (digits.empty() || digits.size() > 3)

@@ -44,7 +44,7 @@ bool ReadPortEntry(const std::string& text, int* port);
 
 // A port as a user names it: its number ("7") or "COM7", 1..255. False for
 // anything else.
-bool ParsePortName(const std::string& text, int* port);
+bool ParseComPortName(const std::string& text, int* port);
 
 // The port list entry that stands for COMn when a port is given by number.
 std::string PortEntryFor(int port);

@@ -89,7 +89,8 @@ std::string PathArg(const py::handle& h, const char* what)
     return StrArg(os.attr("fspath")(h), what);
 }
 
-// 7, "7" or "COM7"; other port names go through the same parser.
+// 7, "7" or "COM7". Every string goes through the core's port-name parser,
+// so that a form it learns (a device path, a network port) works here too.
 int PortArg(const py::handle& h)
 {
     if (h.is_none())
@@ -97,7 +98,7 @@ int PortArg(const py::handle& h)
     if (py::isinstance<py::str>(h)) {
         int port = 0;
         const std::string text = h.cast<std::string>();
-        if (!ParsePortName(text, &port))
+        if (!ParseComPortName(text, &port))
             ValueError("port '" + text + "' is not a port number from 1 to 255 or COMn");
         return port;
     }

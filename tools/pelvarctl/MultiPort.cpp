@@ -81,7 +81,7 @@ bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string
         const std::size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         int port = 0;
-        if (!ParsePortName(item, &port)) {
+        if (!ParseComPortName(item, &port)) {
             *error = "--port: '" + item + "' in '" + text + "' is not a port number from 1 to 255";
             return false;
         }

@@ -301,3 +301,25 @@ def test_faults_switch_while_the_board_runs(sim):
     sim.set_faults(drop_every=3, ack_bytes=2, garbage=True)
     assert sim.faults == {"sensor": "L", "silent": False, "nak": False, "delay_ms": 0, "drop_every": 3,
                           "garbage": True, "corrupt": False, "hangup_after": 0, "ack_bytes": 2}
+
+
+def test_the_stubs_name_what_the_module_has_and_every_call_is_documented():
+    import ast
+    from pathlib import Path
+
+    tree = ast.parse((Path(pelvar.__file__).parent / "__init__.pyi").read_text())
+    top = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    assert top == set(pelvar.__all__) - {"__version__"}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            assert "\n\n" in getattr(pelvar, node.name).__doc__, node.name
+        if not isinstance(node, ast.ClassDef) or issubclass(getattr(pelvar, node.name), Exception):
+            continue
+        cls = getattr(pelvar, node.name)
+        for item in node.body:
+            if isinstance(item, ast.AnnAssign):
+                assert hasattr(cls, item.target.id), f"{node.name}.{item.target.id}"
+            elif isinstance(item, ast.FunctionDef):
+                assert hasattr(cls, item.name), f"{node.name}.{item.name}"
+                if not item.name.startswith("__"):
+                    assert "\n\n" in getattr(cls, item.name).__doc__, f"{node.name}.{item.name} has no docstring"

@@ -323,3 +323,15 @@ def test_the_stubs_name_what_the_module_has_and_every_call_is_documented():
                 assert hasattr(cls, item.name), f"{node.name}.{item.name}"
                 if not item.name.startswith("__"):
                     assert "\n\n" in getattr(cls, item.name).__doc__, f"{node.name}.{item.name} has no docstring"
+
+
+def test_disconnect_from_a_silent_board_raises_and_still_releases_the_port(sim):
+    b = pelvar.connect(sim.port)
+    sim.set_faults(silent=True)
+    with pytest.raises(pelvar.NoReplyError) as caught:
+        b.disconnect()
+    assert "No reply from camera." in str(caught.value)
+    assert not b.open
+    sim.set_faults(silent=False)
+    with pelvar.connect(sim.port) as again:
+        assert again.open

@@ -288,6 +288,13 @@ std::string DefaultRegisterMapPath()
     return {};
 }
 
+std::string Hex16(std::uint16_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04x", value);
+    return text;
+}
+
 bool ParseHex16(const std::string& text, std::uint16_t* value)
 {
     const std::string digits = HasHexPrefix(text) ? text.substr(2) : text;

@@ -63,6 +63,9 @@ bool LoadRegisterMap(const std::string& path, RegisterMap* map, std::string* err
 // ~/.config); empty when neither variable is set.
 std::string DefaultRegisterMapPath();
 
+// "0x00fe": addresses and register contents as the texts show them.
+std::string Hex16(std::uint16_t value);
+
 // A 16-bit number as typed: hexadecimal with an optional 0x prefix. False
 // for anything else, and for a value over 0xFFFF.
 bool ParseHex16(const std::string& text, std::uint16_t* value);

@@ -58,6 +58,28 @@ install(FILES ${PELVAR_RES}/registers.example.json ${PELVAR_RES}/preset.example.
 
 add_custom_target(pelvar_gz_files ALL DEPENDS ${pelvar_gz_files})
 
+# The Python module, its plugin's entry point and stubs (python/), into the
+# path Debian's python3 searches.
+if(TARGET pelvar_python)
+  # Debian's python3 looks in /usr/lib/python3/dist-packages for packages
+  # and in PREFIX/lib/python3.N/dist-packages for /usr/local. The prefix is
+  # known only when installing (cpack installs to STAGING/usr), so the folder is
+  # chosen then; PELVAR_PYTHON_INSTALL_DIR, when set, is used as it is.
+  set(PELVAR_PYTHON_INSTALL_DIR "" CACHE STRING "Where the Python module is installed, under the prefix (empty: chosen by the prefix)")
+  install(CODE "
+    set(PELVAR_PYTHON_DIR \"${PELVAR_PYTHON_INSTALL_DIR}\")
+    if(NOT PELVAR_PYTHON_DIR AND CMAKE_INSTALL_PREFIX MATCHES \"(^|/)usr$\")
+      set(PELVAR_PYTHON_DIR lib/python3/dist-packages)
+    elseif(NOT PELVAR_PYTHON_DIR)
+      set(PELVAR_PYTHON_DIR lib/python${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}/dist-packages)
+    endif()")
+  install(TARGETS pelvar_python LIBRARY DESTINATION \${PELVAR_PYTHON_DIR}/pelvar)
+  foreach(file ${PELVAR_PY_FILES})
+    install(FILES ${CMAKE_SOURCE_DIR}/python/pelvar/${file} DESTINATION \${PELVAR_PYTHON_DIR}/pelvar)
+  endforeach()
+  install(DIRECTORY ${CMAKE_BINARY_DIR}/python/pelvar-${PROJECT_VERSION}.dist-info DESTINATION \${PELVAR_PYTHON_DIR})
+endif()
+
 install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelvarctl)
 

@@ -1,5 +1,6 @@
 #include "discovery/PortEntry.h"
 
+#include "platform/Platform.h"
 #include "platform/TextScan.h"
 
 #include <algorithm>
@@ -107,5 +108,24 @@ bool ReadPortEntry(const std::string& text, int* port)
         *port = value;
     return true;
 }
+
+bool ParseComPortName(const std::string& text, int* port)
+{
+    const std::string digits = text.rfind("COM", 0) == 0 ? text.substr(3) : text;
+    if (digits.empty() || digits.size() > 3)
+        return false;
+    int value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < kMinPort || value > kMaxPort)
+        return false;
+    *port = value;
+    return true;
+}
+
+std::string PortEntryFor(int port) { return "Port COM" + std::to_string(port) + " (COM" + std::to_string(port) + ")"; }
 
 } // namespace pelvar

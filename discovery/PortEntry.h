@@ -44,4 +44,11 @@ void InsertInListOrder(std::vector<Entry>& entries, Entry entry, Text text)
 // not a port entry (no "(COM", or no number after it).
 bool ReadPortEntry(const std::string& text, int* port);
 
+// A port as a user names it: its number ("7") or "COM7", 1..255. False for
+// anything else.
+bool ParseComPortName(const std::string& text, int* port);
+
+// The port list entry that stands for COMn when a port is given by number.
+std::string PortEntryFor(int port);
+
 } // namespace pelvar

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace pelvar {
@@ -73,5 +74,8 @@ public:
 
 // The process's real platform (POSIX termios).
 IPlatform& DefaultPlatform();
+// Another real platform, for a thread that drives a board of its own: one
+// platform keeps one table of open ports and must not be shared by threads.
+std::unique_ptr<IPlatform> NewPlatform();
 
 } // namespace pelvar

@@ -113,6 +113,8 @@ IPlatform& DefaultPlatform()
     return withNetwork;
 }
 
+std::unique_ptr<IPlatform> NewPlatform() { return std::make_unique<PosixPlatform>(); }
+
 PosixPlatform::~PosixPlatform()
 {
     while (!m_devices.empty())

@@ -20,6 +20,8 @@ IPlatform& DefaultPlatform()
     return withNetwork;
 }
 
+std::unique_ptr<IPlatform> NewPlatform() { return std::make_unique<WinPlatform>(); }
+
 std::wstring DevicePath(int port) { return L"\\\\.\\COM" + std::to_wstring(port); }
 
 std::uint32_t DcbFlagWord(const DCB& dcb)

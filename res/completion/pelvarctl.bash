@@ -56,7 +56,7 @@ _pelvarctl()
     local verbs='ports connect disconnect set press reg preset diagnose monitor transact query run sleep'
 
     if [[ $prev == --port ]]; then
-        COMPREPLY=($(compgen -W "$(_pelvarctl_ports)" -- "$cur"))
+        COMPREPLY=($(compgen -W "all $(_pelvarctl_ports)" -- "$cur"))
         return
     fi
     if [[ $prev == --map || $prev == --capture ]]; then

@@ -17,6 +17,7 @@ declare -A may_use=(
   [winui]="platform link discovery camera winui"
   [app]="platform link discovery camera sim ui winui app"
   [tools]="platform link discovery camera sim tools"
+  [python]="platform link discovery camera sim python"
 )
 
 bad=0

@@ -33,6 +33,11 @@ targets=(pelvarctl pelvar-sim pelvar_gz_files)
 if grep -q '^PELVAR_GUI:BOOL=ON' "$BUILD/CMakeCache.txt"; then
     targets+=(pelvar)
 fi
+PYTHON_MODULE=
+if [[ -d $BUILD/python/pelvar ]]; then
+    PYTHON_MODULE=1
+    targets+=(pelvar_python)
+fi
 cmake --build "$BUILD" -j2 --target "${targets[@]}" >"$WORK/build.log" 2>&1 \
     || { cat "$WORK/build.log" >&2; echo "FAIL: build" >&2; exit 1; }
 
@@ -50,7 +55,7 @@ field() { dpkg-deb -f "$DEB" "$1"; }
 [[ $(field Section) == electronics ]] || fail "Section: $(field Section)"
 depends=$(field Depends)
 # shlibdeps computed the libraries; the German framework texts are a package.
-for dep in libqt6widgets6 libqt6gui6 libqt6core6 libudev1 libc6 qt6-translations-l10n; do
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 libudev1 libc6 qt6-translations-l10n ${PYTHON_MODULE:+python3}; do
     [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 ok "control fields"
@@ -172,6 +177,28 @@ if [[ -n $picture && -f $picture ]] && file "$picture" | grep -q 'PNG image data
     ok "pelvar --demo --headless: $(file -b "$picture")"
 else
     fail "pelvar --demo --headless saved no picture: $out"
+fi
+
+# --- the Python module and its pytest plugin, from the unpacked package --------
+if [[ -n $PYTHON_MODULE ]]; then
+    PYDIR="$U/lib/python3/dist-packages"
+    for f in pelvar/__init__.py pelvar/__init__.pyi pelvar/errors.py pelvar/pytest_plugin.py pelvar/py.typed \
+             "pelvar-$VERSION.dist-info/METADATA"; do
+        [[ -f $PYDIR/$f ]] || fail "python: $f missing"
+    done
+    grep -qx 'pelvar = pelvar.pytest_plugin' "$PYDIR/pelvar-$VERSION.dist-info/entry_points.txt" \
+        || fail "python: no pytest11 entry point"
+    rc=0
+    out=$(PYTHONPATH=$PYDIR PELVAR_PORTS_DIR=$PORTS /usr/bin/python3 -c '
+import pelvar
+with pelvar.simulated_board(sensor="S") as sim, pelvar.connect(sim.port) as board:
+    board.reg[0x10] = 0xBEEF
+    print(board.sensor, hex(board.reg[0x10]))
+' 2>&1) || rc=$?
+    [[ $rc -eq 0 && $out == "ARVEN-S 0xbeef" ]] || fail "python: the module against a simulated board: $out"
+    help=$(PYTHONPATH=$PYDIR /usr/bin/python3 -m pytest --help 2>&1) || true
+    grep -q -- '--pelvar-ports' <<<"$help" || fail "python: pytest does not find the plugin through its entry point"
+    ok "python module and pytest plugin"
 fi
 
 echo "package test: $((failures)) failure(s), $(( $(date +%s) - START )) s"

@@ -4,13 +4,6 @@
 
 namespace pelvar {
 
-std::string Hex16(std::uint16_t value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04x", value);
-    return text;
-}
-
 CtlOutput::CtlOutput(std::FILE* out, bool json) : m_out(out), m_json(json) {}
 
 CtlOutput::~CtlOutput()

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "camera/RegisterMap.h"
 #include "tools/pelvarctl/CtlParse.h"
 
 namespace pelvar {
@@ -48,8 +49,5 @@ private:
     std::FILE* m_trace = nullptr;
     long m_traceRead = 0;
 };
-
-// "0x00fe": addresses and register contents as the text output shows them.
-std::string Hex16(std::uint16_t value);
 
 } // namespace pelvar

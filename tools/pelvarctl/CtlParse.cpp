@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <getopt.h>
+#include <mutex>
 #include <sstream>
 
 #include "camera/Commands.h"
@@ -291,7 +292,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     ParsedCommandLine p;
     // getopt_long permutes and keeps state: hand it a private argv, stop at
-    // the verb ('+'), and start it afresh (optind 0) on every call.
+    // the verb ('+'), and start it afresh (optind 0) on every call; one
+    // caller at a time, as several boards run on threads.
+    static std::mutex getoptInUse;
+    std::lock_guard<std::mutex> lock(getoptInUse);
     std::vector<std::string> words{"pelvarctl"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -417,6 +421,9 @@ const char* UsageText()
            "options:\n"
            "  --port N     use COMN only (1..255), a device path, or rfc2217://HOST:PORT;\n"
            "               see the port naming rule in pelvarctl(1)\n"
+           "  --port all|N,M,...\n"
+           "               run the verb on every listed board, or on these, at once; a line\n"
+           "               prefix (COMn: ) or a \"port\" in each JSON object; exit status the worst\n"
            "  --map FILE   the register map (JSON); without it\n"
            "               $XDG_CONFIG_HOME/pelvar/registers.json when it exists\n"
            "  --json       one JSON object per verb on standard output\n"

@@ -11,6 +11,7 @@
 #include "camera/CaptureFile.h"
 #include "camera/ControlIds.h"
 #include "camera/ExchangeLog.h"
+#include "camera/HeadlessView.h"
 #include "discovery/PortList.h"
 #include "platform/SysError.h"
 #include "platform/HexBytes.h"
@@ -18,6 +19,7 @@
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/DiagnoseVerb.h"
 #include "tools/pelvarctl/MonitorVerb.h"
+#include "tools/pelvarctl/MultiPort.h"
 #include "tools/pelvarctl/PortsVerb.h"
 #include "tools/pelvarctl/Progress.h"
 #include "tools/pelvarctl/RegVerbs.h"
@@ -31,40 +33,18 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // The panel as a terminal: texts are kept, the error box goes to stderr.
-class TerminalView : public IPanelView {
+class TerminalView : public HeadlessView {
 public:
-    TerminalView(std::FILE* err, int port) : m_err(err)
-    {
-        if (port > 0) {
-            m_ports.push_back("Port COM" + std::to_string(port) + " (COM" + std::to_string(port) + ")");
-        } else {
-            SortedPortList list;
-            FillPortList(list);
-            m_ports = list.Entries();
-        }
-    }
+    TerminalView(std::FILE* err, int port) : HeadlessView(port), m_err(err) {}
 
-    void SetControlText(int id, const std::string& text) override { m_texts[id] = text; }
-    std::string ControlText(int id) override { return m_texts[id]; }
-    void SetControlStates(bool, bool) override {}
-    void ShowError(const std::string& text, const std::string&) override
+    void ShowError(const std::string& text, const std::string& caption) override
     {
         std::fprintf(m_err, "%s\n", text.c_str());
-        m_errorShown = true;
+        HeadlessView::ShowError(text, caption);
     }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    int PortCount() override { return static_cast<int>(m_ports.size()); }
-    std::string PortEntry(int index) override { return m_ports.at(static_cast<std::size_t>(index)); }
-    int SelectedPortIndex() override { return -1; }
-
-    bool ErrorShown() const { return m_errorShown; }
 
 private:
     std::FILE* m_err;
-    std::vector<std::string> m_ports;
-    std::map<int, std::string> m_texts;
-    bool m_errorShown = false;
 };
 
 int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
@@ -369,6 +349,8 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
 
 int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, IPlatform& basePlatform)
 {
+    if (NamesSeveralPorts(args))
+        return RunOnSeveralPorts(args, out, err, basePlatform);
     ParsedCommandLine p = ParseCommandLine(args);
     if (!p.ok) {
         std::fprintf(err, "pelvarctl: %s\n", p.error.c_str());

@@ -3,22 +3,13 @@
 // link's quality) and a verdict that names the symptom.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
+#include "camera/Diagnosis.h"
 #include "camera/RegisterMap.h"
 #include "tools/pelvarctl/RegVerbs.h"
 
 namespace pelvar {
 
-constexpr std::uint32_t kLinkQueries = 50;
-// A status query answers within a few milliseconds on a sound line.
-constexpr std::uint32_t kSlowReplyMs = 25;
-
 // Returns 0 when every step passed, 1 otherwise.
 int RunDiagnose(VerbContext& ctx, const RegisterMap& map);
-
-// The symptom a failed exchange shows: "no reply from the board ...".
-std::string SymptomOf(std::int32_t result);
 
 } // namespace pelvar

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <csignal>
 
-#include "camera/ControlIds.h"
-#include "camera/ControlTable.h"
 #include "tools/pelvarctl/Progress.h"
 
 namespace pelvar {
@@ -25,41 +23,6 @@ bool Fail(std::string* error, const std::string& text)
 {
     *error = text;
     return false;
-}
-
-std::string Describe(const RegisterTarget& t)
-{
-    if (t.field)
-        return t.reg->name + "." + t.field->name;
-    return t.reg ? t.reg->name : Hex16(t.address);
-}
-
-std::uint32_t ValueLimit(const RegisterTarget& t)
-{
-    if (t.field)
-        return (1u << t.field->width) - 1;
-    return t.reg ? (1u << t.reg->width) - 1 : 0xFFFF;
-}
-
-// What the verb does with the register, against what the map allows.
-bool CheckUse(const RegisterTarget& t, bool reads, bool writes, const std::string& verb, std::string* error)
-{
-    if (!t.reg)
-        return true;
-    if (reads && t.reg->access == RegisterAccess::WriteOnly)
-        return Fail(error, verb + ": register " + t.reg->name + " is write-only (wo in " + "the map)");
-    if (writes && t.reg->access == RegisterAccess::ReadOnly)
-        return Fail(error, verb + ": register " + t.reg->name + " is read-only (ro in the map)");
-    return true;
-}
-
-bool CheckValue(const RegisterTarget& t, std::uint16_t value, const std::string& verb, std::string* error)
-{
-    if (value <= ValueLimit(t))
-        return true;
-    const unsigned bits = t.field ? t.field->width : t.reg->width;
-    return Fail(error, verb + ": value " + Hex16(value) + " does not fit " + Describe(t) + " (" + std::to_string(bits)
-                           + " bits, at most " + Hex16(static_cast<std::uint16_t>(ValueLimit(t))) + ")");
 }
 
 bool PlanTarget(const RegisterMap& map, const std::string& text, const std::string& verb, PlannedVerb* plan,
@@ -110,20 +73,6 @@ bool PlanDump(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, st
     return true;
 }
 
-// The preset's register writes, looked up as `reg write` would.
-bool PlanPresetWrites(const RegisterMap& map, const std::string& source, PlannedVerb* plan, std::string* error)
-{
-    for (const PresetRegisterWrite& w : plan->preset.writes) {
-        const std::string where = source.empty() ? "preset save" : source + ":" + std::to_string(w.line);
-        if (!PlanTarget(map, w.reg, where, plan, error))
-            return false;
-        const RegisterTarget& t = plan->targets.back();
-        if (!CheckUse(t, t.field != nullptr, true, where, error) || !CheckValue(t, w.value, where, error))
-            return false;
-    }
-    return true;
-}
-
 bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, std::string* error)
 {
     const std::string verb = VerbName(c.verb);
@@ -132,37 +81,28 @@ bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVer
     const RegisterTarget& t = plan->targets.back();
     switch (c.verb) {
     case Verb::RegWrite:
-        return CheckUse(t, c.verify || t.field, true, verb, error) && CheckValue(t, c.word, verb, error);
-    case Verb::RegExpect: return CheckUse(t, true, false, verb, error) && CheckValue(t, c.word, verb, error);
-    default: return CheckUse(t, true, false, verb, error);
+        return CheckTargetUse(t, c.verify || t.field, true, verb, error) && CheckTargetValue(t, c.word, verb, error);
+    case Verb::RegExpect:
+        return CheckTargetUse(t, true, false, verb, error) && CheckTargetValue(t, c.word, verb, error);
+    default: return CheckTargetUse(t, true, false, verb, error);
     }
 }
 
-// Reads the whole register; *field is the target's bits (the register itself without a field).
 std::int32_t ReadTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole)
 {
-    std::int32_t r = ReadRegister(ctx, t.address, whole);
-    *field = t.field ? ExtractField(*whole, *t.field) : *whole;
-    return r;
+    return ReadTarget(ctx.cam, ctx.view, t, field, whole);
 }
 
-// A field is written by a read of its register first, so the other bits stay.
 std::int32_t WriteTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t value)
 {
-    if (!t.field)
-        return WriteRegister(ctx, t.address, value);
-    std::uint16_t old = 0;
-    std::int32_t r = ReadRegister(ctx, t.address, &old);
-    if (r != LINK_OK)
-        return r;
-    return WriteRegister(ctx, t.address, InsertField(old, *t.field, value));
+    return WriteTarget(ctx.cam, ctx.view, t, value);
 }
 
 void DescribeTarget(CtlOutput& out, const RegisterTarget& t)
 {
     out.Set("address", t.address);
     if (t.reg)
-        out.Set("name", Describe(t));
+        out.Set("name", TargetName(t));
 }
 
 int RunRead(const RegisterTarget& t, VerbContext& ctx)
@@ -222,7 +162,7 @@ std::string RegisterLine(const RegisterTarget& t, const std::string& what)
 {
     std::string line = Hex16(t.address) + " " + what;
     if (t.reg)
-        line += " " + Describe(t);
+        line += " " + TargetName(t);
     return line;
 }
 
@@ -327,27 +267,12 @@ int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
 
 int RunPresetApply(const PlannedVerb& plan, VerbContext& ctx)
 {
-    std::int32_t r = LINK_OK;
     ctx.out.Set("steps", CtlOutput::Json::array());
-    for (const ControlBinding& b : AllControlBindings()) {
-        if (b.role != ControlRole::Slider)
-            continue;
-        const std::int32_t value = *plan.preset.adjust.For(b.cmd);
-        ctx.cam.OnHScroll(b.id, value);
-        r = ctx.cam.LastResult();
-        const std::string step = std::string("set ") + b.name + " " + std::to_string(value);
-        ctx.out.Item("steps", step + ": " + ResultName(r) + " (" + std::to_string(r) + ")",
-                     {{"step", step}, {"result", ResultName(r)}, {"code", r}});
-        if (r != LINK_OK)
-            break;
-    }
-    for (std::size_t i = 0; r == LINK_OK && i < plan.preset.writes.size(); ++i) {
-        const RegisterTarget& t = plan.targets[i];
-        r = WriteTarget(ctx, t, plan.preset.writes[i].value);
-        const std::string step = "reg write " + Describe(t) + " " + Hex16(plan.preset.writes[i].value);
-        ctx.out.Item("steps", step + ": " + ResultName(r) + " (" + std::to_string(r) + ")",
-                     {{"step", step}, {"result", ResultName(r)}, {"code", r}});
-    }
+    const std::int32_t r =
+        ApplyPreset(ctx.cam, ctx.view, plan.preset, plan.targets, [&ctx](const std::string& step, std::int32_t result) {
+            ctx.out.Item("steps", step + ": " + ResultName(result) + " (" + std::to_string(result) + ")",
+                         {{"step", step}, {"result", ResultName(result)}, {"code", result}});
+        });
     ctx.out.Result(r);
     return ExitFor(r);
 }
@@ -367,27 +292,22 @@ bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* pl
     case Verb::PresetApply:
         if (!LoadPreset(command.file, &plan->preset, error))
             return false;
-        return PlanPresetWrites(map, command.file, plan, error);
-    case Verb::PresetSave: plan->preset = command.preset; return PlanPresetWrites(map, "", plan, error);
+        return ResolvePresetWrites(map, plan->preset, command.file, &plan->targets, error);
+    case Verb::PresetSave:
+        plan->preset = command.preset;
+        return ResolvePresetWrites(map, plan->preset, "", &plan->targets, error);
     default: return true;
     }
 }
 
 std::int32_t ReadRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t* value)
 {
-    ctx.view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
-    ctx.cam.OnRegisterRead();
-    *value = 0;
-    ParseHex16(ctx.view.ControlText(IDC_REG_CONTENT), value);
-    return ctx.cam.LastResult();
+    return ReadRegister(ctx.cam, ctx.view, address, value);
 }
 
 std::int32_t WriteRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t value)
 {
-    ctx.view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
-    ctx.view.SetControlText(IDC_REG_CONTENT, Hex16(value));
-    ctx.cam.OnRegisterWrite();
-    return ctx.cam.LastResult();
+    return WriteRegister(ctx.cam, ctx.view, address, value);
 }
 
 int RunRegisterVerb(const PlannedVerb& plan, VerbContext& ctx)

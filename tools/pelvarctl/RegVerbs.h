@@ -9,6 +9,7 @@
 
 #include "camera/CameraController.h"
 #include "camera/Preset.h"
+#include "camera/RegisterAccess.h"
 #include "camera/RegisterMap.h"
 #include "tools/pelvarctl/CtlOutput.h"
 #include "tools/pelvarctl/CtlParse.h"

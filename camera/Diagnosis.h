@@ -1,0 +1,49 @@
+// The bring-up in one call: the ports found, each port's access, the probe,
+// the start-up, the scratch register of the map, the link's quality; each
+// step reported as it ends, then a verdict that names the symptom.
+// pelvarctl diagnose prints it, the Python module returns it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "camera/CameraController.h"
+#include "camera/PanelView.h"
+#include "camera/RegisterMap.h"
+
+namespace pelvar {
+
+constexpr std::uint32_t kLinkQueries = 50;
+// A status query answers within a few milliseconds on a sound line.
+constexpr std::uint32_t kSlowReplyMs = 25;
+
+struct DiagnosisStep {
+    std::string step; // "ports", "access", "probe", "start-up", "scratch", "link"
+    bool ok = false;
+    std::string text; // "1 found: COM200"
+};
+
+struct DiagnosisVerdict {
+    bool ok = false;
+    std::int32_t result = 0; // the failed exchange's result; LINK_OK when the symptom is no link failure
+    std::string text;        // "ok: board on COM200, ..." or "FAIL: no reply from the board ..."
+};
+
+using DiagnosisStepFn = std::function<void(const DiagnosisStep&)>;
+
+// For a front end that shows long work alive; either may be empty.
+struct DiagnosisProgress {
+    std::function<void(bool searching)> portSearch;           // true before the probe's search, false after
+    std::function<void(std::uint32_t done)> linkQueries;      // before each of kLinkQueries, then kLinkQueries
+};
+
+// Runs on a controller that is not connected; `view` lists the ports to try.
+// Leaves the board connected when it was found.
+DiagnosisVerdict Diagnose(CameraController& cam, IPanelView& view, IPlatform& platform, const RegisterMap& map,
+                          const DiagnosisStepFn& onStep, const DiagnosisProgress& progress = {});
+
+// The symptom a failed exchange shows: "no reply from the board ...".
+std::string SymptomOf(std::int32_t result);
+
+} // namespace pelvar

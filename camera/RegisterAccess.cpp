@@ -1,0 +1,126 @@
+#include "camera/RegisterAccess.h"
+
+#include "camera/ControlIds.h"
+#include "camera/ControlTable.h"
+
+namespace pelvar {
+
+namespace {
+
+bool Fail(std::string* error, const std::string& text)
+{
+    *error = text;
+    return false;
+}
+
+} // namespace
+
+std::int32_t ReadRegister(CameraController& cam, IPanelView& view, std::uint16_t address, std::uint16_t* value)
+{
+    view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
+    cam.OnRegisterRead();
+    *value = 0;
+    ParseHex16(view.ControlText(IDC_REG_CONTENT), value);
+    return cam.LastResult();
+}
+
+std::int32_t WriteRegister(CameraController& cam, IPanelView& view, std::uint16_t address, std::uint16_t value)
+{
+    view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
+    view.SetControlText(IDC_REG_CONTENT, Hex16(value));
+    cam.OnRegisterWrite();
+    return cam.LastResult();
+}
+
+std::string TargetName(const RegisterTarget& t)
+{
+    if (t.field)
+        return t.reg->name + "." + t.field->name;
+    return t.reg ? t.reg->name : Hex16(t.address);
+}
+
+std::uint32_t TargetLimit(const RegisterTarget& t)
+{
+    if (t.field)
+        return (1u << t.field->width) - 1;
+    return t.reg ? (1u << t.reg->width) - 1 : 0xFFFF;
+}
+
+bool CheckTargetUse(const RegisterTarget& t, bool reads, bool writes, const std::string& verb, std::string* error)
+{
+    if (!t.reg)
+        return true;
+    if (reads && t.reg->access == RegisterAccess::WriteOnly)
+        return Fail(error, verb + ": register " + t.reg->name + " is write-only (wo in " + "the map)");
+    if (writes && t.reg->access == RegisterAccess::ReadOnly)
+        return Fail(error, verb + ": register " + t.reg->name + " is read-only (ro in the map)");
+    return true;
+}
+
+bool CheckTargetValue(const RegisterTarget& t, std::uint16_t value, const std::string& verb, std::string* error)
+{
+    if (value <= TargetLimit(t))
+        return true;
+    const unsigned bits = t.field ? t.field->width : t.reg->width;
+    return Fail(error, verb + ": value " + Hex16(value) + " does not fit " + TargetName(t) + " (" + std::to_string(bits)
+                           + " bits, at most " + Hex16(static_cast<std::uint16_t>(TargetLimit(t))) + ")");
+}
+
+std::int32_t ReadTarget(CameraController& cam, IPanelView& view, const RegisterTarget& t, std::uint16_t* field,
+                        std::uint16_t* whole)
+{
+    std::int32_t r = ReadRegister(cam, view, t.address, whole);
+    *field = t.field ? ExtractField(*whole, *t.field) : *whole;
+    return r;
+}
+
+std::int32_t WriteTarget(CameraController& cam, IPanelView& view, const RegisterTarget& t, std::uint16_t value)
+{
+    if (!t.field)
+        return WriteRegister(cam, view, t.address, value);
+    std::uint16_t old = 0;
+    std::int32_t r = ReadRegister(cam, view, t.address, &old);
+    if (r != LINK_OK)
+        return r;
+    return WriteRegister(cam, view, t.address, InsertField(old, *t.field, value));
+}
+
+bool ResolvePresetWrites(const RegisterMap& map, const Preset& preset, const std::string& where,
+                         std::vector<RegisterTarget>* targets, std::string* error)
+{
+    for (const PresetRegisterWrite& w : preset.writes) {
+        const std::string at = where.empty() ? "preset save" : where + ":" + std::to_string(w.line);
+        RegisterTarget t;
+        if (!ResolveRegister(map, w.reg, &t, error))
+            return Fail(error, at + ": " + *error);
+        if (!CheckTargetUse(t, t.field != nullptr, true, at, error) || !CheckTargetValue(t, w.value, at, error))
+            return false;
+        targets->push_back(t);
+    }
+    return true;
+}
+
+std::int32_t ApplyPreset(CameraController& cam, IPanelView& view, const Preset& preset,
+                         const std::vector<RegisterTarget>& targets, const PresetStepFn& onStep)
+{
+    std::int32_t r = LINK_OK;
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role != ControlRole::Slider)
+            continue;
+        const std::int32_t value = *preset.adjust.For(b.cmd);
+        cam.OnHScroll(b.id, value);
+        r = cam.LastResult();
+        onStep(std::string("set ") + b.name + " " + std::to_string(value), r);
+        if (r != LINK_OK)
+            return r;
+    }
+    for (std::size_t i = 0; i < preset.writes.size() && i < targets.size(); ++i) {
+        r = WriteTarget(cam, view, targets[i], preset.writes[i].value);
+        onStep("reg write " + TargetName(targets[i]) + " " + Hex16(preset.writes[i].value), r);
+        if (r != LINK_OK)
+            return r;
+    }
+    return r;
+}
+
+} // namespace pelvar

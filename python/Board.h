@@ -1,0 +1,104 @@
+// One board as the Python module holds it: a connection with a platform of
+// its own (so that threads drive several boards at once), the camera logic
+// behind a headless panel, and the session's decoded exchanges. Failures
+// come back as a Failure, which the module raises as a Python exception.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "camera/CameraController.h"
+#include "camera/Diagnosis.h"
+#include "camera/ExchangeLog.h"
+#include "camera/HeadlessView.h"
+#include "camera/RegisterMap.h"
+
+namespace pelvar::python {
+
+// Which exception the module raises; the result code picks it for link results.
+enum class FailureKind { Link, Port, Startup, Verify, Value };
+
+struct Failure {
+    FailureKind kind = FailureKind::Link;
+    std::int32_t code = 0;
+    std::string message;
+    int port = 0;
+    int sysError = 0;
+};
+
+struct DiagnosisReport {
+    DiagnosisVerdict verdict;
+    std::vector<DiagnosisStep> steps;
+};
+
+// pelvarctl diagnose on COMport (0: every listed port), on a platform of its own.
+DiagnosisReport DiagnosePorts(int port, const std::string& mapPath);
+
+class Board {
+public:
+    // Finds and starts the board as Connect does: port > 0 tries COMport
+    // alone, 0 every listed port. `mapPath` empty: the default map when it exists.
+    Board(int port, const std::string& mapPath);
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    int Port() const { return m_port; }
+    const std::string& Sensor() const { return m_sensor; }
+    bool Open() const { return m_cam.IsConnected(); }
+    const RegisterMap& Map() const { return m_map; }
+
+    // Each throws a Failure; the checks of the arguments come before any exchange.
+    void Set(const std::string& name, int value);
+    void Press(const std::string& button);
+    RegisterTarget Resolve(const std::string& reference) const;
+    static RegisterTarget AtAddress(long long address);
+    std::uint16_t Read(const RegisterTarget& t);
+    void Write(const RegisterTarget& t, long long value, bool verify);
+    // Registers first..last in address order; write-only ones of the map are left out.
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> Dump(long long first, long long last);
+    // The preset's adjustments and register writes; the steps as they were done.
+    std::vector<std::string> ApplyPreset(const std::string& path);
+    // The bring-up on this board's port; the board stays connected.
+    DiagnosisReport Diagnose();
+    void Transact(std::uint8_t cmd, const std::vector<std::uint8_t>& payload);
+    QueryResult Query(std::uint8_t cmd, std::uint32_t room);
+    // Milliseconds on the board's clock, for watching.
+    std::uint32_t Now();
+    void Sleep(std::uint32_t ms);
+
+    // Releases the board (CMD_RELEASE when active) and the port. `raise`:
+    // a board that does not answer is a failure rather than ignored.
+    void Close(bool raise);
+
+    // The last `count` exchanges (all for 0), oldest first.
+    std::vector<ExchangeRecord> Exchanges(std::size_t count) const;
+
+    // One exchange at a time on the line: a board shared by threads waits here.
+    std::mutex& Line() { return m_line; }
+
+private:
+    void Connect(int port);
+    [[noreturn]] void Fail(std::int32_t code, const std::string& what) const;
+    void Check(std::int32_t code, const std::string& what) const;
+
+    std::unique_ptr<IPlatform> m_platform;
+    HeadlessView m_view;
+    mutable std::mutex m_logMutex;
+    std::deque<ExchangeRecord> m_log;
+    ExchangeLog m_tap;
+    CameraController m_cam;
+    RegisterMap m_map;
+    std::mutex m_line;
+    int m_port = 0;
+    std::string m_sensor;
+};
+
+// The failure an exchange's result stands for.
+FailureKind KindOf(std::int32_t code);
+
+} // namespace pelvar::python

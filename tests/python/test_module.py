@@ -1,0 +1,337 @@
+# The pelvar module against simulated boards on pseudo-terminals.
+import errno
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import pelvar
+
+
+@pytest.fixture
+def sim():
+    with pelvar.simulated_board(sensor="L") as board:
+        yield board
+
+
+@pytest.fixture
+def board(sim, register_map):
+    with pelvar.connect(sim.port, map=register_map) as b:
+        yield b
+
+
+def test_connect_starts_the_board_and_names_the_sensor(sim):
+    with pelvar.connect(f"COM{sim.port}") as b:
+        assert (b.port, b.sensor) == (sim.port, "ARVEN-L")
+        assert sim.state["active"]
+    with pelvar.simulated_board(sensor="S") as s, pelvar.connect(str(s.port)) as b:
+        assert b.sensor == "ARVEN-S"
+
+
+def test_set_sends_the_panels_frame(board, sim):
+    board.set("brightness", 200)
+    last = board.log(1)[0]
+    assert last.frames[0] == (">", bytes.fromhex("02 06 91 C8 00 00 00 5D 03"))
+    assert (last.command, last.meaning, last.result, last.attempts) == ("brightness", "brightness 200", "LINK_OK", 1)
+    assert sim.state["adjustments"]["brightness"] == 200
+
+
+def test_press_sends_the_buttons_command(board, sim):
+    board.press("edge")
+    board.press("test-pattern")
+    assert sim.state["commands"]["edge"] == 1
+    assert sim.state["commands"]["test_pattern"] == 1
+
+
+def test_registers_by_address_and_by_name(board, sim):
+    board.reg[0x0010] = 0xBEEF
+    address, write = board.log(2)
+    assert address.frames[0] == (">", bytes.fromhex("02 04 A5 10 00 B3 03"))
+    assert write.frames[0] == (">", bytes.fromhex("02 04 A4 EF BE F3 03"))
+    assert write.meaning == "reg 0x0010 = 0xbeef"
+    assert sim.register(0x0010) == 0xBEEF
+    assert board.reg["EXPOSURE"] == 0xBEEF
+    assert board.read("0x10") == 0xBEEF
+
+
+def test_a_field_is_read_modify_written(board, sim):
+    board.reg["CTRL"] = 0xFF0F
+    board.reg["CTRL.GAIN"] = 5
+    assert sim.register(0x0012) == 0xFF5F
+    assert board.reg["CTRL.GAIN"] == 5
+
+
+def test_write_verifies_by_reading_back(board):
+    board.write("EXPOSURE", 0x0200)
+    assert [e.command for e in board.log(4)] == ["reg_address", "reg_write", "reg_address", "reg_read"]
+    board.write("EXPOSURE", 0x0201, verify=False)
+    assert board.log(1)[0].command == "reg_write"
+
+
+def test_dump_gives_each_register_of_the_range(board):
+    board.reg[0x11] = 0x1111
+    assert board.dump(0x10, 0x12) == {0x10: 0, 0x11: 0x1111, 0x12: 0}
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda b: b.set("brightness", 256), ValueError),
+        (lambda b: b.set("brightness", -1), ValueError),
+        (lambda b: b.set("brightness", 1.5), TypeError),
+        (lambda b: b.set("brightness", True), TypeError),
+        (lambda b: b.set("hue", 1), ValueError),
+        (lambda b: b.set(7, 1), TypeError),
+        (lambda b: b.press("nope"), ValueError),
+        (lambda b: b.reg[0x10000], ValueError),
+        (lambda b: b.reg[-1], ValueError),
+        (lambda b: b.reg[1.0], TypeError),
+        (lambda b: b.reg["NOPE"], ValueError),
+        (lambda b: b.write(0x10, 0x10000), ValueError),
+        (lambda b: b.write(0x10, "1"), TypeError),
+        (lambda b: b.write("ID", 1), ValueError),
+        (lambda b: b.write("NARROW", 0x100), ValueError),
+        (lambda b: b.reg.__setitem__("CTRL.GAIN", 8), ValueError),
+        (lambda b: b.write(0x10, 1, verify="yes"), TypeError),
+        (lambda b: b.dump(5, 4), ValueError),
+        (lambda b: b.watch(0x10, interval_ms=-1), ValueError),
+        (lambda b: b.transact(0x91, "c8000000"), TypeError),
+        (lambda b: b.transact(0x100), ValueError),
+        (lambda b: b.transact("nonsense"), ValueError),
+        (lambda b: b.transact(0x91, bytes(253)), ValueError),
+        (lambda b: b.apply_preset(42), TypeError),
+    ],
+)
+def test_bad_arguments_are_refused_before_anything_is_sent(board, sim, call, error):
+    frames = sim.state["frames_received"]
+    exchanges = len(board.log())
+    with pytest.raises(error):
+        call(board)
+    assert sim.state["frames_received"] == frames
+    assert len(board.log()) == exchanges
+
+
+@pytest.mark.parametrize(
+    "fault, exchange, error, name",
+    [
+        ({"nak": True}, lambda b: b.press("edge"), pelvar.RefusedError, "LINK_ERR_NAK"),
+        ({"corrupt": True}, lambda b: b.query("status"), pelvar.ChecksumError, "LINK_ERR_CHECKSUM"),
+        ({"silent": True}, lambda b: b.query("status"), pelvar.NoReplyError, "LINK_ERR_NO_REPLY"),
+        ({"silent": True}, lambda b: b.reg[0x10], pelvar.NoReplyError, "LINK_ERR_NO_REPLY"),
+    ],
+)
+def test_each_failure_raises_its_exception_with_code_and_name(board, sim, fault, exchange, error, name):
+    sim.set_faults(**fault)
+    with pytest.raises(error) as caught:
+        exchange(board)
+    assert isinstance(caught.value, pelvar.PelvarError)
+    assert (caught.value.name, caught.value.code, caught.value.port) == (name, {
+        "LINK_ERR_NAK": -2009, "LINK_ERR_CHECKSUM": -2003, "LINK_ERR_NO_REPLY": -2002}[name], sim.port)
+    assert name in str(caught.value)
+    assert board.log(1)[0].result == name
+
+
+def test_a_silent_board_is_not_found():
+    with pelvar.simulated_board(silent=True) as s:
+        with pytest.raises(pelvar.NoReplyError) as caught:
+            pelvar.connect(s.port)
+        assert caught.value.code == -2002
+
+
+def test_a_board_that_names_no_sensor_does_not_start():
+    with pelvar.simulated_board(sensor="none") as s:
+        with pytest.raises(pelvar.StartupError):
+            pelvar.connect(s.port)
+
+
+def test_a_port_that_cannot_be_opened_says_why(sim):
+    with pytest.raises(pelvar.PortError) as absent:
+        pelvar.connect(sim.port + 1 if sim.port < 255 else 1)
+    assert absent.value.errno == errno.ENOENT and absent.value.name == "PORT_ERR_CONFIG"
+    with pelvar.connect(sim.port):
+        with pytest.raises(pelvar.PortBusyError) as busy:
+            pelvar.connect(sim.port)
+    assert "busy" in str(busy.value)
+
+
+def test_the_board_and_port_are_released_on_an_exception(sim):
+    with pytest.raises(RuntimeError):
+        with pelvar.connect(sim.port) as b:
+            raise RuntimeError("test failed")
+    assert not b.open
+    assert sim.state["commands"]["release"] == 1 and not sim.state["active"]
+    with pytest.raises(pelvar.PortError):
+        b.reg[0x10]
+    with pelvar.connect(sim.port) as again:
+        assert again.open
+
+
+def test_watch_yields_the_first_value_and_each_change(board):
+    changes = board.watch(0x10, interval_ms=20, count=4)
+    first = next(changes)
+    board.reg[0x10] = 7
+    second = next(changes)
+    assert (first[1], second[1]) == (0, 7)
+    assert second[0] >= first[0] + 20
+    assert list(changes) == []
+    assert sum(e.command == "reg_read" for e in board.log()) == 4
+
+
+def test_preset_sends_adjustments_then_register_writes(board, sim, tmp_path):
+    preset = tmp_path / "preset.json"
+    preset.write_text(
+        '{"adjustments": {"brightness": 200, "contrast": 100, "red": 140, "green": 128, "blue": 120},'
+        ' "registers": [{"register": "EXPOSURE", "value": "0x0200"}, {"register": "CTRL.GAIN", "value": 3}]}'
+    )
+    steps = board.apply_preset(preset)
+    assert steps == ["set brightness 200", "set contrast 100", "set red 140", "set green 128", "set blue 120",
+                     "reg write EXPOSURE 0x0200", "reg write CTRL.GAIN 0x0003"]
+    assert sim.state["adjustments"] == {"brightness": 200, "contrast": 100, "red": 140, "green": 128, "blue": 120}
+    assert (sim.register(0x10), sim.register(0x12)) == (0x0200, 0x0030)
+    preset.write_text('{"adjustments": {"brightness": 300}}')
+    with pytest.raises(ValueError):
+        board.apply_preset(preset)
+
+
+def test_raw_exchanges(board, sim):
+    board.transact(0x91, bytes.fromhex("c8000000"))
+    assert sim.state["adjustments"]["brightness"] == 200
+    reply = board.query("status")
+    assert reply.value == 0x11 and reply.frame == bytes.fromhex("02 03 00 11 10 03")
+
+
+def test_the_gil_is_released_while_a_board_is_slow(sim):
+    with pelvar.simulated_board() as silent_sim, pelvar.connect(silent_sim.port) as silent, \
+            pelvar.connect(sim.port) as fast:
+        silent_sim.set_faults(silent=True)
+        started = threading.Event()
+        failures = []
+
+        def press_silent_board():
+            started.set()
+            try:
+                silent.press("edge")  # six attempts, about 3 s
+            except pelvar.NoReplyError as e:
+                failures.append(e)
+
+        thread = threading.Thread(target=press_silent_board)
+        thread.start()
+        started.wait()
+        for value in range(3):
+            fast.reg[0x10] = value
+        assert thread.is_alive(), "the other board waited for the silent one"
+        thread.join()
+        assert len(failures) == 1
+
+
+def test_threads_drive_several_boards(tmp_path):
+    sims = [pelvar.simulated_board() for _ in range(4)]
+    try:
+        def drive(sim):
+            with pelvar.connect(sim.port) as b:
+                for value in range(10):
+                    b.reg[0x40] = value + sim.port
+                return b.reg[0x40]
+
+        with ThreadPoolExecutor(4) as pool:
+            results = list(pool.map(drive, sims))
+        assert results == [9 + s.port for s in sims]
+        assert len({s.port for s in sims}) == 4
+    finally:
+        for s in sims:
+            s.stop()
+    assert all(not s.running for s in sims)
+
+
+def test_ports_lists_the_simulated_boards(sim):
+    listed = {p.port: p for p in pelvar.ports()}
+    assert listed[sim.port].device == sim.device
+    assert listed[sim.port].entry.endswith(f"(COM{sim.port})")
+
+
+def test_a_released_board_refuses_further_use(sim):
+    b = pelvar.connect(sim.port)
+    b.close()
+    with pytest.raises(pelvar.PortError) as caught:
+        b.set("brightness", 1)
+    assert caught.value.name == "LINK_ERR_NOT_OPEN"
+
+
+def test_diagnose_walks_the_bring_up_and_leaves_the_board_connected(sim, register_map, tmp_path):
+    scratch_map = tmp_path / "scratch.json"
+    scratch_map.write_text('{"registers": [{"name": "SCRATCH", "address": "0x00FE", "scratch": true}]}')
+    with pelvar.connect(sim.port, map=scratch_map) as b:
+        report = b.diagnose()
+        assert report["ok"], report
+        assert [s["step"] for s in report["steps"]] == ["ports", "access", "probe", "start-up", "scratch", "link"]
+        assert report["steps"][4]["text"] == "SCRATCH (0x00fe): 6 patterns written and read back; restored 0x0000"
+        assert report["verdict"].startswith(f"ok: board on COM{sim.port}, sensor ARVEN-L")
+        b.reg[0x10] = 0x4242
+        assert sim.register(0x10) == 0x4242
+
+
+def test_diagnose_names_the_symptom_of_a_refusing_board():
+    with pelvar.simulated_board(nak=True) as s:
+        report = pelvar.diagnose(s.port)
+    assert not report["ok"]
+    assert (report["result"], report["code"]) == ("LINK_ERR_NAK", -2009)
+    assert report["verdict"] == "FAIL: the board refuses commands: NAK (LINK_ERR_NAK)"
+
+
+def test_a_board_dropped_without_close_is_released(sim):
+    b = pelvar.connect(sim.port)
+    del b
+    assert sim.state["commands"]["release"] == 1
+    with pelvar.connect(sim.port) as again:
+        assert again.open
+
+
+@pytest.mark.parametrize(
+    "faults, error",
+    [({"ack_bytes": 0}, ValueError), ({"ack_bytes": 5}, ValueError), ({"delay_ms": -1}, ValueError),
+     ({"silent": 1}, TypeError), ({"bogus": True}, TypeError), ({"sensor": "X"}, ValueError)],
+)
+def test_bad_faults_are_refused(faults, error):
+    with pytest.raises(error):
+        pelvar.simulated_board(**faults)
+
+
+def test_faults_switch_while_the_board_runs(sim):
+    sim.set_faults(drop_every=3, ack_bytes=2, garbage=True)
+    assert sim.faults == {"sensor": "L", "silent": False, "nak": False, "delay_ms": 0, "drop_every": 3,
+                          "garbage": True, "corrupt": False, "hangup_after": 0, "ack_bytes": 2}
+
+
+def test_the_stubs_name_what_the_module_has_and_every_call_is_documented():
+    import ast
+    from pathlib import Path
+
+    tree = ast.parse((Path(pelvar.__file__).parent / "__init__.pyi").read_text())
+    top = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    assert top == set(pelvar.__all__) - {"__version__"}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            assert "\n\n" in getattr(pelvar, node.name).__doc__, node.name
+        if not isinstance(node, ast.ClassDef) or issubclass(getattr(pelvar, node.name), Exception):
+            continue
+        cls = getattr(pelvar, node.name)
+        for item in node.body:
+            if isinstance(item, ast.AnnAssign):
+                assert hasattr(cls, item.target.id), f"{node.name}.{item.target.id}"
+            elif isinstance(item, ast.FunctionDef):
+                assert hasattr(cls, item.name), f"{node.name}.{item.name}"
+                if not item.name.startswith("__"):
+                    assert "\n\n" in getattr(cls, item.name).__doc__, f"{node.name}.{item.name} has no docstring"
+
+
+def test_disconnect_from_a_silent_board_raises_and_still_releases_the_port(sim):
+    b = pelvar.connect(sim.port)
+    sim.set_faults(silent=True)
+    with pytest.raises(pelvar.NoReplyError) as caught:
+        b.disconnect()
+    assert "No reply from camera." in str(caught.value)
+    assert not b.open
+    sim.set_faults(silent=False)
+    with pelvar.connect(sim.port) as again:
+        assert again.open

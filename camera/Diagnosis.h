@@ -34,8 +34,8 @@ using DiagnosisStepFn = std::function<void(const DiagnosisStep&)>;
 
 // For a front end that shows long work alive; either may be empty.
 struct DiagnosisProgress {
-    std::function<void(bool searching)> portSearch;           // true before the probe's search, false after
-    std::function<void(std::uint32_t done)> linkQueries;      // before each of kLinkQueries, then kLinkQueries
+    std::function<void(bool searching)> portSearch;      // true before the probe's search, false after
+    std::function<void(std::uint32_t done)> linkQueries; // before each of kLinkQueries, then kLinkQueries
 };
 
 // Runs on a controller that is not connected; `view` lists the ports to try.

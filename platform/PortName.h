@@ -40,4 +40,10 @@ std::string NamedPort(int port);
 // Forgets every name (tests).
 void ForgetNamedPorts();
 
+// A port named by URL or device path, for --port and the Python module: the
+// number the run finds it under. False with one line in *error for a
+// malformed name; false with *error empty when `text` is no name at all (a
+// number, or a typo of one).
+bool ParsePortName(const std::string& text, int* port, std::string* error);
+
 } // namespace pelvar

@@ -108,9 +108,10 @@ void Board::Connect(int port)
     if (!m_cam.IsConnected() && !m_cam.StartTimedOut()) {
         // The reason of the last port tried; a single port names its own.
         const CandidateReport& c = tried.back();
-        const std::string where = "COM" + std::to_string(c.port);
+        const std::string path = m_platform->PortPath(c.port);
+        // The device or URL behind the number, as pelvarctl names it.
+        const std::string where = "COM" + std::to_string(c.port) + (path.empty() ? "" : " (" + path + ")");
         if (c.openResult != LINK_OK) {
-            const std::string path = m_platform->PortPath(c.port);
             std::string why = c.sysError ? DescribeErrno(c.sysError) : "refused the line settings";
             if (ClassifyErrno(c.sysError) == SysErrorKind::Busy && !PortHolderText(path).empty())
                 why = "busy: held by " + PortHolderText(path);

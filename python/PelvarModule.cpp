@@ -18,6 +18,7 @@
 #include "discovery/PortEntry.h"
 #include "discovery/PortWalk.h"
 #include "link/ResultCodes.h"
+#include "platform/PortName.h"
 #include "python/Board.h"
 #include "sim/PtyBoard.h"
 
@@ -98,8 +99,11 @@ int PortArg(const py::handle& h)
     if (py::isinstance<py::str>(h)) {
         int port = 0;
         const std::string text = h.cast<std::string>();
-        if (!ParseComPortName(text, &port))
-            ValueError("port '" + text + "' is not a port number from 1 to 255 or COMn");
+        if (std::string why; !ParseComPortName(text, &port) && !ParsePortName(text, &port, &why))
+            ValueError(why.empty() ? "port '" + text
+                                         + "' is not a port number from 1 to 255, COMn, a device path or "
+                                           "rfc2217://HOST:PORT"
+                                   : why);
         return port;
     }
     const long long port = IntArg(h, "port");

@@ -174,4 +174,26 @@ std::string NetworkPlatform::PortPath(int port) const
     return text;
 }
 
+namespace {
+
+// The local platform is a base so that it is built before, and destroyed
+// after, the network platform that forwards to it.
+struct LocalPlatformHolder {
+    std::unique_ptr<IPlatform> local;
+};
+
+class OwningNetworkPlatform : private LocalPlatformHolder, public NetworkPlatform {
+public:
+    explicit OwningNetworkPlatform(std::unique_ptr<IPlatform> own)
+        : LocalPlatformHolder{std::move(own)}, NetworkPlatform(*local)
+    {}
+};
+
+} // namespace
+
+std::unique_ptr<IPlatform> WithNetworkPorts(std::unique_ptr<IPlatform> local)
+{
+    return std::make_unique<OwningNetworkPlatform>(std::move(local));
+}
+
 } // namespace pelvar

@@ -67,4 +67,9 @@ private:
     int m_lastError = 0;
 };
 
+// A platform of its own for one user of several at once (a board of the
+// Python module, a thread of pelvarctl --port all): `local` with the
+// network ports beside it, both owned.
+std::unique_ptr<IPlatform> WithNetworkPorts(std::unique_ptr<IPlatform> local);
+
 } // namespace pelvar

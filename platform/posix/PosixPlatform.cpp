@@ -113,7 +113,7 @@ IPlatform& DefaultPlatform()
     return withNetwork;
 }
 
-std::unique_ptr<IPlatform> NewPlatform() { return std::make_unique<PosixPlatform>(); }
+std::unique_ptr<IPlatform> NewPlatform() { return WithNetworkPorts(std::make_unique<PosixPlatform>()); }
 
 PosixPlatform::~PosixPlatform()
 {

@@ -20,7 +20,7 @@ IPlatform& DefaultPlatform()
     return withNetwork;
 }
 
-std::unique_ptr<IPlatform> NewPlatform() { return std::make_unique<WinPlatform>(); }
+std::unique_ptr<IPlatform> NewPlatform() { return WithNetworkPorts(std::make_unique<WinPlatform>()); }
 
 std::wstring DevicePath(int port) { return L"\\\\.\\COM" + std::to_wstring(port); }
 

@@ -1,5 +1,6 @@
 # The pelvar module against simulated boards on pseudo-terminals.
 import errno
+import socket
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -153,6 +154,17 @@ def test_a_port_that_cannot_be_opened_says_why(sim):
         with pytest.raises(pelvar.PortBusyError) as busy:
             pelvar.connect(sim.port)
     assert "busy" in str(busy.value)
+
+
+def test_network_ports_are_named_by_url():
+    with socket.socket() as s:  # a port on which nothing listens
+        s.bind(("127.0.0.1", 0))
+        free = s.getsockname()[1]
+    with pytest.raises(pelvar.PortError) as refused:
+        pelvar.connect(f"rfc2217://127.0.0.1:{free}")
+    assert f"rfc2217://127.0.0.1:{free}" in str(refused.value)
+    with pytest.raises(ValueError, match="port number is missing"):
+        pelvar.connect("rfc2217://127.0.0.1")
 
 
 def test_the_board_and_port_are_released_on_an_exception(sim):

@@ -1,5 +1,6 @@
 #include "tools/pelvarctl/CtlParse.h"
-#include "tools/pelvarctl/PortOption.h"
+
+#include "platform/PortName.h"
 
 #include <cctype>
 #include <getopt.h>

@@ -1,5 +1,7 @@
 #include "tools/pelvarctl/MultiPort.h"
 
+#include "platform/PortName.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -81,8 +83,9 @@ bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string
         const std::size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         int port = 0;
-        if (!ParseComPortName(item, &port)) {
-            *error = "--port: '" + item + "' in '" + text + "' is not a port number from 1 to 255";
+        if (std::string why; !ParseComPortName(item, &port) && !ParsePortName(item, &port, &why)) {
+            *error = why.empty() ? "--port: '" + item + "' in '" + text + "' is not a port number from 1 to 255"
+                                 : "--port: " + why;
             return false;
         }
         seen.insert(port);

@@ -24,6 +24,7 @@
 #include "camera/ExchangeLog.h"
 #include "camera/ScriptRecorder.h"
 #include "camera/PortMemory.h"
+#include "discovery/DeviceWatch.h"
 #include "discovery/PortList.h"
 #include "camera/ViewRelay.h"
 
@@ -36,6 +37,9 @@ using PortLister = std::function<std::vector<PortListing>()>;
 // or a given list (the demo, tests).
 using PortListFiller = std::function<void(IPortList&)>;
 PortListFiller MachinePortListFiller();
+
+// The machine's own devices, whose arrivals the system can report.
+bool ListsMachinePorts(const PortListFiller& fill);
 
 // What Connect reads for a filler: the machine's devices with their serial
 // numbers for the machine's filler, else the filler's texts alone.
@@ -69,6 +73,17 @@ public:
     // Moves all five adjustments (a loaded preset); when connected each is
     // sent once.
     void SetAdjustments(const Adjustments& values);
+    // Reads the port list into the window away from its thread (discovery
+    // may take seconds); a Connect queued after it waits for it.
+    void FillPortList();
+
+    // Any thread: a device came or went. The port list is read again; the
+    // removal of the open port's adapter ends the connection, and an arrival
+    // tries the adapter that was pulled at once (no other port is probed).
+    void DeviceChanged(DeviceChange change, const DeviceNotice& notice = {});
+    // Starts the machine's own arrival events where the system offers them
+    // to a process (Linux); false where it does not.
+    bool WatchMachineArrivals();
 
     // Any thread: each exchange with the board, as it ends (called on the
     // worker's thread). Null: none.
@@ -93,7 +108,18 @@ public:
     CameraController& Camera() { return m_camera; }
 
 private:
-    enum class OpKind { Connect, Disconnect, PortSelChange, Slider, Button, RegisterWrite, RegisterRead, Adjust };
+    enum class OpKind {
+        Connect,
+        Disconnect,
+        PortSelChange,
+        Slider,
+        Button,
+        RegisterWrite,
+        RegisterRead,
+        Adjust,
+        FillPorts,
+        Device
+    };
     struct Op {
         explicit Op(OpKind k = OpKind::Button, int i = 0) : kind(k), id(i) {}
         OpKind kind;
@@ -102,6 +128,8 @@ private:
         std::vector<std::string> ports;
         int selected = -1;
         Adjustments adjust;
+        DeviceChange change = DeviceChange::Arrived;
+        DeviceNotice notice;
     };
 
     void Queue(Op op);
@@ -112,7 +140,10 @@ private:
     void RunAdjust(const Adjustments& values);
     void Record(const std::string& line);
     void ForwardExchange(const ExchangeRecord& record);
-    void TryReconnect();
+    std::vector<PortListing> ReadPorts();
+    void RunDeviceChange(DeviceChange change, const DeviceNotice& notice);
+    void LineLost();
+    void TryReconnect(const std::vector<PortListing>& list);
     void ThreadMain();
     void Finished();
 
@@ -144,6 +175,8 @@ private:
     std::uint32_t m_lastTry = 0;
 
     std::thread m_thread;
+    // Last: stopped before anything it calls into goes.
+    std::unique_ptr<DeviceWatch> m_deviceWatch;
 };
 
 } // namespace pelvar

@@ -44,20 +44,20 @@ QString FramesTip(const ExchangeRecord& r)
 
 } // namespace
 
-CTrafficModel::CTrafficModel(QObject* parent, std::size_t limit) : QAbstractTableModel(parent), m_limit(limit) {}
+CTrafficModel::CTrafficModel(QObject* parent, std::size_t limit) : QAbstractTableModel(parent), m_rows(limit) {}
 
 int CTrafficModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(Records().size());
 }
 
 int CTrafficModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 QVariant CTrafficModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
+    if (!index.isValid() || index.row() >= static_cast<int>(Records().size()))
         return {};
-    const ExchangeRecord& r = m_rows[static_cast<std::size_t>(index.row())];
+    const ExchangeRecord& r = Records()[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole: return Cell(r, index.column());
     case Qt::ToolTipRole: return FramesTip(r);
@@ -86,48 +86,30 @@ QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int
 // One signal per batch: the window is woken once however fast rows come.
 void CTrafficModel::Post(const ExchangeRecord& record)
 {
-    bool ask = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.push_back(record);
-        ask = !m_flushAsked;
-        m_flushAsked = true;
-    }
-    if (ask)
+    if (m_rows.Post(record))
         emit Posted();
 }
 
 void CTrafficModel::Flush()
 {
-    std::vector<ExchangeRecord> batch;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        batch.swap(m_pending);
-        m_flushAsked = false;
-    }
-    if (!batch.empty())
-        Append(std::move(batch));
-}
-
-void CTrafficModel::Append(std::vector<ExchangeRecord> batch)
-{
-    if (batch.size() >= m_limit) {
+    std::vector<ExchangeRecord> batch = m_rows.TakePending();
+    if (batch.empty())
+        return;
+    if (batch.size() >= m_rows.Limit()) {
         beginResetModel();
-        m_rows.assign(std::make_move_iterator(batch.end() - static_cast<std::ptrdiff_t>(m_limit)),
-                      std::make_move_iterator(batch.end()));
+        m_rows.Append(std::move(batch));
         endResetModel();
         return;
     }
-    const std::size_t over = m_rows.size() + batch.size() > m_limit ? m_rows.size() + batch.size() - m_limit : 0;
+    const std::size_t over = m_rows.DroppedBy(batch.size());
     if (over > 0) {
         beginRemoveRows({}, 0, static_cast<int>(over) - 1);
-        m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(over));
+        m_rows.DropOldest(over);
         endRemoveRows();
     }
-    const int first = static_cast<int>(m_rows.size());
+    const int first = static_cast<int>(m_rows.Records().size());
     beginInsertRows({}, first, first + static_cast<int>(batch.size()) - 1);
-    for (ExchangeRecord& r : batch)
-        m_rows.push_back(std::move(r));
+    m_rows.Append(std::move(batch));
     endInsertRows();
 }
 

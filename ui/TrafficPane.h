@@ -11,15 +11,10 @@
 
 #include <cstddef>
 #include <deque>
-#include <mutex>
-#include <vector>
 
-#include "camera/ExchangeLog.h"
+#include "camera/Bench.h"
 
 namespace pelvar {
-
-constexpr std::size_t kTrafficRowLimit = 10000;
-constexpr int kTrafficBatchMs = 50;
 
 class CTrafficModel : public QAbstractTableModel {
     Q_OBJECT
@@ -39,19 +34,13 @@ public:
     // Window's thread: adds what was posted, dropping the oldest rows over the limit.
     void Flush();
 
-    const std::deque<ExchangeRecord>& Records() const { return m_rows; }
+    const std::deque<ExchangeRecord>& Records() const { return m_rows.Records(); }
 
 signals:
     void Posted();
 
 private:
-    void Append(std::vector<ExchangeRecord> batch);
-
-    std::size_t m_limit;
-    std::deque<ExchangeRecord> m_rows;
-    std::mutex m_mutex;
-    std::vector<ExchangeRecord> m_pending;
-    bool m_flushAsked = false;
+    TrafficRows m_rows;
 };
 
 class CTrafficPane : public QTableView {

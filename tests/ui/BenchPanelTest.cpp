@@ -255,7 +255,7 @@ void BenchPanelTest::demoFaultSwitchesInTheWindowMenu()
     bool nak = false;
     dlg.SetFaultSwitches({{"Silent", [&] { return silent; }, [&](bool on) { silent = on; }},
                           {"NAK", [&] { return nak; }, [&](bool on) { nak = on; }}});
-    dlg.OnSysCommand(IDM_FAULT_FIRST + 1, 0);
+    dlg.OnSysCommand(FaultCommand(1), 0);
     QVERIFY(nak);
     QVERIFY(!silent);
     QCOMPARE(dlg.StatusText(), std::string("Simulated board: NAK on"));
@@ -270,8 +270,8 @@ void BenchPanelTest::demoFaultSwitchesInTheWindowMenu()
     QCOMPARE(faults->actions().size(), qsizetype(2));
     QVERIFY(!faults->actions()[0]->isChecked());
     QVERIFY(faults->actions()[1]->isChecked());
-    QCOMPARE(faults->actions()[1]->data().toUInt(), IDM_FAULT_FIRST + 1);
-    dlg.OnSysCommand(IDM_FAULT_FIRST + 1, 0);
+    QCOMPARE(faults->actions()[1]->data().toUInt(), FaultCommand(1));
+    dlg.OnSysCommand(FaultCommand(1), 0);
     QVERIFY(!nak);
 }
 

@@ -5,7 +5,9 @@
 #include <iterator>
 
 #include "camera/CameraWorker.h"
+#include "camera/Commands.h"
 #include "camera/Preset.h"
+#include "link/ResultCodes.h"
 
 namespace pelvar {
 
@@ -20,6 +22,55 @@ FileFilter FilterFor(BenchFile kind)
 }
 
 std::string FilterTitle(const FileFilter& filter) { return std::string(filter.name) + " (" + filter.patterns + ")"; }
+
+const char* TrafficColumnTitle(int column)
+{
+    static const char* const kTitles[kTrafficColumnCount] = {"Time",     "Command", "Meaning", "Result",
+                                                             "Attempts", "Took",    "Frames"};
+    return column >= 0 && column < kTrafficColumnCount ? kTitles[column] : "";
+}
+
+int TrafficColumnDigits(int column)
+{
+    static const int kDigits[kTrafficFrames] = {8, 11, 26, 18, 7, 7};
+    return column >= 0 && column < kTrafficFrames ? kDigits[column] : 0;
+}
+
+std::string TrafficCellText(const ExchangeRecord& r, int column)
+{
+    switch (column) {
+    case kTrafficTime: return std::to_string(r.atMs) + " ms";
+    case kTrafficCommand: return CommandName(r.cmd);
+    case kTrafficMeaning: return ExchangeMeaning(r);
+    case kTrafficResult: return ResultName(r.result);
+    case kTrafficAttempts: return std::to_string(r.attempts);
+    case kTrafficDuration: return std::to_string(r.durationMs) + " ms";
+    case kTrafficFrames: return FramesText(r);
+    default: return {};
+    }
+}
+
+std::string TrafficTipText(const ExchangeRecord& r)
+{
+    std::string tip;
+    for (const ExchangeFrame& f : r.frames) {
+        if (!tip.empty())
+            tip += '\n';
+        ExchangeRecord one;
+        one.frames.push_back(f);
+        tip += FramesText(one);
+    }
+    return tip.empty() ? "no frames" : tip;
+}
+
+const RowColour* TrafficRowColour(const ExchangeRecord& r)
+{
+    if (r.result != LINK_OK)
+        return &kFailedRowColour;
+    if (r.attempts > 1)
+        return &kRetriedRowColour;
+    return nullptr;
+}
 
 bool TrafficRows::Post(const ExchangeRecord& record)
 {

@@ -48,6 +48,24 @@ constexpr unsigned FaultCommand(std::size_t i) { return IDM_FAULT_FIRST + 16 * s
 constexpr std::size_t kTrafficRowLimit = 10000;
 constexpr int kTrafficBatchMs = 50;
 
+// The pane's columns, their titles and widths (in digits; the frames take
+// the rest), the cells' texts and each row's tooltip: the frames, one a line.
+enum TrafficColumn { kTrafficTime, kTrafficCommand, kTrafficMeaning, kTrafficResult, kTrafficAttempts,
+                     kTrafficDuration, kTrafficFrames, kTrafficColumnCount };
+const char* TrafficColumnTitle(int column);
+int TrafficColumnDigits(int column);
+std::string TrafficCellText(const ExchangeRecord& record, int column);
+std::string TrafficTipText(const ExchangeRecord& record);
+
+// Rows that stand out: retried, or failed; read in black on either.
+struct RowColour {
+    std::uint8_t red, green, blue;
+};
+constexpr RowColour kRetriedRowColour{255, 236, 179};
+constexpr RowColour kFailedRowColour{255, 205, 210};
+// Null for a row that does not stand out.
+const RowColour* TrafficRowColour(const ExchangeRecord& record);
+
 // A fault of the demo's simulated board that the window menu switches.
 struct FaultSwitch {
     std::string text;

@@ -41,11 +41,6 @@ constexpr int kSliderPage = (kSliderMax - kSliderMin) / 5;
 
 QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
 
-// The status line sits under the template's area, which keeps its size.
-// The traffic pane opens to the right of the panel, which keeps its layout;
-// the window grows to hold it.
-constexpr DialogRect kTrafficArea{321, 7, 420, 359};
-constexpr DialogRect kPanelWithTraffic{0, 0, 747, 368};
 
 // The port on which the board answered last time, in the user's settings.
 class CSettingsPortMemory : public IPortMemoryStore {

@@ -5,42 +5,12 @@
 #include <QHeaderView>
 #include <QScrollBar>
 
-#include "camera/Commands.h"
-#include "link/ResultCodes.h"
 
 namespace pelvar {
 
 namespace {
 
-const QColor kRetriedRow(255, 236, 179); // needed more than one attempt
-const QColor kFailedRow(255, 205, 210);  // failed
-
-QString Cell(const ExchangeRecord& r, int column)
-{
-    switch (column) {
-    case CTrafficModel::Time: return QStringLiteral("%1 ms").arg(r.atMs);
-    case CTrafficModel::Command: return QString::fromStdString(CommandName(r.cmd));
-    case CTrafficModel::Meaning: return QString::fromStdString(ExchangeMeaning(r));
-    case CTrafficModel::Result: return QString::fromUtf8(ResultName(r.result));
-    case CTrafficModel::Attempts: return QString::number(r.attempts);
-    case CTrafficModel::Duration: return QStringLiteral("%1 ms").arg(r.durationMs);
-    case CTrafficModel::Frames: return QString::fromStdString(FramesText(r));
-    default: return {};
-    }
-}
-
-QString FramesTip(const ExchangeRecord& r)
-{
-    QString tip;
-    for (const ExchangeFrame& f : r.frames) {
-        if (!tip.isEmpty())
-            tip += QLatin1Char('\n');
-        ExchangeRecord one;
-        one.frames.push_back(f);
-        tip += QString::fromStdString(FramesText(one));
-    }
-    return tip.isEmpty() ? QStringLiteral("no frames") : tip;
-}
+QColor ToQColor(const RowColour& c) { return QColor(c.red, c.green, c.blue); }
 
 } // namespace
 
@@ -58,18 +28,14 @@ QVariant CTrafficModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= static_cast<int>(Records().size()))
         return {};
     const ExchangeRecord& r = Records()[static_cast<std::size_t>(index.row())];
+    const RowColour* colour = TrafficRowColour(r);
     switch (role) {
-    case Qt::DisplayRole: return Cell(r, index.column());
-    case Qt::ToolTipRole: return FramesTip(r);
-    case Qt::BackgroundRole:
-        if (r.result != LINK_OK)
-            return QBrush(kFailedRow);
-        if (r.attempts > 1)
-            return QBrush(kRetriedRow);
-        return {};
+    case Qt::DisplayRole: return QString::fromStdString(TrafficCellText(r, index.column()));
+    case Qt::ToolTipRole: return QString::fromStdString(TrafficTipText(r));
+    case Qt::BackgroundRole: return colour ? QVariant(QBrush(ToQColor(*colour))) : QVariant();
     case Qt::ForegroundRole:
         // Readable on the marked rows whatever the style's text colour.
-        return ExchangeStandsOut(r) ? QVariant(QBrush(Qt::black)) : QVariant();
+        return colour ? QVariant(QBrush(Qt::black)) : QVariant();
     default: return {};
     }
 }
@@ -128,9 +94,8 @@ CTrafficPane::CTrafficPane(QWidget* parent) : QTableView(parent), m_model(new CT
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[CTrafficModel::Frames] = {8, 11, 26, 18, 7, 7};
     for (int c = 0; c < CTrafficModel::Frames; ++c)
-        setColumnWidth(c, widths[c] * digit + 8);
+        setColumnWidth(c, TrafficColumnDigits(c) * digit + 8);
     m_batch.setSingleShot(true);
     m_batch.setInterval(kTrafficBatchMs);
     connect(&m_batch, &QTimer::timeout, this, &CTrafficPane::Flush);

@@ -20,7 +20,16 @@ class CTrafficModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { Time, Command, Meaning, Result, Attempts, Duration, Frames, ColumnCount };
+    enum Column {
+        Time = kTrafficTime,
+        Command = kTrafficCommand,
+        Meaning = kTrafficMeaning,
+        Result = kTrafficResult,
+        Attempts = kTrafficAttempts,
+        Duration = kTrafficDuration,
+        Frames = kTrafficFrames,
+        ColumnCount = kTrafficColumnCount
+    };
 
     explicit CTrafficModel(QObject* parent = nullptr, std::size_t limit = kTrafficRowLimit);
 

@@ -50,8 +50,16 @@ constexpr int kTrafficBatchMs = 50;
 
 // The pane's columns, their titles and widths (in digits; the frames take
 // the rest), the cells' texts and each row's tooltip: the frames, one a line.
-enum TrafficColumn { kTrafficTime, kTrafficCommand, kTrafficMeaning, kTrafficResult, kTrafficAttempts,
-                     kTrafficDuration, kTrafficFrames, kTrafficColumnCount };
+enum TrafficColumn {
+    kTrafficTime,
+    kTrafficCommand,
+    kTrafficMeaning,
+    kTrafficResult,
+    kTrafficAttempts,
+    kTrafficDuration,
+    kTrafficFrames,
+    kTrafficColumnCount
+};
 const char* TrafficColumnTitle(int column);
 int TrafficColumnDigits(int column);
 std::string TrafficCellText(const ExchangeRecord& record, int column);

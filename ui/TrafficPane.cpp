@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QScrollBar>
 
-
 namespace pelvar {
 
 namespace {

@@ -59,6 +59,7 @@ CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& 
 {
     m_worker =
         std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); });
+    SetUpBench();
 }
 
 // The window goes first, so nothing is drawn any more; then the worker lets
@@ -96,7 +97,11 @@ void CPelvarDlg::OnDrainUi()
     m_worker->DrainUi();
 }
 
-void CPelvarDlg::OnDestroy() { m_hWake = nullptr; }
+void CPelvarDlg::OnDestroy()
+{
+    m_hWake = nullptr;
+    EndBench();
+}
 
 bool CPelvarDlg::WaitForCamera(DWORD timeoutMs)
 {
@@ -157,6 +162,12 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_SETCURSOR: return OnSetCursor();
     case WM_DESTROY: OnDestroy(); return FALSE;
+    case WM_NOTIFY:
+    case WM_TIMER:
+    case WM_INITMENUPOPUP:
+    case WM_CONTEXTMENU:
+    case WM_DEVICECHANGE:
+    case kTrafficPosted: return OnBenchMessage(msg, wParam, lParam);
     case kDrainUi: OnDrainUi(); return TRUE;
     case DM_GETDEFID:
         // Enter outside a button means IDOK (which does nothing), not Connect.
@@ -179,7 +190,8 @@ BOOL CPelvarDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetControlStates(true, false);
-    FillPorts();
+    // Discovery may take seconds: the worker fills the list; Connect waits for it.
+    m_worker->FillPortList();
     // Nothing is queued yet: the worker does not touch the values now.
     const Adjustments& adjust = m_worker->Camera().m_adjust;
     SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, adjust.brightness);
@@ -189,6 +201,7 @@ BOOL CPelvarDlg::OnInitDialog()
     SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, adjust.blue);
     SetControlText(IDC_REG_ADDRESS, "0x0000");
     SetControlText(IDC_REG_CONTENT, "0x0000");
+    InitBench();
     m_hWake = m_hWnd;
     return TRUE;
 }
@@ -201,14 +214,6 @@ void CPelvarDlg::AddAboutItem()
         return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
-}
-
-void CPelvarDlg::FillPorts()
-{
-    SortedPortList ports;
-    if (m_fillPorts)
-        m_fillPorts(ports);
-    SetPortEntries(ports.Entries());
 }
 
 // The list as Connect last read it; it selects nothing.
@@ -269,6 +274,8 @@ void CPelvarDlg::OnHScroll(UINT /*code*/, UINT /*position*/, HWND control)
 // system command are the window system's own.
 bool CPelvarDlg::OnSysCommand(UINT nID, LPARAM /*lParam*/)
 {
+    if (m_bench->OnCommand(nID & 0xFFF0))
+        return true;
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(m_hInstance);
         about.DoModal(m_hWnd);

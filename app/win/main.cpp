@@ -105,7 +105,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     pelvar::CPelvarApp app(instance);
     if (o.demo) {
         pelvar::CDemoBoard demo;
-        app.InitInstance(pelvar::CDemoBoard::FillPortList, demo.Platform(), firstPaint);
+        app.InitInstance(pelvar::CDemoBoard::FillPortList, demo.Platform(), firstPaint, demo.FaultSwitches());
     } else {
         app.InitInstance(pelvar::CPelvarDlg::DefaultPortListFiller(), pelvar::DefaultPlatform(), firstPaint);
     }

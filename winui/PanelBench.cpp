@@ -69,7 +69,7 @@ void CPelvarDlg::SetUpBench()
     if (m_registry != nullptr)
         m_worker->SetAutoReconnect(m_registry->AutoReconnect());
     m_bench = std::make_unique<pelvar::Bench>(*m_worker, *this);
-    m_worker->SetExchangeSink([this](const ExchangeRecord& r) { m_traffic.Post(r, m_hWake.load(), kTrafficPosted); });
+    m_worker->SetExchangeSink([this](const ExchangeRecord& r) { PostExchange(r); });
 }
 
 void CPelvarDlg::InitBench()

@@ -37,6 +37,9 @@ constexpr int IDC_TRAFFIC_LIST = 1041;
 
 class CPelvarDlg : public IPanelView, public IBenchView {
 public:
+    // Posted by the exchange sink: the first record of a batch.
+    static constexpr UINT kTrafficPosted = WM_APP + 3;
+
     using PortListFiller = pelvar::PortListFiller;
 
     // `memory` keeps the port that answered last; by default in the registry.
@@ -71,6 +74,8 @@ public:
     pelvar::Bench& BenchLogic() { return *m_bench; }
     void SetFaultSwitches(std::vector<FaultSwitch> faults) { m_bench->SetFaultSwitches(std::move(faults)); }
     CTrafficList& Traffic() { return m_traffic; }
+    // Any thread: an exchange for the traffic pane (the worker's sink).
+    void PostExchange(const ExchangeRecord& record) { m_traffic.Post(record, m_hWake.load(), kTrafficPosted); }
     // The menu a right click in the background opens (the caller destroys it).
     HMENU CreateBenchMenu();
 
@@ -99,9 +104,6 @@ public:
     void SetPortEntries(const std::vector<std::string>& entries) override;
 
 private:
-    // Posted by the worker's exchange sink: the first record of a batch.
-    static constexpr UINT kTrafficPosted = WM_APP + 3;
-
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();

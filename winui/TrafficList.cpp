@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "winui/WideText.h"
 
 namespace pelvar {
@@ -31,17 +33,20 @@ HWND CTrafficList::Create(HWND parent, int id)
     HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(m_hList, WM_GETFONT, 0, 0)));
     SIZE digit{8, 8};
     GetTextExtentPoint32W(dc, L"0", 1, &digit);
-    SelectObject(dc, old);
-    ReleaseDC(m_hList, dc);
     for (int c = 0; c < kTrafficColumnCount; ++c) {
         std::wstring title = Widen(TrafficColumnTitle(c));
+        SIZE titleSize{0, 0};
+        GetTextExtentPoint32W(dc, title.c_str(), static_cast<int>(title.size()), &titleSize);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = title.data();
-        column.cx = c == kTrafficFrames ? 60 * digit.cx : TrafficColumnDigits(c) * digit.cx + 12;
+        column.cx =
+            c == kTrafficFrames ? 60 * digit.cx : std::max(TrafficColumnDigits(c) * digit.cx, titleSize.cx) + 12;
         column.iSubItem = c;
         SendMessageW(m_hList, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
     }
+    SelectObject(dc, old);
+    ReleaseDC(m_hList, dc);
     return m_hList;
 }
 

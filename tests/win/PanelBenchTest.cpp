@@ -11,6 +11,7 @@
 #undef AddPort
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -20,6 +21,7 @@
 #include "camera/ControlIds.h"
 #include "camera/Preset.h"
 #include "camera/StatusText.h"
+#include "platform/HexBytes.h"
 #include "sim/BoardFaults.h"
 #include "sim/SimBoard.h"
 #include "tests/win/PanelFixture.h"
@@ -346,6 +348,41 @@ TEST_F(BenchTest, TheSameItemsOpenOnARightClickInTheBackgroundAndFromTheKeyboard
         KillTimer(hwnd, 0x51);
         EXPECT_EQ(menuOpen, opens) << where;
     }
+}
+
+// A session recorded in the panel is a pelvarctl script: each operation that
+// went to the board, one a line. With PELVAR_RECORD_OUT naming a directory
+// the script and the frames the board received go there, and
+// tests/win/ctl-e2e.sh replays the script with pelvarctl.exe against
+// pelvar-sim and compares the frames.
+TEST_F(BenchTest, RecordedSessionIsAScriptOfTheOperationsThatWentToTheBoard)
+{
+    const char* out = std::getenv("PELVAR_RECORD_OUT");
+    const TempFile temp("session.txt");
+    const std::string script = out != nullptr ? std::string(out) + "\\session.txt" : temp.Path();
+    Click(IDC_CONNECT);
+    const std::size_t before = sim.Writes(kBoardPort).size();
+    std::string error;
+    ASSERT_TRUE(dlg.BenchLogic().StartRecording(script, false, &error)) << error;
+    Scroll(IDC_RED, 10);
+    Scroll(IDC_RED, 11);
+    Click(IDC_EDGE);
+    SetDlgItemTextW(hwnd, IDC_REG_ADDRESS, L"0x0010");
+    SetDlgItemTextW(hwnd, IDC_REG_CONTENT, L"0xbeef");
+    Click(IDC_REG_WRITE);
+    Click(IDC_REG_READ);
+    Click(IDC_DISCONNECT);
+    dlg.BenchLogic().StopRecording();
+    EXPECT_EQ(FileLines(script),
+              (std::vector<std::string>{"# pelvar session: replay with pelvarctl run FILE", "set red 10", "set red 11",
+                                        "press edge", "reg write 0x0010 0xbeef", "reg read 0x0010", "disconnect"}));
+    const std::vector<SimWrite>& writes = sim.Writes(kBoardPort);
+    ASSERT_GE(writes.size(), before + 7);
+    if (out == nullptr)
+        return;
+    std::ofstream frames(std::string(out) + "\\panel-frames.txt");
+    for (std::size_t i = before; i < writes.size(); ++i)
+        frames << HexBytes(writes[i].bytes) << "\n";
 }
 
 // The notifications the system sends, sent to the window's handler: the removal of

@@ -21,6 +21,8 @@ constexpr int kSliderMax = 255;
 constexpr UINT kFirstPaintDone = WM_APP + 1;
 // Posted by the worker: its view calls wait to be applied on this thread.
 constexpr UINT kDrainUi = WM_APP + 2;
+// The port list's first reading.
+constexpr UINT_PTR kFillPortsTimer = 0x7270;
 
 // The port list as a sorted combo box fills itself.
 class ComboPortList : public IPortList {
@@ -162,8 +164,13 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_SETCURSOR: return OnSetCursor();
     case WM_DESTROY: OnDestroy(); return FALSE;
-    case WM_NOTIFY:
     case WM_TIMER:
+        if (wParam != kFillPortsTimer)
+            return OnBenchMessage(msg, wParam, lParam);
+        KillTimer(m_hWnd, kFillPortsTimer);
+        m_worker->FillPortList();
+        return TRUE;
+    case WM_NOTIFY:
     case WM_INITMENUPOPUP:
     case WM_CONTEXTMENU:
     case WM_DEVICECHANGE:
@@ -190,8 +197,9 @@ BOOL CPelvarDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetControlStates(true, false);
-    // Discovery may take seconds: the worker fills the list; Connect waits for it.
-    m_worker->FillPortList();
+    // Discovery may take seconds: the worker fills the list once the first
+    // paint is out (a timer comes after the paint); a Connect reads it anyway.
+    SetTimer(m_hWnd, kFillPortsTimer, 0, nullptr);
     // Nothing is queued yet: the worker does not touch the values now.
     const Adjustments& adjust = m_worker->Camera().m_adjust;
     SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, adjust.brightness);

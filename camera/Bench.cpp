@@ -6,6 +6,7 @@
 
 #include "camera/CameraWorker.h"
 #include "camera/Commands.h"
+#include "camera/ControlTable.h"
 #include "camera/Preset.h"
 #include "link/ResultCodes.h"
 
@@ -108,6 +109,24 @@ void TrafficRows::Append(std::vector<ExchangeRecord> batch)
         from = batch.end() - static_cast<std::ptrdiff_t>(m_limit);
     DropOldest(DroppedBy(static_cast<std::size_t>(batch.end() - from)));
     m_rows.insert(m_rows.end(), std::make_move_iterator(from), std::make_move_iterator(batch.end()));
+}
+
+Adjustments ReadSliders(const std::function<std::int32_t(int sliderId)>& position)
+{
+    Adjustments values;
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role == ControlRole::Slider)
+            *values.For(b.cmd) = position(b.id);
+    }
+    return values;
+}
+
+void MoveEachSlider(const Adjustments& values, const std::function<void(int sliderId, std::int32_t value)>& move)
+{
+    for (const ControlBinding& b : AllControlBindings()) {
+        if (b.role == ControlRole::Slider)
+            move(b.id, *values.For(b.cmd));
+    }
 }
 
 bool SaveExchangeLog(const std::string& path, const std::deque<ExchangeRecord>& rows, std::string* error)

@@ -147,6 +147,11 @@ private:
     bool m_wakeAsked = false;
 };
 
+// The five sliders' positions as adjustments, and each slider moved to its
+// adjustment: `position` and `move` take a slider's control identifier.
+Adjustments ReadSliders(const std::function<std::int32_t(int sliderId)>& position);
+void MoveEachSlider(const Adjustments& values, const std::function<void(int sliderId, std::int32_t value)>& move);
+
 // "Logs (*.log *.txt)": the filter's text as a file dialog shows it.
 std::string FilterTitle(const FileFilter& filter);
 

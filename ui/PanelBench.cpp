@@ -4,7 +4,6 @@
 #include <QMenu>
 #include <QSlider>
 
-#include "camera/ControlTable.h"
 #include "ui/PelvarDlg.h"
 #include "ui/TrafficPane.h"
 
@@ -53,20 +52,12 @@ const std::deque<ExchangeRecord>& CPelvarDlg::FlushedTraffic()
 
 Adjustments CPelvarDlg::SliderValues()
 {
-    Adjustments values;
-    for (const ControlBinding& b : AllControlBindings()) {
-        if (b.role == ControlRole::Slider)
-            *values.For(b.cmd) = static_cast<QSlider*>(Control(b.id))->value();
-    }
-    return values;
+    return ReadSliders([this](int id) { return static_cast<QSlider*>(Control(id))->value(); });
 }
 
 void CPelvarDlg::MoveSliders(const Adjustments& values)
 {
-    for (const ControlBinding& b : AllControlBindings()) {
-        if (b.role == ControlRole::Slider)
-            static_cast<QSlider*>(Control(b.id))->setValue(*values.For(b.cmd));
-    }
+    MoveEachSlider(values, [this](int id, std::int32_t value) { static_cast<QSlider*>(Control(id))->setValue(value); });
 }
 
 } // namespace pelvar

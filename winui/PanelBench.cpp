@@ -10,7 +10,6 @@
 #include <dbt.h>
 
 #include "camera/AboutTemplate.h"
-#include "camera/ControlTable.h"
 #include "camera/PanelTemplate.h"
 #include "winui/PelvarDlg.h"
 #include "winui/RegistryPortMemory.h"
@@ -273,21 +272,13 @@ const std::deque<ExchangeRecord>& CPelvarDlg::FlushedTraffic()
 
 Adjustments CPelvarDlg::SliderValues()
 {
-    Adjustments values;
-    for (const ControlBinding& b : AllControlBindings()) {
-        if (b.role == ControlRole::Slider)
-            *values.For(b.cmd) = static_cast<std::int32_t>(SendMessageW(Item(b.id), TBM_GETPOS, 0, 0));
-    }
-    return values;
+    return ReadSliders([this](int id) { return static_cast<std::int32_t>(SendMessageW(Item(id), TBM_GETPOS, 0, 0)); });
 }
 
 // A trackbar set by its program does not notify.
 void CPelvarDlg::MoveSliders(const Adjustments& values)
 {
-    for (const ControlBinding& b : AllControlBindings()) {
-        if (b.role == ControlRole::Slider)
-            SendMessageW(Item(b.id), TBM_SETPOS, TRUE, *values.For(b.cmd));
-    }
+    MoveEachSlider(values, [this](int id, std::int32_t value) { SendMessageW(Item(id), TBM_SETPOS, TRUE, value); });
 }
 
 void CPelvarDlg::StoreAutoReconnect(bool on)

@@ -18,11 +18,14 @@
 #include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
 #include "ui/TrafficPane.h"
+#include "tests/support/FileLines.h"
 #include "tests/support/TestEnvironment.h"
 
 using namespace pelvar;
 
 namespace {
+
+using pelvar::test::FileLines;
 
 void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
 
@@ -37,15 +40,6 @@ void FlushPane(CPelvarDlg& dlg)
 {
     QTest::qWait(kTrafficBatchMs + 20);
     dlg.TrafficModel().Flush();
-}
-
-std::vector<std::string> FileLines(const std::string& path)
-{
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 ExchangeRecord Numbered(std::uint32_t n)

@@ -24,6 +24,7 @@
 #include "platform/HexBytes.h"
 #include "sim/BoardFaults.h"
 #include "sim/SimBoard.h"
+#include "tests/support/FileLines.h"
 #include "tests/win/PanelFixture.h"
 #include "winui/PelvarDlg.h"
 #include "winui/WideText.h"
@@ -31,17 +32,10 @@
 namespace pelvar {
 namespace {
 
+using test::FileLines;
+
 constexpr int kBoardPort = 200;
 constexpr int kOtherPort = 100;
-
-std::vector<std::string> FileLines(const std::string& path)
-{
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 // A file in the temporary directory, removed afterwards.
 class TempFile {

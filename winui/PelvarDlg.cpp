@@ -21,8 +21,9 @@ constexpr int kSliderMax = 255;
 constexpr UINT kFirstPaintDone = WM_APP + 1;
 // Posted by the worker: its view calls wait to be applied on this thread.
 constexpr UINT kDrainUi = WM_APP + 2;
-// The port list's first reading.
+// The port list's first reading, at the latest this long after opening.
 constexpr UINT_PTR kFillPortsTimer = 0x7270;
+constexpr UINT kFillPortsLatestMs = 500;
 
 // The port list as a sorted combo box fills itself.
 class ComboPortList : public IPortList {
@@ -99,6 +100,15 @@ void CPelvarDlg::OnDrainUi()
     m_worker->DrainUi();
 }
 
+void CPelvarDlg::FillPortsOnce()
+{
+    KillTimer(m_hWnd, kFillPortsTimer);
+    if (m_bPortsAsked)
+        return;
+    m_bPortsAsked = true;
+    m_worker->FillPortList();
+}
+
 void CPelvarDlg::OnDestroy()
 {
     m_hWake = nullptr;
@@ -167,8 +177,7 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam != kFillPortsTimer)
             return OnBenchMessage(msg, wParam, lParam);
-        KillTimer(m_hWnd, kFillPortsTimer);
-        m_worker->FillPortList();
+        FillPortsOnce();
         return TRUE;
     case WM_NOTIFY:
     case WM_INITMENUPOPUP:
@@ -183,6 +192,7 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case kFirstPaintDone:
         if (m_firstPaint)
             m_firstPaint(m_hWnd);
+        FillPortsOnce();
         return TRUE;
     default: return FALSE;
     }
@@ -197,9 +207,10 @@ BOOL CPelvarDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetControlStates(true, false);
-    // Discovery may take seconds: the worker fills the list once the first
-    // paint is out (a timer comes after the paint); a Connect reads it anyway.
-    SetTimer(m_hWnd, kFillPortsTimer, 0, nullptr);
+    // Discovery may take seconds and load much: the worker reads the list
+    // once the first paint is out (the timer, for a window never painted);
+    // a Connect reads it anyway.
+    SetTimer(m_hWnd, kFillPortsTimer, kFillPortsLatestMs, nullptr);
     // Nothing is queued yet: the worker does not touch the values now.
     const Adjustments& adjust = m_worker->Camera().m_adjust;
     SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, adjust.brightness);

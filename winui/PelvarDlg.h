@@ -129,6 +129,7 @@ private:
     bool OnSysCommand(UINT nID, LPARAM lParam);
     bool OnPaint();
     void NoteFirstPaint();
+    void FillPortsOnce();
     void OnClose();
     void OnOK() {}
     void OnCancel() {}
@@ -161,6 +162,7 @@ private:
     int m_nWaitCursor = 0;
     std::function<void(HWND)> m_firstPaint;
     bool m_bPainted = false;
+    bool m_bPortsAsked = false;
 };
 
 } // namespace pelvar

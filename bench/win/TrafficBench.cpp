@@ -15,22 +15,20 @@
 #include <cstdio>
 
 #include "camera/ControlIds.h"
+#include "bench/TrafficFlood.h"
 #include "sim/SimBoard.h"
 #include "winui/PelvarDlg.h"
 #include "winui/RegistryPortMemory.h"
 
 using namespace pelvar;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::FloodOutcome;
+using bench::MsBetween;
 
 namespace {
 
-constexpr int kExchanges = 10000;
+constexpr int kExchanges = bench::kFloodExchanges;
 constexpr const wchar_t* kBenchKey = L"Software\\Zandrel\\PelvarTrafficBench";
-
-double MsBetween(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
 
 struct Stall {
     Clock::time_point last;
@@ -64,13 +62,7 @@ void RunFor(int ms)
     }
 }
 
-struct Outcome {
-    double longestStallMs = 0;
-    double wallMs = 0;
-    int rows = 0;
-};
-
-Outcome Flood(bool paneShown)
+FloodOutcome Flood(bool paneShown)
 {
     SimPlatform sim;
     SimBoardDevice board;
@@ -100,7 +92,7 @@ Outcome Flood(bool paneShown)
     // The last batch lands one batch interval later.
     RunFor(3 * kTrafficBatchMs);
     KillTimer(nullptr, timer);
-    Outcome o;
+    FloodOutcome o;
     o.longestStallMs = g_stall.longestMs;
     o.wallMs = MsBetween(start, Clock::now());
     o.rows = ListView_GetItemCount(GetDlgItem(hwnd, IDC_TRAFFIC_LIST));
@@ -142,12 +134,10 @@ int main()
 {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    std::printf("| pane | exchanges | rows kept | longest message-loop stall | wall time |\n|---|---|---|---|---|\n");
+    bench::PrintFloodHeader("message-loop");
     for (bool shown : {true, false}) {
-        const Outcome o = Flood(shown);
-        std::printf("| %s | %d | %d | %.1f ms | %.0f ms |\n", shown ? "shown" : "hidden", kExchanges + 4, o.rows,
-                    o.longestStallMs, o.wallMs);
-        std::fflush(stdout);
+        const FloodOutcome o = Flood(shown);
+        bench::PrintFloodRow(shown, o);
     }
     std::printf("\none batch of %d rows into a shown pane, painted: %.1f ms\n", kExchanges, OneFullBatchMs());
     return 0;

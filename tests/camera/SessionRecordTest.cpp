@@ -10,13 +10,21 @@
 #include "camera/CameraWorker.h"
 #include "camera/ControlIds.h"
 #include "sim/SimBoard.h"
-#include "tests/support/FileLines.h"
 #include "tests/support/FakeView.h"
 
 namespace pelvar {
 namespace {
 
 using test::FakeView;
+
+std::vector<std::string> Lines(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
 
 class SessionRecordTest : public ::testing::Test {
 protected:
@@ -84,7 +92,7 @@ TEST_F(SessionRecordTest, EachOperationSentBecomesOneScriptLine)
         "reg read 0x0010",
         "disconnect",
     };
-    EXPECT_EQ(test::FileLines(path), expected);
+    EXPECT_EQ(Lines(path), expected);
     EXPECT_EQ(board.Board().CommandCount(CMD_BRIGHTNESS), 1u);
 }
 
@@ -102,7 +110,7 @@ TEST_F(SessionRecordTest, PausesBetweenOperationsBecomeSleepLines)
     worker.Recorder().Stop();
     const std::vector<std::string> expected = {"# pelvar session: replay with pelvarctl run FILE", "press edge",
                                                "sleep 250", "press gamma", "press scale"};
-    EXPECT_EQ(test::FileLines(path), expected);
+    EXPECT_EQ(Lines(path), expected);
 }
 
 TEST_F(SessionRecordTest, APresetSendsEachAdjustmentOnceAndIsRecordedAsFiveSets)
@@ -122,7 +130,7 @@ TEST_F(SessionRecordTest, APresetSendsEachAdjustmentOnceAndIsRecordedAsFiveSets)
                                                "set red 128",
                                                "set green 128",
                                                "set blue 120"};
-    EXPECT_EQ(test::FileLines(path), expected);
+    EXPECT_EQ(Lines(path), expected);
     for (std::uint8_t cmd : {CMD_BRIGHTNESS, CMD_CONTRAST, CMD_GAIN_RED, CMD_GAIN_GREEN})
         EXPECT_EQ(board.Board().CommandCount(cmd), 1u) << int(cmd);
     EXPECT_EQ(board.Board().Adjust().blue, 120);

@@ -15,43 +15,13 @@ CDemoBoard::~CDemoBoard()
         rmdir(m_dir.c_str());
 }
 
-namespace {
-
-// One switch on one field of the running board's options.
-template <typename Get, typename Put>
-FaultSwitch Switch(PtyBoard* board, const char* text, Get get, Put put)
-{
-    return {text, [board, get] { return get(board->BoardOptions()); },
-            [board, put](bool on) {
-                SimBoardOptions o = board->BoardOptions();
-                put(o, on);
-                board->SetBoardOptions(o);
-            }};
-}
-
-} // namespace
-
 std::vector<FaultSwitch> CDemoBoard::FaultSwitches()
 {
     PtyBoard* b = m_board.get();
     if (!b)
         return {};
-    return {
-        Switch(
-            b, "Silent", [](const SimBoardOptions& o) { return o.silent; },
-            [](SimBoardOptions& o, bool on) { o.silent = on; }),
-        Switch(
-            b, "NAK", [](const SimBoardOptions& o) { return o.nak; }, [](SimBoardOptions& o, bool on) { o.nak = on; }),
-        Switch(
-            b, "Corrupt checksum", [](const SimBoardOptions& o) { return o.corrupt; },
-            [](SimBoardOptions& o, bool on) { o.corrupt = on; }),
-        Switch(
-            b, "Slow replies (300 ms)", [](const SimBoardOptions& o) { return o.delayMs != 0; },
-            [](SimBoardOptions& o, bool on) { o.delayMs = on ? kDemoSlowReplyMs : 0; }),
-        Switch(
-            b, "Drop every 3rd reply", [](const SimBoardOptions& o) { return o.dropEvery != 0; },
-            [](SimBoardOptions& o, bool on) { o.dropEvery = on ? kDemoDropEvery : 0; }),
-    };
+    return BoardFaultSwitches([b] { return b->BoardOptions(); },
+                              [b](const SimBoardOptions& o) { b->SetBoardOptions(o); });
 }
 
 bool CDemoBoard::Start()

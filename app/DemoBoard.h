@@ -7,13 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/BoardFaults.h"
 #include "sim/PtyBoard.h"
 #include "ui/PelvarDlg.h"
 
 namespace pelvar {
-
-constexpr std::uint32_t kDemoSlowReplyMs = 300; // slow, yet inside the receive window
-constexpr std::uint32_t kDemoDropEvery = 3;
 
 class CDemoBoard {
 public:

@@ -21,9 +21,11 @@ struct MachinePortFiller {
 
 PortListFiller MachinePortListFiller() { return MachinePortFiller{}; }
 
+bool ListsMachinePorts(const PortListFiller& fill) { return fill.target<MachinePortFiller>() != nullptr; }
+
 PortLister ListerFor(const PortListFiller& fill)
 {
-    if (fill.target<MachinePortFiller>())
+    if (ListsMachinePorts(fill))
         return [] { return ListPortDevices(*MachineDevices(), stdout); };
     return [fill] {
         SortedPortList list;
@@ -63,6 +65,7 @@ CameraWorker::CameraWorker(IPanelView& view, IPlatform& platform, PortLister por
 
 CameraWorker::~CameraWorker()
 {
+    m_deviceWatch.reset();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
@@ -148,6 +151,22 @@ void CameraWorker::SetAdjustments(const Adjustments& values)
             m_view.SetControlText(b.valueBox, std::to_string(*op.adjust.For(b.cmd)));
     }
     Queue(std::move(op));
+}
+
+void CameraWorker::FillPortList() { Queue(Op(OpKind::FillPorts)); }
+
+void CameraWorker::DeviceChanged(DeviceChange change, const DeviceNotice& notice)
+{
+    Op op(OpKind::Device);
+    op.change = change;
+    op.notice = notice;
+    Queue(std::move(op));
+}
+
+bool CameraWorker::WatchMachineArrivals()
+{
+    m_deviceWatch = WatchMachineDevices([this] { DeviceChanged(DeviceChange::Arrived); });
+    return m_deviceWatch != nullptr;
 }
 
 void CameraWorker::SetExchangeSink(ExchangeLog::Sink sink)
@@ -265,6 +284,8 @@ void CameraWorker::Run(const Op& op, int sliderValue)
         m_camera.OnRegisterRead();
         break;
     case OpKind::Adjust: RunAdjust(op.adjust); break;
+    case OpKind::FillPorts: m_relay.SetPortEntries(Texts(ReadPorts())); break;
+    case OpKind::Device: RunDeviceChange(op.change, op.notice); break;
     }
     m_recorder.OperationEnded();
 }
@@ -302,7 +323,7 @@ void CameraWorker::RunSlider(int sliderId, int value)
 // opened is found; the adapter that answered last time is tried first.
 void CameraWorker::RunConnect()
 {
-    const std::vector<PortListing> list = m_ports ? m_ports() : std::vector<PortListing>{};
+    const std::vector<PortListing> list = ReadPorts();
     m_relay.SetPortEntries(Texts(list));
     const PortMemory memory = m_memory ? m_memory->Load() : PortMemory{};
     m_relay.UsePorts(Texts(OrderForConnect(list, memory)));
@@ -320,13 +341,22 @@ void CameraWorker::RunConnect()
         m_memory->Save(m_lost);
 }
 
+std::vector<PortListing> CameraWorker::ReadPorts() { return m_ports ? m_ports() : std::vector<PortListing>{}; }
+
+void CameraWorker::LineLost()
+{
+    m_camera.OnLineLost();
+    m_reconnectPending = true;
+    m_lastTry = m_platform.TickCount();
+}
+
+// The periodic look stays behind the events: an adapter that came back
+// before its removal was noticed sends no second arrival.
 void CameraWorker::Watch()
 {
     if (m_camera.IsConnected()) {
         if (m_camera.LineGone()) {
-            m_camera.OnLineLost();
-            m_reconnectPending = true;
-            m_lastTry = m_platform.TickCount();
+            LineLost();
             return;
         }
         if (m_unsent.empty() || !m_autoReconnect || !TimeToTryAgain())
@@ -335,20 +365,34 @@ void CameraWorker::Watch()
     } else {
         if (!m_reconnectPending || !m_autoReconnect || !TimeToTryAgain())
             return;
-        TryReconnect();
+        TryReconnect(ReadPorts());
     }
     // Counted from the end of the look: a silent board's probe takes longer
     // than the pause, and must not keep the worker probing without one.
     m_lastTry = m_platform.TickCount();
 }
 
+void CameraWorker::RunDeviceChange(DeviceChange change, const DeviceNotice& notice)
+{
+    const std::vector<PortListing> list = ReadPorts();
+    m_relay.SetPortEntries(Texts(list));
+    if (change == DeviceChange::Removed) {
+        if (m_camera.IsConnected() && IsRememberedAdapter(notice, m_lost))
+            LineLost();
+        return;
+    }
+    if (!m_camera.IsConnected() && m_reconnectPending && m_autoReconnect) {
+        TryReconnect(list);
+        m_lastTry = m_platform.TickCount();
+    }
+}
+
 bool CameraWorker::TimeToTryAgain() { return m_platform.TickCount() - m_lastTry >= m_options.reconnectMs; }
 
 // Only the adapter that was pulled is tried, and only once it is listed
 // again: no probe goes to any other port.
-void CameraWorker::TryReconnect()
+void CameraWorker::TryReconnect(const std::vector<PortListing>& list)
 {
-    const std::vector<PortListing> list = m_ports ? m_ports() : std::vector<PortListing>{};
     const int index = FindRemembered(list, m_lost);
     if (index < 0)
         return;

@@ -25,6 +25,7 @@
 #include "camera/ExchangeLog.h"
 #include "camera/ScriptRecorder.h"
 #include "camera/PortMemory.h"
+#include "discovery/DeviceWatch.h"
 #include "discovery/PortList.h"
 #include "camera/ViewRelay.h"
 
@@ -37,6 +38,9 @@ using PortLister = std::function<std::vector<PortListing>()>;
 // or a given list (the demo, tests).
 using PortListFiller = std::function<void(IPortList&)>;
 PortListFiller MachinePortListFiller();
+
+// The machine's own devices, whose arrivals the system can report.
+bool ListsMachinePorts(const PortListFiller& fill);
 
 // What Connect reads for a filler: the machine's devices with their serial
 // numbers for the machine's filler, else the filler's texts alone.
@@ -70,6 +74,17 @@ public:
     // Moves all five adjustments (a loaded preset); when connected each is
     // sent once.
     void SetAdjustments(const Adjustments& values);
+    // Reads the port list into the window away from its thread (discovery
+    // may take seconds); a Connect queued after it waits for it.
+    void FillPortList();
+
+    // Any thread: a device came or went. The port list is read again; the
+    // removal of the open port's adapter ends the connection, and an arrival
+    // tries the adapter that was pulled at once (no other port is probed).
+    void DeviceChanged(DeviceChange change, const DeviceNotice& notice = {});
+    // Starts the machine's own arrival events where the system offers them
+    // to a process (Linux); false where it does not.
+    bool WatchMachineArrivals();
 
     // Any thread: each exchange with the board, as it ends (called on the
     // worker's thread). Null: none.
@@ -97,7 +112,18 @@ public:
     CameraController& Camera() { return m_camera; }
 
 private:
-    enum class OpKind { Connect, Disconnect, PortSelChange, Slider, Button, RegisterWrite, RegisterRead, Adjust };
+    enum class OpKind {
+        Connect,
+        Disconnect,
+        PortSelChange,
+        Slider,
+        Button,
+        RegisterWrite,
+        RegisterRead,
+        Adjust,
+        FillPorts,
+        Device
+    };
     struct Op {
         explicit Op(OpKind k = OpKind::Button, int i = 0) : kind(k), id(i) {}
         OpKind kind;
@@ -106,6 +132,8 @@ private:
         std::vector<std::string> ports;
         int selected = -1;
         Adjustments adjust;
+        DeviceChange change = DeviceChange::Arrived;
+        DeviceNotice notice;
     };
 
     void Queue(Op op);
@@ -116,7 +144,10 @@ private:
     void RunAdjust(const Adjustments& values);
     void Record(const std::string& line);
     void ForwardExchange(const ExchangeRecord& record);
-    void TryReconnect();
+    std::vector<PortListing> ReadPorts();
+    void RunDeviceChange(DeviceChange change, const DeviceNotice& notice);
+    void LineLost();
+    void TryReconnect(const std::vector<PortListing>& list);
     void SendUnsent();
     bool TimeToTryAgain();
     void ThreadMain();
@@ -153,6 +184,8 @@ private:
     std::vector<std::uint8_t> m_unsent;
 
     std::thread m_thread;
+    // Last: stopped before anything it calls into goes.
+    std::unique_ptr<DeviceWatch> m_deviceWatch;
 };
 
 } // namespace pelvar

@@ -42,6 +42,10 @@ constexpr DialogRect kPanelSize{0, 0, 321, 356};
 // window is taller by its rows.
 constexpr DialogRect kStatusLineRect{6, 356, 309, 10};
 constexpr DialogRect kPanelWithStatusSize{0, 0, 321, 368};
+// The traffic pane opens to the right of the panel, which keeps its layout;
+// the window grows to hold it.
+constexpr DialogRect kTrafficArea{321, 7, 420, 359};
+constexpr DialogRect kPanelWithTraffic{0, 0, 747, 368};
 constexpr const char* kPanelCaption = "Zandrel / Pelvar Demo";
 
 constexpr std::array<ControlTemplate, 42> kPanelTemplate = {{

@@ -29,6 +29,13 @@ int FindRemembered(const std::vector<PortListing>& list, const PortMemory& memor
     return -1;
 }
 
+bool IsRememberedAdapter(const DeviceNotice& notice, const PortMemory& memory)
+{
+    if (!notice.serial.empty() && !memory.serial.empty())
+        return notice.serial == memory.serial;
+    return notice.port != 0 && notice.port == memory.port;
+}
+
 std::vector<PortListing> OrderForConnect(std::vector<PortListing> list, const PortMemory& memory)
 {
     const int first = FindRemembered(list, memory);

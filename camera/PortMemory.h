@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/DeviceWatch.h"
 #include "discovery/PortWalk.h"
 
 namespace pelvar {
@@ -30,6 +31,11 @@ int FindRemembered(const std::vector<PortListing>& list, const PortMemory& memor
 // The list in the order Connect tries it: the remembered adapter first, the
 // others in the list's order.
 std::vector<PortListing> OrderForConnect(std::vector<PortListing> list, const PortMemory& memory);
+
+// Whether a device notification is about the remembered adapter: by serial
+// number when both have one, else by port number; a notice that names
+// neither is about no adapter in particular.
+bool IsRememberedAdapter(const DeviceNotice& notice, const PortMemory& memory);
 
 // What to remember of the listing for `port`.
 PortMemory MemoryFor(const std::vector<PortListing>& list, int port);

@@ -9,7 +9,9 @@
 # before wine is first started.
 #
 #   scripts/run-windows-tests.sh [--bench | --startup | --picture]
-# --startup measures pelvar.exe's start-up; --picture renders docs/panel-windows.png.
+# --bench runs the link and traffic pane benchmarks; --startup measures
+# pelvar.exe's start-up; --picture renders docs/panel-windows.png and
+# docs/panel-windows-traffic.png.
 # PELVAR_WIN_BUILD_DIR (build-windows) holds the Windows build, PELVAR_BUILD_DIR
 # (build) the Linux pelvar-sim.
 set -euo pipefail
@@ -41,7 +43,7 @@ unset DISPLAY WAYLAND_DISPLAY
 # The windows go to a private virtual X server, inside wine's own virtual
 # desktop (set below): there a window has a title bar without a window
 # manager, and opening one does not wait on the X server's mapping.
-exec 3< <(Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>&1 >/dev/null 2>&1 & echo "pid $!")
+exec 3< <(Xvfb -displayfd 4 -screen 0 1280x800x24 -nolisten tcp 4>&1 >/dev/null 2>&1 & echo "pid $!")
 read -r _ XVFB_PID <&3
 read -r display_no <&3
 export DISPLAY=":$display_no"
@@ -68,12 +70,19 @@ wineserver -p >/dev/null 2>&1
 trap 'wineserver -k 2>/dev/null || true; kill "$XVFB_PID" 2>/dev/null || true' EXIT
 wine cmd /c exit
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x800 /f >/dev/null 2>&1
 
 case "${1:-}" in
-  --bench) bash tests/win/wine-link-bench.sh "$WIN_BUILD" "$LINUX_BUILD"; exit 0 ;;
+  --bench)
+    bash tests/win/wine-link-bench.sh "$WIN_BUILD" "$LINUX_BUILD"
+    echo
+    wine "$WIN_BUILD/bench/win/win_traffic_bench.exe" | tr -d '\r'
+    exit 0 ;;
   --startup) bash bench/win/startup-wine.sh "$WIN_BUILD" "${PELVAR_STARTUP_RUNS:-15}"; exit 0 ;;
-  --picture) bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows.png; exit 0 ;;
+  --picture)
+    bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows.png
+    bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows-traffic.png --traffic
+    exit 0 ;;
 esac
 
 status=0

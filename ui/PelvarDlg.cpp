@@ -41,11 +41,6 @@ constexpr int kSliderPage = (kSliderMax - kSliderMin) / 5;
 
 QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
 
-// The status line sits under the template's area, which keeps its size.
-// The traffic pane opens to the right of the panel, which keeps its layout;
-// the window grows to hold it.
-constexpr DialogRect kTrafficArea{321, 7, 420, 359};
-constexpr DialogRect kPanelWithTraffic{0, 0, 747, 368};
 
 // The port on which the board answered last time, in the user's settings.
 class CSettingsPortMemory : public IPortMemoryStore {
@@ -78,6 +73,9 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
             this, [this] { m_worker->DrainUi(); }, Qt::QueuedConnection);
     });
     m_worker->SetAutoReconnect(QSettings().value(QStringLiteral("connection/autoReconnect"), true).toBool());
+    m_bench = std::make_unique<Bench>(*m_worker, *this);
+    if (ListsMachinePorts(m_fillPorts))
+        m_worker->WatchMachineArrivals();
     setWindowTitle(FromUtf8(kPanelCaption));
     // The application's main window, not a transient dialog: window managers
     // give it a minimise button and a taskbar entry.
@@ -204,11 +202,7 @@ bool CPelvarDlg::WaitForCamera(int timeoutMs)
     return true;
 }
 
-void CPelvarDlg::SetAutoReconnect(bool on)
-{
-    m_worker->SetAutoReconnect(on);
-    QSettings().setValue(QStringLiteral("connection/autoReconnect"), on);
-}
+void CPelvarDlg::StoreAutoReconnect(bool on) { QSettings().setValue(QStringLiteral("connection/autoReconnect"), on); }
 
 QWidget* CPelvarDlg::CreateControl(const ControlTemplate& item)
 {
@@ -374,12 +368,8 @@ void CPelvarDlg::OnHScroll(unsigned /*scrollCode*/, unsigned /*position*/, int c
 // window command are reserved for the window system.
 void CPelvarDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/)
 {
-    if (OnBenchCommand(nID))
+    if (m_bench->OnCommand(nID))
         return;
-    if (nID == IDM_AUTO_RECONNECT) {
-        SetAutoReconnect(!m_worker->AutoReconnect());
-        return;
-    }
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about;
         about.exec();
@@ -407,11 +397,6 @@ std::unique_ptr<QMenu> CPelvarDlg::CreateSystemMenu()
         menu->addSeparator();
         menu->addAction(aboutText)->setData(static_cast<unsigned>(IDM_ABOUTBOX));
     }
-    menu->addSeparator();
-    QAction* reconnect = menu->addAction(FromUtf8(kAutoReconnectMenuText));
-    reconnect->setCheckable(true);
-    reconnect->setChecked(m_worker->AutoReconnect());
-    reconnect->setData(IDM_AUTO_RECONNECT);
     AddBenchItems(*menu);
     return menu;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camera/AboutTemplate.h"
+#include "camera/Bench.h"
 #include "camera/CameraController.h"
 #include "camera/CameraWorker.h"
 #include "camera/PanelView.h"
@@ -37,38 +38,7 @@ constexpr unsigned SC_CLOSE = 0xF060;
 
 constexpr const char* kMinimizeMenuText = "Mi&nimieren";
 constexpr const char* kCloseMenuText = "&Schließen\tAlt+F4";
-constexpr const char* kAutoReconnectMenuText = "Reconnect automatically";
-// The window menu's switch for reconnecting when an unplugged adapter comes back.
-constexpr unsigned IDM_AUTO_RECONNECT = 0x0020;
-
-// The bring-up bench in the window menu.
-constexpr const char* kTrafficPaneMenuText = "Traffic pane";
-constexpr const char* kSaveLogMenuText = "Save log...";
-constexpr const char* kSaveCaptureMenuText = "Save capture...";
-constexpr const char* kSaveSettingsMenuText = "Save settings...";
-constexpr const char* kLoadSettingsMenuText = "Load settings...";
-constexpr const char* kRecordMenuText = "Record session...";
-constexpr const char* kStopRecordMenuText = "Stop recording";
-constexpr const char* kRecordPausesMenuText = "Record pauses as sleep lines";
-constexpr const char* kFaultsMenuText = "Simulated board faults";
-constexpr unsigned IDM_TRAFFIC_PANE = 0x0030;
-constexpr unsigned IDM_SAVE_LOG = 0x0040;
-constexpr unsigned IDM_SAVE_SETTINGS = 0x0050;
-constexpr unsigned IDM_LOAD_SETTINGS = 0x0060;
-constexpr unsigned IDM_RECORD = 0x0070;
-constexpr unsigned IDM_RECORD_PAUSES = 0x0080;
-constexpr unsigned IDM_SAVE_CAPTURE = 0x0090;
-// IDM_FAULT_FIRST + i switches fault i of the demo's board.
-constexpr unsigned IDM_FAULT_FIRST = 0x0100;
-
-// A fault of the demo's simulated board that the window menu switches.
-struct FaultSwitch {
-    std::string text;
-    std::function<bool()> isOn;
-    std::function<void(bool)> set;
-};
-
-class CPelvarDlg : public QDialog, public IPanelView {
+class CPelvarDlg : public QDialog, public IPanelView, public IBenchView {
     Q_OBJECT
 
 public:
@@ -130,23 +100,26 @@ public:
     CameraWorker& Worker() { return *m_worker; }
 
     // The traffic pane, hidden at first; it keeps the exchanges also while hidden.
-    void ShowTrafficPane(bool show);
-    bool TrafficPaneShown() const;
+    void ShowTrafficPane(bool show) override;
+    bool TrafficPaneShown() const override;
     CTrafficModel& TrafficModel();
     // The pane's rows as text, one exchange a line with its frames.
-    bool SaveLog(const std::string& path, std::string* error);
+    bool SaveLog(const std::string& path, std::string* error) { return m_bench->SaveLog(path, error); }
     // The pane's frames as pcapng for Wireshark.
-    bool SaveCapture(const std::string& path, std::string* error);
+    bool SaveCapture(const std::string& path, std::string* error) { return m_bench->SaveCapture(path, error); }
     // The five adjustments as a preset file, and back: loading moves the
     // sliders and, when connected, sends each adjustment once.
-    bool SaveSettings(const std::string& path, std::string* error);
-    bool LoadSettings(const std::string& path, std::string* error);
+    bool SaveSettings(const std::string& path, std::string* error) { return m_bench->SaveSettings(path, error); }
+    bool LoadSettings(const std::string& path, std::string* error) { return m_bench->LoadSettings(path, error); }
     // Each operation that goes to the board, as a pelvarctl script.
-    bool StartRecording(const std::string& path, bool withPauses, std::string* error);
-    void StopRecording();
-    bool Recording() { return m_worker->Recorder().Recording(); }
+    bool StartRecording(const std::string& path, bool withPauses, std::string* error)
+    {
+        return m_bench->StartRecording(path, withPauses, error);
+    }
+    void StopRecording() { m_bench->StopRecording(); }
+    bool Recording() { return m_bench->Recording(); }
     // The demo's switches; none outside the demo.
-    void SetFaultSwitches(std::vector<FaultSwitch> faults) { m_faults = std::move(faults); }
+    void SetFaultSwitches(std::vector<FaultSwitch> faults) { m_bench->SetFaultSwitches(std::move(faults)); }
 
 public slots:
     // Enter and Escape arrive here; the panel stays open.
@@ -173,15 +146,15 @@ private:
     QWidget* CreatePortList();
     void SetUpSlider(int sliderId, int valueBoxId, std::int32_t value);
     void CreateStatusLine();
-    void SetAutoReconnect(bool on);
     void AddBenchItems(QMenu& menu);
-    bool OnBenchCommand(unsigned nID);
-    void AskSaveLog();
-    void AskSaveCapture();
-    void AskSaveSettings();
-    void AskLoadSettings();
-    void AskRecord();
-    void Report(bool ok, const std::string& done, const std::string& error);
+    // IBenchView
+    std::string AskSavePath(const char* title, BenchFile kind) override;
+    std::string AskOpenPath(const char* title, BenchFile kind) override;
+    Adjustments SliderValues() override;
+    void MoveSliders(const Adjustments& values) override;
+    void ShowBenchStatus(const std::string& text) override { SetStatusText(text); }
+    const std::deque<ExchangeRecord>& FlushedTraffic() override;
+    void StoreAutoReconnect(bool on) override;
     void DefaultSysCommand(unsigned nID);
     bool IsBackground(const QPoint& pos) const;
     bool HandleDialogKey(const QKeyEvent* event);
@@ -192,9 +165,7 @@ private:
     std::unique_ptr<CameraWorker> m_worker;
     QLabel* m_status = nullptr;
     CTrafficPane* m_traffic = nullptr;
-    std::vector<FaultSwitch> m_faults;
-    bool m_recordPauses = false;
-    std::string m_recordPath;
+    std::unique_ptr<Bench> m_bench;
     DialogBaseUnits m_units;
     QIcon m_hIcon;
     std::map<int, QWidget*> m_controls;

@@ -5,71 +5,36 @@
 #include <QHeaderView>
 #include <QScrollBar>
 
-#include "camera/Commands.h"
-#include "link/ResultCodes.h"
-
 namespace pelvar {
 
 namespace {
 
-const QColor kRetriedRow(255, 236, 179); // needed more than one attempt
-const QColor kFailedRow(255, 205, 210);  // failed
-
-QString Cell(const ExchangeRecord& r, int column)
-{
-    switch (column) {
-    case CTrafficModel::Time: return QStringLiteral("%1 ms").arg(r.atMs);
-    case CTrafficModel::Command: return QString::fromStdString(CommandName(r.cmd));
-    case CTrafficModel::Meaning: return QString::fromStdString(ExchangeMeaning(r));
-    case CTrafficModel::Result: return QString::fromUtf8(ResultName(r.result));
-    case CTrafficModel::Attempts: return QString::number(r.attempts);
-    case CTrafficModel::Duration: return QStringLiteral("%1 ms").arg(r.durationMs);
-    case CTrafficModel::Frames: return QString::fromStdString(FramesText(r));
-    default: return {};
-    }
-}
-
-QString FramesTip(const ExchangeRecord& r)
-{
-    QString tip;
-    for (const ExchangeFrame& f : r.frames) {
-        if (!tip.isEmpty())
-            tip += QLatin1Char('\n');
-        ExchangeRecord one;
-        one.frames.push_back(f);
-        tip += QString::fromStdString(FramesText(one));
-    }
-    return tip.isEmpty() ? QStringLiteral("no frames") : tip;
-}
+QColor ToQColor(const RowColour& c) { return QColor(c.red, c.green, c.blue); }
 
 } // namespace
 
-CTrafficModel::CTrafficModel(QObject* parent, std::size_t limit) : QAbstractTableModel(parent), m_limit(limit) {}
+CTrafficModel::CTrafficModel(QObject* parent, std::size_t limit) : QAbstractTableModel(parent), m_rows(limit) {}
 
 int CTrafficModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(Records().size());
 }
 
 int CTrafficModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 QVariant CTrafficModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
+    if (!index.isValid() || index.row() >= static_cast<int>(Records().size()))
         return {};
-    const ExchangeRecord& r = m_rows[static_cast<std::size_t>(index.row())];
+    const ExchangeRecord& r = Records()[static_cast<std::size_t>(index.row())];
+    const RowColour* colour = TrafficRowColour(r);
     switch (role) {
-    case Qt::DisplayRole: return Cell(r, index.column());
-    case Qt::ToolTipRole: return FramesTip(r);
-    case Qt::BackgroundRole:
-        if (r.result != LINK_OK)
-            return QBrush(kFailedRow);
-        if (r.attempts > 1)
-            return QBrush(kRetriedRow);
-        return {};
+    case Qt::DisplayRole: return QString::fromStdString(TrafficCellText(r, index.column()));
+    case Qt::ToolTipRole: return QString::fromStdString(TrafficTipText(r));
+    case Qt::BackgroundRole: return colour ? QVariant(QBrush(ToQColor(*colour))) : QVariant();
     case Qt::ForegroundRole:
         // Readable on the marked rows whatever the style's text colour.
-        return ExchangeStandsOut(r) ? QVariant(QBrush(Qt::black)) : QVariant();
+        return colour ? QVariant(QBrush(Qt::black)) : QVariant();
     default: return {};
     }
 }
@@ -86,48 +51,30 @@ QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int
 // One signal per batch: the window is woken once however fast rows come.
 void CTrafficModel::Post(const ExchangeRecord& record)
 {
-    bool ask = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.push_back(record);
-        ask = !m_flushAsked;
-        m_flushAsked = true;
-    }
-    if (ask)
+    if (m_rows.Post(record))
         emit Posted();
 }
 
 void CTrafficModel::Flush()
 {
-    std::vector<ExchangeRecord> batch;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        batch.swap(m_pending);
-        m_flushAsked = false;
-    }
-    if (!batch.empty())
-        Append(std::move(batch));
-}
-
-void CTrafficModel::Append(std::vector<ExchangeRecord> batch)
-{
-    if (batch.size() >= m_limit) {
+    std::vector<ExchangeRecord> batch = m_rows.TakePending();
+    if (batch.empty())
+        return;
+    if (batch.size() >= m_rows.Limit()) {
         beginResetModel();
-        m_rows.assign(std::make_move_iterator(batch.end() - static_cast<std::ptrdiff_t>(m_limit)),
-                      std::make_move_iterator(batch.end()));
+        m_rows.Append(std::move(batch));
         endResetModel();
         return;
     }
-    const std::size_t over = m_rows.size() + batch.size() > m_limit ? m_rows.size() + batch.size() - m_limit : 0;
+    const std::size_t over = m_rows.DroppedBy(batch.size());
     if (over > 0) {
         beginRemoveRows({}, 0, static_cast<int>(over) - 1);
-        m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(over));
+        m_rows.DropOldest(over);
         endRemoveRows();
     }
-    const int first = static_cast<int>(m_rows.size());
+    const int first = static_cast<int>(m_rows.Records().size());
     beginInsertRows({}, first, first + static_cast<int>(batch.size()) - 1);
-    for (ExchangeRecord& r : batch)
-        m_rows.push_back(std::move(r));
+    m_rows.Append(std::move(batch));
     endInsertRows();
 }
 
@@ -146,9 +93,8 @@ CTrafficPane::CTrafficPane(QWidget* parent) : QTableView(parent), m_model(new CT
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[CTrafficModel::Frames] = {8, 11, 26, 18, 7, 7};
     for (int c = 0; c < CTrafficModel::Frames; ++c)
-        setColumnWidth(c, widths[c] * digit + 8);
+        setColumnWidth(c, TrafficColumnDigits(c) * digit + 8);
     m_batch.setSingleShot(true);
     m_batch.setInterval(kTrafficBatchMs);
     connect(&m_batch, &QTimer::timeout, this, &CTrafficPane::Flush);

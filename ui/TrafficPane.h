@@ -11,21 +11,25 @@
 
 #include <cstddef>
 #include <deque>
-#include <mutex>
-#include <vector>
 
-#include "camera/ExchangeLog.h"
+#include "camera/Bench.h"
 
 namespace pelvar {
-
-constexpr std::size_t kTrafficRowLimit = 10000;
-constexpr int kTrafficBatchMs = 50;
 
 class CTrafficModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { Time, Command, Meaning, Result, Attempts, Duration, Frames, ColumnCount };
+    enum Column {
+        Time = kTrafficTime,
+        Command = kTrafficCommand,
+        Meaning = kTrafficMeaning,
+        Result = kTrafficResult,
+        Attempts = kTrafficAttempts,
+        Duration = kTrafficDuration,
+        Frames = kTrafficFrames,
+        ColumnCount = kTrafficColumnCount
+    };
 
     explicit CTrafficModel(QObject* parent = nullptr, std::size_t limit = kTrafficRowLimit);
 
@@ -39,19 +43,13 @@ public:
     // Window's thread: adds what was posted, dropping the oldest rows over the limit.
     void Flush();
 
-    const std::deque<ExchangeRecord>& Records() const { return m_rows; }
+    const std::deque<ExchangeRecord>& Records() const { return m_rows.Records(); }
 
 signals:
     void Posted();
 
 private:
-    void Append(std::vector<ExchangeRecord> batch);
-
-    std::size_t m_limit;
-    std::deque<ExchangeRecord> m_rows;
-    std::mutex m_mutex;
-    std::vector<ExchangeRecord> m_pending;
-    bool m_flushAsked = false;
+    TrafficRows m_rows;
 };
 
 class CTrafficPane : public QTableView {

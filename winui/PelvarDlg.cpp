@@ -21,6 +21,9 @@ constexpr int kSliderMax = 255;
 constexpr UINT kFirstPaintDone = WM_APP + 1;
 // Posted by the worker: its view calls wait to be applied on this thread.
 constexpr UINT kDrainUi = WM_APP + 2;
+// The port list's first reading, at the latest this long after opening.
+constexpr UINT_PTR kFillPortsTimer = 0x7270;
+constexpr UINT kFillPortsLatestMs = 500;
 
 // The port list as a sorted combo box fills itself.
 class ComboPortList : public IPortList {
@@ -59,6 +62,7 @@ CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& 
 {
     m_worker =
         std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); });
+    SetUpBench();
 }
 
 // The window goes first, so nothing is drawn any more; then the worker lets
@@ -94,7 +98,20 @@ void CPelvarDlg::OnDrainUi()
     m_wake.Take([this] { m_worker->DrainUi(); });
 }
 
-void CPelvarDlg::OnDestroy() { m_hWake = nullptr; }
+void CPelvarDlg::FillPortsOnce()
+{
+    KillTimer(m_hWnd, kFillPortsTimer);
+    if (m_bPortsAsked)
+        return;
+    m_bPortsAsked = true;
+    m_worker->FillPortList();
+}
+
+void CPelvarDlg::OnDestroy()
+{
+    m_hWake = nullptr;
+    EndBench();
+}
 
 bool CPelvarDlg::WaitForCamera(DWORD timeoutMs)
 {
@@ -155,6 +172,16 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE: OnClose(); return TRUE;
     case WM_SETCURSOR: return OnSetCursor();
     case WM_DESTROY: OnDestroy(); return FALSE;
+    case WM_TIMER:
+        if (wParam != kFillPortsTimer)
+            return OnBenchMessage(msg, wParam, lParam);
+        FillPortsOnce();
+        return TRUE;
+    case WM_NOTIFY:
+    case WM_INITMENUPOPUP:
+    case WM_CONTEXTMENU:
+    case WM_DEVICECHANGE:
+    case kTrafficPosted: return OnBenchMessage(msg, wParam, lParam);
     case kDrainUi: OnDrainUi(); return TRUE;
     case DM_GETDEFID:
         // Enter outside a button means IDOK (which does nothing), not Connect.
@@ -163,6 +190,7 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case kFirstPaintDone:
         if (m_firstPaint)
             m_firstPaint(m_hWnd);
+        FillPortsOnce();
         return TRUE;
     default: return FALSE;
     }
@@ -177,7 +205,10 @@ BOOL CPelvarDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetControlStates(true, false);
-    FillPorts();
+    // Discovery may take seconds and load much: the worker reads the list
+    // once the first paint is out (the timer, for a window never painted);
+    // a Connect reads it anyway.
+    SetTimer(m_hWnd, kFillPortsTimer, kFillPortsLatestMs, nullptr);
     // Nothing is queued yet: the worker does not touch the values now.
     const Adjustments& adjust = m_worker->Camera().m_adjust;
     SetUpSlider(IDC_BRIGHTNESS, IDC_BRIGHTNESS_VALUE, adjust.brightness);
@@ -187,6 +218,7 @@ BOOL CPelvarDlg::OnInitDialog()
     SetUpSlider(IDC_BLUE, IDC_BLUE_VALUE, adjust.blue);
     SetControlText(IDC_REG_ADDRESS, "0x0000");
     SetControlText(IDC_REG_CONTENT, "0x0000");
+    InitBench();
     m_hWake = m_hWnd;
     return TRUE;
 }
@@ -199,14 +231,6 @@ void CPelvarDlg::AddAboutItem()
         return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text.c_str());
-}
-
-void CPelvarDlg::FillPorts()
-{
-    SortedPortList ports;
-    if (m_fillPorts)
-        m_fillPorts(ports);
-    SetPortEntries(ports.Entries());
 }
 
 // The list as Connect last read it; it selects nothing.
@@ -267,6 +291,8 @@ void CPelvarDlg::OnHScroll(UINT /*code*/, UINT /*position*/, HWND control)
 // system command are the window system's own.
 bool CPelvarDlg::OnSysCommand(UINT nID, LPARAM /*lParam*/)
 {
+    if (m_bench->OnCommand(nID & 0xFFF0))
+        return true;
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(m_hInstance);
         about.DoModal(m_hWnd);

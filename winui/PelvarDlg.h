@@ -11,12 +11,14 @@
 #include <memory>
 #include <string>
 
+#include "camera/Bench.h"
 #include "camera/CameraController.h"
 #include "camera/CameraWorker.h"
 #include "camera/PanelView.h"
 #include "camera/PortMemory.h"
 #include "discovery/PortList.h"
 #include "winui/DialogTemplate.h"
+#include "winui/TrafficList.h"
 #include "winui/WakeLatch.h"
 
 namespace pelvar {
@@ -29,8 +31,16 @@ struct IconOrigin {
 };
 IconOrigin IconOriginFor(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
-class CPelvarDlg : public IPanelView {
+class CRegistryPortMemory;
+
+// The traffic pane's control.
+constexpr int IDC_TRAFFIC_LIST = 1041;
+
+class CPelvarDlg : public IPanelView, public IBenchView {
 public:
+    // Posted by the exchange sink: the first record of a batch.
+    static constexpr UINT kTrafficPosted = WM_APP + 3;
+
     using PortListFiller = pelvar::PortListFiller;
 
     // `memory` keeps the port that answered last; by default in the registry.
@@ -60,6 +70,27 @@ public:
     // Called once, after the panel's first paint has reached the screen.
     void OnFirstPaint(std::function<void(HWND)> hook) { m_firstPaint = std::move(hook); }
 
+    // The bench: the items below About in the system menu and on a right
+    // click in the window's background.
+    pelvar::Bench& BenchLogic() { return *m_bench; }
+    void SetFaultSwitches(std::vector<FaultSwitch> faults) { m_bench->SetFaultSwitches(std::move(faults)); }
+    CTrafficList& Traffic() { return m_traffic; }
+    // Any thread: an exchange for the traffic pane (the worker's sink).
+    void PostExchange(const ExchangeRecord& record) { m_traffic.Post(record, m_hWake.load(), kTrafficPosted); }
+    // The menu a right click in the background opens (the caller destroys it).
+    HMENU CreateBenchMenu();
+
+    // IBenchView
+    std::string AskSavePath(const char* title, BenchFile kind) override;
+    std::string AskOpenPath(const char* title, BenchFile kind) override;
+    void ShowTrafficPane(bool show) override;
+    bool TrafficPaneShown() const override;
+    Adjustments SliderValues() override;
+    void MoveSliders(const Adjustments& values) override;
+    void ShowBenchStatus(const std::string& text) override { SetStatusText(text); }
+    const std::deque<ExchangeRecord>& FlushedTraffic() override;
+    void StoreAutoReconnect(bool on) override;
+
     // IPanelView
     void SetControlText(int id, const std::string& text) override;
     std::string ControlText(int id) override;
@@ -78,7 +109,17 @@ private:
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void AddAboutItem();
-    void FillPorts();
+    // The bench's part of the window (winui/PanelBench.cpp).
+    void SetUpBench();
+    void InitBench();
+    void EndBench();
+    INT_PTR OnBenchMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    void AddBenchItems(HMENU menu);
+    void RefreshSystemMenu();
+    bool OnContextMenu(HWND clicked, LPARAM where);
+    bool OnDeviceChange(WPARAM event, LPARAM data);
+    void RegisterForDevices();
+    std::string AskPath(const char* title, BenchFile kind, bool save);
     void WakeUi();
     void OnDrainUi();
     void OnDestroy();
@@ -89,6 +130,7 @@ private:
     bool OnSysCommand(UINT nID, LPARAM lParam);
     bool OnPaint();
     void NoteFirstPaint();
+    void FillPortsOnce();
     void OnClose();
     void OnOK() {}
     void OnCancel() {}
@@ -106,7 +148,11 @@ private:
     HINSTANCE m_hInstance;
     PortListFiller m_fillPorts;
     std::unique_ptr<IPortMemoryStore> m_memory;
+    CRegistryPortMemory* m_registry = nullptr; // m_memory, when it is the registry
+    CTrafficList m_traffic;
     std::unique_ptr<CameraWorker> m_worker;
+    std::unique_ptr<pelvar::Bench> m_bench;
+    HDEVNOTIFY m_hDevNotify = nullptr;
     HWND m_hWnd = nullptr;
     HWND m_hStatus = nullptr;
     // Where the worker posts its wake-up; null while there is no window.
@@ -116,6 +162,7 @@ private:
     int m_nWaitCursor = 0;
     std::function<void(HWND)> m_firstPaint;
     bool m_bPainted = false;
+    bool m_bPortsAsked = false;
 };
 
 } // namespace pelvar

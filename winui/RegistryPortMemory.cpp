@@ -10,19 +10,22 @@ namespace {
 
 constexpr const wchar_t* kPortValue = L"Port";
 constexpr const wchar_t* kSerialValue = L"Serial";
+constexpr const wchar_t* kAutoReconnectValue = L"AutoReconnect";
 // A USB serial number is short; anything longer is not ours.
 constexpr DWORD kSerialMaxChars = 256;
 
-int ReadPort(HKEY key)
+DWORD ReadDword(HKEY key, const wchar_t* name, DWORD fallback)
 {
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LONG rc = RegQueryValueExW(key, kPortValue, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
-        return 0;
-    return static_cast<int>(value);
+        return fallback;
+    return value;
 }
+
+int ReadPort(HKEY key) { return static_cast<int>(ReadDword(key, kPortValue, 0)); }
 
 std::string ReadSerial(HKEY key)
 {
@@ -39,6 +42,28 @@ std::string ReadSerial(HKEY key)
 }
 
 } // namespace
+
+bool CRegistryPortMemory::AutoReconnect()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return true;
+    const bool on = ReadDword(key, kAutoReconnectValue, 1) != 0;
+    RegCloseKey(key);
+    return on;
+}
+
+void CRegistryPortMemory::SetAutoReconnect(bool on)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                        nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return;
+    const DWORD value = on ? 1 : 0;
+    RegSetValueExW(key, kAutoReconnectValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+}
 
 PortMemory CRegistryPortMemory::Load()
 {

@@ -20,6 +20,10 @@ public:
     // A registry that refuses the write costs only the ordering next time.
     void Save(const PortMemory& memory) override;
 
+    // The "Reconnect automatically" switch, on unless stored off.
+    bool AutoReconnect();
+    void SetAutoReconnect(bool on);
+
 private:
     std::wstring m_keyPath;
 };

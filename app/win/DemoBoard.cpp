@@ -3,6 +3,7 @@
 #include <string>
 
 #include "discovery/PortList.h"
+#include "sim/BoardFaults.h"
 
 namespace pelvar {
 
@@ -13,6 +14,20 @@ void CDemoBoard::FillPortList(IPortList& list)
 {
     list.Clear();
     list.AddString("Simulated board (COM" + std::to_string(kPort) + ")");
+}
+
+std::vector<FaultSwitch> CDemoBoard::FaultSwitches()
+{
+    LockedBoard* b = &m_board;
+    return BoardFaultSwitches(
+        [b] {
+            std::lock_guard<std::mutex> lock(b->mutex);
+            return b->device.Board().Options();
+        },
+        [b](const SimBoardOptions& o) {
+            std::lock_guard<std::mutex> lock(b->mutex);
+            b->device.Board().SetOptions(o);
+        });
 }
 
 } // namespace pelvar

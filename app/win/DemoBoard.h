@@ -3,6 +3,10 @@
 // holds it alone, so no port of the machine is probed.
 #pragma once
 
+#include <mutex>
+#include <vector>
+
+#include "camera/Bench.h"
 #include "discovery/PortList.h"
 #include "sim/RealTimeSimPlatform.h"
 #include "sim/SimBoard.h"
@@ -18,12 +22,27 @@ public:
     CDemoBoard& operator=(const CDemoBoard&) = delete;
 
     IPlatform& Platform() { return m_platform; }
-    SimBoard& Board() { return m_board.Board(); }
+    SimBoard& Board() { return m_board.device.Board(); }
     // "Simulated board (COM200)", through the port list's own rules.
     static void FillPortList(IPortList& list);
+    // The board's faults as switches of the window menu; they take effect
+    // from the board's next frame.
+    std::vector<FaultSwitch> FaultSwitches();
 
 private:
-    SimBoardDevice m_board;
+    // The worker's frames reach the board on its thread, the switches come
+    // from the window's: one lock for both.
+    struct LockedBoard : ISimDevice {
+        void OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) override
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            device.OnHostBytes(line, data, n);
+        }
+        std::mutex mutex;
+        SimBoardDevice device;
+    };
+
+    LockedBoard m_board;
     RealTimeSimPlatform m_platform;
 };
 

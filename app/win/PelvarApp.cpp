@@ -8,7 +8,7 @@
 namespace pelvar {
 
 bool CPelvarApp::InitInstance(CPelvarDlg::PortListFiller fillPorts, IPlatform& platform,
-                              std::function<void(HWND)> firstPaint)
+                              std::function<void(HWND)> firstPaint, std::vector<FaultSwitch> faults)
 {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
@@ -16,6 +16,7 @@ bool CPelvarApp::InitInstance(CPelvarDlg::PortListFiller fillPorts, IPlatform& p
     CPelvarDlg dlg(m_hInstance, std::move(fillPorts), platform);
     if (firstPaint)
         dlg.OnFirstPaint(std::move(firstPaint));
+    dlg.SetFaultSwitches(std::move(faults));
     dlg.DoModal();
     return false;
 }

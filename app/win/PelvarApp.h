@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "winui/PelvarDlg.h"
 
@@ -18,8 +19,9 @@ public:
     // Runs the panel until it is closed; always false: there is no main
     // loop of the application's own after it. Without a platform, the
     // machine's ports; `firstPaint` (optional) runs after the first paint.
+    // `faults`: the demo board's switches for the window menu.
     bool InitInstance(CPelvarDlg::PortListFiller fillPorts, IPlatform& platform,
-                      std::function<void(HWND)> firstPaint = {});
+                      std::function<void(HWND)> firstPaint = {}, std::vector<FaultSwitch> faults = {});
 
 private:
     HINSTANCE m_hInstance;

@@ -18,6 +18,7 @@ namespace {
 struct Options {
     bool demo = false;
     std::wstring picture; // with --demo: connect, move a slider, save a picture, close
+    bool traffic = false; // the picture shows the traffic pane after a session with dropped replies
     std::string error;
 };
 
@@ -32,8 +33,11 @@ Options ParseOptions()
             o.demo = true;
         else if (arg == L"--picture" && i + 1 < argc)
             o.picture = argv[++i];
+        else if (arg == L"--traffic")
+            o.traffic = true;
         else if (o.error.empty())
-            o.error = "unknown argument: " + pelvar::Narrow(arg) + "\nusage: pelvar.exe [--demo [--picture FILE.bmp]]";
+            o.error = "unknown argument: " + pelvar::Narrow(arg)
+                      + "\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic]]]";
     }
     LocalFree(argv);
     if (o.error.empty() && !o.picture.empty() && !o.demo)
@@ -60,20 +64,45 @@ void LetTheScreenCatchUp(DWORD ms)
     }
 }
 
+void MoveSlider(HWND hwnd, int id, int position)
+{
+    HWND slider = GetDlgItem(hwnd, id);
+    SendMessageW(slider, TBM_SETPOS, TRUE, position);
+    SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(slider));
+    pelvar::CPelvarDlg::FromHandle(hwnd)->WaitForCamera(kDemoStepMs);
+}
+
+// The traffic pane's picture: a short session with the board dropping every
+// third reply, so retried rows stand out.
+void RunTrafficSession(HWND hwnd)
+{
+    pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
+    SendMessageW(hwnd, WM_SYSCOMMAND, pelvar::IDM_TRAFFIC_PANE, 0);
+    // The wider window, whole on the screen.
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SendMessageW(hwnd, WM_SYSCOMMAND, pelvar::FaultCommand(4), 0); // drop every 3rd reply
+    for (const int id : {pelvar::IDC_EDGE, pelvar::IDC_GAMMA, pelvar::IDC_SCALE}) {
+        SendDlgItemMessageW(hwnd, id, BM_CLICK, 0, 0);
+        dlg->WaitForCamera(kDemoStepMs);
+    }
+    for (const int position : {140, 160, 180})
+        MoveSlider(hwnd, pelvar::IDC_CONTRAST, position);
+}
+
 // What the demo's picture shows: the panel connected to the simulated board,
 // the brightness slider moved, as an operator would leave it. The worker
 // runs each step; the picture waits until the window shows its outcome.
 // False when the panel did not show the board connected with the slider
 // sent, or the picture could not be written.
-bool TakeDemoPicture(HWND hwnd, const std::wstring& path)
+bool TakeDemoPicture(HWND hwnd, const std::wstring& path, bool traffic)
 {
     pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
     SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
     dlg->WaitForCamera(kDemoStepMs);
+    if (traffic)
+        RunTrafficSession(hwnd);
+    MoveSlider(hwnd, pelvar::IDC_BRIGHTNESS, 200);
     HWND slider = GetDlgItem(hwnd, pelvar::IDC_BRIGHTNESS);
-    SendMessageW(slider, TBM_SETPOS, TRUE, 200);
-    SendMessageW(hwnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 200), reinterpret_cast<LPARAM>(slider));
-    dlg->WaitForCamera(kDemoStepMs);
     SetFocus(slider);
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
@@ -92,11 +121,14 @@ bool TakeDemoPicture(HWND hwnd, const std::wstring& path)
     return ok;
 }
 
-// The start-up benchmark's end: everything painted, then closed.
+// The start-up benchmark's end: everything painted, then the process ends
+// at once. Closing the window would wait for the worker, which may still
+// be reading the port list: the benchmark measures the first paint.
 void CloseAfterPaint(HWND hwnd)
 {
     RedrawWindow(hwnd, nullptr, nullptr, RDW_ALLCHILDREN | RDW_UPDATENOW);
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    GdiFlush();
+    ExitProcess(0);
 }
 
 } // namespace
@@ -113,14 +145,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::function<void(HWND)> firstPaint;
     bool pictureOk = true;
     if (!o.picture.empty())
-        firstPaint = [path = o.picture, &pictureOk](HWND hwnd) { pictureOk = TakeDemoPicture(hwnd, path); };
+        firstPaint = [path = o.picture, traffic = o.traffic, &pictureOk](HWND hwnd) {
+            pictureOk = TakeDemoPicture(hwnd, path, traffic);
+        };
     else if (pelvar::ExitAfterShowRequested())
         firstPaint = CloseAfterPaint;
 
     pelvar::CPelvarApp app(instance);
     if (o.demo) {
         pelvar::CDemoBoard demo;
-        app.InitInstance(pelvar::CDemoBoard::FillPortList, demo.Platform(), firstPaint);
+        app.InitInstance(pelvar::CDemoBoard::FillPortList, demo.Platform(), firstPaint, demo.FaultSwitches());
     } else {
         app.InitInstance(pelvar::CPelvarDlg::DefaultPortListFiller(), pelvar::DefaultPlatform(), firstPaint);
     }

@@ -11,31 +11,23 @@
 #include <cstdio>
 
 #include "camera/ControlIds.h"
+#include "bench/TrafficFlood.h"
 #include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
 #include "ui/TrafficPane.h"
 
 using namespace pelvar;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::FloodOutcome;
+using bench::MsBetween;
 
 namespace {
 
-constexpr int kExchanges = 10000;
-
-double MsBetween(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
+constexpr int kExchanges = bench::kFloodExchanges;
 
 void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
 
-struct Outcome {
-    double longestStallMs = 0;
-    double wallMs = 0;
-    int rows = 0;
-};
-
-Outcome Flood(bool paneShown)
+FloodOutcome Flood(bool paneShown)
 {
     SimPlatform sim;
     SimBoardDevice board;
@@ -46,7 +38,7 @@ Outcome Flood(bool paneShown)
     dlg.OnCommand(IDC_CONNECT);
     dlg.WaitForCamera();
 
-    Outcome o;
+    FloodOutcome o;
     auto last = Clock::now();
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
@@ -105,11 +97,10 @@ double OneFullBatchMs()
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    std::printf("| pane | exchanges | rows kept | longest event-loop stall | wall time |\n|---|---|---|---|---|\n");
+    bench::PrintFloodHeader("event-loop");
     for (bool shown : {true, false}) {
-        const Outcome o = Flood(shown);
-        std::printf("| %s | %d | %d | %.1f ms | %.0f ms |\n", shown ? "shown" : "hidden", kExchanges + 4, o.rows,
-                    o.longestStallMs, o.wallMs);
+        const FloodOutcome o = Flood(shown);
+        bench::PrintFloodRow(shown, o);
     }
     std::printf("\none batch of %d rows into a shown pane, painted: %.1f ms\n", kExchanges, OneFullBatchMs());
     return 0;

@@ -423,6 +423,87 @@ bool WaitIdle(const CameraWorker& worker)
     return worker.Idle();
 }
 
+// Device events instead of waiting for the next look: the port list is read
+// again on each, the removal of the open adapter (by serial number, else by
+// COM number) ends the connection, its return reconnects at the same
+// instant of the simulated clock, and another adapter is never probed.
+TEST_F(WorkerTest, DeviceEventsEndAndResumeTheConnectionWithoutWaitingForALook)
+{
+    Plug(5, "A1");
+    ConnectOk();
+    worker.Slider(IDC_RED, 9);
+    Run();
+    const std::size_t listsBefore = view.portLists.size();
+
+    for (const DeviceNotice& other :
+         {DeviceNotice{0, "B2"}, DeviceNotice{7, ""}, DeviceNotice{5, "B2"}, DeviceNotice{}})
+        worker.DeviceChanged(DeviceChange::Removed, other);
+    Run();
+    EXPECT_TRUE(worker.Camera().IsConnected()) << "another adapter went";
+    EXPECT_EQ(view.portLists.size(), listsBefore + 4) << "the list is read again on each event";
+
+    Unplug(5);
+    worker.DeviceChanged(DeviceChange::Removed, {0, "A1"});
+    Run();
+    EXPECT_FALSE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.LastStatus(), "Board unplugged: disconnected");
+    EXPECT_EQ(view.portLists.back(), std::vector<std::string>{});
+
+    Plug(8, "Z9");
+    worker.DeviceChanged(DeviceChange::Arrived, {8, ""});
+    Run();
+    EXPECT_EQ(sim.OpenCalls(8), 0) << "an adapter that was not pulled is not probed";
+    EXPECT_EQ(view.portLists.back(), std::vector<std::string>{"Port (COM8)"});
+
+    const std::uint32_t before = sim.Now();
+    SimBoardDevice& back = Plug(6, "A1");
+    worker.DeviceChanged(DeviceChange::Arrived);
+    Run();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_EQ(view.texts[IDC_PORT_TEXT], "6");
+    EXPECT_EQ(back.Board().Adjust().red, 9);
+    EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
+    EXPECT_LT(sim.Now() - before, 500u) << "no period waited: only the exchanges' own time";
+    EXPECT_EQ(sim.OpenCalls(8), 0);
+}
+
+TEST_F(WorkerTest, AnAdapterWithoutSerialIsKnownByItsComNumberAndTheSwitchHolds)
+{
+    Plug(5);
+    ConnectOk();
+    worker.DeviceChanged(DeviceChange::Removed, {0, "A1"});
+    Run();
+    EXPECT_TRUE(worker.Camera().IsConnected()) << "a serial number says nothing of an adapter without one";
+    Unplug(5);
+    worker.DeviceChanged(DeviceChange::Removed, {5, ""});
+    Run();
+    ASSERT_FALSE(worker.Camera().IsConnected());
+
+    worker.SetAutoReconnect(false);
+    Plug(5);
+    worker.DeviceChanged(DeviceChange::Arrived, {5, ""});
+    Run();
+    EXPECT_EQ(sim.OpenCalls(5), 0) << "Reconnect automatically is off";
+    worker.SetAutoReconnect(true);
+    worker.DeviceChanged(DeviceChange::Arrived, {5, ""});
+    Run();
+    EXPECT_TRUE(worker.Camera().IsConnected());
+}
+
+// Discovery runs on the worker: the window gets the list when it is read,
+// and a Connect queued meanwhile runs after it.
+TEST_F(WorkerTest, PortListIsFilledByTheWorkerBeforeAQueuedConnect)
+{
+    Plug(3);
+    worker.FillPortList();
+    worker.Connect();
+    EXPECT_TRUE(view.portLists.empty());
+    Run();
+    ASSERT_GE(view.portLists.size(), 1u);
+    EXPECT_EQ(view.portLists.front(), std::vector<std::string>{"Port (COM3)"});
+    EXPECT_TRUE(worker.Camera().IsConnected());
+}
+
 // A modal box runs its own event loop, which drains again: the calls after
 // the box must wait until it is closed.
 class ModalView : public FakeView {

@@ -19,11 +19,14 @@
 #include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
 #include "ui/TrafficPane.h"
+#include "tests/support/FileLines.h"
 #include "tests/support/TestEnvironment.h"
 
 using namespace pelvar;
 
 namespace {
+
+using pelvar::test::FileLines;
 
 void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
 
@@ -38,15 +41,6 @@ void FlushPane(CPelvarDlg& dlg)
 {
     QTest::qWait(kTrafficBatchMs + 20);
     dlg.TrafficModel().Flush();
-}
-
-std::vector<std::string> FileLines(const std::string& path)
-{
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 ExchangeRecord Numbered(std::uint32_t n)
@@ -324,7 +318,7 @@ void BenchPanelTest::demoFaultSwitchesInTheWindowMenu()
     bool nak = false;
     dlg.SetFaultSwitches({{"Silent", [&] { return silent; }, [&](bool on) { silent = on; }},
                           {"NAK", [&] { return nak; }, [&](bool on) { nak = on; }}});
-    dlg.OnSysCommand(IDM_FAULT_FIRST + 1, 0);
+    dlg.OnSysCommand(FaultCommand(1), 0);
     QVERIFY(nak);
     QVERIFY(!silent);
     QCOMPARE(dlg.StatusText(), std::string("Simulated board: NAK on"));
@@ -339,8 +333,8 @@ void BenchPanelTest::demoFaultSwitchesInTheWindowMenu()
     QCOMPARE(faults->actions().size(), qsizetype(2));
     QVERIFY(!faults->actions()[0]->isChecked());
     QVERIFY(faults->actions()[1]->isChecked());
-    QCOMPARE(faults->actions()[1]->data().toUInt(), IDM_FAULT_FIRST + 1);
-    dlg.OnSysCommand(IDM_FAULT_FIRST + 1, 0);
+    QCOMPARE(faults->actions()[1]->data().toUInt(), FaultCommand(1));
+    dlg.OnSysCommand(FaultCommand(1), 0);
     QVERIFY(!nak);
 }
 

@@ -24,6 +24,7 @@
 #include "sim/SimBoard.h"
 #include "tests/support/Frames.h"
 #include "tests/win/ModalWatch.h"
+#include "tests/win/PanelFixture.h"
 #include "winui/PelvarDlg.h"
 #include "winui/RegistryPortMemory.h"
 #include "winui/WakeLatch.h"
@@ -32,34 +33,12 @@
 namespace pelvar {
 namespace {
 
+using test::kTestKey;
+using test::PumpUntil;
+using test::TestMemory;
 using Bytes = std::vector<std::uint8_t>;
 constexpr int kBoardPort = 200;
 constexpr int kSilentPort = 100;
-// The tests' own place for the remembered port, not the program's.
-constexpr const wchar_t* kTestKey = L"Software\\Zandrel\\PelvarPanelTest";
-
-std::unique_ptr<IPortMemoryStore> TestMemory()
-{
-    RegDeleteKeyW(HKEY_CURRENT_USER, kTestKey);
-    return std::make_unique<CRegistryPortMemory>(kTestKey);
-}
-
-// The window's messages, as its message loop would run them, until `done`.
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > limitMs)
-            return false;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-    }
-    return true;
-}
 
 double MsSince(std::chrono::steady_clock::time_point start)
 {
@@ -248,6 +227,8 @@ TEST_F(PanelTest, OpensDisconnectedWithSlidersAt128AndTheRegisterBoxesAtZero)
     EXPECT_EQ(Text(IDC_REG_ADDRESS), "0x0000");
     EXPECT_EQ(Text(IDC_REG_CONTENT), "0x0000");
     EXPECT_EQ(EnableStates(), Set(true, false));
+    // The list is read by the worker, off the window's thread.
+    ASSERT_TRUE(dlg.WaitForCamera(10000));
     EXPECT_EQ(dlg.PortCount(), 1);
     EXPECT_EQ(dlg.PortEntry(0), "Simulated board (COM200)");
     EXPECT_TRUE(sim.Writes(kBoardPort).empty()); // opening sends nothing
@@ -433,16 +414,21 @@ TEST_F(PanelTest, DisconnectFromASilentBoardShowsTheErrorBox)
     EXPECT_EQ(dlg.StatusText(), "No reply from camera: disconnected");
 }
 
-TEST_F(PanelTest, SystemMenuEndsWithSeparatorAndTheAboutItem)
+TEST_F(PanelTest, SystemMenuHasASeparatorAndTheAboutItemThenTheBench)
 {
     HMENU menu = GetSystemMenu(hwnd, FALSE);
-    const int count = GetMenuItemCount(menu);
-    ASSERT_GE(count, 2);
-    EXPECT_EQ(GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
-    EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    int about = -1;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        if (GetMenuItemID(menu, i) == IDM_ABOUTBOX)
+            about = i;
+    }
+    ASSERT_GE(about, 1);
+    EXPECT_EQ(GetMenuState(menu, about - 1, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
     wchar_t text[64] = {};
-    GetMenuStringW(menu, count - 1, text, 64, MF_BYPOSITION);
+    GetMenuStringW(menu, about, text, 64, MF_BYPOSITION);
     EXPECT_EQ(Narrow(text), kAboutMenuText);
+    EXPECT_EQ(GetMenuState(menu, about + 1, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_EQ(GetMenuItemID(menu, about + 2), IDM_AUTO_RECONNECT);
 }
 
 TEST_F(PanelTest, AboutCommandsOpenTheAboutBox)
@@ -689,7 +675,7 @@ TEST(PelvarExe, AnUnknownArgumentIsShownInAMessageBoxThenEndsWithStatus2)
     ASSERT_NE(find.box, nullptr) << "no message box";
     EXPECT_EQ(caption, L"Pelvar");
     EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        L"unknown argument: --bogus\nusage: pelvar.exe [--demo [--picture FILE.bmp]]"),
+                        L"unknown argument: --bogus\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic]]]"),
               texts.end());
     EXPECT_TRUE(ended);
     EXPECT_EQ(status, 2u);

@@ -13,6 +13,7 @@ CTL_EXE="$WIN_BUILD/tools/pelvarctl/pelvarctl.exe"
 CTL_LINUX="$LINUX_BUILD/tools/pelvarctl/pelvarctl"
 SIM="$LINUX_BUILD/tools/pelvar-sim/pelvar-sim"
 PLATFORM_TESTS="$WIN_BUILD/tests/win/win_platform_tests.exe"
+PANEL_TESTS="$WIN_BUILD/tests/win/win_panel_tests.exe"
 
 # Never run wine where COM1 could reach the console.
 if [ -e /dev/ttyS0 ] && [ "$(stat -L -c '%t:%T' /dev/ttyS0)" != "$(stat -L -c '%t:%T' /dev/null)" ]; then
@@ -20,7 +21,7 @@ if [ -e /dev/ttyS0 ] && [ "$(stat -L -c '%t:%T' /dev/ttyS0)" != "$(stat -L -c '%
   exit 1
 fi
 : "${WINEPREFIX:?run through scripts/run-windows-tests.sh}"
-for f in "$CTL_EXE" "$CTL_LINUX" "$SIM" "$PLATFORM_TESTS"; do
+for f in "$CTL_EXE" "$CTL_LINUX" "$SIM" "$PLATFORM_TESTS" "$PANEL_TESTS"; do
   [ -x "$f" ] || [ -f "$f" ] || { echo "ctl-e2e: missing $f" >&2; exit 1; }
 done
 
@@ -121,6 +122,25 @@ tr -d '\r' < "$WORK/trace" > "$WORK/trace.txt"
 grep -Eq '^[0-9.]+ > 02 06 91 C8 00 00 00 5D 03$' "$WORK/trace.txt" || fail "trace: brightness frame not byte-exact"
 grep -Eq '^[0-9.]+ < 02 06 91 06 00 00 00 ' "$WORK/trace.txt" || fail "trace: no acknowledge read"
 echo "ok  trace"
+
+# A session recorded in the Win32 panel (its test writes the script and the
+# frames its simulated board received) replays with pelvarctl.exe against
+# pelvar-sim as the same frames. pelvarctl connects first, as the panel's
+# session did; its run then probes the board once: five frames before the session's.
+PELVAR_RECORD_OUT="$(winepath -w "$WORK")" wine "$PANEL_TESTS" --gtest_filter='BenchTest.RecordedSession*' \
+  > "$WORK/record.out" 2>&1 || fail "panel recording: $(tr -d '\r' < "$WORK/record.out" | tail -n 20)"
+start_sim 200 --trace
+PELVAR_COM_PORTS="COM200" wine "$CTL_EXE" --port 200 connect > /dev/null 2> "$WORK/win.err" &&
+  PELVAR_COM_PORTS="COM200" wine "$CTL_EXE" --port 200 run "$(winepath -w "$WORK/session.txt")" > /dev/null 2>> "$WORK/win.err" ||
+  fail "panel replay: pelvarctl.exe failed: $(cat "$WORK/win.err")"
+stop_sim
+sed -n 's/^.*<- \([0-9A-F ]*[0-9A-F]\)  .*$/\1/p' "$WORK/state" | tail -n +6 > "$WORK/replayed.txt"
+tr -d '\r' < "$WORK/panel-frames.txt" > "$WORK/recorded.txt" 2>/dev/null
+if [ -s "$WORK/recorded.txt" ] && cmp -s "$WORK/recorded.txt" "$WORK/replayed.txt"; then
+  echo "ok  panel session replayed ($(wc -l < "$WORK/recorded.txt") frames)"
+else
+  fail "panel replay: frames differ: $(diff "$WORK/recorded.txt" "$WORK/replayed.txt" | tr '\n' '|')"
+fi
 
 # A port that does not exist, and the port list the testing aid feeds.
 wine "$CTL_EXE" --port 254 query status > "$WORK/win.out" 2> "$WORK/win.err"

@@ -2,8 +2,10 @@
 # docs/panel-windows.png: pelvar.exe --demo under wine, in wine's virtual
 # desktop (for the title bar), connected to its simulated board with the
 # brightness slider moved; the program takes the picture of its own window.
+# With --traffic (docs/panel-windows-traffic.png) the traffic pane is open
+# after a session with the board dropping every third reply.
 # Run by scripts/run-windows-tests.sh --picture, inside its guarded namespace.
-#   tests/win/panel-picture.sh WIN_BUILD OUTPUT.png
+#   tests/win/panel-picture.sh WIN_BUILD OUTPUT.png [--traffic]
 set -euo pipefail
 
 WIN_BUILD=$1
@@ -11,7 +13,7 @@ OUT=$2
 : "${WINEPREFIX:?run through scripts/run-windows-tests.sh --picture}"
 BMP="$WINEPREFIX/drive_c/pelvar-panel.bmp"
 rm -f "$BMP"
-wine "$WIN_BUILD/app/win/pelvar.exe" --demo --picture 'C:\pelvar-panel.bmp'
+wine "$WIN_BUILD/app/win/pelvar.exe" --demo --picture 'C:\pelvar-panel.bmp' ${3:+"$3"}
 python3 - "$BMP" "$OUT" <<'PY'
 import struct, sys, zlib
 data = open(sys.argv[1], "rb").read()

@@ -190,7 +190,7 @@ void CameraWorker::Record(const std::string& line)
         m_recorder.OperationBegins(line);
 }
 
-void CameraWorker::DrainUi() { m_relay.Drain(m_view); }
+bool CameraWorker::DrainUi(std::size_t most) { return m_relay.Drain(m_view, most); }
 
 bool CameraWorker::Idle() const
 {

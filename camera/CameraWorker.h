@@ -100,7 +100,8 @@ public:
     bool AutoReconnect() const { return m_autoReconnect; }
 
     // Window's thread: what the operations did to the panel, in order.
-    void DrainUi();
+    // Returns true when calls remain after `most` (see ViewRelay::Drain).
+    bool DrainUi(std::size_t most = SIZE_MAX);
     // Nothing queued, nothing running.
     bool Idle() const;
 

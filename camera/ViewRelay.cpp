@@ -62,13 +62,13 @@ void ViewRelay::UsePorts(std::vector<std::string> ports, int selected)
     m_selected = selected;
 }
 
-void ViewRelay::Drain(IPanelView& view)
+bool ViewRelay::Drain(IPanelView& view, std::size_t most)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_draining)
-        return;
+        return false;
     m_draining = true;
-    while (!m_calls.empty()) {
+    for (std::size_t n = 0; n < most && !m_calls.empty(); ++n) {
         ViewCall call = std::move(m_calls.front());
         m_calls.pop_front();
         lock.unlock();
@@ -76,6 +76,7 @@ void ViewRelay::Drain(IPanelView& view)
         lock.lock();
     }
     m_draining = false;
+    return !m_calls.empty();
 }
 
 bool ViewRelay::Empty() const

@@ -3,6 +3,7 @@
 // from copies taken when the operation was queued.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -40,8 +41,9 @@ public:
 
     // Window's thread: runs the queued calls on `view`, in order. A modal
     // box among them runs its own event loop; the calls after it wait
-    // until it is closed.
-    void Drain(IPanelView& view);
+    // until it is closed. At most `most` calls, so that a window flooded
+    // with calls still answers between portions; true when some remain.
+    bool Drain(IPanelView& view, std::size_t most = SIZE_MAX);
     bool Empty() const;
 
 private:

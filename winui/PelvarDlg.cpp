@@ -21,6 +21,8 @@ constexpr int kSliderMax = 255;
 constexpr UINT kFirstPaintDone = WM_APP + 1;
 // Posted by the worker: its view calls wait to be applied on this thread.
 constexpr UINT kDrainUi = WM_APP + 2;
+// View calls applied per wake-up; the rest come with the next.
+constexpr std::size_t kDrainPortion = 64;
 // The port list's first reading, at the latest this long after opening.
 constexpr UINT_PTR kFillPortsTimer = 0x7270;
 constexpr UINT kFillPortsLatestMs = 500;
@@ -93,9 +95,14 @@ void CPelvarDlg::WakeUi()
         m_wake.Disarm();
 }
 
+// In portions: the worker may have queued thousands of calls (a flood of
+// exchanges), and the window must answer its other messages between them.
 void CPelvarDlg::OnDrainUi()
 {
-    m_wake.Take([this] { m_worker->DrainUi(); });
+    bool more = false;
+    m_wake.Take([this, &more] { more = m_worker->DrainUi(kDrainPortion); });
+    if (more)
+        WakeUi();
 }
 
 void CPelvarDlg::FillPortsOnce()

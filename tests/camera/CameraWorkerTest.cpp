@@ -8,6 +8,7 @@
 
 #include "camera/CameraWorker.h"
 #include "camera/ControlIds.h"
+#include "camera/ViewRelay.h"
 #include "sim/SimBoard.h"
 #include "tests/support/FakeView.h"
 
@@ -517,6 +518,22 @@ public:
         statesWhileOpen = states.size();
     }
 };
+
+// A window flooded with view calls takes them in portions, in order, and
+// is told whether more wait, so it can answer its other messages between.
+TEST(ViewRelayDrain, AppliesAtMostAPortionAndSaysWhatRemains)
+{
+    ViewRelay relay([] {});
+    for (const char* text : {"a", "b", "c", "d", "e"})
+        relay.SetStatusText(text);
+    FakeView view;
+    EXPECT_TRUE(relay.Drain(view, 2));
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(relay.Drain(view, 2));
+    EXPECT_FALSE(relay.Drain(view, 2));
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_FALSE(relay.Drain(view));
+}
 
 TEST(WorkerThread, RunsOperationsInOrderAndKeepsTheModalBoxBeforeTheStates)
 {

@@ -3,6 +3,8 @@
 #include "platform/TextScan.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -125,11 +127,15 @@ bool ReadJsonNumber(const Json& value, std::uint64_t limit, std::uint64_t* out)
     return ParseDigits(s, 10, limit, out);
 }
 
-bool ReadTextFile(const std::string& path, std::string* text)
+bool ReadTextFile(const std::string& path, std::string* text, std::string* why)
 {
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
+        if (why)
+            *why = errno != 0 ? std::strerror(errno) : "cannot be opened";
         return false;
+    }
     std::ostringstream all;
     all << in.rdbuf();
     *text = all.str();

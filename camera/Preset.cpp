@@ -88,8 +88,8 @@ bool ParsePreset(const std::string& text, const std::string& source, Preset* pre
 bool LoadPreset(const std::string& path, Preset* preset, std::string* error)
 {
     std::string text;
-    if (!ReadTextFile(path, &text)) {
-        *error = path + ": cannot read the preset";
+    if (std::string why; !ReadTextFile(path, &text, &why)) {
+        *error = path + ": cannot read the preset: " + why;
         return false;
     }
     return ParsePreset(text, path, preset, error);

@@ -270,8 +270,8 @@ bool ParseRegisterMap(const std::string& text, const std::string& source, Regist
 bool LoadRegisterMap(const std::string& path, RegisterMap* map, std::string* error)
 {
     std::string text;
-    if (!ReadTextFile(path, &text)) {
-        *error = path + ": cannot read the register map";
+    if (std::string why; !ReadTextFile(path, &text, &why)) {
+        *error = path + ": cannot read the register map: " + why;
         return false;
     }
     return ParseRegisterMap(text, path, map, error);

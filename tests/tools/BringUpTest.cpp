@@ -553,30 +553,32 @@ TEST_P(BringUpRefusal, ExitTwoOneLineAndNothingSent)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BringUpRefusal,
-    ::testing::Values(RefusalRow{"nameNotInMap", {"reg", "read", "GAIN"}, "no register address and no name"},
-                      RefusalRow{"fieldNotInRegister", {"reg", "write", "CTRL.MODE", "1"}, "no field 'MODE'"},
-                      RefusalRow{"addressOver16Bits", {"reg", "read", "0x10000"}, "over 0xFFFF"},
-                      RefusalRow{"fromAboveTo", {"reg", "dump", "0x20", "0x10"}, "above TO"},
-                      RefusalRow{"valueOver16Bits", {"reg", "write", "EXPOSURE", "1beef"}, "0xFFFF"},
-                      RefusalRow{"valueWiderThanField", {"reg", "write", "CTRL.GAIN", "8"}, "does not fit CTRL.GAIN"},
-                      RefusalRow{"valueWiderThanRegister", {"reg", "write", "LED", "100"}, "does not fit LED (8 bits"},
-                      RefusalRow{"writeReadOnly", {"reg", "write", "ID", "1"}, "read-only"},
-                      RefusalRow{"readWriteOnly", {"reg", "read", "KICK"}, "write-only"},
-                      RefusalRow{"verifyWriteOnly", {"reg", "write", "KICK", "1", "--verify"}, "write-only"},
-                      RefusalRow{"expectOverField", {"reg", "expect", "CTRL.GAIN", "9"}, "does not fit"},
-                      RefusalRow{"dumpAField", {"reg", "dump", "CTRL.GAIN", "ID"}, "a field"},
-                      RefusalRow{"presetMissing", {"preset", "apply", "/nonexistent/p.json"}, "cannot read"},
-                      RefusalRow{
-                          "presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"}, "FOO"},
-                      RefusalRow{"presetApplyUnknownName",
-                                 {"preset", "apply", "{file}"},
-                                 "row.json:3: 'FOO' is no register address and no name in ",
-                                 "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, \"green\": 4, "
-                                 "\"blue\": 5},\n\"registers\": [{\"register\": \"EXPOSURE\", \"value\": 1},\n"
-                                 "{\"register\": \"FOO\", \"value\": 1}]}"},
-                      RefusalRow{"mapFileMissing",
-                                 {"--map", "/nonexistent/m.json", "reg", "read", "10"},
-                                 "pelvarctl: /nonexistent/m.json: cannot read the register map"}),
+    ::testing::Values(
+        RefusalRow{"nameNotInMap", {"reg", "read", "GAIN"}, "no register address and no name"},
+        RefusalRow{"fieldNotInRegister", {"reg", "write", "CTRL.MODE", "1"}, "no field 'MODE'"},
+        RefusalRow{"addressOver16Bits", {"reg", "read", "0x10000"}, "over 0xFFFF"},
+        RefusalRow{"fromAboveTo", {"reg", "dump", "0x20", "0x10"}, "above TO"},
+        RefusalRow{"valueOver16Bits", {"reg", "write", "EXPOSURE", "1beef"}, "0xFFFF"},
+        RefusalRow{"valueWiderThanField", {"reg", "write", "CTRL.GAIN", "8"}, "does not fit CTRL.GAIN"},
+        RefusalRow{"valueWiderThanRegister", {"reg", "write", "LED", "100"}, "does not fit LED (8 bits"},
+        RefusalRow{"writeReadOnly", {"reg", "write", "ID", "1"}, "read-only"},
+        RefusalRow{"readWriteOnly", {"reg", "read", "KICK"}, "write-only"},
+        RefusalRow{"verifyWriteOnly", {"reg", "write", "KICK", "1", "--verify"}, "write-only"},
+        RefusalRow{"expectOverField", {"reg", "expect", "CTRL.GAIN", "9"}, "does not fit"},
+        RefusalRow{"dumpAField", {"reg", "dump", "CTRL.GAIN", "ID"}, "a field"},
+        RefusalRow{"presetMissing",
+                   {"preset", "apply", "/nonexistent/p.json"},
+                   "/nonexistent/p.json: cannot read the preset: No such file or directory"},
+        RefusalRow{"presetSaveUnknownName", {"preset", "save", "/nonexistent/p.json", "--reg", "FOO=1"}, "FOO"},
+        RefusalRow{"presetApplyUnknownName",
+                   {"preset", "apply", "{file}"},
+                   "row.json:3: 'FOO' is no register address and no name in ",
+                   "{\"adjustments\": {\"brightness\": 1, \"contrast\": 2, \"red\": 3, \"green\": 4, "
+                   "\"blue\": 5},\n\"registers\": [{\"register\": \"EXPOSURE\", \"value\": 1},\n"
+                   "{\"register\": \"FOO\", \"value\": 1}]}"},
+        RefusalRow{"mapFileMissing",
+                   {"--map", "/nonexistent/m.json", "reg", "read", "10"},
+                   "pelvarctl: /nonexistent/m.json: cannot read the register map: No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BringUp, MalformedMapIsRefusedForEveryVerbBeforeAnythingIsOpened)

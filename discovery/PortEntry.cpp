@@ -1,11 +1,13 @@
 #include "discovery/PortEntry.h"
 
 #include "platform/Platform.h"
+#include "platform/PortName.h"
 #include "platform/TextScan.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <set>
 
 namespace pelvar {
 
@@ -127,5 +129,26 @@ bool ParseComPortName(const std::string& text, int* port)
 }
 
 std::string PortEntryFor(int port) { return "Port COM" + std::to_string(port) + " (COM" + std::to_string(port) + ")"; }
+
+bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string* error)
+{
+    std::set<int> seen;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        int port = 0;
+        if (std::string why; !ParseComPortName(item, &port) && !ParsePortName(item, &port, &why)) {
+            *error = why.empty() ? "'" + item + "' is not a port number from 1 to 255" : why;
+            return false;
+        }
+        seen.insert(port);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    ports->assign(seen.begin(), seen.end());
+    return true;
+}
 
 } // namespace pelvar

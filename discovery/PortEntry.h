@@ -51,4 +51,9 @@ bool ParseComPortName(const std::string& text, int* port);
 // The port list entry that stands for COMn when a port is given by number.
 std::string PortEntryFor(int port);
 
+// A list of ports as a user gives it ("7,8,9", "COM7,rfc2217://lab:2217"),
+// in ascending order without repeats; false with one line in *error for
+// the first bad element.
+bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string* error);
+
 } // namespace pelvar

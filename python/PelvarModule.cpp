@@ -442,6 +442,17 @@ PYBIND11_MODULE(_pelvar, m)
              [](const PortInfo& p) { return "<PortInfo COM" + std::to_string(p.port) + " " + p.device + ">"; });
 
     m.def("ports", &Ports, "The listed serial ports, in the order connect() tries them.");
+    m.def(
+        "port_list",
+        [](const std::string& text) {
+            std::vector<int> ports;
+            if (std::string error; !ParsePortList(text, &ports, &error))
+                ValueError(error);
+            return ports;
+        },
+        py::arg("text"),
+        "The port numbers of a list as pelvarctl --port takes it (\"7,8,9\", COMn, device paths, "
+        "rfc2217:// URLs), ascending; ValueError for a bad element.");
 
     py::class_<LoggedExchange>(m, "Exchange",
                                "One exchange with the board, decoded as the panel's traffic pane shows it.")

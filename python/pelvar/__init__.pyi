@@ -36,6 +36,7 @@ class PortInfo:
     serial: Optional[str]
 
 def ports() -> list[PortInfo]: ...
+def port_list(text: str) -> list[int]: ...
 
 class Exchange:
     at_ms: int

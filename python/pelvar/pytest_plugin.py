@@ -30,17 +30,13 @@ def pytest_addoption(parser):
                     help="register map (JSON) for register names")
 
 
-def _port_list(spec):
-    if spec == "all":
+def _port_list(option):
+    if option == "all":
         return sorted({p.port for p in pelvar.ports()})
-    ports = []
-    for item in spec.split(","):
-        name = item.strip()
-        number = name[3:] if name.startswith("COM") else name
-        if not number.isdigit() or not 1 <= int(number) <= 255:
-            raise pytest.UsageError(f"--pelvar-ports: '{item}' is not a port number from 1 to 255")
-        ports.append(int(number))
-    return sorted(set(ports))
+    try:
+        return pelvar.port_list(option)
+    except ValueError as e:
+        raise pytest.UsageError(f"--pelvar-ports: {e}") from None
 
 
 _PORTS = pytest.StashKey()
@@ -48,9 +44,9 @@ _PORTS = pytest.StashKey()
 
 def pytest_configure(config):
     # A bad list is refused before any test is collected; "all" is listed once.
-    spec = config.getoption("pelvar_ports")
-    if spec:
-        config.stash[_PORTS] = _port_list(spec)
+    option = config.getoption("pelvar_ports")
+    if option:
+        config.stash[_PORTS] = _port_list(option)
 
 
 def pytest_generate_tests(metafunc):

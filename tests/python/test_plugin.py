@@ -49,12 +49,12 @@ def test_pelvar_port_uses_the_real_board_and_releases_it(pytester):
         assert board.state["commands"]["release"] == 1
 
 
-@pytest.mark.parametrize("spec", ["all", "LIST"])
-def test_pelvar_ports_runs_once_per_board_with_the_port_in_the_id(pytester, spec):
+@pytest.mark.parametrize("which", ["all", "LIST"])
+def test_pelvar_ports_runs_once_per_board_with_the_port_in_the_id(pytester, which):
     boards = [pelvar.simulated_board() for _ in range(3)]
     try:
-        wanted = boards[:2] if spec == "LIST" else boards
-        ports = ",".join(str(b.port) for b in wanted) if spec == "LIST" else "all"
+        wanted = boards[:2] if which == "LIST" else boards
+        ports = ",".join(str(b.port) for b in wanted) if which == "LIST" else "all"
         pytester.makepyfile(REAL_BOARD_TEST)
         result = run(pytester, "-v", f"--pelvar-ports={ports}")
         result.assert_outcomes(passed=len(wanted))

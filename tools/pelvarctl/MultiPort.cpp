@@ -74,29 +74,6 @@ std::vector<int> ListedPorts()
     return {ports.begin(), ports.end()};
 }
 
-// "7,8,9" ascending without repeats; false with *error for a bad element.
-bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string* error)
-{
-    std::set<int> seen;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', start);
-        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        int port = 0;
-        if (std::string why; !ParseComPortName(item, &port) && !ParsePortName(item, &port, &why)) {
-            *error = why.empty() ? "--port: '" + item + "' in '" + text + "' is not a port number from 1 to 255"
-                                 : "--port: " + why;
-            return false;
-        }
-        seen.insert(port);
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    ports->assign(seen.begin(), seen.end());
-    return true;
-}
-
 std::string ReadAll(std::FILE* f)
 {
     std::string text;
@@ -154,7 +131,7 @@ int RunOnSeveralPorts(const std::vector<std::string>& args, std::FILE* out, std:
     if (value == "all") {
         ports = ListedPorts();
     } else if (!ParsePortList(value, &ports, &error)) {
-        std::fprintf(err, "pelvarctl: %s\n", error.c_str());
+        std::fprintf(err, "pelvarctl: --port: %s\n", error.c_str());
         return kExitUsage;
     }
     // The command line is checked once, before any board is touched.

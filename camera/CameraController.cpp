@@ -14,7 +14,6 @@ namespace pelvar {
 namespace {
 
 constexpr std::size_t kHexBoxChars = 8;
-constexpr std::uint32_t kPollSendPauseMs = 10; // as between transaction attempts
 
 class WaitCursor {
 public:
@@ -82,137 +81,70 @@ std::uint16_t ParseHexBoxText(const std::string& full)
     return static_cast<std::uint16_t>(value & 0xFFFF);
 }
 
-CameraController::CameraController(IPanelView& view, IPlatform& platform) : m_view(view), m_platform(platform) {}
+CameraController::CameraController(IPanelView& view, IPlatform& platform)
+    : m_view(view), m_platform(platform), m_board(platform, m_nBaud)
+{}
 
 CameraController::~CameraController() = default;
 
-void CameraController::ReleaseLink()
-{
-    if (!m_pLink)
-        return;
-    m_pLink->Close();
-    m_pLink.reset();
-}
-
 bool CameraController::AttachPort(int port)
 {
-    CandidateReport report;
-    report.port = port;
+    m_board.SetBaud(m_nBaud);
+    m_board.ClearCandidates();
+    m_nLastResult = m_board.Attach(port);
     m_nPort = port;
-    m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
-    m_pLink->SetTap(m_pTap);
-    m_pLink->SetCancelFlag(m_pCancel);
-    report.openResult = m_pLink->Open();
-    m_nLastResult = report.openResult;
-    if (report.openResult != LINK_OK)
-        report.sysError = m_pLink->Port()->LastError();
-    m_candidates.push_back(report);
-    if (report.openResult != LINK_OK) {
-        ReleaseLink();
-        return false;
-    }
-    return true;
-}
-
-bool CameraController::TryCandidate(int port, std::uint8_t* status)
-{
-    if (!AttachPort(port))
-        return false;
-    QueryResult probe = QueryStatus(*m_pLink);
-    m_candidates.back().probeResult = probe.result;
-    m_nLastResult = probe.result;
-    if (probe.result != LINK_OK) {
-        ReleaseLink();
-        return false;
-    }
-    *status = static_cast<std::uint8_t>(probe.value);
-    return true;
+    return m_nLastResult == LINK_OK;
 }
 
 bool CameraController::DetectBoard(std::uint8_t* status)
 {
-    m_candidates.clear();
-    // A link kept through a port-list selection would hold its port and make
-    // the detection fail on it: release it first.
-    ReleaseLink();
+    m_board.SetBaud(m_nBaud);
+    std::vector<int> ports;
     const int count = m_view.PortCount();
-    if (count <= 0)
-        return false;
-    for (int i = 0; i < count && !(m_pCancel && m_pCancel->load()); ++i) {
+    for (int i = 0; i < count; ++i) {
         int port = 0;
-        if (!ReadPortEntry(m_view.PortEntry(i), &port))
-            continue;
-        if (!TryCandidate(port, status))
-            continue;
-        m_view.SetControlText(IDC_PORT_TEXT, Decimal(port));
-        m_view.SetControlStates(false, true);
-        return true;
+        if (ReadPortEntry(m_view.PortEntry(i), &port))
+            ports.push_back(port);
     }
-    return false;
+    // Releases a link kept through a port-list selection first: it would
+    // hold its port and make the detection fail on it.
+    const bool found = m_board.Detect(ports, status);
+    if (!m_board.Candidates().empty()) {
+        m_nPort = m_board.Port();
+        const CandidateReport& last = m_board.Candidates().back();
+        m_nLastResult = last.openResult != LINK_OK ? last.openResult : last.probeResult;
+    }
+    if (!found)
+        return false;
+    m_view.SetControlText(IDC_PORT_TEXT, Decimal(m_nPort));
+    m_view.SetControlStates(false, true);
+    return true;
 }
 
 void CameraController::StartBoard(std::uint8_t probeStatus)
 {
-    m_bStartTimedOut = false;
-    m_nLineLostError = 0;
-    if (probeStatus == 0)
-        RunTransaction(*m_pLink, CMD_INIT, nullptr, 0);
-
-    // The board must report a nonzero status; a board that never does must
-    // not hold the window forever.
-    const std::uint32_t start = m_platform.TickCount();
-    std::uint8_t status = 0;
-    for (;;) {
-        QueryResult q = QueryStatus(*m_pLink);
-        m_nLastResult = q.result;
-        if (q.result == LINK_OK && q.value != 0) {
-            status = static_cast<std::uint8_t>(q.value);
-            break;
-        }
-        if (PollSendFailed(q.result))
-            return;
-        if (m_pCancel && m_pCancel->load()) {
-            ReleaseLink();
-            return;
-        }
-        if (m_platform.TickCount() - start >= m_nStartLimitMs) {
-            m_bStartTimedOut = true;
-            ReleaseLink();
-            m_view.SetControlStates(true, false);
-            m_view.SetControlText(IDC_SENSOR_TEXT, "init error");
-            return;
-        }
-    }
-    if (status & STATUS_SENSOR_L) {
-        auto payload = EncodeAdjustment(128);
-        RunTransaction(*m_pLink, CMD_GAIN_BLUE, payload.data(), 4);
-    }
-    m_view.SetControlText(IDC_SENSOR_TEXT, SensorName(status));
-}
-
-bool CameraController::PollSendFailed(std::int32_t result)
-{
-    if (result != LINK_ERR_SEND)
-        return false;
-    // A send fails at once, so without a pause the poll would spin. A device
-    // that is gone never comes back within the poll: give up at once. The
-    // system's own codes tell it, through the kinds both systems share.
-    const int err = m_pLink->Port()->LastError();
-    if (ClassifyErrno(err) == SysErrorKind::NotFound) {
-        m_nLineLostError = err;
-        ReleaseLink();
+    const StartOutcome outcome = m_board.Start(probeStatus, m_nStartLimitMs);
+    m_nLastResult = outcome.result;
+    m_bStartTimedOut = outcome.timedOut;
+    m_nLineLostError = outcome.lostError;
+    if (outcome.lostError != 0) {
         m_view.SetControlStates(true, false);
-        return true;
+        return;
     }
-    m_platform.Sleep(kPollSendPauseMs);
-    return false;
+    if (outcome.timedOut) {
+        m_view.SetControlStates(true, false);
+        m_view.SetControlText(IDC_SENSOR_TEXT, "init error");
+        return;
+    }
+    if (outcome.Started())
+        m_view.SetControlText(IDC_SENSOR_TEXT, SensorText(outcome.sensor));
 }
 
 void CameraController::OnConnect()
 {
     std::uint8_t status = 0;
     if (!DetectBoard(&status)) {
-        m_view.SetStatusText(NoBoardText(m_candidates, m_platform));
+        m_view.SetStatusText(NoBoardText(m_board.Candidates(), m_platform));
         return;
     }
     StartBoard(status);
@@ -226,18 +158,18 @@ void CameraController::ReportStart()
         m_view.SetStatusText(com + ": the device has gone: " + DescribeErrno(m_nLineLostError));
     else if (m_bStartTimedOut)
         m_view.SetStatusText(com + ": the board did not start (init error)");
-    else if (m_pLink)
+    else if (m_board.IsOpen())
         m_view.SetStatusText(ConnectedText(m_nPort, m_view.ControlText(IDC_SENSOR_TEXT)));
 }
 
-bool CameraController::LineGone() { return m_pLink && m_pLink->Port() && m_platform.PortGone(m_pLink->Port()->m_hCom); }
+bool CameraController::LineGone() { return m_board.LineGone(); }
 
 void CameraController::OnLineLost()
 {
-    if (!m_pLink)
+    if (!m_board.IsOpen())
         return;
     m_view.SetControlStates(false, false);
-    ReleaseLink();
+    m_board.Close();
     m_view.SetControlStates(true, false);
     m_view.SetStatusText(kStatusUnplugged);
 }
@@ -247,11 +179,7 @@ std::int32_t CameraController::SendAdjustments(std::vector<std::uint8_t>* cmds)
     std::int32_t last = LINK_OK;
     std::vector<std::uint8_t> failed;
     for (std::uint8_t cmd : *cmds) {
-        std::int32_t r = LINK_ERR_NOT_OPEN;
-        if (m_pLink && m_adjust.For(cmd)) {
-            auto payload = EncodeAdjustment(Adjustment(cmd));
-            r = RunTransaction(*m_pLink, cmd, payload.data(), 4);
-        }
+        const std::int32_t r = m_adjust.For(cmd) ? m_board.SetAdjustment(cmd, Adjustment(cmd)) : LINK_ERR_NOT_OPEN;
         if (r != LINK_OK) {
             failed.push_back(cmd);
             last = r;
@@ -264,22 +192,18 @@ std::int32_t CameraController::SendAdjustments(std::vector<std::uint8_t>* cmds)
 
 void CameraController::OnDisconnect()
 {
-    if (!m_pLink)
+    if (!m_board.IsOpen())
         return;
-    QueryResult q = QueryStatus(*m_pLink);
-    m_nLastResult = q.result;
-    std::uint8_t status = q.result == LINK_OK ? static_cast<std::uint8_t>(q.value) : 0;
-    if (q.result == LINK_ERR_NO_REPLY)
+    const ReleaseOutcome outcome = m_board.Release();
+    m_nLastResult = outcome.released ? outcome.releaseResult : outcome.statusResult;
+    if (outcome.statusResult == LINK_ERR_NO_REPLY)
         m_view.ShowError("No reply from camera.", "Error");
-    const bool answered = q.result == LINK_OK;
-    if (status & STATUS_ACTIVE) {
-        m_nLastResult = RunTransaction(*m_pLink, CMD_RELEASE, nullptr, 0);
+    if (outcome.released)
         m_view.SetControlText(IDC_SENSOR_TEXT, "");
-    }
     m_view.SetControlStates(false, false);
-    ReleaseLink();
+    m_board.Close();
     m_view.SetControlStates(true, false);
-    m_view.SetStatusText(answered ? kStatusDisconnected : kStatusNoReplyDisconnected);
+    m_view.SetStatusText(outcome.statusResult == LINK_OK ? kStatusDisconnected : kStatusNoReplyDisconnected);
 }
 
 void CameraController::OnPortSelChange()
@@ -315,10 +239,11 @@ void CameraController::SendAdjustment(std::uint8_t cmd)
 {
     WaitCursor cursor(m_view);
     const std::int32_t* member = m_adjust.For(cmd);
-    if (!m_pLink || !member)
+    if (!member)
         return;
-    auto payload = EncodeAdjustment(*member);
-    m_nLastResult = RunTransaction(*m_pLink, cmd, payload.data(), 4);
+    m_nLastResult = m_board.SetAdjustment(cmd, *member);
+    if (!m_board.IsOpen())
+        return;
     const std::string what = BindingName(FindSliderForCommand(cmd), cmd) + " " + Decimal(*member);
     m_view.SetStatusText(OperationText(what, m_nLastResult));
 }
@@ -326,9 +251,11 @@ void CameraController::SendAdjustment(std::uint8_t cmd)
 void CameraController::OnFunctionButton(int controlId)
 {
     const std::uint8_t cmd = ButtonCommand(controlId);
-    if (!m_pLink || cmd == 0)
+    if (cmd == 0)
         return;
-    m_nLastResult = RunTransaction(*m_pLink, cmd, nullptr, 0);
+    m_nLastResult = m_board.Press(cmd);
+    if (!m_board.IsOpen())
+        return;
     m_view.SetStatusText(OperationText(BindingName(FindBinding(controlId), cmd), m_nLastResult));
 }
 
@@ -336,43 +263,33 @@ std::uint16_t CameraController::ReadHexBox(int boxId) { return ParseHexBoxText(m
 
 void CameraController::OnRegisterWrite()
 {
-    if (!m_pLink)
+    m_nLastResult = LINK_ERR_NOT_OPEN;
+    if (!m_board.IsOpen())
         return;
     const std::uint16_t address = ReadHexBox(IDC_REG_ADDRESS);
     const std::uint16_t content = ReadHexBox(IDC_REG_CONTENT);
-    auto a = EncodeWord(address);
-    m_nLastResult = RunTransaction(*m_pLink, CMD_REG_ADDRESS, a.data(), 2);
-    if (m_nLastResult == LINK_OK) {
-        auto c = EncodeWord(content);
-        m_nLastResult = RunTransaction(*m_pLink, CMD_REG_WRITE, c.data(), 2);
-    }
+    m_nLastResult = m_board.WriteRegister(address, content);
     m_view.SetStatusText(OperationText("write register " + Hex4(address) + " = " + Hex4(content), m_nLastResult));
 }
 
 void CameraController::OnRegisterRead()
 {
-    if (!m_pLink)
+    m_nLastResult = LINK_ERR_NOT_OPEN;
+    if (!m_board.IsOpen())
         return;
     const std::uint16_t address = ReadHexBox(IDC_REG_ADDRESS);
-    std::uint16_t value = 0;
-    auto a = EncodeWord(address);
-    m_nLastResult = RunTransaction(*m_pLink, CMD_REG_ADDRESS, a.data(), 2);
-    if (m_nLastResult == LINK_OK) {
-        QueryResult q = QueryRegister(*m_pLink);
-        m_nLastResult = q.result;
-        if (q.result == LINK_OK)
-            value = static_cast<std::uint16_t>(q.value);
-    }
+    const RegisterRead read = m_board.ReadRegister(address);
+    m_nLastResult = read.result;
     // A failed read shows no value: "0x0000" would read as a register
     // holding zero.
     const std::string what = "read register " + Hex4(address);
-    if (m_nLastResult != LINK_OK) {
+    if (!read.Ok()) {
         m_view.SetControlText(IDC_REG_CONTENT, "");
-        m_view.SetStatusText(what + ": " + FailureWords(m_nLastResult));
+        m_view.SetStatusText(what + ": " + FailureWords(read.result));
         return;
     }
-    m_view.SetControlText(IDC_REG_CONTENT, Hex4(value));
-    m_view.SetStatusText(what + ": " + Hex4(value));
+    m_view.SetControlText(IDC_REG_CONTENT, Hex4(read.value));
+    m_view.SetStatusText(what + ": " + Hex4(read.value));
 }
 
 } // namespace pelvar

@@ -10,19 +10,12 @@
 #include <vector>
 
 #include "camera/Adjustments.h"
+#include "camera/BoardConnection.h"
 #include "camera/Commands.h"
 #include "camera/PanelView.h"
 #include "link/FrameLink.h"
 
 namespace pelvar {
-
-// How each port that Connect tried fared, for messages.
-struct CandidateReport {
-    int port = 0;
-    std::int32_t openResult = LINK_OK; // PORT_ERR_CONFIG when it could not be opened
-    int sysError = 0;                  // errno of the failed open, 0 if none
-    std::int32_t probeResult = LINK_ERR_NO_REPLY;
-};
 
 class CameraController {
 public:
@@ -58,9 +51,13 @@ public:
     // The status line after StartBoard: connected, or why not.
     void ReportStart();
     // When set, the start-up poll gives up as soon as it reads true.
-    void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
+    void SetCancelFlag(const std::atomic<bool>* cancel)
+    {
+        m_pCancel = cancel;
+        m_board.SetCancelFlag(cancel);
+    }
     // Every link made from now on reports its traffic to `tap` (or to none).
-    void SetLinkTap(ILinkTap* tap) { m_pTap = tap; }
+    void SetLinkTap(ILinkTap* tap) { m_board.SetTap(tap); }
 
     // Adjustments and function buttons.
     void OnHScroll(int controlId, int position);
@@ -72,11 +69,13 @@ public:
     void OnRegisterWrite();
     void OnRegisterRead();
 
-    bool IsConnected() const { return m_pLink != nullptr; }
-    CFrameLink* Link() const { return m_pLink.get(); }
+    bool IsConnected() const { return m_board.IsOpen(); }
+    CFrameLink* Link() const { return m_board.Link(); }
+    // The board's plain calls, for callers that read and write no control.
+    BoardConnection& Board() { return m_board; }
     // Result of the exchange that decided the last operation.
     std::int32_t LastResult() const { return m_nLastResult; }
-    const std::vector<CandidateReport>& Candidates() const { return m_candidates; }
+    const std::vector<CandidateReport>& Candidates() const { return m_board.Candidates(); }
     bool StartTimedOut() const { return m_bStartTimedOut; }
     // errno of the device that went away during the start-up poll; 0 if none.
     int LineLostError() const { return m_nLineLostError; }
@@ -85,24 +84,18 @@ public:
     Adjustments m_adjust;
     std::int32_t m_nPort = 0;
     std::int32_t m_nBaud = 115200;
-    std::unique_ptr<CFrameLink> m_pLink;
 
     // The status poll after the probe gives up after this long.
-    std::uint32_t m_nStartLimitMs = 10000;
+    std::uint32_t m_nStartLimitMs = kStartLimitMs;
 
 private:
-    bool TryCandidate(int port, std::uint8_t* status);
-    void ReleaseLink();
-    bool PollSendFailed(std::int32_t result);
-
     IPanelView& m_view;
     IPlatform& m_platform;
+    BoardConnection m_board;
     std::int32_t m_nLastResult = LINK_OK;
-    std::vector<CandidateReport> m_candidates;
     bool m_bStartTimedOut = false;
     int m_nLineLostError = 0;
     const std::atomic<bool>* m_pCancel = nullptr;
-    ILinkTap* m_pTap = nullptr;
 };
 
 // The function button of each control identifier; 0 for none.

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "camera/ControlIds.h"
+#include "camera/FailureText.h"
 #include "camera/RegisterAccess.h"
-#include "discovery/PortEntry.h"
 #include "platform/SysError.h"
 
 namespace pelvar {
@@ -14,38 +13,19 @@ namespace {
 
 std::string ResultText(std::int32_t r) { return std::string(ResultName(r)) + " (" + std::to_string(r) + ")"; }
 
-std::string PortName(IPlatform& platform, int port)
-{
-    const std::string path = platform.PortPath(port);
-    return "COM" + std::to_string(port) + (path.empty() ? "" : " (" + path + ")");
-}
-
-// What the user can do about a port that cannot be opened, as connect says it.
-std::string FixFor(int sysError, const std::string& path)
-{
-    switch (ClassifyErrno(sysError)) {
-    case SysErrorKind::Permission: {
-        std::string group = DeviceGroup(path);
-        if (group.empty())
-            group = "dialout";
-        return "; fix: add yourself to group '" + group + "' (sudo usermod -aG " + group + " $USER) and log in again";
-    }
-    case SysErrorKind::Busy: return "; fix: end the program that holds it";
-    default: return "";
-    }
-}
-
 class Diagnosis {
 public:
-    Diagnosis(CameraController& cam, IPanelView& view, IPlatform& platform, const RegisterMap& map,
+    Diagnosis(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
               const DiagnosisStepFn& onStep, const DiagnosisProgress& progress)
-        : m_cam(cam), m_view(view), m_platform(platform), m_map(map), m_onStep(onStep), m_progress(progress)
+        : m_board(board), m_ports(ports), m_platform(board.Platform()), m_map(map), m_onStep(onStep),
+          m_progress(progress)
     {}
 
     DiagnosisVerdict Run()
     {
         std::uint8_t status = 0;
-        if (CheckPorts() && Probe(&status) && StartUp(status) && Scratch())
+        const bool ready = m_board.IsOpen() ? OnTheOpenLink() : CheckPorts() && Probe(&status) && StartUp(status);
+        if (ready && Scratch())
             LinkQuality();
         return Verdict();
     }
@@ -62,14 +42,39 @@ private:
         return false;
     }
 
+    // A board connected already keeps its start-up: running it again would
+    // send CMD_INIT and the blue gain over the user's settings.
+    bool OnTheOpenLink()
+    {
+        const std::string port = PortLabel(m_platform, m_board.Port());
+        Step("ports", true, port + ": connected already");
+        const QueryResult q = m_board.QueryStatus();
+        if (q.result != LINK_OK) {
+            Step("probe", false, DescribeFailure({port, "", "status query", q.result, m_board.LastError()}));
+            return Fail(SymptomOf(q.result), q.result);
+        }
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%02x", q.value);
+        Step("probe", true, port + " answers, status " + text);
+        m_sensor = SensorOf(static_cast<std::uint8_t>(q.value));
+        return SensorStep(q.value != 0, q.result);
+    }
+
+    bool SensorStep(bool started, std::int32_t result)
+    {
+        if (!started) {
+            Step("start-up", false, "the status is 0: the board is not started");
+            return Fail("the board does not start: its status stays 0 after CMD_INIT", result);
+        }
+        Step("start-up", m_sensor != Sensor::None, std::string("sensor ") + SensorText(m_sensor));
+        if (m_sensor == Sensor::None)
+            return Fail("the board names no sensor (status without a sensor bit)", LINK_OK);
+        return true;
+    }
+
     bool CheckPorts()
     {
-        std::vector<int> ports;
-        for (int i = 0; i < m_view.PortCount(); ++i) {
-            int port = 0;
-            if (ReadPortEntry(m_view.PortEntry(i), &port))
-                ports.push_back(port);
-        }
+        const std::vector<int>& ports = m_ports;
         if (ports.empty()) {
             Step("ports", false, "none found (see pelvarctl ports)");
             return Fail("no serial port to try", LINK_ERR_NO_REPLY);
@@ -93,37 +98,37 @@ private:
         const PortHandle h = platform.OpenPort(port);
         if (h != kNoHandle) {
             platform.ClosePort(h);
-            Step("access", true, PortName(platform, port) + ": can be opened");
+            Step("access", true, PortLabel(platform, port) + ": can be opened");
             return true;
         }
-        const int e = platform.LastError();
-        Step("access", false,
-             PortName(platform, port) + ": cannot open: " + DescribeErrno(e) + FixFor(e, platform.PortPath(port)));
+        Step("access", false, DescribeFailure(OpenFailure(platform, port, PORT_ERR_CONFIG, platform.LastError())));
         return false;
     }
 
     bool Probe(std::uint8_t* status)
     {
-        CameraController& cam = m_cam;
         if (m_progress.portSearch)
             m_progress.portSearch(true);
-        const bool found = cam.DetectBoard(status);
+        const bool found = m_board.Detect(m_ports, status);
         if (m_progress.portSearch)
             m_progress.portSearch(false);
         if (found) {
             char text[8];
             std::snprintf(text, sizeof text, "0x%02x", *status);
-            Step("probe", true, "COM" + std::to_string(cam.m_nPort) + " answers, status " + text);
+            Step("probe", true, PortLabel(m_platform, m_board.Port()) + " answers, status " + text);
             return true;
         }
+        // A port that could be checked and then not opened for the probe
+        // (a server still closing the check's connection) is named with its
+        // reason, never left out.
         std::int32_t worst = LINK_ERR_NO_REPLY;
         std::string text;
-        for (const CandidateReport& c : cam.Candidates()) {
-            if (c.openResult != LINK_OK)
-                continue;
-            text += (text.empty() ? "" : ", ") + std::string("COM") + std::to_string(c.port) + " "
-                    + ResultText(c.probeResult);
-            if (worst == LINK_ERR_NO_REPLY)
+        for (const CandidateReport& c : m_board.Candidates()) {
+            const std::string words = c.openResult != LINK_OK
+                                          ? DescribeFailure(OpenFailure(m_platform, c.port, c.openResult, c.sysError))
+                                          : PortLabel(m_platform, c.port) + " " + ResultText(c.probeResult);
+            text += (text.empty() ? "" : ", ") + words;
+            if (c.openResult == LINK_OK && worst == LINK_ERR_NO_REPLY)
                 worst = c.probeResult;
         }
         Step("probe", false, "no board answered: " + text);
@@ -132,27 +137,31 @@ private:
 
     bool StartUp(std::uint8_t probeStatus)
     {
-        CameraController& cam = m_cam;
         if (probeStatus == 0) {
-            // Sent here rather than by StartBoard so that a refusal is seen.
-            const std::int32_t r = RunTransaction(*cam.Link(), CMD_INIT, nullptr, 0);
+            // Sent here rather than by the start-up so that a refusal is seen.
+            const std::int32_t r = m_board.Transact(CMD_INIT, nullptr, 0);
             if (r != LINK_OK) {
                 Step("start-up", false, "CMD_INIT: " + ResultText(r));
                 return Fail(SymptomOf(r), r);
             }
         }
-        // CMD_INIT has gone out above: a nonzero status makes StartBoard go
-        // straight to its status poll.
-        cam.StartBoard(probeStatus == 0 ? STATUS_ACTIVE : probeStatus);
-        const std::string sensor = m_view.ControlText(IDC_SENSOR_TEXT);
-        if (cam.StartTimedOut()) {
-            Step("start-up", false, "the status stayed 0 for 10 s: " + sensor);
-            return Fail("the board does not start: its status stays 0 after CMD_INIT", cam.LastResult());
+        const StartOutcome start = m_board.Start(probeStatus, kStartLimitMs, false);
+        m_sensor = start.sensor;
+        if (start.lostError != 0) {
+            const std::string gone = DescribeFailure(
+                {PortLabel(m_platform, m_board.Port()), "", "status query", LINK_ERR_SEND, start.lostError});
+            Step("start-up", false, gone);
+            return Fail(gone, LINK_ERR_SEND);
         }
-        Step("start-up", sensor != "init error", "sensor " + sensor);
-        if (sensor == "init error")
-            return Fail("the board names no sensor (status without a sensor bit)", LINK_OK);
-        return true;
+        if (start.timedOut) {
+            Step("start-up", false, "the status stayed 0 for 10 s: init error");
+            return Fail("the board does not start: its status stays 0 after CMD_INIT", start.result);
+        }
+        if (start.cancelled) {
+            Step("start-up", false, "cancelled");
+            return Fail("cancelled", start.result);
+        }
+        return SensorStep(true, start.result);
     }
 
     bool Scratch()
@@ -164,8 +173,9 @@ private:
         }
         const std::string name = reg->name + " (" + Hex16(reg->address) + ")";
         const std::uint16_t mask = static_cast<std::uint16_t>((1u << reg->width) - 1);
-        std::uint16_t original = 0;
-        std::int32_t r = ReadRegister(m_cam, m_view, reg->address, &original);
+        const RegisterRead before = m_board.ReadRegister(reg->address);
+        const std::uint16_t original = before.value;
+        std::int32_t r = before.result;
         if (r != LINK_OK) {
             Step("scratch", false, name + ": reading it: " + ResultText(r) + "; nothing written");
             return Fail(SymptomOf(r), r);
@@ -173,14 +183,15 @@ private:
         const std::uint16_t patterns[] = {0x0000, 0xFFFF, 0xAAAA, 0x5555, 0x0001, 0x8000};
         for (std::uint16_t pattern : patterns) {
             const std::uint16_t p = pattern & mask;
-            std::uint16_t back = 0;
-            r = WriteRegister(m_cam, m_view, reg->address, p);
+            r = m_board.WriteRegister(reg->address, p);
             if (r != LINK_OK) {
                 Step("scratch", false,
                      name + ": writing " + Hex16(p) + ": " + ResultText(r) + "; " + Restore(*reg, original));
                 return Fail(SymptomOf(r), r);
             }
-            r = ReadRegister(m_cam, m_view, reg->address, &back);
+            const RegisterRead read = m_board.ReadRegister(reg->address);
+            const std::uint16_t back = read.value;
+            r = read.result;
             if (r != LINK_OK) {
                 Step("scratch", false,
                      name + ": reading back " + Hex16(p) + ": " + ResultText(r) + "; " + Restore(*reg, original));
@@ -205,17 +216,16 @@ private:
     // to be sure: the user's register must not keep a test pattern unsaid.
     std::string Restore(const RegisterInfo& reg, std::uint16_t original)
     {
-        if (m_cam.LineLostError() != 0)
+        if (!m_board.IsOpen() || IsGoneError(m_board.LastError()))
             return "not restored: the device has gone";
-        std::int32_t r = WriteRegister(m_cam, m_view, reg.address, original);
+        const std::int32_t r = m_board.WriteRegister(reg.address, original);
         if (r != LINK_OK)
             return "not restored: writing " + Hex16(original) + ": " + ResultText(r);
-        std::uint16_t back = 0;
-        r = ReadRegister(m_cam, m_view, reg.address, &back);
-        if (r != LINK_OK)
-            return Hex16(original) + " written back, not read back: " + ResultText(r);
-        if (back != original)
-            return "not restored: wrote " + Hex16(original) + ", read " + Hex16(back);
+        const RegisterRead back = m_board.ReadRegister(reg.address);
+        if (!back.Ok())
+            return Hex16(original) + " written back, not read back: " + ResultText(back.result);
+        if (back.value != original)
+            return "not restored: wrote " + Hex16(original) + ", read " + Hex16(back.value);
         return "restored " + Hex16(original);
     }
 
@@ -227,7 +237,7 @@ private:
             if (m_progress.linkQueries)
                 m_progress.linkQueries(i);
             const std::uint32_t t0 = m_platform.TickCount();
-            const QueryResult q = QueryStatus(*m_cam.Link());
+            const QueryResult q = m_board.QueryStatus();
             if (q.result == LINK_OK)
                 latencies.push_back(m_platform.TickCount() - t0);
             else
@@ -236,7 +246,7 @@ private:
         if (m_progress.linkQueries)
             m_progress.linkQueries(kLinkQueries);
         const std::uint32_t failures = kLinkQueries - static_cast<std::uint32_t>(latencies.size());
-        const std::uint32_t retries = m_cam.Link()->Retries();
+        const std::uint32_t retries = m_board.Retries();
         std::sort(latencies.begin(), latencies.end());
         const std::uint32_t median = latencies.empty() ? 0 : latencies[latencies.size() / 2];
         std::string text = std::to_string(kLinkQueries) + " status queries: latency ";
@@ -271,17 +281,17 @@ private:
         v.ok = m_symptom.empty();
         v.result = m_result;
         if (v.ok)
-            v.text = "ok: board on COM" + std::to_string(m_cam.m_nPort) + ", sensor "
-                     + m_view.ControlText(IDC_SENSOR_TEXT) + ", status queries answered in " + std::to_string(m_median)
-                     + " ms";
+            v.text = "ok: board on " + PortLabel(m_platform, m_board.Port()) + ", sensor " + SensorText(m_sensor)
+                     + ", status queries answered in " + std::to_string(m_median) + " ms";
         else
             v.text = "FAIL: " + m_symptom;
         return v;
     }
 
-    CameraController& m_cam;
-    IPanelView& m_view;
+    BoardConnection& m_board;
+    const std::vector<int>& m_ports;
     IPlatform& m_platform;
+    Sensor m_sensor = Sensor::None;
     const RegisterMap& m_map;
     const DiagnosisStepFn& m_onStep;
     const DiagnosisProgress& m_progress;
@@ -306,10 +316,10 @@ std::string SymptomOf(std::int32_t result)
     }
 }
 
-DiagnosisVerdict Diagnose(CameraController& cam, IPanelView& view, IPlatform& platform, const RegisterMap& map,
+DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
                           const DiagnosisStepFn& onStep, const DiagnosisProgress& progress)
 {
-    Diagnosis diagnosis(cam, view, platform, map, onStep, progress);
+    Diagnosis diagnosis(board, ports, map, onStep, progress);
     return diagnosis.Run();
 }
 

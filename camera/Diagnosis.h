@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "camera/CameraController.h"
-#include "camera/PanelView.h"
+#include "camera/BoardConnection.h"
 #include "camera/RegisterMap.h"
 
 namespace pelvar {
@@ -38,9 +38,11 @@ struct DiagnosisProgress {
     std::function<void(std::uint32_t done)> linkQueries; // before each of kLinkQueries, then kLinkQueries
 };
 
-// Runs on a controller that is not connected; `view` lists the ports to try.
-// Leaves the board connected when it was found.
-DiagnosisVerdict Diagnose(CameraController& cam, IPanelView& view, IPlatform& platform, const RegisterMap& map,
+// On a board that is not connected, tries `ports` in order and leaves the
+// board connected when it was found. On a connected board, the port and the
+// start-up are left as they are (nothing is sent again) and the board is
+// examined on its link.
+DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
                           const DiagnosisStepFn& onStep, const DiagnosisProgress& progress = {});
 
 // The symptom a failed exchange shows: "no reply from the board ...".

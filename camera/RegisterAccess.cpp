@@ -1,6 +1,5 @@
 #include "camera/RegisterAccess.h"
 
-#include "camera/ControlIds.h"
 #include "camera/ControlTable.h"
 
 namespace pelvar {
@@ -14,23 +13,6 @@ bool Fail(std::string* error, const std::string& text)
 }
 
 } // namespace
-
-std::int32_t ReadRegister(CameraController& cam, IPanelView& view, std::uint16_t address, std::uint16_t* value)
-{
-    view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
-    cam.OnRegisterRead();
-    *value = 0;
-    ParseHex16(view.ControlText(IDC_REG_CONTENT), value);
-    return cam.LastResult();
-}
-
-std::int32_t WriteRegister(CameraController& cam, IPanelView& view, std::uint16_t address, std::uint16_t value)
-{
-    view.SetControlText(IDC_REG_ADDRESS, Hex16(address));
-    view.SetControlText(IDC_REG_CONTENT, Hex16(value));
-    cam.OnRegisterWrite();
-    return cam.LastResult();
-}
 
 std::string TargetName(const RegisterTarget& t)
 {
@@ -66,23 +48,22 @@ bool CheckTargetValue(const RegisterTarget& t, std::uint16_t value, const std::s
                            + " bits, at most " + Hex16(static_cast<std::uint16_t>(TargetLimit(t))) + ")");
 }
 
-std::int32_t ReadTarget(CameraController& cam, IPanelView& view, const RegisterTarget& t, std::uint16_t* field,
-                        std::uint16_t* whole)
+std::int32_t ReadTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole)
 {
-    std::int32_t r = ReadRegister(cam, view, t.address, whole);
+    const RegisterRead read = board.ReadRegister(t.address);
+    *whole = read.value;
     *field = t.field ? ExtractField(*whole, *t.field) : *whole;
-    return r;
+    return read.result;
 }
 
-std::int32_t WriteTarget(CameraController& cam, IPanelView& view, const RegisterTarget& t, std::uint16_t value)
+std::int32_t WriteTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t value)
 {
     if (!t.field)
-        return WriteRegister(cam, view, t.address, value);
-    std::uint16_t old = 0;
-    std::int32_t r = ReadRegister(cam, view, t.address, &old);
-    if (r != LINK_OK)
-        return r;
-    return WriteRegister(cam, view, t.address, InsertField(old, *t.field, value));
+        return board.WriteRegister(t.address, value);
+    const RegisterRead old = board.ReadRegister(t.address);
+    if (!old.Ok())
+        return old.result;
+    return board.WriteRegister(t.address, InsertField(old.value, *t.field, value));
 }
 
 bool ResolvePresetWrites(const RegisterMap& map, const Preset& preset, const std::string& where,
@@ -100,7 +81,7 @@ bool ResolvePresetWrites(const RegisterMap& map, const Preset& preset, const std
     return true;
 }
 
-std::int32_t ApplyPreset(CameraController& cam, IPanelView& view, const Preset& preset,
+std::int32_t ApplyPreset(BoardConnection& board, Adjustments& held, const Preset& preset,
                          const std::vector<RegisterTarget>& targets, const PresetStepFn& onStep)
 {
     std::int32_t r = LINK_OK;
@@ -108,14 +89,14 @@ std::int32_t ApplyPreset(CameraController& cam, IPanelView& view, const Preset& 
         if (b.role != ControlRole::Slider)
             continue;
         const std::int32_t value = *preset.adjust.For(b.cmd);
-        cam.OnHScroll(b.id, value);
-        r = cam.LastResult();
+        *held.For(b.cmd) = value;
+        r = board.SetAdjustment(b.cmd, value);
         onStep(std::string("set ") + b.name + " " + std::to_string(value), r);
         if (r != LINK_OK)
             return r;
     }
     for (std::size_t i = 0; i < preset.writes.size() && i < targets.size(); ++i) {
-        r = WriteTarget(cam, view, targets[i], preset.writes[i].value);
+        r = WriteTarget(board, targets[i], preset.writes[i].value);
         onStep("reg write " + TargetName(targets[i]) + " " + Hex16(preset.writes[i].value), r);
         if (r != LINK_OK)
             return r;

@@ -1,7 +1,7 @@
 // Register access by reference ("EXPOSURE", "CTRL.GAIN", "0x0010") on a
-// connected board, through the panel's register boxes so that the frames
-// are the panel's own. Fields are read-modify-written; what the map says of
-// a register's access and width is checked before anything is sent.
+// connected board, through the board's own register calls, so that the
+// frames are the panel's. Fields are read-modify-written; what the map says
+// of a register's access and width is checked before anything is sent.
 // pelvarctl's bring-up verbs and the Python module share it.
 #pragma once
 
@@ -10,16 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "camera/CameraController.h"
-#include "camera/PanelView.h"
+#include "camera/Adjustments.h"
+#include "camera/BoardConnection.h"
 #include "camera/Preset.h"
 #include "camera/RegisterMap.h"
 
 namespace pelvar {
-
-// One register read or write through the panel's register boxes.
-std::int32_t ReadRegister(CameraController& cam, IPanelView& view, std::uint16_t address, std::uint16_t* value);
-std::int32_t WriteRegister(CameraController& cam, IPanelView& view, std::uint16_t address, std::uint16_t value);
 
 // "CTRL.GAIN", "EXPOSURE", or the address as "0x0010" without a map entry.
 std::string TargetName(const RegisterTarget& t);
@@ -30,10 +26,9 @@ bool CheckTargetUse(const RegisterTarget& t, bool reads, bool writes, const std:
 bool CheckTargetValue(const RegisterTarget& t, std::uint16_t value, const std::string& verb, std::string* error);
 
 // Reads the whole register; *field is the target's bits (the register itself without a field).
-std::int32_t ReadTarget(CameraController& cam, IPanelView& view, const RegisterTarget& t, std::uint16_t* field,
-                        std::uint16_t* whole);
+std::int32_t ReadTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole);
 // A field is written by a read of its register first, so the other bits stay.
-std::int32_t WriteTarget(CameraController& cam, IPanelView& view, const RegisterTarget& t, std::uint16_t value);
+std::int32_t WriteTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t value);
 
 // The preset's register writes looked up in the map and checked, in file
 // order; `where` names the file for messages ("preset.json", with ":LINE").
@@ -43,8 +38,9 @@ bool ResolvePresetWrites(const RegisterMap& map, const Preset& preset, const std
 // Sends the five adjustments in the sliders' order, then the register writes
 // (targets from ResolvePresetWrites), stopping at the first failure. Each
 // step is reported as it ends: "set brightness 200", "reg write EXPOSURE 0x0200".
+// `held` keeps the adjustments sent, as the sliders would.
 using PresetStepFn = std::function<void(const std::string& step, std::int32_t result)>;
-std::int32_t ApplyPreset(CameraController& cam, IPanelView& view, const Preset& preset,
+std::int32_t ApplyPreset(BoardConnection& board, Adjustments& held, const Preset& preset,
                          const std::vector<RegisterTarget>& targets, const PresetStepFn& onStep);
 
 } // namespace pelvar

@@ -1,6 +1,6 @@
 #include "camera/StatusText.h"
 
-#include "platform/SysError.h"
+#include "camera/FailureText.h"
 
 namespace pelvar {
 
@@ -16,19 +16,10 @@ std::string Joined(const std::vector<std::string>& items)
     return text;
 }
 
-// "COM4: permission denied - join the group 'dialout' and log in again".
+// "COM4: busy: held by process 12 (minicom)", in the describer's words.
 std::string OpenFailureText(const CandidateReport& c, IPlatform& platform)
 {
-    const std::string path = platform.PortPath(c.port);
-    if (c.sysError == 0)
-        return ComName(c.port) + ": line settings refused";
-    if (ClassifyErrno(c.sysError) == SysErrorKind::Permission) {
-        std::string group = DeviceGroup(path);
-        if (group.empty())
-            group = "dialout";
-        return ComName(c.port) + ": permission denied - join the group '" + group + "' and log in again";
-    }
-    return ComName(c.port) + ": " + DescribeErrno(c.sysError);
+    return ComName(c.port) + ": " + OpenFailureWords(c.sysError, platform.PortPath(c.port));
 }
 
 } // namespace

@@ -130,6 +130,18 @@ bool ParseComPortName(const std::string& text, int* port)
 
 std::string PortEntryFor(int port) { return "Port COM" + std::to_string(port) + " (COM" + std::to_string(port) + ")"; }
 
+bool ParsePortReference(const std::string& text, int* port, std::string* error)
+{
+    if (ParseComPortName(text, port))
+        return true;
+    std::string why;
+    if (ParsePortName(text, port, &why))
+        return true;
+    *error = why.empty() ? "'" + text + "' is not a port number from 1 to 255, COMn, a device path or rfc2217://HOST:PORT"
+                         : why;
+    return false;
+}
+
 bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string* error)
 {
     std::set<int> seen;
@@ -138,10 +150,8 @@ bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string
         const std::size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         int port = 0;
-        if (std::string why; !ParseComPortName(item, &port) && !ParsePortName(item, &port, &why)) {
-            *error = why.empty() ? "'" + item + "' is not a port number from 1 to 255" : why;
+        if (!ParsePortReference(item, &port, error))
             return false;
-        }
         seen.insert(port);
         if (comma == std::string::npos)
             break;

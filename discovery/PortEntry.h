@@ -48,6 +48,10 @@ bool ReadPortEntry(const std::string& text, int* port);
 // anything else.
 bool ParseComPortName(const std::string& text, int* port);
 
+// One port as a user names it anywhere: "7", "COM7", a device path or
+// rfc2217://HOST:PORT. False with one line in *error.
+bool ParsePortReference(const std::string& text, int* port, std::string* error);
+
 // The port list entry that stands for COMn when a port is given by number.
 std::string PortEntryFor(int port);
 

@@ -21,4 +21,19 @@ void FillPortList(IPortList& list)
     FillPortList(list, *source, stdout);
 }
 
+std::vector<int> PortsToTry(int port)
+{
+    if (port > 0)
+        return {port};
+    SortedPortList list;
+    FillPortList(list);
+    std::vector<int> ports;
+    for (const std::string& entry : list.Entries()) {
+        int n = 0;
+        if (ReadPortEntry(entry, &n))
+            ports.push_back(n);
+    }
+    return ports;
+}
+
 } // namespace pelvar

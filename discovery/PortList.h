@@ -37,4 +37,8 @@ void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out = stdou
 // From the machine's own devices (MachineDevices()).
 void FillPortList(IPortList& list);
 
+// The ports a search tries: COMport alone when port > 0, else the machine's
+// listed ports in list order.
+std::vector<int> PortsToTry(int port);
+
 } // namespace pelvar

@@ -11,8 +11,17 @@ enum class SysErrorKind {
     Busy,        // EBUSY, EWOULDBLOCK on the lock: held by another program
     NotFound,    // ENOENT, ENODEV, ENXIO, EIO: absent, unplugged or gone
     Unsupported, // ENOTTY, EINVAL: not a serial device, setting refused
+    Refused,     // ECONNREFUSED: nothing serves a network port there
+    UnknownHost, // a network port's host name that does not resolve
+    Dropped,     // ECONNRESET: a network port's connection was lost
     Other,
 };
+
+// A network port's host that does not resolve: errno has no code for it.
+constexpr int kErrorUnknownHost = -0x4E48;
+
+// The device or the connection has gone for good: unplugged, hung up, dropped.
+bool IsGoneError(int err);
 
 SysErrorKind ClassifyErrno(int err);
 

@@ -3,9 +3,10 @@
 #include <filesystem>
 
 #include "camera/Commands.h"
-#include "camera/ControlIds.h"
 #include "camera/ControlTable.h"
+#include "camera/FailureText.h"
 #include "camera/RegisterAccess.h"
+#include "discovery/PortList.h"
 #include "platform/SysError.h"
 
 namespace pelvar::python {
@@ -16,8 +17,6 @@ namespace {
 constexpr std::size_t kLogLimit = 10000;
 
 Failure ValueFailure(const std::string& message) { return {FailureKind::Value, 0, message, 0, 0}; }
-
-std::string ResultText(std::int32_t code) { return std::string(ResultName(code)) + ", " + std::to_string(code); }
 
 // --map FILE, else the default map when it exists; a bad map is a ValueError.
 RegisterMap LoadMap(const std::string& mapPath)
@@ -33,11 +32,11 @@ RegisterMap LoadMap(const std::string& mapPath)
     return map;
 }
 
-DiagnosisReport RunDiagnosis(CameraController& cam, IPanelView& view, IPlatform& platform, const RegisterMap& map)
+DiagnosisReport RunDiagnosis(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map)
 {
     DiagnosisReport report;
     report.verdict =
-        pelvar::Diagnose(cam, view, platform, map, [&report](const DiagnosisStep& s) { report.steps.push_back(s); });
+        pelvar::Diagnose(board, ports, map, [&report](const DiagnosisStep& s) { report.steps.push_back(s); });
     return report;
 }
 
@@ -47,9 +46,8 @@ DiagnosisReport DiagnosePorts(int port, const std::string& mapPath)
 {
     const RegisterMap map = LoadMap(mapPath);
     std::unique_ptr<IPlatform> platform = NewPlatform();
-    HeadlessView view(port);
-    CameraController cam(view, *platform);
-    return RunDiagnosis(cam, view, *platform, map);
+    BoardConnection board(*platform);
+    return RunDiagnosis(board, PortsToTry(port), map);
 }
 
 FailureKind KindOf(std::int32_t code)
@@ -63,16 +61,16 @@ FailureKind KindOf(std::int32_t code)
 }
 
 Board::Board(int port, const std::string& mapPath)
-    : m_platform(NewPlatform()), m_view(port), m_tap(*m_platform,
+    : m_platform(NewPlatform()), m_tap(*m_platform,
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
                                                          m_log.push_back(r);
                                                          if (m_log.size() > kLogLimit)
                                                              m_log.pop_front();
                                                      }),
-      m_cam(m_view, *m_platform), m_map(LoadMap(mapPath))
+      m_board(*m_platform), m_map(LoadMap(mapPath))
 {
-    m_cam.SetLinkTap(&m_tap);
+    m_board.SetTap(&m_tap);
     Connect(port);
 }
 
@@ -80,8 +78,8 @@ Board::~Board() { Close(false); }
 
 void Board::Fail(std::int32_t code, const std::string& what) const
 {
-    throw Failure{KindOf(code), code, "COM" + std::to_string(m_port) + ": " + what + " (" + ResultText(code) + ")",
-                  m_port, 0};
+    const int sysError = m_board.LastError();
+    throw Failure{KindOf(code), code, DescribeFailure({Label(), "", what, code, sysError}), m_port, sysError};
 }
 
 void Board::Check(std::int32_t code, const std::string& what) const
@@ -90,45 +88,44 @@ void Board::Check(std::int32_t code, const std::string& what) const
         Fail(code, what);
 }
 
+std::string Board::Label() const { return PortLabel(*m_platform, m_port); }
+
 void Board::Connect(int port)
 {
     m_tap.MarkOrigin();
-    m_cam.OnConnect();
-    m_port = m_cam.m_nPort;
-    if (m_cam.LineLostError() != 0)
-        throw Failure{FailureKind::Port, LINK_ERR_SEND,
-                      "COM" + std::to_string(m_port) + ": the device has gone: " + DescribeErrno(m_cam.LineLostError()),
-                      m_port, m_cam.LineLostError()};
-    const auto& tried = m_cam.Candidates();
+    std::uint8_t probe = 0;
+    const bool found = m_board.Detect(PortsToTry(port), &probe);
+    m_port = m_board.Port();
+    const auto& tried = m_board.Candidates();
     if (tried.empty())
         throw Failure{FailureKind::Link, LINK_ERR_NO_REPLY,
                       port > 0 ? "COM" + std::to_string(port) + " is not a port of this machine"
                                : std::string("no serial port to try"),
                       port, 0};
-    if (!m_cam.IsConnected() && !m_cam.StartTimedOut()) {
+    if (!found) {
         // The reason of the last port tried; a single port names its own.
         const CandidateReport& c = tried.back();
-        const std::string path = m_platform->PortPath(c.port);
-        // The device or URL behind the number, as pelvarctl names it.
-        const std::string where = "COM" + std::to_string(c.port) + (path.empty() ? "" : " (" + path + ")");
-        if (c.openResult != LINK_OK) {
-            std::string why = c.sysError ? DescribeErrno(c.sysError) : "refused the line settings";
-            if (ClassifyErrno(c.sysError) == SysErrorKind::Busy && !PortHolderText(path).empty())
-                why = "busy: held by " + PortHolderText(path);
-            throw Failure{FailureKind::Port, c.openResult, "cannot open " + where + ": " + why, c.port, c.sysError};
-        }
-        const std::string which = tried.size() == 1 ? where : "no port (tried " + std::to_string(tried.size()) + ")";
+        if (c.openResult != LINK_OK)
+            throw Failure{FailureKind::Port, c.openResult,
+                          DescribeFailure(OpenFailure(*m_platform, c.port, c.openResult, c.sysError)), c.port,
+                          c.sysError};
+        const std::string which =
+            tried.size() == 1 ? Label() : "no port (tried " + std::to_string(tried.size()) + ")";
         throw Failure{KindOf(c.probeResult), c.probeResult,
-                      which + ": no board answered (" + ResultText(c.probeResult) + ")", c.port, 0};
+                      DescribeFailure({which, "", "no board answered", c.probeResult, 0}), c.port, 0};
     }
-    m_sensor = m_view.ControlText(IDC_SENSOR_TEXT);
-    if (m_cam.StartTimedOut() || m_sensor == "init error") {
-        const std::int32_t code = m_cam.LastResult();
-        const std::string what = m_cam.StartTimedOut() ? "the board did not start (its status stayed 0)"
-                                                       : "the board names no sensor (init error)";
+    const StartOutcome start = m_board.Start(probe, kStartLimitMs);
+    if (start.lostError != 0)
+        throw Failure{FailureKind::Port, LINK_ERR_SEND,
+                      DescribeFailure({Label(), "", "start-up", LINK_ERR_SEND, start.lostError}), m_port,
+                      start.lostError};
+    if (start.timedOut || start.sensor == Sensor::None) {
         Close(false);
-        throw Failure{FailureKind::Startup, code, "COM" + std::to_string(m_port) + ": " + what, m_port, 0};
+        const std::string what = start.timedOut ? DescribeFailure({Label(), "", "", start.result, 0, true})
+                                                : Label() + ": the board names no sensor (init error)";
+        throw Failure{FailureKind::Startup, start.result, what, m_port, 0};
     }
+    m_sensor = SensorText(start.sensor);
 }
 
 void Board::Set(const std::string& name, int value)
@@ -138,8 +135,8 @@ void Board::Set(const std::string& name, int value)
         throw ValueFailure("set: '" + name + "' is none of " + BindingNames(ControlRole::Slider, ", "));
     if (value < 0 || value > 255)
         throw ValueFailure("set " + name + ": " + std::to_string(value) + " is not within 0..255");
-    m_cam.OnHScroll(slider->id, value);
-    Check(m_cam.LastResult(), "set " + name + " " + std::to_string(value));
+    *m_held.For(slider->cmd) = value;
+    Check(m_board.SetAdjustment(slider->cmd, value), "set " + name + " " + std::to_string(value));
 }
 
 void Board::Press(const std::string& button)
@@ -147,8 +144,7 @@ void Board::Press(const std::string& button)
     const ControlBinding* b = FindBinding(button, ControlRole::FunctionButton);
     if (!b)
         throw ValueFailure("press: '" + button + "' is none of " + BindingNames(ControlRole::FunctionButton, ", "));
-    m_cam.OnFunctionButton(b->id);
-    Check(m_cam.LastResult(), "press " + button);
+    Check(m_board.Press(b->cmd), "press " + button);
 }
 
 RegisterTarget Board::Resolve(const std::string& reference) const
@@ -176,7 +172,7 @@ std::uint16_t Board::Read(const RegisterTarget& t)
         throw ValueFailure(error);
     std::uint16_t field = 0;
     std::uint16_t whole = 0;
-    Check(ReadTarget(m_cam, m_view, t, &field, &whole), "read " + TargetName(t));
+    Check(ReadTarget(m_board, t, &field, &whole), "read " + TargetName(t));
     return field;
 }
 
@@ -188,15 +184,15 @@ void Board::Write(const RegisterTarget& t, long long value, bool verify)
     const auto word = static_cast<std::uint16_t>(value);
     if (!CheckTargetUse(t, verify || t.field, true, "write", &error) || !CheckTargetValue(t, word, "write", &error))
         throw ValueFailure(error);
-    Check(WriteTarget(m_cam, m_view, t, word), "write " + TargetName(t) + " " + Hex16(word));
+    Check(WriteTarget(m_board, t, word), "write " + TargetName(t) + " " + Hex16(word));
     if (!verify)
         return;
     std::uint16_t back = 0;
     std::uint16_t whole = 0;
-    Check(ReadTarget(m_cam, m_view, t, &back, &whole), "read back " + TargetName(t));
+    Check(ReadTarget(m_board, t, &back, &whole), "read back " + TargetName(t));
     if (back != word)
         throw Failure{FailureKind::Verify, LINK_OK,
-                      "COM" + std::to_string(m_port) + ": verify " + TargetName(t) + ": wrote " + Hex16(word)
+                      Label() + ": verify " + TargetName(t) + ": wrote " + Hex16(word)
                           + ", read " + Hex16(back),
                       m_port, 0};
 }
@@ -213,9 +209,9 @@ std::vector<std::pair<std::uint16_t, std::uint16_t>> Board::Dump(long long first
         const RegisterInfo* reg = m_map.FindAddress(address);
         if (reg && reg->access == RegisterAccess::WriteOnly)
             continue;
-        std::uint16_t value = 0;
-        Check(ReadRegister(m_cam, m_view, address, &value), "dump: read " + Hex16(address));
-        values.emplace_back(address, value);
+        const RegisterRead read = m_board.ReadRegister(address);
+        Check(read.result, "dump: read " + Hex16(address));
+        values.emplace_back(address, read.value);
     }
     return values;
 }
@@ -230,7 +226,7 @@ std::vector<std::string> Board::ApplyPreset(const std::string& path)
     std::vector<std::string> steps;
     std::string failed;
     const std::int32_t r =
-        pelvar::ApplyPreset(m_cam, m_view, preset, targets, [&](const std::string& step, std::int32_t result) {
+        pelvar::ApplyPreset(m_board, m_held, preset, targets, [&](const std::string& step, std::int32_t result) {
             steps.push_back(step);
             if (result != LINK_OK)
                 failed = step;
@@ -241,30 +237,19 @@ std::vector<std::string> Board::ApplyPreset(const std::string& path)
 
 DiagnosisReport Board::Diagnose()
 {
-    // The diagnosis opens the port itself: the link is closed (nothing sent)
-    // and opened again afterwards, the board as the diagnosis left it.
-    m_cam.OnLineLost();
-    DiagnosisReport report;
-    {
-        HeadlessView view(m_port);
-        CameraController cam(view, *m_platform);
-        cam.SetLinkTap(&m_tap);
-        report = RunDiagnosis(cam, view, *m_platform, m_map);
-    }
-    if (!m_cam.AttachPort(m_port))
-        Fail(m_cam.LastResult(), "cannot open the port again after the diagnosis");
-    return report;
+    // On the open link: the start-up stays as it is, nothing is sent again.
+    return RunDiagnosis(m_board, {m_port}, m_map);
 }
 
 void Board::Transact(std::uint8_t cmd, const std::vector<std::uint8_t>& payload)
 {
-    Check(RunTransaction(*m_cam.Link(), cmd, payload.data(), static_cast<std::uint32_t>(payload.size())),
+    Check(m_board.Transact(cmd, payload.data(), static_cast<std::uint32_t>(payload.size())),
           "transact " + CommandName(cmd));
 }
 
 QueryResult Board::Query(std::uint8_t cmd, std::uint32_t room)
 {
-    QueryResult q = RunQuery(*m_cam.Link(), cmd, room);
+    QueryResult q = m_board.Query(cmd, room);
     Check(q.result, "query " + CommandName(cmd));
     return q;
 }
@@ -275,11 +260,14 @@ void Board::Sleep(std::uint32_t ms) { m_platform->Sleep(ms); }
 
 void Board::Close(bool raise)
 {
-    if (!m_cam.IsConnected())
+    if (!m_board.IsOpen())
         return;
-    m_cam.OnDisconnect();
-    if (raise && m_view.ErrorShown())
-        Fail(m_cam.LastResult(), "release: " + m_view.ErrorText());
+    const ReleaseOutcome release = m_board.Release();
+    const int sysError = m_board.LastError();
+    m_board.Close();
+    if (raise && release.statusResult == LINK_ERR_NO_REPLY)
+        throw Failure{KindOf(release.statusResult), release.statusResult,
+                      DescribeFailure({Label(), "", "release", release.statusResult, sysError}), m_port, sysError};
 }
 
 std::vector<ExchangeRecord> Board::Exchanges(std::size_t count) const

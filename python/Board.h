@@ -1,6 +1,6 @@
 // One board as the Python module holds it: a connection with a platform of
-// its own (so that threads drive several boards at once), the camera logic
-// behind a headless panel, and the session's decoded exchanges. Failures
+// its own (so that threads drive several boards at once), the board's calls,
+// and the session's decoded exchanges. Failures
 // come back as a Failure, which the module raises as a Python exception.
 #pragma once
 
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "camera/CameraController.h"
+#include "camera/Adjustments.h"
+#include "camera/BoardConnection.h"
 #include "camera/Diagnosis.h"
 #include "camera/ExchangeLog.h"
-#include "camera/HeadlessView.h"
 #include "camera/RegisterMap.h"
 
 namespace pelvar::python {
@@ -49,7 +49,7 @@ public:
 
     int Port() const { return m_port; }
     const std::string& Sensor() const { return m_sensor; }
-    bool Open() const { return m_cam.IsConnected(); }
+    bool Open() const { return m_board.IsOpen(); }
     const RegisterMap& Map() const { return m_map; }
 
     // Each throws a Failure; the checks of the arguments come before any exchange.
@@ -85,13 +85,15 @@ private:
     void Connect(int port);
     [[noreturn]] void Fail(std::int32_t code, const std::string& what) const;
     void Check(std::int32_t code, const std::string& what) const;
+    // "COM7 (/dev/ttyUSB0)", or the URL of a network port.
+    std::string Label() const;
 
     std::unique_ptr<IPlatform> m_platform;
-    HeadlessView m_view;
     mutable std::mutex m_logMutex;
     std::deque<ExchangeRecord> m_log;
     ExchangeLog m_tap;
-    CameraController m_cam;
+    BoardConnection m_board;
+    Adjustments m_held;
     RegisterMap m_map;
     std::mutex m_line;
     int m_port = 0;

@@ -99,11 +99,8 @@ int PortArg(const py::handle& h)
     if (py::isinstance<py::str>(h)) {
         int port = 0;
         const std::string text = h.cast<std::string>();
-        if (std::string why; !ParseComPortName(text, &port) && !ParsePortName(text, &port, &why))
-            ValueError(why.empty() ? "port '" + text
-                                         + "' is not a port number from 1 to 255, COMn, a device path or "
-                                           "rfc2217://HOST:PORT"
-                                   : why);
+        if (std::string why; !ParsePortReference(text, &port, &why))
+            ValueError("port " + why);
         return port;
     }
     const long long port = IntArg(h, "port");

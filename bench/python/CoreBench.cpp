@@ -9,9 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "camera/CameraController.h"
-#include "camera/HeadlessView.h"
-#include "camera/RegisterAccess.h"
+#include "camera/BoardConnection.h"
 
 namespace {
 
@@ -45,23 +43,21 @@ int main(int argc, char** argv)
         return 2;
     }
     const int port = std::atoi(argv[1]);
-    pelvar::HeadlessView view(port);
-    pelvar::CameraController cam(view);
-    cam.OnConnect();
-    if (!cam.IsConnected()) {
+    pelvar::BoardConnection board(pelvar::DefaultPlatform());
+    std::uint8_t probe = 0;
+    if (!board.Detect({port}, &probe) || !board.Start(probe, pelvar::kStartLimitMs).Started()) {
         std::fprintf(stderr, "python_core_bench: no board on COM%d\n", port);
         return 1;
     }
-    const auto queries = Times(std::atoi(argv[2]), [&] { return pelvar::QueryStatus(*cam.Link()).result == 0; });
+    const auto queries = Times(std::atoi(argv[2]), [&] { return board.QueryStatus().result == 0; });
     const auto dumps = Times(std::atoi(argv[3]), [&] {
         for (unsigned a = 0; a <= 0xFF; ++a) {
-            std::uint16_t value = 0;
-            if (pelvar::ReadRegister(cam, view, static_cast<std::uint16_t>(a), &value) != 0)
+            if (!board.ReadRegister(static_cast<std::uint16_t>(a)).Ok())
                 return false;
         }
         return true;
     });
     std::printf("status_query_ms %.3f\ndump_ms %.1f\n", Median(queries), Median(dumps));
-    cam.OnDisconnect();
+    board.Release();
     return 0;
 }

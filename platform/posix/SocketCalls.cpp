@@ -1,6 +1,7 @@
 // BSD sockets: errno, fcntl, close, MSG_NOSIGNAL.
 #include "platform/net/NetConnection.h"
 #include "platform/net/SocketCalls.h"
+#include "platform/SysError.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -33,11 +34,10 @@ long ReceiveOnSocket(SocketId s, std::uint8_t* bytes, std::size_t room)
 }
 
 // A lost connection is a device that has gone, as an unplugged adapter.
-int NetErrorDropped() { return EIO; }
+int NetErrorDropped() { return ECONNRESET; }
 int NetErrorBusy() { return EBUSY; }
 int NetErrorTimedOut() { return ETIMEDOUT; }
-// errno has no word for an unknown name; "no such device or address" is nearest.
-int NetErrorUnknownHost() { return ENXIO; }
+int NetErrorUnknownHost() { return kErrorUnknownHost; }
 int NetErrorBadAddress() { return EINVAL; }
 
 } // namespace pelvar

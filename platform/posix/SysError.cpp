@@ -25,11 +25,19 @@ SysErrorKind ClassifyErrno(int err)
     case EINVAL:
     case ENOTSUP:
     case ELOOP: return SysErrorKind::Unsupported;
+    case ECONNREFUSED: return SysErrorKind::Refused;
+    case kErrorUnknownHost: return SysErrorKind::UnknownHost;
+    case ECONNRESET:
+    case EPIPE: return SysErrorKind::Dropped;
     default: return SysErrorKind::Other;
     }
 }
 
-std::string DescribeErrno(int err) { return DescribeSysError(ClassifyErrno(err), std::strerror(err)); }
+std::string DescribeErrno(int err)
+{
+    const char* reason = err == kErrorUnknownHost ? "the name does not resolve" : std::strerror(err);
+    return DescribeSysError(ClassifyErrno(err), reason);
+}
 
 std::string PortHolderText(const std::string& devicePath) { return DescribePortHolder(devicePath); }
 

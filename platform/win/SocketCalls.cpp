@@ -36,7 +36,7 @@ long ReceiveOnSocket(SocketId s, std::uint8_t* bytes, std::size_t room)
 }
 
 // A lost connection is a device that has gone, as an unplugged adapter.
-int NetErrorDropped() { return ERROR_DEVICE_REMOVED; }
+int NetErrorDropped() { return WSAECONNRESET; }
 int NetErrorBusy() { return ERROR_BUSY; }
 int NetErrorTimedOut() { return WSAETIMEDOUT; }
 int NetErrorUnknownHost() { return WSAHOST_NOT_FOUND; }

@@ -44,6 +44,11 @@ SysErrorKind ClassifyErrno(int err)
     case ERROR_INVALID_FUNCTION:
     case ERROR_INVALID_PARAMETER:
     case ERROR_NOT_SUPPORTED: return SysErrorKind::Unsupported;
+    case WSAECONNREFUSED: return SysErrorKind::Refused;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA: return SysErrorKind::UnknownHost;
+    case WSAECONNRESET:
+    case WSAECONNABORTED: return SysErrorKind::Dropped;
     default: return SysErrorKind::Other;
     }
 }

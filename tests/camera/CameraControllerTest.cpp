@@ -538,7 +538,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  {{1, {}}, {3, {}}},
                                  {},
                                  kNothingShown,
-                                 "COM1: permission denied - join the group 'dialout' and log in again; "
+                                 "COM1: permission denied (Permission denied); join the group 'dialout' (sudo "
+                                 "usermod -aG dialout $USER) and log in again; "
                                  "COM3: not a usable serial device (Invalid argument)",
                                  false},
                       // Only no reply at all earns the message box; the garbled status counts as 0.

@@ -176,8 +176,8 @@ TEST_F(WorkerTest, StatusLineSaysWhatHappened)
     listed.push_back(Listing(7));
     worker.Connect();
     Run();
-    EXPECT_EQ(view.LastStatus(), "No board answered (tried COM3, COM7); COM4: permission denied - join the group "
-                                 "'dialout' and log in again");
+    EXPECT_EQ(view.LastStatus(), "No board answered (tried COM3, COM7); COM4: permission denied (Permission denied); "
+                                 "join the group 'dialout' (sudo usermod -aG dialout $USER) and log in again");
 
     SimBoardDevice& board = Plug(9);
     worker.Connect();

@@ -62,7 +62,7 @@ TEST_F(ManyBoards, AllRunsTheVerbOnEveryBoardAndTheSilentOneFailsAlone)
         expected += com + (port == kSilentPort ? "result: LINK_ERR_NO_REPLY (-2002)\n" : "result: LINK_OK (0)\n");
     }
     EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.err, "COM44: pelvarctl: COM44 (" + m_dir.Path() + "/COM44): no reply (LINK_ERR_NO_REPLY)\n");
+    EXPECT_EQ(r.err, "COM44: pelvarctl: COM44 (" + m_dir.Path() + "/COM44): no reply from the board (LINK_ERR_NO_REPLY)\n");
     for (const auto& board : m_boards)
         EXPECT_EQ(board->Snapshot().Register(0x0010), board->Port() == kSilentPort ? 0 : 0xBEEF) << board->Port();
 }

@@ -190,7 +190,7 @@ TEST_F(NetworkPortTest, DropInTheMiddleFailsTheExchangeAndTheDeviceHasGone)
     ASSERT_EQ(OpenLink(), LINK_OK);
     server.closeAt = 1100;
     EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_SEND);
-    EXPECT_EQ(link->Port()->LastError(), EIO);
+    EXPECT_EQ(link->Port()->LastError(), ECONNRESET);
     EXPECT_LE(sim.Now() - 1000, 600u); // the first window, then five sends that fail at once
     EXPECT_TRUE(net.PortGone(link->Port()->m_hCom));
 }
@@ -202,7 +202,7 @@ TEST_F(NetworkPortTest, SendThatCannotGoOutFailsAtItsLimit)
     EXPECT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_ERR_SEND);
     EXPECT_EQ(sim.Now() - 1000, 300u); // 50 ms a byte plus 50 ms for 5 bytes
     // Half a command may be in the stream: the port has gone, and says so at once.
-    EXPECT_EQ(link->Port()->LastError(), EIO);
+    EXPECT_EQ(link->Port()->LastError(), ECONNRESET);
     EXPECT_TRUE(net.PortGone(link->Port()->m_hCom));
 }
 

@@ -274,11 +274,16 @@ def test_diagnose_walks_the_bring_up_and_leaves_the_board_connected(sim, registe
     scratch_map = tmp_path / "scratch.json"
     scratch_map.write_text('{"registers": [{"name": "SCRATCH", "address": "0x00FE", "scratch": true}]}')
     with pelvar.connect(sim.port, map=scratch_map) as b:
+        b.set("blue", 120)
         report = b.diagnose()
         assert report["ok"], report
-        assert [s["step"] for s in report["steps"]] == ["ports", "access", "probe", "start-up", "scratch", "link"]
-        assert report["steps"][4]["text"] == "SCRATCH (0x00fe): 6 patterns written and read back; restored 0x0000"
-        assert report["verdict"].startswith(f"ok: board on COM{sim.port}, sensor ARVEN-L")
+        # The board's start-up stays as it was: no CMD_INIT, no blue gain of 128 over the user's 120.
+        assert [s["step"] for s in report["steps"]] == ["ports", "probe", "start-up", "scratch", "link"]
+        assert report["steps"][0]["text"] == f"COM{sim.port} ({sim.link}): connected already"
+        assert report["steps"][3]["text"] == "SCRATCH (0x00fe): 6 patterns written and read back; restored 0x0000"
+        assert report["verdict"].startswith(f"ok: board on COM{sim.port} ({sim.link}), sensor ARVEN-L")
+        assert sim.state["adjustments"]["blue"] == 120
+        assert sim.state["commands"]["init"] == 1
         b.reg[0x10] = 0x4242
         assert sim.register(0x10) == 0x4242
 
@@ -342,7 +347,7 @@ def test_disconnect_from_a_silent_board_raises_and_still_releases_the_port(sim):
     sim.set_faults(silent=True)
     with pytest.raises(pelvar.NoReplyError) as caught:
         b.disconnect()
-    assert "No reply from camera." in str(caught.value)
+    assert str(caught.value) == f"COM{sim.port} ({sim.link}): release: no reply from the board (LINK_ERR_NO_REPLY)"
     assert not b.open
     sim.set_faults(silent=False)
     with pelvar.connect(sim.port) as again:

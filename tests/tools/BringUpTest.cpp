@@ -1050,14 +1050,18 @@ TEST_P(Diagnose, VerdictNamesTheSymptom)
 INSTANTIATE_TEST_SUITE_P(
     Table, Diagnose,
     ::testing::Values(
-        DiagnoseRow{"soundBoard", {}, false, 0, "verdict: ok: board on COM5, sensor ARVEN-L"},
+        DiagnoseRow{"soundBoard", {}, false, 0, "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L"},
         DiagnoseRow{"silent", Faulty([](SimBoardOptions& o) { o.silent = true; }), false, 1, "FAIL: no reply"},
         DiagnoseRow{"nak", Faulty([](SimBoardOptions& o) { o.nak = true; }), false, 1,
                     "FAIL: the board refuses commands: NAK"},
         DiagnoseRow{"corrupt", Faulty([](SimBoardOptions& o) { o.corrupt = true; }), false, 1, "FAIL: checksum errors"},
         DiagnoseRow{"slow", Faulty([](SimBoardOptions& o) { o.delayMs = 100; }), false, 1, "FAIL: slow replies"},
         DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},
-        DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"}),
+        DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"},
+        // The line drops right after CMD_INIT, inside the start-up's status poll.
+        DiagnoseRow{"lineDropsDuringStartUp", Faulty([](SimBoardOptions& o) { o.hangupAfter = 2; }), false, 1,
+                    "FAIL: COM5 (sim:COM5): status query: the device has gone: absent (Input/output error) "
+                    "(LINK_ERR_SEND)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BringUp, DiagnoseGivesTheFixForAPortThatCannotBeOpened)
@@ -1065,8 +1069,8 @@ TEST_F(BringUp, DiagnoseGivesTheFixForAPortThatCannotBeOpened)
     sim.FailOpen(5, EACCES);
     CtlCapture r = Run({"diagnose"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("access: COM5 (sim:COM5): cannot open: permission denied"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("fix: add yourself to group 'dialout' (sudo usermod -aG dialout $USER) and log in again\n"),
+    EXPECT_NE(r.out.find("access: COM5 (sim:COM5): cannot open: permission denied (Permission denied); join the "
+                         "group 'dialout' (sudo usermod -aG dialout $USER) and log in again\n"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("verdict: FAIL: no port can be opened"), std::string::npos) << r.out;

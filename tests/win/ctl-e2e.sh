@@ -145,7 +145,7 @@ fi
 # A port that does not exist, and the port list the testing aid feeds.
 wine "$CTL_EXE" --port 254 query status > "$WORK/win.out" 2> "$WORK/win.err"
 [ $? = 1 ] || fail "absent: exit status"
-grep -qF "cannot open COM254: absent (" "$WORK/win.err" || fail "absent: $(cat "$WORK/win.err")"
+grep -qF "COM254: cannot open: absent (" "$WORK/win.err" || fail "absent: $(cat "$WORK/win.err")"
 echo "ok  absent port"
 PELVAR_COM_PORTS="COM10 COM3 COM200" wine "$CTL_EXE" ports | tr -d '\r' > "$WORK/ports.txt"
 printf 'Communications Port (COM10)\nCommunications Port (COM200)\nCommunications Port (COM3)\n' |

@@ -1,5 +1,6 @@
 #include "tools/pelvarctl/CtlParse.h"
 
+#include "discovery/PortEntry.h"
 #include "platform/PortName.h"
 
 #include <cctype>
@@ -54,6 +55,11 @@ bool ParseTransact(const Args& a, std::size_t i, CtlCommand* c, std::string* err
         return Fail(error, "transact: missing command (a number such as 0x91, or a name such as brightness)");
     if (!ParseCommandCode(a[i], &c->cmd))
         return Fail(error, "transact: unknown command '" + a[i] + "'");
+    // The board answers a query with data, never ACK: as a transaction it
+    // would be sent six times and end NAK.
+    if (const CommandInfo* info = FindCommand(c->cmd); info && info->exchange == Exchange::Query)
+        return Fail(error, std::string("transact: ") + info->name + " is a query, answered with data: use query "
+                               + (c->cmd == CMD_STATUS ? "status" : "regread"));
     std::string hex;
     for (std::size_t k = i + 1; k < a.size(); ++k)
         hex += a[k];
@@ -84,7 +90,6 @@ bool ParseSet(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
     if (!slider)
         return Fail(error, "set: unknown adjustment '" + a[i] + "' (" + BindingNames(ControlRole::Slider, ", ") + ")");
     c->cmd = slider->cmd;
-    c->controlId = slider->id;
     long v = 0;
     if (!ParseDecimal(a[i + 1], 255, &v))
         return Fail(error, "set: value '" + a[i + 1] + "' is not a number from 0 to 255");
@@ -98,7 +103,7 @@ bool ParsePress(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
     if (i + 1 != a.size())
         return Fail(error, "press: usage: press BUTTON");
     if (const ControlBinding* button = FindBinding(a[i], ControlRole::FunctionButton)) {
-        c->controlId = button->id;
+        c->cmd = button->cmd;
         c->verb = Verb::Press;
         return true;
     }
@@ -269,13 +274,8 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
         p->options.capture = value;
         return true;
     case 'p':
-        if (ParsePortNumber(value, &p->options.port))
-            return true;
-        if (std::string why; !ParsePortName(value, &p->options.port, &why))
-            return Fail(&p->error, why.empty() ? std::string("--port: '") + value
-                                                     + "' is not a port number from 1 to 255, a device path or "
-                                                       "rfc2217://HOST:PORT"
-                                               : "--port: " + why);
+        if (std::string why; !ParsePortReference(value, &p->options.port, &why))
+            return Fail(&p->error, "--port: " + why);
         return true;
     case ':':
         if (std::string(given).rfind("--map", 0) == 0)

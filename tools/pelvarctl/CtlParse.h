@@ -52,7 +52,6 @@ struct CtlCommand {
     std::uint8_t cmd = 0;                               // transact, set: the command code
     std::vector<std::uint8_t> payload;                  // transact
     std::int32_t value = 0;                             // set
-    int controlId = 0;                                  // set, press: the slider's or button's identifier
     std::string address;                                // reg: an address or a name of the register map
     std::string content;                                // reg write: the content box's text
     std::string file;                                   // run, preset

@@ -7,11 +7,10 @@
 #include <map>
 #include <sstream>
 
-#include "camera/CameraController.h"
+#include "camera/BoardConnection.h"
 #include "camera/CaptureFile.h"
-#include "camera/ControlIds.h"
 #include "camera/ExchangeLog.h"
-#include "camera/HeadlessView.h"
+#include "camera/FailureText.h"
 #include "discovery/PortList.h"
 #include "platform/SysError.h"
 #include "platform/HexBytes.h"
@@ -32,34 +31,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// The panel as a terminal: texts are kept, the error box goes to stderr.
-class TerminalView : public HeadlessView {
-public:
-    TerminalView(std::FILE* err, int port) : HeadlessView(port), m_err(err) {}
-
-    void ShowError(const std::string& text, const std::string& caption) override
-    {
-        std::fprintf(m_err, "%s\n", text.c_str());
-        HeadlessView::ShowError(text, caption);
-    }
-
-private:
-    std::FILE* m_err;
-};
-
 int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
-
-// Why a port could not be opened; for a busy one, who holds it when the
-// lock file or the system tells.
-std::string OpenFailure(int err, const std::string& path)
-{
-    if (ClassifyErrno(err) == SysErrorKind::Busy && !path.empty()) {
-        std::string holder = PortHolderText(path);
-        if (!holder.empty())
-            return "busy: held by " + holder;
-    }
-    return DescribeErrno(err);
-}
 
 // The raw verbs show what one exchange does on the line: with --port they
 // run it alone, without finding the board first.
@@ -71,9 +43,9 @@ bool IsRawExchange(const CtlCommand& c, const CtlOptions& options)
 
 // Why no port answered, one line each, and the group hint when every
 // candidate was refused for lack of permission.
-void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE* err)
+void ExplainNoBoard(const BoardConnection& board, IPlatform& platform, std::FILE* err)
 {
-    const auto& tried = cam.Candidates();
+    const auto& tried = board.Candidates();
     if (tried.empty()) {
         std::fprintf(err, "pelvarctl: no serial port to try (see pelvarctl ports)\n");
         return;
@@ -81,18 +53,17 @@ void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE*
     int denied = 0;
     std::string group;
     for (const CandidateReport& c : tried) {
-        std::string path = platform.PortPath(c.port);
-        std::string where = "COM" + std::to_string(c.port) + (path.empty() ? "" : " (" + path + ")");
-        if (c.openResult != LINK_OK && c.sysError != 0) {
-            std::fprintf(err, "pelvarctl: cannot open %s: %s\n", where.c_str(), OpenFailure(c.sysError, path).c_str());
+        const std::string path = platform.PortPath(c.port);
+        if (c.openResult != LINK_OK) {
+            std::fprintf(err, "pelvarctl: %s\n",
+                         DescribeFailure(OpenFailure(platform, c.port, c.openResult, c.sysError)).c_str());
             if (ClassifyErrno(c.sysError) == SysErrorKind::Permission) {
                 ++denied;
                 group = DeviceGroup(path);
             }
-        } else if (c.openResult != LINK_OK) {
-            std::fprintf(err, "pelvarctl: %s refused the line settings\n", where.c_str());
         } else {
-            std::fprintf(err, "pelvarctl: %s: no reply (%s)\n", where.c_str(), ResultName(c.probeResult));
+            std::fprintf(err, "pelvarctl: %s\n",
+                         DescribeFailure({PortLabel(platform, c.port), path, "", c.probeResult, 0}).c_str());
         }
     }
     if (denied == static_cast<int>(tried.size())) {
@@ -105,83 +76,109 @@ void ExplainNoBoard(const CameraController& cam, IPlatform& platform, std::FILE*
     }
 }
 
+// What a detection that found no board ended with: the last port's.
+std::int32_t DetectionResult(const BoardConnection& board)
+{
+    const auto& tried = board.Candidates();
+    if (tried.empty())
+        return LINK_ERR_NO_REPLY;
+    return tried.back().openResult != LINK_OK ? tried.back().openResult : tried.back().probeResult;
+}
+
 void PrintFrame(CtlOutput& out, const QueryResult& q)
 {
     if (q.result == LINK_OK)
         out.Field("frame", HexBytes(q.frame, q.frameLength));
 }
 
-// One verb on a connection that DetectBoard has found.
-int RunConnectedVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& view)
+// One verb on a connection that the detection has found.
+int RunConnectedVerb(const PlannedVerb& plan, VerbContext& ctx)
 {
     const CtlCommand& c = plan.command;
-    CameraController& cam = ctx.cam;
+    BoardConnection& board = ctx.board;
     CtlOutput& out = ctx.out;
     switch (c.verb) {
     case Verb::Transact: {
-        std::int32_t r =
-            RunTransaction(*cam.Link(), c.cmd, c.payload.data(), static_cast<std::uint32_t>(c.payload.size()));
+        const std::int32_t r =
+            board.Transact(c.cmd, c.payload.data(), static_cast<std::uint32_t>(c.payload.size()));
         out.Result(r);
         return ExitFor(r);
     }
     case Verb::QueryStatus:
     case Verb::QueryRegRead: {
-        QueryResult q = c.verb == Verb::QueryStatus ? QueryStatus(*cam.Link()) : QueryRegister(*cam.Link());
+        const QueryResult q = c.verb == Verb::QueryStatus ? board.QueryStatus() : board.Query(CMD_REG_READ, kRegReadRoom);
         out.Result(q.result);
-        PrintFrame(out, q);
-        char text[16];
-        std::snprintf(text, sizeof text, c.verb == Verb::QueryStatus ? "0x%02x" : "0x%04x", q.value);
-        out.Field(c.verb == Verb::QueryStatus ? "status" : "value", text, q.value);
+        // No reply, no value: a zero would read as a board that said zero.
+        if (q.result == LINK_OK) {
+            PrintFrame(out, q);
+            char text[16];
+            std::snprintf(text, sizeof text, c.verb == Verb::QueryStatus ? "0x%02x" : "0x%04x", q.value);
+            out.Field(c.verb == Verb::QueryStatus ? "status" : "value", text, q.value);
+        }
         return ExitFor(q.result);
     }
-    case Verb::Set:
-        cam.OnHScroll(c.controlId, c.value);
-        out.Result(cam.LastResult());
-        return ExitFor(cam.LastResult());
-    case Verb::Press:
-        cam.OnFunctionButton(c.controlId);
-        out.Result(cam.LastResult());
-        return ExitFor(cam.LastResult());
-    case Verb::Disconnect:
-        cam.OnDisconnect();
-        out.Result(cam.LastResult());
-        return view.ErrorShown() ? kExitFailed : ExitFor(cam.LastResult());
+    case Verb::Set: {
+        *ctx.held.For(c.cmd) = c.value;
+        const std::int32_t r = board.SetAdjustment(c.cmd, c.value);
+        out.Result(r);
+        return ExitFor(r);
+    }
+    case Verb::Press: {
+        const std::int32_t r = board.Press(c.cmd);
+        out.Result(r);
+        return ExitFor(r);
+    }
+    case Verb::Disconnect: {
+        const ReleaseOutcome release = board.Release();
+        board.Close();
+        if (release.statusResult == LINK_ERR_NO_REPLY)
+            std::fprintf(ctx.err, "No reply from camera.\n");
+        const std::int32_t r = release.released ? release.releaseResult : release.statusResult;
+        out.Result(r);
+        return release.statusResult == LINK_ERR_NO_REPLY ? kExitFailed : ExitFor(r);
+    }
     default: return RunRegisterVerb(plan, ctx);
     }
 }
 
-int RunOneVerb(const PlannedVerb& plan, VerbContext& ctx, TerminalView& view)
+int RunOneVerb(const PlannedVerb& plan, VerbContext& ctx)
 {
     ctx.out.Begin(plan.command.verb);
-    return ctx.out.End(RunConnectedVerb(plan, ctx, view));
+    return ctx.out.End(RunConnectedVerb(plan, ctx));
 }
 
-int RunConnect(VerbContext& ctx, TerminalView& view, std::FILE* err)
+int RunConnect(VerbContext& ctx)
 {
-    CameraController& cam = ctx.cam;
+    BoardConnection& board = ctx.board;
     IPlatform& platform = ctx.platform;
     CtlOutput& out = ctx.out;
+    std::uint8_t probe = 0;
+    bool found = false;
     {
         PortSearch search(ctx);
-        cam.OnConnect();
+        found = board.Detect(ctx.portsToTry, &probe);
     }
-    if (cam.LineLostError() != 0) {
-        std::fprintf(err, "pelvarctl: COM%d: the device has gone: %s\n", cam.m_nPort,
-                     DescribeErrno(cam.LineLostError()).c_str());
+    if (!found) {
+        ExplainNoBoard(board, platform, ctx.err);
+        out.Result(DetectionResult(board));
+        return kExitFailed;
+    }
+    const StartOutcome start = board.Start(probe, kStartLimitMs);
+    const std::string label = PortLabel(platform, board.Port());
+    if (start.lostError != 0) {
+        std::fprintf(ctx.err, "pelvarctl: %s\n",
+                     DescribeFailure({label, platform.PortPath(board.Port()), "", LINK_ERR_SEND, start.lostError})
+                         .c_str());
         out.Result(LINK_ERR_SEND);
         return kExitFailed;
     }
-    if (cam.Candidates().empty() || (!cam.IsConnected() && !cam.StartTimedOut())) {
-        ExplainNoBoard(cam, platform, err);
-        out.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
-        return kExitFailed;
-    }
-    out.Result(cam.LastResult());
-    out.Field("port", view.ControlText(IDC_PORT_TEXT));
-    const std::string sensor = view.ControlText(IDC_SENSOR_TEXT);
-    out.Field("sensor", sensor);
+    out.Result(start.result);
+    out.Field("port", std::to_string(board.Port()));
     // No sensor named (start-up timed out, or no sensor bit): the board is not usable.
-    return cam.StartTimedOut() || sensor == "init error" ? kExitFailed : kExitOk;
+    out.Field("sensor", start.timedOut ? "init error" : SensorText(start.sensor));
+    if (start.timedOut)
+        std::fprintf(ctx.err, "pelvarctl: %s\n", DescribeFailure({label, "", "", start.result, 0, true}).c_str());
+    return start.timedOut || start.sensor == Sensor::None ? kExitFailed : kExitOk;
 }
 
 // Every line parsed and looked up in the map before anything is opened.
@@ -219,10 +216,10 @@ bool ReadScript(const std::string& file, const RegisterMap& map, std::vector<Pla
     return true;
 }
 
-int RunScript(const std::vector<PlannedVerb>& plans, VerbContext& ctx, TerminalView& view)
+int RunScript(const std::vector<PlannedVerb>& plans, VerbContext& ctx)
 {
     for (const PlannedVerb& plan : plans) {
-        int status = RunOneVerb(plan, ctx, view);
+        int status = RunOneVerb(plan, ctx);
         if (status != kExitOk)
             return status;
         if (plan.command.verb == Verb::Disconnect)
@@ -283,7 +280,7 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
 }
 
 // The verbs that talk to the board: the link (traced when asked), the camera
-// logic behind a terminal view, the board found or the given port attached.
+// board's calls, the board found or the given port attached.
 int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
                   const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform,
                   CaptureWriter& capture)
@@ -291,8 +288,9 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     const CtlCommand& c = p.command;
     TracePlatform traced(basePlatform, output.TraceSink(err));
     PortProgressPlatform platform(p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform);
-    TerminalView view(err, p.options.port);
-    CameraController cam(view, platform);
+    const std::vector<int> portsToTry = PortsToTry(p.options.port);
+    BoardConnection board(platform);
+    Adjustments held;
     std::FILE* traceSink = output.TraceSink(err);
     const bool printDecoded = p.options.traceDecoded;
     ExchangeLog decoded(platform, [&](const ExchangeRecord& r) {
@@ -304,10 +302,10 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
         std::fflush(traceSink);
     });
     if (p.options.traceDecoded || capture.IsOpen())
-        cam.SetLinkTap(&decoded);
+        board.SetTap(&decoded);
     // The trace and the progress share standard error: no progress with a trace there.
     const bool progress = ProgressWanted(err, p.options.json) && !p.options.trace && !p.options.traceDecoded;
-    VerbContext ctx{cam, view, platform, output, progress ? err : nullptr, &platform};
+    VerbContext ctx{board, held, portsToTry, platform, output, err, progress ? err : nullptr, &platform};
 
     if (c.verb == Verb::Diagnose) {
         output.Begin(c.verb);
@@ -315,34 +313,35 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     }
     if (c.verb == Verb::Connect) {
         output.Begin(c.verb);
-        return output.End(RunConnect(ctx, view, err));
+        return output.End(RunConnect(ctx));
     }
 
     if (IsRawExchange(c, p.options)) {
-        if (!cam.AttachPort(p.options.port)) {
+        const std::int32_t opened = board.Attach(p.options.port);
+        if (opened != LINK_OK) {
             output.Begin(c.verb);
-            ExplainNoBoard(cam, platform, err);
-            output.Result(cam.LastResult());
+            ExplainNoBoard(board, platform, err);
+            output.Result(opened);
             return output.End(kExitFailed);
         }
-        return RunOneVerb(plan, ctx, view);
+        return RunOneVerb(plan, ctx);
     }
 
     std::uint8_t status = 0;
     bool found = false;
     {
         PortSearch search(ctx);
-        found = cam.DetectBoard(&status);
+        found = board.Detect(portsToTry, &status);
     }
     if (!found) {
         output.Begin(c.verb);
-        ExplainNoBoard(cam, platform, err);
-        output.Result(cam.Candidates().empty() ? LINK_ERR_NO_REPLY : cam.LastResult());
+        ExplainNoBoard(board, platform, err);
+        output.Result(DetectionResult(board));
         return output.End(kExitFailed);
     }
     if (c.verb == Verb::Run)
-        return RunScript(script, ctx, view);
-    return RunOneVerb(plan, ctx, view);
+        return RunScript(script, ctx);
+    return RunOneVerb(plan, ctx);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ int RunDiagnose(VerbContext& ctx, const RegisterMap& map)
             queries.reset();
     };
     const DiagnosisVerdict v = Diagnose(
-        ctx.cam, ctx.view, ctx.platform, map,
+        ctx.board, ctx.portsToTry, map,
         [&ctx](const DiagnosisStep& s) {
             ctx.out.Item("steps", s.step + ": " + s.text, {{"step", s.step}, {"ok", s.ok}, {"text", s.text}});
         },

@@ -74,7 +74,7 @@ void Progress::Erase()
 
 PortSearch::PortSearch(VerbContext& ctx)
     : m_ports(ctx.ports), m_progress(ctx.ports ? ctx.progress : nullptr, ctx.platform, "looking for the board", "ports",
-                                     static_cast<std::uint32_t>(ctx.view.PortCount()))
+                                     static_cast<std::uint32_t>(ctx.portsToTry.size()))
 {
     if (m_ports)
         m_ports->Watch(&m_progress);

@@ -90,12 +90,12 @@ bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVer
 
 std::int32_t ReadTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole)
 {
-    return ReadTarget(ctx.cam, ctx.view, t, field, whole);
+    return ReadTarget(ctx.board, t, field, whole);
 }
 
 std::int32_t WriteTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t value)
 {
-    return WriteTarget(ctx.cam, ctx.view, t, value);
+    return WriteTarget(ctx.board, t, value);
 }
 
 void DescribeTarget(CtlOutput& out, const RegisterTarget& t)
@@ -189,11 +189,11 @@ int RunDump(const PlannedVerb& plan, VerbContext& ctx)
             show(RegisterLine(t, "write-only"), item);
             continue;
         }
-        std::uint16_t value = 0;
-        const std::int32_t r = ReadRegister(ctx, t.address, &value);
-        if (r == LINK_OK) {
-            item["value"] = value;
-            show(RegisterLine(t, Hex16(value)), item);
+        const RegisterRead read = ctx.board.ReadRegister(t.address);
+        const std::int32_t r = read.result;
+        if (read.Ok()) {
+            item["value"] = read.value;
+            show(RegisterLine(t, Hex16(read.value)), item);
             continue;
         }
         ++failed;
@@ -269,7 +269,7 @@ int RunPresetApply(const PlannedVerb& plan, VerbContext& ctx)
 {
     ctx.out.Set("steps", CtlOutput::Json::array());
     const std::int32_t r =
-        ApplyPreset(ctx.cam, ctx.view, plan.preset, plan.targets, [&ctx](const std::string& step, std::int32_t result) {
+        ApplyPreset(ctx.board, ctx.held, plan.preset, plan.targets, [&ctx](const std::string& step, std::int32_t result) {
             ctx.out.Item("steps", step + ": " + ResultName(result) + " (" + std::to_string(result) + ")",
                          {{"step", step}, {"result", ResultName(result)}, {"code", result}});
         });
@@ -298,16 +298,6 @@ bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* pl
         return ResolvePresetWrites(map, plan->preset, "", &plan->targets, error);
     default: return true;
     }
-}
-
-std::int32_t ReadRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t* value)
-{
-    return ReadRegister(ctx.cam, ctx.view, address, value);
-}
-
-std::int32_t WriteRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t value)
-{
-    return WriteRegister(ctx.cam, ctx.view, address, value);
 }
 
 int RunRegisterVerb(const PlannedVerb& plan, VerbContext& ctx)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "camera/CameraController.h"
+#include "camera/BoardConnection.h"
 #include "camera/Preset.h"
 #include "camera/RegisterAccess.h"
 #include "camera/RegisterMap.h"
@@ -30,17 +30,15 @@ bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* pl
 class PortProgressPlatform;
 
 struct VerbContext {
-    CameraController& cam;
-    IPanelView& view;
+    BoardConnection& board;
+    Adjustments& held;             // the adjustments sent, as the panel's sliders keep them
+    const std::vector<int>& portsToTry; // in order
     IPlatform& platform;
     CtlOutput& out;
+    std::FILE* err;                        // where refusals and hints go
     std::FILE* progress = nullptr;         // a terminal's standard error; null: no progress shown
     PortProgressPlatform* ports = nullptr; // counts the ports opened while looking for the board
 };
-
-// One register read or write through the panel's register boxes.
-std::int32_t ReadRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t* value);
-std::int32_t WriteRegister(VerbContext& ctx, std::uint16_t address, std::uint16_t value);
 
 // reg read/write/dump/watch/expect, sleep, preset apply on a connected board;
 // returns the exit status.

@@ -1,0 +1,85 @@
+#include "camera/FailureText.h"
+
+#include "link/ResultCodes.h"
+#include "platform/SysError.h"
+
+namespace pelvar {
+
+std::string PortLabel(IPlatform& platform, int port)
+{
+    const std::string path = platform.PortPath(port);
+    if (path.find("://") != std::string::npos)
+        return path;
+    return "COM" + std::to_string(port) + (path.empty() ? "" : " (" + path + ")");
+}
+
+FailureFacts OpenFailure(IPlatform& platform, int port, std::int32_t result, int sysError)
+{
+    FailureFacts f;
+    f.port = PortLabel(platform, port);
+    f.path = platform.PortPath(port);
+    f.operation = "cannot open";
+    f.result = result;
+    f.sysError = sysError;
+    return f;
+}
+
+std::string OpenFailureWords(int sysError, const std::string& path)
+{
+    if (sysError == 0)
+        return "the line settings were refused";
+    const bool network = path.find("://") != std::string::npos;
+    switch (ClassifyErrno(sysError)) {
+    case SysErrorKind::Busy: {
+        if (network)
+            return "busy: the server serves another client";
+        const std::string holder = PortHolderText(path);
+        if (!holder.empty())
+            return "busy: held by " + holder;
+        break;
+    }
+    case SysErrorKind::Permission: {
+        std::string group = DeviceGroup(path);
+        if (group.empty())
+            group = "dialout";
+        return DescribeErrno(sysError) + "; join the group '" + group + "' (sudo usermod -aG " + group
+               + " $USER) and log in again";
+    }
+    default: break;
+    }
+    return DescribeErrno(sysError);
+}
+
+std::string ResultWords(std::int32_t result, int sysError)
+{
+    switch (result) {
+    case LINK_ERR_NO_REPLY:
+    case PORT_ERR_READ_TIMEOUT: return "no reply from the board";
+    case LINK_ERR_NAK: return "refused by the board (NAK)";
+    case LINK_ERR_CHECKSUM: return "garbled reply (bad checksum)";
+    case LINK_ERR_REPLY_TOO_LONG: return "reply longer than the protocol allows";
+    case LINK_ERR_NOT_OPEN: return "not connected";
+    case LINK_ERR_SEND:
+    case PORT_ERR_WRITE:
+        if (ClassifyErrno(sysError) == SysErrorKind::Dropped)
+            return DescribeErrno(sysError);
+        if (IsGoneError(sysError))
+            return "the device has gone: " + DescribeErrno(sysError);
+        return sysError != 0 ? "could not send: " + DescribeErrno(sysError) : "could not send";
+    default: return "failed";
+    }
+}
+
+std::string DescribeFailure(const FailureFacts& f)
+{
+    std::string text = f.port.empty() ? "" : f.port + ": ";
+    if (!f.operation.empty())
+        text += f.operation + ": ";
+    if (f.notStarted)
+        return text + "the board did not start (its status stayed 0)";
+    if (f.operation == "cannot open")
+        return text + OpenFailureWords(f.sysError, f.path);
+    return text + ResultWords(f.result, f.sysError) + " (" + ResultName(f.result) + ")";
+}
+
+} // namespace pelvar

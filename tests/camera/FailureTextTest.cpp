@@ -1,0 +1,83 @@
+// The words users read for each failure, whichever front end shows them:
+// the panel, pelvarctl, Python and the diagnosis all pass through here.
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include "camera/FailureText.h"
+#include "link/ResultCodes.h"
+#include "platform/SysError.h"
+
+namespace pelvar {
+namespace {
+
+struct FailureRow {
+    const char* name;
+    FailureFacts facts;
+    const char* words;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+
+class FailureWordsTable : public ::testing::TestWithParam<FailureRow> {};
+
+TEST_P(FailureWordsTable, OneSentencePerSituation) { EXPECT_EQ(DescribeFailure(GetParam().facts), GetParam().words); }
+
+constexpr const char* kUrl = "rfc2217://127.0.0.1:4000";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailureWordsTable,
+    ::testing::Values(
+        FailureRow{"absent",
+                   {"COM9 (/nonexistent/ttyUSB9)", "/nonexistent/ttyUSB9", "cannot open", PORT_ERR_CONFIG, ENOENT},
+                   "COM9 (/nonexistent/ttyUSB9): cannot open: absent (No such file or directory)"},
+        FailureRow{"permission",
+                   {"COM4 (/nonexistent/ttyS4)", "/nonexistent/ttyS4", "cannot open", PORT_ERR_CONFIG, EACCES},
+                   "COM4 (/nonexistent/ttyS4): cannot open: permission denied (Permission denied); join the group "
+                   "'dialout' (sudo usermod -aG dialout $USER) and log in again"},
+        FailureRow{"serverBusy",
+                   {kUrl, kUrl, "cannot open", PORT_ERR_CONFIG, EBUSY},
+                   "rfc2217://127.0.0.1:4000: cannot open: busy: the server serves another client"},
+        FailureRow{"refused",
+                   {kUrl, kUrl, "cannot open", PORT_ERR_CONFIG, ECONNREFUSED},
+                   "rfc2217://127.0.0.1:4000: cannot open: connection refused (Connection refused)"},
+        FailureRow{"unknownHost",
+                   {"rfc2217://nohost.invalid:4000", "rfc2217://nohost.invalid:4000", "cannot open", PORT_ERR_CONFIG,
+                    kErrorUnknownHost},
+                   "rfc2217://nohost.invalid:4000: cannot open: unknown host (the name does not resolve)"},
+        FailureRow{"lineSettingsRefused",
+                   {"COM3", "", "cannot open", PORT_ERR_CONFIG, 0},
+                   "COM3: cannot open: the line settings were refused"},
+        FailureRow{"resetMidExchange",
+                   {kUrl, "", "set brightness 200", LINK_ERR_SEND, ECONNRESET},
+                   "rfc2217://127.0.0.1:4000: set brightness 200: the connection was lost (Connection reset by peer) "
+                   "(LINK_ERR_SEND)"},
+        FailureRow{"unpluggedMidExchange",
+                   {"COM7 (/dev/ttyUSB0)", "", "press edge", LINK_ERR_SEND, EIO},
+                   "COM7 (/dev/ttyUSB0): press edge: the device has gone: absent (Input/output error) (LINK_ERR_SEND)"},
+        FailureRow{"noReply",
+                   {"COM5", "", "read 0x0010", LINK_ERR_NO_REPLY, 0},
+                   "COM5: read 0x0010: no reply from the board (LINK_ERR_NO_REPLY)"},
+        FailureRow{"nak", {"COM5", "", "press edge", LINK_ERR_NAK, 0},
+                   "COM5: press edge: refused by the board (NAK) (LINK_ERR_NAK)"},
+        FailureRow{"badChecksum",
+                   {"COM5", "", "query status", LINK_ERR_CHECKSUM, 0},
+                   "COM5: query status: garbled reply (bad checksum) (LINK_ERR_CHECKSUM)"},
+        FailureRow{"notStarted",
+                   {"COM5", "", "", LINK_OK, 0, true},
+                   "COM5: the board did not start (its status stayed 0)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A dropped network connection is a gone device (the panel reconnects), a
+// refused one is not.
+TEST(FailureWords, DroppedConnectionsAreGoneRefusedOnesAreNot)
+{
+    EXPECT_TRUE(IsGoneError(ECONNRESET));
+    EXPECT_TRUE(IsGoneError(EIO));
+    EXPECT_FALSE(IsGoneError(ECONNREFUSED));
+    EXPECT_FALSE(IsGoneError(kErrorUnknownHost));
+    EXPECT_FALSE(IsGoneError(EBUSY));
+}
+
+} // namespace
+} // namespace pelvar

@@ -10,18 +10,12 @@ namespace pelvar {
 
 namespace {
 
-std::uint8_t Xor(const std::vector<std::uint8_t>& bytes, std::size_t count)
-{
-    std::uint8_t x = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        x ^= bytes[i];
-    return x;
-}
-
 // A whole frame (STX ... ETX, LEN + 3 bytes) has its checksum before ETX.
 bool ChecksumOk(const std::vector<std::uint8_t>& frame)
 {
-    return frame.size() >= 3 && Xor(frame, frame.size() - 2) == frame[frame.size() - 2];
+    std::uint8_t sum = 0;
+    return frame.size() >= 3 && XorChecksum(frame.data(), static_cast<std::uint32_t>(frame.size() - 2), &sum) == LINK_OK
+           && sum == frame[frame.size() - 2];
 }
 
 // What the host would have made room for: a longer reply never completes.
@@ -224,21 +218,17 @@ void LineMonitor::EmitExchange(const HeardFrame* reply)
         r.frames.push_back({false, rep, reply->atMs});
         r.durationMs = reply->atMs - m_request.endMs;
         e.outsideWindow = r.durationMs > kReceiveWindowMs;
-        const std::uint32_t payloadLength = rep[1] - 2u;
-        // The host reads room + 5 bytes: a longer reply never completes,
-        // whatever its checksum; LEN 0 or 1 completes and is refused.
-        if (e.outsideWindow || (rep[1] >= 2 && payloadLength > ReplyRoom(r.cmd, r.query)))
+        // The verdict the host's receive comes to, had the reply come in its window.
+        if (e.outsideWindow) {
             r.result = LINK_ERR_NO_REPLY;
-        else if (!ChecksumOk(rep))
-            r.result = LINK_ERR_CHECKSUM;
-        else if (rep[1] < 2)
-            r.result = LINK_ERR_REPLY_TOO_LONG;
-        else if (r.query) {
-            r.result = LINK_OK;
+        } else {
+            r.result = JudgeReply(rep.data(), static_cast<std::uint32_t>(rep.size()), ReplyRoom(r.cmd, r.query),
+                                  r.query ? ReplyKind::Data : ReplyKind::Acknowledge);
+        }
+        if (r.result == LINK_OK && r.query) {
+            const std::uint32_t payloadLength = rep[1] - 2u;
             for (std::uint32_t i = 0; i < payloadLength; ++i)
                 r.value |= static_cast<std::uint32_t>(rep[3 + i]) << (8 * i);
-        } else {
-            r.result = rep[3] == ACK ? LINK_OK : LINK_ERR_NAK;
         }
     }
     m_latch.Learn(r);

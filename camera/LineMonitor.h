@@ -16,6 +16,11 @@
 namespace pelvar {
 
 // A frame whose bytes pause longer than this is cut: its sender stopped.
+// Every listener (this monitor, the sigrok decoder) cuts at this one pause.
+// 250 ms, not the host's 100 ms collecting limit: one poll's platform read
+// waits up to 50 ms per missing byte plus 50 ms, so the host still takes a
+// reply paused well past 100 ms whole, and a listener's adapter under load
+// delivers a frame's bytes late; it stays below the 500 ms receive window.
 constexpr std::uint32_t kFrameGapMs = 250;
 // A frame this long after a request starts a new exchange instead of
 // answering it (the host has long given up and sent again); a failed

@@ -13,17 +13,6 @@ constexpr const char* kLogFileName = "Corvel.debug";
 
 } // namespace
 
-std::int32_t XorChecksum(const std::uint8_t* bytes, std::uint32_t count, std::uint8_t* out)
-{
-    if (!bytes || count == 0 || !out)
-        return LINK_ERR_BAD_ARG;
-    std::uint8_t x = 0;
-    for (std::uint32_t i = 0; i < count; ++i)
-        x ^= bytes[i];
-    *out = x;
-    return LINK_OK;
-}
-
 std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud)
 {
     return ((frameLength * 5500u + baud) * 2u) / baud;
@@ -126,23 +115,14 @@ std::int32_t CFrameLink::PollOnce(std::uint8_t* frame, std::uint32_t room, std::
     m_pPort->ReadTimed(rx, want, &got);
     if (m_pTap && got > 0)
         m_pTap->BytesRead(rx, got);
-    if (got < 3 || rx[0] != STX)
-        return LINK_ERR_NO_REPLY;
-    const std::uint32_t len = rx[1];
-    if (got < len + 3 || rx[len + 2] != ETX)
-        return LINK_ERR_NO_REPLY;
-
-    *pending = LINK_ERR_CHECKSUM;
-    std::uint8_t sum = 0;
-    if (XorChecksum(rx, len + 1, &sum) != LINK_OK || sum != rx[len + 1])
-        return LINK_ERR_CHECKSUM;
-
-    *pending = LINK_ERR_REPLY_TOO_LONG;
-    if (room < len - 2u) // unsigned: LEN 0 or 1 always fails
-        return LINK_ERR_REPLY_TOO_LONG;
-
-    std::memcpy(frame, rx, len + 3);
-    *frameLength = len + 3;
+    const std::int32_t verdict = JudgeReply(rx, got, room, ReplyKind::Data);
+    if (verdict != LINK_ERR_NO_REPLY)
+        *pending = verdict;
+    if (verdict != LINK_OK)
+        return verdict;
+    const std::uint32_t length = rx[1] + 3u;
+    std::memcpy(frame, rx, length);
+    *frameLength = length;
     return LINK_OK;
 }
 
@@ -182,7 +162,7 @@ std::int32_t CFrameLink::Transact(std::uint8_t cmd, const std::uint8_t* payload,
             std::uint32_t replyLength = 0;
             result = ReceiveFrame(reply, kTransactRoom, &replyLength);
             if (result == LINK_OK)
-                result = reply[3] == ACK ? LINK_OK : LINK_ERR_NAK;
+                result = JudgeReply(reply, replyLength, kTransactRoom, ReplyKind::Acknowledge);
         }
         if (result == LINK_OK)
             break;

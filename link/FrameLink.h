@@ -1,8 +1,7 @@
 // The link of one connection: frames with XOR checksum, RTS direction
 // control on the half-duplex line, reply recognition, acknowledged
-// transactions with retries.
-//
-//   STX LEN CMD payload[LEN-2] checksum ETX     checksum = XOR of STX..payload
+// transactions with retries. The frame and the verdict on a reply are in
+// ReplyJudge.h.
 #pragma once
 
 #include <array>
@@ -13,22 +12,13 @@
 
 #include "link/ComPort.h"
 #include "link/LinkTap.h"
+#include "link/ReplyJudge.h"
 #include "link/ResultCodes.h"
 
 namespace pelvar {
 
-constexpr std::uint8_t STX = 0x02;
-constexpr std::uint8_t ETX = 0x03;
-constexpr std::uint8_t ACK = 0x06;
-
-constexpr std::uint32_t kMaxPayload = 252; // LEN at most 254 when sending
-constexpr std::uint32_t kMaxRoom = 253;    // a larger room serves nothing
-constexpr std::uint32_t kFrameBufferSize = 260;
 constexpr std::uint32_t kTransactAttempts = 6;
-constexpr std::uint32_t kTransactRoom = 4;
 constexpr std::uint32_t kReceiveWindowMs = 500;
-
-std::int32_t XorChecksum(const std::uint8_t* bytes, std::uint32_t count, std::uint8_t* out);
 
 // Milliseconds RTS stays raised after writing a frame of `frameLength` bytes.
 std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud);

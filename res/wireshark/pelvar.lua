@@ -1,11 +1,7 @@
 -- Pelvar camera board line: the frames pelvarctl --capture and the panel's
 -- "Save capture..." write as pcapng (one packet a frame, DLT_USER0), with
 -- requests paired to their replies as pelvar's traffic pane pairs them.
--- The words tables above are generated from pelvar's command table.
-
-local STX, ETX, ACK = 0x02, 0x03, 0x06
-local TRANSACT_ROOM = 4
-local WINDOW_MS = 500
+-- The numbers and words above are generated from pelvar's tables.
 
 local pelvar = Proto("pelvar", "Pelvar camera board line")
 
@@ -57,17 +53,17 @@ end
 local function meaning(req, result, value, reg)
     local cmd, payload = req.cmd, req.payload
     local regtext = reg and string.format("0x%04x", reg) or TEMPLATES["unknown_reg"]
-    if cmd == 0 and req.query then
+    if cmd == CMD_STATUS and req.query then
         if result == "LINK_OK" then return STATUS[value % 256] end
         return TEMPLATES["status_failed"]
     end
-    if cmd == 0xA5 and #payload == 2 then
+    if cmd == CMD_REG_ADDRESS and #payload == 2 then
         return fill(TEMPLATES["reg_address"], { value = string.format("0x%04x", le(payload)) })
     end
-    if cmd == 0xA4 and #payload == 2 then
+    if cmd == CMD_REG_WRITE and #payload == 2 then
         return fill(TEMPLATES["reg_write"], { reg = regtext, value = string.format("0x%04x", le(payload)) })
     end
-    if cmd == 0x24 and req.query then
+    if cmd == CMD_REG_READ and req.query then
         if result == "LINK_OK" then
             return fill(TEMPLATES["reg_read"], { reg = regtext, value = string.format("0x%04x", value) })
         end
@@ -83,19 +79,30 @@ local function meaning(req, result, value, reg)
     return text
 end
 
+-- The host's verdict on the bytes one of its reads took, in the order
+-- pelvar's link judges them (link/ReplyJudge.cpp).
+local function judge_reply(bytes, room, query)
+    local n, len = #bytes, bytes[2]
+    if n < 3 or bytes[1] ~= STX or n < len + 3 or bytes[len + 3] ~= ETX then return "LINK_ERR_NO_REPLY" end
+    -- The host reads room + 5 bytes: a longer reply never completes.
+    if len >= 2 and len - 2 > room then return "LINK_ERR_NO_REPLY" end
+    local sum = 0
+    for i = 1, len + 1 do sum = bit.bxor(sum, bytes[i]) end
+    if sum ~= bytes[len + 2] then return "LINK_ERR_CHECKSUM" end
+    if len < 2 then return "LINK_ERR_REPLY_TOO_LONG" end
+    if not query and bytes[4] ~= ACK then return "LINK_ERR_NAK" end
+    return "LINK_OK"
+end
+
 -- The result the host's receive comes to for `reply`, as pelvar names it.
 local function result_of(req, reply, response_ms)
-    local room = req.query and (QUERY_ROOM[req.cmd] or 2) or TRANSACT_ROOM
-    local payload_length = reply.len - 2
-    -- The host reads room + 5 bytes: a longer reply never completes.
-    if response_ms > WINDOW_MS or not reply.end_ok or payload_length > room then
-        return "LINK_ERR_NO_REPLY", 0
-    end
-    if not reply.checksum_ok then return "LINK_ERR_CHECKSUM", 0 end
-    if reply.len < 2 then return "LINK_ERR_REPLY_TOO_LONG", 0 end
-    if req.query then return "LINK_OK", le(reply.payload) end
-    if reply.bytes[4] == ACK then return "LINK_OK", 0 end
-    return "LINK_ERR_NAK", 0
+    if response_ms > WINDOW_MS then return "LINK_ERR_NO_REPLY", 0 end
+    local room = req.query and QUERY_ROOM[req.cmd] or TRANSACT_ROOM
+    local result = judge_reply(reply.bytes, room, req.query)
+    if result ~= "LINK_OK" or not req.query then return result, 0 end
+    local payload = {}
+    for i = 4, reply.len + 1 do payload[#payload + 1] = reply.bytes[i] end
+    return result, le(payload)
 end
 
 function pelvar.dissector(tvb, pinfo, tree)
@@ -134,7 +141,7 @@ function pelvar.dissector(tvb, pinfo, tree)
             info.command = COMMANDS[pending.cmd] or string.format("0x%02x", pending.cmd)
             info.result, info.response, info.request_in = result, response, pending.number
             seen[pending.number].reply_in = pinfo.number
-            if pending.cmd == 0xA5 and #pending.payload == 2 then
+            if pending.cmd == CMD_REG_ADDRESS and #pending.payload == 2 then
                 -- A refused or lost latch leaves the board's register unknown.
                 latched = result == "LINK_OK" and le(pending.payload) or nil
             end

@@ -1,7 +1,7 @@
 """The sigrok decoder under sigrok-cli on captures synthesised from known
 frames at 115200 bit/s: a good exchange, a bad checksum, a frame that RTS
-cuts one bit early, a reply after the receive window, and the line without
-RTS.
+cuts one bit early, a reply after the receive window, pauses inside a frame,
+and the line without RTS.
 
 usage: sigrok_decoder_test.py DECODER_DIR
 """
@@ -114,6 +114,35 @@ class DecoderTest(unittest.TestCase):
         self.assertHas(a, "status 0x11: active, ARVEN-L: LINK_OK, reply after 1.00 ms",
                        "reg address 0x0010: LINK_OK, reply after 1.00 ms",
                        "reg 0x0010 reads 0xbeef: LINK_OK, reply after 1.00 ms")
+
+    def test_each_verdict_on_a_reply_as_pelvar_comes_to_it(self):
+        rows = [
+            (INIT, [0x02, 0x03, 0x70, 0x06, 0x77, 0x03], "init: LINK_OK"),
+            (INIT, [0x02, 0x03, 0x70, 0x15, 0x64, 0x03], "init: LINK_ERR_NAK"),
+            (STATUS, [0x02, 0x04, 0x00, 0x11, 0x00, 0x17, 0x03], "status: LINK_ERR_NO_REPLY"),
+            (STATUS, [0x02, 0x03, 0x00, 0x11, 0x10, 0x04], "status: LINK_ERR_NO_REPLY"),
+            (STATUS, [0x02, 0x03, 0x00, 0x11, 0x11, 0x03], "status: LINK_ERR_CHECKSUM"),
+            (INIT, [0x02, 0x01, 0x03, 0x03], "init: LINK_ERR_REPLY_TOO_LONG"),
+        ]
+        line = Line(with_rts=False)
+        end = 0.001
+        for request, reply, _ in rows:
+            end = line.frame(end + 0.005, request)
+            end = line.frame(end + 0.001, reply)
+        exchanges = [x.split(", reply after ")[0] for x in decode(line, "line=LINE") if ", reply after " in x]
+        self.assertEqual(exchanges, [verdict for _, _, verdict in rows])
+
+    def test_a_pause_of_200_ms_stays_inside_a_frame_and_one_of_300_ms_cuts_it(self):
+        # The same pause as pelvarctl monitor's.
+        line = Line(with_rts=False)
+        end = line.frame(0.001, STATUS)
+        end = line.frame(end + 0.001, STATUS_0X11[:3])
+        end = line.frame(end + 0.200, STATUS_0X11[3:])
+        end = line.frame(end + 0.005, INIT)
+        end = line.frame(end + 0.001, [0x02, 0x03])
+        line.frame(end + 0.300, [0x70, 0x06, 0x77, 0x03])
+        a = decode(line, "line=LINE")
+        self.assertHas(a, "status 0x11: active, ARVEN-L: LINK_OK, reply after 1.00 ms", "partial frame: 02 03")
 
     def test_wrong_end_byte_and_garbage(self):
         line = Line(with_rts=False)

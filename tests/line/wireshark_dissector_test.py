@@ -6,6 +6,7 @@ usage: wireshark_dissector_test.py PELVARCTL PELVAR_SIM DISSECTOR
 """
 
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -17,6 +18,29 @@ SCRIPT = "set brightness 200\nreg write 0x0010 0xbeef\nreg read 0x0010\n"
 
 FIELDS = ["frame.number", "pelvar.direction", "pelvar.command", "pelvar.meaning", "pelvar.result",
           "pelvar.request_in", "pelvar.payload", "pelvar.checksum_ok"]
+
+
+def block(kind, body):
+    body += b"\0" * (-len(body) % 4)
+    return struct.pack("<II", kind, len(body) + 12) + body + struct.pack("<I", len(body) + 12)
+
+
+def write_capture(path, frames):
+    """A pcapng as pelvar writes it: `frames` are (sent, bytes), 1 ms apart."""
+    out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
+    out += block(1, struct.pack("<HHI", 147, 0, 0))  # DLT_USER0
+    for i, (sent, data) in enumerate(frames):
+        us = 1_700_000_000_000_000 + i * 1000
+        body = struct.pack("<IIIII", 0, us >> 32, us & 0xFFFFFFFF, len(data), len(data)) + bytes(data)
+        body += b"\0" * (-len(body) % 4)
+        body += struct.pack("<HHIHH", 2, 4, 2 if sent else 1, 0, 0)  # epb_flags: outbound or inbound
+        out += block(6, body)
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+STATUS = [0x02, 0x02, 0x00, 0x00, 0x03]
+INIT = [0x02, 0x02, 0x70, 0x70, 0x03]
 
 
 class DissectorTest(unittest.TestCase):
@@ -64,6 +88,22 @@ class DissectorTest(unittest.TestCase):
             "11|0|reg_read|reg 0x0010 read||||1",
             "12|1|reg_read|reg 0x0010 reads 0xbeef|LINK_OK|11|ef be|1",
         ])
+
+    def test_each_verdict_on_the_bytes_a_read_took_as_pelvar_comes_to_it(self):
+        rows = [
+            (INIT, [0x02, 0x03, 0x70, 0x06, 0x77, 0x03], "LINK_OK"),
+            (INIT, [0x02, 0x03, 0x70, 0x15, 0x64, 0x03], "LINK_ERR_NAK"),
+            (INIT, [0x02, 0x03, 0x70, 0x06, 0x77, 0x03, 0x02], "LINK_OK"),  # bytes after the frame stay out
+            (STATUS, [0x02, 0x04, 0x00, 0x11, 0x00, 0x17, 0x03], "LINK_ERR_NO_REPLY"),  # longer than the room
+            (STATUS, [0x02, 0x03, 0x00, 0x11, 0x10, 0x04], "LINK_ERR_NO_REPLY"),  # wrong end byte
+            (STATUS, [0x02, 0x03, 0x00, 0x11, 0x11, 0x03], "LINK_ERR_CHECKSUM"),
+            (INIT, [0x02, 0x01, 0x03, 0x03], "LINK_ERR_REPLY_TOO_LONG"),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "verdicts.pcapng")
+            write_capture(path, [f for request, reply, _ in rows for f in ((True, request), (False, reply))])
+            results = [r.split("|")[4] for r in self.dissect(path)[1::2]]
+        self.assertEqual(results, [verdict for _, _, verdict in rows])
 
     def test_corrupt_replies_are_flagged_and_retried(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -97,6 +97,41 @@ TEST(XorChecksumTest, RefusesNothingAndXorsEveryByte)
     EXPECT_EQ(out, 0x5D);
 }
 
+// The verdict on bytes taken as a reply, as the link and the line monitor
+// come to it.
+TEST(ReplyJudgeTest, JudgesTheFrameAtTheStartOfTheBytes)
+{
+    constexpr auto kAckKind = ReplyKind::Acknowledge;
+    constexpr auto kData = ReplyKind::Data;
+    struct Row {
+        const char* name;
+        Bytes bytes;
+        std::uint32_t room;
+        ReplyKind kind;
+        std::int32_t expected;
+    };
+    const Row rows[] = {
+        {"ack", {0x02, 0x06, 0x91, 0x06, 0x00, 0x00, 0x00, 0x93, 0x03}, 4, kAckKind, LINK_OK},
+        {"nak", {0x02, 0x06, 0x91, 0x15, 0x00, 0x00, 0x00, 0x80, 0x03}, 4, kAckKind, LINK_ERR_NAK},
+        {"bytes after the frame", {0x02, 0x06, 0x91, 0x06, 0x00, 0x00, 0x00, 0x93, 0x03, 0x02}, 4, kAckKind, LINK_OK},
+        {"status", {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}, 1, kData, LINK_OK},
+        {"two payload bytes in room 2", {0x02, 0x04, 0x24, 0x34, 0x12, 0x04, 0x03}, 2, kData, LINK_OK},
+        {"too long for room 1", {0x02, 0x04, 0x24, 0x34, 0x12, 0x04, 0x03}, 1, kData, LINK_ERR_NO_REPLY},
+        {"too long, checksum wrong too", {0x02, 0x04, 0x24, 0x34, 0x12, 0x85, 0x03}, 1, kData, LINK_ERR_NO_REPLY},
+        {"bad checksum", {0x02, 0x03, 0x00, 0x11, 0x11, 0x03}, 1, kData, LINK_ERR_CHECKSUM},
+        {"wrong end byte", {0x02, 0x03, 0x00, 0x11, 0x10, 0x04}, 1, kData, LINK_ERR_NO_REPLY},
+        {"cut short", {0x02, 0x03, 0x00, 0x11, 0x10}, 1, kData, LINK_ERR_NO_REPLY},
+        {"stray byte first", {0x00, 0x02, 0x03, 0x00, 0x11, 0x10, 0x03}, 1, kData, LINK_ERR_NO_REPLY},
+        {"length 1, checksum right", {0x02, 0x01, 0x03, 0x03}, 4, kAckKind, LINK_ERR_REPLY_TOO_LONG},
+        {"length 1 as data", {0x02, 0x01, 0x03, 0x03}, 1, kData, LINK_ERR_REPLY_TOO_LONG},
+        // LEN 0: the checksum position holds LEN itself.
+        {"length 0", {0x02, 0x00, 0x03}, 4, kAckKind, LINK_ERR_CHECKSUM},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(JudgeReply(r.bytes.data(), static_cast<std::uint32_t>(r.bytes.size()), r.room, r.kind), r.expected)
+            << r.name;
+}
+
 TEST_F(FrameLinkTest, SendOnAClosedLinkTouchesNeitherRtsNorTheLine)
 {
     link->Close();

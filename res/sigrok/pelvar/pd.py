@@ -1,12 +1,11 @@
 import sigrokdecode as srd
-from .words import ADJUSTMENTS, COMMANDS, QUERY_ROOM, RESULTS, STATUS, TEMPLATES
+from .words import (ACK, ADJUSTMENTS, CMD_REG_ADDRESS, CMD_REG_READ, CMD_REG_WRITE, CMD_STATUS, COMMANDS, ETX,
+                    FRAME_GAP_MS, PAIRING_MS, QUERY_ROOM, RESULTS, STATUS, STX, TEMPLATES, TRANSACT_ROOM,
+                    WINDOW_MS)
 
-STX, ETX, ACK = 0x02, 0x03, 0x06
-# The host's room for the payload of an acknowledge.
-TRANSACT_ROOM = 4
 # A frame this long after a request starts a new exchange instead of
 # answering it (the host has long given up and sent again).
-PAIRING_S = 1.0
+PAIRING_S = PAIRING_MS / 1000.0
 
 class SamplerateError(Exception):
     pass
@@ -23,6 +22,26 @@ def le(values):
     for i, b in enumerate(values):
         v |= b << (8 * i)
     return v
+
+def judge_reply(values, room, query):
+    # The host's verdict on a reply heard whole, in the order pelvar's link
+    # judges it (link/ReplyJudge.cpp).
+    length = values[1]
+    if values[0] != STX or len(values) < length + 3 or values[length + 2] != ETX:
+        return 'LINK_ERR_NO_REPLY'
+    if length >= 2 and length - 2 > room:
+        # The host reads room + 5 bytes: a longer reply never completes.
+        return 'LINK_ERR_NO_REPLY'
+    checksum = 0
+    for v in values[:length + 1]:
+        checksum ^= v
+    if checksum != values[length + 1]:
+        return 'LINK_ERR_CHECKSUM'
+    if length < 2:
+        return 'LINK_ERR_REPLY_TOO_LONG'
+    if not query and values[3] != ACK:
+        return 'LINK_ERR_NAK'
+    return 'LINK_OK'
 
 def duration(seconds):
     if seconds >= 1e-3:
@@ -47,8 +66,8 @@ class Decoder(srd.Decoder):
     )
     options = (
         {'id': 'baudrate', 'desc': 'Bit rate', 'default': 115200},
-        {'id': 'window_ms', 'desc': 'Host receive window (ms)', 'default': 500},
-        {'id': 'gap_ms', 'desc': 'Pause that ends a frame (ms)', 'default': 100},
+        {'id': 'window_ms', 'desc': 'Host receive window (ms)', 'default': WINDOW_MS},
+        {'id': 'gap_ms', 'desc': 'Pause that ends a frame (ms)', 'default': FRAME_GAP_MS},
     )
     annotations = (
         ('byte', 'Byte'),
@@ -276,13 +295,13 @@ class Decoder(srd.Decoder):
     def meaning(self, request, result, value):
         cmd, payload = request['cmd'], request['payload']
         reg = '0x%04x' % self.latched if self.latched is not None else TEMPLATES['unknown_reg']
-        if cmd == 0 and request['query']:
+        if cmd == CMD_STATUS and request['query']:
             return STATUS[value & 0xFF] if result == 'LINK_OK' else TEMPLATES['status_failed']
-        if cmd == 0xA5 and len(payload) == 2:
+        if cmd == CMD_REG_ADDRESS and len(payload) == 2:
             return TEMPLATES['reg_address'].format(value='0x%04x' % le(payload))
-        if cmd == 0xA4 and len(payload) == 2:
+        if cmd == CMD_REG_WRITE and len(payload) == 2:
             return TEMPLATES['reg_write'].format(reg=reg, value='0x%04x' % le(payload))
-        if cmd == 0x24 and request['query']:
+        if cmd == CMD_REG_READ and request['query']:
             if result == 'LINK_OK':
                 return TEMPLATES['reg_read'].format(reg=reg, value='0x%04x' % value)
             return TEMPLATES['reg_read_failed'].format(reg=reg)
@@ -304,26 +323,18 @@ class Decoder(srd.Decoder):
             es = reply['es']
             values = reply['values']
             response = self.seconds(reply['ss'] - request['es'])
-            room = QUERY_ROOM.get(request['cmd'], 2) if request['query'] else TRANSACT_ROOM
+            room = QUERY_ROOM[request['cmd']] if request['query'] else TRANSACT_ROOM
             if response > window:
                 result = 'LINK_ERR_NO_REPLY'
                 self.put_ann(request['es'], reply['ss'], Ann.WARNING,
                              ['reply outside the receive window: %s after the request'
                               % duration(response), 'late reply'])
-            elif not reply['end_ok'] or values[1] - 2 > room:
-                # The host reads room + 5 bytes: a longer reply never completes.
-                result = 'LINK_ERR_NO_REPLY'
-            elif not reply['checksum_ok']:
-                result = 'LINK_ERR_CHECKSUM'
-            elif values[1] < 2:
-                result = 'LINK_ERR_REPLY_TOO_LONG'
-            elif request['query']:
-                result = 'LINK_OK'
-                value = le(values[3:-2])
             else:
-                result = 'LINK_OK' if values[3] == ACK else 'LINK_ERR_NAK'
+                result = judge_reply(values, room, request['query'])
+                if result == 'LINK_OK' and request['query']:
+                    value = le(values[3:-2])
         text = self.meaning(request, result, value)
-        if request['cmd'] == 0xA5 and len(request['payload']) == 2:
+        if request['cmd'] == CMD_REG_ADDRESS and len(request['payload']) == 2:
             # A refused or lost latch leaves the board's register unknown.
             self.latched = le(request['payload']) if result == 'LINK_OK' else None
         long = '%s: %s' % (text, result)

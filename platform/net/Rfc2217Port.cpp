@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ReadDeadline.h"
+
 namespace pelvar {
 
 using namespace telnet;
@@ -144,8 +146,7 @@ std::uint32_t Rfc2217Port::Take(std::uint8_t* buf, std::uint32_t room)
     return k;
 }
 
-// The rule of a local port's read, measured on the socket: all `len`
-// bytes, or the interval after the last byte, or the total limit.
+// The rule of a local port's read, measured on the socket.
 bool Rfc2217Port::Read(std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
 {
     if (m_gone && m_head == m_data.size()) {
@@ -155,22 +156,15 @@ bool Rfc2217Port::Read(std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
         return Fail(NetErrorDropped());
     }
     const std::uint32_t start = m_clock.TickCount();
-    const std::uint64_t total = static_cast<std::uint64_t>(m_timeouts.readMultiplier) * len + m_timeouts.readConstant;
+    ReadDeadline deadline(m_timeouts, len, start);
     std::uint32_t n = Take(buf, len);
-    std::uint32_t lastByte = start;
+    if (n > 0)
+        deadline.Arrived(start);
     while (n < len) {
-        const std::uint32_t now = m_clock.TickCount();
-        const std::uint32_t elapsed = now - start;
-        if (elapsed >= total)
+        const std::uint32_t wait = deadline.Remaining(m_clock.TickCount());
+        if (wait == 0)
             break;
-        std::uint64_t wait = total - elapsed;
-        if (n > 0) {
-            const std::uint32_t quiet = now - lastByte;
-            if (quiet >= m_timeouts.readInterval)
-                break;
-            wait = std::min<std::uint64_t>(wait, m_timeouts.readInterval - quiet);
-        }
-        if (m_gone || !Pump(static_cast<std::uint32_t>(wait))) {
+        if (m_gone || !Pump(wait)) {
             // The bytes already here are delivered; the next call fails.
             if (n > 0)
                 break;
@@ -178,7 +172,7 @@ bool Rfc2217Port::Read(std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
         }
         if (const std::uint32_t k = Take(buf + n, len - n); k > 0) {
             n += k;
-            lastByte = m_clock.TickCount();
+            deadline.Arrived(m_clock.TickCount());
         }
     }
     *got = n;

@@ -21,5 +21,9 @@ bool SocketWouldBlock(int err);
 // send() without raising a signal when the peer has gone.
 long SendOnSocket(SocketId s, const std::uint8_t* bytes, std::size_t n);
 long ReceiveOnSocket(SocketId s, std::uint8_t* bytes, std::size_t room);
+// Waits until `s` can be read (or written) or `ms` milliseconds have passed:
+// 1 ready (a failure counts: the next call on the socket names it), 0 not
+// yet, -1 the wait itself failed.
+int WaitOnSocket(SocketId s, bool write, std::uint32_t ms);
 
 } // namespace pelvar

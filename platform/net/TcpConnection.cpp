@@ -18,27 +18,6 @@ std::uint32_t MsLeft(Clock::time_point deadline)
     return left > 0 ? static_cast<std::uint32_t>(left) : 0;
 }
 
-// Waits until `s` can be read (or written) or `ms` have passed: 1 ready, 0
-// not yet, -1 failed.
-int WaitFor(SocketId s, bool write, std::uint32_t ms)
-{
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    fd_set failed;
-    FD_ZERO(&failed);
-    FD_SET(s, &failed);
-    timeval tv{};
-    tv.tv_sec = static_cast<long>(ms / 1000);
-    tv.tv_usec = static_cast<long>(ms % 1000) * 1000;
-    // Winsock reports a failed connect in the exception set, not the write set.
-    const int r =
-        select(static_cast<int>(s + 1), write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &tv);
-    if (r < 0)
-        return SocketWouldBlock(LastSocketError()) ? 0 : -1;
-    return r > 0 ? 1 : 0;
-}
-
 class TcpConnection : public INetConnection {
 public:
     ~TcpConnection() override { Close(); }
@@ -89,7 +68,7 @@ public:
             const std::uint32_t left = MsLeft(deadline);
             if (left == 0)
                 return Fail(NetErrorTimedOut());
-            if (WaitFor(m_socket, true, left) < 0)
+            if (WaitOnSocket(m_socket, true, left) < 0)
                 return Fail(LastSocketError());
         }
         return true;
@@ -100,7 +79,7 @@ public:
         *got = 0;
         if (m_socket == kNoSocket)
             return Fail(NetErrorDropped());
-        const int ready = WaitFor(m_socket, false, waitMs);
+        const int ready = WaitOnSocket(m_socket, false, waitMs);
         if (ready < 0)
             return Fail(LastSocketError());
         if (ready == 0)
@@ -147,7 +126,7 @@ private:
         if (connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
             err = LastSocketError();
             if (ConnectInProgress(err)) {
-                const int ready = WaitFor(s, true, MsLeft(deadline));
+                const int ready = WaitOnSocket(s, true, MsLeft(deadline));
                 err = ready > 0 ? PendingError(s) : ready == 0 ? NetErrorTimedOut() : LastSocketError();
             }
         }

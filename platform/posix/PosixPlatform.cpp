@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/ReadDeadline.h"
 #include "platform/net/NetworkPlatform.h"
 #include "platform/posix/PortNames.h"
 #include "platform/posix/UucpLock.h"
@@ -274,26 +275,21 @@ bool PosixPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std
     if (!dev)
         return false;
     int fd = static_cast<int>(h);
-    const Timeouts& to = dev->timeouts;
-    const Nanos start = MonotonicNow();
-    const Nanos total = start + Millis(static_cast<std::uint64_t>(to.readMultiplier) * len + to.readConstant);
-    Nanos lastByte = 0;
+    ReadDeadline deadline(dev->timeouts, len, TickCount());
     std::uint32_t n = 0;
 
     while (n < len) {
-        Nanos deadline = total;
-        if (n > 0 && lastByte + Millis(to.readInterval) < deadline)
-            deadline = lastByte + Millis(to.readInterval);
-        Nanos now = MonotonicNow();
-        if (now >= deadline)
-            break;
+        // Once the time is up, what has already come is still taken.
+        const std::uint32_t left = deadline.Remaining(TickCount());
         pollfd pfd{fd, POLLIN, 0};
-        timespec wait = ToTimespec(deadline - now);
-        int r = ppoll(&pfd, 1, &wait, nullptr);
+        const timespec wait = ToTimespec(Millis(left));
+        int r = ppoll(&pfd, 1, left == ReadDeadline::kNoLimit ? nullptr : &wait, nullptr);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0)
             return Fail(errno);
+        if (r == 0 && left == 0)
+            break;
         if (r == 0)
             continue;
         int err = EIO;
@@ -301,7 +297,7 @@ bool PosixPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std
             ssize_t k = read(fd, buf + n, len - n);
             if (k > 0) {
                 n += static_cast<std::uint32_t>(k);
-                lastByte = MonotonicNow();
+                deadline.Arrived(TickCount());
                 continue;
             }
             if (k < 0 && (errno == EAGAIN || errno == EINTR))

@@ -1,4 +1,4 @@
-// Winsock: WSAStartup, WSAGetLastError, ioctlsocket, closesocket.
+// Winsock: WSAStartup, WSAGetLastError, ioctlsocket, closesocket, select.
 #include "platform/net/NetConnection.h"
 #include "platform/net/SocketCalls.h"
 
@@ -33,6 +33,27 @@ long SendOnSocket(SocketId s, const std::uint8_t* bytes, std::size_t n)
 long ReceiveOnSocket(SocketId s, std::uint8_t* bytes, std::size_t room)
 {
     return recv(s, reinterpret_cast<char*>(bytes), static_cast<int>(room), 0);
+}
+
+int WaitOnSocket(SocketId s, bool write, std::uint32_t ms)
+{
+    // select, not WSAPoll: WSAPoll does not report a failed connect before
+    // Windows 10 2004. Winsock's fd_set is a list of sockets, not a bitmap
+    // indexed by number, so any socket fits.
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    fd_set failed;
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
+    timeval tv{};
+    tv.tv_sec = static_cast<long>(ms / 1000);
+    tv.tv_usec = static_cast<long>(ms % 1000) * 1000;
+    // A failed connect shows in the exception set, not the write set.
+    const int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &tv);
+    if (r == SOCKET_ERROR)
+        return SocketWouldBlock(WSAGetLastError()) ? 0 : -1;
+    return r > 0 ? 1 : 0;
 }
 
 // A lost connection is a device that has gone, as an unplugged adapter.

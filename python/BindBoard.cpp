@@ -160,8 +160,8 @@ void BindBoard(py::module_& m)
             },
             "name"_a, "value"_a, "One adjustment: brightness, contrast, red, green or blue, 0..255.")
         .def(
-            "press", [](Board& b, const std::string& button) { OnTheLine(b, [&] { b.Press(button); }); },
-            "button"_a, "A function button: edge, scale, gamma, test-pattern, left, right, up, down, ...")
+            "press", [](Board& b, const std::string& button) { OnTheLine(b, [&] { b.Press(button); }); }, "button"_a,
+            "A function button: edge, scale, gamma, test-pattern, left, right, up, down, ...")
         .def(
             "read",
             [](Board& b, const RegisterKey& reg) {
@@ -226,8 +226,8 @@ void BindBoard(py::module_& m)
             "query",
             [](Board& b, const CommandRef& cmd, std::optional<Int> room) {
                 const std::uint8_t code = CommandCode(cmd);
-                const std::uint32_t r = room ? InRange(*room, "room", 0, kMaxRoom)
-                                             : (code == CMD_REG_READ ? kRegReadRoom : kStatusRoom);
+                const std::uint32_t r =
+                    room ? InRange(*room, "room", 0, kMaxRoom) : (code == CMD_REG_READ ? kRegReadRoom : kStatusRoom);
                 const QueryResult q = OnTheLine(b, [&] { return b.Query(code, r); });
                 return QueryReply{q.value, py::bytes(reinterpret_cast<const char*>(q.frame), q.frameLength)};
             },

@@ -79,8 +79,8 @@ PyObject* InitError(PyObject* self, PyObject* args, PyObject* kwargs)
     PyObject* name = Py_None;
     PyObject* port = Py_None;
     PyObject* errorNumber = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|iOOO:PelvarError", const_cast<char**>(keywords), &message,
-                                     &code, &name, &port, &errorNumber))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|iOOO:PelvarError", const_cast<char**>(keywords), &message, &code,
+                                     &name, &port, &errorNumber))
         return nullptr;
     try {
         py::handle e(self);

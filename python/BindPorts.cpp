@@ -33,7 +33,11 @@ std::vector<PortInfo> Ports()
     }
     std::vector<PortInfo> ports;
     for (const PortListing& l : listing) {
-        PortInfo p{l.text, 0, l.device.devicePath, Known(l.device.vendorId), Known(l.device.productId),
+        PortInfo p{l.text,
+                   0,
+                   l.device.devicePath,
+                   Known(l.device.vendorId),
+                   Known(l.device.productId),
                    Known(l.device.serial)};
         ReadPortEntry(l.text, &p.port);
         ports.push_back(p);

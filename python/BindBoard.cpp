@@ -19,17 +19,17 @@ namespace {
 
 RegisterTarget Target(const Board& board, const RegisterKey& key)
 {
-    if (const std::string* name = std::get_if<std::string>(&key))
-        return board.Resolve(*name);
+    if (const Text* name = std::get_if<Text>(&key))
+        return board.Resolve(name->value);
     return Board::AtAddress(std::get<Int>(key).value);
 }
 
 std::uint8_t CommandCode(const CommandRef& cmd)
 {
-    if (const std::string* name = std::get_if<std::string>(&cmd)) {
-        const CommandInfo* info = FindCommand(*name);
+    if (const Text* name = std::get_if<Text>(&cmd)) {
+        const CommandInfo* info = FindCommand(name->value);
         if (!info)
-            ValueError("unknown command '" + *name + "'");
+            ValueError("unknown command '" + name->value + "'");
         return info->code;
     }
     return static_cast<std::uint8_t>(InRange(std::get<Int>(cmd), "command", 0, 0xFF));
@@ -154,13 +154,13 @@ void BindBoard(py::module_& m)
             "Registers by address (int) or by name of the register map ('EXPOSURE', 'CTRL.GAIN').")
         .def(
             "set",
-            [](Board& b, const std::string& name, Int value) {
-                const int v = static_cast<int>(InRange(value, ("set " + name + ":").c_str(), 0, 255));
-                OnTheLine(b, [&] { b.Set(name, v); });
+            [](Board& b, const Text& name, Int value) {
+                const int v = static_cast<int>(InRange(value, ("set " + name.value + ":").c_str(), 0, 255));
+                OnTheLine(b, [&] { b.Set(name.value, v); });
             },
             "name"_a, "value"_a, "One adjustment: brightness, contrast, red, green or blue, 0..255.")
         .def(
-            "press", [](Board& b, const std::string& button) { OnTheLine(b, [&] { b.Press(button); }); }, "button"_a,
+            "press", [](Board& b, const Text& button) { OnTheLine(b, [&] { b.Press(button.value); }); }, "button"_a,
             "A function button: edge, scale, gamma, test-pattern, left, right, up, down, ...")
         .def(
             "read",

@@ -64,7 +64,7 @@ int PortNumber(const PortRef& port)
             ValueError("port " + std::to_string(n->value) + " is not within 1..255");
         return static_cast<int>(n->value);
     }
-    const std::string& text = std::get<std::string>(port);
+    const std::string& text = std::get<Text>(port).value;
     int number = 0;
     if (std::string why; !ParseComPortName(text, &number) && !ParsePortName(text, &number, &why))
         ValueError(why.empty() ? "port '" + text
@@ -94,9 +94,9 @@ void BindPorts(py::module_& m)
     m.def("ports", &Ports, "The listed serial ports, in the order connect() tries them.");
     m.def(
         "port_list",
-        [](const std::string& text) {
+        [](const Text& text) {
             std::vector<int> ports;
-            if (std::string error; !ParsePortList(text, &ports, &error))
+            if (std::string error; !ParsePortList(text.value, &ports, &error))
                 ValueError(error);
             return ports;
         },

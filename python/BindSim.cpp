@@ -58,7 +58,7 @@ private:
 
 // pelvar-sim's faults by their keyword; those not given stay as they are.
 struct Faults {
-    std::optional<std::string> sensor;
+    std::optional<Text> sensor;
     std::optional<bool> silent;
     std::optional<bool> nak;
     std::optional<Int> delayMs;
@@ -70,7 +70,7 @@ struct Faults {
 
     void ApplyTo(SimBoardOptions* o) const
     {
-        if (sensor && !ParseSensorKind(*sensor, &o->sensor))
+        if (sensor && !ParseSensorKind(sensor->value, &o->sensor))
             ValueError("sensor must be 'L', 'S' or 'none'");
         const std::pair<const std::optional<bool>&, bool&> switches[] = {
             {silent, o->silent}, {nak, o->nak}, {garbage, o->garbage}, {corrupt, o->corrupt}};
@@ -145,10 +145,9 @@ void BindSim(py::module_& m)
             "faults", [](const SimulatedBoard& s) { return FaultsDict(s.Options()); }, "The faults in force.")
         .def(
             "set_faults",
-            [](SimulatedBoard& s, std::optional<std::string> sensor, std::optional<bool> silent,
-               std::optional<bool> nak, std::optional<Int> delayMs, std::optional<Int> dropEvery,
-               std::optional<bool> garbage, std::optional<bool> corrupt, std::optional<Int> hangupAfter,
-               std::optional<Int> ackBytes) {
+            [](SimulatedBoard& s, std::optional<Text> sensor, std::optional<bool> silent, std::optional<bool> nak,
+               std::optional<Int> delayMs, std::optional<Int> dropEvery, std::optional<bool> garbage,
+               std::optional<bool> corrupt, std::optional<Int> hangupAfter, std::optional<Int> ackBytes) {
                 SimBoardOptions o = s.Options();
                 Faults{sensor, silent, nak, delayMs, dropEvery, garbage, corrupt, hangupAfter, ackBytes}.ApplyTo(&o);
                 s.SetOptions(o);
@@ -171,8 +170,8 @@ void BindSim(py::module_& m)
     const SimBoardOptions d;
     m.def(
         "simulated_board",
-        [](const std::optional<PortRef>& port, const std::string& sensor, bool silent, bool nak, Int delayMs,
-           Int dropEvery, bool garbage, bool corrupt, Int hangupAfter, Int ackBytes) {
+        [](const std::optional<PortRef>& port, const Text& sensor, bool silent, bool nak, Int delayMs, Int dropEvery,
+           bool garbage, bool corrupt, Int hangupAfter, Int ackBytes) {
             PtyBoardOptions o;
             o.port = PortNumber(port).value_or(kFirstSimPort);
             Faults{sensor, silent, nak, delayMs, dropEvery, garbage, corrupt, hangupAfter, ackBytes}.ApplyTo(&o.board);

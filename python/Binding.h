@@ -24,12 +24,17 @@ struct Int {
     long long value = 0;
 };
 
+// A Python str; bytes are no name.
+struct Text {
+    std::string value;
+};
+
 // 7, "7", "COM7", a device path or an rfc2217:// URL.
-using PortRef = std::variant<Int, std::string>;
+using PortRef = std::variant<Int, Text>;
 // A register address or a name of the register map.
-using RegisterKey = std::variant<Int, std::string>;
+using RegisterKey = std::variant<Int, Text>;
 // A command code or its name.
-using CommandRef = std::variant<Int, std::string>;
+using CommandRef = std::variant<Int, Text>;
 
 [[noreturn]] inline void ValueError(const std::string& message) { throw py::value_error(message); }
 
@@ -79,6 +84,28 @@ struct type_caster<pelvar::binding::Int> {
     }
 
     static handle cast(pelvar::binding::Int v, return_value_policy, handle) { return PyLong_FromLongLong(v.value); }
+};
+
+template <>
+struct type_caster<pelvar::binding::Text> {
+    PYBIND11_TYPE_CASTER(pelvar::binding::Text, const_name("str"));
+
+    bool load(handle src, bool)
+    {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_Check(src.ptr()) ? PyUnicode_AsUTF8AndSize(src.ptr(), &size) : nullptr;
+        if (!text) {
+            PyErr_Clear();
+            return false;
+        }
+        value.value.assign(text, static_cast<std::size_t>(size));
+        return true;
+    }
+
+    static handle cast(const pelvar::binding::Text& v, return_value_policy, handle)
+    {
+        return PyUnicode_DecodeUTF8(v.value.data(), static_cast<Py_ssize_t>(v.value.size()), nullptr);
+    }
 };
 
 } // namespace pybind11::detail

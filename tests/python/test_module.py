@@ -84,10 +84,14 @@ def test_dump_gives_each_register_of_the_range(board):
         (lambda b: b.set("brightness", True), TypeError),
         (lambda b: b.set("hue", 1), ValueError),
         (lambda b: b.set(7, 1), TypeError),
+        (lambda b: b.set(b"brightness", 1), TypeError),
         (lambda b: b.press("nope"), ValueError),
         (lambda b: b.reg[0x10000], ValueError),
         (lambda b: b.reg[-1], ValueError),
         (lambda b: b.reg[1.0], TypeError),
+        (lambda b: b.reg[True], TypeError),
+        (lambda b: b.reg[b"EXPOSURE"], TypeError),
+        (lambda b: b.log(1.0), TypeError),
         (lambda b: b.reg["NOPE"], ValueError),
         (lambda b: b.write(0x10, 0x10000), ValueError),
         (lambda b: b.write(0x10, "1"), TypeError),
@@ -95,6 +99,7 @@ def test_dump_gives_each_register_of_the_range(board):
         (lambda b: b.write("NARROW", 0x100), ValueError),
         (lambda b: b.reg.__setitem__("CTRL.GAIN", 8), ValueError),
         (lambda b: b.write(0x10, 1, verify="yes"), TypeError),
+        (lambda b: b.write(0x10, 1, verify=1), TypeError),
         (lambda b: b.dump(5, 4), ValueError),
         (lambda b: b.watch(0x10, interval_ms=-1), ValueError),
         (lambda b: b.transact(0x91, "c8000000"), TypeError),
@@ -307,7 +312,7 @@ def test_a_board_dropped_without_close_is_released(sim):
 @pytest.mark.parametrize(
     "faults, error",
     [({"ack_bytes": 0}, ValueError), ({"ack_bytes": 5}, ValueError), ({"delay_ms": -1}, ValueError),
-     ({"silent": 1}, TypeError), ({"bogus": True}, TypeError), ({"sensor": "X"}, ValueError)],
+     ({"silent": 1}, TypeError), ({"garbage": 0}, TypeError), ({"bogus": True}, TypeError), ({"sensor": "X"}, ValueError)],
 )
 def test_bad_faults_are_refused(faults, error):
     with pytest.raises(error):
@@ -341,6 +346,116 @@ def test_the_stubs_name_what_the_module_has_and_every_call_is_documented():
                 if not item.name.startswith("__"):
                     assert "\n\n" in getattr(cls, item.name).__doc__, f"{node.name}.{item.name} has no docstring"
 
+
+
+def _split_top_level(text):
+    """'a: Union[int, str], b: str = 'x, y'' split at the commas outside brackets and quotes."""
+    parts, depth, quote, current = [], 0, None, ""
+    for c in text:
+        if quote:
+            quote = None if c == quote else quote
+        elif c in "'\"":
+            quote = c
+        elif c in "[(":
+            depth += 1
+        elif c in "])":
+            depth -= 1
+        elif c == "," and depth == 0:
+            parts.append(current.strip())
+            current = ""
+            continue
+        current += c
+    return [p for p in parts + [current.strip()] if p]
+
+
+def _module_signature(obj):
+    """([(name, type or None, default or None, keyword_only)], return type or None) as the module declares them:
+    pybind11's signature line, or the text signature of a plain method descriptor."""
+    if getattr(obj, "__text_signature__", None):
+        import inspect
+        params = [(p.name, None, None if p.default is p.empty else repr(p.default), p.kind == p.KEYWORD_ONLY)
+                  for p in inspect.signature(obj).parameters.values()]
+        return params[1:], None  # without self
+    import re
+    line = obj.__doc__.split("\n")[0]
+    match = re.fullmatch(r"[\w.]*\((.*)\) -> (.*)", line)
+    assert match, line
+    params, keyword_only = [], False
+    for part in _split_top_level(match.group(1)):
+        if part == "*":
+            keyword_only = True
+            continue
+        name, _, rest = part.partition(": ")
+        annotation, _, default = rest.partition(" = ")
+        params.append((name, annotation, default or None, keyword_only))
+    if params and params[0][0] in ("self", "arg0"):
+        params = params[1:]
+    return params, match.group(2)
+
+
+def _pybind_text(text):
+    """pybind11's spelling of a type as the stubs spell it; its os.PathLike takes a str as well."""
+    import re
+    for old, new in (("pelvar._pelvar.", ""), ("List[", "list["), ("Dict[", "dict["), ("Tuple[", "tuple[")):
+        text = text.replace(old, new)
+    return re.sub(r"os\.PathLike(?!\[)", "Union[str, os.PathLike[str]]", text)
+
+
+def _types_agree(stub, module):
+    # pybind11 names a py::dict or py::object result without its parameters.
+    return stub == module or (module in ("dict", "list", "object") and stub.startswith(module + "["))
+
+
+def test_the_stubs_declare_the_modules_parameters_and_types():
+    import ast
+    from pathlib import Path
+
+    tree = ast.parse((Path(pelvar.__file__).parent / "__init__.pyi").read_text())
+    aliases = {n.targets[0].id: ast.unparse(n.value) for n in tree.body if isinstance(n, ast.Assign)}
+
+    def text(node):
+        if node is None:
+            return None
+        for alias, meaning in aliases.items():
+            for n in ast.walk(node):
+                if isinstance(n, ast.Name) and n.id == alias:
+                    n.id = meaning
+        return ast.unparse(node)
+
+    def stub_signature(fn):
+        a = fn.args
+        positional = a.posonlyargs + a.args
+        defaults = [None] * (len(positional) - len(a.defaults)) + a.defaults
+        params = [(p.arg, text(p.annotation), text(d), False) for p, d in zip(positional, defaults)]
+        params += [(p.arg, text(p.annotation), text(d), True) for p, d in zip(a.kwonlyargs, a.kw_defaults)]
+        return params[1:] if positional and positional[0].arg == "self" else params, text(fn.returns)
+
+    checked = []
+    for scope, body in [(pelvar, tree.body)] + [(getattr(pelvar, c.name), c.body)
+                                                for c in tree.body if isinstance(c, ast.ClassDef)]:
+        for node in body:
+            where = f"{getattr(scope, '__name__', '')}.{getattr(node, 'name', '')}"
+            if isinstance(node, ast.FunctionDef) and node.name in vars(scope):
+                stub, stub_returns = stub_signature(node)
+                module, returns = _module_signature(vars(scope)[node.name] if scope is not pelvar
+                                                    else getattr(pelvar, node.name))
+                assert [p[0] for p in stub] == [p[0] for p in module], f"{where}: parameter names"
+                for (name, stub_type, stub_default, stub_kw), (_, mod_type, mod_default, mod_kw) in zip(stub, module):
+                    if mod_type is not None:
+                        assert _types_agree(stub_type, _pybind_text(mod_type)), f"{where}({name}): {mod_type}"
+                    assert (stub_default is None) == (mod_default is None), f"{where}({name}): default"
+                    if stub_default not in (None, "..."):
+                        assert stub_default == mod_default, f"{where}({name}): default"
+                    assert stub_kw == mod_kw, f"{where}({name}): keyword-only"
+                if returns is not None:
+                    assert _types_agree(stub_returns, _pybind_text(returns)), f"{where}: returns {returns}"
+                checked.append(where)
+            elif isinstance(node, ast.AnnAssign) and isinstance(vars(scope).get(node.target.id), property):
+                _, returns = _module_signature(vars(scope)[node.target.id].fget)
+                assert _types_agree(text(node.annotation), _pybind_text(returns)), f"{scope.__name__}.{node.target.id}"
+                checked.append(f"{scope.__name__}.{node.target.id}")
+    assert {"pelvar.connect", "Board.write", "SimulatedBoard.set_faults", "PelvarError.__init__",
+            "Exchange.frames"} <= set(checked)
 
 def test_disconnect_from_a_silent_board_raises_and_still_releases_the_port(sim):
     b = pelvar.connect(sim.port)

@@ -1,0 +1,293 @@
+// The connected board: adjustments, buttons, registers, raw exchanges, the
+// diagnosis and the session's log; connect() and diagnose() to get there.
+#include <pybind11/stl/filesystem.h>
+
+#include <filesystem>
+#include <map>
+
+#include "camera/Commands.h"
+#include "camera/RegisterAccess.h"
+#include "python/BindLog.h"
+#include "python/Binding.h"
+
+namespace pelvar::binding {
+
+using pelvar::python::Board;
+using namespace pybind11::literals;
+
+namespace {
+
+RegisterTarget Target(const Board& board, const RegisterKey& key)
+{
+    if (const Text* name = std::get_if<Text>(&key))
+        return board.Resolve(name->value);
+    return Board::AtAddress(std::get<Int>(key).value);
+}
+
+std::uint8_t CommandCode(const CommandRef& cmd)
+{
+    if (const Text* name = std::get_if<Text>(&cmd)) {
+        const CommandInfo* info = FindCommand(name->value);
+        if (!info)
+            ValueError("unknown command '" + name->value + "'");
+        return info->code;
+    }
+    return static_cast<std::uint8_t>(InRange(std::get<Int>(cmd), "command", 0, 0xFF));
+}
+
+std::string MapPath(const std::optional<std::filesystem::path>& map) { return map ? map->string() : std::string(); }
+
+// Close or disconnect: no exchange of another thread is cut short.
+void Release(Board& board, bool raise)
+{
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(board.Line());
+    board.Close(raise);
+}
+
+struct QueryReply {
+    std::uint32_t value = 0;
+    py::bytes frame;
+};
+
+// A register's changes: the first value, then each different one.
+class Watch {
+public:
+    Watch(Board& board, RegisterTarget target, std::uint32_t intervalMs, std::optional<std::uint32_t> count)
+        : m_board(board), m_target(target), m_interval(intervalMs), m_count(count), m_start(board.Now())
+    {}
+
+    std::pair<std::uint32_t, std::uint16_t> Next()
+    {
+        for (;;) {
+            if (m_count && m_reads >= *m_count)
+                throw py::stop_iteration();
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
+            std::uint32_t at = 0;
+            const std::uint16_t value = OnTheLine(m_board, [this, &at] {
+                const std::uint64_t due = static_cast<std::uint64_t>(m_reads) * m_interval;
+                const std::uint32_t now = m_board.Now() - m_start;
+                if (due > now)
+                    m_board.Sleep(static_cast<std::uint32_t>(due - now));
+                at = m_board.Now() - m_start;
+                return m_board.Read(m_target);
+            });
+            ++m_reads;
+            if (m_reads == 1 || value != m_last) {
+                m_last = value;
+                return {at, value};
+            }
+        }
+    }
+
+private:
+    Board& m_board;
+    RegisterTarget m_target;
+    std::uint32_t m_interval;
+    std::optional<std::uint32_t> m_count;
+    std::uint32_t m_start;
+    std::uint32_t m_reads = 0;
+    std::uint16_t m_last = 0;
+};
+
+// Reads and writes by board.reg[key].
+struct RegisterView {
+    Board* board;
+};
+
+// A board dropped without close() releases itself; not with the GIL held,
+// which would stop every other thread for the release's exchanges.
+struct ReleasingDelete {
+    void operator()(Board* board) const
+    {
+        py::gil_scoped_release release;
+        delete board;
+    }
+};
+using BoardPtr = std::unique_ptr<Board, ReleasingDelete>;
+
+py::dict ReportDict(const pelvar::python::DiagnosisReport& r)
+{
+    py::list steps;
+    for (const DiagnosisStep& s : r.steps)
+        steps.append(py::dict("step"_a = s.step, "ok"_a = s.ok, "text"_a = s.text));
+    return py::dict("ok"_a = r.verdict.ok, "verdict"_a = r.verdict.text, "result"_a = ResultName(r.verdict.result),
+                    "code"_a = r.verdict.result, "steps"_a = steps);
+}
+
+} // namespace
+
+void BindBoard(py::module_& m)
+{
+    py::class_<QueryReply>(m, "QueryReply", "The answer of a data query.")
+        .def_readonly("value", &QueryReply::value, "The payload, low byte first.")
+        .def_readonly("frame", &QueryReply::frame, "The reply frame, STX to ETX.");
+
+    py::class_<Watch>(m, "Watch", "Iterator over a register's changes: (ms since the start, value).")
+        .def("__iter__", [](Watch& w) -> Watch& { return w; })
+        .def("__next__", &Watch::Next);
+
+    py::class_<RegisterView>(m, "RegisterView",
+                             "board.reg[0x0010], board.reg['CTRL.GAIN'] = 5: registers by address or map name.")
+        .def(
+            "__getitem__",
+            [](RegisterView& v, const RegisterKey& reg) {
+                const RegisterTarget t = Target(*v.board, reg);
+                return OnTheLine(*v.board, [&] { return v.board->Read(t); });
+            },
+            "reg"_a)
+        .def(
+            "__setitem__",
+            [](RegisterView& v, const RegisterKey& reg, Int value) {
+                const RegisterTarget t = Target(*v.board, reg);
+                OnTheLine(*v.board, [&] { v.board->Write(t, value.value, false); });
+            },
+            "reg"_a, "value"_a);
+
+    py::class_<Board, BoardPtr>(m, "Board", "A connected board; use it as a context manager to release it.")
+        .def_property_readonly("port", &Board::Port, "n of COMn the board answered on.")
+        .def_property_readonly("sensor", &Board::Sensor, "'ARVEN-L' or 'ARVEN-S'.")
+        .def_property_readonly("open", &Board::Open, "False once released.")
+        .def_property_readonly(
+            "reg", [](Board& b) { return RegisterView{&b}; }, py::keep_alive<0, 1>(),
+            "Registers by address (int) or by name of the register map ('EXPOSURE', 'CTRL.GAIN').")
+        .def(
+            "set",
+            [](Board& b, const Text& name, Int value) {
+                const int v = static_cast<int>(InRange(value, ("set " + name.value + ":").c_str(), 0, 255));
+                OnTheLine(b, [&] { b.Set(name.value, v); });
+            },
+            "name"_a, "value"_a, "One adjustment: brightness, contrast, red, green or blue, 0..255.")
+        .def(
+            "press", [](Board& b, const Text& button) { OnTheLine(b, [&] { b.Press(button.value); }); }, "button"_a,
+            "A function button: edge, scale, gamma, test-pattern, left, right, up, down, ...")
+        .def(
+            "read",
+            [](Board& b, const RegisterKey& reg) {
+                const RegisterTarget t = Target(b, reg);
+                return OnTheLine(b, [&] { return b.Read(t); });
+            },
+            "reg"_a, "Reads a register (or a field of the map).")
+        .def(
+            "write",
+            [](Board& b, const RegisterKey& addr, Int value, bool verify) {
+                const RegisterTarget t = Target(b, addr);
+                OnTheLine(b, [&] { b.Write(t, value.value, verify); });
+            },
+            "addr"_a, "value"_a, py::arg("verify").noconvert() = true,
+            "Writes a register (a field: read-modify-write); verify reads it back and raises VerifyError on a "
+            "difference.")
+        .def(
+            "dump",
+            [](Board& b, Int first, Int last) {
+                auto values = OnTheLine(b, [&] { return b.Dump(first.value, last.value); });
+                return std::map<std::uint16_t, std::uint16_t>(values.begin(), values.end());
+            },
+            "first"_a, "last"_a, "Registers first..last (inclusive) as {address: value}.")
+        .def(
+            "watch",
+            [](Board& b, const RegisterKey& reg, Int interval, std::optional<Int> count) {
+                const RegisterTarget t = Target(b, reg);
+                const std::uint32_t ms = InRange(interval, "interval_ms", 0, 3600000);
+                std::optional<std::uint32_t> n;
+                if (count)
+                    n = InRange(*count, "count", 0, UINT32_MAX);
+                if (!b.Open())
+                    OnTheLine(b, [] {});
+                return Watch(b, t, ms, n);
+            },
+            "reg"_a, "interval_ms"_a = Int{200}, "count"_a = py::none(), py::keep_alive<0, 1>(),
+            "Reads every interval_ms; yields (ms, value) for the first value and each change; count reads, or "
+            "without end.")
+        .def(
+            "apply_preset",
+            [](Board& b, const std::filesystem::path& path) {
+                return OnTheLine(b, [&] { return b.ApplyPreset(path.string()); });
+            },
+            "path"_a, "Sends a preset file: the five adjustments, then its register writes. Returns the steps.")
+        .def(
+            "diagnose", [](Board& b) { return ReportDict(OnTheLine(b, [&] { return b.Diagnose(); })); },
+            "The bring-up on this board's port, as pelvarctl diagnose: {'ok', 'verdict', 'result', 'code', "
+            "'steps': [{'step', 'ok', 'text'}]}. The board stays connected.")
+        .def(
+            "transact",
+            [](Board& b, const CommandRef& cmd, const std::variant<py::bytes, py::bytearray>& payload) {
+                const std::uint8_t code = CommandCode(cmd);
+                const std::string raw = std::visit([](const auto& p) { return std::string(p); }, payload);
+                if (raw.size() > kMaxPayload)
+                    ValueError("payload: more than 252 bytes");
+                const std::vector<std::uint8_t> bytes(raw.begin(), raw.end());
+                OnTheLine(b, [&] { b.Transact(code, bytes); });
+            },
+            "cmd"_a, "payload"_a = py::bytes(),
+            "One acknowledged transaction (up to six attempts); cmd a code (0x91) or a name ('brightness').")
+        .def(
+            "query",
+            [](Board& b, const CommandRef& cmd, std::optional<Int> room) {
+                const std::uint8_t code = CommandCode(cmd);
+                const std::uint32_t r =
+                    room ? InRange(*room, "room", 0, kMaxRoom) : (code == CMD_REG_READ ? kRegReadRoom : kStatusRoom);
+                const QueryResult q = OnTheLine(b, [&] { return b.Query(code, r); });
+                return QueryReply{q.value, py::bytes(reinterpret_cast<const char*>(q.frame), q.frameLength)};
+            },
+            "cmd"_a = "status", "room"_a = py::none(),
+            "One data query: 'status' or 'reg_read' (or a code with room payload bytes).")
+        .def(
+            "log",
+            [](const Board& b, std::optional<Int> last) {
+                const std::size_t n = last ? InRange(*last, "last", 0, UINT32_MAX) : 0;
+                std::vector<LoggedExchange> out;
+                for (ExchangeRecord& r : b.Exchanges(n))
+                    out.push_back(LoggedExchange{std::move(r)});
+                return out;
+            },
+            "last"_a = py::none(), "The session's decoded exchanges, oldest first (the last ones only, when given).")
+        .def(
+            "close", [](Board& b) { Release(b, false); },
+            "Releases the board and the port; a board that does not answer is released all the same.")
+        .def(
+            "disconnect", [](Board& b) { Release(b, true); },
+            "Releases the board as Disconnect does; NoReplyError when it did not answer (the port is released).")
+        .def("__enter__", [](Board& b) -> Board& { return b; })
+        .def(
+            "__exit__",
+            [](Board& b, const py::object&, const py::object&, const py::object&) {
+                Release(b, false);
+                return false;
+            },
+            "exc_type"_a, "exc_value"_a, "traceback"_a)
+        .def("__repr__", [](const Board& b) {
+            return "<pelvar.Board COM" + std::to_string(b.Port()) + " " + b.Sensor() + (b.Open() ? "" : " released")
+                   + ">";
+        });
+
+    m.def(
+        "connect",
+        [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
+            const int number = PortNumber(port).value_or(0);
+            const std::string mapPath = MapPath(map);
+            py::gil_scoped_release release;
+            return BoardPtr(new Board(number, mapPath));
+        },
+        "port"_a = py::none(), "map"_a = py::none(),
+        "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7' or 'COM7'); "
+        "map: a register map (JSON) for names.");
+
+    m.def(
+        "diagnose",
+        [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
+            const int number = PortNumber(port).value_or(0);
+            const std::string mapPath = MapPath(map);
+            pelvar::python::DiagnosisReport report;
+            {
+                py::gil_scoped_release release;
+                report = pelvar::python::DiagnosePorts(number, mapPath);
+            }
+            return ReportDict(report);
+        },
+        "port"_a = py::none(), "map"_a = py::none(),
+        "pelvarctl diagnose from Python: the bring-up on every listed port (or the port given), as a dict.");
+}
+
+} // namespace pelvar::binding

@@ -1,0 +1,50 @@
+// The session's exchanges, decoded as the panel's traffic pane shows them.
+#include "camera/Commands.h"
+#include "camera/ExchangeLog.h"
+#include "python/Binding.h"
+#include "python/BindLog.h"
+
+namespace pelvar::binding {
+
+py::bytes Bytes(const std::vector<std::uint8_t>& v) { return {reinterpret_cast<const char*>(v.data()), v.size()}; }
+
+void BindLog(py::module_& m)
+{
+    using E = LoggedExchange;
+    py::class_<E>(m, "Exchange", "One exchange with the board, decoded as the panel's traffic pane shows it.")
+        .def_property_readonly(
+            "at_ms", [](const E& e) { return e.record.atMs; }, "ms since connect().")
+        .def_property_readonly(
+            "command", [](const E& e) { return CommandName(e.record.cmd); },
+            "The command's name: 'brightness', 'reg_read'.")
+        .def_property_readonly(
+            "code", [](const E& e) { return e.record.cmd; }, "The command byte.")
+        .def_property_readonly("payload", [](const E& e) { return Bytes(e.record.payload); })
+        .def_property_readonly(
+            "query", [](const E& e) { return e.record.query; }, "True for a data query, False for a transaction.")
+        .def_property_readonly(
+            "meaning", [](const E& e) { return ExchangeMeaning(e.record); },
+            "'brightness 200', 'reg 0x0010 = 0xbeef', 'status 0x11: active, ARVEN-L'.")
+        .def_property_readonly("result", [](const E& e) { return std::string(ResultName(e.record.result)); })
+        .def_property_readonly("result_code", [](const E& e) { return e.record.result; })
+        .def_property_readonly("attempts", [](const E& e) { return e.record.attempts; })
+        .def_property_readonly("duration_ms", [](const E& e) { return e.record.durationMs; })
+        .def_property_readonly(
+            "value", [](const E& e) { return e.record.value; }, "A query's answer.")
+        .def_property_readonly(
+            "frames",
+            [](const E& e) {
+                std::vector<std::pair<std::string, py::bytes>> frames;
+                for (const ExchangeFrame& f : e.record.frames)
+                    frames.emplace_back(f.sent ? ">" : "<", Bytes(f.bytes));
+                return frames;
+            },
+            "(direction, bytes) in order: '>' sent, '<' a block read back.")
+        .def_property_readonly(
+            "line", [](const E& e) { return ExchangeLine(e.record); },
+            "The line of pelvarctl --trace=decoded and the panel's saved log.")
+        .def("__str__", [](const E& e) { return ExchangeLine(e.record); })
+        .def("__repr__", [](const E& e) { return "<Exchange " + ExchangeMeaning(e.record) + ">"; });
+}
+
+} // namespace pelvar::binding

@@ -1,0 +1,105 @@
+// Port references and the machine's listed ports.
+#include <cstdio>
+#include <memory>
+
+#include "discovery/DeviceSource.h"
+#include "discovery/PortEntry.h"
+#include "discovery/PortWalk.h"
+#include "platform/PortName.h"
+#include "python/Binding.h"
+
+namespace pelvar::binding {
+
+namespace {
+
+struct PortInfo {
+    std::string entry;
+    int port = 0;
+    std::string device;
+    std::optional<std::string> vendorId;
+    std::optional<std::string> productId;
+    std::optional<std::string> serial;
+};
+
+std::optional<std::string> Known(const std::string& s) { return s.empty() ? std::nullopt : std::optional(s); }
+
+std::vector<PortInfo> Ports()
+{
+    std::vector<PortListing> listing;
+    {
+        py::gil_scoped_release release;
+        std::unique_ptr<IDeviceSource> source = MachineDevices();
+        listing = ListPortDevices(*source, stderr);
+    }
+    std::vector<PortInfo> ports;
+    for (const PortListing& l : listing) {
+        PortInfo p{l.text,
+                   0,
+                   l.device.devicePath,
+                   Known(l.device.vendorId),
+                   Known(l.device.productId),
+                   Known(l.device.serial)};
+        ReadPortEntry(l.text, &p.port);
+        ports.push_back(p);
+    }
+    return ports;
+}
+
+} // namespace
+
+std::uint32_t InRange(Int v, const char* what, long long min, long long max)
+{
+    if (v.value < min || v.value > max)
+        ValueError(std::string(what) + " " + std::to_string(v.value) + " is not within " + std::to_string(min) + ".."
+                   + std::to_string(max));
+    return static_cast<std::uint32_t>(v.value);
+}
+
+// Every string goes through the core's port-name parser, so that a form it
+// learns (a device path, a network port) works here too.
+int PortNumber(const PortRef& port)
+{
+    if (const Int* n = std::get_if<Int>(&port)) {
+        if (n->value < kMinPort || n->value > kMaxPort)
+            ValueError("port " + std::to_string(n->value) + " is not within 1..255");
+        return static_cast<int>(n->value);
+    }
+    const std::string& text = std::get<Text>(port).value;
+    int number = 0;
+    if (std::string why; !ParsePortReference(text, &number, &why))
+        ValueError("port " + why);
+    return number;
+}
+
+std::optional<int> PortNumber(const std::optional<PortRef>& port)
+{
+    return port ? std::optional<int>(PortNumber(*port)) : std::nullopt;
+}
+
+void BindPorts(py::module_& m)
+{
+    py::class_<PortInfo>(m, "PortInfo", "One listed serial port.")
+        .def_readonly("entry", &PortInfo::entry, "The port list's text, as Connect reads it.")
+        .def_readonly("port", &PortInfo::port, "n of COMn.")
+        .def_readonly("device", &PortInfo::device, "The device node, '/dev/ttyUSB0'.")
+        .def_readonly("vendor_id", &PortInfo::vendorId, "USB vendor id ('0403'), None when not USB.")
+        .def_readonly("product_id", &PortInfo::productId, "USB product id, None when not USB.")
+        .def_readonly("serial", &PortInfo::serial, "USB serial number, None when unknown.")
+        .def("__repr__",
+             [](const PortInfo& p) { return "<PortInfo COM" + std::to_string(p.port) + " " + p.device + ">"; });
+
+    m.def("ports", &Ports, "The listed serial ports, in the order connect() tries them.");
+    m.def(
+        "port_list",
+        [](const Text& text) {
+            std::vector<int> ports;
+            if (std::string error; !ParsePortList(text.value, &ports, &error))
+                ValueError(error);
+            return ports;
+        },
+        py::arg("text"),
+        "The port numbers of a list as pelvarctl --port takes it (\"7,8,9\", COMn, device paths, "
+        "rfc2217:// URLs), ascending; ValueError for a bad element.");
+}
+
+} // namespace pelvar::binding

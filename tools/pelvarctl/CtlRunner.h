@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "tools/pelvarctl/MultiPort.h"
 
 namespace pelvar {
 
 // Runs pelvarctl with `args` (without the program name); returns the exit
 // status: 0 success, 1 the board did not answer or refused, 2 usage error.
+// The boards of --port all|LIST run at once, each on a platform from
+// `boardPlatform`; without it one after another on `platform`.
 int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
-                 IPlatform& platform = DefaultPlatform());
+                 IPlatform& platform = DefaultPlatform(), PlatformMaker boardPlatform = nullptr);
 
 } // namespace pelvar

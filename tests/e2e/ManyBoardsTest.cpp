@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -211,6 +212,11 @@ TEST_F(ManyBoards, BadListsAreRefusedBeforeAnythingIsSent)
     }
     EXPECT_EQ(Ctl({"--port", "41,42", "set", "hue", "1"}).status, 2);
     EXPECT_EQ(Ctl({"--port", "all", "run", "-"}).status, 2);
+    // Listeners would each write the capture: one listening port only.
+    PortsDir files;
+    const std::string capture = files.Path() + "/listen.pcapng";
+    EXPECT_EQ(Ctl({"--port", "41,42", "--capture", capture, "monitor"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(capture));
     for (const auto& board : m_boards)
         EXPECT_EQ(board->Snapshot().FramesReceived(), 0u) << board->Port();
 }

@@ -36,8 +36,7 @@ public:
     // Every frame of the exchange, in order, on interface `interfaceId`.
     // Safe from several threads: the boards of one file each add their own.
     void Add(const ExchangeRecord& record, std::uint32_t interfaceId = 0);
-    void AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
-                  std::uint32_t interfaceId = 0);
+    void AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId = 0);
     // False with *error when a write failed on the way.
     bool Close(int* error);
     bool IsOpen() const { return m_file != nullptr; }

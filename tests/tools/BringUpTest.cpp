@@ -382,10 +382,10 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"monitor", {"--port", "3", "--json", "monitor"}, Verb::Monitor, "port 3"},
         BringUpParseRow{"portList", {"--port", "9,COM7,8", "connect"}, Verb::Connect, "board 7 board 8 board 9"},
         BringUpParseRow{"portAll", {"--port=all", "diagnose"}, Verb::Diagnose, "ports all"},
-        BringUpParseRow{"lastPortWins", {"--port", "all", "--port", "7,8", "--port", "3", "connect"}, Verb::Connect,
-                        "port 3"},
-        BringUpParseRow{"portListBad", {"--port", "41,x", "connect"}, Verb::Help,
-                        "--port: 'x' is not a port number from 1 to 255"},
+        BringUpParseRow{
+            "lastPortWins", {"--port", "all", "--port", "7,8", "--port", "3", "connect"}, Verb::Connect, "port 3"},
+        BringUpParseRow{
+            "portListBad", {"--port", "41,x", "connect"}, Verb::Help, "--port: 'x' is not a port number from 1 to 255"},
         BringUpParseRow{
             "captureAnyVerb", {"--capture", "s.pcapng", "set", "brightness", "200"}, Verb::Set, "capture s.pcapng"},
         BringUpParseRow{

@@ -370,8 +370,8 @@ int CloseCapture(const CtlOptions& options, CaptureWriter& capture, int status, 
 // The verb on each board of --port all|LIST, as on one board, with one
 // capture file for them all: an interface per board.
 int RunOnSeveralBoards(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
-                       const std::vector<PlannedVerb>& script, std::FILE* out, std::FILE* err,
-                       IPlatform& basePlatform, PlatformMaker boardPlatform)
+                       const std::vector<PlannedVerb>& script, std::FILE* out, std::FILE* err, IPlatform& basePlatform,
+                       PlatformMaker boardPlatform)
 {
     const std::vector<int> ports = BoardPorts(p.options);
     if (ports.empty()) {

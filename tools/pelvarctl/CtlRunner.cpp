@@ -19,6 +19,7 @@
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/DiagnoseVerb.h"
 #include "tools/pelvarctl/MonitorVerb.h"
+#include "tools/pelvarctl/MultiPort.h"
 #include "tools/pelvarctl/PortsVerb.h"
 #include "tools/pelvarctl/Progress.h"
 #include "tools/pelvarctl/RegVerbs.h"

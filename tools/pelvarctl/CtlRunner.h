@@ -2,13 +2,16 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
-#include "tools/pelvarctl/MultiPort.h"
 
 namespace pelvar {
+
+// Makes the platform of one board of several; the boards then run at once.
+using PlatformMaker = std::unique_ptr<IPlatform> (*)();
 
 // Runs pelvarctl with `args` (without the program name); returns the exit
 // status: 0 success, 1 the board did not answer or refused, 2 usage error.

@@ -13,11 +13,9 @@
 
 #include "platform/Platform.h"
 #include "tools/pelvarctl/CtlOutput.h"
+#include "tools/pelvarctl/CtlRunner.h"
 
 namespace pelvar {
-
-// Makes the platform of one board of several; the boards then run at once.
-using PlatformMaker = std::unique_ptr<IPlatform> (*)();
 
 // The boards --port names: every listed port for "all", else the list.
 std::vector<int> BoardPorts(const CtlOptions& options);

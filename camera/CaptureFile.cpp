@@ -11,6 +11,7 @@ constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
 constexpr std::uint32_t kInterfaceDescription = 0x00000001;
 constexpr std::uint32_t kEnhancedPacket = 0x00000006;
 constexpr std::uint16_t kOptEnd = 0;
+constexpr std::uint16_t kOptIfName = 2;
 constexpr std::uint16_t kOptEpbFlags = 2;
 // epb_flags bits 0-1: 01 inbound, 10 outbound.
 constexpr std::uint32_t kInbound = 1;
@@ -26,6 +27,31 @@ void Put32(std::vector<std::uint8_t>& b, std::uint32_t v)
 {
     Put16(b, static_cast<std::uint16_t>(v));
     Put16(b, static_cast<std::uint16_t>(v >> 16));
+}
+
+// An option: code, length, value padded to 32 bits.
+void PutOption(std::vector<std::uint8_t>& b, std::uint16_t code, const std::string& value)
+{
+    Put16(b, code);
+    Put16(b, static_cast<std::uint16_t>(value.size()));
+    b.insert(b.end(), value.begin(), value.end());
+    while (b.size() % 4 != 0)
+        b.push_back(0);
+}
+
+// An interface of the capture's link type, named when `name` is not empty.
+std::vector<std::uint8_t> InterfaceBody(const std::string& name)
+{
+    std::vector<std::uint8_t> idb;
+    Put16(idb, static_cast<std::uint16_t>(kCaptureLinkType));
+    Put16(idb, 0);
+    Put32(idb, 0); // no snapshot limit
+    if (!name.empty()) {
+        PutOption(idb, kOptIfName, name);
+        Put16(idb, kOptEnd);
+        Put16(idb, 0);
+    }
+    return idb;
 }
 
 // Type, total length, body (padded to 32 bits), total length again.
@@ -56,8 +82,10 @@ CaptureWriter::~CaptureWriter()
         std::fclose(m_file);
 }
 
-bool CaptureWriter::Open(const std::string& path, std::uint64_t originUs, int* error)
+bool CaptureWriter::Open(const std::string& path, std::uint64_t originUs, int* error,
+                         const std::vector<std::string>& interfaces)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     errno = 0;
     m_file = std::fopen(path.c_str(), "wb");
     if (!m_file) {
@@ -73,11 +101,10 @@ bool CaptureWriter::Open(const std::string& path, std::uint64_t originUs, int* e
     Put32(shb, 0xFFFFFFFF); // section length not given
     Put32(shb, 0xFFFFFFFF);
     Put(Block(kSectionHeader, shb));
-    std::vector<std::uint8_t> idb;
-    Put16(idb, static_cast<std::uint16_t>(kCaptureLinkType));
-    Put16(idb, 0);
-    Put32(idb, 0); // no snapshot limit
-    Put(Block(kInterfaceDescription, idb));
+    if (interfaces.empty())
+        Put(Block(kInterfaceDescription, InterfaceBody({})));
+    for (const std::string& name : interfaces)
+        Put(Block(kInterfaceDescription, InterfaceBody(name)));
     // Nothing is buffered long: a capture cut short by a crash keeps its frames.
     Flush();
     if (m_error != 0) {
@@ -95,11 +122,19 @@ void CaptureWriter::Put(const std::vector<std::uint8_t>& block)
         m_error = errno ? errno : EIO;
 }
 
-void CaptureWriter::AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs)
+void CaptureWriter::AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
+                             std::uint32_t interfaceId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PutFrame(sent, bytes, atMs, interfaceId);
+}
+
+void CaptureWriter::PutFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
+                             std::uint32_t interfaceId)
 {
     const std::uint64_t us = m_originUs + std::uint64_t(atMs) * 1000;
     std::vector<std::uint8_t> epb;
-    Put32(epb, 0); // interface 0
+    Put32(epb, interfaceId);
     Put32(epb, static_cast<std::uint32_t>(us >> 32));
     Put32(epb, static_cast<std::uint32_t>(us));
     Put32(epb, static_cast<std::uint32_t>(bytes.size()));
@@ -115,10 +150,12 @@ void CaptureWriter::AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, 
     Put(Block(kEnhancedPacket, epb));
 }
 
-void CaptureWriter::Add(const ExchangeRecord& record)
+void CaptureWriter::Add(const ExchangeRecord& record, std::uint32_t interfaceId)
 {
+    // The exchange's frames together, not between another board's.
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const ExchangeFrame& f : record.frames)
-        AddFrame(f.sent, f.bytes, f.atMs);
+        PutFrame(f.sent, f.bytes, f.atMs, interfaceId);
     Flush();
 }
 
@@ -130,6 +167,7 @@ void CaptureWriter::Flush()
 
 bool CaptureWriter::Close(int* error)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_file)
         return true;
     if (std::fclose(m_file) != 0 && m_error == 0)

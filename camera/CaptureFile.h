@@ -1,10 +1,12 @@
 // A session's frames as a pcapng file for Wireshark: one packet a frame,
 // with its direction and time, under a user link-layer type that the Lua
-// dissector installed with the package decodes.
+// dissector installed with the package decodes. Several boards share one
+// file, one interface each, named after its port.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,21 +27,26 @@ public:
     CaptureWriter(const CaptureWriter&) = delete;
     CaptureWriter& operator=(const CaptureWriter&) = delete;
 
-    // Creates the file with its section and interface; `originUs` is the
-    // wall time at which the records' atMs is 0. False with *error (errno)
-    // when it cannot be written.
-    bool Open(const std::string& path, std::uint64_t originUs, int* error);
-    // Every frame of the exchange, in order.
-    void Add(const ExchangeRecord& record);
-    void AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs);
+    // Creates the file with its section and interfaces: one unnamed, or one
+    // per name in `interfaces` (interface i is interfaces[i]); `originUs` is
+    // the wall time at which the records' atMs is 0. False with *error
+    // (errno) when it cannot be written.
+    bool Open(const std::string& path, std::uint64_t originUs, int* error,
+              const std::vector<std::string>& interfaces = {});
+    // Every frame of the exchange, in order, on interface `interfaceId`.
+    // Safe from several threads: the boards of one file each add their own.
+    void Add(const ExchangeRecord& record, std::uint32_t interfaceId = 0);
+    void AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId = 0);
     // False with *error when a write failed on the way.
     bool Close(int* error);
     bool IsOpen() const { return m_file != nullptr; }
 
 private:
     void Put(const std::vector<std::uint8_t>& block);
+    void PutFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId);
     void Flush();
 
+    std::mutex m_mutex;
     std::FILE* m_file = nullptr;
     std::uint64_t m_originUs = 0;
     int m_error = 0;

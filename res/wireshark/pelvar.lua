@@ -1,6 +1,8 @@
 -- Pelvar camera board line: the frames pelvarctl --capture and the panel's
 -- "Save capture..." write as pcapng (one packet a frame, DLT_USER0), with
 -- requests paired to their replies as pelvar's traffic pane pairs them.
+-- A capture of several boards has an interface per board, named after its
+-- port: each board's frames are paired among themselves.
 -- The numbers and words above are generated from pelvar's tables.
 
 local pelvar = Proto("pelvar", "Pelvar camera board line")
@@ -21,6 +23,7 @@ local fields = {
     response_time = ProtoField.double("pelvar.response_time", "Response time (ms)"),
     request_in = ProtoField.framenum("pelvar.request_in", "Request in", base.NONE, frametype.REQUEST),
     reply_in = ProtoField.framenum("pelvar.reply_in", "Reply in", base.NONE, frametype.RESPONSE),
+    port = ProtoField.string("pelvar.port", "Port"),
 }
 pelvar.fields = fields
 
@@ -29,10 +32,14 @@ local ef_bad_end = ProtoExpert.new("pelvar.end_wrong", "End byte is not ETX", ex
 local ef_late = ProtoExpert.new("pelvar.late", "Reply outside the receive window", expert.group.SEQUENCE, expert.severity.WARN)
 pelvar.experts = { ef_bad_checksum, ef_bad_end, ef_late }
 
--- What the first pass learnt, by frame number.
+local interface_id = Field.new("frame.interface_id")
+local interface_name = Field.new("frame.interface_name")
+
+-- What the first pass learnt, by frame number; the request awaiting its
+-- reply and the latched register address, by interface (a board each).
 local seen = {}
-local pending = nil
-local latched = nil
+local pending = {}
+local latched = {}
 
 local function le(bytes)
     local v = 0
@@ -124,28 +131,33 @@ function pelvar.dissector(tvb, pinfo, tree)
     frame.checksum_ok = sum == bytes[n - 1]
     frame.query = QUERY_ROOM[frame.cmd] ~= nil
     local is_request = pinfo.p2p_dir ~= 1
+    local id = interface_id()
+    local board = id and id.value or 0
+    local named = interface_name()
+    local port = named and tostring(named.value) or nil
 
     if not pinfo.visited then
         local info = { request = is_request }
         local now_ms = pinfo.abs_ts * 1000
         if is_request then
-            frame.number, frame.at_ms, frame.reg = pinfo.number, now_ms, latched
-            info.meaning = meaning(frame, nil, 0, latched)
+            frame.number, frame.at_ms, frame.reg = pinfo.number, now_ms, latched[board]
+            info.meaning = meaning(frame, nil, 0, latched[board])
             info.command = COMMANDS[frame.cmd] or string.format("0x%02x", frame.cmd)
-            pending = frame
-        elseif pending then
+            pending[board] = frame
+        elseif pending[board] then
+            local req = pending[board]
             -- Times are whole microseconds in the file.
-            local response = math.floor((now_ms - pending.at_ms) * 1000 + 0.5) / 1000
-            local result, value = result_of(pending, frame, response)
-            info.meaning = meaning(pending, result, value, pending.reg)
-            info.command = COMMANDS[pending.cmd] or string.format("0x%02x", pending.cmd)
-            info.result, info.response, info.request_in = result, response, pending.number
-            seen[pending.number].reply_in = pinfo.number
-            if pending.cmd == CMD_REG_ADDRESS and #pending.payload == 2 then
+            local response = math.floor((now_ms - req.at_ms) * 1000 + 0.5) / 1000
+            local result, value = result_of(req, frame, response)
+            info.meaning = meaning(req, result, value, req.reg)
+            info.command = COMMANDS[req.cmd] or string.format("0x%02x", req.cmd)
+            info.result, info.response, info.request_in = result, response, req.number
+            seen[req.number].reply_in = pinfo.number
+            if req.cmd == CMD_REG_ADDRESS and #req.payload == 2 then
                 -- A refused or lost latch leaves the board's register unknown.
-                latched = result == "LINK_OK" and le(pending.payload) or nil
+                latched[board] = result == "LINK_OK" and le(req.payload) or nil
             end
-            pending = nil
+            pending[board] = nil
         end
         seen[pinfo.number] = info
     end
@@ -153,6 +165,7 @@ function pelvar.dissector(tvb, pinfo, tree)
 
     local t = tree:add(pelvar, tvb(), "Pelvar " .. (is_request and "request" or "reply") ..
         (info.meaning and (": " .. info.meaning) or ""))
+    if port then t:add(fields.port, port):set_generated() end
     t:add(fields.direction, is_request and 0 or 1):set_generated()
     t:add(fields.stx, tvb(0, 1))
     t:add(fields.len, tvb(1, 1))
@@ -175,10 +188,11 @@ function pelvar.dissector(tvb, pinfo, tree)
     if info.request_in then t:add(fields.request_in, info.request_in):set_generated() end
     if info.reply_in then t:add(fields.reply_in, info.reply_in):set_generated() end
 
+    local on = port and (port .. ": ") or ""
     if is_request then
-        pinfo.cols.info = "> " .. (info.meaning or hexbytes(bytes))
+        pinfo.cols.info = on .. "> " .. (info.meaning or hexbytes(bytes))
     else
-        pinfo.cols.info = "< " .. (info.meaning or hexbytes(bytes)) ..
+        pinfo.cols.info = on .. "< " .. (info.meaning or hexbytes(bytes)) ..
             (info.result and ("  " .. info.result) or "") ..
             (info.response and string.format("  %.0f ms", info.response) or "")
     end
@@ -186,7 +200,7 @@ function pelvar.dissector(tvb, pinfo, tree)
 end
 
 function pelvar.init()
-    seen, pending, latched = {}, nil, nil
+    seen, pending, latched = {}, {}, {}
 end
 
 local encaps = wtap_encaps or wtap

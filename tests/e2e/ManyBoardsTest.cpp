@@ -1,12 +1,18 @@
 // pelvarctl --port all and --port LIST against eight simulated boards on
 // pseudo-terminals: every board answers in port order, a silent one fails
-// alone and sets the exit status.
+// alone and sets the exit status; one capture holds every board's frames.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "sim/PtyBoard.h"
 #include "tests/e2e/Process.h"
@@ -17,6 +23,77 @@ namespace {
 constexpr int kFirstPort = 40;
 constexpr int kBoards = 8;
 constexpr int kSilentPort = 44;
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
+
+std::string Hex(const std::uint8_t* bytes, std::size_t n)
+{
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) {
+        char two[4];
+        std::snprintf(two, sizeof two, i ? " %02X" : "%02X", bytes[i]);
+        text += two;
+    }
+    return text;
+}
+
+// A pcapng file as Wireshark reads it: its interfaces' names (if_name) and,
+// per interface, its packets as "> 02 02 00 00 03" (outbound) or "< ..." (inbound).
+struct Pcapng {
+    std::vector<std::string> interfaces;
+    std::vector<std::vector<std::string>> packets;
+};
+
+Pcapng ReadPcapng(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    Pcapng file;
+    for (std::size_t at = 0; at + 12 <= b.size();) {
+        const std::uint32_t type = Le32(b, at);
+        const std::uint32_t length = Le32(b, at + 4);
+        if (length < 12 || at + length > b.size()) {
+            ADD_FAILURE() << "block at " << at << " runs past the end";
+            break;
+        }
+        const std::size_t body = at + 8;
+        if (type == 1) { // Interface Description Block: options after 8 bytes
+            std::string name;
+            for (std::size_t o = body + 8; o + 4 <= at + length - 4;) {
+                const std::uint16_t code = Le16(b, o);
+                const std::uint16_t size = Le16(b, o + 2);
+                if (code == 0)
+                    break;
+                if (code == 2)
+                    name.assign(reinterpret_cast<const char*>(&b[o + 4]), size);
+                o += 4 + (size + 3u) / 4 * 4;
+            }
+            file.interfaces.push_back(name);
+            file.packets.emplace_back();
+        } else if (type == 6) { // Enhanced Packet Block
+            const std::uint32_t id = Le32(b, body);
+            const std::uint32_t captured = Le32(b, body + 12);
+            const std::size_t options = body + 20 + (captured + 3u) / 4 * 4;
+            // epb_flags (2): 1 inbound, 2 outbound.
+            const bool outbound = Le16(b, options) == 2 && Le32(b, options + 4) == 2;
+            if (id >= file.packets.size()) {
+                ADD_FAILURE() << "packet on interface " << id << ", which no block described before it";
+                break;
+            }
+            file.packets[id].push_back((outbound ? "> " : "< ") + Hex(&b[body + 20], captured));
+        }
+        at += length;
+    }
+    return file;
+}
 
 class ManyBoards : public ::testing::Test {
 protected:
@@ -79,6 +156,33 @@ TEST_F(ManyBoards, ListGivesOneJsonObjectPerBoardInPortOrder)
                      "\"frame\":\"02 03 00 00 01 03\",\"status\":0,\"frames\":[],\"exit\":0}\n");
 }
 
+TEST_F(ManyBoards, OneCaptureHoldsEachBoardUnderItsOwnInterface)
+{
+    // Each board acknowledges with a payload of its own length, so that its
+    // reply tells which board answered.
+    for (int port = 41; port <= 43; ++port) {
+        PtyBoard& board = *m_boards[static_cast<std::size_t>(port - kFirstPort)];
+        SimBoardOptions o = board.BoardOptions();
+        o.ackBytes = static_cast<std::uint32_t>(port - 40);
+        board.SetBoardOptions(o);
+    }
+    PortsDir files;
+    const std::string path = files.Path() + "/boards.pcapng";
+    const RunResult r = Ctl({"--port", "43,41,42", "--capture", path, "set", "brightness", "200"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "COM41: result: LINK_OK (0)\nCOM42: result: LINK_OK (0)\nCOM43: result: LINK_OK (0)\n");
+    const Pcapng file = ReadPcapng(path);
+    EXPECT_EQ(file.interfaces, (std::vector<std::string>{"COM41", "COM42", "COM43"}));
+    ASSERT_EQ(file.packets.size(), 3u);
+    const std::vector<std::string> head{"> 02 02 00 00 03", "< 02 03 00 00 01 03", "> 02 06 91 C8 00 00 00 5D 03"};
+    const char* acks[] = {"< 02 03 91 06 96 03", "< 02 04 91 06 00 91 03", "< 02 05 91 06 00 00 90 03"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        std::vector<std::string> expected = head;
+        expected.push_back(acks[i]);
+        EXPECT_EQ(file.packets[i], expected) << file.interfaces[i];
+    }
+}
+
 TEST_F(ManyBoards, TheBoardsRunAtOnce)
 {
     // Every board holds its reply back for 300 ms: one after another, a board
@@ -108,6 +212,11 @@ TEST_F(ManyBoards, BadListsAreRefusedBeforeAnythingIsSent)
     }
     EXPECT_EQ(Ctl({"--port", "41,42", "set", "hue", "1"}).status, 2);
     EXPECT_EQ(Ctl({"--port", "all", "run", "-"}).status, 2);
+    // Listeners would each write the capture: one listening port only.
+    PortsDir files;
+    const std::string capture = files.Path() + "/listen.pcapng";
+    EXPECT_EQ(Ctl({"--port", "41,42", "--capture", capture, "monitor"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(capture));
     for (const auto& board : m_boards)
         EXPECT_EQ(board->Snapshot().FramesReceived(), 0u) << board->Port();
 }

@@ -43,6 +43,26 @@ STATUS = [0x02, 0x02, 0x00, 0x00, 0x03]
 INIT = [0x02, 0x02, 0x70, 0x70, 0x03]
 
 
+def option(code, value):
+    return struct.pack("<HH", code, len(value)) + value + b"\0" * (-len(value) % 4)
+
+
+def write_pcapng(path, interfaces, packets):
+    """interfaces: names; packets: (interface, outbound, "02 04 ...") one ms apart."""
+    data = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
+    for name in interfaces:
+        data += block(1, struct.pack("<HHI", 147, 0, 0) + option(2, name.encode()) + option(0, b""))
+    for i, (interface, outbound, text) in enumerate(packets):
+        frame = bytes.fromhex(text)
+        us = 1700000000000000 + i * 1000
+        body = struct.pack("<IIIII", interface, us >> 32, us & 0xFFFFFFFF, len(frame), len(frame))
+        body += frame + b"\0" * (-len(frame) % 4)
+        body += option(2, struct.pack("<I", 2 if outbound else 1)) + option(0, b"")
+        data += block(6, body)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 class DissectorTest(unittest.TestCase):
     def capture(self, tmp, *args, stdin=None):
         ports = os.path.join(tmp, "ports")
@@ -60,9 +80,29 @@ class DissectorTest(unittest.TestCase):
             sim.wait(timeout=30)
         return ctl, path
 
-    def dissect(self, path):
+    def capture_boards(self, tmp, coms, *args):
+        ports = os.path.join(tmp, "ports")
+        os.mkdir(ports, 0o700)
+        env = dict(os.environ, PELVAR_PORTS_DIR=ports)
+        sims = []
+        try:
+            for com in coms:
+                sims.append(subprocess.Popen([PELVAR_SIM, "--com", str(com)], env=env, stdout=subprocess.PIPE,
+                                             text=True))
+                self.assertTrue(sims[-1].stdout.readline().startswith("COM%d " % com))
+            path = os.path.join(tmp, "boards.pcapng")
+            ctl = subprocess.run([PELVARCTL, "--port", ",".join(str(c) for c in coms), "--capture", path]
+                                 + list(args), env=env, capture_output=True, text=True, timeout=60)
+        finally:
+            for sim in sims:
+                sim.terminate()
+                sim.wait(timeout=30)
+                sim.stdout.close()
+        return ctl, path
+
+    def dissect(self, path, fields=FIELDS):
         cmd = ["tshark", "-X", "lua_script:" + DISSECTOR, "-r", path, "-T", "fields", "-E", "separator=|"]
-        for f in FIELDS:
+        for f in fields:
             cmd += ["-e", f]
         out = subprocess.run(cmd, capture_output=True, text=True, timeout=120)
         self.assertEqual(out.returncode, 0, out.stderr)
@@ -104,6 +144,65 @@ class DissectorTest(unittest.TestCase):
             write_capture(path, [f for request, reply, _ in rows for f in ((True, request), (False, reply))])
             results = [r.split("|")[4] for r in self.dissect(path)[1::2]]
         self.assertEqual(results, [verdict for _, _, verdict in rows])
+
+    def test_several_boards_read_each_under_its_port(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            script = os.path.join(tmp, "script.txt")
+            with open(script, "w") as f:
+                f.write("reg write 0x0010 0xbeef\nreg read 0x0010\n")
+            ctl, path = self.capture_boards(tmp, [232, 233], "run", script)
+            self.assertEqual(ctl.returncode, 0, ctl.stderr)
+            rows = self.dissect(path, ["frame.number", "frame.interface_name", "pelvar.port", "pelvar.direction",
+                                       "pelvar.meaning", "pelvar.result", "pelvar.request_in", "_ws.col.Info"])
+        # The boards ran at once: their frames may interleave, each board's
+        # in order and paired among themselves.
+        by_port = {}
+        port_of = {}
+        for row in rows:
+            number, interface, port, direction, meaning, result, request_in, info = row.split("|")
+            port_of[number] = port
+            if request_in:
+                self.assertEqual(port_of[request_in], port, row)
+            self.assertEqual(info.split(": ")[0], port, row)
+            by_port.setdefault(interface, []).append("|".join([port, direction, meaning, result]))
+        for port in ["COM232", "COM233"]:
+            self.assertEqual(by_port.get(port), [
+                port + "|0|status|",
+                port + "|1|status 0x00: not started|LINK_OK",
+                port + "|0|reg address 0x0010|",
+                port + "|1|reg address 0x0010|LINK_OK",
+                port + "|0|reg 0x0010 = 0xbeef|",
+                port + "|1|reg 0x0010 = 0xbeef|LINK_OK",
+                port + "|0|reg address 0x0010|",
+                port + "|1|reg address 0x0010|LINK_OK",
+                port + "|0|reg 0x0010 read|",
+                port + "|1|reg 0x0010 reads 0xbeef|LINK_OK",
+            ], port)
+        self.assertEqual(sorted(by_port), ["COM232", "COM233"])
+
+    def test_interleaved_boards_pair_and_latch_each_on_its_own(self):
+        # COM7 latches 0x0010 and COM8 0x0020 before either has answered;
+        # COM7 then reads its register.
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "boards.pcapng")
+            write_pcapng(path, ["COM7", "COM8"], [
+                (0, True, "02 04 A5 10 00 B3 03"),
+                (1, True, "02 04 A5 20 00 83 03"),
+                (0, False, "02 06 A5 06 00 00 00 A7 03"),
+                (1, False, "02 06 A5 06 00 00 00 A7 03"),
+                (0, True, "02 02 24 24 03"),
+                (0, False, "02 04 24 EF BE 73 03"),
+            ])
+            rows = self.dissect(path, ["frame.number", "pelvar.port", "pelvar.meaning", "pelvar.result",
+                                       "pelvar.request_in"])
+        self.assertEqual(rows, [
+            "1|COM7|reg address 0x0010||",
+            "2|COM8|reg address 0x0020||",
+            "3|COM7|reg address 0x0010|LINK_OK|1",
+            "4|COM8|reg address 0x0020|LINK_OK|2",
+            "5|COM7|reg 0x0010 read||",
+            "6|COM7|reg 0x0010 reads 0xbeef|LINK_OK|5",
+        ])
 
     def test_corrupt_replies_are_flagged_and_retried(self):
         with tempfile.TemporaryDirectory() as tmp:

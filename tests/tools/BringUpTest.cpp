@@ -307,6 +307,10 @@ std::string Facts(const CtlCommand& c, const CtlOptions& o)
         add("file " + c.file);
     if (o.port != 0)
         add("port " + std::to_string(o.port));
+    if (o.allPorts)
+        add("ports all");
+    for (int port : o.ports)
+        add("board " + std::to_string(port));
     if (!o.capture.empty())
         add("capture " + o.capture);
     if (c.verb == Verb::Sleep)
@@ -376,6 +380,12 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"diagnose", {"--map=m.json", "diagnose"}, Verb::Diagnose, ""},
         BringUpParseRow{"sleep", {"sleep", "250"}, Verb::Sleep, "sleep 250"},
         BringUpParseRow{"monitor", {"--port", "3", "--json", "monitor"}, Verb::Monitor, "port 3"},
+        BringUpParseRow{"portList", {"--port", "9,COM7,8", "connect"}, Verb::Connect, "board 7 board 8 board 9"},
+        BringUpParseRow{"portAll", {"--port=all", "diagnose"}, Verb::Diagnose, "ports all"},
+        BringUpParseRow{
+            "lastPortWins", {"--port", "all", "--port", "7,8", "--port", "3", "connect"}, Verb::Connect, "port 3"},
+        BringUpParseRow{"portListBad", {"--port", "41,x", "connect"}, Verb::Help,
+                        "--port: 'x' is not a port number from 1 to 255, COMn, a device path or rfc2217://HOST:PORT"},
         BringUpParseRow{
             "captureAnyVerb", {"--capture", "s.pcapng", "set", "brightness", "200"}, Verb::Set, "capture s.pcapng"},
         BringUpParseRow{

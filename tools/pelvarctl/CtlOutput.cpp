@@ -4,7 +4,39 @@
 
 namespace pelvar {
 
+std::string PrefixLines(const std::string& text, int port)
+{
+    const std::string prefix = "COM" + std::to_string(port) + ": ";
+    std::string prefixed;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        prefixed += prefix + text.substr(start, end - start);
+        start = end;
+    }
+    if (!prefixed.empty() && prefixed.back() != '\n')
+        prefixed += '\n';
+    return prefixed;
+}
+
 CtlOutput::CtlOutput(std::FILE* out, bool json) : m_out(out), m_json(json) {}
+
+CtlOutput::CtlOutput(int port, bool json) : m_json(json), m_port(port) {}
+
+void CtlOutput::Line(const std::string& text, bool flush)
+{
+    if (m_port > 0 && m_json) {
+        m_kept += text + "\n";
+        return;
+    }
+    if (m_port > 0) {
+        m_kept += PrefixLines(text + "\n", m_port);
+        return;
+    }
+    std::fprintf(m_out, "%s\n", text.c_str());
+    if (flush)
+        std::fflush(m_out);
+}
 
 CtlOutput::~CtlOutput()
 {
@@ -24,6 +56,8 @@ std::FILE* CtlOutput::TraceSink(std::FILE* err)
 void CtlOutput::Begin(Verb verb)
 {
     m_object = Json::object();
+    if (m_port > 0)
+        m_object["port"] = m_port;
     m_object["verb"] = VerbName(verb);
 }
 
@@ -34,7 +68,7 @@ void CtlOutput::Result(std::int32_t code)
         m_object["code"] = code;
         return;
     }
-    std::fprintf(m_out, "result: %s (%d)\n", ResultName(code), code);
+    Line(std::string("result: ") + ResultName(code) + " (" + std::to_string(code) + ")", false);
 }
 
 void CtlOutput::Field(const std::string& key, const std::string& text, const Json& value)
@@ -42,7 +76,7 @@ void CtlOutput::Field(const std::string& key, const std::string& text, const Jso
     if (m_json)
         m_object[key] = value;
     else
-        std::fprintf(m_out, "%s: %s\n", key.c_str(), text.c_str());
+        Line(key + ": " + text, false);
 }
 
 void CtlOutput::Item(const char* list, const std::string& line, const Json& item)
@@ -51,8 +85,7 @@ void CtlOutput::Item(const char* list, const std::string& line, const Json& item
         m_object[list].push_back(item);
         return;
     }
-    std::fprintf(m_out, "%s\n", line.c_str());
-    std::fflush(m_out);
+    Line(line, true);
 }
 
 void CtlOutput::Set(const std::string& key, const Json& value)
@@ -87,8 +120,7 @@ int CtlOutput::End(int status)
         return status;
     TakeFrames();
     m_object["exit"] = status;
-    std::fprintf(m_out, "%s\n", m_object.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
-    std::fflush(m_out);
+    Line(m_object.dump(-1, ' ', false, Json::error_handler_t::replace), true);
     m_object = Json::object();
     return status;
 }

@@ -1,5 +1,6 @@
 // What a verb reports, as `key: value` lines (the default) or as one JSON
-// object per verb (--json) with the same facts.
+// object per verb (--json) with the same facts. One board of several
+// keeps its report until the boards are printed in port order.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,17 @@
 
 namespace pelvar {
 
+// Each line of `text` after "COMn: ", the last one ended.
+std::string PrefixLines(const std::string& text, int port);
+
 class CtlOutput {
 public:
     using Json = nlohmann::ordered_json;
 
     CtlOutput(std::FILE* out, bool json);
+    // One board of several: kept in memory, each line after "COMn: ", each
+    // JSON object with "port" first.
+    CtlOutput(int port, bool json);
     ~CtlOutput();
     CtlOutput(const CtlOutput&) = delete;
     CtlOutput& operator=(const CtlOutput&) = delete;
@@ -39,12 +46,17 @@ public:
     void Set(const std::string& key, const Json& value);
     // Ends the verb; returns `status`.
     int End(int status);
+    // What a board of several has reported.
+    const std::string& Kept() const { return m_kept; }
 
 private:
     void TakeFrames();
+    void Line(const std::string& text, bool flush);
 
-    std::FILE* m_out;
+    std::FILE* m_out = nullptr;
     bool m_json;
+    int m_port = 0; // a board of several; 0: straight to m_out
+    std::string m_kept;
     Json m_object;
     std::FILE* m_trace = nullptr;
     long m_traceRead = 0;

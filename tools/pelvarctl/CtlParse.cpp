@@ -4,12 +4,14 @@
 #include "platform/PortName.h"
 
 #include <cctype>
+#include <cstring>
 #include <getopt.h>
 #include <mutex>
 #include <sstream>
 
 #include "camera/Commands.h"
 #include "camera/ControlTable.h"
+#include "discovery/PortEntry.h"
 #include "tools/pelvarctl/BringUpParse.h"
 
 namespace pelvar {
@@ -274,6 +276,16 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
         p->options.capture = value;
         return true;
     case 'p':
+        p->options.port = 0;
+        p->options.allPorts = std::string(value) == "all";
+        p->options.ports.clear();
+        if (p->options.allPorts)
+            return true;
+        if (std::strchr(value, ',')) {
+            if (std::string why; !ParsePortList(value, &p->options.ports, &why))
+                return Fail(&p->error, "--port: " + why);
+            return true;
+        }
         if (std::string why; !ParsePortReference(value, &p->options.port, &why))
             return Fail(&p->error, "--port: " + why);
         return true;
@@ -294,7 +306,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     ParsedCommandLine p;
     // getopt_long permutes and keeps state: hand it a private argv, stop at
     // the verb ('+'), and start it afresh (optind 0) on every call; one
-    // caller at a time, as several boards run on threads.
+    // caller at a time.
     static std::mutex getoptInUse;
     std::lock_guard<std::mutex> lock(getoptInUse);
     std::vector<std::string> words{"pelvarctl"};

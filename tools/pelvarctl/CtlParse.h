@@ -36,6 +36,8 @@ enum class Verb {
 
 struct CtlOptions {
     int port = 0;              // 0: find the board as Connect does
+    bool allPorts = false;     // --port all: every listed port, a board on each
+    std::vector<int> ports;    // --port N,M,...: these boards, ascending
     bool trace = false;        // --trace, --trace=bytes: the bytes of each frame and read
     bool traceDecoded = false; // --trace=decoded: one line per exchange, as the panel's log
     bool verbose = false;
@@ -70,6 +72,9 @@ struct ParsedCommandLine {
     std::string error; // one line, for standard error
     CtlOptions options;
     CtlCommand command;
+
+    // --port all or a list: the verb runs on each board named.
+    bool SeveralBoards() const { return options.allPorts || !options.ports.empty(); }
 };
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);

@@ -283,7 +283,7 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
 // board's calls, the board found or the given port attached.
 int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
                   const std::vector<PlannedVerb>& script, CtlOutput& output, std::FILE* err, IPlatform& basePlatform,
-                  CaptureWriter& capture)
+                  CaptureWriter& capture, std::uint32_t captureInterface)
 {
     const CtlCommand& c = p.command;
     TracePlatform traced(basePlatform, output.TraceSink(err));
@@ -295,7 +295,7 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     const bool printDecoded = p.options.traceDecoded;
     ExchangeLog decoded(platform, [&](const ExchangeRecord& r) {
         if (capture.IsOpen())
-            capture.Add(r);
+            capture.Add(r, captureInterface);
         if (!printDecoded)
             return;
         std::fprintf(traceSink, "%s\n", ExchangeLine(r).c_str());
@@ -344,12 +344,61 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     return RunOneVerb(plan, ctx);
 }
 
+// Opened before anything is sent; false (exit 2) when it cannot be written.
+bool OpenCapture(const CtlOptions& options, CaptureWriter& capture, const std::vector<std::string>& interfaces,
+                 std::FILE* err)
+{
+    int error = 0;
+    if (options.capture.empty() || capture.Open(options.capture, WallClockMicros(), &error, interfaces))
+        return true;
+    std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", options.capture.c_str(),
+                 DescribeErrno(error).c_str());
+    return false;
+}
+
+// A capture that could not be written in full fails the run even when the
+// board did all it was asked.
+int CloseCapture(const CtlOptions& options, CaptureWriter& capture, int status, std::FILE* err)
+{
+    int error = 0;
+    if (capture.Close(&error))
+        return status;
+    std::fprintf(err, "pelvarctl: --capture: '%s': %s\n", options.capture.c_str(), DescribeErrno(error).c_str());
+    return status == kExitOk ? kExitFailed : status;
+}
+
+// The verb on each board of --port all|LIST, as on one board, with one
+// capture file for them all: an interface per board.
+int RunOnSeveralBoards(const ParsedCommandLine& p, const RegisterMap& map, const PlannedVerb& plan,
+                       const std::vector<PlannedVerb>& script, std::FILE* out, std::FILE* err, IPlatform& basePlatform,
+                       PlatformMaker boardPlatform)
+{
+    const std::vector<int> ports = BoardPorts(p.options);
+    if (ports.empty()) {
+        std::fprintf(err, "pelvarctl: no serial port to try (see pelvarctl ports)\n");
+        return kExitFailed;
+    }
+    std::vector<std::string> interfaces;
+    for (int port : ports)
+        interfaces.push_back(BoardName(port));
+    CaptureWriter capture;
+    if (!OpenCapture(p.options, capture, interfaces, err))
+        return kExitUsage;
+    const int status = RunOnEveryBoard(
+        ports, p.options.json, out, err, basePlatform, boardPlatform,
+        [&](int port, std::uint32_t index, CtlOutput& output, std::FILE* boardErr, IPlatform& platform) {
+            ParsedCommandLine board = p;
+            board.options.port = port;
+            return RunOnTheBoard(board, map, plan, script, output, boardErr, platform, capture, index);
+        });
+    return CloseCapture(p.options, capture, status, err);
+}
+
 } // namespace
 
-int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, IPlatform& basePlatform)
+int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, IPlatform& basePlatform,
+                 PlatformMaker boardPlatform)
 {
-    if (NamesSeveralPorts(args))
-        return RunOnSeveralPorts(args, out, err, basePlatform);
     ParsedCommandLine p = ParseCommandLine(args);
     if (!p.ok) {
         std::fprintf(err, "pelvarctl: %s\n", p.error.c_str());
@@ -393,26 +442,21 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
         output.Begin(c.verb);
         return output.End(RunPresetSave(plan, output, err));
     }
+    if (c.verb == Verb::Run && c.file == "-" && p.SeveralBoards()) {
+        std::fprintf(err, "pelvarctl: run -: standard input can feed one board only; give the script as a file\n");
+        return kExitUsage;
+    }
     std::vector<PlannedVerb> script;
     if (c.verb == Verb::Run && !ReadScript(c.file, map, &script, err))
         return kExitUsage;
+    if (p.SeveralBoards())
+        return RunOnSeveralBoards(p, map, plan, script, out, err, basePlatform, boardPlatform);
 
-    // Opened before anything is sent; a capture that could not be written
-    // in full fails the run even when the board did all it was asked.
     CaptureWriter capture;
-    int captureError = 0;
-    if (!p.options.capture.empty() && !capture.Open(p.options.capture, WallClockMicros(), &captureError)) {
-        std::fprintf(err, "pelvarctl: --capture: cannot write '%s': %s\n", p.options.capture.c_str(),
-                     DescribeErrno(captureError).c_str());
+    if (!OpenCapture(p.options, capture, {}, err))
         return kExitUsage;
-    }
-    const int status = RunOnTheBoard(p, map, plan, script, output, err, basePlatform, capture);
-    if (!capture.Close(&captureError)) {
-        std::fprintf(err, "pelvarctl: --capture: '%s': %s\n", p.options.capture.c_str(),
-                     DescribeErrno(captureError).c_str());
-        return status == kExitOk ? kExitFailed : status;
-    }
-    return status;
+    const int status = RunOnTheBoard(p, map, plan, script, output, err, basePlatform, capture, 0);
+    return CloseCapture(p.options, capture, status, err);
 }
 
 } // namespace pelvar

@@ -1,23 +1,39 @@
 // --port all and --port 7,8,9: the verb on several boards at once, each on
-// a thread and a platform of its own, the output gathered per board and
-// printed in port order ("COM7: " before each line, or "port" in each JSON
-// object). The exit status is the worst of them.
+// a thread and a platform of its own with its own output, printed in port
+// order ("COM7: " before each line, or "port" in each JSON object). The
+// exit status is the worst of them.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "tools/pelvarctl/CtlOutput.h"
+#include "tools/pelvarctl/CtlRunner.h"
 
 namespace pelvar {
 
-// Whether --port names several boards ("all", or numbers with commas).
-bool NamesSeveralPorts(const std::vector<std::string>& args);
+// The boards --port names: every listed port for "all", else the list.
+std::vector<int> BoardPorts(const CtlOptions& options);
 
-// Runs the command line on every board it names; returns the exit status.
-// On the default platform the boards run in parallel; on any other (the
-// simulated one of tests) one after another, as it is not shared by threads.
-int RunOnSeveralPorts(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, IPlatform& platform);
+// How a board is named to the user where a number is not enough: the
+// capture's interface.
+std::string BoardName(int port);
+
+// The verb on board `port` (the `index`th of the list) with its own output,
+// standard error and platform; returns its exit status.
+using BoardRun = std::function<int(int port, std::uint32_t index, CtlOutput& out, std::FILE* err, IPlatform& platform)>;
+
+// `run` on every board of `ports`, then each board's output and standard
+// error in port order; returns the worst exit status. With `makePlatform`
+// the boards run at once, each on a platform of its own; without it (the
+// simulated platform of tests, not shared by threads) one after another on
+// `platform`.
+int RunOnEveryBoard(const std::vector<int>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
+                    PlatformMaker makePlatform, const BoardRun& run);
 
 } // namespace pelvar

@@ -8,5 +8,5 @@
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return pelvar::RunPelvarctl(args, stdout, stderr);
+    return pelvar::RunPelvarctl(args, stdout, stderr, pelvar::DefaultPlatform(), pelvar::NewPlatform);
 }

@@ -61,13 +61,20 @@ std::string ResultWords(std::int32_t result, int sysError)
     case LINK_ERR_NOT_OPEN: return "not connected";
     case LINK_ERR_SEND:
     case PORT_ERR_WRITE:
-        if (ClassifyErrno(sysError) == SysErrorKind::Dropped)
-            return DescribeErrno(sysError);
         if (IsGoneError(sysError))
-            return "the device has gone: " + DescribeErrno(sysError);
+            return GoneWords(sysError);
         return sysError != 0 ? "could not send: " + DescribeErrno(sysError) : "could not send";
     default: return "failed";
     }
+}
+
+std::string GoneWords(int sysError)
+{
+    if (sysError == 0)
+        return "the device has gone";
+    if (ClassifyErrno(sysError) == SysErrorKind::Dropped)
+        return DescribeErrno(sysError);
+    return "the device has gone: " + DescribeErrno(sysError);
 }
 
 std::string DescribeFailure(const FailureFacts& f)

@@ -34,6 +34,10 @@ std::string OpenFailureWords(int sysError, const std::string& path);
 // board (NAK)", "the connection was lost (...)".
 std::string ResultWords(std::int32_t result, int sysError);
 
+// A device or connection that has gone: "the device has gone: absent (...)";
+// without the system's error (a hang-up seen, no call failed) the plain words.
+std::string GoneWords(int sysError);
+
 // The whole sentence: "COM7 (/dev/ttyUSB0): cannot open: busy: held by the
 // system console", "rfc2217://lab:3001: set brightness 200: no reply from
 // the board (LINK_ERR_NO_REPLY)".

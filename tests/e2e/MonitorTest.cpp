@@ -143,7 +143,11 @@ TEST_F(MonitorTest, NeedsAPortAndLeavesAHeldOneAlone)
     ASSERT_EQ(flock(pty.Slave(), LOCK_EX | LOCK_NB), 0);
     RunResult held = RunProgram({PELVARCTL_PATH, "--port", "210", "monitor"}, {dir.Env()}, {}, 30000);
     EXPECT_EQ(held.status, 1);
-    EXPECT_NE(held.err.find("pelvarctl: monitor: cannot open COM210: "), std::string::npos) << held.err;
+    EXPECT_EQ(held.err.rfind("pelvarctl: monitor: COM210 (" + dir.Path() + "/COM210): cannot open: busy: held by process "
+                             + std::to_string(getpid()) + " (",
+                         0),
+              0u)
+        << held.err;
     flock(pty.Slave(), LOCK_UN);
 }
 

@@ -6,6 +6,7 @@
 
 #include "camera/CaptureFile.h"
 #include "camera/Commands.h"
+#include "camera/FailureText.h"
 #include "camera/LineMonitor.h"
 #include "link/ResultCodes.h"
 #include "platform/HexBytes.h"
@@ -66,17 +67,12 @@ std::string EventJson(const LineEvent& e)
 
 int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err, IPlatform& platform)
 {
-    const std::string where = "COM" + std::to_string(options.port);
+    const std::string where = PortLabel(platform, options.port);
     const PortHandle h = platform.OpenPort(options.port);
     if (h == kNoHandle) {
-        const std::string path = platform.PortPath(options.port);
-        std::string why = DescribeErrno(platform.LastError());
-        if (ClassifyErrno(platform.LastError()) == SysErrorKind::Busy && !path.empty()) {
-            const std::string holder = PortHolderText(path);
-            if (!holder.empty())
-                why = "busy: held by " + holder;
-        }
-        std::fprintf(err, "pelvarctl: monitor: cannot open %s: %s\n", where.c_str(), why.c_str());
+        std::fprintf(
+            err, "pelvarctl: monitor: %s\n",
+            DescribeFailure(OpenFailure(platform, options.port, PORT_ERR_CONFIG, platform.LastError())).c_str());
         return 1;
     }
     LineSettings settings{kLineBaud, 8, 0, 0};
@@ -120,8 +116,7 @@ int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err
         if (!platform.Read(h, buf, kReadChunk, &got) || platform.PortGone(h)) {
             if (g_stop)
                 break;
-            std::fprintf(err, "pelvarctl: monitor: %s: the device has gone: %s\n", where.c_str(),
-                         DescribeErrno(platform.LastError()).c_str());
+            std::fprintf(err, "pelvarctl: monitor: %s: %s\n", where.c_str(), GoneWords(platform.LastError()).c_str());
             status = 1;
             break;
         }

@@ -109,10 +109,11 @@ void Board::Connect(int port)
             throw Failure{FailureKind::Port, c.openResult,
                           DescribeFailure(OpenFailure(*m_platform, c.port, c.openResult, c.sysError)), c.port,
                           c.sysError};
-        const std::string which =
-            tried.size() == 1 ? Label() : "no port (tried " + std::to_string(tried.size()) + ")";
-        throw Failure{KindOf(c.probeResult), c.probeResult,
-                      DescribeFailure({which, "", "no board answered", c.probeResult, 0}), c.port, 0};
+        // A single port in pelvarctl's words; several by their count.
+        const std::string text = tried.size() == 1
+                                     ? DescribeFailure({Label(), "", "", c.probeResult, 0})
+                                     : "no board answered (tried " + std::to_string(tried.size()) + " ports)";
+        throw Failure{KindOf(c.probeResult), c.probeResult, text, c.port, 0};
     }
     const StartOutcome start = m_board.Start(probe, kStartLimitMs);
     if (start.lostError != 0)

@@ -1,7 +1,10 @@
 #include "discovery/PortList.h"
 
 #include "discovery/PortWalk.h"
+#include "platform/Platform.h"
+#include "platform/SysError.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -25,14 +28,23 @@ std::vector<int> PortsToTry(int port)
 {
     if (port > 0)
         return {port};
-    SortedPortList list;
-    FillPortList(list);
     std::vector<int> ports;
-    for (const std::string& entry : list.Entries()) {
+    std::unique_ptr<IDeviceSource> source = MachineDevices();
+    for (const PortListing& listing : ListPortDevices(*source, stdout, nullptr)) {
         int n = 0;
-        if (ReadPortEntry(entry, &n))
+        if (ReadPortEntry(listing.text, &n) && !IsSystemConsole(listing.device.devicePath))
             ports.push_back(n);
     }
+    return ports;
+}
+
+std::vector<int> AllPortsToTry()
+{
+    std::vector<int> ports = PortsToTry(0);
+    ports.erase(std::remove_if(ports.begin(), ports.end(), [](int n) { return n < kMinPort || n > kMaxPort; }),
+                ports.end());
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
 }
 

@@ -38,7 +38,10 @@ void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out = stdou
 void FillPortList(IPortList& list);
 
 // The ports a search tries: COMport alone when port > 0, else the machine's
-// listed ports in list order.
+// listed ports in list order, less those never opened (the system console).
 std::vector<int> PortsToTry(int port);
+
+// The same ports in ascending order, for "every port" (--port all).
+std::vector<int> AllPortsToTry();
 
 } // namespace pelvar

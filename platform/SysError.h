@@ -35,6 +35,10 @@ std::string DescribeSysError(SysErrorKind kind, const std::string& reason);
 // the system; empty when nothing tells.
 std::string PortHolderText(const std::string& devicePath);
 
+// Whether the device is an active system console: never opened, so never
+// tried by a search across every port.
+bool IsSystemConsole(const std::string& devicePath);
+
 // Group that owns a device node ("dialout"), empty if unknown.
 std::string DeviceGroup(const std::string& path);
 

@@ -41,6 +41,11 @@ std::string DescribeErrno(int err)
 
 std::string PortHolderText(const std::string& devicePath) { return DescribePortHolder(devicePath); }
 
+bool IsSystemConsole(const std::string& devicePath)
+{
+    return !devicePath.empty() && IsActiveConsole(CanonicalDevicePath(devicePath));
+}
+
 std::string DeviceGroup(const std::string& path)
 {
     struct stat st {};

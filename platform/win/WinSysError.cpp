@@ -60,6 +60,9 @@ std::string DescribeErrno(int err)
     return DescribeSysError(ClassifyErrno(err), reason);
 }
 
+// A COM port is never the system console on Windows.
+bool IsSystemConsole(const std::string&) { return false; }
+
 std::string PortHolderText(const std::string&)
 {
     // Windows tells nobody which process holds a COM port.

@@ -3,6 +3,9 @@
 // state afterwards.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <csignal>
 #include <cstdlib>
 
@@ -212,6 +215,27 @@ TEST(CtlAgainstSim, PortThatDoesNotExistIsNamedAbsent)
     RunResult r = RunProgram({PELVARCTL_PATH, "--port", "77", "connect"}, {dir.Env()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "pelvarctl: COM77: cannot open: absent (No such file or directory)\n");
+}
+
+// The system console is listed, as the panel lists it, but never opened:
+// --port all is every board, not a certain failure on the console.
+TEST(CtlAgainstSim, TheSystemConsoleIsListedAsSuchAndLeftOutOfAll)
+{
+    std::ifstream active("/sys/class/tty/console/active");
+    std::string consoles;
+    std::getline(active, consoles);
+    if (consoles.find("ttyS0") == std::string::npos || !std::filesystem::exists("/dev/ttyS0"))
+        GTEST_SKIP() << "no serial system console on this machine";
+    PortsDir dir;
+    std::filesystem::create_symlink("/dev/ttyS0", dir.Path() + "/COM5");
+    Background sim({PELVAR_SIM_PATH, "--com", "203"}, {dir.Env()});
+    ASSERT_FALSE(sim.FirstLine().empty());
+    RunResult ports = RunProgram({PELVARCTL_PATH, "ports"}, {dir.Env()});
+    EXPECT_NE(ports.out.find("(COM5)\tsystem console: never tried\n"), std::string::npos) << ports.out;
+    RunResult all = RunProgram({PELVARCTL_PATH, "--port", "all", "query", "status"}, {dir.Env()});
+    EXPECT_EQ(all.status, 0) << all.out << all.err;
+    EXPECT_EQ(all.out.find("COM5:"), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find("COM203: result: LINK_OK (0)\n"), std::string::npos) << all.out;
 }
 
 TEST(CtlAgainstSim, PortHeldByAnotherProgramIsNamedBusy)

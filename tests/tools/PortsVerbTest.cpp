@@ -26,7 +26,7 @@ FakeDeviceSource MachineWithTwoPorts()
     usb.serial = "A50285BI";
     DeviceInfo uart;
     uart.name = "Communications Port (COM1)";
-    uart.devicePath = "/dev/ttyS0";
+    uart.devicePath = "/dev/ttyS9";
     uart.port = 1;
     DeviceInfo mouse;
     mouse.name = "Mouse";
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         VerbCase{"Plain", false, std::nullopt, "Communications Port (COM1)\nUSB Serial Device (COM33)\n", 0},
         VerbCase{"Verbose", true, std::nullopt,
-                 "Communications Port (COM1)\t/dev/ttyS0\n"
+                 "Communications Port (COM1)\t/dev/ttyS9\n"
                  "USB Serial Device (COM33)\t/dev/ttyUSB0\tusb 0403:6001\tserial A50285BI\n",
                  0},
         VerbCase{"FailureThenWhatWasFound", false, 2, "Error ocured: No such device\nUSB Serial Device (COM33)\n", 1},

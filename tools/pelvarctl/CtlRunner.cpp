@@ -265,6 +265,8 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
         for (int i = 0; std::getline(fields, field, '\t'); ++i) {
             if (i == 0)
                 item["entry"] = field;
+            else if (field == kConsoleMark)
+                item["tried"] = false;
             else if (i == 1)
                 item["path"] = field;
             else if (field.rfind("usb ", 0) == 0)

@@ -16,20 +16,6 @@ namespace {
 
 constexpr int kExitFailed = 1;
 
-// The listed ports, ascending.
-std::vector<int> ListedPorts()
-{
-    SortedPortList list;
-    FillPortList(list);
-    std::set<int> ports;
-    for (const std::string& entry : list.Entries()) {
-        int port = 0;
-        if (ReadPortEntry(entry, &port) && port >= kMinPort && port <= kMaxPort)
-            ports.insert(port);
-    }
-    return {ports.begin(), ports.end()};
-}
-
 std::string ReadAll(std::FILE* f)
 {
     std::string text;
@@ -59,7 +45,7 @@ struct Board {
 
 } // namespace
 
-std::vector<int> BoardPorts(const CtlOptions& options) { return options.allPorts ? ListedPorts() : options.ports; }
+std::vector<int> BoardPorts(const CtlOptions& options) { return options.allPorts ? AllPortsToTry() : options.ports; }
 
 std::string BoardName(int port)
 {

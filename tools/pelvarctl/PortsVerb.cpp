@@ -1,6 +1,7 @@
 #include "tools/pelvarctl/PortsVerb.h"
 
 #include "discovery/PortWalk.h"
+#include "platform/SysError.h"
 
 namespace pelvar {
 
@@ -17,6 +18,9 @@ void PrintListing(const PortListing& entry, bool verbose, std::FILE* out)
         if (!d.serial.empty())
             std::fprintf(out, "\tserial %s", d.serial.c_str());
     }
+    // Listed, as the panel lists it, but never opened and not in "all".
+    if (IsSystemConsole(entry.device.devicePath))
+        std::fprintf(out, "\t%s", kConsoleMark);
     std::fputc('\n', out);
 }
 

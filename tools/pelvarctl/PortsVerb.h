@@ -6,6 +6,9 @@
 
 namespace pelvar {
 
+// What `ports` adds to the system console's line.
+constexpr const char* kConsoleMark = "system console: never tried";
+
 class IDeviceSource;
 
 // With `verbose`, each line also carries the device path and, for USB

@@ -63,8 +63,8 @@ std::string Hex(std::uint32_t value)
 std::string QueryReplyRepr(const QueryReply& q)
 {
     const std::string frame(q.frame);
-    return "<pelvar.QueryReply value=" + Hex(q.value) + " frame="
-           + HexBytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()) + ">";
+    return "<pelvar.QueryReply value=" + Hex(q.value)
+           + " frame=" + HexBytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()) + ">";
 }
 
 // A register's changes: the first value, then each different one.

@@ -88,10 +88,11 @@ def test_a_declared_refusal(pelvar_board):
 """
 
 
-def test_the_simulator_on_a_real_port_skips_the_test_with_the_reason(pytester):
+@pytest.mark.parametrize("option", ["--pelvar-port", "--pelvar-ports"])
+def test_the_simulator_on_a_real_port_skips_the_test_with_the_reason(pytester, option):
     with pelvar.simulated_board() as board:
         pytester.makepyfile(SIM_ONLY_TESTS)
-        result = run(pytester, "-rs", f"--pelvar-port={board.port}")
+        result = run(pytester, "-rs", f"{option}={board.port}")
         result.assert_outcomes(skipped=2)
         result.stdout.fnmatch_lines([
             f"SKIPPED * pelvar_sim needs the simulated board; the tests run on the real board on COM{board.port}",

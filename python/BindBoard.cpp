@@ -2,11 +2,13 @@
 // diagnosis and the session's log; connect() and diagnose() to get there.
 #include <pybind11/stl/filesystem.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
 #include "camera/Commands.h"
 #include "camera/RegisterAccess.h"
+#include "platform/HexBytes.h"
 #include "python/BindLog.h"
 #include "python/Binding.h"
 
@@ -40,6 +42,7 @@ std::string MapPath(const std::optional<std::filesystem::path>& map) { return ma
 // Close or disconnect: no exchange of another thread is cut short.
 void Release(Board& board, bool raise)
 {
+    const ExchangesLogged logged{board};
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(board.Line());
     board.Close(raise);
@@ -49,6 +52,20 @@ struct QueryReply {
     std::uint32_t value = 0;
     py::bytes frame;
 };
+
+std::string Hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+std::string QueryReplyRepr(const QueryReply& q)
+{
+    const std::string frame(q.frame);
+    return "<pelvar.QueryReply value=" + Hex(q.value)
+           + " frame=" + HexBytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()) + ">";
+}
 
 // A register's changes: the first value, then each different one.
 class Watch {
@@ -122,7 +139,8 @@ void BindBoard(py::module_& m)
 {
     py::class_<QueryReply>(m, "QueryReply", "The answer of a data query.")
         .def_readonly("value", &QueryReply::value, "The payload, low byte first.")
-        .def_readonly("frame", &QueryReply::frame, "The reply frame, STX to ETX.");
+        .def_readonly("frame", &QueryReply::frame, "The reply frame, STX to ETX.")
+        .def("__repr__", &QueryReplyRepr);
 
     py::class_<Watch>(m, "Watch", "Iterator over a register's changes: (ms since the start, value).")
         .def("__iter__", [](Watch& w) -> Watch& { return w; })
@@ -143,7 +161,14 @@ void BindBoard(py::module_& m)
                 const RegisterTarget t = Target(*v.board, reg);
                 OnTheLine(*v.board, [&] { v.board->Write(t, value.value, false); });
             },
-            "reg"_a, "value"_a);
+            "reg"_a, "value"_a)
+        .def("__repr__", [](const RegisterView& v) {
+            const std::size_t named = v.board->Map().Registers().size();
+            return "<pelvar.RegisterView COM" + std::to_string(v.board->Port()) + ", "
+                   + (named == 0 ? std::string("no register map")
+                                 : std::to_string(named) + (named == 1 ? " register" : " registers") + " by name")
+                   + ">";
+        });
 
     py::class_<Board, BoardPtr>(m, "Board", "A connected board; use it as a context manager to release it.")
         .def_property_readonly("port", &Board::Port, "n of COMn the board answered on.")
@@ -175,9 +200,9 @@ void BindBoard(py::module_& m)
                 const RegisterTarget t = Target(b, addr);
                 OnTheLine(b, [&] { b.Write(t, value.value, verify); });
             },
-            "addr"_a, "value"_a, py::arg("verify").noconvert() = true,
-            "Writes a register (a field: read-modify-write); verify reads it back and raises VerifyError on a "
-            "difference.")
+            "addr"_a, "value"_a, py::arg("verify").noconvert() = false,
+            "Writes a register (a field: read-modify-write), as pelvarctl reg write does; verify=True reads it back "
+            "and raises VerifyError on a difference (refused for a write-only register, before anything is sent).")
         .def(
             "dump",
             [](Board& b, Int first, Int last) {
@@ -243,6 +268,8 @@ void BindBoard(py::module_& m)
                 return out;
             },
             "last"_a = py::none(), "The session's decoded exchanges, oldest first (the last ones only, when given).")
+        .def_property_readonly("exchange_count", &Board::ExchangeCount,
+                               "Exchanges since connect(), also those log() no longer holds.")
         .def(
             "close", [](Board& b) { Release(b, false); },
             "Releases the board and the port; a board that does not answer is released all the same.")
@@ -267,8 +294,13 @@ void BindBoard(py::module_& m)
         [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
             const int number = PortNumber(port).value_or(0);
             const std::string mapPath = MapPath(map);
-            py::gil_scoped_release release;
-            return BoardPtr(new Board(number, mapPath));
+            BoardPtr board;
+            {
+                py::gil_scoped_release release;
+                board.reset(new Board(number, mapPath));
+            }
+            LogNewExchanges(*board);
+            return board;
         },
         "port"_a = py::none(), "map"_a = py::none(),
         "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7' or 'COM7'); "

@@ -8,6 +8,38 @@ namespace pelvar::binding {
 
 py::bytes Bytes(const std::vector<std::uint8_t>& v) { return {reinterpret_cast<const char*>(v.data()), v.size()}; }
 
+void LogNewExchanges(pelvar::python::Board& board) noexcept
+{
+    try {
+        const std::vector<ExchangeRecord> records = board.TakeNewExchanges();
+        if (records.empty())
+            return;
+        const int info = 20; // logging.INFO
+        py::object logger = py::module_::import("logging").attr("getLogger")("pelvar");
+        if (!logger.attr("isEnabledFor")(info).cast<bool>())
+            return;
+        const std::string port = "COM" + std::to_string(board.Port());
+        for (const ExchangeRecord& r : records)
+            logger.attr("log")(info, "%s %s", port, ExchangeLine(r));
+    } catch (py::error_already_set& e) {
+        e.discard_as_unraisable("pelvar: logging an exchange");
+    } catch (...) {
+        // A log that cannot be written is no reason to fail the board's call.
+    }
+}
+
+namespace {
+
+std::string ExchangeRepr(const ExchangeRecord& r)
+{
+    std::string text = "<pelvar.Exchange " + ExchangeMeaning(r) + ": " + ResultName(r.result);
+    if (r.attempts > 1)
+        text += ", " + std::to_string(r.attempts) + " attempts";
+    return text + ">";
+}
+
+} // namespace
+
 void BindLog(py::module_& m)
 {
     using E = LoggedExchange;
@@ -44,7 +76,7 @@ void BindLog(py::module_& m)
             "line", [](const E& e) { return ExchangeLine(e.record); },
             "The line of pelvarctl --trace=decoded and the panel's saved log.")
         .def("__str__", [](const E& e) { return ExchangeLine(e.record); })
-        .def("__repr__", [](const E& e) { return "<Exchange " + ExchangeMeaning(e.record) + ">"; });
+        .def("__repr__", [](const E& e) { return ExchangeRepr(e.record); });
 }
 
 } // namespace pelvar::binding

@@ -1,6 +1,7 @@
 // The simulated board on a pseudo-terminal, as pelvar-sim plays it, with its
 // faults as typed keywords.
 #include <cerrno>
+#include <tuple>
 
 #include "camera/Commands.h"
 #include "python/Binding.h"
@@ -121,6 +122,36 @@ py::dict StateDict(const SimBoard& b)
                     "replies_sent"_a = b.RepliesSent(), "hung_up"_a = b.HungUp());
 }
 
+// "<pelvar.SimulatedBoard COM200 on /dev/pts/3, sensor L, faults: nak drop_every=3>".
+std::string SimulatedBoardRepr(const SimulatedBoard& s)
+{
+    std::string text = "<pelvar.SimulatedBoard COM" + std::to_string(s.Port());
+    if (!s.Running())
+        return text + " stopped>";
+    const SimBoardOptions o = s.Options();
+    const SimBoardOptions d;
+    text += " on " + s.Device() + ", sensor " + SensorKindName(o.sensor);
+    std::string faults;
+    const std::pair<const char*, bool> switches[] = {
+        {"silent", o.silent}, {"nak", o.nak}, {"garbage", o.garbage}, {"corrupt", o.corrupt}};
+    for (const auto& [name, on] : switches) {
+        if (on)
+            faults += std::string(" ") + name;
+    }
+    const std::tuple<const char*, std::uint32_t, std::uint32_t> numbers[] = {
+        {"delay_ms", o.delayMs, d.delayMs},
+        {"drop_every", o.dropEvery, d.dropEvery},
+        {"hangup_after", o.hangupAfter, d.hangupAfter},
+        {"ack_bytes", o.ackBytes, d.ackBytes}};
+    for (const auto& [name, value, usual] : numbers) {
+        if (value != usual)
+            faults += std::string(" ") + name + "=" + std::to_string(value);
+    }
+    if (!faults.empty())
+        text += ", faults:" + faults;
+    return text + ">";
+}
+
 } // namespace
 
 void BindSim(py::module_& m)
@@ -158,6 +189,7 @@ void BindSim(py::module_& m)
             "hangup_after"_a = py::none(), "ack_bytes"_a = py::none(),
             "Switches faults while the board runs; those not given stay as they are.")
         .def("stop", &SimulatedBoard::Stop, "Ends the board and removes its port.")
+        .def("__repr__", &SimulatedBoardRepr)
         .def("__enter__", [](SimulatedBoard& s) -> SimulatedBoard& { return s; })
         .def(
             "__exit__",

@@ -45,10 +45,25 @@ std::optional<int> PortNumber(const std::optional<PortRef>& port);
 // `v` within min..max, else a ValueError naming `what`.
 std::uint32_t InRange(Int v, const char* what, long long min, long long max);
 
+// The board's exchanges not logged yet, to Python's logger "pelvar" (INFO,
+// "COM7 " and the decoded line), so that caplog and live logs show them.
+// The GIL must be held; never raises.
+void LogNewExchanges(pelvar::python::Board& board) noexcept;
+
+// Logs the exchanges once the GIL is held again, also when the call failed.
+struct ExchangesLogged {
+    pelvar::python::Board& board;
+    explicit ExchangesLogged(pelvar::python::Board& b) : board(b) {}
+    ExchangesLogged(const ExchangesLogged&) = delete;
+    ExchangesLogged& operator=(const ExchangesLogged&) = delete;
+    ~ExchangesLogged() { LogNewExchanges(board); }
+};
+
 // Runs `f` on the board with the GIL released and the line to itself.
 template <class F>
 auto OnTheLine(pelvar::python::Board& board, F f)
 {
+    const ExchangesLogged logged{board};
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(board.Line());
     if (!board.Open())

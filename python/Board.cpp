@@ -65,6 +65,7 @@ Board::Board(int port, const std::string& mapPath)
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
                                                          m_log.push_back(r);
+                                                         ++m_exchanges;
                                                          if (m_log.size() > kLogLimit)
                                                              m_log.pop_front();
                                                      }),
@@ -276,6 +277,20 @@ std::vector<ExchangeRecord> Board::Exchanges(std::size_t count) const
     std::lock_guard<std::mutex> lock(m_logMutex);
     const std::size_t n = count == 0 ? m_log.size() : std::min(count, m_log.size());
     return {m_log.end() - static_cast<std::ptrdiff_t>(n), m_log.end()};
+}
+
+std::uint64_t Board::ExchangeCount() const
+{
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    return m_exchanges;
+}
+
+std::vector<ExchangeRecord> Board::TakeNewExchanges()
+{
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    const auto n = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(m_exchanges - m_taken, m_log.size()));
+    m_taken = m_exchanges;
+    return {m_log.end() - n, m_log.end()};
 }
 
 } // namespace pelvar::python

@@ -77,6 +77,10 @@ public:
 
     // The last `count` exchanges (all for 0), oldest first.
     std::vector<ExchangeRecord> Exchanges(std::size_t count) const;
+    // Exchanges since connect, counting those the log no longer holds.
+    std::uint64_t ExchangeCount() const;
+    // The exchanges not taken yet (at most what the log holds), for Python's logging.
+    std::vector<ExchangeRecord> TakeNewExchanges();
 
     // One exchange at a time on the line: a board shared by threads waits here.
     std::mutex& Line() { return m_line; }
@@ -91,6 +95,8 @@ private:
     std::unique_ptr<IPlatform> m_platform;
     mutable std::mutex m_logMutex;
     std::deque<ExchangeRecord> m_log;
+    std::uint64_t m_exchanges = 0;
+    std::uint64_t m_taken = 0;
     ExchangeLog m_tap;
     BoardConnection m_board;
     Adjustments m_held;

@@ -29,6 +29,7 @@ def register_map(tmp_path):
         '{"name": "EXPOSURE", "address": "0x0010"},'
         '{"name": "CTRL", "address": "0x0012", "fields": [{"name": "GAIN", "lsb": 4, "width": 3}]},'
         '{"name": "ID", "address": "0x0020", "access": "ro"},'
-        '{"name": "NARROW", "address": "0x0030", "width": 8}]}'
+        '{"name": "NARROW", "address": "0x0030", "width": 8},'
+        '{"name": "TRIGGER", "address": "0x0040", "access": "wo"}]}'
     )
     return path

@@ -1,5 +1,8 @@
 # The pelvar module against simulated boards on pseudo-terminals.
 import errno
+import logging
+import os
+import select
 import socket
 import threading
 import time
@@ -63,11 +66,16 @@ def test_a_field_is_read_modify_written(board, sim):
     assert board.reg["CTRL.GAIN"] == 5
 
 
-def test_write_verifies_by_reading_back(board):
+def test_write_reads_back_only_when_asked_and_never_a_write_only_register(board, sim):
     board.write("EXPOSURE", 0x0200)
+    board.reg["EXPOSURE"] = 0x0201
+    assert [e.command for e in board.log()[-4:]] == ["reg_address", "reg_write", "reg_address", "reg_write"]
+    board.write("EXPOSURE", 0x0202, verify=True)
     assert [e.command for e in board.log(4)] == ["reg_address", "reg_write", "reg_address", "reg_read"]
-    board.write("EXPOSURE", 0x0201, verify=False)
-    assert board.log(1)[0].command == "reg_write"
+    board.write("TRIGGER", 1)
+    board.reg["TRIGGER"] = 2
+    assert [e.command for e in board.log()[-4:]] == ["reg_address", "reg_write", "reg_address", "reg_write"]
+    assert sim.register(0x0040) == 2
 
 
 def test_dump_gives_each_register_of_the_range(board):
@@ -100,6 +108,7 @@ def test_dump_gives_each_register_of_the_range(board):
         (lambda b: b.reg.__setitem__("CTRL.GAIN", 8), ValueError),
         (lambda b: b.write(0x10, 1, verify="yes"), TypeError),
         (lambda b: b.write(0x10, 1, verify=1), TypeError),
+        (lambda b: b.write("TRIGGER", 1, verify=True), ValueError),
         (lambda b: b.dump(5, 4), ValueError),
         (lambda b: b.watch(0x10, interval_ms=-1), ValueError),
         (lambda b: b.transact(0x91, "c8000000"), TypeError),
@@ -138,6 +147,113 @@ def test_each_failure_raises_its_exception_with_code_and_name(board, sim, fault,
     assert board.log(1)[0].result == name
 
 
+class FakeBoard:
+    """A board of the test's own on a pseudo-terminal, for replies the simulated board never gives:
+    it acknowledges every command, reports itself active with sensor L, and answers every register
+    read with `reg_read_reply`, a whole frame."""
+
+    def __init__(self, ports_dir, port, reg_read_reply):
+        self.master, self.slave = os.openpty()
+        self.link = os.path.join(ports_dir, f"COM{port}")
+        os.symlink(os.ttyname(self.slave), self.link)
+        self.reg_read_reply = reg_read_reply
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._serve)
+        self.thread.start()
+
+    @staticmethod
+    def _frame(cmd, payload):
+        body = bytes([0x02, len(payload) + 2, cmd]) + payload
+        checksum = 0
+        for b in body:
+            checksum ^= b
+        return body + bytes([checksum, 0x03])
+
+    def _serve(self):
+        pending = b""
+        while not self.stopping.is_set():
+            if not select.select([self.master], [], [], 0.05)[0]:
+                continue
+            pending += os.read(self.master, 256)
+            while len(pending) >= 2 and len(pending) >= pending[1] + 3:
+                cmd = pending[2]
+                pending = pending[pending[1] + 3:]
+                if cmd == 0x00:
+                    reply = self._frame(cmd, b"\x11")
+                elif cmd == 0x24:
+                    reply = self.reg_read_reply
+                else:
+                    reply = self._frame(cmd, b"\x06\x00\x00\x00")
+                os.write(self.master, reply)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.thread.join()
+        os.unlink(self.link)
+        os.close(self.slave)
+        os.close(self.master)
+
+
+@pytest.mark.parametrize(
+    "reg_read_reply, call, error, name, text",
+    [
+        ("02 04 24 34 12 04 03", lambda b: b.write(0x10, 0x0001, verify=True), pelvar.VerifyError, "LINK_OK",
+         "verify 0x0010: wrote 0x0001, read 0x1234"),
+        ("02 01 03 03", lambda b: b.reg[0x10], pelvar.LinkError, "LINK_ERR_REPLY_TOO_LONG", "LINK_ERR_REPLY_TOO_LONG"),
+    ],
+)
+def test_replies_the_simulator_never_gives_raise_their_exception(private_ports_dir, reg_read_reply, call, error,
+                                                                 name, text):
+    with FakeBoard(private_ports_dir, 190, bytes.fromhex(reg_read_reply)) as fake, pelvar.connect(190) as b:
+        with pytest.raises(pelvar.PelvarError) as caught:
+            call(b)
+    assert type(caught.value) is error
+    assert (caught.value.name, caught.value.port) == (name, 190)
+    assert str(caught.value).startswith(f"COM190 ({fake.link}): ") and text in str(caught.value)
+
+
+def test_the_objects_read_well_in_a_repr(board, sim):
+    assert repr(sim) == f"<pelvar.SimulatedBoard COM{sim.port} on {sim.device}, sensor L>"
+    assert repr(board.reg) == f"<pelvar.RegisterView COM{sim.port}, 5 registers by name>"
+    assert repr(board.query("status")) == "<pelvar.QueryReply value=0x11 frame=02 03 00 11 10 03>"
+    board.set("brightness", 200)
+    assert repr(board.log(1)[0]) == "<pelvar.Exchange brightness 200: LINK_OK>"
+    sim.set_faults(nak=True, drop_every=3)
+    assert repr(sim) == f"<pelvar.SimulatedBoard COM{sim.port} on {sim.device}, sensor L, faults: nak drop_every=3>"
+    sim.set_faults(nak=False)
+    for _ in range(3):
+        board.press("edge")
+    assert sorted(repr(e) for e in board.log(3)) == ["<pelvar.Exchange edge: LINK_OK, 2 attempts>",
+                                                     "<pelvar.Exchange edge: LINK_OK>", "<pelvar.Exchange edge: LINK_OK>"]
+    sim.set_faults(nak=True, drop_every=0)
+    with pytest.raises(pelvar.RefusedError):
+        board.press("edge")
+    assert repr(board.log(1)[0]) == "<pelvar.Exchange edge: LINK_ERR_NAK, 6 attempts>"
+    with pelvar.simulated_board() as other:
+        pass
+    assert repr(other) == f"<pelvar.SimulatedBoard COM{other.port} stopped>"
+
+
+def test_exchanges_are_logged_as_they_happen(board, sim, caplog):
+    caplog.set_level(logging.INFO, logger="pelvar")
+    board.set("brightness", 200)
+    sim.set_faults(nak=True)
+    with pytest.raises(pelvar.RefusedError):
+        board.press("edge")
+    assert [(r.name, r.levelname) for r in caplog.records] == [("pelvar", "INFO")] * 2
+    assert caplog.records[0].getMessage() == f"COM{sim.port} {board.log(2)[0].line}"
+    assert "brightness 200" in caplog.records[0].getMessage()
+    assert "LINK_ERR_NAK" in caplog.records[1].getMessage()
+    caplog.clear()
+    caplog.set_level(logging.WARNING, logger="pelvar")
+    sim.set_faults(nak=False)
+    board.press("edge")
+    assert caplog.records == []
+
+
 def test_a_silent_board_is_not_found():
     with pelvar.simulated_board(silent=True) as s:
         with pytest.raises(pelvar.NoReplyError) as caught:
@@ -167,7 +283,9 @@ def test_network_ports_are_named_by_url():
         free = s.getsockname()[1]
     with pytest.raises(pelvar.PortError) as refused:
         pelvar.connect(f"rfc2217://127.0.0.1:{free}")
-    assert f"rfc2217://127.0.0.1:{free}" in str(refused.value)
+    # Refused at once, not timed out: the system's reason, kept.
+    assert str(refused.value) == f"rfc2217://127.0.0.1:{free}: cannot open: connection refused (Connection refused)"
+    assert (refused.value.name, refused.value.errno) == ("PORT_ERR_CONFIG", errno.ECONNREFUSED)
     with pytest.raises(ValueError, match="port number is missing"):
         pelvar.connect("rfc2217://127.0.0.1")
 
@@ -216,17 +334,20 @@ def test_raw_exchanges(board, sim):
     assert sim.state["adjustments"]["brightness"] == 200
     reply = board.query("status")
     assert reply.value == 0x11 and reply.frame == bytes.fromhex("02 03 00 11 10 03")
+    board.reg[0x10] = 0xBEEF
+    board.transact("reg_address", bytes.fromhex("1000"))
+    reply = board.query("reg_read")
+    assert reply.value == 0xBEEF and reply.frame == bytes.fromhex("02 04 24 EF BE 73 03")
 
 
 def test_the_gil_is_released_while_a_board_is_slow(sim):
     with pelvar.simulated_board() as silent_sim, pelvar.connect(silent_sim.port) as silent, \
             pelvar.connect(sim.port) as fast:
         silent_sim.set_faults(silent=True)
-        started = threading.Event()
+        before = silent_sim.state["frames_received"]
         failures = []
 
         def press_silent_board():
-            started.set()
             try:
                 silent.press("edge")  # six attempts, about 3 s
             except pelvar.NoReplyError as e:
@@ -234,12 +355,16 @@ def test_the_gil_is_released_while_a_board_is_slow(sim):
 
         thread = threading.Thread(target=press_silent_board)
         thread.start()
-        started.wait()
+        # Reading the state needs the GIL: a press that held it would let this
+        # loop (and the writes below) go on only after its sixth attempt.
+        while silent_sim.state["frames_received"] == before:
+            time.sleep(0.001)
         for value in range(3):
             fast.reg[0x10] = value
-        assert thread.is_alive(), "the other board waited for the silent one"
+        attempts_meanwhile = silent_sim.state["frames_received"] - before
         thread.join()
-        assert len(failures) == 1
+        assert len(failures) == 1 and silent_sim.state["frames_received"] - before == 6
+        assert attempts_meanwhile < 6, "the other board waited for the silent one"
 
 
 def test_threads_drive_several_boards(tmp_path):
@@ -319,10 +444,26 @@ def test_bad_faults_are_refused(faults, error):
         pelvar.simulated_board(**faults)
 
 
-def test_faults_switch_while_the_board_runs(sim):
-    sim.set_faults(drop_every=3, ack_bytes=2, garbage=True)
+def test_faults_switch_while_the_board_runs(board, sim):
+    sim.set_faults(drop_every=3, ack_bytes=2)
     assert sim.faults == {"sensor": "L", "silent": False, "nak": False, "delay_ms": 0, "drop_every": 3,
-                          "garbage": True, "corrupt": False, "hangup_after": 0, "ack_bytes": 2}
+                          "garbage": False, "corrupt": False, "hangup_after": 0, "ack_bytes": 2}
+    for _ in range(3):
+        board.press("edge")
+    presses = board.log(3)
+    # Every third frame goes unanswered: one of three presses is sent again.
+    assert sorted(e.attempts for e in presses) == [1, 1, 2]
+    # An acknowledge of two payload bytes.
+    assert b"".join(f for d, f in presses[0].frames if d == "<") == bytes.fromhex("02 04 1A 06 00 1A 03")
+    sim.set_faults(drop_every=0, garbage=True)
+    with pytest.raises(pelvar.NoReplyError):
+        board.press("edge")
+    assert b"".join(f for d, f in board.log(1)[0].frames if d == "<").startswith(bytes.fromhex("00 02 04 1A"))
+    sim.set_faults(garbage=False, ack_bytes=4)
+    for _ in range(3):
+        board.press("edge")
+    assert [e.attempts for e in board.log(3)] == [1, 1, 1]
+    assert b"".join(f for d, f in board.log(1)[0].frames if d == "<") == bytes.fromhex("02 06 1A 06 00 00 00 18 03")
 
 
 def test_the_stubs_name_what_the_module_has_and_every_call_is_documented():

@@ -70,3 +70,114 @@ def test_a_bad_port_list_is_a_usage_error(pytester):
     result = run(pytester, "--pelvar-ports=7,x")
     assert result.ret == pytest.ExitCode.USAGE_ERROR
     result.stderr.fnmatch_lines(["*--pelvar-ports: 'x' is not a port number*"])
+
+
+SIM_ONLY_TESTS = """
+import pytest
+import pelvar
+
+def test_a_refusal(pelvar_board, pelvar_sim):
+    pelvar_sim.set_faults(nak=True)
+    with pytest.raises(pelvar.RefusedError):
+        pelvar_board.press("edge")
+
+@pytest.mark.pelvar_sim(faults={"nak": True})
+def test_a_declared_refusal(pelvar_board):
+    with pytest.raises(pelvar.RefusedError):
+        pelvar_board.press("edge")
+"""
+
+
+@pytest.mark.parametrize("option", ["--pelvar-port", "--pelvar-ports"])
+def test_the_simulator_on_a_real_port_skips_the_test_with_the_reason(pytester, option):
+    with pelvar.simulated_board() as board:
+        pytester.makepyfile(SIM_ONLY_TESTS)
+        result = run(pytester, "-rs", f"{option}={board.port}")
+        result.assert_outcomes(skipped=2)
+        result.stdout.fnmatch_lines([
+            f"SKIPPED * pelvar_sim needs the simulated board; the tests run on the real board on COM{board.port}",
+            f"SKIPPED * pelvar_sim marker needs the simulated board; the tests run on the real board on "
+            f"COM{board.port}",
+        ])
+        assert "edge" not in board.state["commands"]
+
+
+SHARED_BOARD_TESTS = """
+import pytest
+import pelvar
+
+boards = []
+
+def test_first(pelvar_board):
+    boards.append(pelvar_board)
+    pelvar_board.set("brightness", 7)
+
+@pytest.mark.pelvar_sim(faults={"nak": True})
+def test_refused(pelvar_board, pelvar_sim):
+    with pytest.raises(pelvar.RefusedError):
+        pelvar_board.press("edge")
+    assert pelvar_sim.faults["nak"] is True
+    assert pelvar_sim.state["adjustments"]["brightness"] == 7
+
+def test_faults_gone_again(pelvar_board, pelvar_sim):
+    pelvar_board.press("edge")
+    assert pelvar_board is boards[0]
+    assert pelvar_sim.state["commands"]["init"] == 1
+
+@pytest.mark.pelvar_sim(sensor="S")
+def test_sensor_s(pelvar_board):
+    assert pelvar_board.sensor == "ARVEN-S"
+"""
+
+
+def test_a_board_shared_by_a_module_takes_each_tests_declared_faults_and_drops_them(pytester):
+    pytester.makepyfile(SHARED_BOARD_TESTS)
+    result = run(pytester, "-v", "--pelvar-scope=module")
+    result.assert_outcomes(passed=3, failed=1)
+    result.stdout.fnmatch_lines([
+        "*test_sensor_s FAILED*",
+        "*pelvar_sim(sensor='S'): the board shared by --pelvar-scope=module plays sensor 'L'; mark the module, "
+        "or run with --pelvar-scope=function",
+    ])
+    run(pytester, "-k", "sensor_s").assert_outcomes(passed=1)
+
+
+def test_exchanges_go_to_the_pelvar_logger_and_live_logs(pytester):
+    pytester.makepyfile("""
+        import logging
+
+        def test_logged(pelvar_board, caplog):
+            caplog.set_level(logging.INFO, logger="pelvar")
+            pelvar_board.set("brightness", 200)
+            [record] = caplog.records
+            assert (record.name, record.levelname) == ("pelvar", "INFO")
+            assert record.getMessage().startswith(f"COM{pelvar_board.port} ")
+    """)
+    result = run(pytester, "--log-cli-level=INFO")
+    result.assert_outcomes(passed=1)
+    result.stdout.fnmatch_lines(["*INFO*pelvar*COM* brightness*brightness 200*LINK_OK*> 02 06 91 C8 00 00 00 5D 03*"])
+
+
+def test_junit_xml_carries_a_failing_tests_own_exchanges(pytester):
+    import xml.etree.ElementTree as ET
+
+    pytester.makepyfile(BOARD_TESTS)
+    result = run(pytester, "--pelvar-scope=module", "--junitxml=out.xml")
+    result.assert_outcomes(passed=1, failed=1)
+    cases = {c.get("name"): c for c in ET.parse(pytester.path / "out.xml").getroot().iter("testcase")}
+    assert cases["test_brightness"].find("properties") is None
+    [prop] = cases["test_register_mismatch"].find("properties")
+    assert prop.get("name").startswith("pelvar: last exchanges with COM")
+    lines = prop.get("value").split("\n")
+    assert [line.split()[2] for line in lines] == ["reg_address", "reg_write", "reg_address", "reg_read"]
+    assert "reg 0x0010 = 0x1234" in lines[1] and "> 02 04 A4 34 12 84 03" in lines[1]
+
+
+def test_pelvar_ports_all_without_a_port_is_a_usage_error(pytester, monkeypatch, tmp_path):
+    empty = tmp_path / "no-ports"
+    empty.mkdir(mode=0o700)
+    monkeypatch.setenv("PELVAR_PORTS_DIR", str(empty))
+    pytester.makepyfile(REAL_BOARD_TEST)
+    result = run(pytester, "--pelvar-ports=all")
+    assert result.ret == pytest.ExitCode.USAGE_ERROR
+    result.stderr.fnmatch_lines(["*--pelvar-ports all: no serial port is listed on this machine*"])

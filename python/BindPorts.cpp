@@ -4,6 +4,7 @@
 
 #include "discovery/DeviceSource.h"
 #include "discovery/PortEntry.h"
+#include "discovery/PortList.h"
 #include "discovery/PortWalk.h"
 #include "platform/PortName.h"
 #include "python/Binding.h"
@@ -92,6 +93,9 @@ void BindPorts(py::module_& m)
     m.def(
         "port_list",
         [](const Text& text) {
+            // "all" as pelvarctl --port all takes it: the ports that can be tried.
+            if (text.value == "all")
+                return AllPortsToTry();
             std::vector<int> ports;
             if (std::string error; !ParsePortList(text.value, &ports, &error))
                 ValueError(error);
@@ -99,7 +103,7 @@ void BindPorts(py::module_& m)
         },
         py::arg("text"),
         "The port numbers of a list as pelvarctl --port takes it (\"7,8,9\", COMn, device paths, "
-        "rfc2217:// URLs), ascending; ValueError for a bad element.");
+        "rfc2217:// URLs, or all: every port that can be tried), ascending; ValueError for a bad element.");
 }
 
 } // namespace pelvar::binding

@@ -47,7 +47,7 @@ def pytest_addoption(parser):
 
 def _port_list(option):
     if option == "all":
-        ports = sorted({p.port for p in pelvar.ports()})
+        ports = pelvar.port_list("all")
         if not ports:
             # Running nothing, or running on a simulator instead, would pass a suite that tested no board.
             raise pytest.UsageError("--pelvar-ports all: no serial port is listed on this machine")

@@ -109,7 +109,13 @@ private:
     {
         if (m_progress.portSearch)
             m_progress.portSearch(true);
-        const bool found = m_board.Detect(m_ports, status);
+        bool found = m_board.Detect(m_ports, status);
+        // A server that takes one client at a time may still be closing the
+        // access check's connection: a busy open is tried again, a few times.
+        for (int retry = 0; !found && retry < kBusyRetries && OnlyBusyOpens(); ++retry) {
+            m_platform.Sleep(kBusyRetryMs);
+            found = m_board.Detect(m_ports, status);
+        }
         if (m_progress.portSearch)
             m_progress.portSearch(false);
         if (found) {
@@ -132,7 +138,29 @@ private:
                 worst = c.probeResult;
         }
         Step("probe", false, "no board answered: " + text);
+        if (NoneOpened()) {
+            const CandidateReport& c = m_board.Candidates().back();
+            return Fail("the port could not be opened for the probe: "
+                            + DescribeFailure(OpenFailure(m_platform, c.port, c.openResult, c.sysError)),
+                        c.openResult);
+        }
         return Fail(SymptomOf(worst), worst);
+    }
+
+    bool NoneOpened() const
+    {
+        const auto& tried = m_board.Candidates();
+        return !tried.empty() && std::all_of(tried.begin(), tried.end(), [](const CandidateReport& c) {
+                   return c.openResult != LINK_OK;
+               });
+    }
+
+    bool OnlyBusyOpens() const
+    {
+        const auto& tried = m_board.Candidates();
+        return NoneOpened() && std::all_of(tried.begin(), tried.end(), [](const CandidateReport& c) {
+                   return ClassifyErrno(c.sysError) == SysErrorKind::Busy;
+               });
     }
 
     bool StartUp(std::uint8_t probeStatus)

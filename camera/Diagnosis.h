@@ -17,6 +17,9 @@ namespace pelvar {
 constexpr std::uint32_t kLinkQueries = 50;
 // A status query answers within a few milliseconds on a sound line.
 constexpr std::uint32_t kSlowReplyMs = 25;
+// A port busy right after the access check is opened again this often, this far apart.
+constexpr int kBusyRetries = 5;
+constexpr std::uint32_t kBusyRetryMs = 100;
 
 struct DiagnosisStep {
     std::string step; // "ports", "access", "probe", "start-up", "scratch", "link"

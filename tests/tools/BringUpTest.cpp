@@ -1074,6 +1074,61 @@ INSTANTIATE_TEST_SUITE_P(
                     "(LINK_ERR_SEND)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A port that the access check could open and the probe finds busy: a
+// server taking one client at a time, still closing the check's connection.
+class BusyAfterTheCheck : public ForwardingPlatform {
+public:
+    BusyAfterTheCheck(SimPlatform& inner, int busyOpens) : ForwardingPlatform(inner), m_busyOpens(busyOpens) {}
+    PortHandle OpenPort(int port) override
+    {
+        ++opens;
+        if (opens > 1 && opens <= 1 + m_busyOpens) {
+            m_error = EBUSY;
+            return kNoHandle;
+        }
+        m_error = 0;
+        return ForwardingPlatform::OpenPort(port);
+    }
+    int LastError() const override { return m_error ? m_error : ForwardingPlatform::LastError(); }
+    int opens = 0;
+
+private:
+    int m_busyOpens;
+    int m_error = 0;
+};
+
+struct BusyProbeRow {
+    const char* name;
+    int busyOpens;
+    int status;
+    int opens;
+    const char* verdict;
+};
+
+class DiagnoseBusyProbe : public BringUp, public ::testing::WithParamInterface<BusyProbeRow> {};
+
+TEST_P(DiagnoseBusyProbe, TheProbeOpensAgainAndNamesAnOpenFailure)
+{
+    const BusyProbeRow& row = GetParam();
+    BusyAfterTheCheck platform(sim, row.busyOpens);
+    CtlCapture r = RunCtlCaptured({"--port", "5", "--map", mapPath, "diagnose"}, platform);
+    EXPECT_EQ(r.status, row.status) << r.out;
+    EXPECT_EQ(platform.opens, row.opens);
+    EXPECT_NE(r.out.find(row.verdict), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DiagnoseBusyProbe,
+    ::testing::Values(BusyProbeRow{"busyOnce", 1, 0, 3, "verdict: ok: board on COM5"},
+                      // The check, the probe and five more: then the open failure is the verdict, not "powered?".
+                      BusyProbeRow{"busyThroughout", 99, 1, 7,
+                                   "probe: no board answered: COM5 (sim:COM5): cannot open: busy: held by another "
+                                   "program (Device or resource busy)\nresult: PORT_ERR_CONFIG (-1003)\n"},
+                      BusyProbeRow{"busyThroughoutVerdict", 99, 1, 7,
+                                   "verdict: FAIL: the port could not be opened for the probe: COM5 (sim:COM5): "
+                                   "cannot open: busy: held by another program (Device or resource busy)\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(BringUp, DiagnoseGivesTheFixForAPortThatCannotBeOpened)
 {
     sim.FailOpen(5, EACCES);

@@ -142,6 +142,10 @@ std::int32_t CFrameLink::ReceiveFrame(std::uint8_t* frame, std::uint32_t room, s
     while (platform.TickCount() - start < kReceiveWindowMs) {
         if (PollOnce(frame, room, frameLength, &pending) == LINK_OK)
             return LINK_OK;
+        // One poll is 100 ms at most: a cancel (a closing window, Ctrl-C)
+        // ends the wait within that, not at the window's end.
+        if (m_pCancel && m_pCancel->load())
+            break;
     }
     return pending;
 }

@@ -2,9 +2,12 @@
 // diagnosis and the session's log; connect() and diagnose() to get there.
 #include <pybind11/stl/filesystem.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "camera/Commands.h"
 #include "camera/RegisterAccess.h"
@@ -39,14 +42,74 @@ std::uint8_t CommandCode(const CommandRef& cmd)
 
 std::string MapPath(const std::optional<std::filesystem::path>& map) { return map ? map->string() : std::string(); }
 
-// Close or disconnect: no exchange of another thread is cut short.
+// Close or disconnect: a call of another thread ends at its next exchange,
+// then the board is released.
 void Release(Board& board, bool raise)
 {
     const ExchangesLogged logged{board};
     py::gil_scoped_release release;
+    board.Interrupt();
     std::lock_guard<std::mutex> lock(board.Line());
+    board.ClearInterrupt();
     board.Close(raise);
 }
+
+std::atomic<Board*> g_ctrlCBoard{nullptr};
+struct sigaction g_pythonsHandler {};
+const std::thread::id g_mainThread = std::this_thread::get_id();
+
+void OnCtrlC(int sig)
+{
+    if (Board* board = g_ctrlCBoard.load())
+        board->Interrupt();
+    if (g_pythonsHandler.sa_handler != SIG_DFL && g_pythonsHandler.sa_handler != SIG_IGN)
+        g_pythonsHandler.sa_handler(sig);
+}
+
+} // namespace
+
+CtrlCInterrupts::CtrlCInterrupts(Board& board) : m_board(board)
+{
+    // Python handles signals on its main thread only; one board at a time there.
+    if (std::this_thread::get_id() != g_mainThread || g_ctrlCBoard.load())
+        return;
+    board.ClearInterrupt();
+    g_ctrlCBoard = &board;
+    struct sigaction ours {};
+    ours.sa_handler = OnCtrlC;
+    sigemptyset(&ours.sa_mask);
+    m_installed = sigaction(SIGINT, &ours, &g_pythonsHandler) == 0;
+    if (!m_installed)
+        g_ctrlCBoard = nullptr;
+}
+
+CtrlCInterrupts::~CtrlCInterrupts()
+{
+    if (!m_installed)
+        return;
+    sigaction(SIGINT, &g_pythonsHandler, nullptr);
+    g_ctrlCBoard = nullptr;
+    m_installed = false;
+}
+
+void CtrlCInterrupts::Done()
+{
+    if (m_installed) {
+        sigaction(SIGINT, &g_pythonsHandler, nullptr);
+        g_ctrlCBoard = nullptr;
+        m_installed = false;
+    }
+    if (PyErr_CheckSignals() == 0)
+        return;
+    {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(m_board.Line());
+        m_board.Abandon();
+    }
+    throw py::error_already_set();
+}
+
+namespace {
 
 struct QueryReply {
     std::uint32_t value = 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 
 #include "link/ResultCodes.h"
@@ -59,18 +60,52 @@ struct ExchangesLogged {
     ~ExchangesLogged() { LogNewExchanges(board); }
 };
 
+// While a call runs on the main thread with the GIL released, Ctrl-C
+// interrupts the board (its next exchange or poll ends the call) and still
+// reaches Python's own handler; Done() then raises KeyboardInterrupt with the
+// port released.
+class CtrlCInterrupts {
+public:
+    explicit CtrlCInterrupts(pelvar::python::Board& board);
+    ~CtrlCInterrupts();
+    CtrlCInterrupts(const CtrlCInterrupts&) = delete;
+    CtrlCInterrupts& operator=(const CtrlCInterrupts&) = delete;
+    // With the GIL held, after the call: raises KeyboardInterrupt when Ctrl-C came.
+    void Done();
+
+private:
+    pelvar::python::Board& m_board;
+    bool m_installed = false;
+};
+
 // Runs `f` on the board with the GIL released and the line to itself.
 template <class F>
 auto OnTheLine(pelvar::python::Board& board, F f)
 {
     const ExchangesLogged logged{board};
-    py::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(board.Line());
-    if (!board.Open())
-        throw pelvar::python::Failure{pelvar::python::FailureKind::Port, LINK_ERR_NOT_OPEN,
-                                      "COM" + std::to_string(board.Port()) + ": the board has been released",
-                                      board.Port(), 0};
-    return f();
+    CtrlCInterrupts ctrlC(board);
+    const auto run = [&] {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(board.Line());
+        if (!board.Open())
+            throw pelvar::python::Failure{pelvar::python::FailureKind::Port, LINK_ERR_NOT_OPEN,
+                                          "COM" + std::to_string(board.Port()) + ": the board has been released",
+                                          board.Port(), 0};
+        return f();
+    };
+    try {
+        if constexpr (std::is_void_v<decltype(f())>) {
+            run();
+            ctrlC.Done();
+        } else {
+            auto result = run();
+            ctrlC.Done();
+            return result;
+        }
+    } catch (const pelvar::python::Failure&) {
+        ctrlC.Done();
+        throw;
+    }
 }
 
 void BindErrors(py::module_& m);

@@ -1,5 +1,6 @@
 #include "python/Board.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "camera/Commands.h"
@@ -72,6 +73,7 @@ Board::Board(int port, const std::string& mapPath)
       m_board(*m_platform), m_map(LoadMap(mapPath))
 {
     m_board.SetTap(&m_tap);
+    m_board.SetCancelFlag(&m_interrupted);
     Connect(port);
 }
 
@@ -207,6 +209,8 @@ std::vector<std::pair<std::uint16_t, std::uint16_t>> Board::Dump(long long first
         throw ValueFailure("dump: first " + Hex16(from.address) + " is above last " + Hex16(to.address));
     std::vector<std::pair<std::uint16_t, std::uint16_t>> values;
     for (std::uint32_t a = from.address; a <= to.address; ++a) {
+        if (m_interrupted)
+            throw Failure{FailureKind::Port, LINK_ERR_NOT_OPEN, Label() + ": dump: interrupted", m_port, 0};
         const auto address = static_cast<std::uint16_t>(a);
         const RegisterInfo* reg = m_map.FindAddress(address);
         if (reg && reg->access == RegisterAccess::WriteOnly)
@@ -258,7 +262,14 @@ QueryResult Board::Query(std::uint8_t cmd, std::uint32_t room)
 
 std::uint32_t Board::Now() { return m_platform->TickCount(); }
 
-void Board::Sleep(std::uint32_t ms) { m_platform->Sleep(ms); }
+void Board::Sleep(std::uint32_t ms)
+{
+    // In slices, so that an interrupt ends a long wait between reads at once.
+    constexpr std::uint32_t kSliceMs = 50;
+    const std::uint32_t start = m_platform->TickCount();
+    for (std::uint32_t slept = 0; slept < ms && !m_interrupted; slept = m_platform->TickCount() - start)
+        m_platform->Sleep(std::min(kSliceMs, ms - slept));
+}
 
 void Board::Close(bool raise)
 {

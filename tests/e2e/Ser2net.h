@@ -13,9 +13,6 @@ namespace pelvar::e2e {
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 int FreeTcpPort();
 
-// Whether something accepts connections on 127.0.0.1:port within `waitMs`.
-bool AcceptsConnections(int port, int waitMs);
-
 class Ser2net {
 public:
     // Serves `device` (a pseudo-terminal) at 115200 8N1, one client at a

@@ -185,8 +185,25 @@ printf 'connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  conn
   "$NET_PORT" "$SIM_PTY" > "$WORK/ser2net.yaml"
 /usr/sbin/ser2net -n -c "$WORK/ser2net.yaml" -P "$WORK/ser2net.pid" > /dev/null 2>&1 &
 SER2NET_PID=$!
-for _ in $(seq 250); do (exec 9<>"/dev/tcp/127.0.0.1/$NET_PORT") 2>/dev/null && break; sleep 0.02; done
-sleep 0.2
+# Ready once it serves a client (telnet negotiation) and has let it go again.
+/usr/bin/python3 - "$NET_PORT" <<'PY' || fail "ser2net did not serve"
+import select, socket, sys, time
+end = time.monotonic() + 10
+while time.monotonic() < end:
+    try:
+        s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+    except OSError:
+        time.sleep(0.02)
+        continue
+    with s:
+        if select.select([s], [], [], max(0, end - time.monotonic()))[0] and s.recv(1) == b"\xff":
+            s.shutdown(socket.SHUT_WR)
+            while select.select([s], [], [], max(0, end - time.monotonic()))[0] and s.recv(256):
+                pass
+            sys.exit(0)
+    time.sleep(0.02)
+sys.exit(1)
+PY
 for verb in "${NET_VERBS[@]}"; do
   # shellcheck disable=SC2086
   wine "$CTL_EXE" --port "rfc2217://127.0.0.1:$NET_PORT" $verb > "$WORK/win.out" 2> "$WORK/win.err" ||

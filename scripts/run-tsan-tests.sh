@@ -21,4 +21,4 @@ echo "== ThreadSanitizer tests"
 # starts the board programs with a clone that shares the test's memory, which
 # the tool takes for a fork of a threaded process.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 die_after_fork=0"
-ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" -L threads
+ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" -L threads | tee "$BUILD/ctest-output.log"

@@ -86,7 +86,8 @@ case "${1:-}" in
 esac
 
 status=0
-ctest --test-dir "$WIN_BUILD" --output-on-failure -j1 ${PELVAR_CTEST_ARGS:-} || status=1
+ctest --test-dir "$WIN_BUILD" --output-on-failure -j1 ${PELVAR_CTEST_ARGS:-} | tee "$WIN_BUILD/ctest-output.log" ||
+  status=1
 bash tests/win/ctl-e2e.sh "$WIN_BUILD" "$LINUX_BUILD" || status=1
 bash tests/win/installer-test.sh "$WIN_BUILD" || status=1
 exit "$status"

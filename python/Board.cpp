@@ -13,9 +13,6 @@ namespace pelvar::python {
 
 namespace {
 
-// As many as the panel's traffic pane keeps.
-constexpr std::size_t kLogLimit = 10000;
-
 Failure ValueFailure(const std::string& message) { return {FailureKind::Value, 0, message, 0, 0}; }
 
 // --map FILE, else the default map when it exists; a bad map is a ValueError.
@@ -64,9 +61,8 @@ Board::Board(int port, const std::string& mapPath)
     : m_platform(NewPlatform()), m_tap(*m_platform,
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
-                                                         m_log.push_back(r);
-                                                         if (m_log.size() > kLogLimit)
-                                                             m_log.pop_front();
+                                                         // As much as the panel's traffic pane keeps.
+                                                         m_log.Add(r);
                                                      }),
       m_board(*m_platform), m_map(LoadMap(mapPath))
 {
@@ -273,8 +269,9 @@ void Board::Close(bool raise)
 std::vector<ExchangeRecord> Board::Exchanges(std::size_t count) const
 {
     std::lock_guard<std::mutex> lock(m_logMutex);
-    const std::size_t n = count == 0 ? m_log.size() : std::min(count, m_log.size());
-    return {m_log.end() - static_cast<std::ptrdiff_t>(n), m_log.end()};
+    const std::deque<ExchangeRecord>& log = m_log.Records();
+    const std::size_t n = count == 0 ? log.size() : std::min(count, log.size());
+    return {log.end() - static_cast<std::ptrdiff_t>(n), log.end()};
 }
 
 } // namespace pelvar::python

@@ -90,7 +90,7 @@ private:
 
     std::unique_ptr<IPlatform> m_platform;
     mutable std::mutex m_logMutex;
-    std::deque<ExchangeRecord> m_log;
+    ExchangeHistory m_log;
     ExchangeLog m_tap;
     BoardConnection m_board;
     Adjustments m_held;

@@ -489,6 +489,8 @@ public:
             m_inner.Board().Feed(kWriteOne, sizeof kWriteOne, line.Now());
         if (cmd == dropCmd && std::count(dropAt.begin(), dropAt.end(), ++m_seen) > 0)
             return;
+        if (cmd == CMD_REG_WRITE && n > 4)
+            written.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
         if (cmd == CMD_REG_WRITE && writesLost) {
             m_inner.OnHostBytes(line, kWriteZero, sizeof kWriteZero);
             return;
@@ -498,6 +500,7 @@ public:
 
     SimBoard& Board() { return m_inner.Board(); }
     bool writesLost = false;
+    std::vector<std::uint16_t> written; // the values of the register writes received
     int changeAtRead = 0; // the latched register becomes 0x0001 at this read
     // These frames of command dropCmd (counted from 1) are lost on the way.
     std::uint8_t dropCmd = 0xFF;
@@ -1121,6 +1124,10 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnoseRow{"slow", Faulty([](SimBoardOptions& o) { o.delayMs = 100; }), false, 1, "FAIL: slow replies"},
         DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},
         DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"},
+        // Bytes that never make a frame are no silent board.
+        DiagnoseRow{"garbage", Faulty([](SimBoardOptions& o) { o.garbage = true; }), false, 1,
+                    "FAIL: bytes arrive but no frame (LINK_ERR_NO_REPLY): a wrong bit rate, wiring, or another "
+                    "protocol on this port?"},
         // The line drops right after CMD_INIT, inside the start-up's status poll.
         DiagnoseRow{"lineDropsDuringStartUp", Faulty([](SimBoardOptions& o) { o.hangupAfter = 2; }), false, 1,
                     "FAIL: COM5 (sim:COM5): status query: the device has gone: absent (Input/output error) "
@@ -1260,6 +1267,16 @@ INSTANTIATE_TEST_SUITE_P(
                                  "FAIL: transactions needed 1 retries",
                                  0x1234}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An 8-bit scratch register is sent only what it can hold; the value it had goes back.
+TEST_F(BringUp, DiagnoseScratchPatternsFitAnEightBitRegister)
+{
+    const std::string narrow =
+        WriteFile("narrow.json", R"({"registers": [{"name": "NARROW", "address": "0x00FD", "width": 8, "scratch": true}]})");
+    CtlCapture r = RunCtlCaptured({"--port", "5", "--map", narrow, "diagnose"}, sim);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(board.written, (std::vector<std::uint16_t>{0x0000, 0x00FF, 0x00AA, 0x0055, 0x0001, 0x0000, 0x0000}));
+}
 
 TEST_F(BringUp, DiagnoseCountsTheLink)
 {

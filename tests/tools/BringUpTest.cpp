@@ -501,7 +501,7 @@ public:
     SimBoard& Board() { return m_inner.Board(); }
     bool writesLost = false;
     std::vector<std::uint16_t> written; // the values of the register writes received
-    int changeAtRead = 0; // the latched register becomes 0x0001 at this read
+    int changeAtRead = 0;               // the latched register becomes 0x0001 at this read
     // These frames of command dropCmd (counted from 1) are lost on the way.
     std::uint8_t dropCmd = 0xFF;
     std::vector<int> dropAt;
@@ -604,7 +604,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {"preset", "apply", "/dev/zero"},
                    "pelvarctl: /dev/zero: cannot read the preset: is not a regular file"},
         RefusalRow{"runADirectory", {"run", "/"}, "pelvarctl: run: cannot read '/': is a directory"},
-        RefusalRow{"runADevice", {"run", "/dev/zero"}, "pelvarctl: run: cannot read '/dev/zero': is not a regular file"},
+        RefusalRow{
+            "runADevice", {"run", "/dev/zero"}, "pelvarctl: run: cannot read '/dev/zero': is not a regular file"},
         RefusalRow{"runTextWithANulByte",
                    {"run", "{file}"},
                    "row.json:2: a NUL byte: this is not a text script",
@@ -1271,8 +1272,8 @@ INSTANTIATE_TEST_SUITE_P(
 // An 8-bit scratch register is sent only what it can hold; the value it had goes back.
 TEST_F(BringUp, DiagnoseScratchPatternsFitAnEightBitRegister)
 {
-    const std::string narrow =
-        WriteFile("narrow.json", R"({"registers": [{"name": "NARROW", "address": "0x00FD", "width": 8, "scratch": true}]})");
+    const std::string narrow = WriteFile(
+        "narrow.json", R"({"registers": [{"name": "NARROW", "address": "0x00FD", "width": 8, "scratch": true}]})");
     CtlCapture r = RunCtlCaptured({"--port", "5", "--map", narrow, "diagnose"}, sim);
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(board.written, (std::vector<std::uint16_t>{0x0000, 0x00FF, 0x00AA, 0x0055, 0x0001, 0x0000, 0x0000}));

@@ -94,26 +94,6 @@ std::vector<ExchangeRecord> TrafficRows::TakePending()
     return batch;
 }
 
-std::size_t TrafficRows::DroppedBy(std::size_t incoming) const
-{
-    const std::size_t total = m_rows.size() + incoming;
-    return total > m_limit ? std::min(total - m_limit, m_rows.size()) : 0;
-}
-
-void TrafficRows::DropOldest(std::size_t n)
-{
-    m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(std::min(n, m_rows.size())));
-}
-
-void TrafficRows::Append(std::vector<ExchangeRecord> batch)
-{
-    auto from = batch.begin();
-    if (batch.size() > m_limit)
-        from = batch.end() - static_cast<std::ptrdiff_t>(m_limit);
-    DropOldest(DroppedBy(static_cast<std::size_t>(batch.end() - from)));
-    m_rows.insert(m_rows.end(), std::make_move_iterator(from), std::make_move_iterator(batch.end()));
-}
-
 Adjustments ReadSliders(const std::function<std::int32_t(int sliderId)>& position)
 {
     Adjustments values;

@@ -46,8 +46,9 @@ constexpr unsigned IDM_SAVE_CAPTURE = 0x0090;
 constexpr unsigned IDM_FAULT_FIRST = 0x0100;
 constexpr unsigned FaultCommand(std::size_t i) { return IDM_FAULT_FIRST + 16 * static_cast<unsigned>(i); }
 
-// The traffic pane's rows: at most this many, added in batches this far apart.
-constexpr std::size_t kTrafficRowLimit = 10000;
+// The traffic pane's rows: at most this many (and kExchangeLogBytes), added
+// in batches this far apart.
+constexpr std::size_t kTrafficRowLimit = kExchangeLogRows;
 constexpr int kTrafficBatchMs = 50;
 
 // The pane's columns, their titles and widths (in digits; the frames take
@@ -122,28 +123,32 @@ public:
 };
 
 // The exchanges as the pane shows them: posted from the worker's thread,
-// taken in batches on the window's thread, the oldest dropped over the limit.
+// taken in batches on the window's thread, the oldest dropped over the limits.
 class TrafficRows {
 public:
-    explicit TrafficRows(std::size_t limit = kTrafficRowLimit) : m_limit(limit) {}
+    explicit TrafficRows(std::size_t limit = kTrafficRowLimit, std::size_t byteLimit = kExchangeLogBytes)
+        : m_rows(limit, byteLimit)
+    {}
 
     // Any thread; true for the first record since the last TakePending, when
     // the window is to be woken (once per batch, however fast rows come).
     bool Post(const ExchangeRecord& record);
     // Window's thread.
     std::vector<ExchangeRecord> TakePending();
-    // How many of the oldest rows adding `incoming` rows drops.
-    std::size_t DroppedBy(std::size_t incoming) const;
-    void DropOldest(std::size_t n);
-    // Adds a batch, dropping the oldest rows over the limit (of a batch
-    // larger than the limit, its own newest rows stay).
-    void Append(std::vector<ExchangeRecord> batch);
-    std::size_t Limit() const { return m_limit; }
-    const std::deque<ExchangeRecord>& Records() const { return m_rows; }
+    // How many of the batch's newest rows adding it keeps: fewer than all
+    // when the batch alone is over the limits.
+    std::size_t KeptOf(const std::vector<ExchangeRecord>& batch) const { return m_rows.KeptOf(batch); }
+    // How many of the oldest rows adding `batch` drops.
+    std::size_t DroppedBy(const std::vector<ExchangeRecord>& batch) const { return m_rows.DroppedBy(batch); }
+    void DropOldest(std::size_t n) { m_rows.DropOldest(n); }
+    // Adds a batch, dropping the oldest rows over the limits (of a batch
+    // larger than the limits, its own newest rows stay).
+    void Append(std::vector<ExchangeRecord> batch) { m_rows.Append(std::move(batch)); }
+    std::size_t Limit() const { return m_rows.RowLimit(); }
+    const std::deque<ExchangeRecord>& Records() const { return m_rows.Records(); }
 
 private:
-    std::size_t m_limit;
-    std::deque<ExchangeRecord> m_rows;
+    ExchangeHistory m_rows;
     std::mutex m_mutex;
     std::vector<ExchangeRecord> m_pending;
     bool m_wakeAsked = false;

@@ -76,6 +76,7 @@ bool BoardConnection::Detect(const std::vector<int>& ports, std::uint8_t* status
             *status = static_cast<std::uint8_t>(probe.value);
             return true;
         }
+        m_candidates.back().probeBytes = m_pLink->LastReceiveBytes();
         Close();
     }
     return false;

@@ -22,6 +22,7 @@ struct CandidateReport {
     std::int32_t openResult = LINK_OK; // PORT_ERR_CONFIG when it could not be opened
     int sysError = 0;                  // the system's error of the failed open, 0 if none
     std::int32_t probeResult = LINK_ERR_NO_REPLY;
+    std::uint32_t probeBytes = 0; // what the failed probe read without a frame
 };
 
 // How long the start-up's status poll waits for a nonzero status.
@@ -109,6 +110,8 @@ public:
     int LastError() const;
     // Transactions repeated since the link was opened.
     std::uint32_t Retries() const { return m_pLink ? m_pLink->Retries() : 0; }
+    // Bytes the link's last receive read; 0 without a link.
+    std::uint32_t LastReceiveBytes() const { return m_pLink ? m_pLink->LastReceiveBytes() : 0; }
     IPlatform& Platform() const { return m_platform; }
 
 private:

@@ -13,6 +13,14 @@ namespace {
 
 std::string ResultText(std::int32_t r) { return std::string(ResultName(r)) + " (" + std::to_string(r) + ")"; }
 
+// ", 7 bytes without a frame" after a probe that read something but no reply.
+std::string BytesText(std::int32_t result, std::uint32_t bytes)
+{
+    if (result != LINK_ERR_NO_REPLY || bytes == 0)
+        return {};
+    return ", " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " without a frame";
+}
+
 class Diagnosis {
 public:
     Diagnosis(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
@@ -51,7 +59,7 @@ private:
         const QueryResult q = m_board.QueryStatus();
         if (q.result != LINK_OK) {
             Step("probe", false, DescribeFailure({port, "", "status query", q.result, m_board.LastError()}));
-            return Fail(SymptomOf(q.result), q.result);
+            return Fail(SymptomOf(q.result, m_board.LastReceiveBytes()), q.result);
         }
         char text[8];
         std::snprintf(text, sizeof text, "0x%02x", q.value);
@@ -128,14 +136,18 @@ private:
         // (a server still closing the check's connection) is named with its
         // reason, never left out.
         std::int32_t worst = LINK_ERR_NO_REPLY;
+        std::uint32_t unframed = 0;
         std::string text;
         for (const CandidateReport& c : m_board.Candidates()) {
             const std::string words = c.openResult != LINK_OK
                                           ? DescribeFailure(OpenFailure(m_platform, c.port, c.openResult, c.sysError))
-                                          : PortLabel(m_platform, c.port) + " " + ResultText(c.probeResult);
+                                          : PortLabel(m_platform, c.port) + " " + ResultText(c.probeResult)
+                                                + BytesText(c.probeResult, c.probeBytes);
             text += (text.empty() ? "" : ", ") + words;
             if (c.openResult == LINK_OK && worst == LINK_ERR_NO_REPLY)
                 worst = c.probeResult;
+            if (c.openResult == LINK_OK && c.probeResult == LINK_ERR_NO_REPLY)
+                unframed += c.probeBytes;
         }
         Step("probe", false, "no board answered: " + text);
         if (NoneOpened()) {
@@ -144,7 +156,7 @@ private:
                             + DescribeFailure(OpenFailure(m_platform, c.port, c.openResult, c.sysError)),
                         c.openResult);
         }
-        return Fail(SymptomOf(worst), worst);
+        return Fail(SymptomOf(worst, unframed), worst);
     }
 
     bool NoneOpened() const
@@ -170,7 +182,7 @@ private:
             const std::int32_t r = m_board.Transact(CMD_INIT, nullptr, 0);
             if (r != LINK_OK) {
                 Step("start-up", false, "CMD_INIT: " + ResultText(r));
-                return Fail(SymptomOf(r), r);
+                return Fail(SymptomOf(r, m_board.LastReceiveBytes()), r);
             }
         }
         const StartOutcome start = m_board.Start(probeStatus, kStartLimitMs, false);
@@ -206,24 +218,28 @@ private:
         std::int32_t r = before.result;
         if (r != LINK_OK) {
             Step("scratch", false, name + ": reading it: " + ResultText(r) + "; nothing written");
-            return Fail(SymptomOf(r), r);
+            return Fail(SymptomOf(r, m_board.LastReceiveBytes()), r);
         }
         const std::uint16_t patterns[] = {0x0000, 0xFFFF, 0xAAAA, 0x5555, 0x0001, 0x8000};
         for (std::uint16_t pattern : patterns) {
             const std::uint16_t p = pattern & mask;
             r = m_board.WriteRegister(reg->address, p);
             if (r != LINK_OK) {
+                // Taken before the restore's own exchanges.
+                const std::string symptom = SymptomOf(r, m_board.LastReceiveBytes());
                 Step("scratch", false,
                      name + ": writing " + Hex16(p) + ": " + ResultText(r) + "; " + Restore(*reg, original));
-                return Fail(SymptomOf(r), r);
+                return Fail(symptom, r);
             }
             const RegisterRead read = m_board.ReadRegister(reg->address);
             const std::uint16_t back = read.value;
             r = read.result;
             if (r != LINK_OK) {
+                // Taken before the restore's own exchanges.
+                const std::string symptom = SymptomOf(r, m_board.LastReceiveBytes());
                 Step("scratch", false,
                      name + ": reading back " + Hex16(p) + ": " + ResultText(r) + "; " + Restore(*reg, original));
-                return Fail(SymptomOf(r), r);
+                return Fail(symptom, r);
             }
             if (back != p) {
                 Step("scratch", false,
@@ -288,7 +304,7 @@ private:
         Step("link", ok, text);
         m_median = median;
         if (failures == kLinkQueries)
-            Fail(SymptomOf(lastFailure), lastFailure);
+            Fail(SymptomOf(lastFailure, m_board.LastReceiveBytes()), lastFailure);
         else if (failures > 0)
             Fail("lost replies: " + std::to_string(failures) + " of " + std::to_string(kLinkQueries)
                      + " status queries failed (" + ResultName(lastFailure) + ")",
@@ -330,8 +346,11 @@ private:
 
 } // namespace
 
-std::string SymptomOf(std::int32_t result)
+std::string SymptomOf(std::int32_t result, std::uint32_t unframedBytes)
 {
+    if (result == LINK_ERR_NO_REPLY && unframedBytes > 0)
+        return "bytes arrive but no frame (LINK_ERR_NO_REPLY): a wrong bit rate, wiring, or another protocol on this "
+               "port?";
     switch (result) {
     case LINK_ERR_NO_REPLY:
     case PORT_ERR_READ_TIMEOUT:

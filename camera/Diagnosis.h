@@ -48,7 +48,8 @@ struct DiagnosisProgress {
 DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
                           const DiagnosisStepFn& onStep, const DiagnosisProgress& progress = {});
 
-// The symptom a failed exchange shows: "no reply from the board ...".
-std::string SymptomOf(std::int32_t result);
+// The symptom a failed exchange shows: "no reply from the board ..."; when
+// it read `unframedBytes` without a frame, bytes arrive but no frame.
+std::string SymptomOf(std::int32_t result, std::uint32_t unframedBytes = 0);
 
 } // namespace pelvar

@@ -1,5 +1,6 @@
 #include "camera/ExchangeLog.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "camera/Commands.h"
@@ -79,6 +80,8 @@ std::string FramesText(const ExchangeRecord& r)
 {
     std::string text;
     for (const ExchangeFrame& f : r.frames) {
+        if (f.notKeptBefore > 0)
+            text += (text.empty() ? "[" : "  [") + std::to_string(f.notKeptBefore) + " bytes not kept]";
         if (!text.empty())
             text += "  ";
         text += (f.sent ? "> " : "< ") + HexBytes(f.bytes);
@@ -96,6 +99,70 @@ std::string ExchangeLine(const ExchangeRecord& r)
     const std::string frames = FramesText(r);
     return frames.empty() ? std::string(head) : std::string(head) + "  " + frames;
 }
+
+std::size_t ExchangeBytes(const ExchangeRecord& r)
+{
+    std::size_t n = sizeof r + r.payload.size();
+    for (const ExchangeFrame& f : r.frames)
+        n += sizeof f + f.bytes.size();
+    return n;
+}
+
+std::size_t ExchangeHistory::KeptOf(const std::vector<ExchangeRecord>& batch) const
+{
+    std::size_t kept = 0;
+    std::size_t bytes = 0;
+    for (auto r = batch.rbegin(); r != batch.rend() && kept < m_rowLimit; ++r) {
+        bytes += ExchangeBytes(*r);
+        if (kept > 0 && bytes > m_byteLimit)
+            break;
+        ++kept;
+    }
+    return kept;
+}
+
+std::size_t ExchangeHistory::KeptBytes(const std::vector<ExchangeRecord>& batch, std::size_t kept) const
+{
+    std::size_t bytes = 0;
+    for (std::size_t i = batch.size() - kept; i < batch.size(); ++i)
+        bytes += ExchangeBytes(batch[i]);
+    return bytes;
+}
+
+std::size_t ExchangeHistory::DroppedBy(const std::vector<ExchangeRecord>& batch) const
+{
+    const std::size_t kept = KeptOf(batch);
+    const std::size_t incoming = KeptBytes(batch, kept);
+    std::size_t rows = m_rows.size();
+    std::size_t bytes = m_bytes;
+    std::size_t dropped = 0;
+    while (dropped < m_rows.size() && (rows + kept > m_rowLimit || bytes + incoming > m_byteLimit)) {
+        bytes -= ExchangeBytes(m_rows[dropped]);
+        --rows;
+        ++dropped;
+    }
+    return dropped;
+}
+
+void ExchangeHistory::DropOldest(std::size_t n)
+{
+    n = std::min(n, m_rows.size());
+    for (std::size_t i = 0; i < n; ++i)
+        m_bytes -= ExchangeBytes(m_rows[i]);
+    m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void ExchangeHistory::Append(std::vector<ExchangeRecord> batch)
+{
+    const std::size_t kept = KeptOf(batch);
+    DropOldest(DroppedBy(batch));
+    for (std::size_t i = batch.size() - kept; i < batch.size(); ++i) {
+        m_bytes += ExchangeBytes(batch[i]);
+        m_rows.push_back(std::move(batch[i]));
+    }
+}
+
+void ExchangeHistory::Add(const ExchangeRecord& record) { Append({record}); }
 
 void RegisterLatch::Fill(ExchangeRecord* record) const
 {
@@ -135,6 +202,9 @@ void ExchangeLog::ExchangeBegun(std::uint8_t cmd, const std::uint8_t* payload, s
         m_current.payload.assign(payload, payload + length);
     m_latch.Fill(&m_current);
     m_open = true;
+    m_headBytes = 0;
+    m_tailFrom = 0;
+    m_tailBytes = 0;
 }
 
 void ExchangeLog::FrameSent(const std::uint8_t* bytes, std::uint32_t n)
@@ -145,9 +215,47 @@ void ExchangeLog::FrameSent(const std::uint8_t* bytes, std::uint32_t n)
 
 void ExchangeLog::BytesRead(const std::uint8_t* bytes, std::uint32_t n)
 {
-    if (m_open)
-        m_current.frames.push_back(
-            {false, std::vector<std::uint8_t>(bytes, bytes + n), m_clock.TickCount() - m_origin});
+    if (!m_open || n == 0)
+        return;
+    const std::uint32_t at = m_clock.TickCount() - m_origin;
+    if (m_headBytes < kExchangeHeadBytes) {
+        const std::uint32_t take = std::min(n, kExchangeHeadBytes - m_headBytes);
+        m_current.frames.push_back({false, std::vector<std::uint8_t>(bytes, bytes + take), at});
+        m_headBytes += take;
+        m_tailFrom = m_current.frames.size();
+        bytes += take;
+        n -= take;
+        if (n == 0)
+            return;
+    }
+    m_current.frames.push_back({false, std::vector<std::uint8_t>(bytes, bytes + n), at});
+    m_tailBytes += n;
+    KeepTail();
+}
+
+// Drops the oldest bytes of the tail over its limit, counting them at the
+// block that follows them.
+void ExchangeLog::KeepTail()
+{
+    std::vector<ExchangeFrame>& frames = m_current.frames;
+    std::size_t i = m_tailFrom;
+    while (m_tailBytes > kExchangeTailBytes) {
+        while (frames[i].sent)
+            ++i;
+        ExchangeFrame& oldest = frames[i];
+        const std::uint32_t over = m_tailBytes - kExchangeTailBytes;
+        if (oldest.bytes.size() <= over && i + 1 < frames.size()) {
+            const auto size = static_cast<std::uint32_t>(oldest.bytes.size());
+            frames[i + 1].notKeptBefore += oldest.notKeptBefore + size;
+            m_tailBytes -= size;
+            frames.erase(frames.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        const std::uint32_t cut = std::min<std::uint32_t>(over, static_cast<std::uint32_t>(oldest.bytes.size()));
+        oldest.bytes.erase(oldest.bytes.begin(), oldest.bytes.begin() + cut);
+        oldest.notKeptBefore += cut;
+        m_tailBytes -= cut;
+    }
 }
 
 void ExchangeLog::ExchangeEnded(std::int32_t result, std::uint32_t attempts, std::uint32_t value)

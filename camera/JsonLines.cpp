@@ -3,10 +3,7 @@
 #include "platform/TextScan.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace pelvar {
@@ -125,21 +122,6 @@ bool ReadJsonNumber(const Json& value, std::uint64_t limit, std::uint64_t* out)
     if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
         return ParseDigits(s.substr(2), 16, limit, out);
     return ParseDigits(s, 10, limit, out);
-}
-
-bool ReadTextFile(const std::string& path, std::string* text, std::string* why)
-{
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (why)
-            *why = errno != 0 ? std::strerror(errno) : "cannot be opened";
-        return false;
-    }
-    std::ostringstream all;
-    all << in.rdbuf();
-    *text = all.str();
-    return !in.bad();
 }
 
 } // namespace pelvar

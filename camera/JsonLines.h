@@ -23,8 +23,4 @@ bool IsLineKey(const std::string& key);
 // A JSON number, or a string in hexadecimal (0x...) or decimal, at most `limit`.
 bool ReadJsonNumber(const Json& value, std::uint64_t limit, std::uint64_t* out);
 
-// Whole file into *text; false when it cannot be read, with the system's
-// reason in *why when given ("No such file or directory").
-bool ReadTextFile(const std::string& path, std::string* text, std::string* why = nullptr);
-
 } // namespace pelvar

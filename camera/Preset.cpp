@@ -6,6 +6,7 @@
 
 #include "camera/ControlTable.h"
 #include "camera/JsonLines.h"
+#include "camera/TextFile.h"
 
 namespace pelvar {
 
@@ -88,7 +89,7 @@ bool ParsePreset(const std::string& text, const std::string& source, Preset* pre
 bool LoadPreset(const std::string& path, Preset* preset, std::string* error)
 {
     std::string text;
-    if (std::string why; !ReadTextFile(path, &text, &why)) {
+    if (std::string why; !ReadTextFile(path, kUserFileLimit, &text, &why)) {
         *error = path + ": cannot read the preset: " + why;
         return false;
     }

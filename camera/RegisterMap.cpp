@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "camera/JsonLines.h"
+#include "camera/TextFile.h"
 
 namespace pelvar {
 
@@ -270,7 +271,7 @@ bool ParseRegisterMap(const std::string& text, const std::string& source, Regist
 bool LoadRegisterMap(const std::string& path, RegisterMap* map, std::string* error)
 {
     std::string text;
-    if (std::string why; !ReadTextFile(path, &text, &why)) {
+    if (std::string why; !ReadTextFile(path, kUserFileLimit, &text, &why)) {
         *error = path + ": cannot read the register map: " + why;
         return false;
     }

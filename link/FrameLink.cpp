@@ -113,6 +113,7 @@ std::int32_t CFrameLink::PollOnce(std::uint8_t* frame, std::uint32_t room, std::
 
     std::uint32_t got = 0;
     m_pPort->ReadTimed(rx, want, &got);
+    m_nReceived += got;
     if (m_pTap && got > 0)
         m_pTap->BytesRead(rx, got);
     const std::int32_t verdict = JudgeReply(rx, got, room, ReplyKind::Data);
@@ -131,6 +132,7 @@ std::int32_t CFrameLink::ReceiveFrame(std::uint8_t* frame, std::uint32_t room, s
     if (!frame || !frameLength || room > kMaxRoom)
         return LINK_ERR_BAD_ARG;
     *frameLength = 0;
+    m_nReceived = 0;
     std::int32_t pending = LINK_ERR_NO_REPLY;
     IPlatform& platform = m_pPort->Platform();
     const std::uint32_t start = platform.TickCount();

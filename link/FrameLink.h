@@ -41,6 +41,10 @@ public:
     std::int32_t PortNumber() const { return m_nPort; }
     // Attempts that Transact repeated since the link was made: a measure of the line.
     std::uint32_t Retries() const { return m_nRetries; }
+    // Bytes the last receive read, frame or not: bytes without a frame mean
+    // the line carries something else (a wrong bit rate, wiring, another
+    // protocol), not silence.
+    std::uint32_t LastReceiveBytes() const { return m_nReceived; }
     // Who sees the traffic; none by default. The tap must outlive the link.
     void SetTap(ILinkTap* tap) { m_pTap = tap; }
     // Once the flag is set, a transaction makes no further attempt: a
@@ -60,6 +64,7 @@ private:
     std::array<std::uint8_t, kMaxRoom + 5> m_rxBuf{};
     std::FILE* m_pLog = nullptr;
     std::uint32_t m_nRetries = 0;
+    std::uint32_t m_nReceived = 0;
     ILinkTap* m_pTap = nullptr;
     const std::atomic<bool>* m_pCancel = nullptr;
 };

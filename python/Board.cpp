@@ -14,9 +14,6 @@ namespace pelvar::python {
 
 namespace {
 
-// As many as the panel's traffic pane keeps.
-constexpr std::size_t kLogLimit = 10000;
-
 Failure ValueFailure(const std::string& message) { return {FailureKind::Value, 0, message, 0, 0}; }
 
 // --map FILE, else the default map when it exists; a bad map is a ValueError.
@@ -65,10 +62,9 @@ Board::Board(int port, const std::string& mapPath)
     : m_platform(NewPlatform()), m_tap(*m_platform,
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
-                                                         m_log.push_back(r);
+                                                         // As much as the panel's traffic pane keeps.
+                                                         m_log.Add(r);
                                                          ++m_exchanges;
-                                                         if (m_log.size() > kLogLimit)
-                                                             m_log.pop_front();
                                                      }),
       m_board(*m_platform), m_map(LoadMap(mapPath))
 {
@@ -286,8 +282,9 @@ void Board::Close(bool raise)
 std::vector<ExchangeRecord> Board::Exchanges(std::size_t count) const
 {
     std::lock_guard<std::mutex> lock(m_logMutex);
-    const std::size_t n = count == 0 ? m_log.size() : std::min(count, m_log.size());
-    return {m_log.end() - static_cast<std::ptrdiff_t>(n), m_log.end()};
+    const std::deque<ExchangeRecord>& log = m_log.Records();
+    const std::size_t n = count == 0 ? log.size() : std::min(count, log.size());
+    return {log.end() - static_cast<std::ptrdiff_t>(n), log.end()};
 }
 
 std::uint64_t Board::ExchangeCount() const
@@ -299,9 +296,10 @@ std::uint64_t Board::ExchangeCount() const
 std::vector<ExchangeRecord> Board::TakeNewExchanges()
 {
     std::lock_guard<std::mutex> lock(m_logMutex);
-    const auto n = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(m_exchanges - m_taken, m_log.size()));
+    const std::deque<ExchangeRecord>& log = m_log.Records();
+    const auto n = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(m_exchanges - m_taken, log.size()));
     m_taken = m_exchanges;
-    return {m_log.end() - n, m_log.end()};
+    return {log.end() - n, log.end()};
 }
 
 } // namespace pelvar::python

@@ -102,7 +102,7 @@ private:
 
     std::unique_ptr<IPlatform> m_platform;
     mutable std::mutex m_logMutex;
-    std::deque<ExchangeRecord> m_log;
+    ExchangeHistory m_log;
     std::uint64_t m_exchanges = 0;
     std::uint64_t m_taken = 0;
     ExchangeLog m_tap;

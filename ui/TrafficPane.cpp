@@ -60,13 +60,13 @@ void CTrafficModel::Flush()
     std::vector<ExchangeRecord> batch = m_rows.TakePending();
     if (batch.empty())
         return;
-    if (batch.size() >= m_rows.Limit()) {
+    if (m_rows.KeptOf(batch) < batch.size()) {
         beginResetModel();
         m_rows.Append(std::move(batch));
         endResetModel();
         return;
     }
-    const std::size_t over = m_rows.DroppedBy(batch.size());
+    const std::size_t over = m_rows.DroppedBy(batch);
     if (over > 0) {
         beginRemoveRows({}, 0, static_cast<int>(over) - 1);
         m_rows.DropOldest(over);

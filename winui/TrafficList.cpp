@@ -69,7 +69,7 @@ void CTrafficList::Flush()
     }
     const int before = static_cast<int>(m_rows.Records().size());
     const bool atBottom = ListView_GetTopIndex(m_hList) + ListView_GetCountPerPage(m_hList) >= before;
-    const bool dropped = m_rows.DroppedBy(batch.size()) > 0;
+    const bool dropped = m_rows.DroppedBy(batch) > 0;
     m_rows.Append(std::move(batch));
     const int count = static_cast<int>(m_rows.Records().size());
     // Rows that moved up need drawing again; added rows alone do not.

@@ -13,7 +13,7 @@ namespace {
 
 class FakeBenchView : public IBenchView {
 public:
-    std::string AskSavePath(const char*, BenchFile) override { return {}; }
+    std::string AskSavePath(const char*, BenchFile) override { return savePath; }
     std::string AskOpenPath(const char*, BenchFile) override { return {}; }
     void ShowTrafficPane(bool show) override { shown = show; }
     bool TrafficPaneShown() const override { return shown; }
@@ -24,6 +24,7 @@ public:
     void StoreAutoReconnect(bool on) override { stored.push_back(on); }
 
     bool shown = false;
+    std::string savePath; // empty: the dialog was cancelled
     std::vector<std::string> statuses;
     std::vector<bool> stored;
     std::deque<ExchangeRecord> rows;
@@ -101,11 +102,59 @@ TEST(TrafficRows, OneWakeUpPerBatchAndTheNewestRowsUpToTheLimit)
         batch.push_back(r);
     }
     rows.Append(rows.TakePending());
-    EXPECT_EQ(rows.DroppedBy(2), 0u);
+    EXPECT_EQ(rows.DroppedBy(std::vector<ExchangeRecord>(2)), 0u);
     rows.Append(batch);
     ASSERT_EQ(rows.Records().size(), 3u);
     EXPECT_EQ(rows.Records().front().atMs, 7u);
-    EXPECT_EQ(rows.DroppedBy(5), 3u) << "never more than it holds";
+    EXPECT_EQ(rows.DroppedBy(std::vector<ExchangeRecord>(5)), 3u) << "never more than it holds";
+}
+
+TEST(TrafficRows, TenThousandRowsKeptOfTenThousandAndOne)
+{
+    TrafficRows rows;
+    ExchangeRecord r;
+    for (std::uint32_t n = 0; n < 10001; ++n) {
+        r.atMs = n;
+        rows.Post(r);
+    }
+    rows.Append(rows.TakePending());
+    ASSERT_EQ(rows.Records().size(), 10000u);
+    EXPECT_EQ(rows.Records().front().atMs, 1u);
+    EXPECT_EQ(rows.Records().back().atMs, 10000u);
+}
+
+// Records that each hold a lot (a flooding line) stop at 8 MiB, far below
+// the row limit; the newest stay.
+TEST(TrafficRows, LargeRecordsAreBoundedInBytes)
+{
+    TrafficRows rows;
+    ExchangeRecord r;
+    r.frames = {{false, std::vector<std::uint8_t>(4000, 0xFF)}};
+    for (std::uint32_t n = 0; n < 3000; ++n) {
+        r.atMs = n;
+        rows.Post(r);
+        if (n % 100 == 99)
+            rows.Append(rows.TakePending());
+    }
+    // Each record holds over 4000 bytes and under 5000 with its bookkeeping.
+    EXPECT_LE(rows.Records().size(), 8388608u / 4000);
+    EXPECT_GE(rows.Records().size(), 8388608u / 5000);
+    EXPECT_EQ(rows.Records().back().atMs, 2999u);
+    // One batch over the limits alone keeps its own newest.
+    r.atMs = 5000;
+    std::vector<ExchangeRecord> batch(3000, r);
+    rows.Append(batch);
+    EXPECT_LE(rows.Records().size(), 8388608u / 4000);
+    EXPECT_EQ(rows.Records().front().atMs, 5000u);
+}
+
+TEST_F(BenchTest, ALogThatCannotBeWrittenIsNotReportedSaved)
+{
+    view.rows.push_back(ExchangeRecord{});
+    view.savePath = "/dev/full"; // every write fails with ENOSPC, but only at the flush
+    EXPECT_TRUE(bench.OnCommand(IDM_SAVE_LOG));
+    ASSERT_EQ(view.statuses.size(), 1u);
+    EXPECT_EQ(view.statuses[0], "Cannot save the log: /dev/full");
 }
 
 } // namespace

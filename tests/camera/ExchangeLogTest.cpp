@@ -3,6 +3,7 @@
 // simulated board; and that listening changes nothing on the wire.
 #include <gtest/gtest.h>
 
+#include "camera/BoardConnection.h"
 #include "camera/CameraController.h"
 #include "camera/ControlIds.h"
 #include "camera/ExchangeLog.h"
@@ -185,6 +186,67 @@ TEST(ExchangeLineTest, OneLineWithEveryColumnAndTheFrames)
     r.frames = {{true, {0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}}, {false, {0x02, 0x03}}};
     EXPECT_EQ(ExchangeLine(r), "    512 ms  brightness    brightness 200                  LINK_OK                  "
                                "2 attempts    522 ms  > 02 06 91 C8 00 00 00 5D 03  < 02 03");
+}
+
+TEST(ExchangeLineTest, BytesNotKeptAreCountedWhereTheyWere)
+{
+    ExchangeRecord r;
+    r.cmd = CMD_STATUS;
+    r.query = true;
+    r.result = LINK_ERR_NO_REPLY;
+    r.frames = {{true, {0x02, 0x02, 0x00, 0x00, 0x03}}, {false, {0xFF, 0xFF}}, {false, {0xFF, 0x02}, 0, 31488}};
+    const std::string line = ExchangeLine(r);
+    EXPECT_EQ(line.substr(line.find("  > ")), "  > 02 02 00 00 03  < FF FF  [31488 bytes not kept]  < FF 02");
+}
+
+// A line that floods the host with noise (a hostile server, a wrong bit
+// rate): the board's reply comes after 400 ms of it.
+class FloodingBoard : public ISimDevice {
+public:
+    FloodingBoard() : m_board(Delayed()) {}
+    void OnHostBytes(SimLine& line, const std::uint8_t* data, std::size_t n) override
+    {
+        for (std::uint32_t ms = 0; ms < 400; ++ms)
+            line.Send(ms, std::vector<std::uint8_t>(60, 0xFF));
+        m_board.OnHostBytes(line, data, n);
+    }
+
+private:
+    static SimBoardOptions Delayed()
+    {
+        SimBoardOptions o;
+        o.delayMs = 450;
+        return o;
+    }
+    SimBoardDevice m_board;
+};
+
+TEST(ExchangeLogFloodTest, OneExchangeKeepsTheFirstAndLastBytesAndCountsTheRest)
+{
+    SimPlatform sim;
+    FloodingBoard flood;
+    sim.AddPort(5, &flood);
+    std::vector<ExchangeRecord> records;
+    ExchangeLog log(sim, [&](const ExchangeRecord& r) { records.push_back(r); });
+    BoardConnection board(sim);
+    board.SetTap(&log);
+    ASSERT_EQ(board.Attach(5), LINK_OK);
+    const QueryResult q = board.QueryStatus();
+    EXPECT_EQ(q.result, LINK_OK) << "the reply after the noise is still taken";
+    ASSERT_EQ(records.size(), 1u);
+    const ExchangeRecord& r = records[0];
+    std::size_t kept = 0;
+    std::uint64_t notKept = 0;
+    for (std::size_t i = 1; i < r.frames.size(); ++i) {
+        EXPECT_FALSE(r.frames[i].sent);
+        kept += r.frames[i].bytes.size();
+        notKept += r.frames[i].notKeptBefore;
+    }
+    // 24,000 bytes of noise and the 6 of the reply: 256 + 512 kept.
+    EXPECT_EQ(kept, 768u);
+    EXPECT_EQ(notKept, 23238u);
+    EXPECT_EQ(r.frames.back().bytes, (Bytes{0x02, 0x03, 0x00, 0x00, 0x01, 0x03}));
+    EXPECT_NE(ExchangeLine(r).find("  [23238 bytes not kept]  < FF FF"), std::string::npos) << ExchangeLine(r);
 }
 
 // Listening must not change what goes over the line.

@@ -83,7 +83,7 @@ void CheckCommand(const CtlCommand& c)
     if (c.verb == Verb::Set)
         Check(c.value >= 0 && c.value <= 255, "adjustment value 0..255");
     if (c.verb == Verb::Press)
-        Check(c.controlId != 0, "press names a button");
+        Check(c.cmd != 0, "press names a button");
     CheckRegisterVerb(c);
 }
 

@@ -117,6 +117,9 @@ def test_dump_gives_each_register_of_the_range(board):
         (lambda b: b.transact("nonsense"), ValueError),
         (lambda b: b.transact(0x91, bytes(253)), ValueError),
         (lambda b: b.apply_preset(42), TypeError),
+        # Read at once and refused: a device that never ends, a directory.
+        (lambda b: b.apply_preset("/dev/zero"), ValueError),
+        (lambda b: b.apply_preset("/"), ValueError),
     ],
 )
 def test_bad_arguments_are_refused_before_anything_is_sent(board, sim, call, error):

@@ -23,6 +23,7 @@
 #include "camera/Commands.h"
 #include "camera/Preset.h"
 #include "camera/RegisterMap.h"
+#include "camera/TextFile.h"
 #include "sim/SimBoard.h"
 #include "platform/ForwardingPlatform.h"
 #include "tests/support/CtlCapture.h"
@@ -488,6 +489,8 @@ public:
             m_inner.Board().Feed(kWriteOne, sizeof kWriteOne, line.Now());
         if (cmd == dropCmd && std::count(dropAt.begin(), dropAt.end(), ++m_seen) > 0)
             return;
+        if (cmd == CMD_REG_WRITE && n > 4)
+            written.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
         if (cmd == CMD_REG_WRITE && writesLost) {
             m_inner.OnHostBytes(line, kWriteZero, sizeof kWriteZero);
             return;
@@ -497,7 +500,8 @@ public:
 
     SimBoard& Board() { return m_inner.Board(); }
     bool writesLost = false;
-    int changeAtRead = 0; // the latched register becomes 0x0001 at this read
+    std::vector<std::uint16_t> written; // the values of the register writes received
+    int changeAtRead = 0;               // the latched register becomes 0x0001 at this read
     // These frames of command dropCmd (counted from 1) are lost on the way.
     std::uint8_t dropCmd = 0xFF;
     std::vector<int> dropAt;
@@ -541,7 +545,7 @@ struct RefusalRow {
     const char* name;
     std::vector<std::string> args; // "{file}" stands for a file holding `file`
     const char* what;
-    const char* file = nullptr;
+    std::string file = {}; // may hold a NUL byte
 };
 
 class BringUpRefusal : public BringUp, public ::testing::WithParamInterface<RefusalRow> {};
@@ -549,7 +553,7 @@ class BringUpRefusal : public BringUp, public ::testing::WithParamInterface<Refu
 TEST_P(BringUpRefusal, ExitTwoOneLineAndNothingSent)
 {
     std::vector<std::string> args = GetParam().args;
-    if (GetParam().file) {
+    if (!GetParam().file.empty()) {
         const std::string path = WriteFile("row.json", GetParam().file);
         std::replace(args.begin(), args.end(), std::string("{file}"), path);
     }
@@ -588,8 +592,61 @@ INSTANTIATE_TEST_SUITE_P(
                    "{\"register\": \"FOO\", \"value\": 1}]}"},
         RefusalRow{"mapFileMissing",
                    {"--map", "/nonexistent/m.json", "reg", "read", "10"},
-                   "pelvarctl: /nonexistent/m.json: cannot read the register map: No such file or directory"}),
+                   "pelvarctl: /nonexistent/m.json: cannot read the register map: No such file or directory"},
+        // Devices and directories are refused before a byte is read.
+        RefusalRow{"mapIsADevice",
+                   {"--map", "/dev/zero", "reg", "read", "10"},
+                   "pelvarctl: /dev/zero: cannot read the register map: is not a regular file"},
+        RefusalRow{"mapIsADirectory",
+                   {"--map", "/", "reg", "read", "10"},
+                   "pelvarctl: /: cannot read the register map: is a directory"},
+        RefusalRow{"presetIsADevice",
+                   {"preset", "apply", "/dev/zero"},
+                   "pelvarctl: /dev/zero: cannot read the preset: is not a regular file"},
+        RefusalRow{"runADirectory", {"run", "/"}, "pelvarctl: run: cannot read '/': is a directory"},
+        RefusalRow{
+            "runADevice", {"run", "/dev/zero"}, "pelvarctl: run: cannot read '/dev/zero': is not a regular file"},
+        RefusalRow{"runTextWithANulByte",
+                   {"run", "{file}"},
+                   "row.json:2: a NUL byte: this is not a text script",
+                   std::string("reg read 10\nreg read 10\0\n", 25)}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A file over the limit is refused at once: maps, presets and scripts alike.
+TEST_F(BringUp, UserFilesOverFourMebibytesAreRefused)
+{
+    const std::string big = WriteFile("big.json", std::string(4 * 1024 * 1024 + 1, ' '));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{"--port", "5", "--map", big, "reg", "read", "10"},
+         "pelvarctl: " + big + ": cannot read the register map: is over the 4 MiB limit\n"},
+        {{"--port", "5", "--map", mapPath, "preset", "apply", big},
+         "pelvarctl: " + big + ": cannot read the preset: is over the 4 MiB limit\n"},
+        {{"--port", "5", "--map", mapPath, "run", big},
+         "pelvarctl: run: cannot read '" + big + "': is over the 4 MiB limit\n"}};
+    for (const auto& [args, message] : rows) {
+        CtlCapture r = RunCtlCaptured(args, sim);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.err, message);
+    }
+    // Exactly at the limit is no refusal for its size.
+    std::filesystem::resize_file(big, 4 * 1024 * 1024);
+    EXPECT_EQ(RunCtlCaptured({"--port", "5", "--map", big, "reg", "read", "10"}, sim).err.find("limit"),
+              std::string::npos);
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+}
+
+// Standard input that never ends (/dev/zero, a flood through a pipe) stops at the limit.
+TEST(TextStream, StopsOneBlockPastTheLimit)
+{
+    std::FILE* zero = std::fopen("/dev/zero", "rb");
+    ASSERT_NE(zero, nullptr);
+    std::string text;
+    std::string why;
+    EXPECT_FALSE(ReadTextStream(zero, 4 * 1024 * 1024, &text, &why));
+    std::fclose(zero);
+    EXPECT_EQ(why, "is over the 4 MiB limit");
+    EXPECT_LE(text.size(), 4u * 1024 * 1024 + 65536);
+}
 
 TEST_F(BringUp, MalformedMapIsRefusedForEveryVerbBeforeAnythingIsOpened)
 {
@@ -1068,6 +1125,10 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnoseRow{"slow", Faulty([](SimBoardOptions& o) { o.delayMs = 100; }), false, 1, "FAIL: slow replies"},
         DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},
         DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"},
+        // Bytes that never make a frame are no silent board.
+        DiagnoseRow{"garbage", Faulty([](SimBoardOptions& o) { o.garbage = true; }), false, 1,
+                    "FAIL: bytes arrive but no frame (LINK_ERR_NO_REPLY): a wrong bit rate, wiring, or another "
+                    "protocol on this port?"},
         // The line drops right after CMD_INIT, inside the start-up's status poll.
         DiagnoseRow{"lineDropsDuringStartUp", Faulty([](SimBoardOptions& o) { o.hangupAfter = 2; }), false, 1,
                     "FAIL: COM5 (sim:COM5): status query: the device has gone: absent (Input/output error) "
@@ -1262,6 +1323,16 @@ INSTANTIATE_TEST_SUITE_P(
                                  "FAIL: transactions needed 1 retries",
                                  0x1234}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An 8-bit scratch register is sent only what it can hold; the value it had goes back.
+TEST_F(BringUp, DiagnoseScratchPatternsFitAnEightBitRegister)
+{
+    const std::string narrow = WriteFile(
+        "narrow.json", R"({"registers": [{"name": "NARROW", "address": "0x00FD", "width": 8, "scratch": true}]})");
+    CtlCapture r = RunCtlCaptured({"--port", "5", "--map", narrow, "diagnose"}, sim);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(board.written, (std::vector<std::uint16_t>{0x0000, 0x00FF, 0x00AA, 0x0055, 0x0001, 0x0000, 0x0000}));
+}
 
 TEST_F(BringUp, DiagnoseCountsTheLink)
 {

@@ -11,6 +11,7 @@
 #include "camera/CaptureFile.h"
 #include "camera/ExchangeLog.h"
 #include "camera/FailureText.h"
+#include "camera/TextFile.h"
 #include "discovery/PortList.h"
 #include "platform/SysError.h"
 #include "platform/HexBytes.h"
@@ -184,20 +185,23 @@ int RunConnect(VerbContext& ctx)
 // Every line parsed and looked up in the map before anything is opened.
 bool ReadScript(const std::string& file, const RegisterMap& map, std::vector<PlannedVerb>* plans, std::FILE* err)
 {
-    std::ifstream in;
-    std::istream* src = &std::cin;
-    if (file != "-") {
-        in.open(file);
-        if (!in) {
-            std::fprintf(err, "pelvarctl: run: cannot read '%s'\n", file.c_str());
-            return false;
-        }
-        src = &in;
+    std::string text;
+    std::string why;
+    const bool read = file == "-" ? ReadTextStream(stdin, kUserFileLimit, &text, &why)
+                                  : ReadTextFile(file, kUserFileLimit, &text, &why);
+    if (!read) {
+        std::fprintf(err, "pelvarctl: run: cannot read '%s': %s\n", file.c_str(), why.c_str());
+        return false;
     }
+    std::istringstream src(text);
     std::string line;
     int number = 0;
-    while (std::getline(*src, line)) {
+    while (std::getline(src, line)) {
         ++number;
+        if (line.find('\0') != std::string::npos) {
+            std::fprintf(err, "pelvarctl: %s:%d: a NUL byte: this is not a text script\n", file.c_str(), number);
+            return false;
+        }
         ParsedScriptLine p = ParseScriptLine(line);
         if (!p.ok) {
             std::fprintf(err, "pelvarctl: %s:%d: %s\n", file.c_str(), number, p.error.c_str());

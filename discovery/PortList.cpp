@@ -21,17 +21,17 @@ void FillPortList(IPortList& list)
     FillPortList(list, *source, stdout);
 }
 
-std::vector<int> PortsToTry(int port)
+std::vector<PortRef> PortsToTry(const PortRef& port)
 {
-    if (port > 0)
+    if (port.kind != PortRef::Kind::None)
         return {port};
     SortedPortList list;
     FillPortList(list);
-    std::vector<int> ports;
+    std::vector<PortRef> ports;
     for (const std::string& entry : list.Entries()) {
         int n = 0;
         if (ReadPortEntry(entry, &n))
-            ports.push_back(n);
+            ports.push_back(PortRef::Com(n));
     }
     return ports;
 }

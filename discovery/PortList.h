@@ -37,8 +37,8 @@ void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out = stdou
 // From the machine's own devices (MachineDevices()).
 void FillPortList(IPortList& list);
 
-// The ports a search tries: COMport alone when port > 0, else the machine's
-// listed ports in list order.
-std::vector<int> PortsToTry(int port);
+// The ports a search tries: the port alone when one is named, else the
+// machine's listed ports in list order.
+std::vector<PortRef> PortsToTry(const PortRef& port);
 
 } // namespace pelvar

@@ -11,7 +11,8 @@ constexpr std::uint32_t kReadLimitMs = 100;
 
 bool SettingsValid(const CComPort& p)
 {
-    if (p.m_nPort < 1 || p.m_nPort > 255)
+    const bool named = p.m_ref.kind == PortRef::Kind::Device || p.m_ref.kind == PortRef::Kind::Network;
+    if (!named && (p.m_nPort < 1 || p.m_nPort > 255))
         return false;
     if (p.m_nBaud < 2)
         return false;
@@ -39,7 +40,8 @@ std::int32_t CComPort::Open()
         return PORT_ERR_CONFIG;
 
     std::int32_t result = PORT_ERR_CONFIG;
-    m_hCom = m_platform.OpenPort(m_nPort);
+    const bool named = m_ref.kind == PortRef::Kind::Device || m_ref.kind == PortRef::Kind::Network;
+    m_hCom = named ? m_platform.OpenRef(m_ref) : m_platform.OpenPort(m_nPort);
     if (m_hCom == kNoHandle) {
         NoteFailure();
         return PORT_ERR_CONFIG;

@@ -146,7 +146,9 @@ void BindBoard(py::module_& m)
             "reg"_a, "value"_a);
 
     py::class_<Board, BoardPtr>(m, "Board", "A connected board; use it as a context manager to release it.")
-        .def_property_readonly("port", &Board::Port, "n of COMn the board answered on.")
+        .def_property_readonly(
+            "port", [](const Board& b) { return PortValue(b.Port()); },
+            "The port the board answered on: n of COMn, or the device path or URL it was named by.")
         .def_property_readonly("sensor", &Board::Sensor, "'ARVEN-L' or 'ARVEN-S'.")
         .def_property_readonly("open", &Board::Open, "False once released.")
         .def_property_readonly(
@@ -258,17 +260,16 @@ void BindBoard(py::module_& m)
             },
             "exc_type"_a, "exc_value"_a, "traceback"_a)
         .def("__repr__", [](const Board& b) {
-            return "<pelvar.Board COM" + std::to_string(b.Port()) + " " + b.Sensor() + (b.Open() ? "" : " released")
-                   + ">";
+            return "<pelvar.Board " + b.Port().Text() + " " + b.Sensor() + (b.Open() ? "" : " released") + ">";
         });
 
     m.def(
         "connect",
         [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
-            const int number = PortNumber(port).value_or(0);
+            const pelvar::PortRef named = PortOf(port);
             const std::string mapPath = MapPath(map);
             py::gil_scoped_release release;
-            return BoardPtr(new Board(number, mapPath));
+            return BoardPtr(new Board(named, mapPath));
         },
         "port"_a = py::none(), "map"_a = py::none(),
         "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7' or 'COM7'); "
@@ -277,12 +278,12 @@ void BindBoard(py::module_& m)
     m.def(
         "diagnose",
         [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
-            const int number = PortNumber(port).value_or(0);
+            const pelvar::PortRef named = PortOf(port);
             const std::string mapPath = MapPath(map);
             pelvar::python::DiagnosisReport report;
             {
                 py::gil_scoped_release release;
-                report = pelvar::python::DiagnosePorts(number, mapPath);
+                report = pelvar::python::DiagnosePorts(named, mapPath);
             }
             return ReportDict(report);
         },

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "camera/CaptureFile.h"
+#include "camera/FailureText.h"
 #include "camera/Commands.h"
 #include "camera/LineMonitor.h"
 #include "link/ResultCodes.h"
@@ -66,10 +67,10 @@ std::string EventJson(const LineEvent& e)
 
 int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err, IPlatform& platform)
 {
-    const std::string where = "COM" + std::to_string(options.port);
-    const PortHandle h = platform.OpenPort(options.port);
+    const std::string where = options.port.Text();
+    const PortHandle h = platform.OpenRef(options.port);
     if (h == kNoHandle) {
-        const std::string path = platform.PortPath(options.port);
+        const std::string path = PortPathOf(platform, options.port);
         std::string why = DescribeErrno(platform.LastError());
         if (ClassifyErrno(platform.LastError()) == SysErrorKind::Busy && !path.empty()) {
             const std::string holder = PortHolderText(path);

@@ -8,7 +8,6 @@
 
 #include "discovery/PortEntry.h"
 #include "discovery/PortList.h"
-#include "platform/PortName.h"
 
 namespace pelvar {
 
@@ -17,7 +16,7 @@ namespace {
 constexpr int kExitFailed = 1;
 
 // The listed ports, ascending.
-std::vector<int> ListedPorts()
+std::vector<PortRef> ListedPorts()
 {
     SortedPortList list;
     FillPortList(list);
@@ -27,7 +26,10 @@ std::vector<int> ListedPorts()
         if (ReadPortEntry(entry, &port) && port >= kMinPort && port <= kMaxPort)
             ports.insert(port);
     }
-    return {ports.begin(), ports.end()};
+    std::vector<PortRef> refs;
+    for (int port : ports)
+        refs.push_back(PortRef::Com(port));
+    return refs;
 }
 
 std::string ReadAll(std::FILE* f)
@@ -42,7 +44,7 @@ std::string ReadAll(std::FILE* f)
 
 // One board's run: its own output and standard error.
 struct Board {
-    Board(int port_, bool json) : port(port_), out(port_, json) {}
+    Board(const PortRef& port_, bool json) : port(port_), out(port_, json) {}
     ~Board()
     {
         if (err)
@@ -51,7 +53,7 @@ struct Board {
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    int port;
+    PortRef port;
     CtlOutput out;
     std::FILE* err = nullptr;
     int status = kExitFailed;
@@ -59,15 +61,9 @@ struct Board {
 
 } // namespace
 
-std::vector<int> BoardPorts(const CtlOptions& options) { return options.allPorts ? ListedPorts() : options.ports; }
+std::vector<PortRef> BoardPorts(const CtlOptions& options) { return options.allPorts ? ListedPorts() : options.ports; }
 
-std::string BoardName(int port)
-{
-    const std::string named = NamedPort(port);
-    return named.empty() ? "COM" + std::to_string(port) : named;
-}
-
-int RunOnEveryBoard(const std::vector<int>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
+int RunOnEveryBoard(const std::vector<PortRef>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
                     PlatformMaker makePlatform, const BoardRun& run)
 {
     std::vector<std::unique_ptr<Board>> boards;
@@ -78,7 +74,7 @@ int RunOnEveryBoard(const std::vector<int>& ports, bool json, std::FILE* out, st
         // Standard error stays a file: the verbs and the trace write to it as they go.
         board.err = std::tmpfile();
         if (!board.err) {
-            std::fprintf(err, "pelvarctl: COM%d: no temporary file for its output: %s\n", board.port,
+            std::fprintf(err, "pelvarctl: %s: no temporary file for its output: %s\n", board.port.Text().c_str(),
                          std::strerror(errno));
             continue;
         }

@@ -272,7 +272,8 @@ void BindBoard(py::module_& m)
             return BoardPtr(new Board(named, mapPath));
         },
         "port"_a = py::none(), "map"_a = py::none(),
-        "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7' or 'COM7'); "
+        "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7', 'COM7', a "
+        "device path or an rfc2217:// URL); "
         "map: a register map (JSON) for names.");
 
     m.def(

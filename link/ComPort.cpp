@@ -11,8 +11,7 @@ constexpr std::uint32_t kReadLimitMs = 100;
 
 bool SettingsValid(const CComPort& p)
 {
-    const bool named = p.m_ref.kind == PortRef::Kind::Device || p.m_ref.kind == PortRef::Kind::Network;
-    if (!named && (p.m_nPort < 1 || p.m_nPort > 255))
+    if (!p.m_ref.IsNamed() && (p.m_nPort < 1 || p.m_nPort > 255))
         return false;
     if (p.m_nBaud < 2)
         return false;
@@ -40,8 +39,7 @@ std::int32_t CComPort::Open()
         return PORT_ERR_CONFIG;
 
     std::int32_t result = PORT_ERR_CONFIG;
-    const bool named = m_ref.kind == PortRef::Kind::Device || m_ref.kind == PortRef::Kind::Network;
-    m_hCom = named ? m_platform.OpenRef(m_ref) : m_platform.OpenPort(m_nPort);
+    m_hCom = m_ref.IsNamed() ? m_platform.OpenRef(m_ref) : m_platform.OpenPort(m_nPort);
     if (m_hCom == kNoHandle) {
         NoteFailure();
         return PORT_ERR_CONFIG;

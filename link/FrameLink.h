@@ -42,7 +42,6 @@ public:
     CComPort* Port() const { return m_pPort.get(); }
     // COMn's n; 0 for a port named otherwise.
     std::int32_t PortNumber() const { return m_nPort; }
-    const PortRef& PortName() const { return m_ref; }
     // Attempts that Transact repeated since the link was made: a measure of the line.
     std::uint32_t Retries() const { return m_nRetries; }
     // Who sees the traffic; none by default. The tap must outlive the link.

@@ -19,7 +19,8 @@ struct PortRef {
     static PortRef Com(int port);
 
     bool IsNumber() const { return kind == Kind::Number; }
-    bool IsNetwork() const { return kind == Kind::Network; }
+    // Named by device path or network address rather than by number.
+    bool IsNamed() const { return kind == Kind::Device || kind == Kind::Network; }
     // "COM7", "/dev/pts/3", "rfc2217://lab:2217".
     std::string Text() const;
 

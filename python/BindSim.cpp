@@ -174,7 +174,7 @@ void BindSim(py::module_& m)
            bool garbage, bool corrupt, Int hangupAfter, Int ackBytes) {
             PtyBoardOptions o;
             const pelvar::PortRef named = PortOf(port);
-            if (named.kind != pelvar::PortRef::Kind::None && !named.IsNumber())
+            if (named.IsNamed())
                 ValueError("simulated board: port '" + named.name + "' is not a port number: it gets a COMn name");
             o.port = named.IsNumber() ? named.number : kFirstSimPort;
             Faults{sensor, silent, nak, delayMs, dropEvery, garbage, corrupt, hangupAfter, ackBytes}.ApplyTo(&o.board);

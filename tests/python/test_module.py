@@ -181,6 +181,8 @@ def test_named_ports_take_no_port_number():
     assert pelvar.port_list(",".join(["9", "COM7"] + urls)) == [7, 9] + urls
     with pelvar.simulated_board() as sim, pelvar.connect(sim.port) as b:
         assert (b.port, b.sensor) == (sim.port, "ARVEN-L")
+    with pytest.raises(ValueError, match="^simulated board: port 'rfc2217://127.0.0.1:20000' is not a port number"):
+        pelvar.simulated_board(urls[0])
     with pytest.raises(pelvar.PortError) as refused:
         pelvar.connect(f"rfc2217://127.0.0.1:{free}")
     assert refused.value.errno == errno.ECONNREFUSED and refused.value.port == f"rfc2217://127.0.0.1:{free}"

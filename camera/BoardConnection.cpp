@@ -42,13 +42,13 @@ void BoardConnection::Close()
     m_pLink.reset();
 }
 
-std::int32_t BoardConnection::Attach(int port)
+std::int32_t BoardConnection::Attach(const PortRef& port)
 {
     // A link kept from before would hold its port: never two at once.
     Close();
     CandidateReport report;
     report.port = port;
-    m_nPort = port;
+    m_port = port;
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
     m_pLink->SetTap(m_pTap);
     m_pLink->SetCancelFlag(m_pCancel);
@@ -63,9 +63,17 @@ std::int32_t BoardConnection::Attach(int port)
 
 bool BoardConnection::Detect(const std::vector<int>& ports, std::uint8_t* status)
 {
+    std::vector<PortRef> refs;
+    for (int port : ports)
+        refs.push_back(PortRef::Com(port));
+    return Detect(refs, status);
+}
+
+bool BoardConnection::Detect(const std::vector<PortRef>& ports, std::uint8_t* status)
+{
     m_candidates.clear();
     Close();
-    for (int port : ports) {
+    for (const PortRef& port : ports) {
         if (Cancelled())
             break;
         if (Attach(port) != LINK_OK)

@@ -18,7 +18,7 @@ namespace pelvar {
 
 // How each port that a detection tried fared, for messages.
 struct CandidateReport {
-    int port = 0;
+    PortRef port;
     std::int32_t openResult = LINK_OK; // PORT_ERR_CONFIG when it could not be opened
     int sysError = 0;                  // the system's error of the failed open, 0 if none
     std::int32_t probeResult = LINK_ERR_NO_REPLY;
@@ -73,10 +73,12 @@ public:
     // The line speed of every link made from now on.
     void SetBaud(std::int32_t baud) { m_nBaud = baud; }
 
-    // Opens port n as the link, sending nothing. The attempt is added to Candidates().
-    std::int32_t Attach(int port);
+    // Opens the port as the link, sending nothing. The attempt is added to Candidates().
+    std::int32_t Attach(const PortRef& port);
+    std::int32_t Attach(int port) { return Attach(PortRef::Com(port)); }
     // Tries `ports` in order until one answers the status query; that link is
     // kept, *status its status byte. Candidates() tells how each port fared.
+    bool Detect(const std::vector<PortRef>& ports, std::uint8_t* status);
     bool Detect(const std::vector<int>& ports, std::uint8_t* status);
     // CMD_INIT when the probe read 0, then the status poll bounded by
     // `limitMs`, then the sensor: ARVEN-L gets blue gain 128. The link is
@@ -102,7 +104,9 @@ public:
     // The device behind the link has gone (unplugged, hung up).
     bool LineGone() const;
     // The port of the current link, or of the last one attempted.
-    int Port() const { return m_nPort; }
+    const PortRef& Port() const { return m_port; }
+    // Its number; 0 for a port named by device path or network address.
+    int PortNumber() const { return m_port.IsNumber() ? m_port.number : 0; }
     const std::vector<CandidateReport>& Candidates() const { return m_candidates; }
     void ClearCandidates() { m_candidates.clear(); }
     CFrameLink* Link() const { return m_pLink.get(); }
@@ -120,7 +124,7 @@ private:
 
     IPlatform& m_platform;
     std::int32_t m_nBaud;
-    std::int32_t m_nPort = 0;
+    PortRef m_port;
     std::unique_ptr<CFrameLink> m_pLink;
     std::vector<CandidateReport> m_candidates;
     const std::atomic<bool>* m_pCancel = nullptr;

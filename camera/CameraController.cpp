@@ -110,7 +110,7 @@ bool CameraController::DetectBoard(std::uint8_t* status)
     // hold its port and make the detection fail on it.
     const bool found = m_board.Detect(ports, status);
     if (!m_board.Candidates().empty()) {
-        m_nPort = m_board.Port();
+        m_nPort = m_board.PortNumber();
         const CandidateReport& last = m_board.Candidates().back();
         m_nLastResult = last.openResult != LINK_OK ? last.openResult : last.probeResult;
     }

@@ -23,7 +23,7 @@ std::string BytesText(std::int32_t result, std::uint32_t bytes)
 
 class Diagnosis {
 public:
-    Diagnosis(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
+    Diagnosis(BoardConnection& board, const std::vector<PortRef>& ports, const RegisterMap& map,
               const DiagnosisStepFn& onStep, const DiagnosisProgress& progress)
         : m_board(board), m_ports(ports), m_platform(board.Platform()), m_map(map), m_onStep(onStep),
           m_progress(progress)
@@ -82,17 +82,17 @@ private:
 
     bool CheckPorts()
     {
-        const std::vector<int>& ports = m_ports;
+        const std::vector<PortRef>& ports = m_ports;
         if (ports.empty()) {
             Step("ports", false, "none found (see pelvarctl ports)");
             return Fail("no serial port to try", LINK_ERR_NO_REPLY);
         }
         std::string names;
-        for (int port : ports)
-            names += (names.empty() ? "COM" : ", COM") + std::to_string(port);
+        for (const PortRef& port : ports)
+            names += (names.empty() ? "" : ", ") + port.Text();
         Step("ports", true, std::to_string(ports.size()) + " found: " + names);
         int usable = 0;
-        for (int port : ports)
+        for (const PortRef& port : ports)
             usable += CheckAccess(port) ? 1 : 0;
         if (usable == 0)
             return Fail("no port can be opened (see the access lines for the fix)", PORT_ERR_CONFIG);
@@ -100,10 +100,10 @@ private:
     }
 
     // Opens and closes the port, sending nothing.
-    bool CheckAccess(int port)
+    bool CheckAccess(const PortRef& port)
     {
         IPlatform& platform = m_platform;
-        const PortHandle h = platform.OpenPort(port);
+        const PortHandle h = platform.OpenRef(port);
         if (h != kNoHandle) {
             platform.ClosePort(h);
             Step("access", true, PortLabel(platform, port) + ": can be opened");
@@ -333,7 +333,7 @@ private:
     }
 
     BoardConnection& m_board;
-    const std::vector<int>& m_ports;
+    const std::vector<PortRef>& m_ports;
     IPlatform& m_platform;
     Sensor m_sensor = Sensor::None;
     const RegisterMap& m_map;
@@ -363,7 +363,7 @@ std::string SymptomOf(std::int32_t result, std::uint32_t unframedBytes)
     }
 }
 
-DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
+DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<PortRef>& ports, const RegisterMap& map,
                           const DiagnosisStepFn& onStep, const DiagnosisProgress& progress)
 {
     Diagnosis diagnosis(board, ports, map, onStep, progress);

@@ -45,7 +45,7 @@ struct DiagnosisProgress {
 // board connected when it was found. On a connected board, the port and the
 // start-up are left as they are (nothing is sent again) and the board is
 // examined on its link.
-DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map,
+DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<PortRef>& ports, const RegisterMap& map,
                           const DiagnosisStepFn& onStep, const DiagnosisProgress& progress = {});
 
 // The symptom a failed exchange shows: "no reply from the board ..."; when

@@ -5,19 +5,26 @@
 
 namespace pelvar {
 
-std::string PortLabel(IPlatform& platform, int port)
+std::string PortPathOf(IPlatform& platform, const PortRef& port)
 {
-    const std::string path = platform.PortPath(port);
-    if (path.find("://") != std::string::npos)
-        return path;
-    return "COM" + std::to_string(port) + (path.empty() ? "" : " (" + path + ")");
+    return port.IsNumber() ? platform.PortPath(port.number) : port.name;
 }
 
-FailureFacts OpenFailure(IPlatform& platform, int port, std::int32_t result, int sysError)
+std::string PortLabel(IPlatform& platform, const PortRef& port)
+{
+    if (!port.IsNumber())
+        return port.name;
+    const std::string path = platform.PortPath(port.number);
+    if (path.find("://") != std::string::npos)
+        return path;
+    return port.Text() + (path.empty() ? "" : " (" + path + ")");
+}
+
+FailureFacts OpenFailure(IPlatform& platform, const PortRef& port, std::int32_t result, int sysError)
 {
     FailureFacts f;
     f.port = PortLabel(platform, port);
-    f.path = platform.PortPath(port);
+    f.path = PortPathOf(platform, port);
     f.operation = "cannot open";
     f.result = result;
     f.sysError = sysError;

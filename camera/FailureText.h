@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/PortRef.h"
 
 namespace pelvar {
 
@@ -19,11 +20,17 @@ struct FailureFacts {
     bool notStarted = false; // the board answered but its status stayed 0
 };
 
-// "COM7 (/dev/ttyUSB0)"; a network port by its URL.
-std::string PortLabel(IPlatform& platform, int port);
+// "COM7 (/dev/ttyUSB0)"; a device named by its path, by that path; a
+// network port by its URL.
+std::string PortLabel(IPlatform& platform, const PortRef& port);
+inline std::string PortLabel(IPlatform& platform, int port) { return PortLabel(platform, PortRef::Com(port)); }
+
+// Where the port lives: the device of COMn ("/dev/ttyUSB0"), the path or
+// URL it was named by; empty when unknown.
+std::string PortPathOf(IPlatform& platform, const PortRef& port);
 
 // The facts of a port that could not be opened.
-FailureFacts OpenFailure(IPlatform& platform, int port, std::int32_t result, int sysError);
+FailureFacts OpenFailure(IPlatform& platform, const PortRef& port, std::int32_t result, int sysError);
 
 // Why a port could not be opened: "busy: held by process 12 (minicom)",
 // "permission denied (...); join the group 'dialout' (sudo usermod -aG

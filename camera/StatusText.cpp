@@ -19,7 +19,7 @@ std::string Joined(const std::vector<std::string>& items)
 // "COM4: busy: held by process 12 (minicom)", in the describer's words.
 std::string OpenFailureText(const CandidateReport& c, IPlatform& platform)
 {
-    return ComName(c.port) + ": " + OpenFailureWords(c.sysError, platform.PortPath(c.port));
+    return c.port.Text() + ": " + OpenFailureWords(c.sysError, PortPathOf(platform, c.port));
 }
 
 } // namespace
@@ -58,7 +58,7 @@ std::string NoBoardText(const std::vector<CandidateReport>& tried, IPlatform& pl
     std::vector<std::string> refused;
     for (const CandidateReport& c : tried) {
         if (c.openResult == LINK_OK)
-            silent.push_back(ComName(c.port));
+            silent.push_back(c.port.Text());
         else
             refused.push_back(OpenFailureText(c, platform));
     }

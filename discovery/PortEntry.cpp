@@ -1,7 +1,7 @@
 #include "discovery/PortEntry.h"
 
 #include "platform/Platform.h"
-#include "platform/PortName.h"
+#include "platform/PortRef.h"
 #include "platform/TextScan.h"
 
 #include <algorithm>
@@ -113,44 +113,30 @@ bool ReadPortEntry(const std::string& text, int* port)
 
 bool ParseComPortName(const std::string& text, int* port)
 {
-    const std::string digits = text.rfind("COM", 0) == 0 ? text.substr(3) : text;
-    if (digits.empty() || digits.size() > 3)
+    PortRef ref;
+    std::string error;
+    if (!ParsePortRef(text, &ref, &error) || !ref.IsNumber())
         return false;
-    int value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < kMinPort || value > kMaxPort)
-        return false;
-    *port = value;
+    *port = ref.number;
     return true;
 }
 
 std::string PortEntryFor(int port) { return "Port COM" + std::to_string(port) + " (COM" + std::to_string(port) + ")"; }
 
-bool ParsePortReference(const std::string& text, int* port, std::string* error)
+bool ParsePortReference(const std::string& text, PortRef* ref, std::string* error)
 {
-    if (ParseComPortName(text, port))
-        return true;
-    std::string why;
-    if (ParsePortName(text, port, &why))
-        return true;
-    *error = why.empty() ? "'" + text + "' is not a port number from 1 to 255, COMn, a device path or rfc2217://HOST:PORT"
-                         : why;
-    return false;
+    return ParsePortRef(text, ref, error);
 }
 
-bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string* error)
+bool ParsePortList(const std::string& text, std::vector<PortRef>* ports, std::string* error)
 {
-    std::set<int> seen;
+    std::set<PortRef> seen;
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        int port = 0;
-        if (!ParsePortReference(item, &port, error))
+        PortRef port;
+        if (!ParsePortRef(item, &port, error))
             return false;
         seen.insert(port);
         if (comma == std::string::npos)

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/PortRef.h"
+
 namespace pelvar {
 
 // The port test looks at no more than this many bytes of a list text.
@@ -50,14 +52,14 @@ bool ParseComPortName(const std::string& text, int* port);
 
 // One port as a user names it anywhere: "7", "COM7", a device path or
 // rfc2217://HOST:PORT. False with one line in *error.
-bool ParsePortReference(const std::string& text, int* port, std::string* error);
+bool ParsePortReference(const std::string& text, PortRef* ref, std::string* error);
 
 // The port list entry that stands for COMn when a port is given by number.
 std::string PortEntryFor(int port);
 
 // A list of ports as a user gives it ("7,8,9", "COM7,rfc2217://lab:2217"),
-// in ascending order without repeats; false with one line in *error for
-// the first bad element.
-bool ParsePortList(const std::string& text, std::vector<int>* ports, std::string* error);
+// numbers ascending first, then names, without repeats; false with one line
+// in *error for the first bad element.
+bool ParsePortList(const std::string& text, std::vector<PortRef>* ports, std::string* error);
 
 } // namespace pelvar

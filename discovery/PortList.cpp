@@ -24,24 +24,25 @@ void FillPortList(IPortList& list)
     FillPortList(list, *source, stdout);
 }
 
-std::vector<int> PortsToTry(int port)
+std::vector<PortRef> PortsToTry(const PortRef& port)
 {
-    if (port > 0)
+    if (port.kind != PortRef::Kind::None)
         return {port};
-    std::vector<int> ports;
+    std::vector<PortRef> ports;
     std::unique_ptr<IDeviceSource> source = MachineDevices();
     for (const PortListing& listing : ListPortDevices(*source, stdout, nullptr)) {
         int n = 0;
         if (ReadPortEntry(listing.text, &n) && !IsSystemConsole(listing.device.devicePath))
-            ports.push_back(n);
+            ports.push_back(PortRef::Com(n));
     }
     return ports;
 }
 
-std::vector<int> AllPortsToTry()
+std::vector<PortRef> AllPortsToTry()
 {
-    std::vector<int> ports = PortsToTry(0);
-    ports.erase(std::remove_if(ports.begin(), ports.end(), [](int n) { return n < kMinPort || n > kMaxPort; }),
+    std::vector<PortRef> ports = PortsToTry(PortRef{});
+    ports.erase(std::remove_if(ports.begin(), ports.end(),
+                               [](const PortRef& p) { return p.number < kMinPort || p.number > kMaxPort; }),
                 ports.end());
     std::sort(ports.begin(), ports.end());
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());

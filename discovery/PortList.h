@@ -37,11 +37,12 @@ void FillPortList(IPortList& list, IDeviceSource& source, std::FILE* out = stdou
 // From the machine's own devices (MachineDevices()).
 void FillPortList(IPortList& list);
 
-// The ports a search tries: COMport alone when port > 0, else the machine's
-// listed ports in list order, less those never opened (the system console).
-std::vector<int> PortsToTry(int port);
+// The ports a search tries: the port alone when one is named, else the
+// machine's listed ports in list order, less those never opened (the system
+// console).
+std::vector<PortRef> PortsToTry(const PortRef& port);
 
 // The same ports in ascending order, for "every port" (--port all).
-std::vector<int> AllPortsToTry();
+std::vector<PortRef> AllPortsToTry();
 
 } // namespace pelvar

@@ -11,7 +11,7 @@ constexpr std::uint32_t kReadLimitMs = 100;
 
 bool SettingsValid(const CComPort& p)
 {
-    if (p.m_nPort < 1 || p.m_nPort > 255)
+    if (!p.m_ref.IsNamed() && (p.m_nPort < 1 || p.m_nPort > 255))
         return false;
     if (p.m_nBaud < 2)
         return false;
@@ -39,7 +39,7 @@ std::int32_t CComPort::Open()
         return PORT_ERR_CONFIG;
 
     std::int32_t result = PORT_ERR_CONFIG;
-    m_hCom = m_platform.OpenPort(m_nPort);
+    m_hCom = m_ref.IsNamed() ? m_platform.OpenRef(m_ref) : m_platform.OpenPort(m_nPort);
     if (m_hCom == kNoHandle) {
         NoteFailure();
         return PORT_ERR_CONFIG;

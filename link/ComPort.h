@@ -1,10 +1,11 @@
-// One serial device, opened by port number with the board's fixed line
-// flags and 50 ms time-outs.
+// One serial device, opened by port number (or by the name it was given)
+// with the board's fixed line flags and 50 ms time-outs.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/Platform.h"
+#include "platform/PortRef.h"
 
 namespace pelvar {
 
@@ -29,6 +30,9 @@ public:
 
     std::int32_t m_bOpen = 0;
     std::int32_t m_nPort = 1;
+    // A port named by device path or network address: opened as named,
+    // m_nPort unused. A number keeps m_nPort.
+    PortRef m_ref;
     std::int32_t m_nBaud = 115200;
     std::int32_t m_nByteSize = 0;
     std::int32_t m_nParity = 0;

@@ -19,11 +19,17 @@ std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud)
 }
 
 CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& platform)
-    : m_pPort(std::make_unique<CComPort>(platform)), m_nPort(portNumber), m_nBaud(baud)
+    : m_pPort(std::make_unique<CComPort>(platform)), m_nPort(portNumber), m_ref(PortRef::Com(portNumber)), m_nBaud(baud)
 {
     // Created empty at every connect attempt and never written; the link
     // works the same without it.
     m_pLog = CreateEmptyLogFile(kLogFileName);
+}
+
+CFrameLink::CFrameLink(const PortRef& port, std::int32_t baud, IPlatform& platform)
+    : CFrameLink(port.IsNumber() ? port.number : 0, baud, platform)
+{
+    m_ref = port;
 }
 
 CFrameLink::~CFrameLink()
@@ -36,6 +42,7 @@ CFrameLink::~CFrameLink()
 std::int32_t CFrameLink::Open()
 {
     m_pPort->m_nPort = m_nPort;
+    m_pPort->m_ref = m_ref;
     m_pPort->m_nBaud = m_nBaud;
     m_pPort->m_nByteSize = 8;
     m_pPort->m_nParity = 0;

@@ -26,6 +26,8 @@ std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud);
 class CFrameLink {
 public:
     CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& platform = DefaultPlatform());
+    // A port as named: a number as above, a device path or a network address.
+    CFrameLink(const PortRef& port, std::int32_t baud, IPlatform& platform = DefaultPlatform());
     ~CFrameLink();
     CFrameLink(const CFrameLink&) = delete;
     CFrameLink& operator=(const CFrameLink&) = delete;
@@ -38,6 +40,7 @@ public:
 
     bool IsOpen() const { return m_bOpen; }
     CComPort* Port() const { return m_pPort.get(); }
+    // COMn's n; 0 for a port named otherwise.
     std::int32_t PortNumber() const { return m_nPort; }
     // Attempts that Transact repeated since the link was made: a measure of the line.
     std::uint32_t Retries() const { return m_nRetries; }
@@ -57,6 +60,7 @@ private:
 
     std::unique_ptr<CComPort> m_pPort;
     std::int32_t m_nPort = 0;
+    PortRef m_ref;
     std::array<std::uint8_t, kMaxPayload + 5> m_pTxBuf{};
     bool m_bOpen = false;
     std::int32_t m_nBaud = 0;

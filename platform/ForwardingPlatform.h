@@ -13,6 +13,7 @@ public:
     explicit ForwardingPlatform(IPlatform& inner) : m_inner(inner) {}
 
     PortHandle OpenPort(int port) override { return m_inner.OpenPort(port); }
+    PortHandle OpenRef(const PortRef& ref) override { return m_inner.OpenRef(ref); }
     bool ApplyLineSettings(PortHandle h, const LineSettings& s) override { return m_inner.ApplyLineSettings(h, s); }
     bool SetTimeouts(PortHandle h, const Timeouts& t) override { return m_inner.SetTimeouts(h, t); }
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override

@@ -8,6 +8,8 @@
 
 namespace pelvar {
 
+struct PortRef;
+
 // COMn: the port numbers a port can have.
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 255;
@@ -45,6 +47,10 @@ public:
     // Serial device by port number (COMn). Every call returns false (or
     // kNoHandle) on failure and leaves the errno of the failure in LastError().
     virtual PortHandle OpenPort(int port) = 0;
+    // The port a reference names: a number as OpenPort opens it, a device
+    // path or a network address where this platform reaches them (else
+    // kNoHandle). The handle belongs to this platform.
+    virtual PortHandle OpenRef(const PortRef& ref) = 0;
     virtual bool ApplyLineSettings(PortHandle h, const LineSettings& s) = 0;
     virtual bool SetTimeouts(PortHandle h, const Timeouts& t) = 0;
     // Blocks under the time-outs; success with *got possibly 0.
@@ -66,7 +72,8 @@ public:
     virtual std::uint32_t TickCount() = 0;
     virtual void Sleep(std::uint32_t ms) = 0;
 
-    // errno of the last failed call; 0 if none has failed yet.
+    // errno of the last failed call, whichever port it was for; 0 if none
+    // has failed yet.
     virtual int LastError() const = 0;
     // Where port n lives, for messages ("/dev/ttyUSB0"); empty when unknown.
     virtual std::string PortPath(int port) const = 0;

@@ -1,10 +1,5 @@
 #include "platform/PortName.h"
 
-#include <map>
-#include <mutex>
-
-#include "platform/Platform.h"
-
 namespace pelvar {
 
 namespace {
@@ -34,17 +29,6 @@ bool ParseOptions(const std::string& text, NetworkAddress* address, std::string*
         i = end + 1;
     }
     return true;
-}
-
-struct NamedPorts {
-    std::recursive_mutex lock; // NamePort's `taken` may ask for names
-    std::map<int, std::string> names;
-};
-
-NamedPorts& Named()
-{
-    static NamedPorts named;
-    return named;
 }
 
 } // namespace
@@ -119,57 +103,6 @@ bool ParseNetworkAddress(const std::string& text, NetworkAddress* address, std::
         return false;
     }
     *address = a;
-    return true;
-}
-
-int NamePort(const std::string& name, bool (*taken)(int port))
-{
-    NamedPorts& named = Named();
-    std::lock_guard<std::recursive_mutex> hold(named.lock);
-    for (const auto& [port, given] : named.names) {
-        if (given == name)
-            return port;
-    }
-    for (int port = kMaxPort; port >= kMinPort; --port) {
-        if (named.names.count(port) == 0 && !(taken && taken(port))) {
-            named.names[port] = name;
-            return port;
-        }
-    }
-    return 0;
-}
-
-std::string NamedPort(int port)
-{
-    NamedPorts& named = Named();
-    std::lock_guard<std::recursive_mutex> hold(named.lock);
-    auto it = named.names.find(port);
-    return it == named.names.end() ? std::string() : it->second;
-}
-
-void ForgetNamedPorts()
-{
-    NamedPorts& named = Named();
-    std::lock_guard<std::recursive_mutex> hold(named.lock);
-    named.names.clear();
-}
-
-bool ParsePortName(const std::string& text, int* port, std::string* error)
-{
-    error->clear();
-    if (LooksLikeNetworkPort(text)) {
-        NetworkAddress address;
-        if (!ParseNetworkAddress(text, &address, error))
-            return false;
-    } else if (!IsDevicePathName(text)) {
-        return false;
-    }
-    const int n = NamePort(text, PortNumberTaken);
-    if (n == 0) {
-        *error = "no free port number left for '" + text + "'";
-        return false;
-    }
-    *port = n;
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/SimPlatform.h"
+#include "platform/PortRef.h"
 #include "platform/ReadDeadline.h"
 
 #include <algorithm>
@@ -209,6 +210,15 @@ int SimPlatform::LastError() const
 {
     Lock lock(m_mutex);
     return m_lastError;
+}
+
+PortHandle SimPlatform::OpenRef(const PortRef& ref)
+{
+    if (ref.IsNumber())
+        return OpenPort(ref.number);
+    Lock lock(m_mutex);
+    Fail(ENOENT);
+    return kNoHandle;
 }
 
 PortHandle SimPlatform::OpenPort(int port)

@@ -86,6 +86,8 @@ public:
 
     // IPlatform
     PortHandle OpenPort(int port) override;
+    // Simulated ports have numbers only.
+    PortHandle OpenRef(const PortRef& ref) override;
     bool ApplyLineSettings(PortHandle h, const LineSettings& s) override;
     bool SetTimeouts(PortHandle h, const Timeouts& t) override;
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;

@@ -227,14 +227,16 @@ void BindBoard(py::module_& m)
             "reg"_a, "value"_a)
         .def("__repr__", [](const RegisterView& v) {
             const std::size_t named = v.board->Map().Registers().size();
-            return "<pelvar.RegisterView COM" + std::to_string(v.board->Port()) + ", "
+            return "<pelvar.RegisterView " + v.board->Port().Text() + ", "
                    + (named == 0 ? std::string("no register map")
                                  : std::to_string(named) + (named == 1 ? " register" : " registers") + " by name")
                    + ">";
         });
 
     py::class_<Board, BoardPtr>(m, "Board", "A connected board; use it as a context manager to release it.")
-        .def_property_readonly("port", &Board::Port, "n of COMn the board answered on.")
+        .def_property_readonly(
+            "port", [](const Board& b) { return PortValue(b.Port()); },
+            "The port the board answered on: n of COMn, or the device path or URL it was named by.")
         .def_property_readonly("sensor", &Board::Sensor, "'ARVEN-L' or 'ARVEN-S'.")
         .def_property_readonly("open", &Board::Open, "False once released.")
         .def_property_readonly(
@@ -348,36 +350,36 @@ void BindBoard(py::module_& m)
             },
             "exc_type"_a, "exc_value"_a, "traceback"_a)
         .def("__repr__", [](const Board& b) {
-            return "<pelvar.Board COM" + std::to_string(b.Port()) + " " + b.Sensor() + (b.Open() ? "" : " released")
-                   + ">";
+            return "<pelvar.Board " + b.Port().Text() + " " + b.Sensor() + (b.Open() ? "" : " released") + ">";
         });
 
     m.def(
         "connect",
         [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
-            const int number = PortNumber(port).value_or(0);
+            const pelvar::PortRef named = PortOf(port);
             const std::string mapPath = MapPath(map);
             BoardPtr board;
             {
                 py::gil_scoped_release release;
-                board.reset(new Board(number, mapPath));
+                board.reset(new Board(named, mapPath));
             }
             LogNewExchanges(*board);
             return board;
         },
         "port"_a = py::none(), "map"_a = py::none(),
-        "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7' or 'COM7'); "
+        "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7', 'COM7', a "
+        "device path or an rfc2217:// URL); "
         "map: a register map (JSON) for names.");
 
     m.def(
         "diagnose",
         [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map) {
-            const int number = PortNumber(port).value_or(0);
+            const pelvar::PortRef named = PortOf(port);
             const std::string mapPath = MapPath(map);
             pelvar::python::DiagnosisReport report;
             {
                 py::gil_scoped_release release;
-                report = pelvar::python::DiagnosePorts(number, mapPath);
+                report = pelvar::python::DiagnosePorts(named, mapPath);
             }
             return ReportDict(report);
         },

@@ -65,7 +65,7 @@ void Raise(const Failure& f)
         return;
     }
     py::handle cls = g_classes[ClassOf(f)];
-    py::object error = cls(f.message, f.code, ResultName(f.code), Known(f.port), Known(f.sysError));
+    py::object error = cls(f.message, f.code, ResultName(f.code), KnownPort(f.port), Known(f.sysError));
     PyErr_SetObject(cls.ptr(), error.ptr());
 }
 

@@ -18,7 +18,7 @@ void LogNewExchanges(pelvar::python::Board& board) noexcept
         py::object logger = py::module_::import("logging").attr("getLogger")("pelvar");
         if (!logger.attr("isEnabledFor")(info).cast<bool>())
             return;
-        const std::string port = "COM" + std::to_string(board.Port());
+        const std::string port = board.Port().Text();
         for (const ExchangeRecord& r : records)
             logger.attr("log")(info, "%s %s", port, ExchangeLine(r));
     } catch (py::error_already_set& e) {

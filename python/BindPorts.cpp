@@ -58,23 +58,31 @@ std::uint32_t InRange(Int v, const char* what, long long min, long long max)
 
 // Every string goes through the core's port-name parser, so that a form it
 // learns (a device path, a network port) works here too.
-int PortNumber(const PortRef& port)
+pelvar::PortRef PortOf(const PortRef& port)
 {
     if (const Int* n = std::get_if<Int>(&port)) {
         if (n->value < kMinPort || n->value > kMaxPort)
             ValueError("port " + std::to_string(n->value) + " is not within 1..255");
-        return static_cast<int>(n->value);
+        return pelvar::PortRef::Com(static_cast<int>(n->value));
     }
-    const std::string& text = std::get<Text>(port).value;
-    int number = 0;
-    if (std::string why; !ParsePortReference(text, &number, &why))
+    pelvar::PortRef ref;
+    if (std::string why; !ParsePortReference(std::get<Text>(port).value, &ref, &why))
         ValueError("port " + why);
-    return number;
+    return ref;
 }
 
-std::optional<int> PortNumber(const std::optional<PortRef>& port)
+pelvar::PortRef PortOf(const std::optional<PortRef>& port) { return port ? PortOf(*port) : pelvar::PortRef{}; }
+
+std::variant<int, std::string> PortValue(const pelvar::PortRef& port)
 {
-    return port ? std::optional<int>(PortNumber(*port)) : std::nullopt;
+    if (port.IsNumber())
+        return port.number;
+    return port.name;
+}
+
+py::object KnownPort(const pelvar::PortRef& port)
+{
+    return port.kind == pelvar::PortRef::Kind::None ? py::object(py::none()) : py::cast(PortValue(port));
 }
 
 void BindPorts(py::module_& m)
@@ -93,17 +101,21 @@ void BindPorts(py::module_& m)
     m.def(
         "port_list",
         [](const Text& text) {
+            std::vector<pelvar::PortRef> ports;
             // "all" as pelvarctl --port all takes it: the ports that can be tried.
             if (text.value == "all")
-                return AllPortsToTry();
-            std::vector<int> ports;
-            if (std::string error; !ParsePortList(text.value, &ports, &error))
+                ports = AllPortsToTry();
+            else if (std::string error; !ParsePortList(text.value, &ports, &error))
                 ValueError(error);
-            return ports;
+            std::vector<std::variant<int, std::string>> values;
+            for (const pelvar::PortRef& port : ports)
+                values.push_back(PortValue(port));
+            return values;
         },
         py::arg("text"),
-        "The port numbers of a list as pelvarctl --port takes it (\"7,8,9\", COMn, device paths, "
-        "rfc2217:// URLs, or all: every port that can be tried), ascending; ValueError for a bad element.");
+        "The ports of a list as pelvarctl --port takes it (\"7,8,9\", COMn, device paths, rfc2217:// URLs, "
+        "or all: every port that can be tried): numbers ascending as ints, then the names as given; ValueError "
+        "for a bad element.");
 }
 
 } // namespace pelvar::binding

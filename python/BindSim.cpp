@@ -31,8 +31,8 @@ public:
                 return;
             // Another board holds the name: the next free one, when it was ours to choose.
             if (rc != -EEXIST || !choosePort || o.port >= kMaxPort)
-                throw Failure{FailureKind::Port, PORT_ERR_CONFIG, "simulated board: " + m_pty->ErrorText(), o.port,
-                              -rc};
+                throw Failure{FailureKind::Port, PORT_ERR_CONFIG, "simulated board: " + m_pty->ErrorText(),
+                              pelvar::PortRef::Com(o.port), -rc};
             ++o.port;
         }
     }
@@ -205,7 +205,10 @@ void BindSim(py::module_& m)
         [](const std::optional<PortRef>& port, const Text& sensor, bool silent, bool nak, Int delayMs, Int dropEvery,
            bool garbage, bool corrupt, Int hangupAfter, Int ackBytes) {
             PtyBoardOptions o;
-            o.port = PortNumber(port).value_or(kFirstSimPort);
+            const pelvar::PortRef named = PortOf(port);
+            if (named.IsNamed())
+                ValueError("simulated board: port '" + named.name + "' is not a port number: it gets a COMn name");
+            o.port = named.IsNumber() ? named.number : kFirstSimPort;
             Faults{sensor, silent, nak, delayMs, dropEvery, garbage, corrupt, hangupAfter, ackBytes}.ApplyTo(&o.board);
             return std::make_unique<SimulatedBoard>(o, !port);
         },

@@ -39,9 +39,14 @@ using CommandRef = std::variant<Int, Text>;
 
 [[noreturn]] inline void ValueError(const std::string& message) { throw py::value_error(message); }
 
-// The port number a reference stands for, through the core's port-name parser.
-int PortNumber(const PortRef& port);
-std::optional<int> PortNumber(const std::optional<PortRef>& port);
+// The port a reference names, through the core's port-name parser; none
+// named when `port` is None.
+pelvar::PortRef PortOf(const PortRef& port);
+pelvar::PortRef PortOf(const std::optional<PortRef>& port);
+// A port for Python: n of COMn as an int, a device path or URL as given.
+std::variant<int, std::string> PortValue(const pelvar::PortRef& port);
+// The same, None for no port.
+py::object KnownPort(const pelvar::PortRef& port);
 
 // `v` within min..max, else a ValueError naming `what`.
 std::uint32_t InRange(Int v, const char* what, long long min, long long max);
@@ -89,8 +94,8 @@ auto OnTheLine(pelvar::python::Board& board, F f)
         std::lock_guard<std::mutex> lock(board.Line());
         if (!board.Open())
             throw pelvar::python::Failure{pelvar::python::FailureKind::Port, LINK_ERR_NOT_OPEN,
-                                          "COM" + std::to_string(board.Port()) + ": the board has been released",
-                                          board.Port(), 0};
+                                          board.Port().Text() + ": the board has been released", board.Port(),
+                                          0};
         return f();
     };
     try {

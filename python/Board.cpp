@@ -14,7 +14,7 @@ namespace pelvar::python {
 
 namespace {
 
-Failure ValueFailure(const std::string& message) { return {FailureKind::Value, 0, message, 0, 0}; }
+Failure ValueFailure(const std::string& message) { return {FailureKind::Value, 0, message, {}, 0}; }
 
 // --map FILE, else the default map when it exists; a bad map is a ValueError.
 RegisterMap LoadMap(const std::string& mapPath)
@@ -30,7 +30,7 @@ RegisterMap LoadMap(const std::string& mapPath)
     return map;
 }
 
-DiagnosisReport RunDiagnosis(BoardConnection& board, const std::vector<int>& ports, const RegisterMap& map)
+DiagnosisReport RunDiagnosis(BoardConnection& board, const std::vector<PortRef>& ports, const RegisterMap& map)
 {
     DiagnosisReport report;
     report.verdict =
@@ -40,7 +40,7 @@ DiagnosisReport RunDiagnosis(BoardConnection& board, const std::vector<int>& por
 
 } // namespace
 
-DiagnosisReport DiagnosePorts(int port, const std::string& mapPath)
+DiagnosisReport DiagnosePorts(const PortRef& port, const std::string& mapPath)
 {
     const RegisterMap map = LoadMap(mapPath);
     std::unique_ptr<IPlatform> platform = NewPlatform();
@@ -58,7 +58,7 @@ FailureKind KindOf(std::int32_t code)
     }
 }
 
-Board::Board(int port, const std::string& mapPath)
+Board::Board(const PortRef& port, const std::string& mapPath)
     : m_platform(NewPlatform()), m_tap(*m_platform,
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
@@ -89,7 +89,7 @@ void Board::Check(std::int32_t code, const std::string& what) const
 
 std::string Board::Label() const { return PortLabel(*m_platform, m_port); }
 
-void Board::Connect(int port)
+void Board::Connect(const PortRef& port)
 {
     m_tap.MarkOrigin();
     std::uint8_t probe = 0;
@@ -98,8 +98,8 @@ void Board::Connect(int port)
     const auto& tried = m_board.Candidates();
     if (tried.empty())
         throw Failure{FailureKind::Link, LINK_ERR_NO_REPLY,
-                      port > 0 ? "COM" + std::to_string(port) + " is not a port of this machine"
-                               : std::string("no serial port to try"),
+                      port.kind != PortRef::Kind::None ? port.Text() + " is not a port of this machine"
+                                                       : std::string("no serial port to try"),
                       port, 0};
     if (!found) {
         // The reason of the last port tried; a single port names its own.

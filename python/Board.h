@@ -27,7 +27,7 @@ struct Failure {
     FailureKind kind = FailureKind::Link;
     std::int32_t code = 0;
     std::string message;
-    int port = 0;
+    PortRef port; // none named: None
     int sysError = 0;
 };
 
@@ -36,19 +36,19 @@ struct DiagnosisReport {
     std::vector<DiagnosisStep> steps;
 };
 
-// pelvarctl diagnose on COMport (0: every listed port), on a platform of its own.
-DiagnosisReport DiagnosePorts(int port, const std::string& mapPath);
+// pelvarctl diagnose on the port (none named: every listed port), on a platform of its own.
+DiagnosisReport DiagnosePorts(const PortRef& port, const std::string& mapPath);
 
 class Board {
 public:
-    // Finds and starts the board as Connect does: port > 0 tries COMport
-    // alone, 0 every listed port. `mapPath` empty: the default map when it exists.
-    Board(int port, const std::string& mapPath);
+    // Finds and starts the board as Connect does: a port named is tried
+    // alone, else every listed port. `mapPath` empty: the default map when it exists.
+    Board(const PortRef& port, const std::string& mapPath);
     ~Board();
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    int Port() const { return m_port; }
+    const PortRef& Port() const { return m_port; }
     const std::string& Sensor() const { return m_sensor; }
     bool Open() const { return m_board.IsOpen(); }
     const RegisterMap& Map() const { return m_map; }
@@ -94,7 +94,7 @@ public:
     void Abandon() { m_board.Close(); }
 
 private:
-    void Connect(int port);
+    void Connect(const PortRef& port);
     [[noreturn]] void Fail(std::int32_t code, const std::string& what) const;
     void Check(std::int32_t code, const std::string& what) const;
     // "COM7 (/dev/ttyUSB0)", or the URL of a network port.
@@ -111,7 +111,7 @@ private:
     RegisterMap m_map;
     std::mutex m_line;
     std::atomic<bool> m_interrupted{false};
-    int m_port = 0;
+    PortRef m_port;
     std::string m_sensor;
 };
 

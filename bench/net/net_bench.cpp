@@ -28,7 +28,7 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/PortName.h"
+#include "platform/PortRef.h"
 #include "sim/PtyBoard.h"
 
 using namespace pelvar;
@@ -143,7 +143,13 @@ struct Figures {
 
 Figures RunPelvar(const std::string& url, int runs)
 {
-    CFrameLink link(NamePort(url, nullptr), 115200);
+    PortRef ref;
+    std::string error;
+    if (!ParsePortRef(url, &ref, &error)) {
+        std::fprintf(stderr, "net_bench: %s\n", error.c_str());
+        std::exit(1);
+    }
+    CFrameLink link(ref, 115200);
     if (link.Open() != LINK_OK) {
         std::fprintf(stderr, "net_bench: cannot open %s\n", url.c_str());
         std::exit(1);

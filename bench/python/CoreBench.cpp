@@ -45,7 +45,7 @@ int main(int argc, char** argv)
     const int port = std::atoi(argv[1]);
     pelvar::BoardConnection board(pelvar::DefaultPlatform());
     std::uint8_t probe = 0;
-    if (!board.Detect({port}, &probe) || !board.Start(probe, pelvar::kStartLimitMs).Started()) {
+    if (!board.Detect(std::vector<int>{port}, &probe) || !board.Start(probe, pelvar::kStartLimitMs).Started()) {
         std::fprintf(stderr, "python_core_bench: no board on COM%d\n", port);
         return 1;
     }

@@ -9,8 +9,10 @@ namespace pelvar {
 std::string PortDirectoryEntryName(const PortDirectoryEntry& entry)
 {
     NetworkPortEntry network;
-    if (FindNetworkPortEntry(entry.port, &network))
-        return "Network port " + network.text + " (COM" + std::to_string(entry.port) + ")";
+    if (FindNetworkPortEntry(entry.port, &network)) {
+        const std::string shown = network.error.empty() ? network.text : "refused: " + network.error;
+        return "Network port " + shown + " (COM" + std::to_string(entry.port) + ")";
+    }
     // A broken link has no target; the entry itself is then the best name.
     const std::string& shown = entry.target.empty() ? entry.entry : entry.target;
     const char* kind = shown.rfind("/dev/pts/", 0) == 0 ? "Pseudo terminal " : "Serial device ";

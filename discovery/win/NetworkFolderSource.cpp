@@ -17,7 +17,8 @@ SourceResult NetworkFolderSource::Begin()
         if (!FindNetworkPortEntry(port, &entry))
             continue;
         DeviceInfo device;
-        device.name = "Network port " + entry.text + " (COM" + std::to_string(port) + ")";
+        const std::string shown = entry.error.empty() ? entry.text : "refused: " + entry.error;
+        device.name = "Network port " + shown + " (COM" + std::to_string(port) + ")";
         device.devicePath = entry.text;
         device.port = port;
         m_entries.push_back(device);

@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "platform/PortRef.h"
+
 namespace pelvar {
 
 namespace {
@@ -12,19 +14,34 @@ constexpr PortHandle kFirstNetHandle = -0x10000000;
 
 } // namespace
 
-bool ReadPortEntryLine(const std::string& path, std::string* line)
+bool PortEntryLine(const std::string& bytes, std::string* line, std::string* error)
+{
+    std::string s = bytes.substr(0, bytes.find_first_of("\r\n"));
+    if (s.size() > kPortEntryLineLimit) {
+        *error = "its line is longer than " + std::to_string(kPortEntryLineLimit) + " characters";
+        return false;
+    }
+    if (s.find('\0') != std::string::npos) {
+        *error = "its line holds a NUL byte";
+        return false;
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.pop_back();
+    *line = s;
+    return true;
+}
+
+bool ReadPortEntryLine(const std::string& path, NetworkPortEntry* entry)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    // An entry holds one short line; anything longer is not a URL anyway.
-    char text[512] = {};
-    in.read(text, sizeof text - 1);
-    std::string s(text, static_cast<std::size_t>(in.gcount()));
-    s = s.substr(0, s.find_first_of("\r\n"));
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.pop_back();
-    *line = s;
+    // One byte past the limit and its line end tell a long line from a full one.
+    char text[kPortEntryLineLimit + 2] = {};
+    in.read(text, sizeof text);
+    entry->where = path;
+    if (!PortEntryLine(std::string(text, static_cast<std::size_t>(in.gcount())), &entry->text, &entry->error))
+        entry->text.clear();
     return true;
 }
 
@@ -34,56 +51,32 @@ NetworkPlatform::NetworkPlatform(IPlatform& local, ConnectionFactory connect)
 
 NetworkPlatform::~NetworkPlatform() = default;
 
-std::string NetworkPlatform::NetworkPortText(int port, std::string* where)
+template <class OnNetwork, class OnLocal>
+bool NetworkPlatform::Call(PortHandle h, OnNetwork onNetwork, OnLocal onLocal)
 {
-    const std::string named = NamedPort(port);
-    if (LooksLikeNetworkPort(named)) {
-        if (where)
-            *where = named;
-        return named;
+    if (auto it = m_ports.find(h); it != m_ports.end()) {
+        const bool ok = onNetwork(*it->second);
+        if (!ok)
+            m_lastError = it->second->Error();
+        return ok;
     }
-    if (!named.empty())
-        return {};
-    NetworkPortEntry entry;
-    if (!FindNetworkPortEntry(port, &entry))
-        return {};
-    if (where)
-        *where = entry.where;
-    // An entry that holds no URL is still a network port, a broken one.
-    return entry.text.empty() ? std::string(" ") : entry.text;
-}
-
-Rfc2217Port* NetworkPlatform::Find(PortHandle h)
-{
-    auto it = m_ports.find(h);
-    return it == m_ports.end() ? nullptr : it->second.get();
-}
-
-bool NetworkPlatform::Result(Rfc2217Port& port, bool ok)
-{
-    m_lastWasNetwork = true;
+    const bool ok = onLocal(Inner());
     if (!ok)
-        m_lastError = port.Error();
+        m_lastError = Inner().LastError();
     return ok;
 }
 
-int NetworkPlatform::LastError() const { return m_lastWasNetwork ? m_lastError : Inner().LastError(); }
+int NetworkPlatform::LastError() const { return m_lastError; }
 
-PortHandle NetworkPlatform::OpenPort(int port)
+PortHandle NetworkPlatform::OpenedLocally(PortHandle h)
 {
-    const std::string text = NetworkPortText(port);
-    if (text.empty()) {
-        m_lastWasNetwork = false;
-        return Inner().OpenPort(port);
-    }
-    m_lastWasNetwork = true;
-    NetworkAddress address;
-    std::string error;
-    if (!ParseNetworkAddress(text, &address, &error)) {
-        // A malformed entry is not opened; PortPath says what is wrong with it.
-        m_lastError = NetErrorBadAddress();
-        return kNoHandle;
-    }
+    if (h == kNoHandle)
+        m_lastError = Inner().LastError();
+    return h;
+}
+
+PortHandle NetworkPlatform::OpenNetwork(const NetworkAddress& address)
+{
     auto net = std::make_unique<Rfc2217Port>(Inner(), m_connect());
     if (!net->Open(address, kNetOpenSettings)) {
         m_lastError = net->Error();
@@ -94,84 +87,107 @@ PortHandle NetworkPlatform::OpenPort(int port)
     return h;
 }
 
+PortHandle NetworkPlatform::OpenPort(int port)
+{
+    NetworkPortEntry entry;
+    if (!FindNetworkPortEntry(port, &entry))
+        return OpenedLocally(Inner().OpenPort(port));
+    NetworkAddress address;
+    std::string error;
+    if (!entry.error.empty() || !ParseNetworkAddress(entry.text, &address, &error)) {
+        // A broken entry is not opened; PortPath says what is wrong with it.
+        m_lastError = NetErrorBadAddress();
+        return kNoHandle;
+    }
+    return OpenNetwork(address);
+}
+
+PortHandle NetworkPlatform::OpenRef(const PortRef& ref)
+{
+    switch (ref.kind) {
+    case PortRef::Kind::Number: return OpenPort(ref.number);
+    case PortRef::Kind::Network: return OpenNetwork(ref.address);
+    default: return OpenedLocally(Inner().OpenRef(ref));
+    }
+}
+
 bool NetworkPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
 {
-    Rfc2217Port* p = Find(h);
-    return p ? Result(*p, p->ApplyLineSettings(s)) : (m_lastWasNetwork = false, Inner().ApplyLineSettings(h, s));
+    return Call(
+        h, [&](Rfc2217Port& p) { return p.ApplyLineSettings(s); },
+        [&](IPlatform& local) { return local.ApplyLineSettings(h, s); });
 }
 
 bool NetworkPlatform::SetTimeouts(PortHandle h, const Timeouts& t)
 {
-    Rfc2217Port* p = Find(h);
-    if (!p) {
-        m_lastWasNetwork = false;
-        return Inner().SetTimeouts(h, t);
-    }
-    p->SetTimeouts(t);
-    return true;
+    return Call(
+        h,
+        [&](Rfc2217Port& p) {
+            p.SetTimeouts(t);
+            return true;
+        },
+        [&](IPlatform& local) { return local.SetTimeouts(h, t); });
 }
 
 bool NetworkPlatform::Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got)
 {
-    Rfc2217Port* p = Find(h);
-    return p ? Result(*p, p->Read(buf, len, got)) : (m_lastWasNetwork = false, Inner().Read(h, buf, len, got));
+    return Call(
+        h, [&](Rfc2217Port& p) { return p.Read(buf, len, got); },
+        [&](IPlatform& local) { return local.Read(h, buf, len, got); });
 }
 
 bool NetworkPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len)
 {
-    Rfc2217Port* p = Find(h);
-    return p ? Result(*p, p->Write(buf, len)) : (m_lastWasNetwork = false, Inner().Write(h, buf, len));
+    return Call(
+        h, [&](Rfc2217Port& p) { return p.Write(buf, len); },
+        [&](IPlatform& local) { return local.Write(h, buf, len); });
 }
 
 bool NetworkPlatform::SetRts(PortHandle h, bool raised)
 {
-    Rfc2217Port* p = Find(h);
-    return p ? Result(*p, p->SetRts(raised)) : (m_lastWasNetwork = false, Inner().SetRts(h, raised));
+    return Call(
+        h, [&](Rfc2217Port& p) { return p.SetRts(raised); }, [&](IPlatform& local) { return local.SetRts(h, raised); });
 }
 
 bool NetworkPlatform::DrainOutput(PortHandle h)
 {
     // The server drains its own port; nothing here tells when.
-    if (Find(h))
-        return true;
-    m_lastWasNetwork = false;
-    return Inner().DrainOutput(h);
+    return Call(
+        h, [](Rfc2217Port&) { return true; }, [&](IPlatform& local) { return local.DrainOutput(h); });
 }
 
 bool NetworkPlatform::PurgeInput(PortHandle h)
 {
-    Rfc2217Port* p = Find(h);
-    return p ? Result(*p, p->PurgeInput()) : (m_lastWasNetwork = false, Inner().PurgeInput(h));
+    return Call(
+        h, [](Rfc2217Port& p) { return p.PurgeInput(); }, [&](IPlatform& local) { return local.PurgeInput(h); });
 }
 
 bool NetworkPlatform::ClosePort(PortHandle h)
 {
-    auto it = m_ports.find(h);
-    if (it == m_ports.end()) {
-        m_lastWasNetwork = false;
-        return Inner().ClosePort(h);
-    }
-    m_ports.erase(it);
-    return true;
+    if (m_ports.erase(h) != 0)
+        return true;
+    return Call(
+        h, [](Rfc2217Port&) { return true; }, [&](IPlatform& local) { return local.ClosePort(h); });
 }
 
 bool NetworkPlatform::PortGone(PortHandle h)
 {
-    Rfc2217Port* p = Find(h);
-    return p ? p->Gone() : Inner().PortGone(h);
+    auto it = m_ports.find(h);
+    return it != m_ports.end() ? it->second->Gone() : Inner().PortGone(h);
 }
 
 std::string NetworkPlatform::PortPath(int port) const
 {
-    std::string where;
-    const std::string text = NetworkPortText(port, &where);
-    if (text.empty())
+    NetworkPortEntry entry;
+    if (!FindNetworkPortEntry(port, &entry))
         return Inner().PortPath(port);
+    if (!entry.error.empty())
+        return entry.where + ": " + entry.error;
     NetworkAddress address;
     std::string error;
-    if (!ParseNetworkAddress(text, &address, &error))
-        return where + ": " + error;
-    return text;
+    if (!ParseNetworkAddress(entry.text, &address, &error))
+        return entry.where + ": " + error;
+    return entry.text;
 }
 
 namespace {

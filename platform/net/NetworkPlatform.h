@@ -1,9 +1,9 @@
-// The platform with network ports beside the local ones: a port whose name
-// is an rfc2217:// URL (given for the run, or held by its entry among the
-// network ports) is opened over TCP; every other port, and the clock, are
-// the local platform's.
+// The platform with network ports beside the local ones: a network address,
+// or a port number whose entry among the network ports holds one, is opened
+// over TCP; every other port, and the clock, are the local platform's.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,7 +18,16 @@ namespace pelvar {
 struct NetworkPortEntry {
     std::string where; // the entry's path, for messages
     std::string text;  // its first line
+    std::string error; // why the line is refused (too long, a NUL), else empty
 };
+
+// The longest line an entry may hold: a longer one is refused, never cut.
+constexpr std::size_t kPortEntryLineLimit = 511;
+
+// The entry's line from its raw bytes: up to the first CR or LF, trailing
+// blanks dropped. False with one line in *error when it is too long or
+// holds a NUL.
+bool PortEntryLine(const std::string& bytes, std::string* line, std::string* error);
 
 // Windows: the registry key (under HKEY_CURRENT_USER) that holds them.
 constexpr const char* kNetworkPortsKey = "Software\\Pelvar\\Network Ports";
@@ -27,8 +36,8 @@ constexpr const char* kNetworkPortsKey = "Software\\Pelvar\\Network Ports";
 bool FindNetworkPortEntry(int port, NetworkPortEntry* entry);
 
 // The first line of a small file: a network port's entry. False when it
-// cannot be read.
-bool ReadPortEntryLine(const std::string& path, std::string* line);
+// cannot be read; true with entry->error set when its line is refused.
+bool ReadPortEntryLine(const std::string& path, NetworkPortEntry* entry);
 
 // The line settings asked for when a network port connects: the board's.
 constexpr LineSettings kNetOpenSettings{115200, 8, 0, 0};
@@ -41,6 +50,7 @@ public:
     ~NetworkPlatform() override;
 
     PortHandle OpenPort(int port) override;
+    PortHandle OpenRef(const PortRef& ref) override;
     bool ApplyLineSettings(PortHandle h, const LineSettings& s) override;
     bool SetTimeouts(PortHandle h, const Timeouts& t) override;
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;
@@ -53,17 +63,17 @@ public:
     int LastError() const override;
     std::string PortPath(int port) const override;
 
-    // The URL of port n when it is a network port (possibly malformed), else empty.
-    static std::string NetworkPortText(int port, std::string* where = nullptr);
-
 private:
-    Rfc2217Port* Find(PortHandle h);
-    bool Result(Rfc2217Port& port, bool ok);
+    PortHandle OpenNetwork(const NetworkAddress& address);
+    PortHandle OpenedLocally(PortHandle h);
+    // A call on handle h: to the network port it opened, else to the local
+    // platform. The failure's error is kept for LastError either way.
+    template <class OnNetwork, class OnLocal>
+    bool Call(PortHandle h, OnNetwork onNetwork, OnLocal onLocal);
 
     ConnectionFactory m_connect;
     std::map<PortHandle, std::unique_ptr<Rfc2217Port>> m_ports;
     PortHandle m_nextHandle;
-    bool m_lastWasNetwork = false;
     int m_lastError = 0;
 };
 

@@ -23,12 +23,9 @@ bool FindNetworkPortEntry(int port, NetworkPortEntry* entry)
         return false;
     if (st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return false;
-    entry->where = path;
-    return ReadPortEntryLine(path, &entry->text);
+    return ReadPortEntryLine(path, entry);
 }
 
 bool IsDevicePathName(const std::string& text) { return !text.empty() && text[0] == '/'; }
-
-bool PortNumberTaken(int port) { return !ResolvePortPath(port).empty(); }
 
 } // namespace pelvar

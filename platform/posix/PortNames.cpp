@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/PortName.h"
-
 namespace pelvar {
 
 namespace {
@@ -112,9 +110,6 @@ std::string ResolvePortPath(int port, const PortDirectory& dir)
 {
     if (port < kMinPort || port > kMaxPort)
         return {};
-    // A device named by its path for this run.
-    if (std::string named = NamedPort(port); !named.empty() && named[0] == '/')
-        return named;
     if (dir.trusted) {
         std::string entry = dir.path + "/COM" + std::to_string(port);
         struct stat st {};

@@ -1,5 +1,7 @@
 #include "platform/posix/PosixPlatform.h"
 
+#include "platform/PortRef.h"
+
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -146,6 +148,18 @@ PortHandle PosixPlatform::OpenPort(int port)
         return kNoHandle;
     }
     return OpenPath(path);
+}
+
+PortHandle PosixPlatform::OpenRef(const PortRef& ref)
+{
+    switch (ref.kind) {
+    case PortRef::Kind::Number: return OpenPort(ref.number);
+    case PortRef::Kind::Device: return OpenPath(ref.name);
+    default: break;
+    }
+    // Network ports are the network platform's.
+    Fail(ENOENT);
+    return kNoHandle;
 }
 
 PortHandle PosixPlatform::OpenPath(const std::string& path)

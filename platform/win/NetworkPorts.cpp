@@ -5,6 +5,7 @@
 #include "platform/PortName.h"
 #include "platform/net/NetworkPlatform.h"
 
+#include <algorithm>
 #include <windows.h>
 
 namespace pelvar {
@@ -14,27 +15,26 @@ bool FindNetworkPortEntry(int port, NetworkPortEntry* entry)
     if (port < kMinPort || port > kMaxPort)
         return false;
     const std::string name = "COM" + std::to_string(port);
-    char text[512] = {};
+    // Room for one byte past the longest line, so that a longer one is told
+    // apart and refused rather than cut.
+    char text[kPortEntryLineLimit + 3] = {};
     DWORD size = sizeof text;
-    if (RegGetValueA(HKEY_CURRENT_USER, kNetworkPortsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &size)
-        != ERROR_SUCCESS)
+    const LSTATUS status =
+        RegGetValueA(HKEY_CURRENT_USER, kNetworkPortsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &size);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
         return false;
-    std::string s(text);
-    s = s.substr(0, s.find_first_of("\r\n"));
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.pop_back();
     entry->where = std::string("HKEY_CURRENT_USER\\") + kNetworkPortsKey + "\\" + name;
-    entry->text = s;
+    entry->text.clear();
+    if (status == ERROR_MORE_DATA)
+        entry->error = "its line is longer than " + std::to_string(kPortEntryLineLimit) + " characters";
+    else
+        // All the bytes, not up to the first NUL: a NUL inside is refused, not cut at.
+        PortEntryLine(std::string(text, size > 0 ? std::min<std::size_t>(size - 1, sizeof text - 1) : 0), &entry->text,
+                      &entry->error);
     return true;
 }
 
 // Windows names its ports COMn only.
 bool IsDevicePathName(const std::string&) { return false; }
-
-bool PortNumberTaken(int port)
-{
-    NetworkPortEntry entry;
-    return FindNetworkPortEntry(port, &entry);
-}
 
 } // namespace pelvar

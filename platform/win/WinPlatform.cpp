@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/PortRef.h"
 #include "platform/net/NetworkPlatform.h"
 
 namespace pelvar {
@@ -63,6 +64,14 @@ bool WinPlatform::Fail(DWORD err)
 {
     m_lastError = err;
     return false;
+}
+
+PortHandle WinPlatform::OpenRef(const PortRef& ref)
+{
+    if (ref.IsNumber())
+        return OpenPort(ref.number);
+    Fail(ERROR_FILE_NOT_FOUND);
+    return kNoHandle;
 }
 
 PortHandle WinPlatform::OpenPort(int port)

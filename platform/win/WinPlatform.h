@@ -11,6 +11,8 @@ namespace pelvar {
 class WinPlatform : public IPlatform {
 public:
     PortHandle OpenPort(int port) override;
+    // Windows names its ports COMn only.
+    PortHandle OpenRef(const PortRef& ref) override;
     bool ApplyLineSettings(PortHandle h, const LineSettings& s) override;
     bool SetTimeouts(PortHandle h, const Timeouts& t) override;
     bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override;

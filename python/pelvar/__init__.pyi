@@ -11,9 +11,9 @@ PathName = Union[str, os.PathLike[str]]
 class PelvarError(Exception):
     code: int
     name: str
-    port: Optional[int]
+    port: Optional[PortName]
     errno: Optional[int]
-    def __init__(self, /, message: object, code: int = 0, name: Optional[str] = None, port: Optional[int] = None,
+    def __init__(self, /, message: object, code: int = 0, name: Optional[str] = None, port: Optional[PortName] = None,
                  errno: Optional[int] = None) -> None: ...
 
 class NoReplyError(PelvarError): ...
@@ -36,7 +36,7 @@ class PortInfo:
     serial: Optional[str]
 
 def ports() -> list[PortInfo]: ...
-def port_list(text: str) -> list[int]: ...
+def port_list(text: str) -> list[PortName]: ...
 
 class Exchange:
     at_ms: int
@@ -66,7 +66,7 @@ class RegisterView:
     def __setitem__(self, reg: RegisterRef, value: int) -> None: ...
 
 class Board:
-    port: int
+    port: PortName
     sensor: str
     open: bool
     reg: RegisterView

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace pelvar {
 namespace {
@@ -135,6 +136,87 @@ INSTANTIATE_TEST_SUITE_P(Copies, EightBitCopyTest,
                                                     "def",
                                                     0}),
                          [](const ::testing::TestParamInfo<CopyCase>& info) { return std::string(info.param.name); });
+
+// A port as a user names it on the command line or in Python: one name, its
+// value as the open gets it, or the line that refuses it.
+struct ReferenceCase {
+    const char* name;
+    std::string text;
+    std::string said; // the port's own text ("COM7", the path, the URL), or the refusal
+    bool ok;
+
+    friend void PrintTo(const ReferenceCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ParsePortReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
+
+TEST_P(ParsePortReferenceTest, NamesOnePortOrSaysWhyNot)
+{
+    PortRef ref;
+    std::string error;
+    const bool ok = ParsePortReference(GetParam().text, &ref, &error);
+    EXPECT_EQ(ok, GetParam().ok) << error;
+    EXPECT_EQ(ok ? ref.Text() : error, GetParam().said);
+}
+
+const std::string kNotAPort = "' is not a port number from 1 to 255, COMn, a device path or rfc2217://HOST:PORT";
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ParsePortReferenceTest,
+    ::testing::Values(
+        ReferenceCase{"Number", "7", "COM7", true}, ReferenceCase{"ComName", "COM7", "COM7", true},
+        ReferenceCase{"Com100", "COM100", "COM100", true}, ReferenceCase{"Highest", "255", "COM255", true},
+        ReferenceCase{"Zero", "0", "'0" + kNotAPort, false},
+        ReferenceCase{"ComZero", "COM0", "'COM0" + kNotAPort, false},
+        ReferenceCase{"AboveRange", "256", "'256" + kNotAPort, false},
+        ReferenceCase{"LowerCase", "com7", "'com7" + kNotAPort, false},
+        ReferenceCase{"LeadingBlank", " 5", "' 5" + kNotAPort, false},
+        ReferenceCase{"Empty", "", "'" + kNotAPort, false},
+        ReferenceCase{"DevicePath", "/dev/pts/3", "/dev/pts/3", true},
+        ReferenceCase{"Url", "rfc2217://lab:2217?ign_purge", "rfc2217://lab:2217?ign_purge", true},
+        ReferenceCase{"BadUrl", "rfc2217://lab",
+                      "'rfc2217://lab' is not a network port rfc2217://HOST:PORT: the port number is missing", false},
+        ReferenceCase{"NulInPath", std::string("/dev/pts/2\0junk", 15),
+                      "'/dev/pts/2\\0junk' is not a port name: it holds a NUL byte", false},
+        ReferenceCase{"NulAfterNumber", std::string("7\0", 2), "'7\\0' is not a port name: it holds a NUL byte",
+                      false}),
+    [](const ::testing::TestParamInfo<ReferenceCase>& info) { return std::string(info.param.name); });
+
+struct ListCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> ports; // each port's own text, in the list's order
+    std::string error;
+
+    friend void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ParsePortListTest : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(ParsePortListTest, GivesEachPortOnceInOrder)
+{
+    std::vector<PortRef> ports;
+    std::string error;
+    const bool ok = ParsePortList(GetParam().text, &ports, &error);
+    EXPECT_EQ(error, GetParam().error);
+    std::vector<std::string> texts;
+    for (const PortRef& port : ports)
+        texts.push_back(port.Text());
+    EXPECT_EQ(texts, GetParam().ports);
+    EXPECT_EQ(ok, GetParam().error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, ParsePortListTest,
+                         ::testing::Values(ListCase{"Ascending", "9,COM7,8", {"COM7", "COM8", "COM9"}, ""},
+                                           ListCase{"Repeats", "5,COM5,5", {"COM5"}, ""},
+                                           ListCase{"NamesAfterNumbers",
+                                                    "rfc2217://lab:2217,/dev/pts/3,7,rfc2217://lab:2217",
+                                                    {"COM7", "/dev/pts/3", "rfc2217://lab:2217"},
+                                                    ""},
+                                           ListCase{"TrailingComma", "5,", {}, "'" + kNotAPort},
+                                           ListCase{"BlankElement", "5, 6", {}, "' 6" + kNotAPort},
+                                           ListCase{"ZeroElement", "5,0", {}, "'0" + kNotAPort}),
+                         [](const ::testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace pelvar

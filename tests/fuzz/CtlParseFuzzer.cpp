@@ -128,7 +128,9 @@ void CheckCommandLine(const std::vector<std::string>& args)
     Check(p.ok == p.error.empty(), "an error text exactly when refused");
     if (!p.ok)
         return;
-    Check(p.options.port >= 0 && p.options.port <= 255, "port 0..255");
+    const PortRef& port = p.options.port;
+    Check(!port.IsNumber() || (port.number >= 1 && port.number <= 255), "a port number 1..255");
+    Check(port.IsNumber() || port.name.find('\0') == std::string::npos, "a port name holds no NUL");
     CheckCommand(p.command);
 }
 

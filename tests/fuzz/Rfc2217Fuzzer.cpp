@@ -16,7 +16,7 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/PortName.h"
+#include "platform/PortRef.h"
 #include "platform/net/NetworkPlatform.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/FakeRfc2217Server.h"
@@ -70,11 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!piece.empty())
         server.SendAt(at, piece);
 
-    // Opened through the port's number as pelvarctl names it; the server's
-    // answers to the opening are collected apart from the client's own bytes.
-    ForgetNamedPorts();
+    // Opened by the name as pelvarctl parses it; the server's answers to the
+    // opening are collected apart from the client's own bytes.
+    PortRef ref;
+    Check(ParsePortRef(url, &ref, &error), "a network address parsed once parses as a port name");
     NetworkPlatform net(sim, [&server] { return std::make_unique<test::FakeRfc2217Connection>(server); });
-    CFrameLink link(NamePort(url, nullptr), 115200, net);
+    CFrameLink link(ref, 115200, net);
     if (link.Open() != LINK_OK)
         return 0;
     Check(sim.Now() <= kNetOpenAnswerMs, "the open waits at most its bound");
@@ -104,6 +105,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(wholeData.size() <= stream.size(), "no more data than bytes");
     if (stream.find('\xff') == std::string::npos)
         Check(wholeData == test::Bytes(stream.begin(), stream.end()), "a stream without IAC is all data");
-    ForgetNamedPorts();
     return 0;
 }

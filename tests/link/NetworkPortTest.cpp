@@ -2,13 +2,17 @@
 // bytes of the negotiation, IAC in both directions, servers that never
 // confirm, and every time limit of the client, exactly.
 #include <cerrno>
+#include <fstream>
+#include <ostream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
-#include "platform/PortName.h"
+#include "platform/PortRef.h"
 #include "platform/net/NetworkPlatform.h"
 #include "tests/support/FakeRfc2217Server.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace pelvar {
 namespace {
@@ -16,6 +20,8 @@ namespace {
 using test::Bytes;
 using test::FakeRfc2217Connection;
 using test::FakeServerState;
+using test::ScopedEnv;
+using test::TempDir;
 
 const Bytes kOpening = {
     0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x00, 0xFF, 0xFB, 0x03, 0xFF,
@@ -41,21 +47,32 @@ Bytes Cat(std::initializer_list<Bytes> parts)
 
 class NetworkPortTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ForgetNamedPorts();
-        sim.SetNow(1000);
-    }
-    void TearDown() override { ForgetNamedPorts(); }
+    void SetUp() override { sim.SetNow(1000); }
 
-    int Name(const std::string& url) { return NamePort(url, nullptr); }
+    static PortRef Ref(const std::string& url)
+    {
+        PortRef ref;
+        std::string error;
+        EXPECT_TRUE(ParsePortRef(url, &ref, &error)) << error;
+        return ref;
+    }
 
     std::int32_t OpenLink(const std::string& url = "rfc2217://board.lab:4000")
     {
-        link = std::make_unique<CFrameLink>(Name(url), 115200, net);
+        link = std::make_unique<CFrameLink>(Ref(url), 115200, net);
         return link->Open();
     }
 
+    // Port directory entry COM9 holding `text`, the user's alone.
+    void Entry(const std::string& text)
+    {
+        const std::string path = dir.Path() + "/COM9";
+        std::ofstream(path, std::ios::binary) << text;
+        ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    }
+
+    TempDir dir;
+    ScopedEnv env{"PELVAR_PORTS_DIR", dir.Path()};
     SimPlatform sim;
     FakeServerState server{sim};
     NetworkPlatform net{sim, [this] { return std::make_unique<FakeRfc2217Connection>(server); }};
@@ -117,10 +134,80 @@ INSTANTIATE_TEST_SUITE_P(Rows, NetworkConnect,
 
 TEST_F(NetworkPortTest, MalformedEntryIsNotConnected)
 {
-    link = std::make_unique<CFrameLink>(Name("rfc2217://board.lab"), 115200, net);
+    Entry("rfc2217://board.lab\n");
+    link = std::make_unique<CFrameLink>(9, 115200, net);
     EXPECT_EQ(link->Open(), PORT_ERR_CONFIG);
     EXPECT_EQ(link->Port()->LastError(), EINVAL);
     EXPECT_EQ(server.connects, 0);
+}
+
+// A port directory entry as written by hand or by an editor: its first line
+// is the URL, whole or not at all.
+struct EntryRow {
+    const char* name;
+    std::string text;
+    std::uint16_t port; // the server port connected to; 0: refused
+    std::string said;   // PortPath: the URL opened, or why the entry is refused (after its path)
+
+    friend void PrintTo(const EntryRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class NetworkEntry : public NetworkPortTest, public ::testing::WithParamInterface<EntryRow> {};
+
+TEST_P(NetworkEntry, OpensTheWholeLineOrNothing)
+{
+    Entry(GetParam().text);
+    link = std::make_unique<CFrameLink>(9, 115200, net);
+    if (GetParam().port == 0) {
+        EXPECT_EQ(link->Open(), PORT_ERR_CONFIG);
+        EXPECT_EQ(link->Port()->LastError(), EINVAL);
+        EXPECT_EQ(server.connects, 0);
+        EXPECT_EQ(net.PortPath(9), dir.Path() + "/COM9" + GetParam().said);
+    } else {
+        EXPECT_EQ(link->Open(), LINK_OK);
+        EXPECT_EQ(server.connectedPort, GetParam().port);
+        EXPECT_EQ(net.PortPath(9), GetParam().said);
+    }
+}
+
+// 511 characters: "rfc2217://" (10), the host, ":40" and two more digits.
+const std::string kLongHost = "board.lab" + std::string(511 - 10 - 9 - 5, 'a');
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NetworkEntry,
+    ::testing::Values(
+        EntryRow{"crlf", "rfc2217://board.lab:4000\r\n", 4000, "rfc2217://board.lab:4000"},
+        EntryRow{"trailing_blanks", "rfc2217://board.lab:4001 \t\n", 4001, "rfc2217://board.lab:4001"},
+        EntryRow{"longest_line", "rfc2217://" + kLongHost + ":4002\n", 4002, "rfc2217://" + kLongHost + ":4002"},
+        // Cut at 511 characters this would name port 40 of the same host.
+        EntryRow{"over_long_line", "rfc2217://" + kLongHost + "a:4003\n", 0,
+                 ": its line is longer than 511 characters"},
+        EntryRow{"nul_inside", std::string("rfc2217://board.lab:4004\0junk\n", 30), 0, ": its line holds a NUL byte"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NetworkPortTest, LocalPortAfterANetworkOneReportsItsOwnError)
+{
+    server.refuseWith = ECONNREFUSED;
+    EXPECT_EQ(OpenLink(), PORT_ERR_CONFIG);
+    EXPECT_EQ(link->Port()->LastError(), ECONNREFUSED);
+    // COM42 is neither simulated nor an entry: the local platform's ENOENT.
+    CFrameLink local(42, 115200, net);
+    EXPECT_EQ(local.Open(), PORT_ERR_CONFIG);
+    EXPECT_EQ(local.Port()->LastError(), ENOENT);
+    EXPECT_EQ(net.LastError(), ENOENT);
+}
+
+TEST_F(NetworkPortTest, EveryNameOfARunOpensItsOwnAddress)
+{
+    // More names than there are COM numbers: none runs out, none meets another.
+    for (int i = 1; i <= 300; ++i) {
+        ASSERT_EQ(OpenLink("rfc2217://board.lab:" + std::to_string(5000 + i)), LINK_OK) << i;
+        ASSERT_EQ(server.connectedPort, 5000 + i);
+        link.reset();
+    }
+    server.refuseWith = ECONNREFUSED;
+    EXPECT_EQ(OpenLink("rfc2217://board.lab:5301"), PORT_ERR_CONFIG);
+    EXPECT_EQ(link->Port()->LastError(), ECONNREFUSED);
 }
 
 TEST_F(NetworkPortTest, FrameGoesOutWithPurgeAndRtsAheadAndRtsFallsAfterTheHoldTime)
@@ -313,15 +400,17 @@ INSTANTIATE_TEST_SUITE_P(
                              "unknown option 'fast' (known: ign_set_control, ign_purge)"},
                       UrlRow{"telnet://h:1", nullptr, 0, "it does not begin with rfc2217://"}));
 
-TEST(NamedPorts, NameGetsTheHighestFreeNumberAndKeepsIt)
+TEST(NamedPorts, ANameIsItsOwnValueAndAnEqualNameTheSame)
 {
-    ForgetNamedPorts();
-    auto taken = [](int port) { return port == 255; };
-    EXPECT_EQ(NamePort("rfc2217://a:1", taken), 254);
-    EXPECT_EQ(NamePort("/dev/ttyUSB0", taken), 253);
-    EXPECT_EQ(NamePort("rfc2217://a:1", taken), 254);
-    EXPECT_EQ(NamedPort(253), "/dev/ttyUSB0");
-    ForgetNamedPorts();
+    PortRef a, b, path;
+    std::string error;
+    ASSERT_TRUE(ParsePortRef("rfc2217://a:1", &a, &error));
+    ASSERT_TRUE(ParsePortRef("rfc2217://a:1", &b, &error));
+    ASSERT_TRUE(ParsePortRef("/dev/ttyUSB0", &path, &error));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.Text(), "rfc2217://a:1");
+    EXPECT_EQ(path.Text(), "/dev/ttyUSB0");
+    EXPECT_FALSE(a == path);
 }
 
 } // namespace

@@ -294,6 +294,25 @@ def test_network_ports_are_named_by_url():
         pelvar.connect("rfc2217://127.0.0.1")
 
 
+def test_named_ports_take_no_port_number():
+    with socket.socket() as s:  # a port on which nothing listens
+        s.bind(("127.0.0.1", 0))
+        free = s.getsockname()[1]
+    # More names than there are COM numbers, in one run.
+    urls = [f"rfc2217://127.0.0.1:{20000 + i}" for i in range(300)]
+    assert pelvar.port_list(",".join(["9", "COM7"] + urls)) == [7, 9] + urls
+    with pelvar.simulated_board() as sim, pelvar.connect(sim.port) as b:
+        assert (b.port, b.sensor) == (sim.port, "ARVEN-L")
+    with pytest.raises(ValueError, match="^simulated board: port 'rfc2217://127.0.0.1:20000' is not a port number"):
+        pelvar.simulated_board(urls[0])
+    with pytest.raises(pelvar.PortError) as refused:
+        pelvar.connect(f"rfc2217://127.0.0.1:{free}")
+    assert refused.value.errno == errno.ECONNREFUSED and refused.value.port == f"rfc2217://127.0.0.1:{free}"
+    assert str(refused.value).startswith(f"rfc2217://127.0.0.1:{free}: cannot open: ")
+    with pytest.raises(ValueError, match=r"^port '/dev/pts/2\\0junk' is not a port name: it holds a NUL byte$"):
+        pelvar.connect("/dev/pts/2\0junk")
+
+
 def test_the_board_and_port_are_released_on_an_exception(sim):
     with pytest.raises(RuntimeError):
         with pelvar.connect(sim.port) as b:

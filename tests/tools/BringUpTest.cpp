@@ -306,12 +306,13 @@ std::string Facts(const CtlCommand& c, const CtlOptions& o)
         add("interval " + std::to_string(c.intervalMs) + " count " + std::to_string(c.count));
     if (!c.file.empty())
         add("file " + c.file);
-    if (o.port != 0)
-        add("port " + std::to_string(o.port));
+    const auto name = [](const PortRef& port) { return port.IsNumber() ? std::to_string(port.number) : port.name; };
+    if (o.port.kind != PortRef::Kind::None)
+        add("port " + name(o.port));
     if (o.allPorts)
         add("ports all");
-    for (int port : o.ports)
-        add("board " + std::to_string(port));
+    for (const PortRef& port : o.ports)
+        add("board " + name(port));
     if (!o.capture.empty())
         add("capture " + o.capture);
     if (c.verb == Verb::Sleep)
@@ -382,6 +383,14 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"sleep", {"sleep", "250"}, Verb::Sleep, "sleep 250"},
         BringUpParseRow{"monitor", {"--port", "3", "--json", "monitor"}, Verb::Monitor, "port 3"},
         BringUpParseRow{"portList", {"--port", "9,COM7,8", "connect"}, Verb::Connect, "board 7 board 8 board 9"},
+        BringUpParseRow{"portListOfNames",
+                        {"--port", "rfc2217://lab:2217,/dev/pts/3,COM7", "connect"},
+                        Verb::Connect,
+                        "board 7 board /dev/pts/3 board rfc2217://lab:2217"},
+        BringUpParseRow{"portUrl",
+                        {"--port", "rfc2217://lab:2217?ign_purge", "connect"},
+                        Verb::Connect,
+                        "port rfc2217://lab:2217?ign_purge"},
         BringUpParseRow{"portAll", {"--port=all", "diagnose"}, Verb::Diagnose, "ports all"},
         BringUpParseRow{
             "lastPortWins", {"--port", "all", "--port", "7,8", "--port", "3", "connect"}, Verb::Connect, "port 3"},
@@ -1140,7 +1149,8 @@ INSTANTIATE_TEST_SUITE_P(
 class BusyAfterTheCheck : public ForwardingPlatform {
 public:
     BusyAfterTheCheck(SimPlatform& inner, int busyOpens) : ForwardingPlatform(inner), m_busyOpens(busyOpens) {}
-    PortHandle OpenPort(int port) override
+    PortHandle OpenPort(int port) override { return OpenRef(PortRef::Com(port)); }
+    PortHandle OpenRef(const PortRef& port) override
     {
         ++opens;
         if (opens > 1 && opens <= 1 + m_busyOpens) {
@@ -1148,7 +1158,7 @@ public:
             return kNoHandle;
         }
         m_error = 0;
-        return ForwardingPlatform::OpenPort(port);
+        return ForwardingPlatform::OpenRef(port);
     }
     int LastError() const override { return m_error ? m_error : ForwardingPlatform::LastError(); }
     int opens = 0;

@@ -4,9 +4,9 @@
 
 namespace pelvar {
 
-std::string PrefixLines(const std::string& text, int port)
+std::string PrefixLines(const std::string& text, const PortRef& port)
 {
-    const std::string prefix = "COM" + std::to_string(port) + ": ";
+    const std::string prefix = port.Text() + ": ";
     std::string prefixed;
     for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find('\n', start);
@@ -21,15 +21,15 @@ std::string PrefixLines(const std::string& text, int port)
 
 CtlOutput::CtlOutput(std::FILE* out, bool json) : m_out(out), m_json(json) {}
 
-CtlOutput::CtlOutput(int port, bool json) : m_json(json), m_port(port) {}
+CtlOutput::CtlOutput(const PortRef& port, bool json) : m_json(json), m_port(port) {}
 
 void CtlOutput::Line(const std::string& text, bool flush)
 {
-    if (m_port > 0 && m_json) {
+    if (m_port.kind != PortRef::Kind::None && m_json) {
         m_kept += text + "\n";
         return;
     }
-    if (m_port > 0) {
+    if (m_port.kind != PortRef::Kind::None) {
         m_kept += PrefixLines(text + "\n", m_port);
         return;
     }
@@ -56,8 +56,11 @@ std::FILE* CtlOutput::TraceSink(std::FILE* err)
 void CtlOutput::Begin(Verb verb)
 {
     m_object = Json::object();
-    if (m_port > 0)
-        m_object["port"] = m_port;
+    // A number as a number; a port named otherwise by its name.
+    if (m_port.IsNumber())
+        m_object["port"] = m_port.number;
+    else if (m_port.kind != PortRef::Kind::None)
+        m_object["port"] = m_port.name;
     m_object["verb"] = VerbName(verb);
 }
 

@@ -15,7 +15,7 @@
 namespace pelvar {
 
 // Each line of `text` after "COMn: ", the last one ended.
-std::string PrefixLines(const std::string& text, int port);
+std::string PrefixLines(const std::string& text, const PortRef& port);
 
 class CtlOutput {
 public:
@@ -24,7 +24,7 @@ public:
     CtlOutput(std::FILE* out, bool json);
     // One board of several: kept in memory, each line after "COMn: ", each
     // JSON object with "port" first.
-    CtlOutput(int port, bool json);
+    CtlOutput(const PortRef& port, bool json);
     ~CtlOutput();
     CtlOutput(const CtlOutput&) = delete;
     CtlOutput& operator=(const CtlOutput&) = delete;
@@ -55,7 +55,7 @@ private:
 
     std::FILE* m_out = nullptr;
     bool m_json;
-    int m_port = 0; // a board of several; 0: straight to m_out
+    PortRef m_port; // a board of several; none: straight to m_out
     std::string m_kept;
     Json m_object;
     std::FILE* m_trace = nullptr;

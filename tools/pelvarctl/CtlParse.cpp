@@ -276,7 +276,7 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
         p->options.capture = value;
         return true;
     case 'p':
-        p->options.port = 0;
+        p->options.port = {};
         p->options.allPorts = std::string(value) == "all";
         p->options.ports.clear();
         if (p->options.allPorts)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "camera/Preset.h"
+#include "platform/PortRef.h"
 
 namespace pelvar {
 
@@ -35,11 +36,11 @@ enum class Verb {
 };
 
 struct CtlOptions {
-    int port = 0;              // 0: find the board as Connect does
-    bool allPorts = false;     // --port all: every listed port, a board on each
-    std::vector<int> ports;    // --port N,M,...: these boards, ascending
-    bool trace = false;        // --trace, --trace=bytes: the bytes of each frame and read
-    bool traceDecoded = false; // --trace=decoded: one line per exchange, as the panel's log
+    PortRef port;               // none named: find the board as Connect does
+    bool allPorts = false;      // --port all: every listed port, a board on each
+    std::vector<PortRef> ports; // --port N,M,...: these boards, ascending
+    bool trace = false;         // --trace, --trace=bytes: the bytes of each frame and read
+    bool traceDecoded = false;  // --trace=decoded: one line per exchange, as the panel's log
     bool verbose = false;
     bool json = false;   // one JSON object per verb on standard output
     std::string map;     // --map FILE; empty: the default map when it exists

@@ -38,7 +38,7 @@ int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFai
 // run it alone, without finding the board first.
 bool IsRawExchange(const CtlCommand& c, const CtlOptions& options)
 {
-    return options.port > 0
+    return options.port.kind != PortRef::Kind::None
            && (c.verb == Verb::Transact || c.verb == Verb::QueryStatus || c.verb == Verb::QueryRegRead);
 }
 
@@ -54,7 +54,7 @@ void ExplainNoBoard(const BoardConnection& board, IPlatform& platform, std::FILE
     int denied = 0;
     std::string group;
     for (const CandidateReport& c : tried) {
-        const std::string path = platform.PortPath(c.port);
+        const std::string path = PortPathOf(platform, c.port);
         if (c.openResult != LINK_OK) {
             std::fprintf(err, "pelvarctl: %s\n",
                          DescribeFailure(OpenFailure(platform, c.port, c.openResult, c.sysError)).c_str());
@@ -167,14 +167,14 @@ int RunConnect(VerbContext& ctx)
     const StartOutcome start = board.Start(probe, kStartLimitMs);
     const std::string label = PortLabel(platform, board.Port());
     if (start.lostError != 0) {
-        std::fprintf(ctx.err, "pelvarctl: %s\n",
-                     DescribeFailure({label, platform.PortPath(board.Port()), "", LINK_ERR_SEND, start.lostError})
-                         .c_str());
+        std::fprintf(
+            ctx.err, "pelvarctl: %s\n",
+            DescribeFailure({label, PortPathOf(platform, board.Port()), "", LINK_ERR_SEND, start.lostError}).c_str());
         out.Result(LINK_ERR_SEND);
         return kExitFailed;
     }
     out.Result(start.result);
-    out.Field("port", std::to_string(board.Port()));
+    out.Field("port", board.Port().IsNumber() ? std::to_string(board.Port().number) : board.Port().name);
     // No sensor named (start-up timed out, or no sensor bit): the board is not usable.
     out.Field("sensor", start.timedOut ? "init error" : SensorText(start.sensor));
     if (start.timedOut)
@@ -294,7 +294,7 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     const CtlCommand& c = p.command;
     TracePlatform traced(basePlatform, output.TraceSink(err));
     PortProgressPlatform platform(p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform);
-    const std::vector<int> portsToTry = PortsToTry(p.options.port);
+    const std::vector<PortRef> portsToTry = PortsToTry(p.options.port);
     BoardConnection board(platform);
     Adjustments held;
     std::FILE* traceSink = output.TraceSink(err);
@@ -379,20 +379,20 @@ int RunOnSeveralBoards(const ParsedCommandLine& p, const RegisterMap& map, const
                        const std::vector<PlannedVerb>& script, std::FILE* out, std::FILE* err, IPlatform& basePlatform,
                        PlatformMaker boardPlatform)
 {
-    const std::vector<int> ports = BoardPorts(p.options);
+    const std::vector<PortRef> ports = BoardPorts(p.options);
     if (ports.empty()) {
         std::fprintf(err, "pelvarctl: no serial port to try (see pelvarctl ports)\n");
         return kExitFailed;
     }
     std::vector<std::string> interfaces;
-    for (int port : ports)
-        interfaces.push_back(BoardName(port));
+    for (const PortRef& port : ports)
+        interfaces.push_back(port.Text());
     CaptureWriter capture;
     if (!OpenCapture(p.options, capture, interfaces, err))
         return kExitUsage;
     const int status = RunOnEveryBoard(
         ports, p.options.json, out, err, basePlatform, boardPlatform,
-        [&](int port, std::uint32_t index, CtlOutput& output, std::FILE* boardErr, IPlatform& platform) {
+        [&](const PortRef& port, std::uint32_t index, CtlOutput& output, std::FILE* boardErr, IPlatform& platform) {
             ParsedCommandLine board = p;
             board.options.port = port;
             return RunOnTheBoard(board, map, plan, script, output, boardErr, platform, capture, index);
@@ -431,7 +431,7 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
     }
 
     if (c.verb == Verb::Monitor) {
-        if (p.options.port <= 0) {
+        if (p.options.port.kind == PortRef::Kind::None) {
             std::fprintf(err, "pelvarctl: monitor: --port N names the listening port\n");
             return kExitUsage;
         }

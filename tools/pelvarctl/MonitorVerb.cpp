@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "camera/CaptureFile.h"
+#include "camera/FailureText.h"
 #include "camera/Commands.h"
 #include "camera/FailureText.h"
 #include "camera/LineMonitor.h"
@@ -68,7 +69,7 @@ std::string EventJson(const LineEvent& e)
 int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err, IPlatform& platform)
 {
     const std::string where = PortLabel(platform, options.port);
-    const PortHandle h = platform.OpenPort(options.port);
+    const PortHandle h = platform.OpenRef(options.port);
     if (h == kNoHandle) {
         std::fprintf(
             err, "pelvarctl: monitor: %s\n",

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/PortRef.h"
+
 namespace pelvar {
 
 class IPlatform;
 
 struct MonitorOptions {
-    int port = 0;
+    PortRef port;
     bool json = false;   // one JSON object per line and event
     std::string capture; // pcapng of the frames heard; empty: none
 };

@@ -8,7 +8,6 @@
 
 #include "discovery/PortEntry.h"
 #include "discovery/PortList.h"
-#include "platform/PortName.h"
 
 namespace pelvar {
 
@@ -28,7 +27,7 @@ std::string ReadAll(std::FILE* f)
 
 // One board's run: its own output and standard error.
 struct Board {
-    Board(int port_, bool json) : port(port_), out(port_, json) {}
+    Board(const PortRef& port_, bool json) : port(port_), out(port_, json) {}
     ~Board()
     {
         if (err)
@@ -37,7 +36,7 @@ struct Board {
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    int port;
+    PortRef port;
     CtlOutput out;
     std::FILE* err = nullptr;
     int status = kExitFailed;
@@ -45,15 +44,9 @@ struct Board {
 
 } // namespace
 
-std::vector<int> BoardPorts(const CtlOptions& options) { return options.allPorts ? AllPortsToTry() : options.ports; }
+std::vector<PortRef> BoardPorts(const CtlOptions& options) { return options.allPorts ? AllPortsToTry() : options.ports; }
 
-std::string BoardName(int port)
-{
-    const std::string named = NamedPort(port);
-    return named.empty() ? "COM" + std::to_string(port) : named;
-}
-
-int RunOnEveryBoard(const std::vector<int>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
+int RunOnEveryBoard(const std::vector<PortRef>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
                     PlatformMaker makePlatform, const BoardRun& run)
 {
     std::vector<std::unique_ptr<Board>> boards;
@@ -64,7 +57,7 @@ int RunOnEveryBoard(const std::vector<int>& ports, bool json, std::FILE* out, st
         // Standard error stays a file: the verbs and the trace write to it as they go.
         board.err = std::tmpfile();
         if (!board.err) {
-            std::fprintf(err, "pelvarctl: COM%d: no temporary file for its output: %s\n", board.port,
+            std::fprintf(err, "pelvarctl: %s: no temporary file for its output: %s\n", board.port.Text().c_str(),
                          std::strerror(errno));
             continue;
         }

@@ -18,22 +18,19 @@
 namespace pelvar {
 
 // The boards --port names: every listed port for "all", else the list.
-std::vector<int> BoardPorts(const CtlOptions& options);
-
-// How a board is named to the user where a number is not enough: the
-// capture's interface.
-std::string BoardName(int port);
+std::vector<PortRef> BoardPorts(const CtlOptions& options);
 
 // The verb on board `port` (the `index`th of the list) with its own output,
 // standard error and platform; returns its exit status.
-using BoardRun = std::function<int(int port, std::uint32_t index, CtlOutput& out, std::FILE* err, IPlatform& platform)>;
+using BoardRun =
+    std::function<int(const PortRef& port, std::uint32_t index, CtlOutput& out, std::FILE* err, IPlatform& platform)>;
 
 // `run` on every board of `ports`, then each board's output and standard
 // error in port order; returns the worst exit status. With `makePlatform`
 // the boards run at once, each on a platform of its own; without it (the
 // simulated platform of tests, not shared by threads) one after another on
 // `platform`.
-int RunOnEveryBoard(const std::vector<int>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
+int RunOnEveryBoard(const std::vector<PortRef>& ports, bool json, std::FILE* out, std::FILE* err, IPlatform& platform,
                     PlatformMaker makePlatform, const BoardRun& run);
 
 } // namespace pelvar

@@ -58,6 +58,12 @@ public:
             m_progress->Update(m_opened++);
         return Inner().OpenPort(port);
     }
+    PortHandle OpenRef(const PortRef& ref) override
+    {
+        if (m_progress)
+            m_progress->Update(m_opened++);
+        return Inner().OpenRef(ref);
+    }
 
 private:
     Progress* m_progress = nullptr;

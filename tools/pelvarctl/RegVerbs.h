@@ -31,8 +31,8 @@ class PortProgressPlatform;
 
 struct VerbContext {
     BoardConnection& board;
-    Adjustments& held;             // the adjustments sent, as the panel's sliders keep them
-    const std::vector<int>& portsToTry; // in order
+    Adjustments& held;                      // the adjustments sent, as the panel's sliders keep them
+    const std::vector<PortRef>& portsToTry; // in order
     IPlatform& platform;
     CtlOutput& out;
     std::FILE* err;                        // where refusals and hints go

@@ -578,5 +578,19 @@ TEST_F(CameraTest, HandlersWithoutLinkDoNothing)
     EXPECT_EQ(sim.Now(), 0u);
 }
 
+// A caller that reads the last result after a register read must not find
+// the previous operation's LINK_OK there.
+TEST_F(CameraTest, ARegisterReadWithoutALinkLeavesNoEarlierResult)
+{
+    AddBoard(6);
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    cam.OnDisconnect();
+    ASSERT_EQ(cam.LastResult(), LINK_OK);
+    cam.OnRegisterRead();
+    EXPECT_EQ(cam.LastResult(), LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(cam.Board().ReadRegister(0x10).result, LINK_ERR_NOT_OPEN);
+    EXPECT_EQ(cam.Board().QueryStatus().result, LINK_ERR_NOT_OPEN);
+}
+
 } // namespace
 } // namespace pelvar

@@ -9,6 +9,7 @@
 #include "sim/SimBoard.h"
 #include "tools/pelvarctl/CtlParse.h"
 #include "tools/pelvarctl/CtlRunner.h"
+#include "tests/support/CtlCapture.h"
 #include "tests/support/Frames.h"
 
 namespace pelvar {
@@ -138,6 +139,24 @@ TEST_F(PelvarctlRun, QueryStatusPrintsResultFrameAndStatus)
 {
     EXPECT_EQ(Run({"--port", "5", "query", "status"}), 0);
     EXPECT_EQ(out, "result: LINK_OK (0)\nframe: 02 03 00 00 01 03\nstatus: 0x00\n");
+}
+
+// No reply, no value: "status: 0x00" would read as a board that said 0.
+TEST_F(PelvarctlRun, QueriesWithoutAReplyPrintNoValue)
+{
+    SimBoardOptions silent;
+    silent.silent = true;
+    SimBoardDevice quiet(silent);
+    SimPlatform p;
+    p.AddPort(5, &quiet);
+    for (const char* which : {"status", "regread"}) {
+        const test::CtlCapture text = test::RunCtlCaptured({"--port", "5", "query", which}, p);
+        EXPECT_EQ(text.status, 1) << which;
+        EXPECT_EQ(text.out, "result: LINK_ERR_NO_REPLY (-2002)\n") << which;
+        const test::CtlCapture json = test::RunCtlCaptured({"--json", "--port", "5", "query", which}, p);
+        EXPECT_EQ(json.out.find("\"status\""), std::string::npos) << json.out;
+        EXPECT_EQ(json.out.find("\"value\""), std::string::npos) << json.out;
+    }
 }
 
 TEST_F(PelvarctlRun, ConnectStartsTheBoardAndNamesTheSensor)

@@ -1,0 +1,32 @@
+// Device paths name ports where the system has them: here, not on Windows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/PortEntry.h"
+
+namespace pelvar {
+namespace {
+
+TEST(PortPath, ADevicePathNamesItsPort)
+{
+    PortRef ref;
+    std::string error;
+    ASSERT_TRUE(ParsePortReference("/dev/pts/3", &ref, &error)) << error;
+    EXPECT_EQ(ref.Text(), "/dev/pts/3");
+}
+
+TEST(PortPath, PathsComeAfterNumbersAndBeforeUrlsInAList)
+{
+    std::vector<PortRef> ports;
+    std::string error;
+    ASSERT_TRUE(ParsePortList("rfc2217://lab:2217,/dev/pts/3,7,rfc2217://lab:2217", &ports, &error)) << error;
+    std::vector<std::string> texts;
+    for (const PortRef& port : ports)
+        texts.push_back(port.Text());
+    EXPECT_EQ(texts, (std::vector<std::string>{"COM7", "/dev/pts/3", "rfc2217://lab:2217"}));
+}
+
+} // namespace
+} // namespace pelvar

@@ -65,13 +65,15 @@ CameraWorker::CameraWorker(IPanelView& view, IPlatform& platform, PortLister por
 
 CameraWorker::~CameraWorker()
 {
+    // Cancel first: a probe in flight must not go on to the next port while
+    // the rest is torn down.
+    m_cancel = true;
     m_deviceWatch.reset();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
         m_queue.clear();
     }
-    m_cancel = true;
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();

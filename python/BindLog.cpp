@@ -73,6 +73,15 @@ void BindLog(py::module_& m)
             },
             "(direction, bytes) in order: '>' sent, '<' a block read back.")
         .def_property_readonly(
+            "bytes_not_kept",
+            [](const E& e) {
+                std::uint64_t count = 0;
+                for (const ExchangeFrame& f : e.record.frames)
+                    count += f.notKeptBefore;
+                return count;
+            },
+            "Bytes read in the middle of a flood that frames leaves out (it keeps the first and the last).")
+        .def_property_readonly(
             "line", [](const E& e) { return ExchangeLine(e.record); },
             "The line of pelvarctl --trace=decoded and the panel's saved log.")
         .def("__str__", [](const E& e) { return ExchangeLine(e.record); })

@@ -51,6 +51,7 @@ class Exchange:
     duration_ms: int
     value: int
     frames: list[tuple[str, bytes]]
+    bytes_not_kept: int
     line: str
 
 class QueryReply:

@@ -669,3 +669,15 @@ def test_close_from_another_thread_ends_a_running_dump(sim):
     t.join()
     assert not b.open
     assert sim.state["commands"]["release"] == 1
+
+
+def test_a_flood_keeps_its_first_and_last_bytes_and_counts_the_rest(private_ports_dir):
+    # 3000 bytes of noise, then the reply: one exchange keeps 256 + 512 of them.
+    noise = bytes([0x55]) * 3000
+    with FakeBoard(private_ports_dir, 191, noise + bytes.fromhex("02 04 24 34 12 04 03")), pelvar.connect(191) as b:
+        with pytest.raises(pelvar.PelvarError):
+            b.reg[0x10]
+        read = b.log(1)[0]
+    kept = sum(len(f) for d, f in read.frames if d == "<")
+    assert kept <= 768
+    assert kept + read.bytes_not_kept == 3007

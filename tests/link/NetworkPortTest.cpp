@@ -10,6 +10,7 @@
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
 #include "platform/PortRef.h"
+#include "platform/SysError.h"
 #include "platform/net/NetworkPlatform.h"
 #include "tests/support/FakeRfc2217Server.h"
 #include "tests/support/TestEnvironment.h"
@@ -107,6 +108,47 @@ TEST_F(NetworkPortTest, ServerThatClosesAtOnceIsBusy)
     EXPECT_EQ(sim.Now(), 1005u);
     EXPECT_TRUE(server.closedByClient);
 }
+
+// What a server answers to the options asked for at the opening. A refused
+// COM-PORT-OPTION must never be used: no line setting, purge or RTS follows.
+struct RefusalRow {
+    const char* name;
+    Bytes answer; // sent 1 ms after the opening block
+    std::optional<std::uint32_t> confirmBaudAfterMs;
+    std::int32_t open;
+    int error;
+    std::uint32_t elapsedMs;
+
+    friend void PrintTo(const RefusalRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class NetworkRefusal : public NetworkPortTest, public ::testing::WithParamInterface<RefusalRow> {};
+
+TEST_P(NetworkRefusal, OpensOnlyWhereTheLineCanBeControlled)
+{
+    server.confirmBaudAfterMs = GetParam().confirmBaudAfterMs;
+    server.SendAt(1001, GetParam().answer);
+    EXPECT_EQ(OpenLink(), GetParam().open);
+    EXPECT_EQ(link->Port()->LastError(), GetParam().error);
+    EXPECT_EQ(sim.Now() - 1000, GetParam().elapsedMs);
+    if (GetParam().open == LINK_OK) {
+        server.fromClient.clear();
+        ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+        EXPECT_EQ(server.AllFromClient(), Cat({kPurge, kRtsOn, kStatusQuery, kRtsOff}));
+    } else {
+        EXPECT_TRUE(server.closedByClient);
+        ASSERT_EQ(server.fromClient.size(), 1u);
+        EXPECT_EQ(server.fromClient[0].bytes, kOpening);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NetworkRefusal,
+    ::testing::Values(
+        RefusalRow{"com_port_refused", {0xFF, 0xFE, 0x2C}, std::nullopt, PORT_ERR_CONFIG, kErrorNotRfc2217, 1},
+        // The line is still controlled; the frames go out as they are.
+        RefusalRow{"binary_refused", {0xFF, 0xFE, 0x00, 0xFF, 0xFC, 0x00}, 2, LINK_OK, 0, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ConnectRow {
     const char* name;

@@ -173,6 +173,23 @@ TEST(NetworkPortE2e, SecondClientIsBusy)
     EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
 }
 
+// ser2net's plain telnet refuses COM-PORT-OPTION: the port is not opened,
+// and the user learns what the server is.
+TEST(NetworkPortE2e, PlainTelnetServerIsNotOpenedAsAPort)
+{
+    PortsDir dir;
+    Board board(dir);
+    ASSERT_FALSE(board.device.empty());
+    Ser2net server(board.device, 0, false);
+    ASSERT_TRUE(server.Ready());
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", server.Url(), "connect"}, {dir.Env()});
+    const std::string at = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string words = "this server does not speak RFC 2217; if it drives the line itself, name it socket://";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pelvarctl: rfc2217://" + at + ": cannot open: " + words + at + "\n");
+    EXPECT_EQ(BoardReceived(board.sim->Stop()), std::vector<std::string>{});
+}
+
 TEST(NetworkPortE2e, ServerStoppedInTheMiddleEndsTheExchange)
 {
     ServedBoard served({"--silent"});

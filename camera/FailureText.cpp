@@ -52,6 +52,14 @@ std::string OpenFailureWords(int sysError, const std::string& path)
         return DescribeErrno(sysError) + "; join the group '" + group + "' (sudo usermod -aG " + group
                + " $USER) and log in again";
     }
+    case SysErrorKind::NotRfc2217: {
+        if (!network)
+            break;
+        // Host and port are written the same way in either form of URL.
+        const std::string address = path.substr(path.find("://") + 3);
+        return "this server does not speak RFC 2217; if it drives the line itself, name it socket://"
+               + address.substr(0, address.find('?'));
+    }
     default: break;
     }
     return DescribeErrno(sysError);

@@ -13,6 +13,7 @@ std::string DescribeSysError(SysErrorKind kind, const std::string& reason)
     case SysErrorKind::Refused: return "connection refused (" + reason + ")";
     case SysErrorKind::UnknownHost: return "unknown host (" + reason + ")";
     case SysErrorKind::Dropped: return "the connection was lost (" + reason + ")";
+    case SysErrorKind::NotRfc2217: return "this server does not speak RFC 2217";
     case SysErrorKind::Other: break;
     }
     return reason;

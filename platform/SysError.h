@@ -14,11 +14,15 @@ enum class SysErrorKind {
     Refused,     // ECONNREFUSED: nothing serves a network port there
     UnknownHost, // a network port's host name that does not resolve
     Dropped,     // ECONNRESET: a network port's connection was lost
+    NotRfc2217,  // a network port's server that refused COM-PORT-OPTION
     Other,
 };
 
 // A network port's host that does not resolve: errno has no code for it.
 constexpr int kErrorUnknownHost = -0x4E48;
+// A network port's server that refused to control a line: no system has a
+// code for it, on either side.
+constexpr int kErrorNotRfc2217 = -0x4E52;
 
 // The device or the connection has gone for good: unplugged, hung up, dropped.
 bool IsGoneError(int err);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ReadDeadline.h"
+#include "platform/SysError.h"
 
 namespace pelvar {
 
@@ -71,7 +72,8 @@ bool Rfc2217Port::Open(const NetworkAddress& address, const LineSettings& settin
     // (ser2net after a line of text); one that serves us confirms the bit
     // rate. Some never confirm anything: the wait is short and not needed.
     const std::uint32_t start = m_clock.TickCount();
-    while (m_session.Answers(SET_BAUDRATE) == 0) {
+    const auto refused = [this] { return m_session.LocalState(COM_PORT_OPTION) == OptionState::Inactive; };
+    while (m_session.Answers(SET_BAUDRATE) == 0 && !refused()) {
         const std::uint32_t elapsed = m_clock.TickCount() - start;
         if (elapsed >= kNetOpenAnswerMs)
             break;
@@ -79,6 +81,12 @@ bool Rfc2217Port::Open(const NetworkAddress& address, const LineSettings& settin
             m_connection->Close();
             return Fail(NetErrorBusy());
         }
+    }
+    // A plain telnet server, or one that drives the line itself: the port
+    // controls cannot be used, so the port is not opened as one.
+    if (refused()) {
+        m_connection->Close();
+        return Fail(kErrorNotRfc2217);
     }
     // A greeting is no reply of the board.
     m_data.clear();

@@ -27,6 +27,7 @@ SysErrorKind ClassifyErrno(int err)
     case ELOOP: return SysErrorKind::Unsupported;
     case ECONNREFUSED: return SysErrorKind::Refused;
     case kErrorUnknownHost: return SysErrorKind::UnknownHost;
+    case kErrorNotRfc2217: return SysErrorKind::NotRfc2217;
     case ECONNRESET:
     case EPIPE: return SysErrorKind::Dropped;
     default: return SysErrorKind::Other;

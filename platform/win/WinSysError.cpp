@@ -49,6 +49,7 @@ SysErrorKind ClassifyErrno(int err)
     case WSANO_DATA: return SysErrorKind::UnknownHost;
     case WSAECONNRESET:
     case WSAECONNABORTED: return SysErrorKind::Dropped;
+    case static_cast<DWORD>(kErrorNotRfc2217): return SysErrorKind::NotRfc2217;
     default: return SysErrorKind::Other;
     }
 }

@@ -45,6 +45,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"rfc2217://nohost.invalid:4000", "rfc2217://nohost.invalid:4000", "cannot open", PORT_ERR_CONFIG,
                     kErrorUnknownHost},
                    "rfc2217://nohost.invalid:4000: cannot open: unknown host (the name does not resolve)"},
+        FailureRow{"notRfc2217",
+                   {"rfc2217://lab-7:4000?ign_purge", "rfc2217://lab-7:4000?ign_purge", "cannot open", PORT_ERR_CONFIG,
+                    kErrorNotRfc2217},
+                   "rfc2217://lab-7:4000?ign_purge: cannot open: this server does not speak RFC 2217; if it drives "
+                   "the line itself, name it socket://lab-7:4000"},
         FailureRow{"lineSettingsRefused",
                    {"COM3", "", "cannot open", PORT_ERR_CONFIG, 0},
                    "COM3: cannot open: the line settings were refused"},

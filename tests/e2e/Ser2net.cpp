@@ -71,7 +71,7 @@ bool ServesAndLetsGo(int port, int waitMs)
     return false;
 }
 
-Ser2net::Ser2net(const std::string& device, int port)
+Ser2net::Ser2net(const std::string& device, int port, bool comPortControl)
 {
     char dir[] = "/tmp/pelvar-ser2net-XXXXXX";
     if (!mkdtemp(dir))
@@ -80,7 +80,8 @@ Ser2net::Ser2net(const std::string& device, int port)
     m_port = port != 0 ? port : FreeTcpPort();
     const std::string config = m_dir + "/ser2net.yaml";
     std::ofstream(config) << "connection: &board\n"
-                          << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << m_port << "\n"
+                          << "  accepter: telnet" << (comPortControl ? "(rfc2217)" : "") << ",tcp,127.0.0.1," << m_port
+                          << "\n"
                           << "  connector: serialdev," << device << ",115200n81,local\n"
                           << "  options:\n"
                           << "    max-connections: 1\n";

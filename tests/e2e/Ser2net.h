@@ -1,6 +1,6 @@
 // ser2net, started by a test on 127.0.0.1 at a free port with a YAML
-// configuration it writes, serving one device with telnet and RFC 2217;
-// stopped when the object goes.
+// configuration it writes, serving one device with telnet and RFC 2217 (or
+// telnet alone); stopped when the object goes.
 #pragma once
 
 #include <memory>
@@ -16,8 +16,9 @@ int FreeTcpPort();
 class Ser2net {
 public:
     // Serves `device` (a pseudo-terminal) at 115200 8N1, one client at a
-    // time, on `port` (0: a free one).
-    explicit Ser2net(const std::string& device, int port = 0);
+    // time, on `port` (0: a free one); without `comPortControl` it refuses
+    // COM-PORT-OPTION as a plain telnet server does.
+    explicit Ser2net(const std::string& device, int port = 0, bool comPortControl = true);
     ~Ser2net();
 
     bool Ready() const { return m_ready; }

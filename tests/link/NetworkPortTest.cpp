@@ -10,6 +10,7 @@
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
 #include "platform/PortRef.h"
+#include "platform/SysError.h"
 #include "platform/net/NetworkPlatform.h"
 #include "tests/support/FakeRfc2217Server.h"
 #include "tests/support/TestEnvironment.h"
@@ -107,6 +108,47 @@ TEST_F(NetworkPortTest, ServerThatClosesAtOnceIsBusy)
     EXPECT_EQ(sim.Now(), 1005u);
     EXPECT_TRUE(server.closedByClient);
 }
+
+// What a server answers to the options asked for at the opening. A refused
+// COM-PORT-OPTION must never be used: no line setting, purge or RTS follows.
+struct RefusalRow {
+    const char* name;
+    Bytes answer; // sent 1 ms after the opening block
+    std::optional<std::uint32_t> confirmBaudAfterMs;
+    std::int32_t open;
+    int error;
+    std::uint32_t elapsedMs;
+
+    friend void PrintTo(const RefusalRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class NetworkRefusal : public NetworkPortTest, public ::testing::WithParamInterface<RefusalRow> {};
+
+TEST_P(NetworkRefusal, OpensOnlyWhereTheLineCanBeControlled)
+{
+    server.confirmBaudAfterMs = GetParam().confirmBaudAfterMs;
+    server.SendAt(1001, GetParam().answer);
+    EXPECT_EQ(OpenLink(), GetParam().open);
+    EXPECT_EQ(link->Port()->LastError(), GetParam().error);
+    EXPECT_EQ(sim.Now() - 1000, GetParam().elapsedMs);
+    if (GetParam().open == LINK_OK) {
+        server.fromClient.clear();
+        ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+        EXPECT_EQ(server.AllFromClient(), Cat({kPurge, kRtsOn, kStatusQuery, kRtsOff}));
+    } else {
+        EXPECT_TRUE(server.closedByClient);
+        ASSERT_EQ(server.fromClient.size(), 1u);
+        EXPECT_EQ(server.fromClient[0].bytes, kOpening);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NetworkRefusal,
+    ::testing::Values(
+        RefusalRow{"com_port_refused", {0xFF, 0xFE, 0x2C}, std::nullopt, PORT_ERR_CONFIG, kErrorNotRfc2217, 1},
+        // The line is still controlled; the frames go out as they are.
+        RefusalRow{"binary_refused", {0xFF, 0xFE, 0x00, 0xFF, 0xFC, 0x00}, 2, LINK_OK, 0, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ConnectRow {
     const char* name;
@@ -258,6 +300,46 @@ TEST_F(NetworkPortTest, ReplyTimingIsThatOfALocalPort)
     EXPECT_EQ(sim.Now() - sent, 258u); // 10 ms after the send began, less the 2 ms hold
 }
 
+// A reply that came after its exchange gave up must not answer the next
+// query: the purge ahead of the next frame drops it, whether it still waits
+// in the socket or a poll for the unplugged board has taken it in.
+struct LateRow {
+    const char* name;
+    bool polledBetween;
+
+    friend void PrintTo(const LateRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class NetworkLateReply : public NetworkPortTest, public ::testing::WithParamInterface<LateRow> {};
+
+TEST_P(NetworkLateReply, IsDroppedBeforeTheNextFrame)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    const Bytes zeroReply = {0x02, 0x03, 0x00, 0x00, 0x01, 0x03};
+    int queries = 0;
+    server.onClientBytes = [&](const Bytes& b) {
+        if (std::search(b.begin(), b.end(), kStatusQuery.begin(), kStatusQuery.end()) == b.end())
+            return;
+        ++queries;
+        server.SendIn(queries == 1 ? 900 : 5, queries == 1 ? kStatusReply : zeroReply);
+    };
+    std::uint8_t frame[kFrameBufferSize];
+    std::uint32_t length = 0;
+    ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+    ASSERT_EQ(link->ReceiveFrame(frame, 4, &length), LINK_ERR_NO_REPLY);
+    sim.SetNow(2000); // the first reply came at 1900
+    if (GetParam().polledBetween) {
+        EXPECT_FALSE(net.PortGone(link->Port()->m_hCom));
+    }
+    ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+    ASSERT_EQ(link->ReceiveFrame(frame, 4, &length), LINK_OK);
+    EXPECT_EQ(Bytes(frame, frame + length), zeroReply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NetworkLateReply,
+                         ::testing::Values(LateRow{"still_in_the_socket", false}, LateRow{"taken_in_by_a_poll", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(NetworkPortTest, SilentBoardCostsSixAttemptsAsOnALocalPort)
 {
     ASSERT_EQ(OpenLink(), LINK_OK);
@@ -279,6 +361,46 @@ TEST_F(NetworkPortTest, DropInTheMiddleFailsTheExchangeAndTheDeviceHasGone)
     EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_SEND);
     EXPECT_EQ(link->Port()->LastError(), ECONNRESET);
     EXPECT_LE(sim.Now() - 1000, 600u); // the first window, then five sends that fail at once
+    EXPECT_TRUE(net.PortGone(link->Port()->m_hCom));
+}
+
+// The server closes 10 ms into a reply, after three of its six bytes.
+class NetworkCutReply : public NetworkPortTest {
+protected:
+    void SetUp() override
+    {
+        NetworkPortTest::SetUp();
+        ASSERT_EQ(OpenLink(), LINK_OK);
+        server.onClientBytes = [this](const Bytes& b) {
+            if (std::search(b.begin(), b.end(), kStatusQuery.begin(), kStatusQuery.end()) == b.end())
+                return;
+            server.SendIn(10, {0x02, 0x03, 0x00});
+            server.closeAt = sim.Now() + 20;
+        };
+        ASSERT_EQ(link->SendFrame(CMD_STATUS, nullptr, 0), LINK_OK);
+    }
+};
+
+TEST_F(NetworkCutReply, ReadEndsAtTheDropAndTheNextReadReportsIt)
+{
+    const PortHandle h = link->Port()->m_hCom;
+    std::uint8_t buf[9];
+    std::uint32_t got = 0;
+    ASSERT_TRUE(net.Read(h, buf, 9, &got));
+    EXPECT_EQ(Bytes(buf, buf + got), (Bytes{0x02, 0x03, 0x00}));
+    EXPECT_EQ(sim.Now(), 1020u) << "ended by the close, not 50 ms after the last byte";
+    EXPECT_FALSE(net.Read(h, buf, 9, &got));
+    EXPECT_EQ(net.LastError(), ECONNRESET);
+    EXPECT_TRUE(net.PortGone(h));
+}
+
+TEST_F(NetworkCutReply, LinkTakesNoFrameAndTheDeviceHasGone)
+{
+    std::uint8_t frame[kFrameBufferSize];
+    std::uint32_t length = 99;
+    EXPECT_EQ(link->ReceiveFrame(frame, 4, &length), LINK_ERR_NO_REPLY);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(link->Port()->LastError(), ECONNRESET);
     EXPECT_TRUE(net.PortGone(link->Port()->m_hCom));
 }
 
@@ -314,7 +436,9 @@ TEST_P(NetworkIncoming, DataAndAnswers)
     std::uint8_t buf[64] = {};
     std::uint32_t got = 0;
     CComPort& port = *link->Port();
-    port.ReadTimed(buf, 64, &got);
+    // Fewer than 64 bytes come: the read ends at its limit, the line still up.
+    EXPECT_EQ(port.ReadTimed(buf, 64, &got), PORT_ERR_READ_TIMEOUT);
+    EXPECT_EQ(port.LastError(), 0);
     EXPECT_EQ(Bytes(buf, buf + got), GetParam().data);
     EXPECT_EQ(server.AllFromClient(), GetParam().answers);
 }

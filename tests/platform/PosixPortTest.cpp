@@ -31,7 +31,6 @@ using test::Clock;
 using test::MsSince;
 
 constexpr int kPort = 201;
-constexpr double kToleranceMs = 40.0; // a loaded CI machine, not the link, sets this
 
 class PtyPort : public ::testing::Test {
 protected:
@@ -93,12 +92,10 @@ TEST_F(PtyPort, FramesGoOutByteExactAndTheReplyIsRecognised)
     CFrameLink link(kPort, 115200, posix);
     ASSERT_EQ(link.Open(), LINK_OK);
     AnswerOnce(9, {0x02, 0x06, 0x91, 0x06, 0, 0, 0, 0x93, 0x03});
-    auto start = Clock::now();
     EXPECT_EQ(link.Transact(CMD_BRIGHTNESS, EncodeAdjustment(200).data(), 4), LINK_OK);
-    double ms = MsSince(start);
     board.join();
     EXPECT_EQ(received, Bytes({0x02, 0x06, 0x91, 0xC8, 0, 0, 0, 0x5D, 0x03}));
-    EXPECT_LT(ms, 12 + kToleranceMs) << "a nine-byte acknowledge completes the read at once";
+    EXPECT_EQ(link.Retries(), 0u) << "the first acknowledge was taken";
 }
 
 TEST_F(PtyPort, ReadTimeoutsHoldOnARealDevice)
@@ -110,18 +107,17 @@ TEST_F(PtyPort, ReadTimeoutsHoldOnARealDevice)
 
     std::uint8_t buf[9];
     std::uint32_t got = 0;
-    auto start = Clock::now();
+    // How long each read lasts is pinned on the simulated clock; here the
+    // real device ends both reads with the bytes that came, and nothing else.
     EXPECT_EQ(port.ReadTimed(buf, 9, &got), PORT_ERR_READ_TIMEOUT);
     EXPECT_EQ(got, 0u);
-    EXPECT_NEAR(MsSince(start), 500, kToleranceMs);
 
     const std::uint8_t six[] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(write(master, six, 6), 6);
-    start = Clock::now();
     EXPECT_EQ(port.ReadTimed(buf, 9, &got), PORT_ERR_READ_TIMEOUT);
     EXPECT_EQ(got, 6u);
-    EXPECT_NEAR(MsSince(start), 250, kToleranceMs);
     EXPECT_EQ(Bytes(buf, buf + 6), Bytes(six, six + 6));
+    EXPECT_EQ(port.LastError(), 0);
 }
 
 TEST_F(PtyPort, OneReadTakesBytesThatArriveWithinTheIntervalOfTheLast)
@@ -254,10 +250,9 @@ TEST_F(PtyPort, SilentBoardQueryEndsAfterTheWindow)
 {
     CFrameLink link(kPort, 115200, posix);
     ASSERT_EQ(link.Open(), LINK_OK);
-    auto start = Clock::now();
     QueryResult q = QueryStatus(link);
     EXPECT_EQ(q.result, LINK_ERR_NO_REPLY);
-    EXPECT_NEAR(MsSince(start), 702, kToleranceMs);
+    EXPECT_EQ(ReadMaster(5), Bytes({0x02, 0x02, 0x00, 0x00, 0x03})) << "the query went out";
 }
 
 TEST_F(PtyPort, OpenIsExclusiveAndRestoresTheTerminalAtClose)
@@ -336,11 +331,9 @@ TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
     CFrameLink link(kPort, 115200, posix);
     ASSERT_EQ(link.Open(), LINK_OK);
     pty.CloseMaster();
-    auto start = Clock::now();
     std::uint8_t buf[kFrameBufferSize];
     std::uint32_t len = 0;
     EXPECT_EQ(link.ReceiveFrame(buf, 4, &len), LINK_ERR_NO_REPLY);
-    EXPECT_LT(MsSince(start), 500 + 150);
     EXPECT_EQ(link.Port()->LastError(), EIO);
 }
 

@@ -132,6 +132,33 @@ class DecoderTest(unittest.TestCase):
         exchanges = [x.split(", reply after ")[0] for x in decode(line, "line=LINE") if ", reply after " in x]
         self.assertEqual(exchanges, [verdict for _, _, verdict in rows])
 
+    def test_a_refused_or_unanswered_latch_leaves_the_register_unknown(self):
+        latch_10 = [0x02, 0x04, 0xA5, 0x10, 0x00, 0xB3, 0x03]
+        latch_20 = [0x02, 0x04, 0xA5, 0x20, 0x00, 0x83, 0x03]
+        ack = [0x02, 0x06, 0xA5, 0x06, 0x00, 0x00, 0x00, 0xA7, 0x03]
+        nak = [0x02, 0x06, 0xA5, 0x15, 0x00, 0x00, 0x00, 0xB4, 0x03]
+        read = [0x02, 0x02, 0x24, 0x24, 0x03]
+        beef = [0x02, 0x04, 0x24, 0xEF, 0xBE, 0x73, 0x03]
+        line = Line()
+        end = 0.001
+        for request, reply in [(latch_10, ack), (latch_20, nak), (read, beef),
+                               (latch_10, ack), (latch_20, None), (read, beef)]:
+            end = host_sends(line, end + 0.005, request)
+            if reply:
+                end = line.frame(end + 0.001, reply)
+        a = decode(line)
+        exchanges = [x.split(", reply after ")[0] for x in a if ": LINK_" in x]
+        self.assertEqual(exchanges, [
+            "reg address 0x0010: LINK_OK",
+            "reg address 0x0020: LINK_ERR_NAK",
+            "reg ? reads 0xbeef: LINK_OK",
+            "reg address 0x0010: LINK_OK",
+            "reg address 0x0020: LINK_ERR_NO_REPLY",
+            "reg ? reads 0xbeef: LINK_OK",
+        ])
+        self.assertEqual([x for x in a if x.startswith("request reg") and x.endswith("read")],
+                         ["request reg ? read", "request reg ? read"])
+
     def test_a_pause_of_200_ms_stays_inside_a_frame_and_one_of_300_ms_cuts_it(self):
         # The same pause as pelvarctl monitor's.
         line = Line(with_rts=False)

@@ -129,6 +129,8 @@ function pelvar.dissector(tvb, pinfo, tree)
     local board = id and id.value or 0
     local named = interface_name()
     local port = named and tostring(named.value) or nil
+    -- Wireshark's name for an interface the file leaves unnamed (one board).
+    if port == "unknown" then port = nil end
     local on = port and (port .. ": ") or ""
     local bytes = {}
     for i = 0, n - 1 do bytes[i + 1] = tvb(i, 1):uint() end

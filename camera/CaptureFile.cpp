@@ -134,7 +134,7 @@ void CaptureWriter::AddNoise(const std::vector<std::uint8_t>& bytes, std::uint32
 }
 
 void CaptureWriter::PutFrame(bool sent, bool noise, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
-                             std::uint32_t interfaceId)
+                             std::uint32_t interfaceId, std::uint64_t notKeptBefore)
 {
     const std::uint64_t us = m_originUs + std::uint64_t(atMs) * 1000;
     std::vector<std::uint8_t> epb;
@@ -148,6 +148,8 @@ void CaptureWriter::PutFrame(bool sent, bool noise, const std::vector<std::uint8
         epb.push_back(0);
     if (noise)
         PutOption(epb, kOptComment, kCaptureNoiseComment);
+    if (notKeptBefore > 0)
+        PutOption(epb, kOptComment, NotKeptText(notKeptBefore));
     Put16(epb, kOptEpbFlags);
     Put16(epb, 4);
     Put32(epb, sent ? kOutbound : kInbound);
@@ -168,7 +170,7 @@ void CaptureWriter::Add(const ExchangeRecord& record, std::uint32_t interfaceId)
             !f.sent
             && JudgeReply(f.bytes.data(), static_cast<std::uint32_t>(f.bytes.size()), kMaxRoom, ReplyKind::Data)
                    == LINK_ERR_NO_REPLY;
-        PutFrame(f.sent, noise, f.bytes, f.atMs, interfaceId);
+        PutFrame(f.sent, noise, f.bytes, f.atMs, interfaceId, f.notKeptBefore);
     }
     Flush();
 }

@@ -38,7 +38,8 @@ public:
     bool Open(const std::string& path, std::uint64_t originUs, int* error,
               const std::vector<std::string>& interfaces = {});
     // Every frame of the exchange, in order, on interface `interfaceId`; a
-    // block read back that holds no frame from its first byte is noise.
+    // block read back that holds no frame from its first byte is noise, and
+    // one after bytes the record did not keep says how many.
     // Safe from several threads: the boards of one file each add their own.
     void Add(const ExchangeRecord& record, std::uint32_t interfaceId = 0);
     // Bytes heard that are no frame, as noise.
@@ -50,7 +51,7 @@ public:
 private:
     void Put(const std::vector<std::uint8_t>& block);
     void PutFrame(bool sent, bool noise, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
-                  std::uint32_t interfaceId);
+                  std::uint32_t interfaceId, std::uint64_t notKeptBefore = 0);
     void Flush();
 
     std::mutex m_mutex;

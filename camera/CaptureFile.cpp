@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <chrono>
 
+#include "link/ReplyJudge.h"
+#include "link/ResultCodes.h"
+
 namespace pelvar {
 
 namespace {
@@ -11,6 +14,7 @@ constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
 constexpr std::uint32_t kInterfaceDescription = 0x00000001;
 constexpr std::uint32_t kEnhancedPacket = 0x00000006;
 constexpr std::uint16_t kOptEnd = 0;
+constexpr std::uint16_t kOptComment = 1;
 constexpr std::uint16_t kOptIfName = 2;
 constexpr std::uint16_t kOptEpbFlags = 2;
 // epb_flags bits 0-1: 01 inbound, 10 outbound.
@@ -122,15 +126,15 @@ void CaptureWriter::Put(const std::vector<std::uint8_t>& block)
         m_error = errno ? errno : EIO;
 }
 
-void CaptureWriter::AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
-                             std::uint32_t interfaceId)
+void CaptureWriter::AddNoise(const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    PutFrame(sent, bytes, atMs, interfaceId);
+    PutFrame(false, true, bytes, atMs, interfaceId);
+    Flush();
 }
 
-void CaptureWriter::PutFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
-                             std::uint32_t interfaceId)
+void CaptureWriter::PutFrame(bool sent, bool noise, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
+                             std::uint32_t interfaceId, std::uint64_t notKeptBefore)
 {
     const std::uint64_t us = m_originUs + std::uint64_t(atMs) * 1000;
     std::vector<std::uint8_t> epb;
@@ -142,6 +146,10 @@ void CaptureWriter::PutFrame(bool sent, const std::vector<std::uint8_t>& bytes, 
     epb.insert(epb.end(), bytes.begin(), bytes.end());
     while (epb.size() % 4 != 0)
         epb.push_back(0);
+    if (noise)
+        PutOption(epb, kOptComment, kCaptureNoiseComment);
+    if (notKeptBefore > 0)
+        PutOption(epb, kOptComment, NotKeptText(notKeptBefore));
     Put16(epb, kOptEpbFlags);
     Put16(epb, 4);
     Put32(epb, sent ? kOutbound : kInbound);
@@ -154,8 +162,16 @@ void CaptureWriter::Add(const ExchangeRecord& record, std::uint32_t interfaceId)
 {
     // The exchange's frames together, not between another board's.
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const ExchangeFrame& f : record.frames)
-        PutFrame(f.sent, f.bytes, f.atMs, interfaceId);
+    for (const ExchangeFrame& f : record.frames) {
+        // The host takes a frame only from the first byte a read returns
+        // (the largest room holds any whole one): a block without one is
+        // bytes the link dropped, not a reply.
+        const bool noise =
+            !f.sent
+            && JudgeReply(f.bytes.data(), static_cast<std::uint32_t>(f.bytes.size()), kMaxRoom, ReplyKind::Data)
+                   == LINK_ERR_NO_REPLY;
+        PutFrame(f.sent, noise, f.bytes, f.atMs, interfaceId, f.notKeptBefore);
+    }
     Flush();
 }
 

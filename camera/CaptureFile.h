@@ -16,6 +16,10 @@ namespace pelvar {
 
 // DLT_USER0: the first of the link-layer types kept for private protocols.
 constexpr std::uint32_t kCaptureLinkType = 147;
+// The comment on a packet of bytes that are no frame (noise on the line,
+// bytes a read took that the link dropped): the dissector pairs no reply
+// with it.
+constexpr const char* kCaptureNoiseComment = "noise";
 
 // Microseconds since 1970 now, for the time of a session's origin.
 std::uint64_t WallClockMicros();
@@ -33,17 +37,21 @@ public:
     // (errno) when it cannot be written.
     bool Open(const std::string& path, std::uint64_t originUs, int* error,
               const std::vector<std::string>& interfaces = {});
-    // Every frame of the exchange, in order, on interface `interfaceId`.
+    // Every frame of the exchange, in order, on interface `interfaceId`; a
+    // block read back that holds no frame from its first byte is noise, and
+    // one after bytes the record did not keep says how many.
     // Safe from several threads: the boards of one file each add their own.
     void Add(const ExchangeRecord& record, std::uint32_t interfaceId = 0);
-    void AddFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId = 0);
+    // Bytes heard that are no frame, as noise.
+    void AddNoise(const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId = 0);
     // False with *error when a write failed on the way.
     bool Close(int* error);
     bool IsOpen() const { return m_file != nullptr; }
 
 private:
     void Put(const std::vector<std::uint8_t>& block);
-    void PutFrame(bool sent, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs, std::uint32_t interfaceId);
+    void PutFrame(bool sent, bool noise, const std::vector<std::uint8_t>& bytes, std::uint32_t atMs,
+                  std::uint32_t interfaceId, std::uint64_t notKeptBefore = 0);
     void Flush();
 
     std::mutex m_mutex;

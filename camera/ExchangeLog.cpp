@@ -76,12 +76,14 @@ std::string AttemptsText(std::uint32_t attempts)
     return std::to_string(attempts) + (attempts == 1 ? " attempt" : " attempts");
 }
 
+std::string NotKeptText(std::uint64_t bytes) { return "[" + std::to_string(bytes) + " bytes not kept]"; }
+
 std::string FramesText(const ExchangeRecord& r)
 {
     std::string text;
     for (const ExchangeFrame& f : r.frames) {
         if (f.notKeptBefore > 0)
-            text += (text.empty() ? "[" : "  [") + std::to_string(f.notKeptBefore) + " bytes not kept]";
+            text += (text.empty() ? "" : "  ") + NotKeptText(f.notKeptBefore);
         if (!text.empty())
             text += "  ";
         text += (f.sent ? "> " : "< ") + HexBytes(f.bytes);

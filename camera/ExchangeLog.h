@@ -56,6 +56,8 @@ struct ExchangeRecord {
 std::string ExchangeMeaning(const ExchangeRecord& record);
 // "1 attempt", "6 attempts".
 std::string AttemptsText(std::uint32_t attempts);
+// "[31488 bytes not kept]": what a record counts instead of the bytes.
+std::string NotKeptText(std::uint64_t bytes);
 // "> 02 02 00 00 03  < 02 03 00 11 12 03"; bytes not kept show where they
 // were: "< ff ff  [31488 bytes not kept]  < ff ff 02 03 00 11 12 03".
 std::string FramesText(const ExchangeRecord& record);

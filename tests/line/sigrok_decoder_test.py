@@ -17,6 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from sigrok_session import Line  # noqa: E402
 
 DECODERS = None
+SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "samples", "session.sr")
 
 BRIGHTNESS_200 = [0x02, 0x06, 0x91, 0xC8, 0x00, 0x00, 0x00, 0x5D, 0x03]
 BRIGHTNESS_ACK = [0x02, 0x06, 0x91, 0x06, 0x00, 0x00, 0x00, 0x93, 0x03]
@@ -40,10 +41,13 @@ def decode(line, channels="line=LINE:rts=RTS"):
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "capture.sr")
         line.save(path)
-        env = dict(os.environ, SIGROKDECODE_DIR=DECODERS)
-        out = subprocess.run(
-            ["sigrok-cli", "-i", path, "-P", "pelvar:" + channels, "-A", "pelvar"],
-            env=env, capture_output=True, text=True, timeout=120)
+        return decode_file(path, channels)
+
+
+def decode_file(path, channels="line=LINE:rts=RTS", rows="pelvar"):
+    env = dict(os.environ, SIGROKDECODE_DIR=DECODERS)
+    out = subprocess.run(["sigrok-cli", "-i", path, "-P", "pelvar:" + channels, "-A", rows],
+                         env=env, capture_output=True, text=True, timeout=120)
     if out.returncode != 0 or "Traceback" in out.stderr:
         raise AssertionError("sigrok-cli failed: " + out.stderr)
     prefix = "pelvar-1: "
@@ -131,6 +135,46 @@ class DecoderTest(unittest.TestCase):
             end = line.frame(end + 0.001, reply)
         exchanges = [x.split(", reply after ")[0] for x in decode(line, "line=LINE") if ", reply after " in x]
         self.assertEqual(exchanges, [verdict for _, _, verdict in rows])
+
+    def test_the_sample_capture_as_the_line_page_shows_it(self):
+        a = decode_file(SAMPLE, rows="pelvar=exchange:warning")
+        # Response times differ each time the sample is made.
+        self.assertEqual([x.split(", reply after ")[0] for x in a], [
+            "status 0x00: not started: LINK_OK",
+            "brightness 200: LINK_OK",
+            "reg address 0x0010: LINK_OK",
+            "reg 0x0010 = 0xbeef: LINK_OK",
+            "reg address 0x0010: LINK_ERR_NO_REPLY",
+            "reg address 0x0010: LINK_OK",
+            "reg 0x0010 reads 0xbeef: LINK_OK",
+        ])
+
+    def test_a_refused_or_unanswered_latch_leaves_the_register_unknown(self):
+        latch_10 = [0x02, 0x04, 0xA5, 0x10, 0x00, 0xB3, 0x03]
+        latch_20 = [0x02, 0x04, 0xA5, 0x20, 0x00, 0x83, 0x03]
+        ack = [0x02, 0x06, 0xA5, 0x06, 0x00, 0x00, 0x00, 0xA7, 0x03]
+        nak = [0x02, 0x06, 0xA5, 0x15, 0x00, 0x00, 0x00, 0xB4, 0x03]
+        read = [0x02, 0x02, 0x24, 0x24, 0x03]
+        beef = [0x02, 0x04, 0x24, 0xEF, 0xBE, 0x73, 0x03]
+        line = Line()
+        end = 0.001
+        for request, reply in [(latch_10, ack), (latch_20, nak), (read, beef),
+                               (latch_10, ack), (latch_20, None), (read, beef)]:
+            end = host_sends(line, end + 0.005, request)
+            if reply:
+                end = line.frame(end + 0.001, reply)
+        a = decode(line)
+        exchanges = [x.split(", reply after ")[0] for x in a if ": LINK_" in x]
+        self.assertEqual(exchanges, [
+            "reg address 0x0010: LINK_OK",
+            "reg address 0x0020: LINK_ERR_NAK",
+            "reg ? reads 0xbeef: LINK_OK",
+            "reg address 0x0010: LINK_OK",
+            "reg address 0x0020: LINK_ERR_NO_REPLY",
+            "reg ? reads 0xbeef: LINK_OK",
+        ])
+        self.assertEqual([x for x in a if x.startswith("request reg") and x.endswith("read")],
+                         ["request reg ? read", "request reg ? read"])
 
     def test_a_pause_of_200_ms_stays_inside_a_frame_and_one_of_300_ms_cuts_it(self):
         # The same pause as pelvarctl monitor's.

@@ -5,14 +5,20 @@ result and pairing, in the traffic pane's words.
 usage: wireshark_dissector_test.py PELVARCTL PELVAR_SIM DISSECTOR
 """
 
+import fcntl
 import os
+import re
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 import unittest
 
 PELVARCTL = PELVAR_SIM = DISSECTOR = None
+SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "samples", "session.pcapng")
 
 SCRIPT = "set brightness 200\nreg write 0x0010 0xbeef\nreg read 0x0010\n"
 
@@ -48,7 +54,8 @@ def option(code, value):
 
 
 def write_pcapng(path, interfaces, packets):
-    """interfaces: names; packets: (interface, outbound, "02 04 ...") one ms apart."""
+    """interfaces: names; packets: (interface, outbound, "02 04 ...") one ms apart; an
+    outbound of None is noise."""
     data = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
     for name in interfaces:
         data += block(1, struct.pack("<HHI", 147, 0, 0) + option(2, name.encode()) + option(0, b""))
@@ -57,6 +64,8 @@ def write_pcapng(path, interfaces, packets):
         us = 1700000000000000 + i * 1000
         body = struct.pack("<IIIII", interface, us >> 32, us & 0xFFFFFFFF, len(frame), len(frame))
         body += frame + b"\0" * (-len(frame) % 4)
+        if outbound is None:
+            body += option(1, b"noise")
         body += option(2, struct.pack("<I", 2 if outbound else 1)) + option(0, b"")
         data += block(6, body)
     with open(path, "wb") as f:
@@ -78,6 +87,7 @@ class DissectorTest(unittest.TestCase):
         finally:
             sim.terminate()
             sim.wait(timeout=30)
+            sim.stdout.close()
         return ctl, path
 
     def capture_boards(self, tmp, coms, *args):
@@ -100,8 +110,13 @@ class DissectorTest(unittest.TestCase):
                 sim.stdout.close()
         return ctl, path
 
-    def dissect(self, path, fields=FIELDS):
+    def dissect(self, path, fields=FIELDS, two_pass=False, display_filter=None):
         cmd = ["tshark", "-X", "lua_script:" + DISSECTOR, "-r", path, "-T", "fields", "-E", "separator=|"]
+        if two_pass:
+            # The read filter gives the first pass the fields the pairing reads.
+            cmd += ["-2", "-R", "pelvar"]
+        if display_filter:
+            cmd += ["-Y", display_filter]
         for f in fields:
             cmd += ["-e", f]
         out = subprocess.run(cmd, capture_output=True, text=True, timeout=120)
@@ -209,8 +224,143 @@ class DissectorTest(unittest.TestCase):
             ctl, path = self.capture(tmp, "--corrupt", stdin="set brightness 1\n")
             rows = self.dissect(path)
         self.assertNotEqual(ctl.returncode, 0)
-        self.assertEqual(rows[1].split("|")[3:5], ["status", "LINK_ERR_CHECKSUM"])
-        self.assertEqual(rows[1].split("|")[7], "0")
+        # A query is not repeated: the connect's status fails at once.
+        self.assertEqual(rows, [
+            "1|0|status|status||||1",
+            "2|1|status|status|LINK_ERR_CHECKSUM|1|00|0",
+        ])
+
+    def test_the_sample_capture_reads_with_its_links_as_the_line_page_shows(self):
+        rows = self.dissect(SAMPLE, ["frame.number", "pelvar.port", "pelvar.meaning", "pelvar.result",
+                                     "pelvar.request_in", "pelvar.reply_in", "_ws.col.Info"], two_pass=True)
+        # Response times differ each time the sample is made.
+        rows = [re.sub(r"  [0-9]+ ms$", "", row) for row in rows]
+        self.assertEqual(rows, [
+            "1||status|||2|> status",
+            "2||status 0x00: not started|LINK_OK|1||< status 0x00: not started  LINK_OK",
+            "3||brightness 200|||4|> brightness 200",
+            "4||brightness 200|LINK_OK|3||< brightness 200  LINK_OK",
+            "5||reg address 0x0010|||6|> reg address 0x0010",
+            "6||reg address 0x0010|LINK_OK|5||< reg address 0x0010  LINK_OK",
+            "7||reg 0x0010 = 0xbeef|||8|> reg 0x0010 = 0xbeef",
+            "8||reg 0x0010 = 0xbeef|LINK_OK|7||< reg 0x0010 = 0xbeef  LINK_OK",
+            "9||reg address 0x0010|LINK_ERR_NO_REPLY|||> reg address 0x0010  LINK_ERR_NO_REPLY",
+            "10||reg address 0x0010|||11|> reg address 0x0010",
+            "11||reg address 0x0010|LINK_OK|10||< reg address 0x0010  LINK_OK",
+            "12||reg 0x0010 read|||13|> reg 0x0010 read",
+            "13||reg 0x0010 reads 0xbeef|LINK_OK|12||< reg 0x0010 reads 0xbeef  LINK_OK",
+        ])
+
+    def test_a_request_without_a_reply_reads_as_no_reply_and_unlatches(self):
+        # COM7's second latch goes unanswered: the read after it names no
+        # register; the capture ends on a status nobody answers.
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "lost.pcapng")
+            write_pcapng(path, ["COM7"], [
+                (0, True, "02 04 A5 10 00 B3 03"),
+                (0, False, "02 06 A5 06 00 00 00 A7 03"),
+                (0, True, "02 04 A5 20 00 83 03"),
+                (0, True, "02 02 24 24 03"),
+                (0, False, "02 04 24 EF BE 73 03"),
+                (0, True, "02 02 00 00 03"),
+            ])
+            fields = ["frame.number", "pelvar.meaning", "pelvar.result", "pelvar.request_in", "pelvar.reply_in",
+                      "_ws.expert.message"]
+            rows = self.dissect(path, fields, two_pass=True)
+            lost = self.dissect(path, ["frame.number"], two_pass=True, display_filter='pelvar.result != "LINK_OK"')
+        self.assertEqual(rows, [
+            "1|reg address 0x0010|||2|",
+            "2|reg address 0x0010|LINK_OK|1||",
+            "3|reg address 0x0020|LINK_ERR_NO_REPLY|||Request without a reply",
+            "4|reg ? read|||5|",
+            "5|reg ? reads 0xbeef|LINK_OK|4||",
+            "6|status|LINK_ERR_NO_REPLY|||Request without a reply",
+        ])
+        self.assertEqual(lost, ["3", "6"])
+
+    def test_noise_is_shown_as_noise_and_never_taken_for_a_reply(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "noise.pcapng")
+            write_pcapng(path, ["COM7"], [
+                (0, True, "02 02 70 70 03"),
+                (0, None, "FF 02 03 70 06 77"),
+                (0, False, "02 03 70 06 77 03"),
+                (0, None, "FF"),
+            ])
+            rows = self.dissect(path, ["frame.number", "pelvar.noise", "pelvar.meaning", "pelvar.result",
+                                       "pelvar.request_in", "_ws.col.Info"], two_pass=True)
+        self.assertEqual(rows, [
+            "1||init|||COM7: > init",
+            "2|ff 02 03 70 06 77||||COM7: noise FF 02 03 70 06 77",
+            "3||init|LINK_OK|1|COM7: < init  LINK_OK  2 ms",
+            "4|ff||||COM7: noise FF",
+        ])
+
+    def test_bytes_the_link_dropped_are_noise_in_its_capture(self):
+        # The stray byte comes in the read that holds the reply: the host
+        # takes no reply from it, nor the dissector.
+        with tempfile.TemporaryDirectory() as tmp:
+            ctl, path = self.capture(tmp, "--garbage", stdin="set brightness 1\n")
+            rows = self.dissect(path, ["frame.number", "frame.comment", "pelvar.meaning", "pelvar.result",
+                                       "pelvar.request_in", "pelvar.noise"], two_pass=True)
+        self.assertNotEqual(ctl.returncode, 0)
+        self.assertEqual(rows[0], "1||status|LINK_ERR_NO_REPLY||")
+        self.assertGreater(len(rows), 1)
+        for row in rows[1:]:
+            number, comment, meaning, result, request_in, noise = row.split("|")
+            self.assertEqual([comment, meaning, result, request_in], ["noise", "", "", ""], row)
+        # The reply's read: the stray byte, then the reply, its end in the next read.
+        self.assertEqual(" ".join(r.split("|")[5] for r in rows[1:]), "00 02 03 00 00 01 03")
+
+    def test_a_monitored_session_keeps_its_noise_as_noise(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            ports = os.path.join(tmp, "ports")
+            os.mkdir(ports, 0o700)
+            master, slave = os.openpty()
+            os.symlink(os.ttyname(slave), os.path.join(ports, "COM210"))
+            path = os.path.join(tmp, "monitor.pcapng")
+            monitor = subprocess.Popen([PELVARCTL, "--port", "210", "--capture", path, "monitor"],
+                                       env=dict(os.environ, PELVAR_PORTS_DIR=ports), stdout=subprocess.PIPE,
+                                       text=True)
+            try:
+                self.wait_raw(slave)
+                self.send(master, slave, "02 02 00 00 03 02 03 00 11 10 03")
+                self.send(master, slave, "FF 00 FF")
+                self.send(master, slave, "02 02 F0 F0 03")
+                # The release goes unanswered: it is out once the monitor stops waiting.
+                while "release" not in monitor.stdout.readline():
+                    pass
+                self.send(master, slave, "FF 00 FF")
+            finally:
+                monitor.send_signal(signal.SIGINT)
+                monitor.communicate(timeout=30)
+                os.close(master)
+                os.close(slave)
+            self.assertEqual(monitor.returncode, 0)
+            rows = self.dissect(path, ["frame.number", "pelvar.noise", "pelvar.meaning", "pelvar.result",
+                                       "pelvar.request_in"], two_pass=True)
+        self.assertEqual(rows, [
+            "1||status||",
+            "2||status 0x11: active, ARVEN-L|LINK_OK|1",
+            "3|ff 00 ff|||",
+            "4||release|LINK_ERR_NO_REPLY|",
+            "5|ff 00 ff|||",
+        ])
+
+    def wait_raw(self, slave):
+        # The monitor has put the line into raw mode: bytes written now reach it unchanged.
+        while termios.tcgetattr(slave)[3] & termios.ICANON:
+            time.sleep(0.01)
+
+    def send(self, master, slave, text):
+        # Each write in a read of its own: wait until the monitor has taken it.
+        os.write(master, bytes.fromhex(text))
+        pending = bytearray(4)
+        while True:
+            fcntl.ioctl(slave, termios.FIONREAD, pending)
+            if int.from_bytes(pending, sys.byteorder) == 0:
+                return
+            time.sleep(0.002)
 
 
 if __name__ == "__main__":

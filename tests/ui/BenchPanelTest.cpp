@@ -178,8 +178,9 @@ void BenchPanelTest::paneKeepsTheNewestRowsUpToItsLimit()
     QCOMPARE(model.Records().back().atMs, 111u);
 }
 
-// pcapng blocks as the file holds them: type, then the body.
-std::vector<std::pair<std::uint32_t, std::string>> PcapngBlocks(const std::string& path)
+// pcapng blocks as the file holds them: type, then the body. False when the
+// file does not end with a whole block.
+bool PcapngBlocks(const std::string& path, std::vector<std::pair<std::uint32_t, std::string>>* blocks)
 {
     std::ifstream in(path, std::ios::binary);
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -189,15 +190,15 @@ std::vector<std::pair<std::uint32_t, std::string>> PcapngBlocks(const std::strin
             v = v << 8 | static_cast<unsigned char>(data[at + static_cast<std::size_t>(i)]);
         return v;
     };
-    std::vector<std::pair<std::uint32_t, std::string>> blocks;
-    for (std::size_t at = 0; at + 12 <= data.size();) {
+    std::size_t at = 0;
+    while (at + 12 <= data.size()) {
         const std::uint32_t length = u32(at + 4);
-        if (length < 12 || at + length > data.size() || u32(at + length - 4) != length)
-            break;
-        blocks.emplace_back(u32(at), data.substr(at + 8, length - 12));
+        if (length < 12 || length % 4 != 0 || at + length > data.size() || u32(at + length - 4) != length)
+            return false;
+        blocks->emplace_back(u32(at), data.substr(at + 8, length - 12));
         at += length;
     }
-    return blocks;
+    return at == data.size();
 }
 
 void BenchPanelTest::savedLogAndCaptureHoldThePanesExchanges()
@@ -239,18 +240,26 @@ void BenchPanelTest::savedLogAndCaptureHoldThePanesExchanges()
     // The same frames as a capture for Wireshark.
     const std::string capture = dir.Path() + "/session.pcapng";
     QVERIFY2(dlg.SaveCapture(capture, &error), error.c_str());
-    const auto blocks = PcapngBlocks(capture);
+    std::vector<std::pair<std::uint32_t, std::string>> blocks;
+    QVERIFY(PcapngBlocks(capture, &blocks));
     QVERIFY(blocks.size() > 4);
     QCOMPARE(blocks[0].first, 0x0A0D0D0Au);
     QCOMPARE(blocks[0].second.substr(0, 4), std::string("\x4D\x3C\x2B\x1A"));
     QCOMPARE(blocks[1].first, 1u);
     QCOMPARE(blocks[1].second.substr(0, 2), std::string("\x93\x00", 2)); // DLT_USER0
+    // No options, so no if_tsresol: times are in microseconds.
+    QCOMPARE(blocks[1].second.size(), 8u);
     // Each packet: interface, time (2 words), captured and original length,
     // the frame padded to 32 bits, then the direction flag (1 in, 2 out).
     std::vector<std::pair<std::string, int>> packets;
+    std::vector<std::uint64_t> micros;
     for (std::size_t i = 2; i < blocks.size(); ++i) {
         const std::string& b = blocks[i].second;
         QCOMPARE(blocks[i].first, 6u);
+        std::uint64_t us = 0;
+        for (const std::size_t at : {7, 6, 5, 4, 11, 10, 9, 8}) // high word, then low, each little-endian
+            us = us << 8 | static_cast<unsigned char>(b[at]);
+        micros.push_back(us);
         const auto length = static_cast<std::size_t>(static_cast<unsigned char>(b[12]));
         const std::size_t flags = 20 + (length + 3) / 4 * 4 + 4;
         packets.emplace_back(b.substr(20, length), b[flags]);
@@ -259,6 +268,13 @@ void BenchPanelTest::savedLogAndCaptureHoldThePanesExchanges()
     for (const ExchangeRecord& r : dlg.TrafficModel().Records())
         frames += r.frames.size();
     QCOMPARE(packets.size(), frames);
+    // The frames' times on the simulated clock, from the first.
+    std::vector<std::uint64_t> fromFirst;
+    for (const std::uint64_t us : micros)
+        fromFirst.push_back(us - micros.front());
+    const std::vector<std::uint64_t> expectedMicros = {0,     2000,  12000, 14000, 14000, 16000,
+                                                       26000, 28000, 38000, 40000, 50000, 52000};
+    QCOMPARE(fromFirst, expectedMicros);
     QCOMPARE(packets.front().first, std::string("\x02\x02\x00\x00\x03", 5));
     QCOMPARE(packets.front().second, 2);
     QCOMPARE(packets[1].second, 1);

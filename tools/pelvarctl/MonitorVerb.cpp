@@ -102,7 +102,7 @@ int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err
         if (capture.IsOpen() && e.kind == LineEvent::Kind::Exchange)
             capture.Add(e.record);
         else if (capture.IsOpen())
-            capture.AddFrame(false, e.bytes, e.atMs);
+            capture.AddNoise(e.bytes, e.atMs);
     });
 
     g_stop = 0;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "camera/CaptureFile.h"
 #include "camera/Commands.h"
 #include "camera/ControlTable.h"
 #include "camera/ExchangeLog.h"
@@ -78,6 +79,10 @@ struct Writer {
     {
         std::printf(lua ? "local %s = %u\n" : "%s = %u\n", name.c_str(), value);
     }
+    void Text(const std::string& name, const std::string& value) const
+    {
+        std::printf(lua ? "local %s = %s\n" : "%s = %s\n", name.c_str(), value.c_str());
+    }
 };
 
 std::string Upper(std::string s)
@@ -101,6 +106,10 @@ void Write(bool lua)
     w.Number("WINDOW_MS", kReceiveWindowMs);  // the host's receive window
     w.Number("FRAME_GAP_MS", kFrameGapMs);    // a pause this long inside a frame cuts it
     w.Number("PAIRING_MS", kPairingMs);       // a frame later than this after a request is no reply
+    // The comment on a capture's packet of bytes that are no frame.
+    w.Text("NOISE_COMMENT", Quoted(kCaptureNoiseComment));
+    w.Text("RESULT_OK", Quoted(ResultName(LINK_OK)));
+    w.Text("RESULT_NO_REPLY", Quoted(ResultName(LINK_ERR_NO_REPLY)));
     std::printf("\n");
     for (const CommandInfo& c : AllCommands())
         w.Number("CMD_" + Upper(c.name), c.code);

@@ -4,6 +4,8 @@ namespace pelvar {
 
 namespace {
 
+bool HasScheme(const std::string& text, const char* scheme) { return text.rfind(scheme, 0) == 0; }
+
 bool IsHostChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
@@ -33,22 +35,27 @@ bool ParseOptions(const std::string& text, NetworkAddress* address, std::string*
 
 } // namespace
 
-bool LooksLikeNetworkPort(const std::string& text) { return text.rfind(kRfc2217Scheme, 0) == 0; }
+bool LooksLikeNetworkPort(const std::string& text)
+{
+    return HasScheme(text, kRfc2217Scheme) || HasScheme(text, kSocketScheme);
+}
 
 bool ParseNetworkAddress(const std::string& text, NetworkAddress* address, std::string* error)
 {
-    const std::string head = "'" + text + "' is not a network port rfc2217://HOST:PORT: ";
+    NetworkAddress a;
+    a.raw = HasScheme(text, kSocketScheme);
+    const std::string scheme = a.raw ? kSocketScheme : kRfc2217Scheme;
+    const std::string head = "'" + text + "' is not a network port " + scheme + "HOST:PORT: ";
     if (!LooksLikeNetworkPort(text)) {
         *error = head + "it does not begin with rfc2217://";
         return false;
     }
-    std::string rest = text.substr(std::string(kRfc2217Scheme).size());
+    std::string rest = text.substr(scheme.size());
     std::string options;
     if (std::size_t q = rest.find('?'); q != std::string::npos) {
         options = rest.substr(q + 1);
         rest.resize(q);
     }
-    NetworkAddress a;
     std::size_t colon = 0;
     if (!rest.empty() && rest[0] == '[') {
         const std::size_t close = rest.find(']');
@@ -98,6 +105,11 @@ bool ParseNetworkAddress(const std::string& text, NetworkAddress* address, std::
         return false;
     }
     a.port = static_cast<std::uint16_t>(port);
+    // The options are telnet's quirks: a raw port has none.
+    if (a.raw && !options.empty()) {
+        *error = head + "socket:// takes no options";
+        return false;
+    }
     if (!options.empty() && !ParseOptions(options, &a, error)) {
         *error = head + *error;
         return false;

@@ -1,6 +1,7 @@
 // The ways a port can be named besides its number: a network port
-// "rfc2217://HOST:PORT" (HOST a name, an IPv4 address or [IPv6]) and, where
-// the system has them, a device path. PortRef.h carries them to the open.
+// "rfc2217://HOST:PORT" or "socket://HOST:PORT" (HOST a name, an IPv4
+// address or [IPv6]) and, where the system has them, a device path.
+// PortRef.h carries them to the open.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,10 @@
 namespace pelvar {
 
 constexpr const char* kRfc2217Scheme = "rfc2217://";
+// A server that passes the bytes through as they are and drives the line's
+// direction itself (ser2net's plain tcp accepter, a device server in RS-485
+// mode): no telnet, no escaping, RTS not controlled from here.
+constexpr const char* kSocketScheme = "socket://";
 
 // The parts of a network port's URL. Quirks of servers are switched on by
 // options after a '?', separated by '&'.
@@ -17,6 +22,7 @@ struct NetworkAddress {
     std::uint16_t port = 0;
     bool ignoreSetControl = false; // ign_set_control: never send SET-CONTROL (RTS)
     bool ignorePurge = false;      // ign_purge: never send PURGE-DATA
+    bool raw = false;              // socket://
 };
 
 bool LooksLikeNetworkPort(const std::string& text);

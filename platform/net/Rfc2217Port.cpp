@@ -61,10 +61,13 @@ bool Rfc2217Port::Open(const NetworkAddress& address, const LineSettings& settin
     m_address = address;
     if (!m_connection->Connect(address.host, address.port, kNetConnectLimitMs))
         return Fail(m_connection->LastError());
+    m_settings = settings;
+    // A raw server sets its line itself: nothing to negotiate, nothing to wait for.
+    if (address.raw)
+        return true;
     std::vector<std::uint8_t> out;
     m_session.AppendOpeningRequests(&out);
     AppendSettings(settings, &out);
-    m_settings = settings;
     if (!Flush(out, kNetControlSendMs))
         return false;
 
@@ -98,7 +101,7 @@ bool Rfc2217Port::ApplyLineSettings(const LineSettings& s)
 {
     if (m_gone)
         return Fail(NetErrorDropped());
-    if (SameSettings(s, m_settings))
+    if (m_address.raw || SameSettings(s, m_settings))
         return true;
     std::vector<std::uint8_t> out;
     AppendSettings(s, &out);
@@ -123,9 +126,9 @@ bool Rfc2217Port::Flush(std::vector<std::uint8_t>& bytes, std::uint32_t limitMs)
 
 bool Rfc2217Port::Pump(std::uint32_t waitMs)
 {
-    std::uint8_t raw[kReceiveChunk];
+    std::uint8_t received[kReceiveChunk];
     std::size_t got = 0;
-    if (!m_connection->Receive(raw, sizeof raw, waitMs, &got)) {
+    if (!m_connection->Receive(received, sizeof received, waitMs, &got)) {
         Dropped();
         return false;
     }
@@ -135,7 +138,10 @@ bool Rfc2217Port::Pump(std::uint32_t waitMs)
         m_data.clear();
         m_head = 0;
     }
-    m_session.Feed(raw, got, &m_data, &m_answers);
+    if (m_address.raw)
+        m_data.insert(m_data.end(), received, received + got);
+    else
+        m_session.Feed(received, got, &m_data, &m_answers);
     if (m_data.size() - m_head > kMaxBuffered) {
         m_data.erase(m_data.begin(), m_data.end() - static_cast<std::ptrdiff_t>(kMaxBuffered));
         m_head = 0;
@@ -194,7 +200,10 @@ bool Rfc2217Port::Write(const std::uint8_t* buf, std::uint32_t len)
     // The commands queued for this frame go out with it, in one segment.
     std::vector<std::uint8_t> out;
     out.swap(m_ahead);
-    TelnetSession::AppendEscaped(buf, len, &out);
+    if (m_address.raw)
+        out.insert(out.end(), buf, buf + len);
+    else
+        TelnetSession::AppendEscaped(buf, len, &out);
     std::uint64_t limit = static_cast<std::uint64_t>(m_timeouts.writeMultiplier) * len + m_timeouts.writeConstant;
     if (limit == 0)
         limit = kNetControlSendMs;
@@ -209,7 +218,8 @@ bool Rfc2217Port::SetRts(bool raised)
 {
     if (m_gone)
         return Fail(NetErrorDropped());
-    if (m_address.ignoreSetControl)
+    // A raw server drives the line's direction itself.
+    if (m_address.ignoreSetControl || m_address.raw)
         return true;
     const std::uint8_t value = raised ? CONTROL_RTS_ON : CONTROL_RTS_OFF;
     TelnetSession::AppendComPort(SET_CONTROL, &value, 1, &m_ahead);
@@ -233,7 +243,7 @@ bool Rfc2217Port::PurgeInput()
     }
     m_data.clear();
     m_head = 0;
-    if (!m_address.ignorePurge) {
+    if (!m_address.ignorePurge && !m_address.raw) {
         const std::uint8_t value = PURGE_RECEIVE;
         TelnetSession::AppendComPort(PURGE_DATA, &value, 1, &m_ahead);
     }

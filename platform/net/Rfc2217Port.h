@@ -1,6 +1,6 @@
 // A serial port on another machine, reached by RFC 2217 (Telnet Com Port
-// Control) over one TCP connection: the operations of the platform seam
-// for one open port. The clock is the platform's, so that every time-out
+// Control) over one TCP connection, or by a raw one (socket://) whose bytes
+// are the line's: the operations of the platform seam for one open port. The clock is the platform's, so that every time-out
 // here runs on the simulated clock in tests.
 #pragma once
 

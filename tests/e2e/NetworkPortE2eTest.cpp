@@ -51,7 +51,8 @@ struct Board {
 
 // A board served by ser2net, each in a port directory of its own.
 struct ServedBoard {
-    explicit ServedBoard(std::vector<std::string> simArgs = {}) : board(dir, std::move(simArgs)), server(board.device)
+    explicit ServedBoard(std::vector<std::string> simArgs = {}, Ser2net::Accepter accepter = Ser2net::Accepter::Rfc2217)
+        : board(dir, std::move(simArgs)), server(board.device, 0, accepter)
     {}
     PortsDir dir;
     Board board;
@@ -89,15 +90,19 @@ TEST(NetworkPortE2e, BoardSeesTheSameFramesAsOverTheLocalPort)
     RunVerbs("200", localDir, &log);
     const std::vector<std::string> overPty = BoardReceived(local.sim->Stop());
 
-    ServedBoard remote;
-    ASSERT_TRUE(remote.server.Ready());
-    RunVerbs(remote.server.Url(), remote.dir, &log);
-    const std::vector<std::string> overNetwork = BoardReceived(remote.board.sim->Stop());
-
     ASSERT_FALSE(overPty.empty());
-    EXPECT_EQ(overNetwork, overPty) << log;
-    // The register write with 0xFFFF crossed the telnet escaping whole.
-    EXPECT_NE(std::find(overNetwork.begin(), overNetwork.end(), "02 04 A4 FF FF A2 03  reg_write"), overNetwork.end());
+    // RFC 2217, and a raw server that passes the bytes through as they are.
+    for (Ser2net::Accepter accepter : {Ser2net::Accepter::Rfc2217, Ser2net::Accepter::Raw}) {
+        ServedBoard remote({}, accepter);
+        SCOPED_TRACE(remote.server.Url());
+        ASSERT_TRUE(remote.server.Ready());
+        RunVerbs(remote.server.Url(), remote.dir, &log);
+        const std::vector<std::string> overNetwork = BoardReceived(remote.board.sim->Stop());
+        EXPECT_EQ(overNetwork, overPty) << log;
+        // The register write with 0xFFFF crossed whole (escaped by telnet, as it is raw).
+        EXPECT_NE(std::find(overNetwork.begin(), overNetwork.end(), "02 04 A4 FF FF A2 03  reg_write"),
+                  overNetwork.end());
+    }
 }
 
 TEST(NetworkPortE2e, PortDirectoryEntryWithAUrlIsFoundByConnect)
@@ -180,7 +185,7 @@ TEST(NetworkPortE2e, PlainTelnetServerIsNotOpenedAsAPort)
     PortsDir dir;
     Board board(dir);
     ASSERT_FALSE(board.device.empty());
-    Ser2net server(board.device, 0, false);
+    Ser2net server(board.device, 0, Ser2net::Accepter::Telnet);
     ASSERT_TRUE(server.Ready());
     RunResult r = RunProgram({PELVARCTL_PATH, "--port", server.Url(), "connect"}, {dir.Env()});
     const std::string at = "127.0.0.1:" + std::to_string(server.Port());

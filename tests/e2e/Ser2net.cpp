@@ -39,9 +39,10 @@ int FreeTcpPort()
 }
 
 // Connects and waits for the server's telnet negotiation (it serves this
-// client), then shuts down and waits for the server's close: the server has
-// let the client go, so the next client is not turned away as busy.
-bool ServesAndLetsGo(int port, int waitMs)
+// client; a raw server says nothing), then shuts down and waits for the
+// server's close: the server has let the client go, so the next client is
+// not turned away as busy.
+bool ServesAndLetsGo(int port, bool telnet, int waitMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     const auto left = [&end] {
@@ -55,7 +56,7 @@ bool ServesAndLetsGo(int port, int waitMs)
         if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
             pollfd p{s, POLLIN, 0};
             unsigned char first = 0;
-            served = poll(&p, 1, left()) == 1 && recv(s, &first, 1, 0) == 1 && first == 0xFF;
+            served = !telnet || (poll(&p, 1, left()) == 1 && recv(s, &first, 1, 0) == 1 && first == 0xFF);
             if (served) {
                 shutdown(s, SHUT_WR);
                 char drain[256];
@@ -71,7 +72,7 @@ bool ServesAndLetsGo(int port, int waitMs)
     return false;
 }
 
-Ser2net::Ser2net(const std::string& device, int port, bool comPortControl)
+Ser2net::Ser2net(const std::string& device, int port, Accepter accepter) : m_accepter(accepter)
 {
     char dir[] = "/tmp/pelvar-ser2net-XXXXXX";
     if (!mkdtemp(dir))
@@ -80,8 +81,9 @@ Ser2net::Ser2net(const std::string& device, int port, bool comPortControl)
     m_port = port != 0 ? port : FreeTcpPort();
     const std::string config = m_dir + "/ser2net.yaml";
     std::ofstream(config) << "connection: &board\n"
-                          << "  accepter: telnet" << (comPortControl ? "(rfc2217)" : "") << ",tcp,127.0.0.1," << m_port
-                          << "\n"
+                          << "  accepter: "
+                          << (accepter == Accepter::Rfc2217 ? "telnet(rfc2217)," : accepter == Accepter::Telnet ? "telnet," : "")
+                          << "tcp,127.0.0.1," << m_port << "\n"
                           << "  connector: serialdev," << device << ",115200n81,local\n"
                           << "  options:\n"
                           << "    max-connections: 1\n";
@@ -89,7 +91,7 @@ Ser2net::Ser2net(const std::string& device, int port, bool comPortControl)
         std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-c", config, "-P", m_dir + "/ser2net.pid"});
     // A probe connection is a client too: ser2net must have let it go
     // before a test's client comes.
-    m_ready = ServesAndLetsGo(m_port, 10000);
+    m_ready = ServesAndLetsGo(m_port, accepter != Accepter::Raw, 10000);
 }
 
 Ser2net::~Ser2net()

@@ -15,21 +15,28 @@ int FreeTcpPort();
 
 class Ser2net {
 public:
+    // RFC 2217; plain telnet, which refuses COM-PORT-OPTION; raw TCP, the
+    // line's bytes as they are.
+    enum class Accepter { Rfc2217, Telnet, Raw };
+
     // Serves `device` (a pseudo-terminal) at 115200 8N1, one client at a
-    // time, on `port` (0: a free one); without `comPortControl` it refuses
-    // COM-PORT-OPTION as a plain telnet server does.
-    explicit Ser2net(const std::string& device, int port = 0, bool comPortControl = true);
+    // time, on `port` (0: a free one).
+    explicit Ser2net(const std::string& device, int port = 0, Accepter accepter = Accepter::Rfc2217);
     ~Ser2net();
 
     bool Ready() const { return m_ready; }
     int Port() const { return m_port; }
-    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+    std::string Url() const
+    {
+        return (m_accepter == Accepter::Raw ? "socket://127.0.0.1:" : "rfc2217://127.0.0.1:") + std::to_string(m_port);
+    }
     // Stops the server now (SIGKILL: no goodbye on the connection).
     void Stop();
 
 private:
     std::string m_dir;
     int m_port = 0;
+    Accepter m_accepter = Accepter::Rfc2217;
     std::unique_ptr<Background> m_server;
     bool m_ready = false;
 };

@@ -284,6 +284,27 @@ TEST_F(NetworkPortTest, EveryFfOfAFrameIsDoubled)
 
 // The same timing as a local port: the read of 9 bytes ends 50 ms after the
 // 6 that came, the second one for the 3 missing lasts 200 ms.
+// A raw server passes the line's bytes through and drives RTS itself: no
+// negotiation, no wait for one, no purge or RTS request, no escaping either way.
+TEST_F(NetworkPortTest, RawPortCarriesTheBytesAsTheyAre)
+{
+    ASSERT_EQ(OpenLink("socket://board.lab:4000"), LINK_OK);
+    EXPECT_EQ(server.connectedPort, 4000);
+    EXPECT_TRUE(server.fromClient.empty());
+    EXPECT_EQ(sim.Now(), 1000u);
+    const std::uint8_t value[] = {0xFF, 0xFF};
+    ASSERT_EQ(link->SendFrame(CMD_REG_WRITE, value, 2), LINK_OK);
+    EXPECT_EQ(server.AllFromClient(), (Bytes{0x02, 0x04, 0xA4, 0xFF, 0xFF, 0xA2, 0x03}));
+
+    server.fromClient.clear();
+    server.SendAt(sim.Now() + 1, {0x02, 0xFF, 0xFD, 0x18, 0xFF, 0xFF, 0x03});
+    std::uint8_t buf[16] = {};
+    std::uint32_t got = 0;
+    ASSERT_EQ(link->Port()->ReadTimed(buf, 7, &got), LINK_OK);
+    EXPECT_EQ(Bytes(buf, buf + got), (Bytes{0x02, 0xFF, 0xFD, 0x18, 0xFF, 0xFF, 0x03}));
+    EXPECT_TRUE(server.fromClient.empty()); // nothing answered: it was data
+}
+
 TEST_F(NetworkPortTest, ReplyTimingIsThatOfALocalPort)
 {
     ASSERT_EQ(OpenLink(), LINK_OK);
@@ -487,6 +508,7 @@ struct UrlRow {
     const char* host; // nullptr: refused
     std::uint16_t port;
     const char* error;
+    bool raw = false;
 };
 
 class NetworkUrl : public ::testing::TestWithParam<UrlRow> {};
@@ -500,10 +522,11 @@ TEST_P(NetworkUrl, Parses)
         ASSERT_TRUE(ok) << error;
         EXPECT_EQ(a.host, GetParam().host);
         EXPECT_EQ(a.port, GetParam().port);
+        EXPECT_EQ(a.raw, GetParam().raw);
     } else {
         EXPECT_FALSE(ok);
-        EXPECT_EQ(error, std::string("'") + GetParam().text
-                             + "' is not a network port rfc2217://HOST:PORT: " + GetParam().error);
+        EXPECT_EQ(error, std::string("'") + GetParam().text + "' is not a network port "
+                             + (GetParam().raw ? "socket" : "rfc2217") + "://HOST:PORT: " + GetParam().error);
     }
 }
 
@@ -522,7 +545,11 @@ INSTANTIATE_TEST_SUITE_P(
                       UrlRow{"rfc2217://[::1:4000", nullptr, 0, "an IPv6 address needs its closing ']'"},
                       UrlRow{"rfc2217://h:1?fast", nullptr, 0,
                              "unknown option 'fast' (known: ign_set_control, ign_purge)"},
-                      UrlRow{"telnet://h:1", nullptr, 0, "it does not begin with rfc2217://"}));
+                      UrlRow{"telnet://h:1", nullptr, 0, "it does not begin with rfc2217://"},
+                      UrlRow{"socket://127.0.0.1:3001", "127.0.0.1", 3001, "", true},
+                      UrlRow{"socket://[::1]:7", "::1", 7, "", true},
+                      UrlRow{"socket://h", nullptr, 0, "the port number is missing", true},
+                      UrlRow{"socket://h:1?ign_purge", nullptr, 0, "socket:// takes no options", true}));
 
 TEST(NamedPorts, ANameIsItsOwnValueAndAnEqualNameTheSame)
 {

@@ -1,15 +1,27 @@
 // The bench's rules without a window: the menu's items in order with their
 // check marks, the commands (fault switches by their own identifiers only),
-// the reconnect switch kept by the window, the traffic rows' batches.
+// the reconnect switch kept by the window, the traffic rows' batches, and
+// the files: the saved log, the capture and the settings, on the worker
+// without its thread against a simulated board.
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "camera/Bench.h"
 #include "camera/CameraWorker.h"
+#include "camera/ControlIds.h"
+#include "camera/Preset.h"
 #include "platform/SimPlatform.h"
+#include "sim/SimBoard.h"
 #include "tests/support/FakeView.h"
+#include "tests/support/FileLines.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace pelvar {
 namespace {
+
+using test::FileLines;
 
 class FakeBenchView : public IBenchView {
 public:
@@ -17,8 +29,8 @@ public:
     std::string AskOpenPath(const char*, BenchFile) override { return {}; }
     void ShowTrafficPane(bool show) override { shown = show; }
     bool TrafficPaneShown() const override { return shown; }
-    Adjustments SliderValues() override { return {}; }
-    void MoveSliders(const Adjustments&) override {}
+    Adjustments SliderValues() override { return sliders; }
+    void MoveSliders(const Adjustments& values) override { moved.push_back(values); }
     void ShowBenchStatus(const std::string& text) override { statuses.push_back(text); }
     const std::deque<ExchangeRecord>& FlushedTraffic() override { return rows; }
     void StoreAutoReconnect(bool on) override { stored.push_back(on); }
@@ -28,15 +40,44 @@ public:
     std::vector<std::string> statuses;
     std::vector<bool> stored;
     std::deque<ExchangeRecord> rows;
+    Adjustments sliders;
+    std::vector<Adjustments> moved;
 };
 
 class BenchTest : public ::testing::Test {
 protected:
+    BenchTest()
+    {
+        sim.AddPort(5, &board);
+        worker.SetExchangeSink([this](const ExchangeRecord& r) { view.rows.push_back(r); });
+    }
+
+    void Run()
+    {
+        worker.RunQueued();
+        worker.DrainUi();
+    }
+
+    // Connected, then 0xbeef written to register 0x0010.
+    void ConnectAndWrite()
+    {
+        worker.Connect();
+        Run();
+        ASSERT_TRUE(worker.Camera().IsConnected());
+        panel.texts[IDC_REG_ADDRESS] = "0x0010";
+        panel.texts[IDC_REG_CONTENT] = "0xbeef";
+        worker.RegisterWrite();
+        Run();
+    }
+
     SimPlatform sim;
+    SimBoardDevice board;
     test::FakeView panel;
-    CameraWorker worker{panel, sim, nullptr, nullptr, nullptr, CameraWorkerOptions{false}};
+    CameraWorker worker{panel,   sim,     [] { return std::vector<PortListing>{{"Board (COM5)", {}}}; },
+                        nullptr, nullptr, CameraWorkerOptions{false}};
     FakeBenchView view;
     Bench bench{worker, view};
+    test::TempDir dir;
 };
 
 TEST_F(BenchTest, MenuItemsInOrderWithTheirChecksAndTheFaultsInTheSubmenu)
@@ -155,6 +196,137 @@ TEST_F(BenchTest, ALogThatCannotBeWrittenIsNotReportedSaved)
     EXPECT_TRUE(bench.OnCommand(IDM_SAVE_LOG));
     ASSERT_EQ(view.statuses.size(), 1u);
     EXPECT_EQ(view.statuses[0], "Cannot save the log: /dev/full");
+}
+
+TEST_F(BenchTest, SavedLogHasOneDecodedLineForEachExchangeOfThePane)
+{
+    ConnectAndWrite();
+    const std::string path = dir.Path() + "/session.log";
+    view.savePath = path;
+    EXPECT_TRUE(bench.OnCommand(IDM_SAVE_LOG));
+    EXPECT_EQ(view.statuses, std::vector<std::string>{"Log saved: 6 exchanges"});
+    // Times on the simulated clock: 2 ms a query, 12 ms a transaction (its
+    // 10 ms pause before sending included).
+    const std::vector<std::string> expected = {
+        "      0 ms  status        status 0x00: not started        LINK_OK                  1 attempt       2 ms  "
+        "> 02 02 00 00 03  < 02 03 00 00 01 03",
+        "      2 ms  init          init                            LINK_OK                  1 attempt      12 ms  "
+        "> 02 02 70 70 03  < 02 06 70 06 00 00 00 72 03",
+        "     14 ms  status        status 0x11: active, ARVEN-L    LINK_OK                  1 attempt       2 ms  "
+        "> 02 02 00 00 03  < 02 03 00 11 10 03",
+        "     16 ms  gain_blue     blue 128                        LINK_OK                  1 attempt      12 ms  "
+        "> 02 06 95 80 00 00 00 11 03  < 02 06 95 06 00 00 00 97 03",
+        "     28 ms  reg_address   reg address 0x0010              LINK_OK                  1 attempt      12 ms  "
+        "> 02 04 A5 10 00 B3 03  < 02 06 A5 06 00 00 00 A7 03",
+        "     40 ms  reg_write     reg 0x0010 = 0xbeef             LINK_OK                  1 attempt      12 ms  "
+        "> 02 04 A4 EF BE F3 03  < 02 06 A4 06 00 00 00 A6 03",
+    };
+    EXPECT_EQ(FileLines(path), expected);
+
+    std::string error;
+    EXPECT_FALSE(bench.SaveLog(dir.Path() + "/no/such.log", &error));
+    EXPECT_EQ(error, "Cannot save the log: " + dir.Path() + "/no/such.log");
+}
+
+// pcapng blocks as the file holds them: type, then the body. A file that
+// does not end with a whole block fails the test.
+std::vector<std::pair<std::uint32_t, std::string>> PcapngBlocks(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(data[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    std::vector<std::pair<std::uint32_t, std::string>> blocks;
+    std::size_t at = 0;
+    while (at + 12 <= data.size()) {
+        const std::uint32_t length = u32(at + 4);
+        if (length < 12 || length % 4 != 0 || at + length > data.size() || u32(at + length - 4) != length)
+            break;
+        blocks.emplace_back(u32(at), data.substr(at + 8, length - 12));
+        at += length;
+    }
+    EXPECT_EQ(at, data.size()) << "a bad block at byte " << at;
+    return blocks;
+}
+
+TEST_F(BenchTest, CaptureHoldsThePanesFramesForWireshark)
+{
+    ConnectAndWrite();
+    const std::string capture = dir.Path() + "/session.pcapng";
+    view.savePath = capture;
+    EXPECT_TRUE(bench.OnCommand(IDM_SAVE_CAPTURE));
+    EXPECT_EQ(view.statuses, std::vector<std::string>{"Capture saved: 6 exchanges"});
+    const auto blocks = PcapngBlocks(capture);
+    ASSERT_EQ(blocks.size(), 2u + 12u); // section, interface, and both frames of the six exchanges
+    EXPECT_EQ(blocks[0].first, 0x0A0D0D0Au);
+    EXPECT_EQ(blocks[0].second.substr(0, 4), std::string("\x4D\x3C\x2B\x1A"));
+    EXPECT_EQ(blocks[1].first, 1u);
+    EXPECT_EQ(blocks[1].second.substr(0, 2), std::string("\x93\x00", 2)); // DLT_USER0
+    // Each packet: interface, time (2 words), captured and original length,
+    // the frame padded to 32 bits, then the direction flag (1 in, 2 out).
+    std::vector<std::pair<std::string, int>> packets;
+    for (std::size_t i = 2; i < blocks.size(); ++i) {
+        const std::string& b = blocks[i].second;
+        EXPECT_EQ(blocks[i].first, 6u);
+        const auto length = static_cast<std::size_t>(static_cast<unsigned char>(b[12]));
+        const std::size_t flags = 20 + (length + 3) / 4 * 4 + 4;
+        packets.emplace_back(b.substr(20, length), b[flags]);
+    }
+    EXPECT_EQ(packets.front(), std::make_pair(std::string("\x02\x02\x00\x00\x03", 5), 2));
+    EXPECT_EQ(packets[1].second, 1);
+    EXPECT_EQ(packets[packets.size() - 2], std::make_pair(std::string("\x02\x04\xA4\xEF\xBE\xF3\x03", 7), 2));
+    EXPECT_EQ(packets.back(), std::make_pair(std::string("\x02\x06\xA4\x06\x00\x00\x00\xA6\x03", 9), 1));
+
+    std::string error;
+    EXPECT_FALSE(bench.SaveCapture(dir.Path() + "/no/such.pcapng", &error));
+    EXPECT_EQ(error, "Cannot save the capture: " + dir.Path() + "/no/such.pcapng: absent (No such file or directory)");
+}
+
+TEST_F(BenchTest, SettingsRoundTripAndLoadingSendsEachAdjustmentOnce)
+{
+    view.sliders.green = 42;
+    const std::string saved = dir.Path() + "/saved.json";
+    std::string error;
+    ASSERT_TRUE(bench.SaveSettings(saved, &error)) << error;
+    Preset preset;
+    ASSERT_TRUE(LoadPreset(saved, &preset, &error)) << error;
+    EXPECT_EQ(preset.adjust.green, 42);
+    EXPECT_EQ(preset.adjust.red, 128);
+
+    // Disconnected: the sliders move, nothing is sent.
+    preset.adjust.brightness = 200;
+    preset.adjust.blue = 7;
+    const std::string other = dir.Path() + "/other.json";
+    ASSERT_TRUE(SavePreset(other, preset, &error)) << error;
+    ASSERT_TRUE(bench.LoadSettings(other, &error)) << error;
+    Run();
+    ASSERT_EQ(view.moved.size(), 1u);
+    EXPECT_EQ(view.moved[0].brightness, 200);
+    EXPECT_EQ(view.moved[0].green, 42);
+    EXPECT_EQ(view.moved[0].blue, 7);
+    EXPECT_EQ(panel.texts[IDC_BLUE_VALUE], "7");
+    EXPECT_EQ(board.Board().CommandCount(CMD_BRIGHTNESS), 0u);
+
+    worker.Connect();
+    Run();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    const std::uint32_t blueAtConnect = board.Board().CommandCount(CMD_GAIN_BLUE);
+    ASSERT_TRUE(bench.LoadSettings(other, &error)) << error;
+    Run();
+    for (std::uint8_t cmd : {CMD_BRIGHTNESS, CMD_CONTRAST, CMD_GAIN_RED, CMD_GAIN_GREEN})
+        EXPECT_EQ(board.Board().CommandCount(cmd), 1u) << int(cmd);
+    EXPECT_EQ(board.Board().CommandCount(CMD_GAIN_BLUE), blueAtConnect + 1);
+    EXPECT_EQ(board.Board().Adjust().brightness, 200);
+    EXPECT_EQ(board.Board().Adjust().green, 42);
+    EXPECT_EQ(board.Board().Adjust().blue, 7);
+
+    EXPECT_FALSE(bench.LoadSettings(dir.Path() + "/missing.json", &error));
+    EXPECT_EQ(error.rfind(dir.Path() + "/missing.json", 0), 0u) << error;
+    EXPECT_EQ(view.moved.size(), 2u) << "a file that cannot be read moves nothing";
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 // list again with the remembered adapter first, unplugging and coming back.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 #include "camera/CameraWorker.h"
 #include "camera/ControlIds.h"
@@ -307,113 +309,212 @@ TEST_F(WorkerTest, NoReconnectionWhenSwitchedOffOrAfterADisconnect)
     EXPECT_EQ(sim.OpenCalls(6), 0) << "no frame after the operator's Disconnect";
 }
 
-// The adapter is back but its board does not answer: only that adapter is
-// probed, every 500 ms, until it does.
-TEST_F(WorkerTest, ASilentBoardOnTheReturningAdapterIsProbedAgainAtTheCadence)
-{
-    ConnectThenUnplug(5, "A1");
-    sim.AddPort(3);
-    listed.push_back(Listing(3));
-    SimBoardDevice& back = Plug(6, "A1");
-    SimBoardOptions silent;
-    silent.silent = true;
-    back.Board().SetOptions(silent);
-    WatchAfter(500);
-    EXPECT_EQ(sim.OpenCalls(6), 1);
-    WatchAfter(499);
-    EXPECT_EQ(sim.OpenCalls(6), 1) << "looks again only every 500 ms";
-    WatchAfter(1);
-    EXPECT_EQ(sim.OpenCalls(6), 2);
-    EXPECT_FALSE(sim.IsOpen(6)) << "a silent candidate is released";
-    EXPECT_EQ(view.LastStatus(), "Board unplugged: disconnected");
+// One look of the idle worker while the pulled adapter is awaited, and what
+// it did.
+struct Look {
+    std::uint32_t afterMs;
+    bool plugBack = false;                        // the adapter returns before this look
+    bool healed = false;                          // its board answers normally from now on
+    std::vector<std::pair<int, int>> moves = {};  // the operator's slider moves before the look
+    int opens = -1;                               // open calls of the returning port so far; -1 unchecked
+    std::optional<bool> connected = std::nullopt; // after the look
+    const char* status = nullptr;                 // the status line after the look
+    std::vector<std::pair<std::uint8_t, std::vector<int>>> sent = {}; // values sent in this look
+    bool nothingSent = false;                                         // not a frame in this look
+    bool released = false;                                            // the returning port is closed again
+    const char* portText = nullptr;
+};
 
-    back.Board().SetOptions({});
-    WatchAfter(500);
-    EXPECT_TRUE(worker.Camera().IsConnected());
-    EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
-    EXPECT_EQ(sim.OpenCalls(3), 0) << "no other port was probed";
+// Connected on COM5 (adapter A1), the adapter pulled and noticed; then looks
+// of the idle worker with the adapter coming back on another COM number.
+// Other adapters (listed, with a board or not) are never probed.
+struct ReturnRow {
+    const char* scenario;
+    std::vector<std::pair<int, int>> movedConnected;
+    std::vector<std::pair<int, int>> movedUnplugged;
+    int port;                                        // the COM number the adapter comes back on
+    bool sameBoard;                                  // the pulled board itself, else a new one
+    SimBoardOptions options;                         // how the returning board behaves until healed
+    std::vector<std::pair<int, std::string>> others; // port, serial ("": no board behind it)
+    std::vector<Look> looks;
+    std::vector<std::pair<std::uint8_t, int>> adjusted; // the returning board's values at the end
+};
+
+void PrintTo(const ReturnRow& row, std::ostream* os) { *os << row.scenario; }
+
+SimBoardOptions Silent()
+{
+    SimBoardOptions o;
+    o.silent = true;
+    return o;
 }
 
-// A board that answers but refuses its start: said once, and no more looks.
-TEST_F(WorkerTest, AReturningBoardThatDoesNotStartEndsTheReconnection)
+SimBoardOptions Refusing()
 {
-    ConnectThenUnplug(5, "A1");
-    SimBoardDevice& back = Plug(6, "A1");
-    SimBoardOptions refusing;
-    refusing.nak = true; // a new board: its status stays 0
-    back.Board().SetOptions(refusing);
-    WatchAfter(500);
-    EXPECT_FALSE(worker.Camera().IsConnected());
-    EXPECT_EQ(view.LastStatus(), "COM6: the board did not start (init error)");
-    WatchAfter(1000);
-    EXPECT_EQ(sim.OpenCalls(6), 1);
+    SimBoardOptions o;
+    o.nak = true; // a new board's status stays 0; a started one still answers the probe and the poll
+    return o;
 }
 
-TEST_F(WorkerTest, AnotherAdapterAppearingWhileReconnectingIsNeverProbed)
-{
-    ConnectThenUnplug(5, "A1");
-    Plug(7, "B2");
-    for (int look = 0; look < 4; ++look)
-        WatchAfter(500);
-    EXPECT_EQ(sim.OpenCalls(7), 0);
-    EXPECT_FALSE(worker.Camera().IsConnected());
-    Plug(8, "A1");
-    WatchAfter(500);
-    EXPECT_EQ(view.texts[IDC_PORT_TEXT], "8");
-    EXPECT_EQ(sim.OpenCalls(7), 0);
-}
+class Reconnection : public WorkerTest, public ::testing::WithParamInterface<ReturnRow> {};
 
-TEST_F(WorkerTest, SlidersMovedWhileUnpluggedAreTheValuesSentOnReturn)
+TEST_P(Reconnection, TheReturningAdapterIsLookedForAtTheCadence)
 {
-    ConnectThenUnplug(5, "A1");
-    worker.Slider(IDC_BRIGHTNESS, 42);
-    worker.Slider(IDC_RED, 0);
-    Run();
-    SimBoardDevice& back = Plug(6, "A1");
-    WatchAfter(500);
-    ASSERT_TRUE(worker.Camera().IsConnected());
-    EXPECT_EQ(Sent(6, CMD_BRIGHTNESS), std::vector<int>{42});
-    EXPECT_EQ(Sent(6, CMD_GAIN_RED), std::vector<int>{0});
-    EXPECT_EQ(back.Board().Adjust().contrast, 128);
-}
-
-// The board is back but refuses the adjustments: the status says so, and
-// the next looks send those it still lacks, and only those.
-TEST_F(WorkerTest, AdjustmentsTheReturningBoardRefusedAreSentAtTheNextLook)
-{
-    Plug(5, "A1");
+    const ReturnRow& row = GetParam();
+    SCOPED_TRACE(row.scenario);
+    SimBoardDevice& first = Plug(5, "A1");
     ConnectOk();
-    worker.Slider(IDC_BRIGHTNESS, 200);
+    for (const auto& [slider, position] : row.movedConnected)
+        worker.Slider(slider, position);
     Run();
-    SimBoardDevice& board = *boards[0];
     Unplug(5);
     worker.Watch();
-    SimBoardOptions refusing;
-    refusing.nak = true; // still started: the probe and the poll are answered
-    board.Board().SetOptions(refusing);
-    Plug(6, "A1", &board);
-    WatchAfter(500);
-    ASSERT_TRUE(worker.Camera().IsConnected());
-    EXPECT_EQ(view.LastStatus(),
-              "Board back on COM6: reconnected; brightness, contrast, red, green, blue not sent: refused by the board");
-
-    sim.ClearWrites(6);
-    WatchAfter(499);
-    EXPECT_TRUE(sim.Writes(6).empty()) << "looks again only every 500 ms";
-
-    board.Board().SetOptions({});
-    worker.Slider(IDC_BRIGHTNESS, 201); // the operator's own move reaches the board
+    worker.DrainUi();
+    ASSERT_FALSE(worker.Camera().IsConnected());
+    for (const auto& [slider, position] : row.movedUnplugged)
+        worker.Slider(slider, position);
     Run();
-    sim.ClearWrites(6);
-    WatchAfter(1);
-    EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
-    EXPECT_TRUE(Sent(6, CMD_BRIGHTNESS).empty()) << "brightness had arrived";
-    EXPECT_EQ(Sent(6, CMD_GAIN_BLUE), std::vector<int>{128});
-    EXPECT_EQ(board.Board().Adjust().brightness, 201);
-    sim.ClearWrites(6);
-    WatchAfter(1000);
-    EXPECT_TRUE(sim.Writes(6).empty()) << "nothing is left to send";
+    for (const auto& [port, serial] : row.others) {
+        if (serial.empty()) {
+            sim.AddPort(port);
+            listed.push_back(Listing(port));
+        } else {
+            Plug(port, serial);
+        }
+    }
+
+    SimBoardDevice* back = nullptr;
+    for (std::size_t i = 0; i < row.looks.size(); ++i) {
+        const Look& look = row.looks[i];
+        SCOPED_TRACE("look " + std::to_string(i + 1));
+        if (look.plugBack) {
+            back = &Plug(row.port, "A1", row.sameBoard ? &first : nullptr);
+            back->Board().SetOptions(row.options);
+        }
+        if (look.healed)
+            back->Board().SetOptions({});
+        for (const auto& [slider, position] : look.moves)
+            worker.Slider(slider, position);
+        Run();
+        if (back)
+            sim.ClearWrites(row.port);
+        WatchAfter(look.afterMs);
+        if (look.opens >= 0) {
+            EXPECT_EQ(sim.OpenCalls(row.port), look.opens);
+        }
+        if (look.connected) {
+            ASSERT_EQ(worker.Camera().IsConnected(), *look.connected);
+        }
+        if (look.status) {
+            EXPECT_EQ(view.LastStatus(), look.status);
+        }
+        for (const auto& [cmd, values] : look.sent) {
+            EXPECT_EQ(Sent(row.port, cmd), values) << int(cmd);
+        }
+        if (look.nothingSent) {
+            EXPECT_TRUE(sim.Writes(row.port).empty());
+        }
+        if (look.released) {
+            EXPECT_FALSE(sim.IsOpen(row.port));
+        }
+        if (look.portText) {
+            EXPECT_EQ(view.texts[IDC_PORT_TEXT], look.portText);
+        }
+        for (const auto& other : row.others) {
+            EXPECT_EQ(sim.OpenCalls(other.first), 0) << "COM" << other.first << " was probed";
+        }
+    }
+    for (const auto& [cmd, value] : row.adjusted) {
+        EXPECT_EQ(*back->Board().Adjust().For(cmd), value) << int(cmd);
+    }
 }
+
+constexpr const char* kUnplugged = "Board unplugged: disconnected";
+constexpr const char* kBack = "Board back on COM6: reconnected, adjustments sent";
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkerTest, Reconnection,
+    ::testing::Values(
+        // Only the returning adapter is probed, every 500 ms, until its board answers.
+        ReturnRow{"a silent board on the returning adapter",
+                  {},
+                  {},
+                  6,
+                  false,
+                  Silent(),
+                  {{3, ""}},
+                  {Look{.afterMs = 500, .plugBack = true, .opens = 1},
+                   Look{.afterMs = 499, .opens = 1}, // looks again only every 500 ms
+                   Look{.afterMs = 1, .opens = 2, .status = kUnplugged, .released = true},
+                   Look{.afterMs = 500, .healed = true, .connected = true, .status = kBack}},
+                  {}},
+        // A board that answers but refuses its start: said once, and no more looks.
+        ReturnRow{"a returning board that does not start",
+                  {},
+                  {},
+                  6,
+                  false,
+                  Refusing(),
+                  {},
+                  {Look{.afterMs = 500,
+                        .plugBack = true,
+                        .connected = false,
+                        .status = "COM6: the board did not start (init error)"},
+                   Look{.afterMs = 1000, .opens = 1}},
+                  {}},
+        ReturnRow{"another adapter appearing while reconnecting",
+                  {},
+                  {},
+                  8,
+                  false,
+                  {},
+                  {{7, "B2"}},
+                  {Look{.afterMs = 500, .connected = false}, Look{.afterMs = 500, .connected = false},
+                   Look{.afterMs = 500, .connected = false}, Look{.afterMs = 500, .connected = false},
+                   Look{.afterMs = 500, .plugBack = true, .portText = "8"}},
+                  {}},
+        // The values moved while unplugged are those sent, each once.
+        ReturnRow{"sliders moved while unplugged",
+                  {},
+                  {{IDC_BRIGHTNESS, 42}, {IDC_RED, 0}},
+                  6,
+                  false,
+                  {},
+                  {},
+                  {Look{.afterMs = 500,
+                        .plugBack = true,
+                        .connected = true,
+                        .sent = {{CMD_BRIGHTNESS, {42}}, {CMD_GAIN_RED, {0}}}}},
+                  {{CMD_CONTRAST, 128}}},
+        // The board is back but refuses the adjustments: the status says so,
+        // and the next looks send those it still lacks, and only those.
+        ReturnRow{"adjustments the returning board refused",
+                  {{IDC_BRIGHTNESS, 200}},
+                  {},
+                  6,
+                  true,
+                  Refusing(),
+                  {},
+                  {Look{.afterMs = 500,
+                        .plugBack = true,
+                        .connected = true,
+                        .status = "Board back on COM6: reconnected; brightness, contrast, red, green, blue not sent: "
+                                  "refused by the board"},
+                   Look{.afterMs = 499, .nothingSent = true}, // looks again only every 500 ms
+                   // The operator's own move reaches the board; brightness had arrived.
+                   Look{.afterMs = 1,
+                        .healed = true,
+                        .moves = {{IDC_BRIGHTNESS, 201}},
+                        .status = kBack,
+                        .sent = {{CMD_BRIGHTNESS, {}}, {CMD_GAIN_BLUE, {128}}}},
+                   Look{.afterMs = 1000, .nothingSent = true}}, // nothing is left to send
+                  {{CMD_BRIGHTNESS, 201}}}),
+    [](const ::testing::TestParamInfo<ReturnRow>& info) {
+        std::string name;
+        for (const char* c = info.param.scenario; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
 
 // The threaded worker done with everything queued, within a bound generous
 // for a loaded machine.

@@ -20,6 +20,7 @@ reset() {
   plant camera/CameraController.cpp '#include "link/FrameLink.h"'
   plant ui/PelvarDlg.cpp '#include "camera/CameraController.h"'
   plant tools/pelvarctl/CtlRunner.cpp '#include "sim/SimBoard.h"'
+  plant python/Board.cpp '#include "sim/SimBoard.h"'
 }
 
 failures=0
@@ -46,6 +47,9 @@ link/Log.cpp|	#include "camera/Commands.h"|link|camera
 sim/Board.h|#include "discovery/PortList.h"|sim|discovery
 tools/pelvarctl/Verb.cpp|#include "ui/TrafficPane.h"|tools|ui
 ui/Pane.cpp|#include "winui/PelvarDlg.h"|ui|winui
+python/Board.h|#include "ui/PelvarDlg.h"|python|ui
+python/BindSim.cpp|#include "tools/pelvarctl/CtlRunner.h"|python|tools
+camera/Session.cpp|#include "python/Board.h"|camera|python
 ROWS
 
 if [ "$failures" -eq 0 ]; then

@@ -3,6 +3,7 @@
 #include "discovery/PortWalk.h"
 
 #include <chrono>
+#include <system_error>
 
 #include "camera/CaptureFile.h"
 #include "camera/ControlIds.h"
@@ -376,13 +377,22 @@ std::vector<PortListing> CameraWorker::ReadPorts()
             return {};
         m_reading = reading;
     }
-    std::thread([reading, lister = m_ports] {
-        std::vector<PortListing> list = lister();
-        std::lock_guard<std::mutex> lock(reading->mutex);
-        reading->list = std::move(list);
-        reading->finished = true;
-        reading->changed.notify_all();
-    }).detach();
+    try {
+        std::thread([reading, lister = m_ports] {
+            std::vector<PortListing> list = lister();
+            std::lock_guard<std::mutex> lock(reading->mutex);
+            reading->list = std::move(list);
+            reading->finished = true;
+            reading->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: read here, as a closing window then waits.
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_reading.reset();
+        }
+        return m_ports();
+    }
     std::vector<PortListing> list;
     {
         std::unique_lock<std::mutex> lock(reading->mutex);

@@ -66,8 +66,8 @@ CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& 
     // does not wait for a reading in flight.
     CameraWorkerOptions options;
     options.listerOwnsItsState = ListsMachinePorts(m_fillPorts);
-    m_worker = std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(),
-                                              [this] { WakeUi(); }, options);
+    m_worker = std::make_unique<CameraWorker>(
+        *this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); }, options);
     SetUpBench();
 }
 

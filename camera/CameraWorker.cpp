@@ -3,6 +3,7 @@
 #include "discovery/PortWalk.h"
 
 #include <chrono>
+#include <system_error>
 
 #include "camera/CaptureFile.h"
 #include "camera/ControlIds.h"
@@ -50,6 +51,22 @@ std::vector<std::string> Texts(const std::vector<PortListing>& list)
 
 } // namespace
 
+// Shared by the worker and the reading's thread, which may outlive the worker.
+struct CameraWorker::PortReading {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool finished = false;
+    bool abandoned = false;
+    std::vector<PortListing> list;
+
+    void Abandon()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        abandoned = true;
+        changed.notify_all();
+    }
+};
+
 CameraWorker::CameraWorker(IPanelView& view, IPlatform& platform, PortLister ports, IPortMemoryStore* memory,
                            std::function<void()> wakeUi, CameraWorkerOptions options)
     : m_view(view), m_platform(platform), m_ports(std::move(ports)), m_memory(memory), m_options(options),
@@ -73,6 +90,8 @@ CameraWorker::~CameraWorker()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
         m_queue.clear();
+        if (m_reading)
+            m_reading->Abandon();
     }
     m_wake.notify_all();
     if (m_thread.joinable())
@@ -343,7 +362,48 @@ void CameraWorker::RunConnect()
         m_memory->Save(m_lost);
 }
 
-std::vector<PortListing> CameraWorker::ReadPorts() { return m_ports ? m_ports() : std::vector<PortListing>{}; }
+std::vector<PortListing> CameraWorker::ReadPorts()
+{
+    if (!m_ports)
+        return {};
+    if (!m_options.listerOwnsItsState)
+        return m_ports();
+    auto reading = std::make_shared<PortReading>();
+    {
+        // The destructor abandons the reading it finds here; one that has
+        // not started yet sees the cancel.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_cancel)
+            return {};
+        m_reading = reading;
+    }
+    try {
+        std::thread([reading, lister = m_ports] {
+            std::vector<PortListing> list = lister();
+            std::lock_guard<std::mutex> lock(reading->mutex);
+            reading->list = std::move(list);
+            reading->finished = true;
+            reading->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: read here, as a closing window then waits.
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_reading.reset();
+        }
+        return m_ports();
+    }
+    std::vector<PortListing> list;
+    {
+        std::unique_lock<std::mutex> lock(reading->mutex);
+        reading->changed.wait(lock, [&] { return reading->finished || reading->abandoned; });
+        if (reading->finished)
+            list = std::move(reading->list);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_reading.reset();
+    return list;
+}
 
 void CameraWorker::LineLost()
 {

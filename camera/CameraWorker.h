@@ -50,6 +50,11 @@ struct CameraWorkerOptions {
     bool threaded = true;            // false: the caller runs RunQueued and Watch (tests)
     std::uint32_t watchMs = 100;     // how often an idle worker looks at the open port
     std::uint32_t reconnectMs = 500; // how often it looks for an unplugged adapter
+    // The port lister owns all it uses (the machine's own lister does): each
+    // reading runs on a thread of its own, and a closing worker leaves a
+    // reading in flight to end by itself instead of waiting for it, since
+    // discovery may take seconds. False: read on the worker's thread.
+    bool listerOwnsItsState = false;
 };
 
 class CameraWorker {
@@ -146,6 +151,7 @@ private:
     void Record(const std::string& line);
     void ForwardExchange(const ExchangeRecord& record);
     std::vector<PortListing> ReadPorts();
+    struct PortReading;
     void RunDeviceChange(DeviceChange change, const DeviceNotice& notice);
     void LineLost();
     void TryReconnect(const std::vector<PortListing>& list);
@@ -176,6 +182,7 @@ private:
     bool m_stop = false;
     std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_autoReconnect{true};
+    std::shared_ptr<PortReading> m_reading; // the reading in flight, under m_mutex
 
     // Worker side only.
     bool m_reconnectPending = false;

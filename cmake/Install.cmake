@@ -58,28 +58,6 @@ install(FILES ${PELVAR_RES}/registers.example.json ${PELVAR_RES}/preset.example.
 
 add_custom_target(pelvar_gz_files ALL DEPENDS ${pelvar_gz_files})
 
-# The Python module, its plugin's entry point and stubs (python/), into the
-# path Debian's python3 searches.
-if(TARGET pelvar_python)
-  # Debian's python3 looks in /usr/lib/python3/dist-packages for packages
-  # and in PREFIX/lib/python3.N/dist-packages for /usr/local. The prefix is
-  # known only when installing (cpack installs to STAGING/usr), so the folder is
-  # chosen then; PELVAR_PYTHON_INSTALL_DIR, when set, is used as it is.
-  set(PELVAR_PYTHON_INSTALL_DIR "" CACHE STRING "Where the Python module is installed, under the prefix (empty: chosen by the prefix)")
-  install(CODE "
-    set(PELVAR_PYTHON_DIR \"${PELVAR_PYTHON_INSTALL_DIR}\")
-    if(NOT PELVAR_PYTHON_DIR AND CMAKE_INSTALL_PREFIX MATCHES \"(^|/)usr$\")
-      set(PELVAR_PYTHON_DIR lib/python3/dist-packages)
-    elseif(NOT PELVAR_PYTHON_DIR)
-      set(PELVAR_PYTHON_DIR lib/python${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}/dist-packages)
-    endif()")
-  install(TARGETS pelvar_python LIBRARY DESTINATION \${PELVAR_PYTHON_DIR}/pelvar)
-  foreach(file ${PELVAR_PY_FILES})
-    install(FILES ${CMAKE_SOURCE_DIR}/python/pelvar/${file} DESTINATION \${PELVAR_PYTHON_DIR}/pelvar)
-  endforeach()
-  install(DIRECTORY ${CMAKE_BINARY_DIR}/python/pelvar-${PROJECT_VERSION}.dist-info DESTINATION \${PELVAR_PYTHON_DIR})
-endif()
-
 install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelvarctl)
 
@@ -87,10 +65,54 @@ install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
 # translations directory, which Debian fills from qt6-translations-l10n; the
 # package depends on it rather than carrying a copy (see Packaging.cmake).
 
-# The line read by the field's tools: the sigrok decoder where libsigrokdecode
-# looks for decoders, the Lua dissector where Wireshark loads global plugins.
+# The Python module, the sigrok decoder and the Wireshark dissector are of no
+# use unless python3, sigrok and Wireshark look where they land, and each looks
+# somewhere else for the system, for /usr/local and for a user's ~/.local:
+#
+#   prefix       Python module                 sigrok decoder    Lua dissector
+#   /usr         lib/python3/dist-packages     share/libsigrok-  lib/<multiarch>/wireshark/plugins
+#   /usr/local   lib/python3.N/dist-packages   decoders/pelvar   Wireshark's global folder
+#                                              (an XDG data      (/usr/lib/<multiarch>/...):
+#                                              folder for all    it looks nowhere under /usr/local
+#   ~/.local     lib/python3.N/site-packages   three)            lib/wireshark/plugins
+#   other        lib/python3.N/site-packages                     lib/wireshark/plugins
+#
+# The prefix is known only when installing (cpack installs to STAGING/usr), so
+# the folders are chosen then. Wireshark's global folder is a cache variable
+# rather than asked of tshark, so the package does not depend on whether
+# Wireshark is on the build machine.
+set(PELVAR_PYTHON_INSTALL_DIR "" CACHE STRING
+    "Where the Python module is installed, under the prefix (empty: chosen by the prefix)")
+set(PELVAR_WIRESHARK_GLOBAL_PLUGIN_DIR "/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins" CACHE PATH
+    "Wireshark's global Lua plugin folder (tshark -G folders), for a /usr/local install")
+install(CODE "
+  string(REGEX REPLACE \"/+$\" \"\" pelvar_prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  set(pelvar_python_version python${Python_VERSION_MAJOR}.${Python_VERSION_MINOR})
+  if(pelvar_prefix MATCHES \"(^|/)usr$\")
+    set(PELVAR_PYTHON_DIR lib/python3/dist-packages)
+    set(PELVAR_WIRESHARK_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+  elseif(pelvar_prefix STREQUAL \"/usr/local\")
+    set(PELVAR_PYTHON_DIR lib/\${pelvar_python_version}/dist-packages)
+    file(RELATIVE_PATH PELVAR_WIRESHARK_DIR \"\${pelvar_prefix}\" \"${PELVAR_WIRESHARK_GLOBAL_PLUGIN_DIR}\")
+  else()
+    # Python's user site under ~/.local and the usual folder of any other
+    # prefix (a virtual environment, /opt/pelvar) alike.
+    set(PELVAR_PYTHON_DIR lib/\${pelvar_python_version}/site-packages)
+    set(PELVAR_WIRESHARK_DIR lib/wireshark/plugins)
+  endif()
+  if(NOT \"${PELVAR_PYTHON_INSTALL_DIR}\" STREQUAL \"\")
+    set(PELVAR_PYTHON_DIR \"${PELVAR_PYTHON_INSTALL_DIR}\")
+  endif()
+  set(PELVAR_SIGROK_DECODER_DIR ${CMAKE_INSTALL_DATADIR}/libsigrokdecode/decoders/pelvar)")
+
+if(TARGET pelvar_python)
+  install(TARGETS pelvar_python LIBRARY DESTINATION \${PELVAR_PYTHON_DIR}/pelvar)
+  foreach(file ${PELVAR_PY_FILES})
+    install(FILES ${CMAKE_SOURCE_DIR}/python/pelvar/${file} DESTINATION \${PELVAR_PYTHON_DIR}/pelvar)
+  endforeach()
+  install(DIRECTORY ${CMAKE_BINARY_DIR}/python/pelvar-${PROJECT_VERSION}.dist-info DESTINATION \${PELVAR_PYTHON_DIR})
+endif()
 install(FILES ${PELVAR_SIGROK_DIR}/pelvar/__init__.py ${PELVAR_SIGROK_DIR}/pelvar/pd.py
               ${PELVAR_SIGROK_DIR}/pelvar/words.py
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/libsigrokdecode/decoders/pelvar)
-install(FILES ${PELVAR_LUA_DISSECTOR}
-        DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+        DESTINATION \${PELVAR_SIGROK_DECODER_DIR})
+install(FILES ${PELVAR_LUA_DISSECTOR} DESTINATION \${PELVAR_WIRESHARK_DIR})

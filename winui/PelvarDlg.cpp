@@ -62,8 +62,12 @@ CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& 
       m_memory(memory ? std::move(memory) : std::make_unique<CRegistryPortMemory>()),
       m_hIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME)))
 {
-    m_worker =
-        std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); });
+    // WMI may take seconds over the machine's devices: closing the window
+    // does not wait for a reading in flight.
+    CameraWorkerOptions options;
+    options.listerOwnsItsState = ListsMachinePorts(m_fillPorts);
+    m_worker = std::make_unique<CameraWorker>(
+        *this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); }, options);
     SetUpBench();
 }
 
@@ -195,9 +199,9 @@ INT_PTR CPelvarDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, MAKELONG(IDOK, DC_HASDEFID));
         return TRUE;
     case kFirstPaintDone:
+        FillPortsOnce();
         if (m_firstPaint)
             m_firstPaint(m_hWnd);
-        FillPortsOnce();
         return TRUE;
     default: return FALSE;
     }

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "winui/DialogTemplate.h"
+#include "winui/StartupMark.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM, LPARAM)
         return FALSE;
     case kPainted:
         RedrawWindow(hwnd, nullptr, nullptr, RDW_ALLCHILDREN | RDW_UPDATENOW);
+        pelvar::PrintStartupMark("painted");
         EndDialog(hwnd, IDOK);
         return TRUE;
     default: return FALSE;

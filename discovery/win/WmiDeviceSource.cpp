@@ -117,8 +117,10 @@ public:
 
 IWmiCalls& SystemWmiCalls()
 {
-    static SystemCalls calls;
-    return calls;
+    // Never destroyed: a port list reading the closed panel left running may
+    // still walk while the process ends.
+    static SystemCalls* calls = new SystemCalls;
+    return *calls;
 }
 
 std::string HresultText(HRESULT hr)

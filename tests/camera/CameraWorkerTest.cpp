@@ -3,10 +3,14 @@
 // list again with the remembered adapter first, unplugging and coming back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "camera/CameraWorker.h"
 #include "camera/ControlIds.h"
@@ -729,6 +733,79 @@ TEST_F(WorkerThreadTest, ClosingWhileConnectedReleasesThePort)
     }
     EXPECT_FALSE(sim.IsOpen(5)) << "the worker's end released the port";
     EXPECT_EQ(board.Board().CommandCount(CMD_RELEASE), 0u) << "closing is no Disconnect";
+}
+
+// A lister that owns its state, as the machine's does, reading on a thread
+// of its own: the list reaches the window and a queued Connect uses it.
+TEST_F(WorkerThreadTest, AListerOnItsOwnThreadFillsTheListBeforeAQueuedConnect)
+{
+    CameraWorkerOptions options;
+    options.listerOwnsItsState = true;
+    CameraWorker worker(
+        view, sim, [] { return std::vector<PortListing>{Listing(5, "A1")}; }, nullptr, [] {}, options);
+    worker.FillPortList();
+    worker.Connect();
+    ASSERT_TRUE(WaitIdle(worker));
+    worker.DrainUi();
+    ASSERT_GE(view.portLists.size(), 1u);
+    EXPECT_EQ(view.portLists.front(), std::vector<std::string>{"Port (COM5)"});
+    EXPECT_TRUE(worker.Camera().IsConnected());
+}
+
+// Discovery that hangs (WMI may take seconds) must not hold up closing:
+// the reading is left to end by itself, and what it writes into outlives
+// the worker.
+TEST(WorkerThread, ClosingDoesNotWaitForAPortListReadingInFlight)
+{
+    struct Reading {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false;
+        bool released = false;
+        bool returned = false;
+        bool closed = false;
+        bool closedWhileBlocked = false;
+    };
+    auto reading = std::make_shared<Reading>();
+    SimPlatform sim;
+    FakeView view;
+    CameraWorkerOptions options;
+    options.listerOwnsItsState = true;
+    auto worker = std::make_unique<CameraWorker>(
+        view, sim,
+        [reading] {
+            std::unique_lock<std::mutex> lock(reading->mutex);
+            reading->entered = true;
+            reading->changed.notify_all();
+            reading->changed.wait(lock, [&] { return reading->released; });
+            reading->returned = true;
+            reading->changed.notify_all();
+            return std::vector<PortListing>{Listing(3)};
+        },
+        nullptr, [] {}, options);
+    worker->FillPortList();
+    std::unique_lock<std::mutex> lock(reading->mutex);
+    reading->changed.wait(lock, [&] { return reading->entered; });
+    lock.unlock();
+
+    std::thread closer([&] {
+        worker.reset();
+        std::lock_guard<std::mutex> guard(reading->mutex);
+        reading->closedWhileBlocked = !reading->released;
+        reading->closed = true;
+        reading->changed.notify_all();
+    });
+    lock.lock();
+    // A close that waits for the reading would wait for ever: after a long
+    // while the reading is let go, and the order shows what happened.
+    reading->changed.wait_for(lock, std::chrono::seconds(30), [&] { return reading->closed; });
+    reading->released = true;
+    reading->changed.notify_all();
+    lock.unlock();
+    closer.join();
+    lock.lock();
+    EXPECT_TRUE(reading->closedWhileBlocked) << "closing waited for the port list reading";
+    reading->changed.wait(lock, [&] { return reading->returned; });
 }
 
 } // namespace

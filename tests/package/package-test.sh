@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build directory and checks it the way a
-# user's machine would see it, without installing it:
+# user's machine would see it, without installing it; then installs from
+# source into a private home's ~/.local and a staged /usr/local and checks
+# python3, tshark and sigrok-cli find what landed there:
 #   package-test.sh BUILD_DIR
 set -euo pipefail
 
@@ -12,7 +14,7 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; }
 
-for tool in cpack dpkg-deb lintian desktop-file-validate file; do
+for tool in cpack dpkg-deb lintian desktop-file-validate file tshark sigrok-cli; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup-deps.sh)" >&2; exit 1; }
 done
 
@@ -29,7 +31,7 @@ trap cleanup EXIT
 
 # --- build the package ------------------------------------------------------
 # Only what the package holds, so a stale binary is never packaged.
-targets=(pelvarctl pelvar-sim pelvar_gz_files)
+targets=(pelvarctl pelvar-sim pelvar_gz_files pelvar_line_tools)
 if grep -q '^PELVAR_GUI:BOOL=ON' "$BUILD/CMakeCache.txt"; then
     targets+=(pelvar)
 fi
@@ -120,6 +122,9 @@ for f in __init__.py pd.py words.py; do
 done
 [[ -f $U/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/pelvar.lua ]] || fail "Lua dissector missing"
 ok "file places"
+# The decoder as sigrok-cli loads it; the folder is the package's own.
+SIGROKDECODE_DIR=$U/share/libsigrokdecode/decoders sigrok-cli -P pelvar --show >"$WORK/srd.out" 2>&1 \
+    || fail "sigrok-cli does not load the packaged decoder: $(cat "$WORK/srd.out")"
 
 # --- manual pages -------------------------------------------------------------
 for prog in pelvar pelvarctl pelvar-sim; do
@@ -206,6 +211,51 @@ with pelvar.simulated_board(sensor="S") as sim, pelvar.connect(sim.port) as boar
     grep -q -- '--pelvar-ports' <<<"$help" || fail "python: pytest does not find the plugin through its entry point"
     ok "python module and pytest plugin"
 fi
+
+# --- cmake --install into a home's ~/.local --------------------------------
+# Nothing but HOME points the tools at the files: no PYTHONPATH, no
+# SIGROKDECODE_DIR, no XDG folders from the caller's session.
+FAKE_HOME="$WORK/home"
+mkdir "$FAKE_HOME"
+home_env=(env -u PYTHONPATH -u PYTHONUSERBASE -u PYTHONNOUSERSITE -u SIGROKDECODE_DIR
+          -u XDG_DATA_HOME -u XDG_DATA_DIRS -u XDG_CONFIG_HOME -u WIRESHARK_PLUGIN_DIR HOME="$FAKE_HOME")
+"${home_env[@]}" cmake --install "$BUILD" --prefix "$FAKE_HOME/.local" >"$WORK/install-home.log" 2>&1 \
+    || { cat "$WORK/install-home.log" >&2; fail "cmake --install --prefix ~/.local"; }
+[[ -x $FAKE_HOME/.local/bin/pelvarctl ]] || fail "home: bin/pelvarctl missing"
+if [[ -n $PYTHON_MODULE ]]; then
+    rc=0
+    out=$(cd "$WORK" && "${home_env[@]}" /usr/bin/python3 -c 'import pelvar; print(pelvar.__file__)' 2>&1) || rc=$?
+    [[ $rc -eq 0 && $out == "$FAKE_HOME/.local/"* ]] || fail "home: python3 does not find the module: $out"
+fi
+if "${home_env[@]}" tshark -G plugins 2>"$WORK/tshark.err" | grep -q 'pelvar\.lua'; then
+    :
+else
+    fail "home: tshark -G plugins does not list pelvar.lua: $(cat "$WORK/tshark.err")"
+fi
+"${home_env[@]}" sigrok-cli -P pelvar --show >"$WORK/srd-home.out" 2>&1 \
+    || fail "home: sigrok-cli does not find the decoder: $(cat "$WORK/srd-home.out")"
+ok "home install: module, dissector and decoder found"
+
+# --- cmake --install for /usr/local, staged ---------------------------------
+# The tools cannot be pointed at a staged /usr/local, so the folders they
+# report are compared with where the files landed.
+STAGE="$WORK/stage"
+DESTDIR=$STAGE cmake --install "$BUILD" --prefix /usr/local >"$WORK/install-local.log" 2>&1 \
+    || { cat "$WORK/install-local.log" >&2; fail "cmake --install --prefix /usr/local"; }
+if [[ -n $PYTHON_MODULE ]]; then
+    local_site=$(/usr/bin/python3 -c 'import sys; print("\n".join(p for p in sys.path if p.startswith("/usr/local/")))')
+    found=
+    for dir in $local_site; do
+        [[ -f $STAGE$dir/pelvar/__init__.py ]] && found=$dir
+    done
+    [[ -n $found ]] || fail "/usr/local: the module is in none of python3's folders ($local_site): $(cd "$STAGE" && find . -name __init__.py -path '*pelvar*')"
+fi
+global_lua=$(HOME="$FAKE_HOME" tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+[[ -n $global_lua && -f $STAGE$global_lua/pelvar.lua ]] \
+    || fail "/usr/local: pelvar.lua not in Wireshark's global Lua folder '$global_lua'"
+[[ -f $STAGE/usr/local/share/libsigrokdecode/decoders/pelvar/pd.py ]] \
+    || fail "/usr/local: decoder not in /usr/local/share/libsigrokdecode/decoders"
+ok "/usr/local install: module, dissector and decoder where the tools look"
 
 echo "package test: $((failures)) failure(s), $(( $(date +%s) - START )) s"
 [[ $failures -eq 0 ]]

@@ -249,8 +249,11 @@ int PtyBoard::CreateLink()
     const int err = MakeDirectories(dir);
     if (err != 0)
         return Fail(err, "mkdir " + dir);
-    if (!IsPrivateDirectory(dir))
-        return Fail(EPERM, "port directory " + dir + " is not private to this user");
+    if (const std::string refusal = PortDirectoryRefusal(dir); !refusal.empty()) {
+        m_error = "port directory " + dir + " is not private to this user: " + refusal;
+        CloseFds();
+        return -EPERM;
+    }
     const std::string link = dir + "/" + PortName();
     const std::string owner = OwnerPath(dir, m_options.port);
     OwnerRecord holder;

@@ -14,9 +14,9 @@
 namespace pelvar {
 
 struct PortDirectory {
-    std::string path; // empty: no directory in use
-    bool exclusive;   // PELVAR_PORTS_DIR set: the fixed rule is off
-    bool trusted;     // owned by this user, writable by no one else
+    std::string path;    // empty: no directory in use
+    bool exclusive;      // PELVAR_PORTS_DIR set: the fixed rule is off
+    bool trusted;        // owned by this user, writable by no one else
     std::string refusal; // why a directory that is there is not trusted; empty otherwise
 };
 
@@ -48,9 +48,9 @@ std::string ResolvePortPath(int port, const PortDirectory& dir);
 std::string ResolvePortPath(int port);
 
 struct PortDirectoryEntry {
-    int port;           // n of COMn
-    std::string entry;  // path of the entry in the directory
-    std::string target; // what it resolves to (the link's target), may be empty
+    int port;            // n of COMn
+    std::string entry;   // path of the entry in the directory
+    std::string target;  // what it resolves to (the link's target), may be empty
     std::string refusal; // why opening it is refused without trying ("links to nothing"); empty if not
 };
 

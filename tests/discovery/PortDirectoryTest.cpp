@@ -236,7 +236,8 @@ TEST_P(PortDirectoryTrust, SaysWhyTheDirectoryIsIgnored)
     const PortDirectory dir = CurrentPortDirectory();
 
     EXPECT_EQ(dir.refusal, row.refusal);
-    EXPECT_EQ(PortDirectoryNotice(dir), row.refusal.empty() ? "" : "port directory " + path + " ignored: " + row.refusal);
+    EXPECT_EQ(PortDirectoryNotice(dir),
+              row.refusal.empty() ? "" : "port directory " + path + " ignored: " + row.refusal);
     EXPECT_EQ(dir.trusted, std::string(row.kind) == "dir" && row.refusal.empty());
 }
 

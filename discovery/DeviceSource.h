@@ -16,6 +16,9 @@ struct DeviceInfo {
     std::string vendorId;  // "0403"
     std::string productId; // "6001"
     std::string serial;
+    // Why opening it would be refused without trying (a port directory entry
+    // that links to nothing, a FIFO); empty when it can be tried.
+    std::string refusal;
 };
 
 enum class SourceStatus {

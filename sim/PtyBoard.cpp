@@ -7,13 +7,16 @@
 #include <cstring>
 #include <system_error>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "platform/posix/PortNames.h"
+#include "platform/posix/UucpLock.h"
 
 namespace pelvar {
 
@@ -41,16 +44,6 @@ int MakeDirectories(const std::string& path)
     return 0;
 }
 
-// A link left behind by a board that is gone points at nothing.
-bool IsStaleLink(const std::string& path)
-{
-    struct stat lst {};
-    struct stat st {};
-    if (::lstat(path.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode))
-        return false;
-    return ::stat(path.c_str(), &st) != 0;
-}
-
 std::string ReadLink(const std::string& path)
 {
     char buf[4096];
@@ -58,6 +51,113 @@ std::string ReadLink(const std::string& path)
     if (n < 0)
         return {};
     return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// Beside each board's link COMn lies ".COMn.owner", locked (flock) for as
+// long as the board lives and holding its pid and pseudo-terminal. The lock
+// dies with the process however it ends, so it tells a live board from a
+// killed one; the pid and the terminal say who holds the name, and which
+// link the dead board left.
+std::string OwnerPath(const std::string& dir, int port) { return dir + "/.COM" + std::to_string(port) + ".owner"; }
+
+struct OwnerRecord {
+    pid_t pid = 0;
+    std::string pty;
+};
+
+OwnerRecord ReadOwner(int fd)
+{
+    char buf[512];
+    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+    OwnerRecord record;
+    if (n <= 0)
+        return record;
+    buf[n] = '\0';
+    char* end = nullptr;
+    const long pid = std::strtol(buf, &end, 10);
+    if (end == buf || *end != ' ')
+        return record;
+    record.pid = static_cast<pid_t>(pid);
+    std::string pty = end + 1;
+    if (!pty.empty() && pty.back() == '\n')
+        pty.pop_back();
+    record.pty = pty;
+    return record;
+}
+
+// Opens and locks the owner file of a name. Its fd (>= 0) when the name is
+// ours now; -EEXIST when a live board holds it (*holder: its pid), another
+// negative errno when the file cannot be made. A file unlinked by its last
+// owner between our open and our lock is not the name's: try again.
+int LockOwner(const std::string& path, OwnerRecord* holder, OwnerRecord* previous)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return -errno;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            *holder = ReadOwner(fd);
+            ::close(fd);
+            return err == EWOULDBLOCK ? -EEXIST : -err;
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev
+            && held.st_ino == named.st_ino) {
+            *previous = ReadOwner(fd);
+            return fd;
+        }
+        ::close(fd);
+    }
+    return -EAGAIN;
+}
+
+// Whether the entry at `link` may be replaced: nothing there, a link to
+// nothing, or the very link a board now gone made.
+bool Replaceable(const std::string& link, const OwnerRecord& previous)
+{
+    struct stat lst {};
+    if (::lstat(link.c_str(), &lst) != 0)
+        return true;
+    if (!S_ISLNK(lst.st_mode))
+        return false;
+    struct stat st {};
+    if (::stat(link.c_str(), &st) != 0)
+        return true;
+    return !previous.pty.empty() && ReadLink(link) == previous.pty;
+}
+
+// A pseudo-terminal just made for us cannot be any live board's: a link
+// under another name that reaches it was left by a board that is gone, and
+// would make a second name for this one. Taking that name's owner lock
+// first keeps a board that is replacing the link right now out of the way.
+void RemoveOtherNamesOf(const std::string& dir, const std::string& ownName, const std::string& pty)
+{
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.rfind("COM", 0) == 0 && name != ownName)
+            names.push_back(name);
+    }
+    ::closedir(d);
+    for (const std::string& name : names) {
+        const std::string link = dir + "/" + name;
+        if (ReadLink(link) != pty)
+            continue;
+        const int owner = ::open((dir + "/." + name + ".owner").c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (owner >= 0 && ::flock(owner, LOCK_EX | LOCK_NB) != 0) {
+            ::close(owner);
+            continue;
+        }
+        if (ReadLink(link) == pty)
+            ::unlink(link.c_str());
+        if (owner >= 0)
+            ::close(owner);
+    }
 }
 
 } // namespace
@@ -149,25 +249,72 @@ int PtyBoard::CreateLink()
     const int err = MakeDirectories(dir);
     if (err != 0)
         return Fail(err, "mkdir " + dir);
-    if (!IsPrivateDirectory(dir))
-        return Fail(EPERM, "port directory " + dir + " is not private to this user");
+    if (const std::string refusal = PortDirectoryRefusal(dir); !refusal.empty()) {
+        m_error = "port directory " + dir + " is not private to this user: " + refusal;
+        CloseFds();
+        return -EPERM;
+    }
     const std::string link = dir + "/" + PortName();
-    if (IsStaleLink(link))
-        ::unlink(link.c_str());
-    if (::symlink(m_slavePath.c_str(), link.c_str()) != 0)
-        return Fail(errno, "link " + link);
+    const std::string owner = OwnerPath(dir, m_options.port);
+    OwnerRecord holder;
+    OwnerRecord previous;
+    const int fd = LockOwner(owner, &holder, &previous);
+    if (fd == -EEXIST) {
+        const std::string who =
+            holder.pid > 0 ? "the simulated board of " + DescribeProcess(holder.pid) : "another simulated board";
+        m_error = PortName() + " is held by " + who + " (link " + link + ")";
+        CloseFds();
+        return -EEXIST;
+    }
+    if (fd < 0)
+        return Fail(-fd, "lock " + owner);
+    m_ownerFd = fd;
+    m_ownerPath = owner;
+    if (!Replaceable(link, previous)) {
+        const std::string target = ReadLink(link);
+        m_error = PortName() + " is taken: " + link + (target.empty() ? "" : " names " + target)
+                  + ", not made by a simulated board";
+        ReleaseOwner();
+        CloseFds();
+        return -EEXIST;
+    }
+    const std::string record = std::to_string(::getpid()) + " " + m_slavePath + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, record.data(), record.size(), 0) != static_cast<ssize_t>(record.size()))
+        return Fail(errno, "write " + owner);
+    // Made aside and renamed over the old entry: the name never points at
+    // nothing, and a stale link is replaced in the same step.
+    const std::string fresh = dir + "/.COM" + std::to_string(m_options.port) + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(m_slavePath.c_str(), fresh.c_str()) != 0)
+        return Fail(errno, "link " + fresh);
+    if (::rename(fresh.c_str(), link.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(fresh.c_str());
+        return Fail(err, "link " + link);
+    }
     m_linkPath = link;
+    RemoveOtherNamesOf(dir, PortName(), m_slavePath);
     return 0;
 }
 
 // Only our own link goes: another board may have taken the name since.
 void PtyBoard::RemoveLink()
 {
-    if (m_linkPath.empty())
-        return;
-    if (ReadLink(m_linkPath) == m_slavePath)
+    if (!m_linkPath.empty() && ReadLink(m_linkPath) == m_slavePath)
         ::unlink(m_linkPath.c_str());
     m_linkPath.clear();
+    ReleaseOwner();
+}
+
+// The owner file goes while still locked, so no board ever locks a file
+// that no longer names the port.
+void PtyBoard::ReleaseOwner()
+{
+    if (m_ownerFd < 0)
+        return;
+    ::unlink(m_ownerPath.c_str());
+    CloseFd(&m_ownerFd);
+    m_ownerPath.clear();
 }
 
 void PtyBoard::CloseFds()

@@ -80,6 +80,7 @@ private:
     int OpenPty();
     int CreateLink();
     void RemoveLink();
+    void ReleaseOwner();
     void CloseFds();
     void Serve();
     bool HandleInput();
@@ -99,6 +100,8 @@ private:
     int m_stopPipe[2] = {-1, -1};
     std::string m_slavePath;
     std::string m_linkPath;
+    int m_ownerFd = -1; // locked while the board holds its name
+    std::string m_ownerPath;
     std::string m_error;
     std::thread m_thread;
     std::atomic<bool> m_hungUp{false};

@@ -39,6 +39,7 @@ SourceResult PortDirectorySource::Next(DeviceInfo& device)
     if (NetworkPortEntry network; FindNetworkPortEntry(entry.port, &network))
         device.devicePath = network.text;
     device.port = entry.port;
+    device.refusal = entry.refusal;
     return SourceResult::Ok();
 }
 

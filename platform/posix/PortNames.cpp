@@ -1,6 +1,10 @@
 #include "platform/posix/PortNames.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
@@ -54,14 +58,62 @@ std::string EntryTarget(const std::string& entry)
     return std::string(link, static_cast<std::size_t>(n));
 }
 
+// What stands behind an entry that is not a terminal. Regular files are
+// network ports and say for themselves what is wrong with them.
+std::string EntryRefusal(const std::string& entry)
+{
+    struct stat st {};
+    if (stat(entry.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return "links to nothing";
+        if (errno == ELOOP)
+            return "a loop of links";
+        return std::strerror(errno);
+    }
+    if (S_ISCHR(st.st_mode) || S_ISREG(st.st_mode))
+        return {};
+    if (S_ISFIFO(st.st_mode))
+        return "not a terminal: a FIFO";
+    if (S_ISDIR(st.st_mode))
+        return "not a terminal: a directory";
+    if (S_ISSOCK(st.st_mode))
+        return "not a terminal: a socket";
+    return "not a terminal: a block device";
+}
+
 } // namespace
+
+std::string PortDirectoryRefusal(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? std::string() : std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return "not a directory";
+    if (st.st_uid != geteuid())
+        return "owned by another user (uid " + std::to_string(st.st_uid) + ")";
+    const bool group = (st.st_mode & S_IWGRP) != 0;
+    const bool world = (st.st_mode & S_IWOTH) != 0;
+    if (group && world)
+        return "group-writable and world-writable";
+    if (group)
+        return "group-writable";
+    if (world)
+        return "world-writable";
+    return {};
+}
 
 bool IsPrivateDirectory(const std::string& path)
 {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return stat(path.c_str(), &st) == 0 && PortDirectoryRefusal(path).empty();
+}
+
+std::string PortDirectoryNotice(const PortDirectory& dir)
+{
+    if (dir.refusal.empty())
+        return {};
+    return "port directory " + dir.path + " ignored: " + dir.refusal;
 }
 
 PortDirectory CurrentPortDirectory()
@@ -76,7 +128,12 @@ PortDirectory CurrentPortDirectory()
         // No session runtime directory (a service, a root shell): a private one in /tmp.
         dir.path = "/tmp/pelvar-" + std::to_string(geteuid()) + "/ports";
     }
-    dir.trusted = !dir.path.empty() && IsPrivateDirectory(dir.path);
+    dir.refusal = PortDirectoryRefusal(dir.path);
+    dir.trusted = dir.refusal.empty() && IsPrivateDirectory(dir.path);
+    // Otherwise its ports are just absent, and nothing would say why.
+    static std::atomic<bool> s_noticed{false};
+    if (!dir.refusal.empty() && !s_noticed.exchange(true))
+        std::fprintf(stderr, "pelvar: %s\n", PortDirectoryNotice(dir).c_str());
     return dir;
 }
 
@@ -136,7 +193,7 @@ std::vector<PortDirectoryEntry> ListPortDirectory(const PortDirectory& dir)
         if (port == 0)
             continue;
         std::string entry = dir.path + "/" + e->d_name;
-        entries.push_back({port, entry, EntryTarget(entry)});
+        entries.push_back({port, entry, EntryTarget(entry), EntryRefusal(entry)});
     }
     closedir(d);
     std::sort(entries.begin(), entries.end(),

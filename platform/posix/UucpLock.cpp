@@ -77,13 +77,6 @@ std::string ProcessName(pid_t pid)
     return comm;
 }
 
-std::string DescribeProcess(pid_t pid)
-{
-    std::string text = "process " + std::to_string(pid);
-    std::string name = ProcessName(pid);
-    return name.empty() ? text : text + " (" + name + ")";
-}
-
 bool FdIsDevice(const std::string& fdPath, dev_t rdev)
 {
     struct stat st {};
@@ -135,6 +128,13 @@ bool HeldByOther(const std::string& lockPath)
 }
 
 } // namespace
+
+std::string DescribeProcess(pid_t pid)
+{
+    std::string text = "process " + std::to_string(pid);
+    std::string name = ProcessName(pid);
+    return name.empty() ? text : text + " (" + name + ")";
+}
 
 std::string LockFileName(const std::string& devicePath)
 {

@@ -47,6 +47,9 @@ std::vector<std::string> ParseConsoleList(const std::string& text);
 // `sysTtyDir` (normally /sys/class/tty).
 bool IsActiveConsole(const std::string& devicePath, const std::string& sysTtyDir = "/sys/class/tty");
 
+// "process 1234 (minicom)": a pid and, when the system tells, its program.
+std::string DescribeProcess(pid_t pid);
+
 // Who holds a busy port, for messages: "process 1234 (minicom)" from its lock
 // file, else from the processes that have the device open, "the system
 // console", or empty when nothing tells.

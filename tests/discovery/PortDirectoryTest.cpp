@@ -200,6 +200,80 @@ TEST_F(SharedDirectoryTest, DirectoryWritableByOthersIsIgnored)
     EXPECT_EQ(list.Entries(), (Texts{"USB Serial Device (COM33)"}));
 }
 
+// Why a port directory that is there is not honoured: said, not just obeyed.
+struct TrustRow {
+    const char* name;
+    const char* kind; // "dir", "file" or "absent"
+    mode_t mode;
+    uid_t owner; // 0: this user
+    std::string refusal;
+
+    friend void PrintTo(const TrustRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class PortDirectoryTrust : public ::testing::TestWithParam<TrustRow> {};
+
+TEST_P(PortDirectoryTrust, SaysWhyTheDirectoryIsIgnored)
+{
+    const TrustRow& row = GetParam();
+    if (row.owner != 0 && geteuid() != 0)
+        GTEST_SKIP() << "only root can give a directory away";
+    TempDir top;
+    const std::string path = top.Path() + "/ports";
+    if (std::string(row.kind) == "dir") {
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    }
+    if (std::string(row.kind) == "file")
+        std::ofstream(path) << "";
+    if (std::string(row.kind) != "absent") {
+        ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+    }
+    if (row.owner != 0) {
+        ASSERT_EQ(chown(path.c_str(), row.owner, static_cast<gid_t>(-1)), 0);
+    }
+    ScopedEnv env{"PELVAR_PORTS_DIR", path};
+
+    const PortDirectory dir = CurrentPortDirectory();
+
+    EXPECT_EQ(dir.refusal, row.refusal);
+    EXPECT_EQ(PortDirectoryNotice(dir),
+              row.refusal.empty() ? "" : "port directory " + path + " ignored: " + row.refusal);
+    EXPECT_EQ(dir.trusted, std::string(row.kind) == "dir" && row.refusal.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PortDirectoryTrust,
+    ::testing::Values(TrustRow{"Private", "dir", 0700, 0, ""}, TrustRow{"Absent", "absent", 0, 0, ""},
+                      TrustRow{"GroupWritable", "dir", 0770, 0, "group-writable"},
+                      TrustRow{"WorldWritable", "dir", 0703, 0, "world-writable"},
+                      TrustRow{"WritableByAll", "dir", 0777, 0, "group-writable and world-writable"},
+                      TrustRow{"SomeoneElses", "dir", 0700, 65534, "owned by another user (uid 65534)"},
+                      TrustRow{"NotADirectory", "file", 0600, 0, "not a directory"}),
+    [](const ::testing::TestParamInfo<TrustRow>& info) { return std::string(info.param.name); });
+
+// Entries that are refused without being opened say so in the listing.
+TEST(PortDirectorySource, EntriesThatCannotBeOpenedCarryTheirReason)
+{
+    TempDir dir;
+    ScopedEnv env{"PELVAR_PORTS_DIR", dir.Path()};
+    PseudoTerminal pty;
+    Link(dir.Path(), "COM9", "/nonexistent/pelvar-port");
+    Link(dir.Path(), "COM10", dir.Path() + "/fifo");
+    ASSERT_EQ(mkfifo((dir.Path() + "/fifo").c_str(), 0600), 0);
+    Link(dir.Path(), "COM11", "/");
+    Link(dir.Path(), "COM12", dir.Path() + "/COM12");
+    Link(dir.Path(), "COM201", pty.SlavePath());
+    PortDirectorySource source(CurrentPortDirectory());
+    ASSERT_EQ(source.Begin().status, SourceStatus::Ok);
+
+    std::vector<std::string> seen;
+    for (DeviceInfo device; source.Next(device).status == SourceStatus::Ok;)
+        seen.push_back("COM" + std::to_string(device.port) + ": " + device.refusal);
+
+    EXPECT_EQ(seen, (Texts{"COM9: links to nothing", "COM10: not a terminal: a FIFO",
+                           "COM11: not a terminal: a directory", "COM12: a loop of links", "COM201: "}));
+}
+
 struct NameCase {
     const char* name;
     PortDirectoryEntry entry;
@@ -218,9 +292,9 @@ TEST_P(PortDirectoryEntryNameTest, NamesTheTarget)
 INSTANTIATE_TEST_SUITE_P(
     Entries, PortDirectoryEntryNameTest,
     ::testing::Values(
-        NameCase{"PseudoTerminal", {201, "/run/p/COM201", "/dev/pts/3"}, "Pseudo terminal /dev/pts/3 (COM201)"},
-        NameCase{"OtherDevice", {200, "/run/p/COM200", "/dev/ttyUSB0"}, "Serial device /dev/ttyUSB0 (COM200)"},
-        NameCase{"BrokenLinkNamedByEntry", {9, "/run/p/COM9", ""}, "Serial device /run/p/COM9 (COM9)"}),
+        NameCase{"PseudoTerminal", {201, "/run/p/COM201", "/dev/pts/3", ""}, "Pseudo terminal /dev/pts/3 (COM201)"},
+        NameCase{"OtherDevice", {200, "/run/p/COM200", "/dev/ttyUSB0", ""}, "Serial device /dev/ttyUSB0 (COM200)"},
+        NameCase{"BrokenLinkNamedByEntry", {9, "/run/p/COM9", "", ""}, "Serial device /run/p/COM9 (COM9)"}),
     [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.name); });
 
 TEST(PortDirectorySource, DanglingLinkIsListedByItsTarget)

@@ -166,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReferenceCase{"Number", "7", "COM7", true}, ReferenceCase{"ComName", "COM7", "COM7", true},
         ReferenceCase{"Com100", "COM100", "COM100", true}, ReferenceCase{"Highest", "255", "COM255", true},
+        ReferenceCase{"ComHighest", "COM255", "COM255", true},
+        ReferenceCase{"ComAboveRange", "COM256", "'COM256" + kNotAPort, false},
         ReferenceCase{"Zero", "0", "'0" + kNotAPort, false},
         ReferenceCase{"ComZero", "COM0", "'COM0" + kNotAPort, false},
         ReferenceCase{"AboveRange", "256", "'256" + kNotAPort, false},
@@ -205,17 +207,22 @@ TEST_P(ParsePortListTest, GivesEachPortOnceInOrder)
     EXPECT_EQ(ok, GetParam().error.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Lists, ParsePortListTest,
-                         ::testing::Values(ListCase{"Ascending", "9,COM7,8", {"COM7", "COM8", "COM9"}, ""},
-                                           ListCase{"Repeats", "5,COM5,5", {"COM5"}, ""},
-                                           ListCase{"NamesAfterNumbers",
-                                                    "rfc2217://lab:2217,7,rfc2217://lab:2217",
-                                                    {"COM7", "rfc2217://lab:2217"},
-                                                    ""},
-                                           ListCase{"TrailingComma", "5,", {}, "'" + kNotAPort},
-                                           ListCase{"BlankElement", "5, 6", {}, "' 6" + kNotAPort},
-                                           ListCase{"ZeroElement", "5,0", {}, "'0" + kNotAPort}),
-                         [](const ::testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ParsePortListTest,
+    ::testing::Values(
+        ListCase{"Ascending", "9,COM7,8", {"COM7", "COM8", "COM9"}, ""}, ListCase{"Repeats", "5,COM5,5", {"COM5"}, ""},
+        ListCase{"NamesAfterNumbers", "rfc2217://lab:2217,7,rfc2217://lab:2217", {"COM7", "rfc2217://lab:2217"}, ""},
+        ListCase{"TrailingComma", "5,", {}, "'" + kNotAPort}, ListCase{"BlankElement", "5, 6", {}, "' 6" + kNotAPort},
+        ListCase{"ZeroElement", "5,0", {}, "'0" + kNotAPort}, ListCase{"Twice", "5,5", {"COM5"}, ""},
+        ListCase{"HighNumbers", "COM255,100", {"COM100", "COM255"}, ""},
+        ListCase{"AboveRangeElement", "5,COM256", {}, "'COM256" + kNotAPort},
+        ListCase{"LeadingBlank", " 5", {}, "' 5" + kNotAPort}, ListCase{"LeadingComma", ",5", {}, "'" + kNotAPort},
+        ListCase{"BadUrlElement",
+                 "5,rfc2217://lab",
+                 {},
+                 "'rfc2217://lab' is not a network port rfc2217://HOST:PORT: the "
+                 "port number is missing"}),
+    [](const ::testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace pelvar

@@ -28,5 +28,13 @@ TEST(PortPath, PathsComeAfterNumbersAndBeforeUrlsInAList)
     EXPECT_EQ(texts, (std::vector<std::string>{"COM7", "/dev/pts/3", "rfc2217://lab:2217"}));
 }
 
+TEST(PortPath, AListWithAPathRefusesItsBadElementByName)
+{
+    std::vector<PortRef> ports;
+    std::string error;
+    EXPECT_FALSE(ParsePortList("/dev/pts/3,COM0", &ports, &error));
+    EXPECT_EQ(error, "'COM0' is not a port number from 1 to 255, COMn, a device path or rfc2217://HOST:PORT");
+}
+
 } // namespace
 } // namespace pelvar

@@ -199,6 +199,29 @@ TEST(CtlAgainstSim, PortThatDoesNotExistIsNamedAbsent)
     EXPECT_EQ(r.err, "pelvarctl: COM77: cannot open: absent (No such file or directory)\n");
 }
 
+// A port directory others can write to is ignored, and pelvarctl says why,
+// once, rather than leaving every port "absent" unexplained.
+TEST(CtlAgainstSim, AnIgnoredPortDirectoryIsExplainedOnce)
+{
+    PortsDir dir;
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::group_write, std::filesystem::perm_options::add);
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", "200", "connect"}, {dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pelvar: port directory " + dir.Path()
+                         + " ignored: group-writable\npelvarctl: COM200: cannot open: absent (No such file or "
+                           "directory)\n");
+}
+
+TEST(CtlAgainstSim, PortsListsAnEntryThatCannotBeOpenedAsRefused)
+{
+    PortsDir dir;
+    std::filesystem::create_symlink("/nonexistent/pelvar-port", dir.Path() + "/COM9");
+    RunResult ports = RunProgram({PELVARCTL_PATH, "ports"}, {dir.Env()});
+    EXPECT_EQ(ports.out, "Serial device /nonexistent/pelvar-port (COM9)\trefused: links to nothing\n");
+    RunResult json = RunProgram({PELVARCTL_PATH, "--json", "ports"}, {dir.Env()});
+    EXPECT_NE(json.out.find("\"refused\":\"links to nothing\""), std::string::npos) << json.out;
+}
+
 // The system console is listed, as the panel lists it, but never opened:
 // --port all is every board, not a certain failure on the console.
 TEST(CtlAgainstSim, TheSystemConsoleIsListedAsSuchAndLeftOutOfAll)

@@ -173,5 +173,24 @@ TEST(TcpPort, ReadFromASilentServerWaitsOnceForItsLimit)
     EXPECT_LE(receives, 2) << "each wait ended long before its time";
 }
 
+// The end of the stream is the port gone, not a read that found nothing yet.
+TEST(TcpPort, ServerThatEndsTheStreamEndsTheReadAsDropped)
+{
+    Listener server;
+    ASSERT_NE(server.port, 0);
+    PosixPlatform clock;
+    Rfc2217Port port(clock, MakeTcpConnection());
+    ASSERT_TRUE(port.Open({"127.0.0.1", server.port}, kLine)) << port.Error();
+    port.SetTimeouts(kBoard);
+    ASSERT_TRUE(server.Accept());
+    // A plain end of stream: closing with the client's negotiation unread would reset instead.
+    ASSERT_EQ(shutdown(server.peer, SHUT_WR), 0);
+
+    std::uint8_t buf[9];
+    std::uint32_t got = 99;
+    EXPECT_FALSE(port.Read(buf, 9, &got));
+    EXPECT_EQ(port.Error(), ECONNRESET);
+}
+
 } // namespace
 } // namespace pelvar

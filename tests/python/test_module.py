@@ -5,6 +5,8 @@ import os
 import select
 import signal
 import socket
+import subprocess
+import sys
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -428,6 +430,35 @@ def test_threads_sharing_one_board_take_the_line_in_turn(board, sim):
     log = board.log()[-6 * 12 * 6:]
     assert all(e.result == "LINK_OK" and e.attempts == 1 for e in log)
     assert {e.command for e in log[0::2]} == {"reg_address"}
+
+
+def test_a_killed_simulators_number_is_taken_over_and_a_live_ones_refused(private_ports_dir):
+    child = subprocess.Popen(
+        [sys.executable, "-c",
+         "import pelvar, sys\nb = pelvar.simulated_board(231)\nprint(b.device, flush=True)\nsys.stdin.read()"],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        dead_device = child.stdout.readline().strip()
+    finally:
+        child.kill()
+        child.wait()
+    left = os.path.join(private_ports_dir, "COM231")
+    assert os.readlink(left) == dead_device  # left behind by the killed one
+
+    # The system usually gives the freed terminal to the next board: the
+    # old name must not reach it too.
+    with pelvar.simulated_board(232) as other:
+        if other.device == dead_device:
+            assert not os.path.lexists(left)
+        assert [p.port for p in pelvar.ports() if p.device == other.device] == [232]
+        with pelvar.simulated_board(231) as board:
+            assert os.readlink(board.link) == board.device
+            with pytest.raises(pelvar.PortError) as caught:
+                pelvar.simulated_board(231)
+            assert str(caught.value).startswith(
+                f"simulated board: COM231 is held by the simulated board of process {os.getpid()} (")
+            with pelvar.connect(231) as b:
+                assert b.port == 231
 
 
 def test_ports_lists_the_simulated_boards(sim):

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 
 #include "sim/PtyBoard.h"
 #include "tests/support/Frames.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/Timing.h"
 
@@ -28,6 +32,13 @@ using test::Clock;
 
 const Bytes kStatus = {0x02, 0x02, 0x00, 0x00, 0x03};
 const Bytes kStatusZeroReply = {0x02, 0x03, 0x00, 0x00, 0x01, 0x03};
+
+std::string ReadLink(const std::string& path)
+{
+    char buf[4096];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+    return n < 0 ? std::string() : std::string(buf, static_cast<std::size_t>(n));
+}
 
 class PtyBoardTest : public ::testing::Test {
 protected:
@@ -174,16 +185,96 @@ TEST_F(PtyBoardTest, HangUpEndsTheLineAsAnUnpluggedAdapter)
     board.Stop();
 }
 
-TEST_F(PtyBoardTest, RefusesATakenPort)
+TEST_F(PtyBoardTest, RefusesAPortALiveBoardHoldsAndNamesIt)
 {
     PtyBoard first(PtyBoardOptions{});
     ASSERT_EQ(first.Open(), 0) << first.ErrorText();
     PtyBoard second(PtyBoardOptions{});
-    EXPECT_LT(second.Open(), 0);
-    EXPECT_NE(second.ErrorText().find("COM200"), std::string::npos) << second.ErrorText();
+    EXPECT_EQ(second.Open(), -EEXIST);
+    EXPECT_EQ(second.ErrorText(), "COM200 is held by the simulated board of process " + std::to_string(::getpid())
+                                      + " (sim_tests) (link " + m_ports + "/COM200)");
+    EXPECT_EQ(ReadLink(m_ports + "/COM200"), first.SlavePath());
     first.Stop();
     EXPECT_EQ(second.Open(), 0) << second.ErrorText();
     second.Stop();
+}
+
+// What a board killed outright leaves in the directory, and whether the next
+// board on its number takes the name over.
+struct LeftoverRow {
+    const char* name;
+    bool targetExists; // the link reaches a terminal that lives on (its number reused)
+    bool ownerRecord;  // the dead board's unlocked record names that terminal
+    bool replaced;
+    const char* refusal; // after "COM200 is taken: <link> names <target>"
+
+    friend void PrintTo(const LeftoverRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class PtyBoardLeftovers : public PtyBoardTest, public ::testing::WithParamInterface<LeftoverRow> {};
+
+TEST_P(PtyBoardLeftovers, StaleLinkIsReplacedAndAForeignOneKept)
+{
+    test::PseudoTerminal other;
+    const std::string target = GetParam().targetExists ? other.SlavePath() : "/dev/pts/pelvar-gone";
+    ASSERT_EQ(::mkdir(m_ports.c_str(), 0700), 0);
+    const std::string link = m_ports + "/COM200";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    if (GetParam().ownerRecord) {
+        std::ofstream(m_ports + "/.COM200.owner") << "999999 " << target << "\n";
+    }
+
+    PtyBoard board(PtyBoardOptions{});
+    const int rc = board.Open();
+    if (GetParam().replaced) {
+        ASSERT_EQ(rc, 0) << board.ErrorText();
+        EXPECT_EQ(ReadLink(link), board.SlavePath());
+        board.Stop();
+        EXPECT_EQ(ReadLink(link), "");
+    } else {
+        EXPECT_EQ(rc, -EEXIST);
+        EXPECT_EQ(board.ErrorText(), "COM200 is taken: " + link + " names " + target + GetParam().refusal);
+        EXPECT_EQ(ReadLink(link), target);
+        ::unlink(link.c_str());
+    }
+    ::unlink((m_ports + "/.COM200.owner").c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PtyBoardLeftovers,
+                         ::testing::Values(LeftoverRow{"LinkToNothing", false, false, true, ""},
+                                           LeftoverRow{"DeadBoardsLinkToAReusedTerminal", true, true, true, ""},
+                                           LeftoverRow{"HandMadeLinkToALiveTerminal", true, false, false,
+                                                       ", not made by a simulated board"}),
+                         [](const ::testing::TestParamInfo<LeftoverRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A dead board's link under another number that reaches the terminal a new
+// board is given would be a second name for it: it goes. The system hands
+// out the lowest free terminal number, so a number just freed is usually
+// the next one given; when something else took it first, try again.
+TEST_F(PtyBoardTest, StaleLinkUnderAnotherNumberToTheNewTerminalGoes)
+{
+    const std::string other = m_ports + "/COM201";
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::string freed;
+        {
+            PtyBoard gone(PtyBoardOptions{});
+            ASSERT_EQ(gone.Open(), 0) << gone.ErrorText();
+            freed = gone.SlavePath();
+        }
+        ASSERT_EQ(::symlink(freed.c_str(), other.c_str()), 0);
+        PtyBoard board(PtyBoardOptions{});
+        ASSERT_EQ(board.Open(), 0) << board.ErrorText();
+        if (board.SlavePath() != freed) {
+            ::unlink(other.c_str());
+            continue;
+        }
+        EXPECT_EQ(ReadLink(other), "") << "two names reach one board";
+        EXPECT_EQ(ReadLink(m_ports + "/COM200"), freed);
+        return;
+    }
+    GTEST_SKIP() << "the freed terminal number was never given again";
 }
 
 } // namespace

@@ -71,6 +71,21 @@ INSTANTIATE_TEST_SUITE_P(
         VerbCase{"FailureBeforeAnything", false, 0, "Error ocured: No such device\n", 1}),
     [](const ::testing::TestParamInfo<VerbCase>& info) { return std::string(info.param.name); });
 
+TEST(PortsVerbRefused, AnEntryThatCannotBeOpenedIsListedWithItsReason)
+{
+    DeviceInfo gone;
+    gone.name = "Serial device /nonexistent/pelvar-port (COM9)";
+    gone.devicePath = "/nonexistent/pelvar-port";
+    gone.port = 9;
+    gone.refusal = "links to nothing";
+    FakeDeviceSource source({gone});
+    CapturedOutput out;
+
+    EXPECT_EQ(RunPortsVerb(false, out.File(), source), 0);
+
+    EXPECT_EQ(out.Text(), "Serial device /nonexistent/pelvar-port (COM9)\trefused: links to nothing\n");
+}
+
 TEST(PortsVerbOrder, NamesEqualButForCaseKeepTheirArrivalOrder)
 {
     // As the panel's list does (SortedPortListTest.EqualTextsKeepArrivalOrder).

@@ -271,6 +271,8 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
                 item["entry"] = field;
             else if (field == kConsoleMark)
                 item["tried"] = false;
+            else if (field.rfind(kRefusedMark, 0) == 0)
+                item["refused"] = field.substr(std::strlen(kRefusedMark));
             else if (i == 1)
                 item["path"] = field;
             else if (field.rfind("usb ", 0) == 0)

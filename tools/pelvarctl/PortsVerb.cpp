@@ -21,6 +21,8 @@ void PrintListing(const PortListing& entry, bool verbose, std::FILE* out)
     // Listed, as the panel lists it, but never opened and not in "all".
     if (IsSystemConsole(entry.device.devicePath))
         std::fprintf(out, "\t%s", kConsoleMark);
+    if (!entry.device.refusal.empty())
+        std::fprintf(out, "\t%s%s", kRefusedMark, entry.device.refusal.c_str());
     std::fputc('\n', out);
 }
 

@@ -8,6 +8,8 @@ namespace pelvar {
 
 // What `ports` adds to the system console's line.
 constexpr const char* kConsoleMark = "system console: never tried";
+// Before the reason of an entry that cannot be opened: "refused: links to nothing".
+constexpr const char* kRefusedMark = "refused: ";
 
 class IDeviceSource;
 

@@ -52,6 +52,7 @@ std::int32_t BoardConnection::Attach(const PortRef& port)
     m_pLink = std::make_unique<CFrameLink>(port, m_nBaud, m_platform);
     m_pLink->SetTap(m_pTap);
     m_pLink->SetCancelFlag(m_pCancel);
+    m_pLink->SetReceiveWindow(m_receiveWindowMs);
     report.openResult = m_pLink->Open();
     if (report.openResult != LINK_OK)
         report.sysError = m_pLink->Port()->LastError();

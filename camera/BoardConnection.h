@@ -72,6 +72,8 @@ public:
 
     // The line speed of every link made from now on.
     void SetBaud(std::int32_t baud) { m_nBaud = baud; }
+    // How long every link made from now on waits for a reply (kReceiveWindowMs by default).
+    void SetReceiveWindow(std::uint32_t ms) { m_receiveWindowMs = ms; }
 
     // Opens the port as the link, sending nothing. The attempt is added to Candidates().
     std::int32_t Attach(const PortRef& port);
@@ -128,6 +130,7 @@ private:
     std::unique_ptr<CFrameLink> m_pLink;
     std::vector<CandidateReport> m_candidates;
     const std::atomic<bool>* m_pCancel = nullptr;
+    std::uint32_t m_receiveWindowMs = kReceiveWindowMs;
     ILinkTap* m_pTap = nullptr;
 };
 

@@ -145,10 +145,10 @@ std::int32_t CFrameLink::ReceiveFrame(std::uint8_t* frame, std::uint32_t room, s
     const std::uint32_t start = platform.TickCount();
     if (room == 0) {
         // Nothing can be read: wait out the window instead of spinning.
-        platform.Sleep(kReceiveWindowMs);
+        platform.Sleep(m_receiveWindowMs);
         return pending;
     }
-    while (platform.TickCount() - start < kReceiveWindowMs) {
+    while (platform.TickCount() - start < m_receiveWindowMs) {
         if (PollOnce(frame, room, frameLength, &pending) == LINK_OK)
             return LINK_OK;
         // One poll is 100 ms at most: a cancel (a closing window, Ctrl-C)

@@ -54,6 +54,9 @@ public:
     // closing window does not wait out six attempts to a silent board.
     void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
     ILinkTap* Tap() const { return m_pTap; }
+    // How long a reply is waited for; the board's own window unless a slow
+    // path to it (a distant server) needs more.
+    void SetReceiveWindow(std::uint32_t ms) { m_receiveWindowMs = ms; }
 
 private:
     std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength, std::int32_t* pending);
@@ -70,6 +73,7 @@ private:
     std::uint32_t m_nRetries = 0;
     std::uint32_t m_nReceived = 0;
     ILinkTap* m_pTap = nullptr;
+    std::uint32_t m_receiveWindowMs = kReceiveWindowMs;
     const std::atomic<bool>* m_pCancel = nullptr;
 };
 

@@ -58,7 +58,7 @@ FailureKind KindOf(std::int32_t code)
     }
 }
 
-Board::Board(const PortRef& port, const std::string& mapPath)
+Board::Board(const PortRef& port, const std::string& mapPath, std::uint32_t replyWindowMs)
     : m_platform(NewPlatform()), m_tap(*m_platform,
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
@@ -70,6 +70,7 @@ Board::Board(const PortRef& port, const std::string& mapPath)
 {
     m_board.SetTap(&m_tap);
     m_board.SetCancelFlag(&m_interrupted);
+    m_board.SetReceiveWindow(replyWindowMs);
     Connect(port);
 }
 

@@ -43,7 +43,8 @@ class Board {
 public:
     // Finds and starts the board as Connect does: a port named is tried
     // alone, else every listed port. `mapPath` empty: the default map when it exists.
-    Board(const PortRef& port, const std::string& mapPath);
+    // `replyWindowMs`: how long a reply is waited for (the board's own window by default).
+    Board(const PortRef& port, const std::string& mapPath, std::uint32_t replyWindowMs = kReceiveWindowMs);
     ~Board();
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;

@@ -17,6 +17,7 @@ Options:
                          (every listed port, or 7,8,9), the port in the test's id
   --pelvar-map FILE      the register map for register names
   --pelvar-scope SCOPE   function (default), module or session: how long one board stays connected
+  --pelvar-reply-timeout MS  how long a reply is waited for (500, the board's window, to 60000)
 
 Every exchange goes to the logger "pelvar" at INFO; a failing test's report
 shows its last exchanges, and --junitxml carries them as a property.
@@ -43,6 +44,9 @@ def pytest_addoption(parser):
     group.addoption("--pelvar-scope", default="function", choices=SCOPES,
                     help="how long one board stays connected: each test (function, the default), "
                          "each module, or the whole session")
+    group.addoption("--pelvar-reply-timeout", default=None, type=int, metavar="MS",
+                    help="how long a reply is waited for: 500 (the board's window, the default) to 60000, "
+                         "for a board behind a slow path")
 
 
 def _port_list(option):
@@ -146,7 +150,8 @@ def pelvar_board(request, pelvar_port, _pelvar_simulator):
     """A connected board, released after the test, module or session (also when a test fails)."""
     port = pelvar_port if _pelvar_simulator is None else _pelvar_simulator.port
     live = request.config.stash[_LIVE]
-    with pelvar.connect(port, map=request.config.getoption("pelvar_map")) as board:
+    with pelvar.connect(port, map=request.config.getoption("pelvar_map"),
+                        reply_timeout_ms=request.config.getoption("pelvar_reply_timeout")) as board:
         live[id(board)] = board
         try:
             yield board

@@ -335,6 +335,23 @@ TEST_F(FrameLinkTest, TransactToASilentBoardSendsSixTimesInAbout3s)
         EXPECT_EQ(sim.Writes(kPort)[i].time - sim.Writes(kPort)[i - 1].time, 512u);
 }
 
+// A slow path to the board (a distant server) widens the window: a reply a
+// second late is taken, and a silent board costs six wider attempts.
+TEST_F(FrameLinkTest, AWiderReceiveWindowTakesALateReplyAndWaitsItOut)
+{
+    device.replies.push_back({1000, {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}});
+    EXPECT_EQ(QueryStatus(*link).result, LINK_ERR_NO_REPLY);
+    sim.Advance(2000);
+    link->SetReceiveWindow(1500);
+    device.replies.push_back({1000, {0x02, 0x03, 0x00, 0x11, 0x10, 0x03}});
+    const QueryResult late = QueryStatus(*link);
+    EXPECT_EQ(late.result, LINK_OK);
+    EXPECT_EQ(late.value, 0x11u);
+    const std::uint32_t start = sim.Now();
+    EXPECT_EQ(link->Transact(CMD_INIT, nullptr, 0), LINK_ERR_NO_REPLY);
+    EXPECT_EQ(sim.Now() - start, 6u * (10 + 2 + 1500));
+}
+
 // The window closes while the board is silent: the flag goes up during the
 // first attempt, which runs to its end; no second one follows.
 TEST(FrameLinkCancel, ATransactionCancelledDuringAnAttemptMakesNoFurtherOne)

@@ -733,3 +733,22 @@ def test_a_flood_keeps_its_first_and_last_bytes_and_counts_the_rest(private_port
     kept = sum(len(f) for d, f in read.frames if d == "<")
     assert kept <= 768
     assert kept + read.bytes_not_kept == 3007
+
+
+@pytest.mark.parametrize("reply_timeout_ms, answered", [(None, False), (500, False), (2500, True)])
+def test_a_slow_path_to_the_board_takes_a_longer_reply_timeout(reply_timeout_ms, answered):
+    # Every reply 1.5 s after the request: well past the board's own window.
+    with pelvar.simulated_board(delay_ms=1500) as slow:
+        if answered:
+            with pelvar.connect(slow.port, reply_timeout_ms=reply_timeout_ms) as b:
+                assert b.query("status").value == 0x11
+        else:
+            with pytest.raises(pelvar.NoReplyError):
+                pelvar.connect(slow.port, reply_timeout_ms=reply_timeout_ms)
+
+
+@pytest.mark.parametrize("reply_timeout_ms", [499, 60001])
+def test_a_reply_timeout_outside_its_range_is_refused(sim, reply_timeout_ms):
+    with pytest.raises(ValueError) as caught:
+        pelvar.connect(sim.port, reply_timeout_ms=reply_timeout_ms)
+    assert str(caught.value) == f"reply_timeout_ms {reply_timeout_ms} is not within 500..60000"

@@ -181,3 +181,15 @@ def test_pelvar_ports_all_without_a_port_is_a_usage_error(pytester, monkeypatch,
     result = run(pytester, "--pelvar-ports=all")
     assert result.ret == pytest.ExitCode.USAGE_ERROR
     result.stderr.fnmatch_lines(["*--pelvar-ports all: no serial port is listed on this machine*"])
+
+
+def test_the_reply_timeout_reaches_the_board(pytester):
+    pytester.makepyfile("""
+import pytest
+
+@pytest.mark.pelvar_sim(faults={"delay_ms": 1500})
+def test_a_slow_reply(pelvar_board):
+    assert pelvar_board.query("status").value == 0x11
+""")
+    run(pytester).assert_outcomes(failed=1)
+    run(pytester, "--pelvar-reply-timeout", "2500").assert_outcomes(passed=1)

@@ -391,10 +391,8 @@ INSTANTIATE_TEST_SUITE_P(
                         {"--map", "m.json", "--port", "200,201", "reg", "read", "EXPOSURE"},
                         Verb::RegRead,
                         "address EXPOSURE board 200 board 201 map m.json"},
-        BringUpParseRow{"stopAtLoss",
-                        {"--stop-at-loss", "--port", "3", "monitor"},
-                        Verb::Monitor,
-                        "port 3 stop at loss"},
+        BringUpParseRow{
+            "stopAtLoss", {"--stop-at-loss", "--port", "3", "monitor"}, Verb::Monitor, "port 3 stop at loss"},
         BringUpParseRow{"optionsAfterTheVerb",
                         {"connect", "--port", "200"},
                         Verb::Help,
@@ -837,7 +835,8 @@ TEST_F(BringUp, MapBeforeAPortListReadsByNameOnEveryBoard)
     sim.AddPort(6, &second);
     CtlCapture r = RunCtlCaptured({"--map", mapPath, "--port", "5,6", "reg", "read", "EXPOSURE"}, sim);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "COM5: result: LINK_OK (0)\nCOM5: value: 0x0000\nCOM6: result: LINK_OK (0)\nCOM6: value: 0x0000\n");
+    EXPECT_EQ(r.out,
+              "COM5: result: LINK_OK (0)\nCOM5: value: 0x0000\nCOM6: result: LINK_OK (0)\nCOM6: value: 0x0000\n");
     EXPECT_EQ(board.Board().CommandCount(CMD_REG_READ), 1u);
     EXPECT_EQ(second.Board().CommandCount(CMD_REG_READ), 1u);
 }

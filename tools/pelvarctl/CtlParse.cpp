@@ -308,7 +308,8 @@ const option* OwnOption(const std::string& word)
     const bool letter = word == "-h" || word == "-v";
     if (!letter && word.rfind("--", 0) != 0)
         return nullptr;
-    const std::string name = word.substr(2, word.find('=') == std::string::npos ? std::string::npos : word.find('=') - 2);
+    const std::string name =
+        word.substr(2, word.find('=') == std::string::npos ? std::string::npos : word.find('=') - 2);
     for (const option* o = kLongOptions; o->name; ++o) {
         if (letter ? o->val == word[1] : name == o->name)
             return o;

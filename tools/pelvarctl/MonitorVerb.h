@@ -14,8 +14,8 @@ class IPlatform;
 
 struct MonitorOptions {
     PortRef port;
-    bool json = false;   // one JSON object per line and event
-    std::string capture; // pcapng of the frames heard; empty: none
+    bool json = false;       // one JSON object per line and event
+    std::string capture;     // pcapng of the frames heard; empty: none
     bool stopAtLoss = false; // end when the port goes away instead of waiting for it
 };
 

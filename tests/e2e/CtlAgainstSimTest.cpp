@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <csignal>
 #include <cstdlib>
@@ -171,6 +172,12 @@ INSTANTIATE_TEST_SUITE_P(
                0,
                "{\"verb\":\"query status\",\"result\":\"LINK_OK\",\"code\":0,",
                "frames 2,"},
+        CtlRow{"jsonConnect",
+               {},
+               {"--json", "connect"},
+               0,
+               "{\"verb\":\"connect\",\"result\":\"LINK_OK\",\"code\":0,\"port\":200,\"sensor\":\"ARVEN-L\",",
+               "init 1"},
         CtlRow{
             "presetApply", {}, {"preset", "apply", kExamplePreset}, 0, "result: LINK_OK (0)", "brightness 200"},
         // diagnose names each fault's symptom; its scratch test leaves the register as it was.
@@ -291,6 +298,37 @@ TEST(CtlAgainstSim, CtrlCEndsAWatchAndReleasesThePort)
     EXPECT_NE(rest.find("result: LINK_OK (0)\nreads: "), std::string::npos) << rest;
     RunResult again = RunProgram({PELVARCTL_PATH, "--port", "200", "connect"}, {dir.Env()});
     EXPECT_EQ(again.status, 0) << again.err;
+}
+
+// The simulated board ended in the middle of a watch (its device and link
+// go with it), then started again.
+TEST(CtlAgainstSim, WatchSaysTheBoardIsGoneAndReadsAgainWhenItIsBack)
+{
+    PortsDir dir;
+    const std::vector<std::string> simArgv = {PELVAR_SIM_PATH, "--com", "200"};
+    std::optional<Background> sim;
+    sim.emplace(simArgv, std::vector<std::string>{dir.Env()});
+    ASSERT_FALSE(sim->FirstLine().empty());
+    // Standard error into the same pipe, so that the lines come in the order written.
+    Background watch({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", PELVARCTL_PATH, "--port", "200", "reg", "watch", "10",
+                      "--interval", "20"},
+                     {dir.Env()});
+    const std::string first = watch.FirstLine();
+    ASSERT_NE(first.find(" ms 0x0010 0x0000"), std::string::npos) << first;
+    sim->Stop();
+    const std::string where = "pelvarctl: reg watch: COM200 (" + dir.Path() + "/COM200): ";
+    EXPECT_EQ(watch.FirstLine(), where + "the device has gone: absent (Input/output error)");
+    const std::string failed = watch.FirstLine();
+    EXPECT_NE(failed.find(" ms 0x0010 LINK_ERR_"), std::string::npos) << failed;
+    sim.emplace(simArgv, std::vector<std::string>{dir.Env()});
+    ASSERT_FALSE(sim->FirstLine().empty());
+    EXPECT_EQ(watch.FirstLine(), where + "back");
+    const std::string again = watch.FirstLine();
+    EXPECT_NE(again.find(" ms 0x0010 0x0000"), std::string::npos) << again;
+    int status = -1;
+    const std::string rest = watch.Stop(&status, SIGINT);
+    EXPECT_EQ(status, 1) << "a read failed" << rest;
+    EXPECT_NE(rest.find("result: LINK_ERR_"), std::string::npos) << rest;
 }
 
 } // namespace

@@ -205,17 +205,26 @@ TEST_F(ManyBoards, TheBoardsRunAtOnce)
 
 TEST_F(ManyBoards, BadListsAreRefusedBeforeAnythingIsSent)
 {
-    for (const char* list : {"41,x", "41,256", "41,,42"}) {
+    for (const auto& [list, entry] : {std::pair{"41,x", "x"}, {"41,256", "256"}, {"41,,42", ""}}) {
         const RunResult r = Ctl({"--port", list, "connect"});
         EXPECT_EQ(r.status, 2) << list;
         EXPECT_EQ(r.out, "") << list;
+        EXPECT_EQ(r.err, std::string("pelvarctl: --port: '") + entry
+                             + "' is not a port number from 1 to 255, COMn, a device path or rfc2217://HOST:PORT\n")
+            << list;
     }
-    EXPECT_EQ(Ctl({"--port", "41,42", "set", "hue", "1"}).status, 2);
-    EXPECT_EQ(Ctl({"--port", "all", "run", "-"}).status, 2);
+    const RunResult hue = Ctl({"--port", "41,42", "set", "hue", "1"});
+    EXPECT_EQ(hue.status, 2);
+    EXPECT_EQ(hue.err, "pelvarctl: set: unknown adjustment 'hue' (brightness, contrast, red, green, blue)\n");
+    const RunResult stdinScript = Ctl({"--port", "all", "run", "-"});
+    EXPECT_EQ(stdinScript.status, 2);
+    EXPECT_EQ(stdinScript.err, "pelvarctl: run -: standard input can feed one board only; give the script as a file\n");
     // Listeners would each write the capture: one listening port only.
     PortsDir files;
     const std::string capture = files.Path() + "/listen.pcapng";
-    EXPECT_EQ(Ctl({"--port", "41,42", "--capture", capture, "monitor"}).status, 2);
+    const RunResult monitor = Ctl({"--port", "41,42", "--capture", capture, "monitor"});
+    EXPECT_EQ(monitor.status, 2);
+    EXPECT_EQ(monitor.err, "pelvarctl: monitor: --port N names the listening port\n");
     EXPECT_FALSE(std::filesystem::exists(capture));
     for (const auto& board : m_boards)
         EXPECT_EQ(board->Snapshot().FramesReceived(), 0u) << board->Port();

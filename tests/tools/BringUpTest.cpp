@@ -315,6 +315,10 @@ std::string Facts(const CtlCommand& c, const CtlOptions& o)
         add("board " + name(port));
     if (!o.capture.empty())
         add("capture " + o.capture);
+    if (!o.map.empty())
+        add("map " + o.map);
+    if (o.stopAtLoss)
+        add("stop at loss");
     if (c.verb == Verb::Sleep)
         add("sleep " + std::to_string(c.sleepMs));
     if (c.verb == Verb::PresetSave) {
@@ -350,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"dumpNames",
                         {"--map", "m.json", "reg", "dump", "EXPOSURE", "CTRL", "ID"},
                         Verb::RegDump,
-                        "register EXPOSURE register CTRL register ID"},
+                        "register EXPOSURE register CTRL register ID map m.json"},
         BringUpParseRow{"dumpWholeMap", {"reg", "dump"}, Verb::RegDump, ""},
         BringUpParseRow{"writeVerify",
                         {"reg", "write", "EXPOSURE", "0x0200", "--verify"},
@@ -379,10 +383,25 @@ INSTANTIATE_TEST_SUITE_P(
                         {"preset", "save", "p.json", "--red", "7", "--reg", "CTRL.GAIN=3"},
                         Verb::PresetSave,
                         "file p.json red 7 reg CTRL.GAIN=0x0003"},
-        BringUpParseRow{"diagnose", {"--map=m.json", "diagnose"}, Verb::Diagnose, ""},
+        BringUpParseRow{"diagnose", {"--map=m.json", "diagnose"}, Verb::Diagnose, "map m.json"},
         BringUpParseRow{"sleep", {"sleep", "250"}, Verb::Sleep, "sleep 250"},
         BringUpParseRow{"monitor", {"--port", "3", "--json", "monitor"}, Verb::Monitor, "port 3"},
         BringUpParseRow{"portList", {"--port", "9,COM7,8", "connect"}, Verb::Connect, "board 7 board 8 board 9"},
+        BringUpParseRow{"mapThenPortList",
+                        {"--map", "m.json", "--port", "200,201", "reg", "read", "EXPOSURE"},
+                        Verb::RegRead,
+                        "address EXPOSURE board 200 board 201 map m.json"},
+        BringUpParseRow{
+            "stopAtLoss", {"--stop-at-loss", "--port", "3", "monitor"}, Verb::Monitor, "port 3 stop at loss"},
+        BringUpParseRow{"optionsAfterTheVerb",
+                        {"connect", "--port", "200"},
+                        Verb::Help,
+                        "connect: takes no arguments (options go before the verb: pelvarctl --port 200 connect)"},
+        BringUpParseRow{"optionsAfterTheVerbAmongItsOwn",
+                        {"--json", "reg", "watch", "10", "--port=5", "--count", "3", "--stop-at-loss"},
+                        Verb::Help,
+                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] (options go before the verb: "
+                        "pelvarctl --json --port=5 --stop-at-loss reg watch 10 --count 3)"},
         BringUpParseRow{"portListOfNames",
                         {"--port", "rfc2217://lab:2217,/dev/pts/3,COM7", "connect"},
                         Verb::Connect,
@@ -808,6 +827,192 @@ TEST_F(BringUp, CtrlCEndsAWatchCleanlyWithThePortReleased)
     EXPECT_NE(r.out.find("result: LINK_OK (0)\nreads: 6\n"), std::string::npos) << r.out;
     EXPECT_FALSE(sim.IsOpen(5));
     EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL) << "the handler is taken away again";
+}
+
+TEST_F(BringUp, MapBeforeAPortListReadsByNameOnEveryBoard)
+{
+    TamperedBoard second;
+    sim.AddPort(6, &second);
+    CtlCapture r = RunCtlCaptured({"--map", mapPath, "--port", "5,6", "reg", "read", "EXPOSURE"}, sim);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "COM5: result: LINK_OK (0)\nCOM5: value: 0x0000\nCOM6: result: LINK_OK (0)\nCOM6: value: 0x0000\n");
+    EXPECT_EQ(board.Board().CommandCount(CMD_REG_READ), 1u);
+    EXPECT_EQ(second.Board().CommandCount(CMD_REG_READ), 1u);
+}
+
+// The device of port 5 pulled and plugged back at given times on the
+// simulated clock, Ctrl-C at another, as the calls pass them; every open
+// of a port is noted with its time.
+class UnplugPlatform : public ForwardingPlatform {
+public:
+    static constexpr std::uint32_t kNever = 0xFFFFFFFF;
+
+    explicit UnplugPlatform(SimPlatform& inner) : ForwardingPlatform(inner), m_inner(inner) {}
+
+    PortHandle OpenPort(int port) override
+    {
+        Pass();
+        opens.push_back(m_inner.Now());
+        return m_inner.OpenPort(port);
+    }
+    PortHandle OpenRef(const PortRef& ref) override
+    {
+        Pass();
+        opens.push_back(m_inner.Now());
+        return m_inner.OpenRef(ref);
+    }
+    bool Read(PortHandle h, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override
+    {
+        Pass();
+        return m_inner.Read(h, buf, len, got);
+    }
+    void Sleep(std::uint32_t ms) override
+    {
+        m_inner.Sleep(ms);
+        Pass();
+    }
+
+    std::uint32_t unplugAt = kNever;
+    std::uint32_t plugAt = kNever;
+    ISimDevice* pluggedBack = nullptr;
+    std::uint32_t interruptAt = kNever;
+    std::uint32_t interruptedAt = kNever;
+    std::vector<std::uint32_t> opens;
+
+private:
+    void Pass()
+    {
+        const std::uint32_t now = m_inner.Now();
+        if (now >= unplugAt) {
+            m_inner.RemovePort(5);
+            unplugAt = kNever;
+        }
+        if (now >= plugAt) {
+            m_inner.RemovePort(5);
+            m_inner.AddPort(5, pluggedBack);
+            plugAt = kNever;
+        }
+        if (now >= interruptAt) {
+            interruptAt = kNever;
+            interruptedAt = now;
+            std::raise(SIGINT);
+        }
+    }
+
+    SimPlatform& m_inner;
+};
+
+// The board hangs up after the first read; a board is back on the port at
+// 1150 ms.
+struct LostBoard {
+    LostBoard()
+    {
+        sim.AddPort(5, &leaving);
+        p.pluggedBack = &back;
+        p.plugAt = 1150;
+    }
+    static SimBoardOptions HangingUp()
+    {
+        SimBoardOptions o;
+        o.hangupAfter = 3; // the probe and the first read's two frames
+        return o;
+    }
+    SimPlatform sim;
+    SimBoardDevice leaving{HangingUp()};
+    SimBoardDevice back;
+    UnplugPlatform p{sim};
+};
+
+TEST_F(BringUp, WatchSaysALostBoardAtOnceAndReadsAgainWhenItIsBack)
+{
+    LostBoard line;
+    CtlCapture r = RunCtlCaptured(
+        {"--port", "5", "--map", mapPath, "reg", "watch", "EXPOSURE", "--interval", "100", "--count", "15"}, line.p);
+    EXPECT_EQ(r.status, 1) << "a read failed";
+    EXPECT_EQ(r.out, "0 ms 0x0010 0x0000 EXPOSURE\n"
+                     "100 ms 0x0010 LINK_ERR_SEND (-2001) EXPOSURE\n"
+                     "1200 ms 0x0010 0x0000 EXPOSURE\n"
+                     "result: LINK_ERR_SEND (-2001)\nreads: 5\n");
+    EXPECT_EQ(r.err, "pelvarctl: reg watch: COM5 (sim:COM5): the device has gone: absent (Input/output error)\n"
+                     "pelvarctl: reg watch: COM5 (sim:COM5): back\n");
+    // The first open found the board; then one look every 500 ms at most,
+    // at the watch's reads due (2 ms into the clock: after the first probe).
+    EXPECT_EQ(line.p.opens, (std::vector<std::uint32_t>{0, 702, 1202}));
+    EXPECT_EQ(line.back.Board().CommandCount(CMD_REG_READ), 3u);
+    EXPECT_FALSE(line.sim.IsOpen(5));
+}
+
+TEST_F(BringUp, WatchEndsAtTheLossWhenAsked)
+{
+    LostBoard line;
+    CtlCapture r = RunCtlCaptured({"--stop-at-loss", "--port", "5", "--json", "--map", mapPath, "reg", "watch",
+                                   "EXPOSURE", "--interval", "100", "--count", "20"},
+                                  line.p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "{\"verb\":\"reg watch\",\"address\":16,\"name\":\"EXPOSURE\",\"changes\":[{\"ms\":0,\"value\":0},"
+                     "{\"ms\":100,\"result\":\"LINK_ERR_SEND\",\"code\":-2001,\"lost\":true}],"
+                     "\"result\":\"LINK_ERR_SEND\",\"code\":-2001,\"reads\":2,\"interrupted\":false,"
+                     "\"frames\":[],\"exit\":1}\n");
+    EXPECT_EQ(r.err, "pelvarctl: reg watch: COM5 (sim:COM5): the device has gone: absent (Input/output error)\n");
+    EXPECT_EQ(line.p.opens, (std::vector<std::uint32_t>{0})) << "not looked for again";
+}
+
+TEST_F(BringUp, CtrlCEndsAWatchThatWaitsForALostBoard)
+{
+    // The read at 1000 ms finds the board gone; the next read is due at 2000 ms.
+    LostBoard line;
+    line.p.plugAt = UnplugPlatform::kNever;
+    line.p.interruptAt = 1300;
+    CtlCapture r = RunCtlCaptured({"--port", "5", "reg", "watch", "10", "--interval", "1000"}, line.p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("result: LINK_ERR_SEND (-2001)\nreads: 2\n"), std::string::npos) << r.out;
+    EXPECT_LT(line.sim.Now() - line.p.interruptedAt, 200u);
+    EXPECT_FALSE(line.sim.IsOpen(5));
+    EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);
+}
+
+// A silent line on COM5 pulled at 1000 ms; what the monitor says and when
+// it opens the port again.
+TEST(MonitorLoss, SaidAtOnceThenTheLineIsListenedToAgainOrTheMonitorEnds)
+{
+    struct Row {
+        const char* name;
+        bool stopAtLoss;
+        std::uint32_t plugAt;
+        std::uint32_t interruptAt;
+        std::string err;
+        std::vector<std::uint32_t> opens;
+    };
+    // The simulated port's words for a handle whose device was removed.
+    const std::string gone = "pelvarctl: monitor: COM5 (sim:COM5): the device has gone: Bad file descriptor\n";
+    const Row rows[] = {
+        {"backAt1700", false, 1700, 2300, gone + "pelvarctl: monitor: COM5 (sim:COM5): back\n", {0, 1500, 2000}},
+        {"ctrlCWhileAway", false, UnplugPlatform::kNever, 1300, gone, {0}},
+        // Ctrl-C at 2300 only ends a monitor that would go on.
+        {"stopAtLoss", true, 1700, 2300, gone, {0}},
+    };
+    for (const Row& row : rows) {
+        SimPlatform sim;
+        sim.AddPort(5);
+        UnplugPlatform p(sim);
+        p.unplugAt = 1000;
+        p.plugAt = row.plugAt;
+        p.interruptAt = row.interruptAt;
+        std::vector<std::string> args = {"--port", "5", "monitor"};
+        if (row.stopAtLoss)
+            args.insert(args.begin(), "--stop-at-loss");
+        CtlCapture r = RunCtlCaptured(args, p);
+        EXPECT_EQ(r.status, 1) << row.name;
+        EXPECT_EQ(r.err, row.err) << row.name;
+        EXPECT_EQ(p.opens, row.opens) << row.name;
+        if (row.stopAtLoss)
+            EXPECT_LT(sim.Now(), 1100u) << row.name << ": ended at the loss";
+        else
+            EXPECT_LT(sim.Now() - p.interruptedAt, 200u) << row.name;
+        EXPECT_FALSE(sim.IsOpen(5)) << row.name;
+    }
+    EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);
 }
 
 TEST_F(BringUp, ScriptExpectationsStopTheScriptOnAMismatch)

@@ -232,6 +232,7 @@ constexpr int kOptionVersion = 256;
 constexpr int kOptionJson = 257;
 constexpr int kOptionMap = 258;
 constexpr int kOptionCapture = 259;
+constexpr int kOptionStopAtLoss = 260;
 
 constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -242,6 +243,7 @@ constexpr option kLongOptions[] = {
     {"json", no_argument, nullptr, kOptionJson},
     {"map", required_argument, nullptr, kOptionMap},
     {"capture", required_argument, nullptr, kOptionCapture},
+    {"stop-at-loss", no_argument, nullptr, kOptionStopAtLoss},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -265,6 +267,7 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
     case 't': return ApplyTrace(value, &p->options, &p->error);
     case 'v': p->options.verbose = true; return true;
     case kOptionJson: p->options.json = true; return true;
+    case kOptionStopAtLoss: p->options.stopAtLoss = true; return true;
     case kOptionMap:
         if (*value == '\0')
             return Fail(&p->error, "--map: empty file name");
@@ -297,6 +300,46 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
         return Fail(&p->error, "--port: missing port number (1 to 255)");
     default: return Fail(&p->error, std::string("unknown option '") + given + "' (see pelvarctl --help)");
     }
+}
+
+// One of pelvarctl's own options ("--port", "--map=m.json", "-v"), or null.
+const option* OwnOption(const std::string& word)
+{
+    const bool letter = word == "-h" || word == "-v";
+    if (!letter && word.rfind("--", 0) != 0)
+        return nullptr;
+    const std::string name =
+        word.substr(2, word.find('=') == std::string::npos ? std::string::npos : word.find('=') - 2);
+    for (const option* o = kLongOptions; o->name; ++o) {
+        if (letter ? o->val == word[1] : name == o->name)
+            return o;
+    }
+    return nullptr;
+}
+
+// A verb refused with pelvarctl's own options after it: the command line
+// as it should have been, those options (and their values) moved before the
+// verb. Empty when no such option follows the verb.
+std::string OptionsFirstHint(const std::vector<std::string>& args, std::size_t verbAt)
+{
+    std::string before;
+    std::string after;
+    bool moved = false;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        const option* o = k > verbAt ? OwnOption(args[k]) : nullptr;
+        if (k >= verbAt && !o) {
+            after += " " + args[k];
+            continue;
+        }
+        moved = moved || o;
+        before += " " + args[k];
+        if (o && o->has_arg == required_argument && args[k].find('=') == std::string::npos) {
+            if (k + 1 == args.size())
+                return ""; // its value is missing too: no whole line to show
+            before += " " + args[++k];
+        }
+    }
+    return moved ? "options go before the verb: pelvarctl" + before + after : "";
 }
 
 } // namespace
@@ -333,6 +376,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         return p;
     }
     p.ok = ParseVerb(args, i, &p.command, &p.error);
+    if (const std::string hint = p.ok ? "" : OptionsFirstHint(args, i); !hint.empty())
+        p.error += " (" + hint + ")";
     return p;
 }
 
@@ -389,7 +434,7 @@ const char* VerbName(Verb verb)
 const char* UsageText()
 {
     return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace[=decoded|both]] [--capture FILE]\n"
-           "                 [--verbose] VERB [ARGS]\n"
+           "                 [--stop-at-loss] [--verbose] VERB [ARGS]\n"
            "\n"
            "Talks to the camera board over a serial port. Without --port, the board is\n"
            "found as the panel's Connect finds it: every listed port in order.\n"
@@ -410,7 +455,8 @@ const char* UsageText()
            "                             the whole map: \"0x0010 0xbeef NAME\"\n"
            "  reg watch ADDR [--interval MS] [--count N]\n"
            "                             read every MS ms (200), print each change with the\n"
-           "                             ms since the start; N reads, or until Ctrl-C\n"
+           "                             ms since the start; N reads, or until Ctrl-C; a lost\n"
+           "                             board is waited for and read again when back\n"
            "  reg expect ADDR VALUE      read; exit 1 when the register holds another value\n"
            "  preset apply FILE          send a preset: the five adjustments, then its\n"
            "                             register writes in order\n"
@@ -446,6 +492,8 @@ const char* UsageText()
            "               (with --json: in the object's \"frames\")\n"
            "  --capture FILE  the frames of the session (or those monitor hears) as\n"
            "               pcapng for Wireshark (see pelvarctl(1))\n"
+           "  --stop-at-loss  reg watch, monitor: end (exit 1) when the connection or device\n"
+           "               is lost, instead of waiting for it to come back\n"
            "  --verbose    ports: device path, USB ids and serial number\n"
            "  --help       this text\n"
            "  --version    the version\n"

@@ -42,9 +42,10 @@ struct CtlOptions {
     bool trace = false;         // --trace, --trace=bytes: the bytes of each frame and read
     bool traceDecoded = false;  // --trace=decoded: one line per exchange, as the panel's log
     bool verbose = false;
-    bool json = false;   // one JSON object per verb on standard output
-    std::string map;     // --map FILE; empty: the default map when it exists
-    std::string capture; // --capture FILE: the session's frames as pcapng
+    bool json = false;       // one JSON object per verb on standard output
+    std::string map;         // --map FILE; empty: the default map when it exists
+    std::string capture;     // --capture FILE: the session's frames as pcapng
+    bool stopAtLoss = false; // reg watch, monitor: end at a lost connection instead of waiting for it
 };
 
 constexpr std::uint32_t kDefaultWatchIntervalMs = 200;

@@ -174,7 +174,11 @@ int RunConnect(VerbContext& ctx)
         return kExitFailed;
     }
     out.Result(start.result);
-    out.Field("port", board.Port().IsNumber() ? std::to_string(board.Port().number) : board.Port().name);
+    // As the many-board objects give it: a number for COMn, else the path or URL.
+    if (board.Port().IsNumber())
+        out.Field("port", std::to_string(board.Port().number), board.Port().number);
+    else
+        out.Field("port", board.Port().name);
     // No sensor named (start-up timed out, or no sensor bit): the board is not usable.
     out.Field("sensor", start.timedOut ? "init error" : SensorText(start.sensor));
     if (start.timedOut)
@@ -313,7 +317,8 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
         board.SetTap(&decoded);
     // The trace and the progress share standard error: no progress with a trace there.
     const bool progress = ProgressWanted(err, p.options.json) && !p.options.trace && !p.options.traceDecoded;
-    VerbContext ctx{board, held, portsToTry, platform, output, err, progress ? err : nullptr, &platform};
+    VerbContext ctx{
+        board, held, portsToTry, platform, output, err, progress ? err : nullptr, &platform, p.options.stopAtLoss};
 
     if (c.verb == Verb::Diagnose) {
         output.Begin(c.verb);
@@ -437,7 +442,8 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
             std::fprintf(err, "pelvarctl: monitor: --port N names the listening port\n");
             return kExitUsage;
         }
-        return RunMonitorVerb({p.options.port, p.options.json, p.options.capture}, out, err, basePlatform);
+        return RunMonitorVerb({p.options.port, p.options.json, p.options.capture, p.options.stopAtLoss}, out, err,
+                              basePlatform);
     }
 
     PlannedVerb plan;

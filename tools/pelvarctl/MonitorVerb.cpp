@@ -1,11 +1,12 @@
 #include "tools/pelvarctl/MonitorVerb.h"
 
+#include <algorithm>
 #include <csignal>
 
 #include <nlohmann/json.hpp>
 
+#include "camera/CameraWorker.h"
 #include "camera/CaptureFile.h"
-#include "camera/FailureText.h"
 #include "camera/Commands.h"
 #include "camera/FailureText.h"
 #include "camera/LineMonitor.h"
@@ -23,6 +24,10 @@ constexpr std::uint32_t kReadChunk = 256;
 // A read returns a few ms after the line falls quiet, or after 50 ms of
 // silence, so pauses are timed to a few ms and Ctrl-C is seen at once.
 constexpr Timeouts kListenTimeouts{5, 0, 50, 0, 0};
+
+// A port that went away is looked for at the panel's pace.
+constexpr std::uint32_t kReopenMs = CameraWorkerOptions{}.reconnectMs;
+constexpr std::uint32_t kStopSliceMs = 50; // how soon Ctrl-C ends a wait
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -64,24 +69,48 @@ std::string EventJson(const LineEvent& e)
     return j.dump();
 }
 
+// The port opened for listening; kNoHandle with *why the sentence when not.
+PortHandle OpenListening(IPlatform& platform, const PortRef& port, std::string* why)
+{
+    const PortHandle h = platform.OpenRef(port);
+    if (h == kNoHandle) {
+        *why = DescribeFailure(OpenFailure(platform, port, PORT_ERR_CONFIG, platform.LastError()));
+        return kNoHandle;
+    }
+    LineSettings settings{kLineBaud, 8, 0, 0};
+    settings.listenOnly = true;
+    if (!platform.ApplyLineSettings(h, settings) || !platform.SetTimeouts(h, kListenTimeouts)) {
+        *why = PortLabel(platform, port) + " refused the line settings: " + DescribeErrno(platform.LastError());
+        platform.ClosePort(h);
+        return kNoHandle;
+    }
+    return h;
+}
+
+// The port again once it is back, tried every kReopenMs; kNoHandle after Ctrl-C.
+PortHandle WaitForPort(IPlatform& platform, const PortRef& port)
+{
+    for (;;) {
+        const std::uint32_t since = platform.TickCount();
+        while (!g_stop && platform.TickCount() - since < kReopenMs)
+            platform.Sleep(std::min(kStopSliceMs, kReopenMs - (platform.TickCount() - since)));
+        if (g_stop)
+            return kNoHandle;
+        std::string ignored;
+        if (const PortHandle h = OpenListening(platform, port, &ignored); h != kNoHandle)
+            return h;
+    }
+}
+
 } // namespace
 
 int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err, IPlatform& platform)
 {
     const std::string where = PortLabel(platform, options.port);
-    const PortHandle h = platform.OpenRef(options.port);
+    std::string why;
+    PortHandle h = OpenListening(platform, options.port, &why);
     if (h == kNoHandle) {
-        std::fprintf(
-            err, "pelvarctl: monitor: %s\n",
-            DescribeFailure(OpenFailure(platform, options.port, PORT_ERR_CONFIG, platform.LastError())).c_str());
-        return 1;
-    }
-    LineSettings settings{kLineBaud, 8, 0, 0};
-    settings.listenOnly = true;
-    if (!platform.ApplyLineSettings(h, settings) || !platform.SetTimeouts(h, kListenTimeouts)) {
-        std::fprintf(err, "pelvarctl: monitor: %s refused the line settings: %s\n", where.c_str(),
-                     DescribeErrno(platform.LastError()).c_str());
-        platform.ClosePort(h);
+        std::fprintf(err, "pelvarctl: monitor: %s\n", why.c_str());
         return 1;
     }
 
@@ -118,8 +147,19 @@ int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err
             if (g_stop)
                 break;
             std::fprintf(err, "pelvarctl: monitor: %s: %s\n", where.c_str(), GoneWords(platform.LastError()).c_str());
+            std::fflush(err);
             status = 1;
-            break;
+            // What was heard before the loss comes out now; nothing after it
+            // belongs to the same frame.
+            monitor.Finish();
+            platform.ClosePort(h);
+            h = kNoHandle;
+            if (options.stopAtLoss || (h = WaitForPort(platform, options.port)) == kNoHandle)
+                break;
+            std::fprintf(err, "pelvarctl: monitor: %s: back\n", where.c_str());
+            std::fflush(err);
+            monitor.Idle(platform.TickCount());
+            continue;
         }
         if (got)
             monitor.Feed(buf, got, platform.TickCount());
@@ -129,7 +169,8 @@ int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
     monitor.Finish();
-    platform.ClosePort(h);
+    if (h != kNoHandle)
+        platform.ClosePort(h);
     int error = 0;
     if (!capture.Close(&error)) {
         std::fprintf(err, "pelvarctl: --capture: '%s': %s\n", options.capture.c_str(), DescribeErrno(error).c_str());

@@ -1,8 +1,12 @@
 #include "tools/pelvarctl/RegVerbs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 
+#include "camera/CameraWorker.h"
+#include "camera/FailureText.h"
+#include "platform/SysError.h"
 #include "tools/pelvarctl/Progress.h"
 
 namespace pelvar {
@@ -12,10 +16,15 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr std::uint32_t kWatchSliceMs = 50; // how soon Ctrl-C ends a wait
+// A lost board is looked for at the panel's pace.
+constexpr std::uint32_t kReopenMs = CameraWorkerOptions{}.reconnectMs;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Also the link's cancel flag: Ctrl-C ends an exchange with a silent board
+// within one poll, not after its six attempts.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
 int ExitFor(std::int32_t result) { return result == LINK_OK ? kExitOk : kExitFailed; }
 
@@ -220,48 +229,96 @@ void WaitUntil(IPlatform& platform, std::uint32_t start, std::uint64_t due)
     }
 }
 
+// A failed read that came from the device or connection going away, not
+// from the board.
+bool BoardLost(const BoardConnection& board) { return board.LineGone() || IsGoneError(board.LastError()); }
+
+// The board looked for again on its port only, as it was found at the start.
+bool FindAgain(VerbContext& ctx, const PortRef& port)
+{
+    std::uint8_t status = 0;
+    return ctx.board.Detect(std::vector<PortRef>{port}, &status);
+}
+
 int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
 {
-    g_interrupted = 0;
+    g_interrupted = false;
     auto previous = std::signal(SIGINT, OnInterrupt);
+    ctx.board.SetCancelFlag(&g_interrupted);
+    if (ctx.board.Link())
+        ctx.board.Link()->SetCancelFlag(&g_interrupted);
+    const PortRef port = ctx.board.Port();
+    const std::string where = PortLabel(ctx.platform, port);
     const std::uint32_t start = ctx.platform.TickCount();
     std::int32_t lastResult = LINK_OK;
     std::int32_t lastFailure = LINK_OK;
     std::uint16_t lastValue = 0;
     std::uint32_t reads = 0;
+    bool lost = false;
+    std::uint32_t lastLook = 0; // when the lost board was last looked for
     DescribeTarget(ctx.out, t);
     ctx.out.Set("changes", CtlOutput::Json::array());
+    // --count counts the reads due, also those a lost board missed, so that a
+    // watch with a count ends.
     for (std::uint32_t n = 0; (c.count == 0 || n < c.count) && !g_interrupted; ++n) {
         WaitUntil(ctx.platform, start, static_cast<std::uint64_t>(n) * c.intervalMs);
         if (g_interrupted)
             break;
         const std::uint32_t at = ctx.platform.TickCount() - start;
+        if (lost) {
+            if (ctx.platform.TickCount() - lastLook < kReopenMs)
+                continue;
+            const bool found = FindAgain(ctx, port);
+            lastLook = ctx.platform.TickCount();
+            if (!found)
+                continue;
+            lost = false;
+            std::fprintf(ctx.err, "pelvarctl: reg watch: %s: back\n", where.c_str());
+            std::fflush(ctx.err);
+        }
         std::uint16_t value = 0;
         std::uint16_t whole = 0;
         const std::int32_t r = ReadTarget(ctx, t, &value, &whole);
         ++reads;
         if (r != LINK_OK)
             lastFailure = r;
-        if (reads > 1 && r == lastResult && (r != LINK_OK || value == lastValue))
-            continue;
-        lastResult = r;
-        lastValue = value;
-        CtlOutput::Json item = {{"ms", at}};
-        std::string what;
-        if (r == LINK_OK) {
-            item["value"] = value;
-            what = Hex16(value);
-        } else {
-            item["result"] = ResultName(r);
-            item["code"] = r;
-            what = std::string(ResultName(r)) + " (" + std::to_string(r) + ")";
+        // Said at once, before the read's line; the port is let go so that
+        // the device can come back under its name.
+        if (r != LINK_OK && BoardLost(ctx.board) && !g_interrupted) {
+            std::fprintf(ctx.err, "pelvarctl: reg watch: %s: %s\n", where.c_str(),
+                         GoneWords(ctx.board.LastError()).c_str());
+            std::fflush(ctx.err);
+            ctx.board.Close();
+            lost = true;
+            lastLook = ctx.platform.TickCount();
         }
-        ctx.out.Item("changes", std::to_string(at) + " ms " + RegisterLine(t, what), item);
+        if (reads == 1 || r != lastResult || (r == LINK_OK && value != lastValue)) {
+            lastResult = r;
+            lastValue = value;
+            CtlOutput::Json item = {{"ms", at}};
+            std::string what;
+            if (r == LINK_OK) {
+                item["value"] = value;
+                what = Hex16(value);
+            } else {
+                item["result"] = ResultName(r);
+                item["code"] = r;
+                what = std::string(ResultName(r)) + " (" + std::to_string(r) + ")";
+            }
+            if (lost)
+                item["lost"] = true;
+            ctx.out.Item("changes", std::to_string(at) + " ms " + RegisterLine(t, what), item);
+        }
+        if (lost && ctx.stopAtLoss)
+            break;
     }
     std::signal(SIGINT, previous);
+    ctx.board.SetCancelFlag(nullptr);
+    if (ctx.board.Link())
+        ctx.board.Link()->SetCancelFlag(nullptr);
     ctx.out.Result(lastFailure);
     ctx.out.Field("reads", std::to_string(reads), reads);
-    ctx.out.Set("interrupted", g_interrupted != 0);
+    ctx.out.Set("interrupted", g_interrupted.load());
     return ExitFor(lastFailure);
 }
 

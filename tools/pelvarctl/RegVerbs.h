@@ -38,6 +38,7 @@ struct VerbContext {
     std::FILE* err;                        // where refusals and hints go
     std::FILE* progress = nullptr;         // a terminal's standard error; null: no progress shown
     PortProgressPlatform* ports = nullptr; // counts the ports opened while looking for the board
+    bool stopAtLoss = false;               // reg watch: end at a lost board instead of waiting for it
 };
 
 // reg read/write/dump/watch/expect, sleep, preset apply on a connected board;

@@ -19,10 +19,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The German framework texts are read from Qt's translations directory.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 if(TARGET pelvar_python)
-  # The module is built for this Python's ABI; pytest is only needed for the plugin.
+  # The module is built for this Python's ABI; pytest is only needed for the
+  # plugin, labgrid only for its driver.
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
          ", python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}), python3 (<< ${Python_VERSION_MAJOR}.${PELVAR_PYTHON_NEXT_MINOR})")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pytest")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pytest, python3-labgrid")
 endif()
 # The summary above becomes the first line; CPack indents these lines and
 # writes the empty one as " .".
@@ -35,7 +36,7 @@ and single 16-bit registers are read and written by address.
 The package holds the control panel (pelvar), a command-line tool with the
 same logic for scripts (pelvarctl) and a simulated board on a
 pseudo-terminal (pelvar-sim); pelvar --demo runs the panel without the
-hardware. The Python module pelvar and its pytest plugin drive boards from
-test suites.")
+hardware. The Python module pelvar, its pytest plugin and its labgrid driver
+drive boards from test suites.")
 
 include(CPack)

@@ -8,8 +8,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libgl-dev
   libudev-dev nlohmann-json3-dev
-  # The Python module (Debian's python3) and its pytest plugin
-  pybind11-dev python3-dev python3-pytest
+  # The Python module (Debian's python3), its pytest plugin and its labgrid driver
+  pybind11-dev python3-dev python3-pytest python3-labgrid
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils lintian dpkg-dev file man-db

@@ -193,7 +193,7 @@ fi
 # --- the Python module and its pytest plugin, from the unpacked package --------
 if [[ -n $PYTHON_MODULE ]]; then
     PYDIR="$U/lib/python3/dist-packages"
-    for f in pelvar/__init__.py pelvar/__init__.pyi pelvar/errors.py pelvar/pytest_plugin.py pelvar/py.typed \
+    for f in pelvar/__init__.py pelvar/__init__.pyi pelvar/errors.py pelvar/pytest_plugin.py pelvar/labgrid.py pelvar/py.typed \
              "pelvar-$VERSION.dist-info/METADATA"; do
         [[ -f $PYDIR/$f ]] || fail "python: $f missing"
     done

@@ -252,6 +252,9 @@ bool SimPlatform::ApplyLineSettings(PortHandle h, const LineSettings& s)
     if (p->failSettings || s.byteSize > 8 || s.stopBits == 1)
         return Fail(EINVAL);
     p->settings = s;
+    // A listener on someone else's line leaves the modem lines alone.
+    if (s.listenOnly)
+        return true;
     if (!p->rts)
         p->rtsChanges++;
     p->rts = true;

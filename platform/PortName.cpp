@@ -42,8 +42,8 @@ bool ParseFingerprint(const std::string& text, std::string* hex)
 
 bool ParseOptions(const std::string& text, NetworkAddress* address, std::string* error)
 {
-    const char* known = address->tls ? "ign_set_control, ign_purge, ca=, fingerprint=, cert=, key="
-                                     : "ign_set_control, ign_purge";
+    const char* known =
+        address->tls ? "ign_set_control, ign_purge, ca=, fingerprint=, cert=, key=" : "ign_set_control, ign_purge";
     std::size_t i = 0;
     while (i <= text.size()) {
         std::size_t end = text.find('&', i);
@@ -53,34 +53,34 @@ bool ParseOptions(const std::string& text, NetworkAddress* address, std::string*
         const std::size_t eq = option.find('=');
         const std::string name = option.substr(0, eq);
         const std::string value = eq == std::string::npos ? "" : option.substr(eq + 1);
-        std::string* file = name == "ca"     ? &address->caFile
-                            : name == "cert" ? &address->certFile
-                            : name == "key"  ? &address->keyFile
-                            : name == "fingerprint" ? &address->fingerprint
-                                                    : nullptr;
+        std::string* field = name == "ca"            ? &address->caFile
+                             : name == "cert"        ? &address->certFile
+                             : name == "key"         ? &address->keyFile
+                             : name == "fingerprint" ? &address->fingerprint
+                                                     : nullptr;
         if (option == "ign_set_control") {
             address->ignoreSetControl = true;
         } else if (option == "ign_purge") {
             address->ignorePurge = true;
-        } else if (file && !address->tls) {
+        } else if (field && !address->tls) {
             *error = name + "= is an option of " + kRfc2217TlsScheme + " ports";
             return false;
-        } else if (file && eq != std::string::npos) {
+        } else if (field && eq != std::string::npos) {
             if (value.empty()) {
                 *error = name + "= needs a value";
                 return false;
             }
-            if (!file->empty()) {
+            if (!field->empty()) {
                 *error = name + "= is given twice";
                 return false;
             }
-            if (file == &address->fingerprint) {
-                if (!ParseFingerprint(value, file)) {
+            if (field == &address->fingerprint) {
+                if (!ParseFingerprint(value, field)) {
                     *error = "fingerprint '" + value + "' is not sha256: and 64 hex digits";
                     return false;
                 }
             } else {
-                *file = value;
+                *field = value;
             }
         } else {
             *error = "unknown option '" + option + "' (known: " + known + ")";

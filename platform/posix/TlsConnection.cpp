@@ -149,7 +149,8 @@ public:
         }
         if (const int err = CheckPin(); err != 0)
             return Fail(err);
-        if (m_certRequested) {
+        // TLS 1.2 refuses a client certificate within the handshake.
+        if (m_certRequested && SSL_version(m_ssl.get()) >= TLS1_3_VERSION) {
             if (const int err = AwaitClientCertVerdict(std::min(left(), kClientCertVerdictMs)); err != 0)
                 return Fail(err);
         }
@@ -265,6 +266,9 @@ private:
         }
         // A pin without ca= trusts that certificate alone, not the system's anchors too.
         if (!a.certFile.empty()) {
+            // An encrypted key would make OpenSSL ask for its pass phrase on the
+            // terminal, unbounded, or with nobody there: it is refused instead.
+            SSL_CTX_set_default_passwd_cb(ctx, [](char*, int, int, void*) { return 0; });
             if (SSL_CTX_use_certificate_chain_file(ctx, a.certFile.c_str()) != 1
                 || SSL_CTX_use_PrivateKey_file(ctx, a.keyFile.c_str(), SSL_FILETYPE_PEM) != 1
                 || SSL_CTX_check_private_key(ctx) != 1)
@@ -294,8 +298,7 @@ private:
 
     static TlsConnection* Self(X509_STORE_CTX* store)
     {
-        auto* ssl =
-            static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+        auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
         return static_cast<TlsConnection*>(SSL_get_ex_data(ssl, SelfIndex()));
     }
 

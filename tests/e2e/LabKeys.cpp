@@ -43,6 +43,8 @@ openssl req -x509 $key -keyout stranger.key -out stranger.crt -days 30 -subj /CN
 chmod 600 *.key
 cp client.key client-open.key
 chmod 644 client-open.key
+openssl pkey -in client.key -aes256 -passout pass:lab -out client-locked.key
+chmod 600 client-locked.key
 mkdir -p auth/lab/allowed_certs
 cp client.crt auth/lab/allowed_certs/
 openssl rehash auth/lab/allowed_certs
@@ -69,7 +71,8 @@ LabKeys::~LabKeys()
 
 std::string LabKeys::Fingerprint(const std::string& cert) const
 {
-    const RunResult r = RunProgram({"/usr/bin/openssl", "x509", "-in", File(cert), "-noout", "-fingerprint", "-sha256"});
+    const RunResult r =
+        RunProgram({"/usr/bin/openssl", "x509", "-in", File(cert), "-noout", "-fingerprint", "-sha256"});
     const std::size_t eq = r.out.find('=');
     if (r.status != 0 || eq == std::string::npos)
         return {};

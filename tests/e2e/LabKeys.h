@@ -20,7 +20,8 @@ public:
     const std::string& Log() const { return m_log; }
     // A file of the directory: "ca.crt", "server.key", "server.crt",
     // "other-name.crt", "expired.crt", "self.key", "self.crt", "client.crt",
-    // "client.key", "client-open.key" (mode 0644), "stranger.crt", "stranger.key".
+    // "client.key", "client-open.key" (mode 0644), "client-locked.key" (with a
+    // pass phrase), "stranger.crt", "stranger.key".
     std::string File(const std::string& name) const { return m_dir + "/" + name; }
     // ser2net's authdir: user "lab" allows client.crt only.
     std::string AuthDir() const { return m_dir + "/auth"; }

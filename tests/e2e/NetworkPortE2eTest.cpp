@@ -281,6 +281,10 @@ INSTANTIATE_TEST_SUITE_P(
         TlsRow{"key_readable_by_others", "server", true,
                "?ca={keys}/ca.crt&cert={keys}/client.crt&key={keys}/client-open.key",
                "key file {keys}/client-open.key is readable by others"},
+        // Nobody could type its pass phrase: refused, never asked for.
+        TlsRow{"key_with_a_pass_phrase", "server", true,
+               "?ca={keys}/ca.crt&cert={keys}/client.crt&key={keys}/client-locked.key",
+               "the client certificate cannot be loaded from {keys}/client.crt and {keys}/client-locked.key"},
         TlsRow{"plain_rfc2217_server", "plain", false, "?ca={keys}/ca.crt", "the server does not speak TLS"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -41,8 +41,9 @@ public:
     int Port() const { return m_port; }
     std::string Url() const
     {
-        const char* scheme = m_accepter == Accepter::Raw ? "socket://" : m_accepter == Accepter::Tls ? "rfc2217+tls://"
-                                                                                                    : "rfc2217://";
+        const char* scheme = m_accepter == Accepter::Raw   ? "socket://"
+                             : m_accepter == Accepter::Tls ? "rfc2217+tls://"
+                                                           : "rfc2217://";
         return scheme + std::string("127.0.0.1:") + std::to_string(m_port);
     }
     // Stops the server now (SIGKILL: no goodbye on the connection).

@@ -288,6 +288,26 @@ INSTANTIATE_TEST_SUITE_P(
         TlsRow{"plain_rfc2217_server", "plain", false, "?ca={keys}/ca.crt", "the server does not speak TLS"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ser2net turns a second client away after the handshake: busy, as over
+// plain RFC 2217, not a failed handshake.
+TEST(NetworkPortE2e, SecondTlsClientIsBusy)
+{
+    LabKeys keys;
+    ASSERT_TRUE(keys.Ready()) << keys.Log();
+    ServedBoard served({"--silent"}, Ser2net::Accepter::Tls,
+                       {keys.File("server.key"), keys.File("server.crt"), false, ""});
+    ASSERT_TRUE(served.server.Ready());
+    const std::string url = served.server.Url() + "?ca=" + keys.File("ca.crt");
+    // A silent board keeps the first client at its attempts for seconds.
+    Background holder({PELVARCTL_PATH, "--port", url, "transact", "init"}, {served.dir.Env()});
+    const std::string seen = served.board.sim->FirstLine();
+    ASSERT_NE(seen.find("<- 02 02 70 70 03"), std::string::npos) << seen;
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", url, "connect"}, {served.dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pelvarctl: " + url + ": cannot open: busy: the server serves another client\n");
+    holder.Stop();
+}
+
 TEST(NetworkPortE2e, ServerStoppedInTheMiddleEndsTheExchange)
 {
     ServedBoard served({"--silent"});

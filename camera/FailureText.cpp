@@ -1,6 +1,7 @@
 #include "camera/FailureText.h"
 
 #include "link/ResultCodes.h"
+#include "platform/PortName.h"
 #include "platform/SysError.h"
 
 namespace pelvar {
@@ -59,6 +60,22 @@ std::string OpenFailureWords(int sysError, const std::string& path)
         const std::string address = path.substr(path.find("://") + 3);
         return "this server does not speak RFC 2217; if it drives the line itself, name it socket://"
                + address.substr(0, address.find('?'));
+    }
+    case SysErrorKind::Tls: {
+        // The refusals about a file or the host name say which, from the URL.
+        NetworkAddress a;
+        std::string error;
+        if (!network || !ParseNetworkAddress(path, &a, &error))
+            break;
+        if (sysError == kErrorTlsNameMismatch)
+            return "the server's certificate is not for " + a.host;
+        if (sysError == kErrorTlsKeyReadable)
+            return "key file " + a.keyFile + " is readable by others";
+        if (sysError == kErrorTlsCaFile)
+            return "the ca= file " + a.caFile + " cannot be loaded";
+        if (sysError == kErrorTlsCertFile)
+            return "the client certificate cannot be loaded from " + a.certFile + " and " + a.keyFile;
+        break;
     }
     default: break;
     }

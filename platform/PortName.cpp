@@ -1,5 +1,7 @@
 #include "platform/PortName.h"
 
+#include <cctype>
+
 namespace pelvar {
 
 namespace {
@@ -12,23 +14,83 @@ bool IsHostChar(char c)
            || c == '_';
 }
 
+// The 64 hex digits of a SHA-256 fingerprint, in lower case, from
+// "sha256:" and the digits as openssl prints them (colons optional).
+bool ParseFingerprint(const std::string& text, std::string* hex)
+{
+    const std::string prefix = "sha256:";
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    }
+    std::string digits;
+    for (std::size_t i = prefix.size(); i < text.size(); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        if (c == ':')
+            continue;
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+        digits += c;
+    }
+    if (digits.size() != 64)
+        return false;
+    *hex = digits;
+    return true;
+}
+
 bool ParseOptions(const std::string& text, NetworkAddress* address, std::string* error)
 {
+    const char* known =
+        address->tls ? "ign_set_control, ign_purge, ca=, fingerprint=, cert=, key=" : "ign_set_control, ign_purge";
     std::size_t i = 0;
     while (i <= text.size()) {
         std::size_t end = text.find('&', i);
         if (end == std::string::npos)
             end = text.size();
         const std::string option = text.substr(i, end - i);
+        const std::size_t eq = option.find('=');
+        const std::string name = option.substr(0, eq);
+        const std::string value = eq == std::string::npos ? "" : option.substr(eq + 1);
+        std::string* field = name == "ca"            ? &address->caFile
+                             : name == "cert"        ? &address->certFile
+                             : name == "key"         ? &address->keyFile
+                             : name == "fingerprint" ? &address->fingerprint
+                                                     : nullptr;
         if (option == "ign_set_control") {
             address->ignoreSetControl = true;
         } else if (option == "ign_purge") {
             address->ignorePurge = true;
+        } else if (field && !address->tls) {
+            *error = name + "= is an option of " + kRfc2217TlsScheme + " ports";
+            return false;
+        } else if (field && eq != std::string::npos) {
+            if (value.empty()) {
+                *error = name + "= needs a value";
+                return false;
+            }
+            if (!field->empty()) {
+                *error = name + "= is given twice";
+                return false;
+            }
+            if (field == &address->fingerprint) {
+                if (!ParseFingerprint(value, field)) {
+                    *error = "fingerprint '" + value + "' is not sha256: and 64 hex digits";
+                    return false;
+                }
+            } else {
+                *field = value;
+            }
         } else {
-            *error = "unknown option '" + option + "' (known: ign_set_control, ign_purge)";
+            *error = "unknown option '" + option + "' (known: " + known + ")";
             return false;
         }
         i = end + 1;
+    }
+    if (address->certFile.empty() != address->keyFile.empty()) {
+        *error = "a client certificate needs both cert= and key=";
+        return false;
     }
     return true;
 }
@@ -37,14 +99,15 @@ bool ParseOptions(const std::string& text, NetworkAddress* address, std::string*
 
 bool LooksLikeNetworkPort(const std::string& text)
 {
-    return HasScheme(text, kRfc2217Scheme) || HasScheme(text, kSocketScheme);
+    return HasScheme(text, kRfc2217Scheme) || HasScheme(text, kRfc2217TlsScheme) || HasScheme(text, kSocketScheme);
 }
 
 bool ParseNetworkAddress(const std::string& text, NetworkAddress* address, std::string* error)
 {
     NetworkAddress a;
     a.raw = HasScheme(text, kSocketScheme);
-    const std::string scheme = a.raw ? kSocketScheme : kRfc2217Scheme;
+    a.tls = HasScheme(text, kRfc2217TlsScheme);
+    const std::string scheme = a.raw ? kSocketScheme : a.tls ? kRfc2217TlsScheme : kRfc2217Scheme;
     const std::string head = "'" + text + "' is not a network port " + scheme + "HOST:PORT: ";
     if (!LooksLikeNetworkPort(text)) {
         *error = head + "it does not begin with rfc2217://";

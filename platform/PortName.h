@@ -1,6 +1,7 @@
 // The ways a port can be named besides its number: a network port
-// "rfc2217://HOST:PORT" or "socket://HOST:PORT" (HOST a name, an IPv4
-// address or [IPv6]) and, where the system has them, a device path.
+// "rfc2217://HOST:PORT", "rfc2217+tls://HOST:PORT" or "socket://HOST:PORT"
+// (HOST a name, an IPv4 address or [IPv6]) and, where the system has them,
+// a device path.
 // PortRef.h carries them to the open.
 #pragma once
 
@@ -10,6 +11,8 @@
 namespace pelvar {
 
 constexpr const char* kRfc2217Scheme = "rfc2217://";
+// RFC 2217 inside TLS: the server's certificate is always verified.
+constexpr const char* kRfc2217TlsScheme = "rfc2217+tls://";
 // A server that passes the bytes through as they are and drives the line's
 // direction itself (ser2net's plain tcp accepter, a device server in RS-485
 // mode): no telnet, no escaping, RTS not controlled from here.
@@ -23,6 +26,13 @@ struct NetworkAddress {
     bool ignoreSetControl = false; // ign_set_control: never send SET-CONTROL (RTS)
     bool ignorePurge = false;      // ign_purge: never send PURGE-DATA
     bool raw = false;              // socket://
+    bool tls = false;              // rfc2217+tls://
+    // TLS only: trust anchors (empty: the system's), the server's pinned
+    // SHA-256 fingerprint (64 lower-case hex digits), a client certificate.
+    std::string caFile;
+    std::string fingerprint;
+    std::string certFile;
+    std::string keyFile;
 };
 
 bool LooksLikeNetworkPort(const std::string& text);

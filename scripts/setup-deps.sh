@@ -19,6 +19,8 @@ PACKAGES=(
   nsis
   # Network ports: the RFC 2217 server of the tests, pyserial's client for the bench
   ser2net python3-serial
+  # rfc2217+tls:// ports: OpenSSL to build with, its command for the tests' keys
+  libssl-dev openssl
   # The line read by the field's tools: the sigrok decoder and the Wireshark dissector
   sigrok-cli tshark
 )

@@ -2,7 +2,9 @@
 // RFC 2217 client, a minimal raw-socket client doing the same exchanges
 // (the floor), and pyserial's RFC 2217 client. Medians of wall time for a
 // status query, a transaction with a 9-byte acknowledge and a dump of 256
-// registers.
+// registers. Then Pelvar over each kind of port the same ser2net serves:
+// RFC 2217, RFC 2217 inside TLS (a P-256 certificate made with openssl) and
+// raw: the open (connection, TLS handshake, negotiation) and a status query.
 //
 //   net_bench [RUNS]     (default 100; the dump runs RUNS/20 times)
 //
@@ -215,6 +217,45 @@ Figures RunPyserial(const std::string& url, int runs)
     return f;
 }
 
+struct KindFigures {
+    double open, status;
+};
+
+KindFigures RunKind(const std::string& url, int runs)
+{
+    PortRef ref;
+    std::string error;
+    if (!ParsePortRef(url, &ref, &error)) {
+        std::fprintf(stderr, "net_bench: %s\n", error.c_str());
+        std::exit(1);
+    }
+    KindFigures f{};
+    std::vector<double> opens;
+    for (int i = 0; i < std::max(3, runs / 5); ++i) {
+        CFrameLink link(ref, 115200);
+        const auto t0 = Clock::now();
+        if (link.Open() != LINK_OK) {
+            std::fprintf(stderr, "net_bench: cannot open %s\n", url.c_str());
+            std::exit(1);
+        }
+        opens.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        link.Close();
+        // ser2net lets the last client go before it takes the next.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::sort(opens.begin(), opens.end());
+    f.open = opens[opens.size() / 2];
+    CFrameLink link(ref, 115200);
+    if (link.Open() != LINK_OK) {
+        std::fprintf(stderr, "net_bench: cannot open %s\n", url.c_str());
+        std::exit(1);
+    }
+    f.status = MedianMs(runs, [&] { QueryStatus(link); });
+    link.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return f;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -232,9 +273,28 @@ int main(int argc, char** argv)
         return 1;
     }
     const int port = FreePort();
+    int tlsPort = FreePort();
+    while (tlsPort == port)
+        tlsPort = FreePort();
+    int rawPort = FreePort();
+    while (rawPort == port || rawPort == tlsPort)
+        rawPort = FreePort();
+    const std::string key = std::string(dir) + "/server.key";
+    const std::string cert = std::string(dir) + "/server.crt";
+    const std::string makeKey = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + key
+                                + " -out " + cert
+                                + " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null";
+    if (std::system(makeKey.c_str()) != 0) {
+        std::fprintf(stderr, "net_bench: openssl could not make a key\n");
+        return 1;
+    }
     const std::string config = std::string(dir) + "/ser2net.yaml";
-    std::ofstream(config) << "connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
-                          << "\n  connector: serialdev," << board.SlavePath() << ",115200n81,local\n";
+    const std::string device = "  connector: serialdev," + board.SlavePath() + ",115200n81,local\n";
+    std::ofstream(config) << "connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port << "\n"
+                          << device << "connection: &board-tls\n  accepter: telnet(rfc2217),ssl(key=" << key
+                          << ",cert=" << cert << "),tcp(nodelay),127.0.0.1," << tlsPort << "\n"
+                          << device << "connection: &board-raw\n  accepter: tcp,127.0.0.1," << rawPort << "\n"
+                          << device;
     const pid_t server = fork();
     if (server == 0) {
         execl("/usr/sbin/ser2net", "ser2net", "-n", "-c", config.c_str(), "-P",
@@ -257,11 +317,17 @@ int main(int argc, char** argv)
     const Figures raw = RunRaw(port, runs);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const Figures py = RunPyserial(url, runs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const KindFigures plainKind = RunKind(url, runs);
+    const KindFigures tlsKind = RunKind("rfc2217+tls://127.0.0.1:" + std::to_string(tlsPort) + "?ca=" + cert, runs);
+    const KindFigures rawKind = RunKind("socket://127.0.0.1:" + std::to_string(rawPort), runs);
 
     kill(server, SIGTERM);
     waitpid(server, nullptr, 0);
     unlink(config.c_str());
     unlink((std::string(dir) + "/ser2net.pid").c_str());
+    unlink(key.c_str());
+    unlink(cert.c_str());
 
     std::printf("%-26s %12s %12s %12s %8s\n", "exchange (median ms)", "pelvar", "raw socket", "pyserial", "ratio");
     const auto row = [](const char* name, double p, double r, double y) {
@@ -270,6 +336,13 @@ int main(int argc, char** argv)
     row("status query", pelvar.status, raw.status, py.status);
     row("transaction, 9-byte ack", pelvar.transaction, raw.transaction, py.transaction);
     row("dump of 256 registers", pelvar.dump, raw.dump, py.dump);
+    std::printf("\n%-26s %12s %12s %14s\n", "pelvar by port (median ms)", "open", "status query", "status / 2217");
+    const auto kind = [&](const char* name, const KindFigures& k) {
+        std::printf("%-26s %12.2f %12.2f %14.3f\n", name, k.open, k.status, k.status / plainKind.status);
+    };
+    kind("rfc2217://", plainKind);
+    kind("rfc2217+tls://", tlsKind);
+    kind("socket://", rawKind);
     board.Stop();
     rmdir(dir);
     return 0;

@@ -4,6 +4,7 @@
 
 #include "platform/ReadDeadline.h"
 #include "platform/SysError.h"
+#include "platform/net/TlsConnection.h"
 
 namespace pelvar {
 
@@ -59,6 +60,9 @@ bool Rfc2217Port::Dropped()
 bool Rfc2217Port::Open(const NetworkAddress& address, const LineSettings& settings)
 {
     m_address = address;
+    // The handshake is part of the connection, within the same limit.
+    if (address.tls)
+        m_connection = MakeTlsConnection(std::move(m_connection), m_clock, address);
     if (!m_connection->Connect(address.host, address.port, kNetConnectLimitMs))
         return Fail(m_connection->LastError());
     m_settings = settings;

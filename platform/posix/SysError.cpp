@@ -30,13 +30,14 @@ SysErrorKind ClassifyErrno(int err)
     case kErrorNotRfc2217: return SysErrorKind::NotRfc2217;
     case ECONNRESET:
     case EPIPE: return SysErrorKind::Dropped;
-    default: return SysErrorKind::Other;
+    default: return TlsErrorWords(err) ? SysErrorKind::Tls : SysErrorKind::Other;
     }
 }
 
 std::string DescribeErrno(int err)
 {
-    const char* reason = err == kErrorUnknownHost ? "the name does not resolve" : std::strerror(err);
+    const char* tls = TlsErrorWords(err);
+    const char* reason = err == kErrorUnknownHost ? "the name does not resolve" : tls ? tls : std::strerror(err);
     return DescribeSysError(ClassifyErrno(err), reason);
 }
 

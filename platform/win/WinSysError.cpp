@@ -50,12 +50,14 @@ SysErrorKind ClassifyErrno(int err)
     case WSAECONNRESET:
     case WSAECONNABORTED: return SysErrorKind::Dropped;
     case static_cast<DWORD>(kErrorNotRfc2217): return SysErrorKind::NotRfc2217;
-    default: return SysErrorKind::Other;
+    default: return TlsErrorWords(err) ? SysErrorKind::Tls : SysErrorKind::Other;
     }
 }
 
 std::string DescribeErrno(int err)
 {
+    if (const char* tls = TlsErrorWords(err))
+        return DescribeSysError(SysErrorKind::Tls, tls);
     std::string text = SystemText(static_cast<DWORD>(err));
     std::string reason = (text.empty() ? "" : text + ", ") + "error " + std::to_string(static_cast<DWORD>(err));
     return DescribeSysError(ClassifyErrno(err), reason);

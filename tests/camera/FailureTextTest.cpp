@@ -50,6 +50,21 @@ INSTANTIATE_TEST_SUITE_P(
                     kErrorNotRfc2217},
                    "rfc2217://lab-7:4000?ign_purge: cannot open: this server does not speak RFC 2217; if it drives "
                    "the line itself, name it socket://lab-7:4000"},
+        // TLS refusals name the host or the file from the URL, wherever the port was named.
+        FailureRow{"tlsNameMismatch",
+                   {"COM7", "rfc2217+tls://lab-7:3002?ca=/lab/ca.crt", "cannot open", PORT_ERR_CONFIG,
+                    kErrorTlsNameMismatch},
+                   "COM7: cannot open: the server's certificate is not for lab-7"},
+        FailureRow{"tlsKeyReadable",
+                   {"rfc2217+tls://lab-7:3002?cert=/home/me/lab.crt&key=/home/me/lab.key",
+                    "rfc2217+tls://lab-7:3002?cert=/home/me/lab.crt&key=/home/me/lab.key", "cannot open",
+                    PORT_ERR_CONFIG, kErrorTlsKeyReadable},
+                   "rfc2217+tls://lab-7:3002?cert=/home/me/lab.crt&key=/home/me/lab.key: cannot open: key file "
+                   "/home/me/lab.key is readable by others"},
+        FailureRow{"tlsExpired",
+                   {"rfc2217+tls://lab-7:3002", "rfc2217+tls://lab-7:3002", "cannot open", PORT_ERR_CONFIG,
+                    kErrorTlsExpired},
+                   "rfc2217+tls://lab-7:3002: cannot open: the server's certificate has expired"},
         FailureRow{"lineSettingsRefused",
                    {"COM3", "", "cannot open", PORT_ERR_CONFIG, 0},
                    "COM3: cannot open: the line settings were refused"},
@@ -82,6 +97,7 @@ TEST(FailureWords, DroppedConnectionsAreGoneRefusedOnesAreNot)
     EXPECT_FALSE(IsGoneError(ECONNREFUSED));
     EXPECT_FALSE(IsGoneError(kErrorUnknownHost));
     EXPECT_FALSE(IsGoneError(EBUSY));
+    EXPECT_FALSE(IsGoneError(kErrorTlsClientCertRefused));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/e2e/LabKeys.h"
 #include "tests/e2e/Process.h"
 #include "tests/e2e/Ser2net.h"
 
@@ -51,8 +52,9 @@ struct Board {
 
 // A board served by ser2net, each in a port directory of its own.
 struct ServedBoard {
-    explicit ServedBoard(std::vector<std::string> simArgs = {}, Ser2net::Accepter accepter = Ser2net::Accepter::Rfc2217)
-        : board(dir, std::move(simArgs)), server(board.device, 0, accepter)
+    explicit ServedBoard(std::vector<std::string> simArgs = {}, Ser2net::Accepter accepter = Ser2net::Accepter::Rfc2217,
+                         const Ser2net::TlsServer& tls = {})
+        : board(dir, std::move(simArgs)), server(board.device, 0, accepter, tls)
     {}
     PortsDir dir;
     Board board;
@@ -91,12 +93,18 @@ TEST(NetworkPortE2e, BoardSeesTheSameFramesAsOverTheLocalPort)
     const std::vector<std::string> overPty = BoardReceived(local.sim->Stop());
 
     ASSERT_FALSE(overPty.empty());
-    // RFC 2217, and a raw server that passes the bytes through as they are.
-    for (Ser2net::Accepter accepter : {Ser2net::Accepter::Rfc2217, Ser2net::Accepter::Raw}) {
-        ServedBoard remote({}, accepter);
-        SCOPED_TRACE(remote.server.Url());
+    LabKeys keys;
+    ASSERT_TRUE(keys.Ready()) << keys.Log();
+    const Ser2net::TlsServer tls{keys.File("server.key"), keys.File("server.crt"), false, ""};
+    // RFC 2217 plain and inside TLS, and a raw server that passes the bytes
+    // through as they are.
+    for (Ser2net::Accepter accepter : {Ser2net::Accepter::Rfc2217, Ser2net::Accepter::Tls, Ser2net::Accepter::Raw}) {
+        ServedBoard remote({}, accepter, tls);
+        const std::string url =
+            remote.server.Url() + (accepter == Ser2net::Accepter::Tls ? "?ca=" + keys.File("ca.crt") : "");
+        SCOPED_TRACE(url);
         ASSERT_TRUE(remote.server.Ready());
-        RunVerbs(remote.server.Url(), remote.dir, &log);
+        RunVerbs(url, remote.dir, &log);
         const std::vector<std::string> overNetwork = BoardReceived(remote.board.sim->Stop());
         EXPECT_EQ(overNetwork, overPty) << log;
         // The register write with 0xFFFF crossed whole (escaped by telnet, as it is raw).
@@ -193,6 +201,111 @@ TEST(NetworkPortE2e, PlainTelnetServerIsNotOpenedAsAPort)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "pelvarctl: rfc2217://" + at + ": cannot open: " + words + at + "\n");
     EXPECT_EQ(BoardReceived(board.sim->Stop()), std::vector<std::string>{});
+}
+
+// A TLS port: how the server is set up, what the URL adds; "{keys}" stands
+// for the keys' directory, "{pin:FILE}" for FILE's fingerprint as openssl prints it.
+struct TlsRow {
+    const char* name;
+    const char* serverCert; // with the key of the same name; "plain": RFC 2217 without TLS
+    bool clientAuth;
+    std::string options;
+    std::string words; // after "cannot open: "; empty: the port opens
+};
+
+void PrintTo(const TlsRow& row, std::ostream* os) { *os << row.name; }
+
+std::string Expand(std::string text, const LabKeys& keys)
+{
+    for (std::size_t at; (at = text.find("{keys}")) != std::string::npos;)
+        text.replace(at, 6, keys.File("").substr(0, keys.File("").size() - 1));
+    for (std::size_t at; (at = text.find("{pin:")) != std::string::npos;) {
+        const std::size_t end = text.find('}', at);
+        text.replace(at, end + 1 - at, "sha256:" + keys.Fingerprint(text.substr(at + 5, end - at - 5)));
+    }
+    return text;
+}
+
+class TlsPort : public ::testing::TestWithParam<TlsRow> {};
+
+TEST_P(TlsPort, OpensOnlyAVerifiedServerAndSaysWhichCheckFailed)
+{
+    const TlsRow& row = GetParam();
+    LabKeys keys;
+    ASSERT_TRUE(keys.Ready()) << keys.Log();
+    const std::string cert = row.serverCert;
+    const std::string key = cert == "other-name" || cert == "expired" || cert == "self" ? cert : "server";
+    Ser2net::TlsServer tls{keys.File(key + ".key"), keys.File(cert + ".crt"), row.clientAuth, keys.AuthDir()};
+    ServedBoard served({}, cert == "plain" ? Ser2net::Accepter::Rfc2217 : Ser2net::Accepter::Tls, tls);
+    ASSERT_TRUE(served.server.Ready());
+    const std::string url =
+        "rfc2217+tls://127.0.0.1:" + std::to_string(served.server.Port()) + Expand(row.options, keys);
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", url, "connect"}, {served.dir.Env()});
+    const std::vector<std::string> frames = BoardReceived(served.board.sim->Stop());
+    if (row.words.empty()) {
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("sensor: ARVEN-L"), std::string::npos) << r.out << r.err;
+    } else {
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_EQ(r.err, "pelvarctl: " + url + ": cannot open: " + Expand(row.words, keys) + "\n");
+        // Refused before a single frame for the board. A server without TLS
+        // passes the client's hello to the line, where the board drops it.
+        std::vector<std::string> commands;
+        for (const std::string& f : frames) {
+            if (f.find("ignored)") == std::string::npos)
+                commands.push_back(f);
+        }
+        EXPECT_EQ(commands, std::vector<std::string>{});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TlsPort,
+    ::testing::Values(
+        TlsRow{"pinned_self_signed_without_ca", "self", false, "?fingerprint={pin:self.crt}", ""},
+        TlsRow{"client_certificate_allowed", "server", true,
+               "?ca={keys}/ca.crt&cert={keys}/client.crt&key={keys}/client.key", ""},
+        TlsRow{"unknown_issuer_without_ca", "server", false, "",
+               "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with "
+               "fingerprint=sha256:...)"},
+        TlsRow{"name_mismatch", "other-name", false, "?ca={keys}/ca.crt",
+               "the server's certificate is not for 127.0.0.1"},
+        TlsRow{"expired", "expired", false, "?ca={keys}/ca.crt", "the server's certificate has expired"},
+        TlsRow{"pin_mismatch", "self", false, "?fingerprint={pin:server.crt}",
+               "the server's certificate does not match fingerprint="},
+        TlsRow{"client_certificate_missing", "server", true, "?ca={keys}/ca.crt",
+               "the server asked for a client certificate and none was given (cert=, key=)"},
+        TlsRow{"client_certificate_refused", "server", true,
+               "?ca={keys}/ca.crt&cert={keys}/stranger.crt&key={keys}/stranger.key",
+               "the server refused the client certificate"},
+        TlsRow{"key_readable_by_others", "server", true,
+               "?ca={keys}/ca.crt&cert={keys}/client.crt&key={keys}/client-open.key",
+               "key file {keys}/client-open.key is readable by others"},
+        // Nobody could type its pass phrase: refused, never asked for.
+        TlsRow{"key_with_a_pass_phrase", "server", true,
+               "?ca={keys}/ca.crt&cert={keys}/client.crt&key={keys}/client-locked.key",
+               "the client certificate cannot be loaded from {keys}/client.crt and {keys}/client-locked.key"},
+        TlsRow{"plain_rfc2217_server", "plain", false, "?ca={keys}/ca.crt", "the server does not speak TLS"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ser2net turns a second client away after the handshake: busy, as over
+// plain RFC 2217, not a failed handshake.
+TEST(NetworkPortE2e, SecondTlsClientIsBusy)
+{
+    LabKeys keys;
+    ASSERT_TRUE(keys.Ready()) << keys.Log();
+    ServedBoard served({"--silent"}, Ser2net::Accepter::Tls,
+                       {keys.File("server.key"), keys.File("server.crt"), false, ""});
+    ASSERT_TRUE(served.server.Ready());
+    const std::string url = served.server.Url() + "?ca=" + keys.File("ca.crt");
+    // A silent board keeps the first client at its attempts for seconds.
+    Background holder({PELVARCTL_PATH, "--port", url, "transact", "init"}, {served.dir.Env()});
+    const std::string seen = served.board.sim->FirstLine();
+    ASSERT_NE(seen.find("<- 02 02 70 70 03"), std::string::npos) << seen;
+    RunResult r = RunProgram({PELVARCTL_PATH, "--port", url, "connect"}, {served.dir.Env()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pelvarctl: " + url + ": cannot open: busy: the server serves another client\n");
+    holder.Stop();
 }
 
 TEST(NetworkPortE2e, ServerStoppedInTheMiddleEndsTheExchange)

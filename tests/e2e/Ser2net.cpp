@@ -72,7 +72,7 @@ bool ServesAndLetsGo(int port, bool telnet, int waitMs)
     return false;
 }
 
-Ser2net::Ser2net(const std::string& device, int port, Accepter accepter) : m_accepter(accepter)
+Ser2net::Ser2net(const std::string& device, int port, Accepter accepter, const TlsServer& tls) : m_accepter(accepter)
 {
     char dir[] = "/tmp/pelvar-ser2net-XXXXXX";
     if (!mkdtemp(dir))
@@ -80,18 +80,23 @@ Ser2net::Ser2net(const std::string& device, int port, Accepter accepter) : m_acc
     m_dir = dir;
     m_port = port != 0 ? port : FreeTcpPort();
     const std::string config = m_dir + "/ser2net.yaml";
+    std::string layers = accepter == Accepter::Rfc2217 ? "telnet(rfc2217),"
+                         : accepter == Accepter::Telnet ? "telnet,"
+                                                        : "";
+    if (accepter == Accepter::Tls)
+        layers = "telnet(rfc2217),ssl(key=" + tls.key + ",cert=" + tls.cert + (tls.clientAuth ? ",clientauth" : "") + "),";
     std::ofstream(config) << "connection: &board\n"
-                          << "  accepter: "
-                          << (accepter == Accepter::Rfc2217 ? "telnet(rfc2217)," : accepter == Accepter::Telnet ? "telnet," : "")
-                          << "tcp,127.0.0.1," << m_port << "\n"
+                          << "  accepter: " << layers << "tcp,127.0.0.1," << m_port << "\n"
                           << "  connector: serialdev," << device << ",115200n81,local\n"
                           << "  options:\n"
-                          << "    max-connections: 1\n";
+                          << "    max-connections: 1\n"
+                          << (tls.authDir.empty() ? "" : "    authdir: " + tls.authDir + "\n");
     m_server = std::make_unique<Background>(
         std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-c", config, "-P", m_dir + "/ser2net.pid"});
     // A probe connection is a client too: ser2net must have let it go
     // before a test's client comes.
-    m_ready = ServesAndLetsGo(m_port, accepter != Accepter::Raw, 10000);
+    // A TLS server says nothing before a handshake: listening is all that shows.
+    m_ready = ServesAndLetsGo(m_port, accepter != Accepter::Raw && accepter != Accepter::Tls, 10000);
 }
 
 Ser2net::~Ser2net()

@@ -156,6 +156,10 @@ struct ConnectRow {
     std::uint32_t connectMs;
     int error;
     std::uint32_t elapsedMs;
+    std::string url = "rfc2217://board.lab:4000";
+    Bytes answer = {}; // what the server sends 1 ms after the connection
+
+    friend void PrintTo(const ConnectRow& row, std::ostream* os) { *os << row.name; }
 };
 
 class NetworkConnect : public NetworkPortTest, public ::testing::WithParamInterface<ConnectRow> {};
@@ -164,15 +168,40 @@ TEST_P(NetworkConnect, FailsWithinItsBound)
 {
     server.refuseWith = GetParam().refuseWith;
     server.connectMs = GetParam().connectMs;
-    EXPECT_EQ(OpenLink(), PORT_ERR_CONFIG);
+    if (!GetParam().answer.empty())
+        server.SendAt(1000 + GetParam().connectMs + 1, GetParam().answer);
+    EXPECT_EQ(OpenLink(GetParam().url), PORT_ERR_CONFIG);
     EXPECT_EQ(link->Port()->LastError(), GetParam().error);
     EXPECT_EQ(sim.Now() - 1000, GetParam().elapsedMs);
+    // Over TLS nothing but TLS records went out: a handshake (0x16), an alert (0x15).
+    if (GetParam().url.rfind("rfc2217+tls://", 0) == 0) {
+        ASSERT_FALSE(server.fromClient.empty());
+        EXPECT_EQ(Bytes(server.fromClient[0].bytes.begin(), server.fromClient[0].bytes.begin() + 3),
+                  (Bytes{0x16, 0x03, 0x01}));
+        for (const auto& sent : server.fromClient)
+            EXPECT_TRUE(sent.bytes[0] == 0x16 || sent.bytes[0] == 0x15) << int(sent.bytes[0]);
+        EXPECT_TRUE(server.closedByClient);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, NetworkConnect,
-                         ::testing::Values(ConnectRow{"refused", ECONNREFUSED, 0, ECONNREFUSED, 0},
-                                           ConnectRow{"no_answer", 0, 60000, ETIMEDOUT, 3000}),
-                         [](const auto& info) { return std::string(info.param.name); });
+constexpr const char* kTlsUrl = "rfc2217+tls://board.lab:4000";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NetworkConnect,
+    ::testing::Values(ConnectRow{"refused", ECONNREFUSED, 0, ECONNREFUSED, 0},
+                      ConnectRow{"no_answer", 0, 60000, ETIMEDOUT, 3000},
+                      // The handshake shares the connect limit with the connection.
+                      ConnectRow{"tls_hello_never_answered", 0, 0, ETIMEDOUT, 3000, kTlsUrl},
+                      ConnectRow{"tls_hello_after_a_slow_connect", 0, 2600, ETIMEDOUT, 3000, kTlsUrl},
+                      // A plain RFC 2217 server greets with telnet's options.
+                      ConnectRow{"tls_server_speaks_telnet",
+                                 0,
+                                 0,
+                                 kErrorNotTls,
+                                 1,
+                                 kTlsUrl,
+                                 {0xFF, 0xFB, 0x03, 0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x00, 0xFF, 0xFB, 0x2C}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NetworkPortTest, MalformedEntryIsNotConnected)
 {
@@ -224,7 +253,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Cut at 511 characters this would name port 40 of the same host.
         EntryRow{"over_long_line", "rfc2217://" + kLongHost + "a:4003\n", 0,
                  ": its line is longer than 511 characters"},
-        EntryRow{"nul_inside", std::string("rfc2217://board.lab:4004\0junk\n", 30), 0, ": its line holds a NUL byte"}),
+        EntryRow{"nul_inside", std::string("rfc2217://board.lab:4004\0junk\n", 30), 0, ": its line holds a NUL byte"},
+        EntryRow{"tls_with_an_empty_option", "rfc2217+tls://board.lab:4005?ca=\n", 0,
+                 ": 'rfc2217+tls://board.lab:4005?ca=' is not a network port rfc2217+tls://HOST:PORT: ca= needs a "
+                 "value"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NetworkPortTest, LocalPortAfterANetworkOneReportsItsOwnError)
@@ -509,6 +541,7 @@ struct UrlRow {
     std::uint16_t port;
     const char* error;
     bool raw = false;
+    bool tls = false;
 };
 
 class NetworkUrl : public ::testing::TestWithParam<UrlRow> {};
@@ -523,33 +556,72 @@ TEST_P(NetworkUrl, Parses)
         EXPECT_EQ(a.host, GetParam().host);
         EXPECT_EQ(a.port, GetParam().port);
         EXPECT_EQ(a.raw, GetParam().raw);
+        EXPECT_EQ(a.tls, GetParam().tls);
     } else {
         EXPECT_FALSE(ok);
         EXPECT_EQ(error, std::string("'") + GetParam().text + "' is not a network port "
-                             + (GetParam().raw ? "socket" : "rfc2217") + "://HOST:PORT: " + GetParam().error);
+                             + (GetParam().raw   ? "socket"
+                                : GetParam().tls ? "rfc2217+tls"
+                                                 : "rfc2217")
+                             + "://HOST:PORT: " + GetParam().error);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, NetworkUrl,
-    ::testing::Values(UrlRow{"rfc2217://lab-7.example:2217", "lab-7.example", 2217, ""},
-                      UrlRow{"rfc2217://192.168.1.20:4001", "192.168.1.20", 4001, ""},
-                      UrlRow{"rfc2217://[::1]:65535", "::1", 65535, ""},
-                      UrlRow{"rfc2217://[fe80::1]:4000?ign_set_control", "fe80::1", 4000, ""},
-                      UrlRow{"rfc2217://host", nullptr, 0, "the port number is missing"},
-                      UrlRow{"rfc2217://:4000", nullptr, 0, "the host is missing"},
-                      UrlRow{"rfc2217://host:0", nullptr, 0, "'0' is not a TCP port from 1 to 65535"},
-                      UrlRow{"rfc2217://host:65536", nullptr, 0, "'65536' is not a TCP port from 1 to 65535"},
-                      UrlRow{"rfc2217://host:40x", nullptr, 0, "'40x' is not a TCP port from 1 to 65535"},
-                      UrlRow{"rfc2217://ho st:4000", nullptr, 0, "'ho st' is not a host name or address"},
-                      UrlRow{"rfc2217://[::1:4000", nullptr, 0, "an IPv6 address needs its closing ']'"},
-                      UrlRow{"rfc2217://h:1?fast", nullptr, 0,
-                             "unknown option 'fast' (known: ign_set_control, ign_purge)"},
-                      UrlRow{"telnet://h:1", nullptr, 0, "it does not begin with rfc2217://"},
-                      UrlRow{"socket://127.0.0.1:3001", "127.0.0.1", 3001, "", true},
-                      UrlRow{"socket://[::1]:7", "::1", 7, "", true},
-                      UrlRow{"socket://h", nullptr, 0, "the port number is missing", true},
-                      UrlRow{"socket://h:1?ign_purge", nullptr, 0, "socket:// takes no options", true}));
+    ::testing::Values(
+        UrlRow{"rfc2217://lab-7.example:2217", "lab-7.example", 2217, ""},
+        UrlRow{"rfc2217://192.168.1.20:4001", "192.168.1.20", 4001, ""},
+        UrlRow{"rfc2217://[::1]:65535", "::1", 65535, ""},
+        UrlRow{"rfc2217://[fe80::1]:4000?ign_set_control", "fe80::1", 4000, ""},
+        UrlRow{"rfc2217://host", nullptr, 0, "the port number is missing"},
+        UrlRow{"rfc2217://:4000", nullptr, 0, "the host is missing"},
+        UrlRow{"rfc2217://host:0", nullptr, 0, "'0' is not a TCP port from 1 to 65535"},
+        UrlRow{"rfc2217://host:65536", nullptr, 0, "'65536' is not a TCP port from 1 to 65535"},
+        UrlRow{"rfc2217://host:40x", nullptr, 0, "'40x' is not a TCP port from 1 to 65535"},
+        UrlRow{"rfc2217://ho st:4000", nullptr, 0, "'ho st' is not a host name or address"},
+        UrlRow{"rfc2217://[::1:4000", nullptr, 0, "an IPv6 address needs its closing ']'"},
+        UrlRow{"rfc2217://h:1?fast", nullptr, 0, "unknown option 'fast' (known: ign_set_control, ign_purge)"},
+        UrlRow{"telnet://h:1", nullptr, 0, "it does not begin with rfc2217://"},
+        UrlRow{"socket://127.0.0.1:3001", "127.0.0.1", 3001, "", true}, UrlRow{"socket://[::1]:7", "::1", 7, "", true},
+        UrlRow{"socket://h", nullptr, 0, "the port number is missing", true},
+        UrlRow{"socket://h:1?ign_purge", nullptr, 0, "socket:// takes no options", true},
+        UrlRow{"rfc2217+tls://127.0.0.1:3002?ca=/etc/lab/ca.pem&ign_purge", "127.0.0.1", 3002, "", false, true},
+        UrlRow{"rfc2217+tls://[::1]:3002", "::1", 3002, "", false, true},
+        UrlRow{"rfc2217+tls://h", nullptr, 0, "the port number is missing", false, true},
+        UrlRow{"rfc2217://h:1?ca=lab.pem", nullptr, 0, "ca= is an option of rfc2217+tls:// ports"},
+        UrlRow{"rfc2217+tls://h:1?ca=", nullptr, 0, "ca= needs a value", false, true},
+        UrlRow{"rfc2217+tls://h:1?key=a&key=b", nullptr, 0, "key= is given twice", false, true},
+        UrlRow{"rfc2217+tls://h:1?cert=me.pem", nullptr, 0, "a client certificate needs both cert= and key=", false,
+               true},
+        UrlRow{"rfc2217+tls://h:1?fingerprint=sha256:AB:CD", nullptr, 0,
+               "fingerprint 'sha256:AB:CD' is not sha256: and 64 hex digits", false, true},
+        UrlRow{"rfc2217+tls://h:1?fingerprint=sha1:"
+               "0000000000000000000000000000000000000000000000000000000000000000",
+               nullptr, 0,
+               "fingerprint 'sha1:0000000000000000000000000000000000000000000000000000000000000000' "
+               "is not sha256: and 64 hex digits",
+               false, true},
+        UrlRow{"rfc2217+tls://h:1?insecure", nullptr, 0,
+               "unknown option 'insecure' (known: ign_set_control, ign_purge, ca=, fingerprint=, "
+               "cert=, key=)",
+               false, true}));
+
+// The fingerprint as openssl prints it: colons, upper case, any prefix case.
+TEST(NetworkUrlTls, CarriesItsFilesAndThePinInOneForm)
+{
+    NetworkAddress a;
+    std::string error;
+    ASSERT_TRUE(ParseNetworkAddress("rfc2217+tls://lab-7:3002?ca=/lab/ca.crt&cert=/me.crt&key=/me.key&fingerprint="
+                                    "SHA256:0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9:0A:1B:2C:3D:4E:5F:60:71:"
+                                    "82:93:A4:B5:C6:D7:E8:F9",
+                                    &a, &error))
+        << error;
+    EXPECT_EQ(a.caFile, "/lab/ca.crt");
+    EXPECT_EQ(a.certFile, "/me.crt");
+    EXPECT_EQ(a.keyFile, "/me.key");
+    EXPECT_EQ(a.fingerprint, "0a1b2c3d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a4b5c6d7e8f9");
+}
 
 TEST(NamedPorts, ANameIsItsOwnValueAndAnEqualNameTheSame)
 {

@@ -49,6 +49,18 @@ def test_an_unknown_host():
     assert diagnose_access_words(url) == words
 
 
+def test_a_tls_port_whose_key_others_may_read(tmp_path):
+    # Refused before any connection: no server is needed to see the words.
+    key = tmp_path / "lab.key"
+    key.write_text("not read\n")
+    key.chmod(0o644)
+    url = f"rfc2217+tls://127.0.0.1:{free_port()}?cert={tmp_path}/lab.crt&key={key}"
+    words = f"{url}: cannot open: key file {key} is readable by others"
+    assert ctl("--port", url, "connect").stderr == f"pelvarctl: {words}\n"
+    assert python_words(url) == words
+    assert diagnose_access_words(url) == words
+
+
 def test_an_absent_port():
     words = "COM99: cannot open: absent (No such file or directory)"
     assert ctl("--port", "99", "connect").stderr == f"pelvarctl: {words}\n"

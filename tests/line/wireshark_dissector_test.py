@@ -331,6 +331,10 @@ class DissectorTest(unittest.TestCase):
                 while "release" not in monitor.stdout.readline():
                     pass
                 self.send(master, slave, "FF 00 FF")
+                # Out once the line has been quiet for the frame gap: Ctrl-C
+                # before then would race the read that holds it.
+                while "garbage" not in monitor.stdout.readline():
+                    pass
             finally:
                 monitor.send_signal(signal.SIGINT)
                 monitor.communicate(timeout=30)

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 #include <filesystem>
 #include <fstream>
@@ -1017,6 +1018,35 @@ TEST(MonitorLoss, SaidAtOnceThenTheLineIsListenedToAgainOrTheMonitorEnds)
         }
     }
     EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);
+}
+
+// A device that hangs up right after its last bytes: they come with the
+// verdict, and the monitor shows them before it says the device has gone.
+class HangUpAfterBytes : public ForwardingPlatform {
+public:
+    using ForwardingPlatform::ForwardingPlatform;
+    bool Read(PortHandle, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) override
+    {
+        const std::uint8_t heard[] = {0x02, 0x02, 0x00, 0x00, 0x03, 0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
+        *got = m_told ? 0 : std::min<std::uint32_t>(len, sizeof heard);
+        std::memcpy(buf, heard, *got);
+        m_told = true;
+        return true;
+    }
+    bool PortGone(PortHandle) override { return m_told; }
+
+private:
+    bool m_told = false;
+};
+
+TEST(MonitorLoss, TheLastBytesBeforeAHangUpAreHeard)
+{
+    SimPlatform sim;
+    sim.AddPort(5);
+    HangUpAfterBytes p(sim);
+    CtlCapture r = RunCtlCaptured({"--stop-at-loss", "--port", "5", "monitor"}, p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("status 0x11: active, ARVEN-L"), std::string::npos) << r.out;
 }
 
 TEST_F(BringUp, ScriptExpectationsStopTheScriptOnAMismatch)

@@ -143,7 +143,11 @@ int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err
     while (!g_stop) {
         std::uint8_t buf[kReadChunk];
         std::uint32_t got = 0;
-        if (!platform.Read(h, buf, kReadChunk, &got) || platform.PortGone(h)) {
+        const bool read = platform.Read(h, buf, kReadChunk, &got);
+        // The last bytes before a hang-up come with it: heard, not dropped.
+        if (read && got)
+            monitor.Feed(buf, got, platform.TickCount());
+        if (!read || platform.PortGone(h)) {
             if (g_stop)
                 break;
             std::fprintf(err, "pelvarctl: monitor: %s: %s\n", where.c_str(), GoneWords(platform.LastError()).c_str());
@@ -161,9 +165,7 @@ int RunMonitorVerb(const MonitorOptions& options, std::FILE* out, std::FILE* err
             monitor.Idle(platform.TickCount());
             continue;
         }
-        if (got)
-            monitor.Feed(buf, got, platform.TickCount());
-        else
+        if (!got)
             monitor.Idle(platform.TickCount());
     }
     std::signal(SIGINT, previousInt);

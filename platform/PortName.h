@@ -29,10 +29,10 @@ struct NetworkAddress {
     bool tls = false;              // rfc2217+tls://
     // TLS only: trust anchors (empty: the system's), the server's pinned
     // SHA-256 fingerprint (64 lower-case hex digits), a client certificate.
-    std::string caFile;
-    std::string fingerprint;
-    std::string certFile;
-    std::string keyFile;
+    std::string caFile{};
+    std::string fingerprint{};
+    std::string certFile{};
+    std::string keyFile{};
 };
 
 bool LooksLikeNetworkPort(const std::string& text);

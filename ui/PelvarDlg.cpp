@@ -41,7 +41,6 @@ constexpr int kSliderPage = (kSliderMax - kSliderMin) / 5;
 
 QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
 
-
 // The port on which the board answered last time, in the user's settings.
 class CSettingsPortMemory : public IPortMemoryStore {
 public:
@@ -67,10 +66,11 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
     : QDialog(parent), m_fillPorts(std::move(fillPorts)), m_memory(std::make_unique<CSettingsPortMemory>()),
       m_units(BaseUnitsOf(font())), m_hIcon(PelvarIcon())
 {
-    // The worker's outcome reaches the controls on this thread only.
+    // The worker's outcome reaches the controls on this thread only. The
+    // slot is named rather than a lambda: nothing the worker's thread makes
+    // is read here, so no hand-over hides inside the event queue.
     m_worker = std::make_unique<CameraWorker>(*this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { m_worker->DrainUi(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "DrainWorker", Qt::QueuedConnection);
     });
     m_worker->SetAutoReconnect(QSettings().value(QStringLiteral("connection/autoReconnect"), true).toBool());
     m_bench = std::make_unique<Bench>(*m_worker, *this);

@@ -126,6 +126,9 @@ public slots:
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
 
+private slots:
+    void DrainWorker() { m_worker->DrainUi(); }
+
 protected:
     void OnOK() {}
     void OnCancel() {}

@@ -124,4 +124,9 @@ bool ReadJsonNumber(const Json& value, std::uint64_t limit, std::uint64_t* out)
     return ParseDigits(s, 10, limit, out);
 }
 
+std::string QuotedKey(const std::string& key)
+{
+    return Json(key).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 } // namespace pelvar

@@ -25,7 +25,7 @@ bool ReadAdjustments(const Json& a, const std::string& source, Preset* preset, s
     for (auto it = a.begin(); it != a.end(); ++it) {
         if (!IsLineKey(it.key()) && !FindBinding(it.key(), ControlRole::Slider))
             return Fail(error, source, JsonLine(a),
-                        "unknown adjustment \"" + it.key() + "\" (" + BindingNames(ControlRole::Slider, ", ") + ")");
+                        "unknown adjustment " + QuotedKey(it.key()) + " (" + BindingNames(ControlRole::Slider, ", ") + ")");
     }
     for (const ControlBinding& b : AllControlBindings()) {
         if (b.role != ControlRole::Slider)
@@ -48,7 +48,7 @@ bool ReadWrite(const Json& w, const std::string& source, Preset* preset, std::st
         return Fail(error, source, line, "each register write needs \"register\" (a name or address) and \"value\"");
     for (auto it = w.begin(); it != w.end(); ++it) {
         if (!IsLineKey(it.key()) && it.key() != "register" && it.key() != "value")
-            return Fail(error, source, line, "register write: unknown key \"" + it.key() + "\"");
+            return Fail(error, source, line, "register write: unknown key " + QuotedKey(it.key()));
     }
     std::uint64_t v = 0;
     if (!ReadJsonNumber(w.at("value"), 0xFFFF, &v))
@@ -68,7 +68,7 @@ bool ParsePreset(const std::string& text, const std::string& source, Preset* pre
         return Fail(error, source, 1, "a preset must be an object with \"adjustments\"");
     for (auto it = root.begin(); it != root.end(); ++it) {
         if (!IsLineKey(it.key()) && it.key() != "adjustments" && it.key() != "registers" && it.key() != "description")
-            return Fail(error, source, JsonLine(root), "unknown key \"" + it.key() + "\"");
+            return Fail(error, source, JsonLine(root), "unknown key " + QuotedKey(it.key()));
     }
     *preset = Preset{};
     if (!root.contains("adjustments"))

@@ -62,7 +62,7 @@ private:
             if (IsLineKey(it.key()))
                 continue;
             if (std::none_of(known.begin(), known.end(), [&](const char* k) { return it.key() == k; }))
-                return Fail(JsonLine(object), what + ": unknown key \"" + it.key() + "\"");
+                return Fail(JsonLine(object), what + ": unknown key " + QuotedKey(it.key()));
         }
         return true;
     }

@@ -258,6 +258,7 @@ TEST_P(BadPreset, RefusedWithTheFileAndLine)
     EXPECT_FALSE(ParsePreset(GetParam().text, "p.json", &p, &error));
     EXPECT_EQ(error.rfind("p.json:", 0), 0u) << error;
     EXPECT_NE(error.find(GetParam().what), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
 }
 
 constexpr const char* kFive = R"("brightness": 1, "contrast": 2, "red": 3, "green": 4)";
@@ -276,6 +277,10 @@ INSTANTIATE_TEST_SUITE_P(
                           "\"blue\": 5},\n\"registers\": [\n{\"register\": \"0x10\", \"value\": \"0x10000\"}]}",
                           "value"},
                       BadPresetRow{"noAdjustments", "{\"registers\": []}", "no \"adjustments\""},
+                      // A newline in a key stays escaped: the complaint is one line.
+                      BadPresetRow{"newlineInAKey", "{\"adjust\\nments\": {}}", "unknown key \"adjust\\nments\""},
+                      BadPresetRow{"newlineInAnAdjustment", "{\"adjustments\": {\"h\\nue\": 1}}",
+                                   "unknown adjustment \"h\\nue\""},
                       BadPresetRow{"notJson", "brightness=3", "syntax error"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -113,17 +113,23 @@ private:
     std::vector<int> m_held;
 };
 
+// Opens `port` on `server` with the board's timeouts, and takes the connection.
+void OpenOn(Rfc2217Port& port, Listener& server)
+{
+    ASSERT_NE(server.port, 0);
+    ASSERT_TRUE(port.Open({"127.0.0.1", server.port}, kLine)) << port.Error();
+    port.SetTimeouts(kBoard);
+    ASSERT_TRUE(server.Accept());
+}
+
 TEST(TcpPort, WorksWithMoreThan1024DescriptorsOpen)
 {
     ManyDescriptors many(1100);
     ASSERT_GT(many.Highest(), 1100) << "the test could not open enough descriptors";
     Listener server;
-    ASSERT_NE(server.port, 0);
     PosixPlatform clock;
     Rfc2217Port port(clock, MakeTcpConnection());
-    ASSERT_TRUE(port.Open({"127.0.0.1", server.port}, kLine)) << port.Error();
-    port.SetTimeouts(kBoard);
-    ASSERT_TRUE(server.Accept());
+    ASSERT_NO_FATAL_FAILURE(OpenOn(port, server));
 
     const Bytes reply = {0x02, 0x03, 0x00, 0x11, 0x10, 0x03};
     ASSERT_EQ(write(server.peer, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
@@ -157,13 +163,10 @@ TEST(TcpPort, RefusedConnectIsReportedAsRefused)
 TEST(TcpPort, ReadFromASilentServerWaitsOnceForItsLimit)
 {
     Listener server;
-    ASSERT_NE(server.port, 0);
     PosixPlatform clock;
     int receives = 0;
     Rfc2217Port port(clock, std::make_unique<CountingConnection>(&receives));
-    ASSERT_TRUE(port.Open({"127.0.0.1", server.port}, kLine)) << port.Error();
-    port.SetTimeouts(kBoard);
-    ASSERT_TRUE(server.Accept());
+    ASSERT_NO_FATAL_FAILURE(OpenOn(port, server));
 
     receives = 0;
     std::uint8_t buf[9];
@@ -177,12 +180,9 @@ TEST(TcpPort, ReadFromASilentServerWaitsOnceForItsLimit)
 TEST(TcpPort, ServerThatEndsTheStreamEndsTheReadAsDropped)
 {
     Listener server;
-    ASSERT_NE(server.port, 0);
     PosixPlatform clock;
     Rfc2217Port port(clock, MakeTcpConnection());
-    ASSERT_TRUE(port.Open({"127.0.0.1", server.port}, kLine)) << port.Error();
-    port.SetTimeouts(kBoard);
-    ASSERT_TRUE(server.Accept());
+    ASSERT_NO_FATAL_FAILURE(OpenOn(port, server));
     // A plain end of stream: closing with the client's negotiation unread would reset instead.
     ASSERT_EQ(shutdown(server.peer, SHUT_WR), 0);
 

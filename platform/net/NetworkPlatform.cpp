@@ -1,5 +1,6 @@
 #include "platform/net/NetworkPlatform.h"
 
+#include <cerrno>
 #include <fstream>
 
 #include "platform/PortRef.h"
@@ -168,6 +169,33 @@ bool NetworkPlatform::ClosePort(PortHandle h)
         return true;
     return Call(
         h, [](Rfc2217Port&) { return true; }, [&](IPlatform& local) { return local.ClosePort(h); });
+}
+
+// A network port's adapter is the server's: its latency and its line's
+// direction are set there, not from here.
+bool NetworkPlatform::SetLowLatency(PortHandle h, bool on)
+{
+    if (m_ports.count(h) != 0) {
+        m_lastError = ENOTTY;
+        return false;
+    }
+    return Call(
+        h, [](Rfc2217Port&) { return false; }, [&](IPlatform& local) { return local.SetLowLatency(h, on); });
+}
+
+bool NetworkPlatform::SetRs485(PortHandle h, const Rs485Settings& s)
+{
+    if (m_ports.count(h) != 0) {
+        m_lastError = ENOTTY;
+        return false;
+    }
+    return Call(
+        h, [](Rfc2217Port&) { return false; }, [&](IPlatform& local) { return local.SetRs485(h, s); });
+}
+
+AdapterFacts NetworkPlatform::Adapter(PortHandle h)
+{
+    return m_ports.count(h) != 0 ? AdapterFacts{} : Inner().Adapter(h);
 }
 
 bool NetworkPlatform::PortGone(PortHandle h)

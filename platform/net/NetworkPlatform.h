@@ -59,6 +59,9 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    bool SetLowLatency(PortHandle h, bool on) override;
+    bool SetRs485(PortHandle h, const Rs485Settings& s) override;
+    AdapterFacts Adapter(PortHandle h) override;
     bool PortGone(PortHandle h) override;
     int LastError() const override;
     std::string PortPath(int port) const override;

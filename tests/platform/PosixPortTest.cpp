@@ -16,6 +16,7 @@
 
 #include "camera/Commands.h"
 #include "link/FrameLink.h"
+#include "platform/posix/AdapterFacts.h"
 #include "platform/posix/PosixPlatform.h"
 #include "tests/support/ScriptedDevice.h"
 #include "tests/support/Pty.h"
@@ -326,6 +327,29 @@ TEST_F(PtyPort, RtsOnAPseudoTerminalSucceedsAndDoesNothing)
     EXPECT_TRUE(port.SetRts(false));
 }
 
+// A pseudo-terminal has neither setting: low latency is refused silently
+// (the exchange above ran with it), RS-485 mode refused and the port let go.
+TEST_F(PtyPort, LowLatencyAndRs485AreRefusedByAPseudoTerminal)
+{
+    CComPort port(posix);
+    port.m_nPort = kPort;
+    port.m_nByteSize = 8;
+    ASSERT_EQ(port.Open(), LINK_OK);
+    EXPECT_FALSE(posix.SetLowLatency(port.m_hCom, true));
+    EXPECT_EQ(posix.LastError(), ENOTTY);
+    EXPECT_EQ(posix.Adapter(port.m_hCom).lowLatencyError, ENOTTY);
+    EXPECT_FALSE(posix.SetRs485(port.m_hCom, {0, 2}));
+    EXPECT_EQ(posix.LastError(), ENOTTY);
+    ASSERT_TRUE(port.Close());
+
+    CFrameLink link(kPort, 115200, posix);
+    link.SetRs485(true);
+    EXPECT_EQ(link.Open(), PORT_ERR_RS485);
+    EXPECT_EQ(link.Port()->LastError(), ENOTTY);
+    CFrameLink again(kPort, 115200, posix);
+    EXPECT_EQ(again.Open(), LINK_OK) << "the refused open let the port go";
+}
+
 TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
 {
     CFrameLink link(kPort, 115200, posix);
@@ -399,6 +423,50 @@ INSTANTIATE_TEST_SUITE_P(Table, PortDirectoryHostile,
                          ::testing::Values(NotADeviceRow{"regularFile", 0, ENOTTY}, NotADeviceRow{"fifo", 1, ENOTTY},
                                            NotADeviceRow{"linkLoop", 2, ELOOP}, NotADeviceRow{"dangling", 3, ENOENT}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct AdapterFactsRow {
+    const char* name;
+    const char* device;
+    const char* driver;
+    int latencyTimerMs;
+    const char* timerFile;
+};
+
+class SysfsAdapterFacts : public ::testing::TestWithParam<AdapterFactsRow> {};
+
+// A tree laid out as sysfs has it: the tty's driver link, and the latency
+// timer of USB serial adapters only.
+TEST_P(SysfsAdapterFacts, DriverAndLatencyTimerAsSysfsShowsThem)
+{
+    const AdapterFactsRow& row = GetParam();
+    test::TempDir tmp;
+    const std::string root = tmp.MakeDir("sys");
+    tmp.MakeDir("sys/bus/usb-serial/drivers/ftdi_sio");
+    tmp.MakeDir("sys/bus/usb/drivers/cdc_acm");
+    tmp.MakeDir("sys/class/tty/ttyUSB0/device");
+    tmp.MakeDir("sys/class/tty/ttyACM0/device");
+    ASSERT_EQ(symlink("../../../../bus/usb-serial/drivers/ftdi_sio", (root + "/class/tty/ttyUSB0/device/driver").c_str()),
+              0);
+    ASSERT_EQ(symlink("../../../../bus/usb/drivers/cdc_acm", (root + "/class/tty/ttyACM0/device/driver").c_str()), 0);
+    tmp.MakeDir("sys/bus/usb-serial/devices/ttyUSB0");
+    FILE* f = std::fopen((root + "/bus/usb-serial/devices/ttyUSB0/latency_timer").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("16\n", f);
+    std::fclose(f);
+
+    const AdapterFacts facts = ReadAdapterFacts(row.device, root);
+    EXPECT_EQ(facts.driver, row.driver);
+    EXPECT_EQ(facts.latencyTimerMs, row.latencyTimerMs);
+    EXPECT_EQ(facts.latencyTimerFile, row.timerFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SysfsAdapterFacts,
+    ::testing::Values(AdapterFactsRow{"ftdi", "/nonexistent/dev/ttyUSB0", "ftdi_sio", 16,
+                                      "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
+                      AdapterFactsRow{"cdcAcmHasNoTimer", "/nonexistent/dev/ttyACM0", "cdc_acm", -1, ""},
+                      AdapterFactsRow{"unknownDevice", "/nonexistent/dev/ttyS4", "", -1, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
 {

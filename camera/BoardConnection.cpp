@@ -42,6 +42,13 @@ void BoardConnection::Close()
     m_pLink.reset();
 }
 
+AdapterFacts BoardConnection::Adapter() const
+{
+    if (!m_pLink || !m_pLink->IsOpen())
+        return {};
+    return m_platform.Adapter(m_pLink->Port()->m_hCom);
+}
+
 std::int32_t BoardConnection::Attach(const PortRef& port)
 {
     // A link kept from before would hold its port: never two at once.
@@ -53,6 +60,7 @@ std::int32_t BoardConnection::Attach(const PortRef& port)
     m_pLink->SetTap(m_pTap);
     m_pLink->SetCancelFlag(m_pCancel);
     m_pLink->SetReceiveWindow(m_receiveWindowMs);
+    m_pLink->SetRs485(m_bRs485);
     report.openResult = m_pLink->Open();
     if (report.openResult != LINK_OK)
         report.sysError = m_pLink->Port()->LastError();

@@ -14,7 +14,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "camera/BoardConnection.h"
 #include "camera/Commands.h"
+#include "discovery/linux/PortDirectorySource.h"
 #include "link/FrameLink.h"
 #include "platform/posix/AdapterFacts.h"
 #include "platform/posix/PosixPlatform.h"
@@ -350,6 +352,51 @@ TEST_F(PtyPort, LowLatencyAndRs485AreRefusedByAPseudoTerminal)
     EXPECT_EQ(again.Open(), LINK_OK) << "the refused open let the port go";
 }
 
+struct DeviceEntryRow {
+    const char* name;
+    const char* options; // after the device's path in the entry's line
+    std::int32_t attach;
+    int sysError;
+    const char* pathSuffix;   // what PortPath says after the device's path ("" the path alone)
+    const char* shownOptions; // what the port list shows after the device's path
+};
+
+class PtyDeviceEntry : public PtyPort, public ::testing::WithParamInterface<DeviceEntryRow> {};
+
+// A regular file COMn holding the device's path with options: the port is
+// that device, opened in the mode the options ask for.
+TEST_P(PtyDeviceEntry, AFileEntryNamesTheDeviceAndItsMode)
+{
+    const DeviceEntryRow& row = GetParam();
+    const std::string entry = dir + "/COM202";
+    FILE* f = std::fopen(entry.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%s%s\n", slaveName, row.options);
+    std::fclose(f);
+    ASSERT_EQ(chmod(entry.c_str(), 0600), 0);
+
+    std::unique_ptr<IPlatform> platform = NewPlatform();
+    BoardConnection board(*platform);
+    EXPECT_EQ(board.Attach(202), row.attach);
+    ASSERT_FALSE(board.Candidates().empty());
+    EXPECT_EQ(board.Candidates().back().sysError, row.sysError);
+    if (*row.pathSuffix == '\0')
+        EXPECT_EQ(platform->PortPath(202), std::string(slaveName));
+    else
+        EXPECT_EQ(platform->PortPath(202), entry + row.pathSuffix);
+    board.Close();
+    EXPECT_EQ(PortDirectoryEntryName({202, entry, "", ""}),
+              "Pseudo terminal " + std::string(slaveName) + row.shownOptions + " (COM202)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PtyDeviceEntry,
+                         ::testing::Values(DeviceEntryRow{"plain", "", LINK_OK, 0, "", ""},
+                                           // A pseudo-terminal has no RS-485 mode: refused, not used.
+                                           DeviceEntryRow{"rs485", "?rs485", PORT_ERR_RS485, ENOTTY, "", ""},
+                                           DeviceEntryRow{"unknownOption", "?speed=9", PORT_ERR_CONFIG, EINVAL,
+                                                          ": unknown option 'speed=9' (known: rs485)", "?speed=9"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
 {
     CFrameLink link(kPort, 115200, posix);
@@ -445,8 +492,8 @@ TEST_P(SysfsAdapterFacts, DriverAndLatencyTimerAsSysfsShowsThem)
     tmp.MakeDir("sys/bus/usb/drivers/cdc_acm");
     tmp.MakeDir("sys/class/tty/ttyUSB0/device");
     tmp.MakeDir("sys/class/tty/ttyACM0/device");
-    ASSERT_EQ(symlink("../../../../bus/usb-serial/drivers/ftdi_sio", (root + "/class/tty/ttyUSB0/device/driver").c_str()),
-              0);
+    ASSERT_EQ(
+        symlink("../../../../bus/usb-serial/drivers/ftdi_sio", (root + "/class/tty/ttyUSB0/device/driver").c_str()), 0);
     ASSERT_EQ(symlink("../../../../bus/usb/drivers/cdc_acm", (root + "/class/tty/ttyACM0/device/driver").c_str()), 0);
     tmp.MakeDir("sys/bus/usb-serial/devices/ttyUSB0");
     FILE* f = std::fopen((root + "/bus/usb-serial/devices/ttyUSB0/latency_timer").c_str(), "w");
@@ -460,13 +507,13 @@ TEST_P(SysfsAdapterFacts, DriverAndLatencyTimerAsSysfsShowsThem)
     EXPECT_EQ(facts.latencyTimerFile, row.timerFile);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SysfsAdapterFacts,
-    ::testing::Values(AdapterFactsRow{"ftdi", "/nonexistent/dev/ttyUSB0", "ftdi_sio", 16,
-                                      "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
-                      AdapterFactsRow{"cdcAcmHasNoTimer", "/nonexistent/dev/ttyACM0", "cdc_acm", -1, ""},
-                      AdapterFactsRow{"unknownDevice", "/nonexistent/dev/ttyS4", "", -1, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, SysfsAdapterFacts,
+                         ::testing::Values(AdapterFactsRow{"ftdi", "/nonexistent/dev/ttyUSB0", "ftdi_sio", 16,
+                                                           "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
+                                           AdapterFactsRow{"cdcAcmHasNoTimer", "/nonexistent/dev/ttyACM0", "cdc_acm",
+                                                           -1, ""},
+                                           AdapterFactsRow{"unknownDevice", "/nonexistent/dev/ttyS4", "", -1, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)
 {

@@ -400,11 +400,9 @@ bool PosixPlatform::ClosePort(PortHandle h)
         return Fail(EBADF);
     int fd = static_cast<int>(h);
     RestoreLatency(it->second, fd);
-    if (it->second.rs485Set) {
-        // The next program finds the driver as it was before us.
-        serial_rs485 off{};
-        ioctl(fd, TIOCSRS485, &off);
-    }
+    // The next program finds the driver as it was before us.
+    if (it->second.rs485Set)
+        ioctl(fd, TIOCSRS485, &it->second.savedRs485);
     RestoreTermios2(fd, it->second.saved);
     ioctl(fd, TIOCNXCL);
     const std::string lockPath = it->second.lockPath;
@@ -462,6 +460,9 @@ bool PosixPlatform::SetRs485(PortHandle h, const Rs485Settings& s)
     Device* dev = Find(h);
     if (!dev)
         return false;
+    serial_rs485 before{};
+    if (ioctl(static_cast<int>(h), TIOCGRS485, &before) != 0)
+        return Fail(errno);
     serial_rs485 rs{};
     // RTS high while sending, low after: the board's line is free once the
     // last bit and the hold have passed.
@@ -476,6 +477,8 @@ bool PosixPlatform::SetRs485(PortHandle h, const Rs485Settings& s)
         return Fail(errno);
     if ((check.flags & SER_RS485_ENABLED) == 0)
         return Fail(EINVAL);
+    if (!dev->rs485Set)
+        dev->savedRs485 = before;
     dev->rs485Set = true;
     return true;
 }

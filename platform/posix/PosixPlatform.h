@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <linux/serial.h>
 #include <termios.h>
 
 #include "platform/Platform.h"
@@ -62,6 +63,7 @@ private:
         bool lowLatencySet = false;
         int lowLatencyError = 0;
         bool rs485Set = false;
+        serial_rs485 savedRs485{}; // the driver's RS-485 setting before ours, put back at close
     };
 
     Device* Find(PortHandle h);

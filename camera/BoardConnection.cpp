@@ -1,6 +1,7 @@
 #include "camera/BoardConnection.h"
 
 #include "platform/SysError.h"
+#include "platform/net/NetworkPlatform.h"
 
 namespace pelvar {
 
@@ -42,6 +43,13 @@ void BoardConnection::Close()
     m_pLink.reset();
 }
 
+AdapterFacts BoardConnection::Adapter() const
+{
+    if (!m_pLink || !m_pLink->IsOpen())
+        return {};
+    return m_platform.Adapter(m_pLink->Port()->m_hCom);
+}
+
 std::int32_t BoardConnection::Attach(const PortRef& port)
 {
     // A link kept from before would hold its port: never two at once.
@@ -53,6 +61,9 @@ std::int32_t BoardConnection::Attach(const PortRef& port)
     m_pLink->SetTap(m_pTap);
     m_pLink->SetCancelFlag(m_pCancel);
     m_pLink->SetReceiveWindow(m_receiveWindowMs);
+    // A port directory entry may ask for RS-485 mode for its port alone.
+    DeviceEntry entry;
+    m_pLink->SetRs485(m_bRs485 || (port.IsNumber() && FindDeviceEntry(port.number, &entry) && entry.rs485));
     report.openResult = m_pLink->Open();
     if (report.openResult != LINK_OK)
         report.sysError = m_pLink->Port()->LastError();

@@ -74,6 +74,9 @@ public:
     void SetBaud(std::int32_t baud) { m_nBaud = baud; }
     // How long every link made from now on waits for a reply (kReceiveWindowMs by default).
     void SetReceiveWindow(std::uint32_t ms) { m_receiveWindowMs = ms; }
+    // Every link made from now on hands RTS to the driver's RS-485 mode; a
+    // port whose driver has none is not opened (PORT_ERR_RS485).
+    void SetRs485(bool on) { m_bRs485 = on; }
 
     // Opens the port as the link, sending nothing. The attempt is added to Candidates().
     std::int32_t Attach(const PortRef& port);
@@ -112,6 +115,8 @@ public:
     const std::vector<CandidateReport>& Candidates() const { return m_candidates; }
     void ClearCandidates() { m_candidates.clear(); }
     CFrameLink* Link() const { return m_pLink.get(); }
+    // The adapter behind the open link's port; empty without one.
+    AdapterFacts Adapter() const;
     // The system's error of the link's last failed port call; 0 without a link.
     int LastError() const;
     // Transactions repeated since the link was opened.
@@ -130,6 +135,7 @@ private:
     std::unique_ptr<CFrameLink> m_pLink;
     std::vector<CandidateReport> m_candidates;
     const std::atomic<bool>* m_pCancel = nullptr;
+    bool m_bRs485 = false;
     std::uint32_t m_receiveWindowMs = kReceiveWindowMs;
     ILinkTap* m_pTap = nullptr;
 };

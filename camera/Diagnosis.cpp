@@ -21,6 +21,19 @@ std::string BytesText(std::int32_t result, std::uint32_t bytes)
     return ", " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " without a frame";
 }
 
+// Tenths of a millisecond: "14.0".
+std::string Millis(std::uint32_t us)
+{
+    const std::uint32_t tenths = (us + 50) / 100;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+std::string LatencyText(std::uint32_t roundTripMs, const AdapterFacts& adapter)
+{
+    return "status query " + std::to_string(roundTripMs) + " ms, least " + Millis(StatusQueryFloorUs())
+           + " ms; the adapter's latency timer is " + std::to_string(adapter.latencyTimerMs) + " ms";
+}
+
 class Diagnosis {
 public:
     Diagnosis(BoardConnection& board, const std::vector<PortRef>& ports, const RegisterMap& map,
@@ -303,12 +316,20 @@ private:
         const bool ok = failures == 0 && retries == 0 && median <= kSlowReplyMs;
         Step("link", ok, text);
         m_median = median;
+        // A USB adapter's latency timer slows a sound line without failing it.
+        const AdapterFacts adapter = m_board.Adapter();
+        if (!latencies.empty() && adapter.latencyTimerMs >= 0) {
+            m_latency = LatencyTimerFinding(median, adapter);
+            Step("latency", m_latency.empty(), m_latency.empty() ? LatencyText(median, adapter) : m_latency);
+        }
         if (failures == kLinkQueries)
             Fail(SymptomOf(lastFailure, m_board.LastReceiveBytes()), lastFailure);
         else if (failures > 0)
             Fail("lost replies: " + std::to_string(failures) + " of " + std::to_string(kLinkQueries)
                      + " status queries failed (" + ResultName(lastFailure) + ")",
                  lastFailure);
+        else if (median > kSlowReplyMs && !m_latency.empty())
+            Fail(m_latency, LINK_OK);
         else if (median > kSlowReplyMs)
             Fail("slow replies: a status query takes " + std::to_string(median) + " ms (a sound line: under "
                      + std::to_string(kSlowReplyMs) + " ms)",
@@ -326,7 +347,8 @@ private:
         v.result = m_result;
         if (v.ok)
             v.text = "ok: board on " + PortLabel(m_platform, m_board.Port()) + ", sensor " + SensorText(m_sensor)
-                     + ", status queries answered in " + std::to_string(m_median) + " ms";
+                     + ", status queries answered in " + std::to_string(m_median) + " ms"
+                     + (m_latency.empty() ? "" : "; " + m_latency);
         else
             v.text = "FAIL: " + m_symptom;
         return v;
@@ -342,9 +364,47 @@ private:
     std::string m_symptom;
     std::int32_t m_result = LINK_OK;
     std::uint32_t m_median = 0;
+    std::string m_latency; // what the adapter's latency timer costs, when it costs something
 };
 
 } // namespace
+
+std::uint32_t StatusQueryFloorUs()
+{
+    const std::uint32_t requestBytes = 0 + 5;
+    const std::uint32_t replyBytes = kStatusRoom + 5;
+    const std::uint32_t wireUs = (requestBytes + replyBytes) * 10u * 1000000u / kDiagnosisBaud;
+    // The reply is read once RTS has fallen, whatever came before.
+    return std::max(wireUs + kBoardReplyUs, HoldTimeMs(requestBytes, kDiagnosisBaud) * 1000u);
+}
+
+std::string LatencyTimerFinding(std::uint32_t roundTripMs, const AdapterFacts& adapter)
+{
+    if (adapter.latencyTimerMs <= 1)
+        return {};
+    const std::uint32_t floorUs = StatusQueryFloorUs();
+    const std::uint32_t tookUs = roundTripMs * 1000u;
+    const std::uint32_t timerUs = static_cast<std::uint32_t>(adapter.latencyTimerMs) * 1000u;
+    if (tookUs <= floorUs)
+        return {};
+    const std::uint32_t lateUs = tookUs - floorUs;
+    if (lateUs < timerUs / 2 || lateUs > timerUs + kTimerMatchSlackUs)
+        return {};
+    std::string why;
+    if (adapter.lowLatencyError == 0)
+        why = "its driver did not lower it on Pelvar's request";
+    else if (ClassifyErrno(adapter.lowLatencyError) == SysErrorKind::Permission)
+        why = "Pelvar could not lower it (permission)";
+    else if (ClassifyErrno(adapter.lowLatencyError) == SysErrorKind::Unsupported)
+        why = "its driver takes no low-latency request";
+    else
+        why = "Pelvar could not lower it (" + DescribeErrno(adapter.lowLatencyError) + ")";
+    const std::string file =
+        adapter.latencyTimerFile.empty() ? std::string("the adapter's latency_timer") : adapter.latencyTimerFile;
+    return "replies arrive " + Millis(lateUs) + " ms late: the adapter's latency timer is "
+           + std::to_string(adapter.latencyTimerMs) + " ms; " + why + ": `echo 1 > " + file
+           + "` as root, or add the udev rule from docs/port-names.md";
+}
 
 std::string SymptomOf(std::int32_t result, std::uint32_t unframedBytes)
 {

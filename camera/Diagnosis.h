@@ -17,6 +17,15 @@ namespace pelvar {
 constexpr std::uint32_t kLinkQueries = 50;
 // A status query answers within a few milliseconds on a sound line.
 constexpr std::uint32_t kSlowReplyMs = 25;
+// What a status query needs at the least: its request and reply on the wire
+// at 115200 bit/s (10 bits a byte), the board's reply time, and the RTS hold
+// before the host listens.
+constexpr std::uint32_t kDiagnosisBaud = 115200;
+constexpr std::uint32_t kBoardReplyUs = 1000; // a board answers a status query within this
+// Excess over the least time that a latency timer of T ms explains: from T/2
+// (the timer's phase) up to T plus this.
+constexpr std::uint32_t kTimerMatchSlackUs = 2000;
+
 // A port busy right after the access check is opened again this often, this far apart.
 constexpr int kBusyRetries = 5;
 constexpr std::uint32_t kBusyRetryMs = 100;
@@ -47,6 +56,15 @@ struct DiagnosisProgress {
 // examined on its link.
 DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<PortRef>& ports, const RegisterMap& map,
                           const DiagnosisStepFn& onStep, const DiagnosisProgress& progress = {});
+
+// Why a status query takes `roundTripMs` rather than the protocol's least
+// time, when the adapter's latency timer (`adapter`) explains it: "replies
+// arrive 14.0 ms late: the adapter's latency timer is 16 ms; ..." with the
+// fix. Empty when the timer is unknown or does not explain the excess.
+std::string LatencyTimerFinding(std::uint32_t roundTripMs, const AdapterFacts& adapter);
+
+// The least round trip of a status query in microseconds.
+std::uint32_t StatusQueryFloorUs();
 
 // The symptom a failed exchange shows: "no reply from the board ..."; when
 // it read `unframedBytes` without a frame, bytes arrive but no frame.

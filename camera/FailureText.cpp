@@ -116,6 +116,12 @@ std::string DescribeFailure(const FailureFacts& f)
         text += f.operation + ": ";
     if (f.notStarted)
         return text + "the board did not start (its status stayed 0)";
+    if (f.result == PORT_ERR_RS485) {
+        const std::string why = ClassifyErrno(f.sysError) == SysErrorKind::Unsupported
+                                    ? std::string("the driver has no RS-485 mode")
+                                    : "RS-485 mode refused: " + DescribeErrno(f.sysError);
+        return text + why + "; the port was not used (leave RS-485 mode off and Pelvar drives RTS itself)";
+    }
     if (f.operation == "cannot open")
         return text + OpenFailureWords(f.sysError, f.path);
     return text + ResultWords(f.result, f.sysError) + " (" + ResultName(f.result) + ")";

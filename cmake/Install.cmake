@@ -58,6 +58,10 @@ install(FILES ${PELVAR_RES}/registers.example.json ${PELVAR_RES}/preset.example.
 
 add_custom_target(pelvar_gz_files ALL DEPENDS ${pelvar_gz_files})
 
+# FTDI adapters at a 1 ms latency timer from the moment they are plugged in
+# (see docs/port-names.md); udev reads the package's rules from lib/udev.
+install(FILES ${PELVAR_RES}/udev/99-pelvar-ftdi-latency.rules DESTINATION lib/udev/rules.d)
+
 install(FILES ${PELVAR_RES}/completion/pelvarctl.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelvarctl)
 

@@ -16,6 +16,10 @@ struct DeviceInfo {
     std::string vendorId;  // "0403"
     std::string productId; // "6001"
     std::string serial;
+    // The adapter's driver ("ftdi_sio") and a USB adapter's latency timer in
+    // ms (-1 unknown), where the system shows them.
+    std::string driver;
+    int latencyTimerMs = -1;
     // Why opening it would be refused without trying (a port directory entry
     // that links to nothing, a FIFO); empty when it can be tried.
     std::string refusal;

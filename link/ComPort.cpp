@@ -57,6 +57,19 @@ std::int32_t CComPort::Open()
     m_timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs};
     m_platform.SetTimeouts(m_hCom, m_timeouts);
 
+    // A USB adapter holds received bytes for its latency timer (16 ms by
+    // default) unless told otherwise. A driver that cannot is used as it is.
+    m_platform.SetLowLatency(m_hCom, true);
+
+    // A port asked for in RS-485 mode is used in that mode or not at all.
+    if (result == LINK_OK && m_bRs485 && !m_platform.SetRs485(m_hCom, m_rs485)) {
+        NoteFailure();
+        m_platform.SetLowLatency(m_hCom, false);
+        m_platform.ClosePort(m_hCom);
+        m_hCom = kNoHandle;
+        return PORT_ERR_RS485;
+    }
+
     // Open even when the settings failed: the handle is held until Close.
     m_bOpen = 1;
     return result;
@@ -129,6 +142,9 @@ bool CComPort::PurgeInput()
 
 bool CComPort::Close()
 {
+    // The driver keeps the flag past the close: the next program finds the
+    // adapter as it was.
+    m_platform.SetLowLatency(m_hCom, false);
     if (!m_platform.ClosePort(m_hCom)) {
         NoteFailure();
         return false;

@@ -37,6 +37,10 @@ public:
     std::int32_t m_nByteSize = 0;
     std::int32_t m_nParity = 0;
     std::int32_t m_nStopBits = 0;
+    // Direction control by the driver (RS-485 mode) with these delays
+    // instead of RTS from here; off unless set before Open.
+    bool m_bRs485 = false;
+    Rs485Settings m_rs485{};
     PortHandle m_hCom = kNoHandle;
     LineSettings m_dcb{};
     Timeouts m_timeouts{};

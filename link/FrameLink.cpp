@@ -13,11 +13,6 @@ constexpr const char* kLogFileName = "Corvel.debug";
 
 } // namespace
 
-std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud)
-{
-    return ((frameLength * 5500u + baud) * 2u) / baud;
-}
-
 CFrameLink::CFrameLink(std::int32_t portNumber, std::int32_t baud, IPlatform& platform)
     : m_pPort(std::make_unique<CComPort>(platform)), m_nPort(portNumber), m_ref(PortRef::Com(portNumber)), m_nBaud(baud)
 {
@@ -48,6 +43,8 @@ std::int32_t CFrameLink::Open()
     m_pPort->m_nParity = 0;
     m_pPort->m_nStopBits = 0;
     m_pPort->m_bOpen = 0;
+    m_pPort->m_bRs485 = m_bRs485;
+    m_pPort->m_rs485 = {0, kRtsHoldAfterFrameMs};
     std::int32_t result = m_pPort->Open();
     if (result == LINK_OK)
         m_bOpen = true;
@@ -87,6 +84,8 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
     // A reply that came after its exchange gave up must not be taken as the
     // answer to this one.
     m_pPort->PurgeInput();
+    if (m_bRs485)
+        return SendDriverDirected(tx, frameLength);
     if (!m_pPort->SetRts(true))
         return LINK_ERR_SEND;
     std::uint32_t written = 0;
@@ -105,6 +104,19 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
     m_pPort->DrainOutput();
     if (!m_pPort->SetRts(false))
         return LINK_ERR_SEND;
+    return LINK_OK;
+}
+
+// RS-485 mode: the driver raises RTS for the bytes and holds it after them,
+// so the frame is written and drained, and nothing waits here.
+std::int32_t CFrameLink::SendDriverDirected(const std::uint8_t* tx, std::uint32_t frameLength)
+{
+    std::uint32_t written = 0;
+    if (m_pPort->Write(tx, frameLength, &written) != LINK_OK || written != frameLength)
+        return LINK_ERR_SEND;
+    if (m_pTap)
+        m_pTap->FrameSent(tx, frameLength);
+    m_pPort->DrainOutput();
     return LINK_OK;
 }
 

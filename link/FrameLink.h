@@ -21,7 +21,14 @@ constexpr std::uint32_t kTransactAttempts = 6;
 constexpr std::uint32_t kReceiveWindowMs = 500;
 
 // Milliseconds RTS stays raised after writing a frame of `frameLength` bytes.
-std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud);
+constexpr std::uint32_t HoldTimeMs(std::uint32_t frameLength, std::uint32_t baud)
+{
+    return ((frameLength * 5500u + baud) * 2u) / baud;
+}
+
+// The part of the hold beyond the frame's own time on the wire: how long RTS
+// stays up after the last bit. RS-485 mode gives it to the driver.
+constexpr std::uint32_t kRtsHoldAfterFrameMs = HoldTimeMs(0, 115200);
 
 class CFrameLink {
 public:
@@ -57,8 +64,13 @@ public:
     // How long a reply is waited for; the board's own window unless a slow
     // path to it (a distant server) needs more.
     void SetReceiveWindow(std::uint32_t ms) { m_receiveWindowMs = ms; }
+    // Before Open: the driver's RS-485 mode drives RTS (the open fails with
+    // PORT_ERR_RS485 where the driver has none); the link leaves RTS alone.
+    void SetRs485(bool on) { m_bRs485 = on; }
+    bool Rs485() const { return m_bRs485; }
 
 private:
+    std::int32_t SendDriverDirected(const std::uint8_t* tx, std::uint32_t frameLength);
     std::int32_t PollOnce(std::uint8_t* frame, std::uint32_t room, std::uint32_t* frameLength, std::int32_t* pending);
 
     std::unique_ptr<CComPort> m_pPort;
@@ -75,6 +87,7 @@ private:
     ILinkTap* m_pTap = nullptr;
     std::uint32_t m_receiveWindowMs = kReceiveWindowMs;
     const std::atomic<bool>* m_pCancel = nullptr;
+    bool m_bRs485 = false;
 };
 
 } // namespace pelvar

@@ -10,6 +10,7 @@ const char* ResultName(std::int32_t code)
     case PORT_ERR_CONFIG: return "PORT_ERR_CONFIG";
     case PORT_ERR_WRITE: return "PORT_ERR_WRITE";
     case PORT_ERR_READ_TIMEOUT: return "PORT_ERR_READ_TIMEOUT";
+    case PORT_ERR_RS485: return "PORT_ERR_RS485";
     case LINK_ERR_NOT_OPEN: return "LINK_ERR_NOT_OPEN";
     case LINK_ERR_SEND: return "LINK_ERR_SEND";
     case LINK_ERR_NO_REPLY: return "LINK_ERR_NO_REPLY";

@@ -10,6 +10,8 @@ constexpr std::int32_t PORT_ERR_BAD_ARG = -1001;
 constexpr std::int32_t PORT_ERR_CONFIG = -1003;
 constexpr std::int32_t PORT_ERR_WRITE = -1004;
 constexpr std::int32_t PORT_ERR_READ_TIMEOUT = -1006;
+// The driver refused RS-485 mode; the port is closed again, unused.
+constexpr std::int32_t PORT_ERR_RS485 = -1010;
 constexpr std::int32_t LINK_ERR_NOT_OPEN = -2000;
 constexpr std::int32_t LINK_ERR_SEND = -2001;
 constexpr std::int32_t LINK_ERR_NO_REPLY = -2002;

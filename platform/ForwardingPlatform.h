@@ -25,6 +25,9 @@ public:
     bool DrainOutput(PortHandle h) override { return m_inner.DrainOutput(h); }
     bool PurgeInput(PortHandle h) override { return m_inner.PurgeInput(h); }
     bool ClosePort(PortHandle h) override { return m_inner.ClosePort(h); }
+    bool SetLowLatency(PortHandle h, bool on) override { return m_inner.SetLowLatency(h, on); }
+    bool SetRs485(PortHandle h, const Rs485Settings& s) override { return m_inner.SetRs485(h, s); }
+    AdapterFacts Adapter(PortHandle h) override { return m_inner.Adapter(h); }
     bool PortGone(PortHandle h) override { return m_inner.PortGone(h); }
     std::uint32_t TickCount() override { return m_inner.TickCount(); }
     void Sleep(std::uint32_t ms) override { m_inner.Sleep(ms); }

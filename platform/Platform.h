@@ -40,6 +40,25 @@ struct Timeouts {
     std::uint32_t writeConstant = 0;
 };
 
+// Kernel RS-485 direction control: the driver raises RTS for each
+// transmission and lowers it the given delays around it, so the host leaves
+// RTS alone.
+struct Rs485Settings {
+    std::uint32_t delayBeforeSendMs = 0;
+    std::uint32_t delayAfterSendMs = 0;
+};
+
+// What the system shows of the adapter behind a port; what it does not show
+// stays empty.
+struct AdapterFacts {
+    std::string driver;           // "ftdi_sio"
+    int latencyTimerMs = -1;      // a USB adapter's latency timer; -1 unknown
+    std::string latencyTimerFile; // where it is set by hand, for advice
+    // Why the driver refused low-latency operation on open (an errno); 0 when
+    // it was granted or never asked.
+    int lowLatencyError = 0;
+};
+
 class IPlatform {
 public:
     virtual ~IPlatform() = default;
@@ -64,6 +83,15 @@ public:
     // Discards bytes received but not yet read.
     virtual bool PurgeInput(PortHandle h) = 0;
     virtual bool ClosePort(PortHandle h) = 0;
+    // On: asks the driver to hand on received bytes at once (a USB adapter's
+    // latency timer at its least). Off: puts back what the driver had before.
+    // A port without the setting refuses (ENOTTY); it works as before.
+    virtual bool SetLowLatency(PortHandle h, bool on) = 0;
+    // Hands RTS to the driver's RS-485 mode; false with the errno where the
+    // driver has no such mode.
+    virtual bool SetRs485(PortHandle h, const Rs485Settings& s) = 0;
+    // The adapter behind an open port, as far as the system shows it.
+    virtual AdapterFacts Adapter(PortHandle h) = 0;
     // True when the device behind an open port has gone (unplugged, or the
     // far end of a pseudo-terminal closed). Never blocks.
     virtual bool PortGone(PortHandle /*h*/) { return false; }

@@ -60,6 +60,23 @@ struct SimPortState {
     std::vector<std::uint32_t> readDurations;
     LineSettings settings{};
     Timeouts timeouts{};
+    bool hasAdapter = false;
+    SimAdapter adapter;
+    bool lowLatency = false;
+    int lowLatencyRequests = 0;
+    int lowLatencyError = 0;
+    bool rs485 = false;
+    Rs485Settings rs485Settings{};
+
+    // When a byte that reaches the adapter at `at` is handed to the host:
+    // at the adapter's next timer tick.
+    std::uint32_t Released(std::uint32_t at) const
+    {
+        if (!hasAdapter)
+            return at;
+        const std::uint32_t timer = lowLatency ? 1 : adapter.latencyTimerMs;
+        return timer == 0 ? at : (at / timer + 1) * timer;
+    }
 };
 
 SimPlatform::SimPlatform() = default;
@@ -106,12 +123,20 @@ void SimPlatform::FailWrite(int port, bool fail) { Set(port, &SimPortState::fail
 void SimPlatform::FailRts(int port, bool fail) { Set(port, &SimPortState::failRts, fail); }
 void SimPlatform::SetDrainDelay(int port, std::uint32_t ms) { Set(port, &SimPortState::drainDelay, ms); }
 
+void SimPlatform::SetAdapter(int port, const SimAdapter& adapter)
+{
+    Lock lock(m_mutex);
+    Port(port)->hasAdapter = true;
+    Port(port)->adapter = adapter;
+}
+
 void SimPlatform::Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes)
 {
     Lock lock(m_mutex);
     SimPortState* p = Port(port);
     if (!p)
         return;
+    at = p->Released(at);
     auto pos = std::upper_bound(p->inbox.begin(), p->inbox.end(), at,
                                 [](std::uint32_t t, const ArrivingByte& b) { return After(b.time, t); });
     std::vector<ArrivingByte> arriving;
@@ -181,6 +206,10 @@ bool SimPlatform::Rts(int port) const { return Observe(port, &SimPortState::rts)
 int SimPlatform::RtsChanges(int port) const { return Observe(port, &SimPortState::rtsChanges); }
 LineSettings SimPlatform::Settings(int port) const { return Observe(port, &SimPortState::settings); }
 Timeouts SimPlatform::AppliedTimeouts(int port) const { return Observe(port, &SimPortState::timeouts); }
+bool SimPlatform::LowLatency(int port) const { return Observe(port, &SimPortState::lowLatency); }
+int SimPlatform::LowLatencyRequests(int port) const { return Observe(port, &SimPortState::lowLatencyRequests); }
+bool SimPlatform::Rs485(int port) const { return Observe(port, &SimPortState::rs485); }
+Rs485Settings SimPlatform::Rs485Applied(int port) const { return Observe(port, &SimPortState::rs485Settings); }
 
 std::size_t SimPlatform::PendingBytes(int port) const
 {
@@ -322,7 +351,8 @@ bool SimPlatform::Write(PortHandle h, const std::uint8_t* buf, std::uint32_t len
         return false;
     if (p->failWrite || p->hungUp)
         return Fail(EIO);
-    p->writes.push_back({m_now, std::vector<std::uint8_t>(buf, buf + len), p->rts});
+    // In RS-485 mode the driver raises RTS for the bytes itself.
+    p->writes.push_back({m_now, std::vector<std::uint8_t>(buf, buf + len), p->rts || p->rs485});
     p->drainedAt = m_now + p->drainDelay;
     if (p->device)
         p->device->OnHostBytes(p->line, buf, len);
@@ -373,7 +403,58 @@ bool SimPlatform::ClosePort(PortHandle h)
     if (!p)
         return false;
     p->open = false;
+    // A driver keeps its low-latency flag past the close, as a real one
+    // does until it is put back; RS-485 mode is undone by the close.
+    p->lowLatencyError = 0;
+    p->rs485 = false;
     return true;
+}
+
+bool SimPlatform::SetLowLatency(PortHandle h, bool on)
+{
+    Lock lock(m_mutex);
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    if (!on) {
+        p->lowLatency = false;
+        return true;
+    }
+    p->lowLatencyRequests++;
+    const int refusal = p->hasAdapter ? p->adapter.lowLatencyRefusal : ENOTTY;
+    p->lowLatencyError = refusal;
+    if (refusal != 0)
+        return Fail(refusal);
+    p->lowLatency = true;
+    return true;
+}
+
+bool SimPlatform::SetRs485(PortHandle h, const Rs485Settings& s)
+{
+    Lock lock(m_mutex);
+    SimPortState* p = ByHandle(h);
+    if (!p)
+        return false;
+    const int refusal = p->hasAdapter ? p->adapter.rs485Refusal : ENOTTY;
+    if (refusal != 0)
+        return Fail(refusal);
+    p->rs485 = true;
+    p->rs485Settings = s;
+    return true;
+}
+
+AdapterFacts SimPlatform::Adapter(PortHandle h)
+{
+    Lock lock(m_mutex);
+    SimPortState* p = ByHandle(h);
+    if (!p || !p->hasAdapter)
+        return {};
+    AdapterFacts facts;
+    facts.driver = p->adapter.driver;
+    facts.latencyTimerMs = p->lowLatency ? 1 : static_cast<int>(p->adapter.latencyTimerMs);
+    facts.latencyTimerFile = p->adapter.latencyTimerFile;
+    facts.lowLatencyError = p->lowLatencyError;
+    return facts;
 }
 
 bool SimPlatform::PortGone(PortHandle h)

@@ -45,6 +45,16 @@ struct SimWrite {
     bool rtsRaised; // RTS state while the bytes went out
 };
 
+// A USB serial adapter in front of a simulated port: it holds received bytes
+// until its latency timer ticks.
+struct SimAdapter {
+    std::string driver = "ftdi_sio";
+    std::uint32_t latencyTimerMs = 16; // the timer while low latency is not in effect
+    std::string latencyTimerFile = "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer";
+    int lowLatencyRefusal = 0; // errno of a driver that refuses low latency; 0 grants it (timer 1 ms)
+    int rs485Refusal = 0;      // errno of a driver without RS-485 mode; 0 has it
+};
+
 struct SimPortState;
 
 class SimPlatform : public IPlatform {
@@ -63,6 +73,9 @@ public:
     void FailRts(int port, bool fail);
     // The adapter's latency: a drain returns `ms` after the last write.
     void SetDrainDelay(int port, std::uint32_t ms);
+    // An adapter in front of the port. Without one, the port refuses low
+    // latency and RS-485 mode as a pseudo-terminal does (ENOTTY).
+    void SetAdapter(int port, const SimAdapter& adapter);
     // Bytes that reach the host on `port` at absolute virtual time `at`.
     void Deliver(int port, std::uint32_t at, const std::vector<std::uint8_t>& bytes);
 
@@ -80,6 +93,10 @@ public:
     std::size_t PendingBytes(int port) const;
     LineSettings Settings(int port) const;
     Timeouts AppliedTimeouts(int port) const;
+    bool LowLatency(int port) const;           // in effect now
+    int LowLatencyRequests(int port) const;    // requests to turn it on, granted or not
+    bool Rs485(int port) const;                // the driver drives RTS
+    Rs485Settings Rs485Applied(int port) const; // as last set
     std::uint32_t Now() const;
     void SetNow(std::uint32_t t);
     void Advance(std::uint32_t ms);
@@ -96,6 +113,9 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    bool SetLowLatency(PortHandle h, bool on) override;
+    bool SetRs485(PortHandle h, const Rs485Settings& s) override;
+    AdapterFacts Adapter(PortHandle h) override;
     bool PortGone(PortHandle h) override;
     std::uint32_t TickCount() override;
     void Sleep(std::uint32_t ms) override;

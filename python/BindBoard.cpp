@@ -356,7 +356,7 @@ void BindBoard(py::module_& m)
     m.def(
         "connect",
         [](const std::optional<PortRef>& port, const std::optional<std::filesystem::path>& map,
-           const std::optional<Int>& replyTimeout) {
+           const std::optional<Int>& replyTimeout, bool rs485) {
             const pelvar::PortRef named = PortOf(port);
             const std::string mapPath = MapPath(map);
             // Never shorter than the board's own window: its replies would be cut off.
@@ -365,16 +365,18 @@ void BindBoard(py::module_& m)
             BoardPtr board;
             {
                 py::gil_scoped_release release;
-                board.reset(new Board(named, mapPath, window));
+                board.reset(new Board(named, mapPath, window, rs485));
             }
             LogNewExchanges(*board);
             return board;
         },
         "port"_a = py::none(), "map"_a = py::none(), py::kw_only(), "reply_timeout_ms"_a = py::none(),
+        "rs485"_a = false,
         "Finds and starts the board as Connect does (every listed port, or the port given: 7, '7', 'COM7', a "
         "device path or an rfc2217:// URL); "
         "map: a register map (JSON) for names; reply_timeout_ms: how long a reply is waited for, 500 (the "
-        "board's window, the default) to 60000, for a board behind a slow path.");
+        "board's window, the default) to 60000, for a board behind a slow path; rs485: the driver's RS-485 mode "
+        "drives RTS (refused where the driver has none).");
 
     m.def(
         "diagnose",

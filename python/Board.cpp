@@ -58,7 +58,7 @@ FailureKind KindOf(std::int32_t code)
     }
 }
 
-Board::Board(const PortRef& port, const std::string& mapPath, std::uint32_t replyWindowMs)
+Board::Board(const PortRef& port, const std::string& mapPath, std::uint32_t replyWindowMs, bool rs485)
     : m_platform(NewPlatform()), m_tap(*m_platform,
                                                      [this](const ExchangeRecord& r) {
                                                          std::lock_guard<std::mutex> lock(m_logMutex);
@@ -71,6 +71,7 @@ Board::Board(const PortRef& port, const std::string& mapPath, std::uint32_t repl
     m_board.SetTap(&m_tap);
     m_board.SetCancelFlag(&m_interrupted);
     m_board.SetReceiveWindow(replyWindowMs);
+    m_board.SetRs485(rs485);
     Connect(port);
 }
 

@@ -44,7 +44,9 @@ public:
     // Finds and starts the board as Connect does: a port named is tried
     // alone, else every listed port. `mapPath` empty: the default map when it exists.
     // `replyWindowMs`: how long a reply is waited for (the board's own window by default).
-    Board(const PortRef& port, const std::string& mapPath, std::uint32_t replyWindowMs = kReceiveWindowMs);
+    // `rs485`: the driver's RS-485 mode drives RTS.
+    Board(const PortRef& port, const std::string& mapPath, std::uint32_t replyWindowMs = kReceiveWindowMs,
+          bool rs485 = false);
     ~Board();
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;

@@ -1,5 +1,6 @@
 #include "discovery/linux/UdevDeviceSource.h"
 
+#include "platform/posix/AdapterFacts.h"
 #include "platform/posix/PortNames.h"
 
 #include <libudev.h>
@@ -113,6 +114,9 @@ DeviceInfo Describe(udev_device* dev)
         device.productId = UsbValue(dev, usb, "ID_MODEL_ID", "idProduct");
         device.serial = UsbValue(dev, usb, "ID_SERIAL_SHORT", "serial");
     }
+    const AdapterFacts adapter = ReadAdapterFacts(facts.devnode);
+    device.driver = adapter.driver;
+    device.latencyTimerMs = adapter.latencyTimerMs;
     return device;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/net/NetworkPlatform.h"
 
+#include <cerrno>
 #include <fstream>
 
 #include "platform/PortRef.h"
@@ -7,6 +8,14 @@
 namespace pelvar {
 
 namespace {
+
+PortRef DevicePort(const std::string& path)
+{
+    PortRef ref;
+    ref.kind = PortRef::Kind::Device;
+    ref.name = path;
+    return ref;
+}
 
 // Handles of network ports lie far below every file descriptor, Windows
 // handle and pseudo-handle, so the two kinds never meet.
@@ -87,6 +96,35 @@ PortHandle NetworkPlatform::OpenNetwork(const NetworkAddress& address)
     return h;
 }
 
+bool ParseDeviceEntry(const std::string& line, DeviceEntry* device, std::string* error)
+{
+    error->clear();
+    if (!IsDevicePathName(line) || LooksLikeNetworkPort(line))
+        return false;
+    const std::size_t q = line.find('?');
+    DeviceEntry d;
+    d.path = line.substr(0, q);
+    for (std::size_t i = q; i != std::string::npos;) {
+        const std::size_t end = line.find('&', i + 1);
+        const std::string option = line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+        if (option != "rs485") {
+            *error = "unknown option '" + option + "' (known: rs485)";
+            return false;
+        }
+        d.rs485 = true;
+        i = end;
+    }
+    *device = std::move(d);
+    return true;
+}
+
+bool FindDeviceEntry(int port, DeviceEntry* device)
+{
+    NetworkPortEntry entry;
+    std::string error;
+    return FindNetworkPortEntry(port, &entry) && entry.error.empty() && ParseDeviceEntry(entry.text, device, &error);
+}
+
 PortHandle NetworkPlatform::OpenPort(int port)
 {
     NetworkPortEntry entry;
@@ -94,7 +132,10 @@ PortHandle NetworkPlatform::OpenPort(int port)
         return OpenedLocally(Inner().OpenPort(port));
     NetworkAddress address;
     std::string error;
-    if (!entry.error.empty() || !ParseNetworkAddress(entry.text, &address, &error)) {
+    DeviceEntry device;
+    if (entry.error.empty() && ParseDeviceEntry(entry.text, &device, &error))
+        return OpenedLocally(Inner().OpenRef(DevicePort(device.path)));
+    if (!entry.error.empty() || !error.empty() || !ParseNetworkAddress(entry.text, &address, &error)) {
         // A broken entry is not opened; PortPath says what is wrong with it.
         m_lastError = NetErrorBadAddress();
         return kNoHandle;
@@ -170,6 +211,40 @@ bool NetworkPlatform::ClosePort(PortHandle h)
         h, [](Rfc2217Port&) { return true; }, [&](IPlatform& local) { return local.ClosePort(h); });
 }
 
+// A network port's adapter is the server's: its latency and its line's
+// direction are set there, not from here.
+bool NetworkPlatform::SetLowLatency(PortHandle h, bool on)
+{
+    if (m_ports.count(h) != 0) {
+        // Nothing was asked of a network port, so nothing is put back.
+        if (!on)
+            return true;
+        m_lastError = ENOTTY;
+        return false;
+    }
+    const bool ok = Inner().SetLowLatency(h, on);
+    if (!ok)
+        m_lastError = Inner().LastError();
+    return ok;
+}
+
+bool NetworkPlatform::SetRs485(PortHandle h, const Rs485Settings& s)
+{
+    if (m_ports.count(h) != 0) {
+        m_lastError = ENOTTY;
+        return false;
+    }
+    const bool ok = Inner().SetRs485(h, s);
+    if (!ok)
+        m_lastError = Inner().LastError();
+    return ok;
+}
+
+AdapterFacts NetworkPlatform::Adapter(PortHandle h)
+{
+    return m_ports.count(h) != 0 ? AdapterFacts{} : Inner().Adapter(h);
+}
+
 bool NetworkPlatform::PortGone(PortHandle h)
 {
     auto it = m_ports.find(h);
@@ -185,6 +260,11 @@ std::string NetworkPlatform::PortPath(int port) const
         return entry.where + ": " + entry.error;
     NetworkAddress address;
     std::string error;
+    DeviceEntry device;
+    if (ParseDeviceEntry(entry.text, &device, &error))
+        return device.path;
+    if (!error.empty())
+        return entry.where + ": " + error;
     if (!ParseNetworkAddress(entry.text, &address, &error))
         return entry.where + ": " + error;
     return entry.text;

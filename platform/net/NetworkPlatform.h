@@ -29,6 +29,20 @@ constexpr std::size_t kPortEntryLineLimit = 511;
 // holds a NUL.
 bool PortEntryLine(const std::string& bytes, std::string* line, std::string* error);
 
+// An entry that names a device with options instead of linking to it:
+// "/dev/ttyUSB3?rs485" (the driver's RS-485 mode drives RTS).
+struct DeviceEntry {
+    std::string path;
+    bool rs485 = false;
+};
+
+// False for a line that names no device (a network URL) with *error empty,
+// or with one line in *error for a device line with an unknown option.
+bool ParseDeviceEntry(const std::string& line, DeviceEntry* device, std::string* error);
+
+// The device entry of port n in the port directory, if it is one.
+bool FindDeviceEntry(int port, DeviceEntry* device);
+
 // Windows: the registry key (under HKEY_CURRENT_USER) that holds them.
 constexpr const char* kNetworkPortsKey = "Software\\Pelvar\\Network Ports";
 
@@ -59,6 +73,9 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    bool SetLowLatency(PortHandle h, bool on) override;
+    bool SetRs485(PortHandle h, const Rs485Settings& s) override;
+    AdapterFacts Adapter(PortHandle h) override;
     bool PortGone(PortHandle h) override;
     int LastError() const override;
     std::string PortPath(int port) const override;

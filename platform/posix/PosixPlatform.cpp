@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -193,6 +194,7 @@ PortHandle PosixPlatform::OpenPath(const std::string& path)
         return kNoHandle;
     }
     m_devices[h].lockPath = lock.lockPath;
+    m_devices[h].path = path;
     return h;
 }
 
@@ -397,6 +399,10 @@ bool PosixPlatform::ClosePort(PortHandle h)
     if (it == m_devices.end())
         return Fail(EBADF);
     int fd = static_cast<int>(h);
+    RestoreLatency(it->second, fd);
+    // The next program finds the driver as it was before us.
+    if (it->second.rs485Set)
+        ioctl(fd, TIOCSRS485, &it->second.savedRs485);
     RestoreTermios2(fd, it->second.saved);
     ioctl(fd, TIOCNXCL);
     const std::string lockPath = it->second.lockPath;
@@ -407,6 +413,84 @@ bool PosixPlatform::ClosePort(PortHandle h)
     if (!closed)
         return Fail(EBADF);
     return true;
+}
+
+bool PosixPlatform::SetLowLatency(PortHandle h, bool on)
+{
+    Device* dev = Find(h);
+    if (!dev)
+        return false;
+    const int fd = static_cast<int>(h);
+    if (!on) {
+        RestoreLatency(*dev, fd);
+        return true;
+    }
+    serial_struct ss{};
+    if (ioctl(fd, TIOCGSERIAL, &ss) != 0) {
+        dev->lowLatencyError = errno;
+        return Fail(errno);
+    }
+    const int before = ss.flags;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &ss) != 0) {
+        dev->lowLatencyError = errno;
+        return Fail(errno);
+    }
+    if (!dev->lowLatencySet)
+        dev->savedSerialFlags = before;
+    dev->lowLatencySet = true;
+    dev->lowLatencyError = 0;
+    return true;
+}
+
+void PosixPlatform::RestoreLatency(Device& dev, int fd)
+{
+    if (!dev.lowLatencySet)
+        return;
+    serial_struct ss{};
+    if (ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+        ss.flags = dev.savedSerialFlags;
+        ioctl(fd, TIOCSSERIAL, &ss);
+    }
+    dev.lowLatencySet = false;
+}
+
+bool PosixPlatform::SetRs485(PortHandle h, const Rs485Settings& s)
+{
+    Device* dev = Find(h);
+    if (!dev)
+        return false;
+    serial_rs485 before{};
+    if (ioctl(static_cast<int>(h), TIOCGRS485, &before) != 0)
+        return Fail(errno);
+    serial_rs485 rs{};
+    // RTS high while sending, low after: the board's line is free once the
+    // last bit and the hold have passed.
+    rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    rs.delay_rts_before_send = s.delayBeforeSendMs;
+    rs.delay_rts_after_send = s.delayAfterSendMs;
+    if (ioctl(static_cast<int>(h), TIOCSRS485, &rs) != 0)
+        return Fail(errno);
+    // A driver may take the call and drop the mode (no RS-485 in the UART).
+    serial_rs485 check{};
+    if (ioctl(static_cast<int>(h), TIOCGRS485, &check) != 0)
+        return Fail(errno);
+    if ((check.flags & SER_RS485_ENABLED) == 0)
+        return Fail(EINVAL);
+    if (!dev->rs485Set)
+        dev->savedRs485 = before;
+    dev->rs485Set = true;
+    return true;
+}
+
+AdapterFacts PosixPlatform::Adapter(PortHandle h)
+{
+    Device* dev = Find(h);
+    if (!dev)
+        return {};
+    AdapterFacts facts = ReadAdapterFacts(dev->path, m_sysfsRoot);
+    facts.lowLatencyError = dev->lowLatencyError;
+    return facts;
 }
 
 // A hang-up shows on the open descriptor at once: a USB adapter pulled out,

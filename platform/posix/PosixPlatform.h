@@ -4,9 +4,11 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <linux/serial.h>
 #include <termios.h>
 
 #include "platform/Platform.h"
+#include "platform/posix/AdapterFacts.h"
 #include "platform/posix/Termios2.h"
 #include "platform/posix/UucpLock.h"
 
@@ -32,6 +34,9 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    bool SetLowLatency(PortHandle h, bool on) override;
+    bool SetRs485(PortHandle h, const Rs485Settings& s) override;
+    AdapterFacts Adapter(PortHandle h) override;
     bool PortGone(PortHandle h) override;
     std::uint32_t TickCount() override;
     void Sleep(std::uint32_t ms) override;
@@ -42,6 +47,8 @@ public:
     PortHandle OpenPath(const std::string& path);
     // Where lock files are looked for and written (tests use a private one).
     void SetLockDirectory(const std::string& dir) { m_lockDir = dir; }
+    // Where the adapter's facts are read (tests use a tree of their own).
+    void SetSysfsRoot(const std::string& root) { m_sysfsRoot = root; }
 
 private:
     struct Device {
@@ -49,16 +56,26 @@ private:
         Timeouts timeouts;
         bool isPty = false;
         std::string lockPath; // our lock file, removed at close
+        std::string path;     // as opened, for the adapter's facts
+        // The driver's serial flags before the low-latency request, put
+        // back at close.
+        int savedSerialFlags = 0;
+        bool lowLatencySet = false;
+        int lowLatencyError = 0;
+        bool rs485Set = false;
+        serial_rs485 savedRs485{}; // the driver's RS-485 setting before ours, put back at close
     };
 
     Device* Find(PortHandle h);
     PortHandle OpenChecked(const std::string& path, const struct stat& before);
     bool Fail(int err);
     bool SetModemLine(Device& dev, int fd, int line, bool raised);
+    void RestoreLatency(Device& dev, int fd);
 
     std::map<PortHandle, Device> m_devices;
     int m_lastError = 0;
     std::string m_lockDir = kUucpLockDir;
+    std::string m_sysfsRoot = kSysfsRoot;
 };
 
 } // namespace pelvar

@@ -179,6 +179,16 @@ bool WinPlatform::ClosePort(PortHandle h)
     return true;
 }
 
+bool WinPlatform::SetLowLatency(PortHandle /*h*/, bool on)
+{
+    // Nothing was changed, so nothing needs putting back.
+    return on ? Fail(ERROR_NOT_SUPPORTED) : true;
+}
+
+bool WinPlatform::SetRs485(PortHandle /*h*/, const Rs485Settings& /*s*/) { return Fail(ERROR_NOT_SUPPORTED); }
+
+AdapterFacts WinPlatform::Adapter(PortHandle /*h*/) { return {}; }
+
 std::uint32_t WinPlatform::TickCount()
 {
     // GetTickCount advances in steps of 10 to 16 ms, so a 500 ms read could

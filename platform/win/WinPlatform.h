@@ -21,6 +21,11 @@ public:
     bool DrainOutput(PortHandle h) override;
     bool PurgeInput(PortHandle h) override;
     bool ClosePort(PortHandle h) override;
+    // Windows offers neither through the comm API: both are refused with
+    // ERROR_NOT_SUPPORTED and the port works as before.
+    bool SetLowLatency(PortHandle h, bool on) override;
+    bool SetRs485(PortHandle h, const Rs485Settings& s) override;
+    AdapterFacts Adapter(PortHandle h) override;
     std::uint32_t TickCount() override;
     void Sleep(std::uint32_t ms) override;
     int LastError() const override { return static_cast<int>(m_lastError); }

@@ -52,7 +52,7 @@ _pelvarctl()
         cword=$COMP_CWORD
     fi
 
-    local options='--port --map --json --trace --trace=decoded --trace=both --capture --verbose --help --version'
+    local options='--port --map --json --trace --trace=decoded --trace=both --capture --stop-at-loss --rs485 --verbose --help --version'
     local verbs='ports connect disconnect set press reg preset diagnose monitor transact query run sleep'
 
     if [[ $prev == --port ]]; then

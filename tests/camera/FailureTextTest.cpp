@@ -35,6 +35,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"COM4 (/nonexistent/ttyS4)", "/nonexistent/ttyS4", "cannot open", PORT_ERR_CONFIG, EACCES},
                    "COM4 (/nonexistent/ttyS4): cannot open: permission denied (Permission denied); join the group "
                    "'dialout' (sudo usermod -aG dialout $USER) and log in again"},
+        // A driver without RS-485 mode: one line, the open already undone.
+        FailureRow{"rs485Refused",
+                   {"COM33 (/nonexistent/ttyUSB0)", "/nonexistent/ttyUSB0", "cannot open", PORT_ERR_RS485, ENOTTY},
+                   "COM33 (/nonexistent/ttyUSB0): cannot open: the driver has no RS-485 mode; the port was not "
+                   "used (leave RS-485 mode off and Pelvar drives RTS itself)"},
         FailureRow{"serverBusy",
                    {kUrl, kUrl, "cannot open", PORT_ERR_CONFIG, EBUSY},
                    "rfc2217://127.0.0.1:4000: cannot open: busy: the server serves another client"},

@@ -296,6 +296,24 @@ TEST_F(NetworkPortTest, FrameGoesOutWithPurgeAndRtsAheadAndRtsFallsAfterTheHoldT
     EXPECT_EQ(server.fromClient[1].bytes, kRtsOff);
 }
 
+// The server's adapter is set at the server: no low latency asked, no
+// RS-485 mode, and a link that wants it does not use the port.
+TEST_F(NetworkPortTest, NeitherLowLatencyNorRs485ModeReachesTheServer)
+{
+    ASSERT_EQ(OpenLink(), LINK_OK);
+    EXPECT_FALSE(net.SetLowLatency(link->Port()->m_hCom, true));
+    EXPECT_EQ(net.LastError(), ENOTTY);
+    EXPECT_TRUE(net.SetLowLatency(link->Port()->m_hCom, false));
+    EXPECT_EQ(net.Adapter(link->Port()->m_hCom).latencyTimerMs, -1);
+    link->Close();
+
+    link = std::make_unique<CFrameLink>(Ref("rfc2217://board.lab:4000"), 115200, net);
+    link->SetRs485(true);
+    EXPECT_EQ(link->Open(), PORT_ERR_RS485);
+    EXPECT_EQ(link->Port()->LastError(), ENOTTY);
+    EXPECT_FALSE(link->IsOpen());
+}
+
 TEST_F(NetworkPortTest, QuirkOptionsLeaveOutControlAndPurge)
 {
     ASSERT_EQ(OpenLink("rfc2217://board.lab:4000?ign_set_control&ign_purge"), LINK_OK);

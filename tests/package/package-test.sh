@@ -121,6 +121,8 @@ for f in __init__.py pd.py words.py; do
     [[ -f $U/share/libsigrokdecode/decoders/pelvar/$f ]] || fail "sigrok decoder: $f missing"
 done
 [[ -f $U/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/pelvar.lua ]] || fail "Lua dissector missing"
+grep -qx 'ACTION=="add", SUBSYSTEM=="usb-serial", DRIVERS=="ftdi_sio", ATTR{latency_timer}="1"' \
+    "$U/lib/udev/rules.d/99-pelvar-ftdi-latency.rules" || fail "udev rule for FTDI latency missing"
 ok "file places"
 # The decoder as sigrok-cli loads it; the folder is the package's own.
 SIGROKDECODE_DIR=$U/share/libsigrokdecode/decoders sigrok-cli -P pelvar --show >"$WORK/srd.out" 2>&1 \

@@ -14,8 +14,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "camera/BoardConnection.h"
 #include "camera/Commands.h"
+#include "discovery/linux/PortDirectorySource.h"
 #include "link/FrameLink.h"
+#include "platform/posix/AdapterFacts.h"
 #include "platform/posix/PosixPlatform.h"
 #include "tests/support/ScriptedDevice.h"
 #include "tests/support/Pty.h"
@@ -326,6 +329,74 @@ TEST_F(PtyPort, RtsOnAPseudoTerminalSucceedsAndDoesNothing)
     EXPECT_TRUE(port.SetRts(false));
 }
 
+// A pseudo-terminal has neither setting: low latency is refused silently
+// (the exchange above ran with it), RS-485 mode refused and the port let go.
+TEST_F(PtyPort, LowLatencyAndRs485AreRefusedByAPseudoTerminal)
+{
+    CComPort port(posix);
+    port.m_nPort = kPort;
+    port.m_nByteSize = 8;
+    ASSERT_EQ(port.Open(), LINK_OK);
+    EXPECT_FALSE(posix.SetLowLatency(port.m_hCom, true));
+    EXPECT_EQ(posix.LastError(), ENOTTY);
+    EXPECT_EQ(posix.Adapter(port.m_hCom).lowLatencyError, ENOTTY);
+    EXPECT_FALSE(posix.SetRs485(port.m_hCom, {0, 2}));
+    EXPECT_EQ(posix.LastError(), ENOTTY);
+    ASSERT_TRUE(port.Close());
+
+    CFrameLink link(kPort, 115200, posix);
+    link.SetRs485(true);
+    EXPECT_EQ(link.Open(), PORT_ERR_RS485);
+    EXPECT_EQ(link.Port()->LastError(), ENOTTY);
+    CFrameLink again(kPort, 115200, posix);
+    EXPECT_EQ(again.Open(), LINK_OK) << "the refused open let the port go";
+}
+
+struct DeviceEntryRow {
+    const char* name;
+    const char* options; // after the device's path in the entry's line
+    std::int32_t attach;
+    int sysError;
+    const char* pathSuffix;   // what PortPath says after the device's path ("" the path alone)
+    const char* shownOptions; // what the port list shows after the device's path
+};
+
+class PtyDeviceEntry : public PtyPort, public ::testing::WithParamInterface<DeviceEntryRow> {};
+
+// A regular file COMn holding the device's path with options: the port is
+// that device, opened in the mode the options ask for.
+TEST_P(PtyDeviceEntry, AFileEntryNamesTheDeviceAndItsMode)
+{
+    const DeviceEntryRow& row = GetParam();
+    const std::string entry = dir + "/COM202";
+    FILE* f = std::fopen(entry.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%s%s\n", slaveName, row.options);
+    std::fclose(f);
+    ASSERT_EQ(chmod(entry.c_str(), 0600), 0);
+
+    std::unique_ptr<IPlatform> platform = NewPlatform();
+    BoardConnection board(*platform);
+    EXPECT_EQ(board.Attach(202), row.attach);
+    ASSERT_FALSE(board.Candidates().empty());
+    EXPECT_EQ(board.Candidates().back().sysError, row.sysError);
+    if (*row.pathSuffix == '\0')
+        EXPECT_EQ(platform->PortPath(202), std::string(slaveName));
+    else
+        EXPECT_EQ(platform->PortPath(202), entry + row.pathSuffix);
+    board.Close();
+    EXPECT_EQ(PortDirectoryEntryName({202, entry, "", ""}),
+              "Pseudo terminal " + std::string(slaveName) + row.shownOptions + " (COM202)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PtyDeviceEntry,
+                         ::testing::Values(DeviceEntryRow{"plain", "", LINK_OK, 0, "", ""},
+                                           // A pseudo-terminal has no RS-485 mode: refused, not used.
+                                           DeviceEntryRow{"rs485", "?rs485", PORT_ERR_RS485, ENOTTY, "", ""},
+                                           DeviceEntryRow{"unknownOption", "?speed=9", PORT_ERR_CONFIG, EINVAL,
+                                                          ": unknown option 'speed=9' (known: rs485)", "?speed=9"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(PtyPort, HangUpFailsReadsInsteadOfSpinningForever)
 {
     CFrameLink link(kPort, 115200, posix);
@@ -398,6 +469,50 @@ TEST_P(PortDirectoryHostile, EntriesThatAreNoTerminalAreNeverOpened)
 INSTANTIATE_TEST_SUITE_P(Table, PortDirectoryHostile,
                          ::testing::Values(NotADeviceRow{"regularFile", 0, ENOTTY}, NotADeviceRow{"fifo", 1, ENOTTY},
                                            NotADeviceRow{"linkLoop", 2, ELOOP}, NotADeviceRow{"dangling", 3, ENOENT}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct AdapterFactsRow {
+    const char* name;
+    const char* device;
+    const char* driver;
+    int latencyTimerMs;
+    const char* timerFile;
+};
+
+class SysfsAdapterFacts : public ::testing::TestWithParam<AdapterFactsRow> {};
+
+// A tree laid out as sysfs has it: the tty's driver link, and the latency
+// timer of USB serial adapters only.
+TEST_P(SysfsAdapterFacts, DriverAndLatencyTimerAsSysfsShowsThem)
+{
+    const AdapterFactsRow& row = GetParam();
+    test::TempDir tmp;
+    const std::string root = tmp.MakeDir("sys");
+    tmp.MakeDir("sys/bus/usb-serial/drivers/ftdi_sio");
+    tmp.MakeDir("sys/bus/usb/drivers/cdc_acm");
+    tmp.MakeDir("sys/class/tty/ttyUSB0/device");
+    tmp.MakeDir("sys/class/tty/ttyACM0/device");
+    ASSERT_EQ(
+        symlink("../../../../bus/usb-serial/drivers/ftdi_sio", (root + "/class/tty/ttyUSB0/device/driver").c_str()), 0);
+    ASSERT_EQ(symlink("../../../../bus/usb/drivers/cdc_acm", (root + "/class/tty/ttyACM0/device/driver").c_str()), 0);
+    tmp.MakeDir("sys/bus/usb-serial/devices/ttyUSB0");
+    FILE* f = std::fopen((root + "/bus/usb-serial/devices/ttyUSB0/latency_timer").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("16\n", f);
+    std::fclose(f);
+
+    const AdapterFacts facts = ReadAdapterFacts(row.device, root);
+    EXPECT_EQ(facts.driver, row.driver);
+    EXPECT_EQ(facts.latencyTimerMs, row.latencyTimerMs);
+    EXPECT_EQ(facts.latencyTimerFile, row.timerFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SysfsAdapterFacts,
+                         ::testing::Values(AdapterFactsRow{"ftdi", "/nonexistent/dev/ttyUSB0", "ftdi_sio", 16,
+                                                           "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
+                                           AdapterFactsRow{"cdcAcmHasNoTimer", "/nonexistent/dev/ttyACM0", "cdc_acm",
+                                                           -1, ""},
+                                           AdapterFactsRow{"unknownDevice", "/nonexistent/dev/ttyS4", "", -1, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortDirectoryTrust, DirectoryWritableByOthersIsIgnored)

@@ -752,3 +752,16 @@ def test_a_reply_timeout_outside_its_range_is_refused(sim, reply_timeout_ms):
     with pytest.raises(ValueError) as caught:
         pelvar.connect(sim.port, reply_timeout_ms=reply_timeout_ms)
     assert str(caught.value) == f"reply_timeout_ms {reply_timeout_ms} is not within 500..60000"
+
+
+def test_rs485_mode_refused_by_the_driver_leaves_the_port_unused(sim):
+    # A pseudo-terminal has no RS-485 mode: one line, and the port is free again.
+    with pytest.raises(pelvar.PortError) as refused:
+        pelvar.connect(sim.port, rs485=True)
+    assert refused.value.errno == errno.ENOTTY
+    assert str(refused.value) == (
+        f"COM{sim.port} ({sim.link}): cannot open: the driver has no RS-485 mode; the port was not used "
+        "(leave RS-485 mode off and Pelvar drives RTS itself)"
+    )
+    with pelvar.connect(sim.port) as b:
+        assert b.sensor == "ARVEN-L"

@@ -325,6 +325,8 @@ std::string Facts(const CtlCommand& c, const CtlOptions& o)
         add("map " + o.map);
     if (o.stopAtLoss)
         add("stop at loss");
+    if (o.rs485)
+        add("rs485");
     if (c.verb == Verb::Sleep)
         add("sleep " + std::to_string(c.sleepMs));
     if (c.verb == Verb::PresetSave) {
@@ -399,6 +401,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "address EXPOSURE board 200 board 201 map m.json"},
         BringUpParseRow{
             "stopAtLoss", {"--stop-at-loss", "--port", "3", "monitor"}, Verb::Monitor, "port 3 stop at loss"},
+        BringUpParseRow{"rs485", {"--rs485", "--port", "33", "connect"}, Verb::Connect, "port 33 rs485"},
         BringUpParseRow{"optionsAfterTheVerb",
                         {"connect", "--port", "200"},
                         Verb::Help,
@@ -1339,7 +1342,16 @@ struct DiagnoseRow {
     bool writesLost;
     int status;
     const char* verdict;
+    std::optional<SimAdapter> adapter = std::nullopt; // a USB adapter in front of the board
 };
+
+SimAdapter AdapterWith(std::uint32_t timerMs, int lowLatencyRefusal)
+{
+    SimAdapter a;
+    a.latencyTimerMs = timerMs;
+    a.lowLatencyRefusal = lowLatencyRefusal;
+    return a;
+}
 
 class Diagnose : public BringUp, public ::testing::WithParamInterface<DiagnoseRow> {};
 
@@ -1357,6 +1369,8 @@ TEST_P(Diagnose, VerdictNamesTheSymptom)
     faulty.writesLost = row.writesLost;
     SimPlatform p;
     p.AddPort(5, &faulty);
+    if (row.adapter)
+        p.SetAdapter(5, *row.adapter);
     CtlCapture r = RunCtlCaptured({"--port", "5", "--map", mapPath, "diagnose"}, p);
     EXPECT_EQ(r.status, row.status) << r.out;
     const std::size_t verdict = r.out.rfind("verdict: ");
@@ -1378,6 +1392,23 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnoseRow{"slow", Faulty([](SimBoardOptions& o) { o.delayMs = 100; }), false, 1, "FAIL: slow replies"},
         DiagnoseRow{"dropped", Faulty([](SimBoardOptions& o) { o.dropEvery = 7; }), false, 1, "FAIL: lost replies"},
         DiagnoseRow{"writesDoNotStick", {}, true, 1, "FAIL: register SCRATCH does not keep what is written"},
+        // A status query takes 16 ms against the 2 ms of the RTS hold: the adapter's timer, named with the fix.
+        DiagnoseRow{"latencyTimerNotLowered", {}, false, 0,
+                    "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 16 ms; "
+                    "replies arrive 14.0 ms late: the adapter's latency timer is 16 ms; Pelvar could not lower it "
+                    "(permission): `echo 1 > /sys/bus/usb-serial/devices/ttyUSB0/latency_timer` as root, or add "
+                    "the udev rule from docs/port-names.md\n",
+                    AdapterWith(16, EPERM)},
+        // A timer long enough to make the line slow: the failure names it rather than "slow replies".
+        DiagnoseRow{"latencyTimerMakesItSlow", {}, false, 1,
+                    "verdict: FAIL: replies arrive 30.0 ms late: the adapter's latency timer is 32 ms; its driver "
+                    "takes no low-latency request: `echo 1 > /sys/bus/usb-serial/devices/ttyUSB0/latency_timer` as "
+                    "root, or add the udev rule from docs/port-names.md\n",
+                    AdapterWith(32, ENOTTY)},
+        // Lowered on open: the 1 ms timer hides inside the hold.
+        DiagnoseRow{"latencyTimerLowered", {}, false, 0,
+                    "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 2 ms\n",
+                    AdapterWith(16, 0)},
         // Bytes that never make a frame are no silent board.
         DiagnoseRow{"garbage", Faulty([](SimBoardOptions& o) { o.garbage = true; }), false, 1,
                     "FAIL: bytes arrive but no frame (LINK_ERR_NO_REPLY): a wrong bit rate, wiring, or another "

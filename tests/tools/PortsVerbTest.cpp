@@ -24,6 +24,8 @@ FakeDeviceSource MachineWithTwoPorts()
     usb.vendorId = "0403";
     usb.productId = "6001";
     usb.serial = "A50285BI";
+    usb.driver = "ftdi_sio";
+    usb.latencyTimerMs = 16;
     DeviceInfo uart;
     uart.name = "Communications Port (COM1)";
     uart.devicePath = "/dev/ttyS9";
@@ -65,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         VerbCase{"Plain", false, std::nullopt, "Communications Port (COM1)\nUSB Serial Device (COM33)\n", 0},
         VerbCase{"Verbose", true, std::nullopt,
                  "Communications Port (COM1)\t/dev/ttyS9\n"
-                 "USB Serial Device (COM33)\t/dev/ttyUSB0\tusb 0403:6001\tserial A50285BI\n",
+                 "USB Serial Device (COM33)\t/dev/ttyUSB0\tusb 0403:6001\tserial A50285BI\tdriver ftdi_sio\t"
+                 "latency timer 16 ms\n",
                  0},
         VerbCase{"FailureThenWhatWasFound", false, 2, "Error ocured: No such device\nUSB Serial Device (COM33)\n", 1},
         VerbCase{"FailureBeforeAnything", false, 0, "Error ocured: No such device\n", 1}),

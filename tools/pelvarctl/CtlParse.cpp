@@ -233,6 +233,7 @@ constexpr int kOptionJson = 257;
 constexpr int kOptionMap = 258;
 constexpr int kOptionCapture = 259;
 constexpr int kOptionStopAtLoss = 260;
+constexpr int kOptionRs485 = 261;
 
 constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -244,6 +245,7 @@ constexpr option kLongOptions[] = {
     {"map", required_argument, nullptr, kOptionMap},
     {"capture", required_argument, nullptr, kOptionCapture},
     {"stop-at-loss", no_argument, nullptr, kOptionStopAtLoss},
+    {"rs485", no_argument, nullptr, kOptionRs485},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -268,6 +270,7 @@ bool ApplyOption(int opt, const char* value, const char* given, ParsedCommandLin
     case 'v': p->options.verbose = true; return true;
     case kOptionJson: p->options.json = true; return true;
     case kOptionStopAtLoss: p->options.stopAtLoss = true; return true;
+    case kOptionRs485: p->options.rs485 = true; return true;
     case kOptionMap:
         if (*value == '\0')
             return Fail(&p->error, "--map: empty file name");
@@ -434,7 +437,7 @@ const char* VerbName(Verb verb)
 const char* UsageText()
 {
     return "usage: pelvarctl [--port N] [--map FILE] [--json] [--trace[=decoded|both]] [--capture FILE]\n"
-           "                 [--stop-at-loss] [--verbose] VERB [ARGS]\n"
+           "                 [--stop-at-loss] [--rs485] [--verbose] VERB [ARGS]\n"
            "\n"
            "Talks to the camera board over a serial port. Without --port, the board is\n"
            "found as the panel's Connect finds it: every listed port in order.\n"
@@ -495,7 +498,10 @@ const char* UsageText()
            "               pcapng for Wireshark (see pelvarctl(1))\n"
            "  --stop-at-loss  reg watch, monitor: end (exit 1) when the connection or device\n"
            "               is lost, instead of waiting for it to come back\n"
-           "  --verbose    ports: device path, USB ids and serial number\n"
+           "  --rs485      the driver's RS-485 mode drives RTS (adapters and UARTs with\n"
+           "               automatic direction control); refused where the driver has none\n"
+           "  --verbose    ports: device path, USB ids, serial number, driver and the\n"
+           "               adapter's latency timer\n"
            "  --help       this text\n"
            "  --version    the version\n"
            "\n"

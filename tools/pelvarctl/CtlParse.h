@@ -46,6 +46,7 @@ struct CtlOptions {
     std::string map;         // --map FILE; empty: the default map when it exists
     std::string capture;     // --capture FILE: the session's frames as pcapng
     bool stopAtLoss = false; // reg watch, monitor: end at a lost connection instead of waiting for it
+    bool rs485 = false;      // --rs485: the driver's RS-485 mode drives RTS
 };
 
 constexpr std::uint32_t kDefaultWatchIntervalMs = 200;

@@ -1,5 +1,6 @@
 #include "tools/pelvarctl/CtlRunner.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -283,6 +284,10 @@ int RunPortsJson(bool verbose, CtlOutput& out, std::FILE* err)
                 item["usb"] = field.substr(4);
             else if (field.rfind("serial ", 0) == 0)
                 item["serial"] = field.substr(7);
+            else if (field.rfind("driver ", 0) == 0)
+                item["driver"] = field.substr(7);
+            else if (field.rfind("latency timer ", 0) == 0)
+                item["latency_timer_ms"] = std::atoi(field.c_str() + 14);
         }
         if (item.contains("entry") && !item["entry"].get<std::string>().empty())
             out.Item("ports", "", item);
@@ -302,6 +307,7 @@ int RunOnTheBoard(const ParsedCommandLine& p, const RegisterMap& map, const Plan
     PortProgressPlatform platform(p.options.trace ? static_cast<IPlatform&>(traced) : basePlatform);
     const std::vector<PortRef> portsToTry = PortsToTry(p.options.port);
     BoardConnection board(platform);
+    board.SetRs485(p.options.rs485);
     Adjustments held;
     std::FILE* traceSink = output.TraceSink(err);
     const bool printDecoded = p.options.traceDecoded;

@@ -17,6 +17,10 @@ void PrintListing(const PortListing& entry, bool verbose, std::FILE* out)
             std::fprintf(out, "\tusb %s:%s", d.vendorId.c_str(), d.productId.c_str());
         if (!d.serial.empty())
             std::fprintf(out, "\tserial %s", d.serial.c_str());
+        if (!d.driver.empty())
+            std::fprintf(out, "\tdriver %s", d.driver.c_str());
+        if (d.latencyTimerMs >= 0)
+            std::fprintf(out, "\tlatency timer %d ms", d.latencyTimerMs);
     }
     // Listed, as the panel lists it, but never opened and not in "all".
     if (IsSystemConsole(entry.device.devicePath))

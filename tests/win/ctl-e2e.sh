@@ -247,7 +247,8 @@ board_commands() { board_frames | grep -v 'ignored)'; }
 before=$failures
 start_traced_sim
 start_ser2net "$(tls_layers server)" 0
-TLS_URL="rfc2217+tls://127.0.0.1:$NET_PORT?ca=$KEYS/ca.crt"
+# ca= as a Windows path.
+TLS_URL="rfc2217+tls://127.0.0.1:$NET_PORT?ca=$(winepath -w "$KEYS/ca.crt")"
 for verb in "${NET_VERBS[@]}"; do
   t0=$(now_ms)
   # shellcheck disable=SC2086

@@ -226,7 +226,7 @@ echo "ok  rfc2217 over ser2net ($(wc -l < "$WORK/frames.net") frames)"
 
 # The same board inside TLS (Schannel), with keys a lab makes with openssl:
 # a CA and a server certificate for 127.0.0.1 it signs, one for another
-# name, and a self-signed one to pin.
+# name, one long expired, and a self-signed one to pin.
 KEYS="$WORK/keys"
 mkdir -m 700 "$KEYS"
 ( cd "$KEYS" && set -e
@@ -238,6 +238,13 @@ mkdir -m 700 "$KEYS"
       -out "${c%%:*}.crt"
   done
   openssl req -x509 $key -keyout self.key -out self.crt -days 30 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1
+  # `openssl ca` signs with dates in the past.
+  printf '[ca]\ndefault_ca=lab\n[lab]\ndatabase=index.txt\nnew_certs_dir=.\nserial=serial\ndefault_md=sha256\npolicy=any\ncopy_extensions=copy\n[any]\ncommonName=supplied\n' > ca.cnf
+  touch index.txt
+  echo 01 > serial
+  openssl req $key -keyout expired.key -out expired.csr -subj /CN=expired -addext subjectAltName=IP:127.0.0.1
+  openssl ca -batch -notext -config ca.cnf -cert ca.crt -keyfile ca.key -in expired.csr -out expired.crt \
+    -startdate 20200101000000Z -enddate 20200201000000Z
 ) > "$WORK/keys.log" 2>&1 || fail "tls: making the keys: $(cat "$WORK/keys.log")"
 pin() { openssl x509 -in "$KEYS/$1" -noout -fingerprint -sha256 | sed 's/^.*=/sha256:/'; }
 tls_layers() { echo "telnet(rfc2217),ssl(key=$KEYS/$1.key,cert=$KEYS/$1.crt),"; }
@@ -293,6 +300,7 @@ tls_row pin_mismatch       self        "?fingerprint=$(pin server.crt)"     "the
 tls_row unknown_issuer     server      ""                                   "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with fingerprint=sha256:...)"
 tls_row issuer_not_in_ca self        "?ca=$KEYS/ca.crt"                   "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with fingerprint=sha256:...)"
 tls_row name_mismatch      other-name  "?ca=$KEYS/ca.crt"                   "the server's certificate is not for 127.0.0.1"
+tls_row expired            expired     "?ca=$KEYS/ca.crt"                   "the server's certificate has expired"
 tls_row plain_server       plain       "?ca=$KEYS/ca.crt"                   "the server does not speak TLS"
 tls_row client_certificate server      "?ca=$KEYS/ca.crt&cert=$KEYS/self.crt&key=$KEYS/self.key" "client certificates (cert=, key=) are not available in the Windows build yet"
 

@@ -264,8 +264,9 @@ public:
             return Fail(NetErrorDropped());
         const std::uint32_t start = m_clock.TickCount();
         for (bool first = true;; first = false) {
-            if (!Decrypt())
-                return Fail(NetErrorDropped());
+            // The last bytes before the server's goodbye are handed out first.
+            if (!m_ended && !Decrypt())
+                m_ended = true;
             if (m_headPlain < m_plain.size()) {
                 *got = std::min(room, m_plain.size() - m_headPlain);
                 std::copy_n(m_plain.begin() + static_cast<std::ptrdiff_t>(m_headPlain), *got, bytes);
@@ -276,6 +277,8 @@ public:
                 }
                 return true;
             }
+            if (m_ended)
+                return Fail(NetErrorDropped());
             // One receive at least, so that a wait of 0 still takes what is there.
             const std::uint32_t spent = m_clock.TickCount() - start;
             if (!first && spent >= waitMs)
@@ -323,6 +326,7 @@ private:
         m_in.clear();
         m_plain.clear();
         m_headPlain = 0;
+        m_ended = false;
     }
 
     // 0, or the code of what is wrong with the files or the setup.
@@ -538,6 +542,8 @@ private:
     std::vector<std::uint8_t> m_in;
     std::vector<std::uint8_t> m_plain;
     std::size_t m_headPlain = 0;
+    // The stream has ended (close_notify, or a record that fails).
+    bool m_ended = false;
     bool m_open = false;
     int m_error = 0;
 };

@@ -7,12 +7,16 @@
 // the same way on every Windows, wine's too (wine refuses an exclusive-root
 // chain engine and does not match IP addresses in its SSL policy).
 #define SECURITY_WIN32
+// SCH_CREDENTIALS, which TLS 1.3 needs.
+#define SCHANNEL_USE_BLACKLISTS
 #include "platform/win/SocketHeaders.h"
+
+#include <windows.h>
+#include <winternl.h>
 
 #include <bcrypt.h>
 #include <schannel.h>
 #include <security.h>
-#include <windows.h>
 #include <wincrypt.h>
 #include <wininet.h>
 
@@ -341,19 +345,27 @@ private:
             if (!m_caStore)
                 return kErrorTlsCaFile;
         }
-        SCHANNEL_CRED cred{};
-        cred.dwVersion = SCHANNEL_CRED_VERSION;
-        cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-        cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
+        constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        // The versions the system offers, TLS 1.2 at least.
+        TLS_PARAMETERS versions{};
+        versions.grbitDisabledProtocols = SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+        SCH_CREDENTIALS cred{};
+        cred.dwVersion = SCH_CREDENTIALS_VERSION;
+        cred.dwFlags = kFlags;
+        cred.cTlsParameters = 1;
+        cred.pTlsParameters = &versions;
         TimeStamp expiry{};
         SECURITY_STATUS st =
             AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred,
                                       nullptr, nullptr, &m_cred, &expiry);
-        // Systems before TLS 1.3 refuse to be offered it.
+        // Systems before Windows 10 1809 know only the older form, and TLS 1.2 at most.
         if (st != SEC_E_OK) {
-            cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+            SCHANNEL_CRED old{};
+            old.dwVersion = SCHANNEL_CRED_VERSION;
+            old.dwFlags = kFlags;
+            old.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
             st = AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                           &cred, nullptr, nullptr, &m_cred, &expiry);
+                                           &old, nullptr, nullptr, &m_cred, &expiry);
         }
         if (st != SEC_E_OK)
             return kErrorTlsHandshake;
@@ -482,7 +494,7 @@ private:
         DWORD attributes = 0;
         TimeStamp expiry{};
         const SECURITY_STATUS st = InitializeSecurityContextW(&m_cred, &m_context, nullptr, kContextRequest, 0, 0,
-                                                              &inDesc, 0, nullptr, &outDesc, &attributes, &expiry);
+                                                              &inDesc, 0, &m_context, &outDesc, &attributes, &expiry);
         SendToken(out[0], kCloseNotifySendMs);
         if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
             m_in.erase(m_in.begin(), m_in.end() - static_cast<std::ptrdiff_t>(in[1].cbBuffer));
@@ -502,8 +514,8 @@ private:
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
         DWORD attributes = 0;
         TimeStamp expiry{};
-        InitializeSecurityContextW(&m_cred, &m_context, nullptr, kContextRequest, 0, 0, nullptr, 0, nullptr, &outDesc,
-                                   &attributes, &expiry);
+        InitializeSecurityContextW(&m_cred, &m_context, nullptr, kContextRequest, 0, 0, nullptr, 0, &m_context,
+                                   &outDesc, &attributes, &expiry);
         SendToken(out[0], kCloseNotifySendMs);
     }
 

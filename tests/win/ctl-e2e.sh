@@ -225,14 +225,14 @@ grep -qx '02 04 A4 FF FF A2 03' "$WORK/frames.net" || fail "rfc2217: the 0xFFFF 
 echo "ok  rfc2217 over ser2net ($(wc -l < "$WORK/frames.net") frames)"
 
 # The same board inside TLS (Schannel), with keys a lab makes with openssl:
-# a CA and a server certificate for 127.0.0.1 it signs, one for another
-# name, one long expired, and a self-signed one to pin.
+# a CA and the server certificates it signs, for 127.0.0.1, for another
+# name and for localhost, one long expired, and a self-signed one to pin.
 KEYS="$WORK/keys"
 mkdir -m 700 "$KEYS"
 ( cd "$KEYS" && set -e
   key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
   openssl req -x509 $key -keyout ca.key -out ca.crt -days 30 -subj "/CN=Lab CA"
-  for c in server:IP:127.0.0.1 other-name:DNS:lab-9.example; do
+  for c in server:IP:127.0.0.1 other-name:DNS:lab-9.example named:DNS:localhost; do
     openssl req $key -keyout "${c%%:*}.key" -out "${c%%:*}.csr" -subj "/CN=${c%%:*}" -addext "subjectAltName=${c#*:}"
     openssl x509 -req -in "${c%%:*}.csr" -CA ca.crt -CAkey ca.key -CAcreateserial -days 30 -copy_extensions copy \
       -out "${c%%:*}.crt"
@@ -270,14 +270,14 @@ board_frames > "$WORK/frames.tls"
   fail "tls: the board saw other frames: $(diff "$WORK/frames.local" "$WORK/frames.tls" | tr '\n' '|')"
 [ "$failures" = "$before" ] && echo "ok  rfc2217+tls over ser2net ($(wc -l < "$WORK/frames.tls") frames; connect ${TLS_CONNECT_MS:-?} ms under wine)"
 
-# tls_row NAME SERVER_CERT OPTIONS WORDS: pelvarctl.exe connects through
+# tls_row NAME SERVER_CERT OPTIONS WORDS [HOST]: pelvarctl.exe connects through
 # ser2net's TLS accepter showing SERVER_CERT ("plain": no TLS at all); with
 # WORDS, it must be refused with that line before the board hears a frame.
 tls_row() {
-  local name=$1 cert=$2 options=$3 words=$4 url st before=$failures
+  local name=$1 cert=$2 options=$3 words=$4 host=${5:-127.0.0.1} url st before=$failures
   start_traced_sim
   if [ "$cert" = plain ]; then start_ser2net "telnet(rfc2217)," 1; else start_ser2net "$(tls_layers "$cert")" 0; fi
-  url="rfc2217+tls://127.0.0.1:$NET_PORT$options"
+  url="rfc2217+tls://$host:$NET_PORT$options"
   wine "$CTL_EXE" --port "$url" connect > "$WORK/win.out" 2> "$WORK/win.err"
   st=$?
   stop_ser2net
@@ -300,6 +300,9 @@ tls_row pin_mismatch       self        "?fingerprint=$(pin server.crt)"     "the
 tls_row unknown_issuer     server      ""                                   "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with fingerprint=sha256:...)"
 tls_row issuer_not_in_ca self        "?ca=$KEYS/ca.crt"                   "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with fingerprint=sha256:...)"
 tls_row name_mismatch      other-name  "?ca=$KEYS/ca.crt"                   "the server's certificate is not for 127.0.0.1"
+# A host name is checked against the certificate's DNS names.
+tls_row dns_name           named       "?ca=$KEYS/ca.crt"                   ""                                            localhost
+tls_row dns_name_mismatch  server      "?ca=$KEYS/ca.crt"                   "the server's certificate is not for localhost" localhost
 tls_row expired            expired     "?ca=$KEYS/ca.crt"                   "the server's certificate has expired"
 tls_row plain_server       plain       "?ca=$KEYS/ca.crt"                   "the server does not speak TLS"
 tls_row client_certificate server      "?ca=$KEYS/ca.crt&cert=$KEYS/self.crt&key=$KEYS/self.key" "client certificates (cert=, key=) are not available in the Windows build yet"

@@ -23,7 +23,8 @@ std::string DescribeSysError(SysErrorKind kind, const std::string& reason)
 const char* TlsErrorWords(int err)
 {
     switch (err) {
-    case kErrorTlsUnavailable: return "TLS ports (rfc2217+tls://) are not available in the Windows build yet";
+    case kErrorTlsClientCertUnavailable:
+        return "client certificates (cert=, key=) are not available in the Windows build yet";
     case kErrorNotTls: return "the server does not speak TLS";
     case kErrorTlsHandshake: return "the TLS handshake failed";
     case kErrorTlsUnknownIssuer:

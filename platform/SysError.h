@@ -28,19 +28,19 @@ constexpr int kErrorNotRfc2217 = -0x4E52;
 // A TLS port that is refused, and why: no system has codes for these either.
 // Their words are in TlsErrorWords; the classifiers of every system call
 // them SysErrorKind::Tls.
-constexpr int kErrorTlsUnavailable = -0x5400;       // this build has no TLS
-constexpr int kErrorNotTls = -0x5401;               // the server answered with something else
-constexpr int kErrorTlsHandshake = -0x5402;         // the handshake failed otherwise
-constexpr int kErrorTlsUnknownIssuer = -0x5403;     // no trust anchor signed the server's chain
-constexpr int kErrorTlsNameMismatch = -0x5404;      // the certificate is for another host
-constexpr int kErrorTlsExpired = -0x5405;           // the certificate is past its end date
-constexpr int kErrorTlsPinMismatch = -0x5406;       // not the certificate of fingerprint=
-constexpr int kErrorTlsBadCertificate = -0x5407;    // any other verification failure
-constexpr int kErrorTlsNoClientCert = -0x5408;      // the server asked for one, none was given
-constexpr int kErrorTlsClientCertRefused = -0x5409; // the server refused ours
-constexpr int kErrorTlsKeyReadable = -0x540A;       // key= readable by group or others
-constexpr int kErrorTlsCaFile = -0x540B;            // ca= cannot be loaded
-constexpr int kErrorTlsCertFile = -0x540C;          // cert= or key= cannot be loaded, or do not match
+constexpr int kErrorTlsClientCertUnavailable = -0x5400; // cert=, key= where this build cannot use them
+constexpr int kErrorNotTls = -0x5401;                   // the server answered with something else
+constexpr int kErrorTlsHandshake = -0x5402;             // the handshake failed otherwise
+constexpr int kErrorTlsUnknownIssuer = -0x5403;         // no trust anchor signed the server's chain
+constexpr int kErrorTlsNameMismatch = -0x5404;          // the certificate is for another host
+constexpr int kErrorTlsExpired = -0x5405;               // the certificate is past its end date
+constexpr int kErrorTlsPinMismatch = -0x5406;           // not the certificate of fingerprint=
+constexpr int kErrorTlsBadCertificate = -0x5407;        // any other verification failure
+constexpr int kErrorTlsNoClientCert = -0x5408;          // the server asked for one, none was given
+constexpr int kErrorTlsClientCertRefused = -0x5409;     // the server refused ours
+constexpr int kErrorTlsKeyReadable = -0x540A;           // key= readable by group or others
+constexpr int kErrorTlsCaFile = -0x540B;                // ca= cannot be loaded
+constexpr int kErrorTlsCertFile = -0x540C;              // cert= or key= cannot be loaded, or do not match
 
 // The words of a TLS refusal without the port's details; nullptr for any
 // other code.

@@ -179,14 +179,17 @@ done
 kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null; SIM_PID=
 board_frames > "$WORK/frames.local"
 
-start_traced_sim
-NET_PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    max-connections: 1\n' \
-  "$NET_PORT" "$SIM_PTY" > "$WORK/ser2net.yaml"
-/usr/sbin/ser2net -n -c "$WORK/ser2net.yaml" -P "$WORK/ser2net.pid" > /dev/null 2>&1 &
-SER2NET_PID=$!
-# Ready once it serves a client (telnet negotiation) and has let it go again.
-/usr/bin/python3 - "$NET_PORT" <<'PY' || fail "ser2net did not serve"
+# start_ser2net LAYERS TELNET: ser2net on a free port of 127.0.0.1 serving the
+# traced board through LAYERS ("telnet(rfc2217)," and the like). Ready once
+# it serves a client (with TELNET=1: its telnet negotiation came) and has let
+# it go again.
+start_ser2net() {
+  NET_PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  printf 'connection: &board\n  accepter: %stcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    max-connections: 1\n' \
+    "$1" "$NET_PORT" "$SIM_PTY" > "$WORK/ser2net.yaml"
+  /usr/sbin/ser2net -n -c "$WORK/ser2net.yaml" -P "$WORK/ser2net.pid" > /dev/null 2>&1 &
+  SER2NET_PID=$!
+  /usr/bin/python3 - "$NET_PORT" "$2" <<'PY' || fail "ser2net did not serve"
 import select, socket, sys, time
 end = time.monotonic() + 10
 while time.monotonic() < end:
@@ -196,7 +199,7 @@ while time.monotonic() < end:
         time.sleep(0.02)
         continue
     with s:
-        if select.select([s], [], [], max(0, end - time.monotonic()))[0] and s.recv(1) == b"\xff":
+        if sys.argv[2] == "0" or (select.select([s], [], [], max(0, end - time.monotonic()))[0] and s.recv(1) == b"\xff"):
             s.shutdown(socket.SHUT_WR)
             while select.select([s], [], [], max(0, end - time.monotonic()))[0] and s.recv(256):
                 pass
@@ -204,18 +207,105 @@ while time.monotonic() < end:
     time.sleep(0.02)
 sys.exit(1)
 PY
+}
+stop_ser2net() { kill "$SER2NET_PID"; wait "$SER2NET_PID" 2>/dev/null; }
+start_traced_sim
+start_ser2net "telnet(rfc2217)," 1
 for verb in "${NET_VERBS[@]}"; do
   # shellcheck disable=SC2086
   wine "$CTL_EXE" --port "rfc2217://127.0.0.1:$NET_PORT" $verb > "$WORK/win.out" 2> "$WORK/win.err" ||
     fail "rfc2217 $verb: $(tr -d '\r' < "$WORK/win.err")"
 done
-kill "$SER2NET_PID"; wait "$SER2NET_PID" 2>/dev/null
+stop_ser2net
 kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null; SIM_PID=
 board_frames > "$WORK/frames.net"
 { [ -s "$WORK/frames.local" ] && cmp -s "$WORK/frames.local" "$WORK/frames.net"; } ||
   fail "rfc2217: the board saw other frames: $(diff "$WORK/frames.local" "$WORK/frames.net" | tr '\n' '|')"
 grep -qx '02 04 A4 FF FF A2 03' "$WORK/frames.net" || fail "rfc2217: the 0xFFFF write did not arrive whole"
 echo "ok  rfc2217 over ser2net ($(wc -l < "$WORK/frames.net") frames)"
+
+# The same board inside TLS (Schannel), with keys a lab makes with openssl:
+# a CA and the server certificates it signs, for 127.0.0.1, for another
+# name and for localhost, one long expired, and a self-signed one to pin.
+KEYS="$WORK/keys"
+mkdir -m 700 "$KEYS"
+( cd "$KEYS" && set -e
+  key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
+  openssl req -x509 $key -keyout ca.key -out ca.crt -days 30 -subj "/CN=Lab CA"
+  for c in server:IP:127.0.0.1 other-name:DNS:lab-9.example named:DNS:localhost; do
+    openssl req $key -keyout "${c%%:*}.key" -out "${c%%:*}.csr" -subj "/CN=${c%%:*}" -addext "subjectAltName=${c#*:}"
+    openssl x509 -req -in "${c%%:*}.csr" -CA ca.crt -CAkey ca.key -CAcreateserial -days 30 -copy_extensions copy \
+      -out "${c%%:*}.crt"
+  done
+  openssl req -x509 $key -keyout self.key -out self.crt -days 30 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1
+  # `openssl ca` signs with dates in the past.
+  printf '[ca]\ndefault_ca=lab\n[lab]\ndatabase=index.txt\nnew_certs_dir=.\nserial=serial\ndefault_md=sha256\npolicy=any\ncopy_extensions=copy\n[any]\ncommonName=supplied\n' > ca.cnf
+  touch index.txt
+  echo 01 > serial
+  openssl req $key -keyout expired.key -out expired.csr -subj /CN=expired -addext subjectAltName=IP:127.0.0.1
+  openssl ca -batch -notext -config ca.cnf -cert ca.crt -keyfile ca.key -in expired.csr -out expired.crt \
+    -startdate 20200101000000Z -enddate 20200201000000Z
+) > "$WORK/keys.log" 2>&1 || fail "tls: making the keys: $(cat "$WORK/keys.log")"
+pin() { openssl x509 -in "$KEYS/$1" -noout -fingerprint -sha256 | sed 's/^.*=/sha256:/'; }
+tls_layers() { echo "telnet(rfc2217),ssl(key=$KEYS/$1.key,cert=$KEYS/$1.crt),"; }
+# What the board heard apart from the bytes it ignored.
+board_commands() { board_frames | grep -v 'ignored)'; }
+
+before=$failures
+start_traced_sim
+start_ser2net "$(tls_layers server)" 0
+# ca= as a Windows path.
+TLS_URL="rfc2217+tls://127.0.0.1:$NET_PORT?ca=$(winepath -w "$KEYS/ca.crt")"
+for verb in "${NET_VERBS[@]}"; do
+  t0=$(now_ms)
+  # shellcheck disable=SC2086
+  wine "$CTL_EXE" --port "$TLS_URL" $verb > "$WORK/win.out" 2> "$WORK/win.err" ||
+    fail "tls $verb: $(tr -d '\r' < "$WORK/win.err")"
+  [ "$verb" = connect ] && TLS_CONNECT_MS=$(($(now_ms) - t0))
+done
+stop_ser2net
+kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null; SIM_PID=
+board_frames > "$WORK/frames.tls"
+{ [ -s "$WORK/frames.local" ] && cmp -s "$WORK/frames.local" "$WORK/frames.tls"; } ||
+  fail "tls: the board saw other frames: $(diff "$WORK/frames.local" "$WORK/frames.tls" | tr '\n' '|')"
+[ "$failures" = "$before" ] && echo "ok  rfc2217+tls over ser2net ($(wc -l < "$WORK/frames.tls") frames; connect ${TLS_CONNECT_MS:-?} ms under wine)"
+
+# tls_row NAME SERVER_CERT OPTIONS WORDS [HOST]: pelvarctl.exe connects through
+# ser2net's TLS accepter showing SERVER_CERT ("plain": no TLS at all); with
+# WORDS, it must be refused with that line before the board hears a frame.
+tls_row() {
+  local name=$1 cert=$2 options=$3 words=$4 host=${5:-127.0.0.1} url st before=$failures
+  start_traced_sim
+  if [ "$cert" = plain ]; then start_ser2net "telnet(rfc2217)," 1; else start_ser2net "$(tls_layers "$cert")" 0; fi
+  url="rfc2217+tls://$host:$NET_PORT$options"
+  wine "$CTL_EXE" --port "$url" connect > "$WORK/win.out" 2> "$WORK/win.err"
+  st=$?
+  stop_ser2net
+  kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null; SIM_PID=
+  tr -d '\r' < "$WORK/win.err" > "$WORK/win.txt"
+  if [ -z "$words" ]; then
+    [ "$st" = 0 ] && grep -q '^sensor: ARVEN-L' "$WORK/win.out" ||
+      fail "tls $name: status $st: $(cat "$WORK/win.txt")"
+  else
+    [ "$st" = 1 ] || fail "tls $name: status $st"
+    [ "$(cat "$WORK/win.txt")" = "pelvarctl: $url: cannot open: $words" ] ||
+      fail "tls $name: said '$(cat "$WORK/win.txt")'"
+    [ -z "$(board_commands)" ] || fail "tls $name: the board heard $(board_commands | tr '\n' '|')"
+  fi
+  [ "$failures" = "$before" ] && echo "ok  tls $name"
+}
+#       name              server cert  options                              refusal
+tls_row pinned_self_signed self        "?fingerprint=$(pin self.crt)"       ""
+tls_row pin_mismatch       self        "?fingerprint=$(pin server.crt)"     "the server's certificate does not match fingerprint="
+tls_row unknown_issuer     server      ""                                   "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with fingerprint=sha256:...)"
+tls_row issuer_not_in_ca self        "?ca=$KEYS/ca.crt"                   "the server's certificate is from an unknown issuer (name its CA with ca=FILE or pin it with fingerprint=sha256:...)"
+tls_row name_mismatch      other-name  "?ca=$KEYS/ca.crt"                   "the server's certificate is not for 127.0.0.1"
+# A host name is checked against the certificate's DNS names.
+tls_row dns_name           named       "?ca=$KEYS/ca.crt"                   ""                                            localhost
+tls_row dns_name_mismatch  server      "?ca=$KEYS/ca.crt"                   "the server's certificate is not for localhost" localhost
+tls_row expired            expired     "?ca=$KEYS/ca.crt"                   "the server's certificate has expired"
+tls_row plain_server       plain       "?ca=$KEYS/ca.crt"                   "the server does not speak TLS"
+tls_row client_certificate server      "?ca=$KEYS/ca.crt&cert=$KEYS/self.crt&key=$KEYS/self.key" "client certificates (cert=, key=) are not available in the Windows build yet"
 
 # The platform on a silent board's port: the system's read time-outs, the
 # RTS quirk, a second open, six attempts of a transaction.

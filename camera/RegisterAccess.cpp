@@ -36,6 +36,11 @@ bool CheckTargetUse(const RegisterTarget& t, bool reads, bool writes, const std:
         return Fail(error, verb + ": register " + t.reg->name + " is write-only (wo in " + "the map)");
     if (writes && t.reg->access == RegisterAccess::ReadOnly)
         return Fail(error, verb + ": register " + t.reg->name + " is read-only (ro in the map)");
+    // Naming a field is not naming its register's read.
+    if (writes && t.field && t.reg->ReadDisturbs())
+        return Fail(error, verb + ": register " + t.reg->name
+                               + " is read-clear (rc in the map): a field write would read it first; write the "
+                                 "whole register");
     return true;
 }
 
@@ -63,7 +68,7 @@ std::int32_t WriteTarget(BoardConnection& board, const RegisterTarget& t, std::u
     const RegisterRead old = board.ReadRegister(t.address);
     if (!old.Ok())
         return old.result;
-    return board.WriteRegister(t.address, InsertField(old.value, *t.field, value));
+    return board.WriteRegister(t.address, FieldWriteValue(*t.reg, old.value, *t.field, value));
 }
 
 bool ResolvePresetWrites(const RegisterMap& map, const Preset& preset, const std::string& where,

@@ -25,6 +25,7 @@
 #include "camera/Preset.h"
 #include "camera/RegisterMap.h"
 #include "camera/TextFile.h"
+#include "platform/HexBytes.h"
 #include "sim/SimBoard.h"
 #include "platform/ForwardingPlatform.h"
 #include "tests/support/CtlCapture.h"
@@ -48,6 +49,24 @@ constexpr const char* kMap = R"({"registers": [
   {"name": "KICK", "address": "0x0020", "access": "wo"},
   {"name": "LED", "address": "0x0014", "width": 8},
   {"name": "SCRATCH", "address": "0x00FE", "scratch": true}
+]})";
+
+// Every key a bring-up map may carry: named values, descriptions, w1c bits
+// beside rw fields, a register a read clears, one that changes by itself.
+constexpr const char* kNamedMap = R"({"registers": [
+  {"name": "EXPOSURE", "address": "0x0010", "reset": "0x0100", "description": "Exposure in lines"},
+  {"name": "ID", "address": "0x0011", "access": "ro", "reset": "0x5a01"},
+  {"name": "CTRL", "address": "0x0012", "reset": "0x0000", "description": "Pipeline control", "fields": [
+    {"name": "MODE", "lsb": 0, "width": 2, "values": {"off": 0, "continuous": 2, "single": 3},
+     "description": "Capture mode"},
+    {"name": "GAIN", "lsb": 4, "width": 3},
+    {"name": "IRQ", "lsb": 8, "width": 1, "access": "w1c"},
+    {"name": "ERR", "lsb": 9, "width": 1, "access": "w1c"},
+    {"name": "EN", "lsb": 15, "width": 1}]},
+  {"name": "KICK", "address": "0x0020", "access": "wo"},
+  {"name": "STATUS", "address": "0x0030", "access": "volatile", "reset": "0x0000"},
+  {"name": "FIFO", "address": "0x0031", "access": "rc", "fields": [{"name": "LEVEL", "lsb": 0, "width": 8}]},
+  {"name": "INT", "address": "0x0032", "access": "w1c", "reset": "0x0000"}
 ]})";
 
 // ---- The map file ----------------------------------------------------------
@@ -142,7 +161,38 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
                   "m.json:2:", "already register A"},
         BadMapRow{"unknownAccess", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"rx\"}]}",
-                  "m.json:1:", "rw, ro or wo"},
+                  "m.json:1:", "register A: access \"rx\" is not rw, ro, wo, w1c, rc or volatile"},
+        BadMapRow{"valuesNotAnObject",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [\n{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"values\": [\"off\"]}]}]}",
+                  "m.json:2:", "field A.M: values must be an object of names and numbers"},
+        BadMapRow{"valueWiderThanField",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2,\n\"values\": {\"off\": 0,\n \"big\": 4}}]}]}",
+                  "m.json:2:", "field A.M: value big 4 is not a number from 0 to 3"},
+        BadMapRow{"valueNameWithABlank",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"values\": {\"no way\": 1}}]}]}",
+                  "m.json:1:", "field A.M: value name \"no way\" must be letters"},
+        BadMapRow{"twoNamesForOneValue",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"values\": {\"on\": 1, \"yes\": 1}}]}]}",
+                  "m.json:1:", "field A.M: values on and yes are both 1"},
+        BadMapRow{
+            "fieldAccessRc",
+            "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [\n{\"name\": \"M\", \"lsb\": 0, "
+            "\"width\": 2, \"access\": \"rc\"}]}]}",
+            "m.json:2:", "field A.M: access \"rc\" is not rw or w1c (ro, wo, rc and volatile are a register's access)"},
+        BadMapRow{"w1cFieldInAReadOnlyRegister",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"ro\", \"fields\": [{\"name\": "
+                  "\"M\", \"lsb\": 0, \"width\": 1, \"access\": \"w1c\"}]}]}",
+                  "m.json:1:", "field A.M: access \"w1c\" needs an rw register, not ro"},
+        BadMapRow{"descriptionNotText", "{\"registers\": [\n{\"name\": \"A\", \"address\": 1, \"description\": 7}]}",
+                  "m.json:2:", "register A: description 7 is not text"},
+        BadMapRow{"misspeltValuesKey",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"value\": {\"on\": 1}}]}]}",
+                  "m.json:1:", "field A.M: unknown key \"value\""},
         BadMapRow{"misspeltKey", "{\"registers\": [{\"name\": \"A\", \"adress\": 1}]}", "m.json:1:", "\"adress\""},
         BadMapRow{"missingAddress", "{\"registers\": [{\"name\": \"A\"}]}", "m.json:1:", "no \"address\""},
         BadMapRow{"nameWithDot", "{\"registers\": [{\"name\": \"A.B\", \"address\": 1}]}", "m.json:1:", "name"},
@@ -210,6 +260,62 @@ TEST(Resolve, ANameThatIsAlsoHexIsTheRegisterUnlessPrefixed)
     EXPECT_EQ(t.reg, nullptr);
     ASSERT_TRUE(ResolveRegister(map, "face", &t, &error)) << error;
     EXPECT_EQ(t.address, 0xFACE) << "names are matched as written";
+}
+
+// Values as the map names them, both ways.
+struct NamedValueRow {
+    const char* name;
+    const char* field; // of CTRL
+    const char* text;  // typed
+    bool ok;
+    std::uint16_t value; // the field's value
+    const char* error;   // when refused
+};
+
+class NamedValue : public ::testing::TestWithParam<NamedValueRow> {};
+
+TEST_P(NamedValue, EncodedByNameOrNumber)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(ParseRegisterMap(kNamedMap, "m.json", &map, &error)) << error;
+    const NamedValueRow& row = GetParam();
+    std::uint16_t value = 0xFFFF;
+    ASSERT_EQ(EncodeFieldValue(*map.Find("CTRL")->Field(row.field), row.text, &value, &error), row.ok) << error;
+    if (row.ok)
+        EXPECT_EQ(value, row.value);
+    else
+        EXPECT_EQ(error, row.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NamedValue,
+    ::testing::Values(NamedValueRow{"name", "MODE", "continuous", true, 2, ""},
+                      NamedValueRow{"nameOfZero", "MODE", "off", true, 0, ""},
+                      NamedValueRow{"numberBesideNames", "MODE", "1", true, 1, ""},
+                      NamedValueRow{"prefixedNumber", "GAIN", "0x7", true, 7, ""},
+                      NamedValueRow{"unknownName", "MODE", "burst", false, 0,
+                                    "'burst' is no value of field MODE (off, continuous, single, or 0 to 0x0003)"},
+                      NamedValueRow{"tooWide", "GAIN", "8", false, 0, "'8' is no value of field GAIN (0 to 0x0007)"},
+                      NamedValueRow{"namesAreMatchedAsWritten", "MODE", "Single", false, 0,
+                                    "'Single' is no value of field MODE (off, continuous, single, or 0 to 0x0003)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NamedValue, DecodedWithNamesInFieldOrder)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(ParseRegisterMap(kNamedMap, "m.json", &map, &error)) << error;
+    const RegisterInfo& ctrl = *map.Find("CTRL");
+    EXPECT_EQ(DecodedText(ctrl, 0x8032), "MODE=continuous(2) GAIN=3 IRQ=0 ERR=0 EN=1");
+    EXPECT_EQ(DecodedText(ctrl, 0x0371), "MODE=1 GAIN=7 IRQ=1 ERR=1 EN=0") << "1 has no name";
+    EXPECT_EQ(DecodedText(*map.Find("EXPOSURE"), 0x1234), "") << "no fields";
+    EXPECT_EQ(ctrl.description, "Pipeline control");
+    EXPECT_EQ(ctrl.Field("MODE")->description, "Capture mode");
+    EXPECT_EQ(ctrl.W1cMask(), 0x0300);
+    EXPECT_EQ(map.Find("INT")->W1cMask(), 0xFFFF);
+    EXPECT_EQ(map.Find("FIFO")->access, RegisterAccess::ReadClears);
+    EXPECT_EQ(map.Find("STATUS")->access, RegisterAccess::Volatile);
 }
 
 // ---- Presets ---------------------------------------------------------------
@@ -525,6 +631,8 @@ public:
             return;
         if (cmd == CMD_REG_WRITE && n > 4)
             written.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
+        if (cmd == CMD_REG_WRITE || cmd == CMD_REG_READ)
+            registerFrames.push_back(HexBytes(data, n));
         if (cmd == CMD_REG_WRITE && writesLost) {
             m_inner.OnHostBytes(line, kWriteZero, sizeof kWriteZero);
             return;
@@ -534,8 +642,9 @@ public:
 
     SimBoard& Board() { return m_inner.Board(); }
     bool writesLost = false;
-    std::vector<std::uint16_t> written; // the values of the register writes received
-    int changeAtRead = 0;               // the latched register becomes 0x0001 at this read
+    std::vector<std::uint16_t> written;      // the values of the register writes received
+    std::vector<std::string> registerFrames; // CMD_REG_WRITE and CMD_REG_READ frames as received
+    int changeAtRead = 0;                    // the latched register becomes 0x0001 at this read
     // These frames of command dropCmd (counted from 1) are lost on the way.
     std::uint8_t dropCmd = 0xFF;
     std::vector<int> dropAt;
@@ -574,6 +683,42 @@ protected:
     SimPlatform sim;
     TamperedBoard board;
 };
+
+// The same on a map with named values, w1c bits and read-clear registers.
+class NamedBringUp : public BringUp {
+protected:
+    void SetUp() override
+    {
+        BringUp::SetUp();
+        std::ofstream(mapPath) << kNamedMap;
+    }
+};
+
+TEST_F(NamedBringUp, AFieldWriteWritesZeroToTheOtherW1cBits)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8372"}).status, 0); // IRQ and ERR pending, MODE 2, GAIN 7
+    board.registerFrames.clear();
+    CtlCapture r = Run({"reg", "write", "CTRL.GAIN", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 0x8012: GAIN 1, MODE and EN kept, IRQ and ERR written 0 so that they stay pending.
+    EXPECT_EQ(board.registerFrames, (std::vector<std::string>{"02 02 24 24 03", "02 04 A4 12 80 30 03"}));
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8372"}).status, 0);
+    board.registerFrames.clear();
+    ASSERT_EQ(Run({"reg", "write", "CTRL.IRQ", "1"}).status, 0);
+    EXPECT_EQ(board.registerFrames, (std::vector<std::string>{"02 02 24 24 03", "02 04 A4 72 81 51 03"}))
+        << "the IRQ bit written 1 to clear it, ERR written 0";
+}
+
+TEST_F(NamedBringUp, AReadClearRegistersFieldIsNotReadModifyWritten)
+{
+    CtlCapture r = Run({"reg", "write", "FIFO.LEVEL", "3"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "pelvarctl: reg write: register FIFO is read-clear (rc in the map): a field write would read it "
+                     "first; write the whole register\n");
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+    EXPECT_EQ(Run({"reg", "write", "FIFO", "3"}).status, 0) << "the whole register is written without a read";
+    EXPECT_EQ(board.Board().Register(0x31), 3);
+}
 
 struct RefusalRow {
     const char* name;

@@ -512,7 +512,7 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"optionsAfterTheVerbAmongItsOwn",
                         {"--json", "reg", "watch", "10", "--port=5", "--count", "3", "--stop-at-loss"},
                         Verb::Help,
-                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] (options go before the verb: "
+                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv] (options go before the verb: "
                         "pelvarctl --json --port=5 --stop-at-loss reg watch 10 --count 3)"},
         BringUpParseRow{"portListOfNames",
                         {"--port", "rfc2217://lab:2217,/dev/pts/3,COM7", "connect"},
@@ -574,7 +574,7 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"watchTwoAddresses",
                         {"reg", "watch", "10", "11"},
                         Verb::Help,
-                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N]"},
+                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv]"},
         BringUpParseRow{"presetSaveBadValue",
                         {"preset", "save", "p.json", "--green", "256"},
                         Verb::Help,
@@ -633,6 +633,8 @@ public:
             written.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
         if (cmd == CMD_REG_WRITE || cmd == CMD_REG_READ)
             registerFrames.push_back(HexBytes(data, n));
+        if (cmd == CMD_REG_ADDRESS && n > 4)
+            latched.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
         if (cmd == CMD_REG_WRITE && writesLost) {
             m_inner.OnHostBytes(line, kWriteZero, sizeof kWriteZero);
             return;
@@ -644,6 +646,7 @@ public:
     bool writesLost = false;
     std::vector<std::uint16_t> written;      // the values of the register writes received
     std::vector<std::string> registerFrames; // CMD_REG_WRITE and CMD_REG_READ frames as received
+    std::vector<std::uint16_t> latched;      // the addresses of CMD_REG_ADDRESS, in order
     int changeAtRead = 0;                    // the latched register becomes 0x0001 at this read
     // These frames of command dropCmd (counted from 1) are lost on the way.
     std::uint8_t dropCmd = 0xFF;
@@ -718,6 +721,141 @@ TEST_F(NamedBringUp, AReadClearRegistersFieldIsNotReadModifyWritten)
     EXPECT_EQ(sim.OpenCalls(5), 0);
     EXPECT_EQ(Run({"reg", "write", "FIFO", "3"}).status, 0) << "the whole register is written without a read";
     EXPECT_EQ(board.Board().Register(0x31), 3);
+}
+
+TEST_F(NamedBringUp, ReadsShowFieldsByNameAndWritesTakeNames)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8032"}).status, 0);
+    EXPECT_EQ(Run({"reg", "read", "CTRL"}).out,
+              "result: LINK_OK (0)\nvalue: 0x8032\ndecoded: CTRL 0x8032 MODE=continuous(2) GAIN=3 IRQ=0 ERR=0 EN=1\n");
+    const CtlCapture json = Run({"--json", "reg", "read", "CTRL"});
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j["value"], 0x8032);
+    EXPECT_EQ(j["fields"]["MODE"], nlohmann::json::parse(R"({"value": 2, "name": "continuous"})"));
+    EXPECT_EQ(j["fields"]["GAIN"], nlohmann::json::parse(R"({"value": 3})"));
+    board.registerFrames.clear();
+    const CtlCapture write = Run({"reg", "write", "CTRL.MODE", "single"});
+    ASSERT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(board.registerFrames, (std::vector<std::string>{"02 02 24 24 03", "02 04 A4 33 80 11 03"}));
+    EXPECT_EQ(Run({"reg", "read", "CTRL.MODE"}).out,
+              "result: LINK_OK (0)\nvalue: 0x0003\nregister: 0x8033\ndecoded: CTRL.MODE=single(3)\n");
+    EXPECT_EQ(Run({"reg", "expect", "CTRL.MODE", "single"}).status, 0);
+    EXPECT_EQ(Run({"reg", "expect", "CTRL.MODE", "off"}).status, 1);
+    const CtlCapture unknown = Run({"reg", "write", "CTRL.MODE", "burst"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "pelvarctl: reg write: 'burst' is no value of field MODE (off, continuous, single, or 0 to "
+                           "0x0003)\n");
+}
+
+TEST_F(NamedBringUp, ADumpReadsAReadClearRegisterOnlyWhenNamed)
+{
+    CtlCapture all = Run({"reg", "dump"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_NE(all.out.find("0x0031 not read (rc: a read clears it; name it to read it) FIFO\n"), std::string::npos)
+        << all.out;
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0);
+    CtlCapture range = Run({"reg", "dump", "0x30", "0x32"});
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0) << range.out;
+    CtlCapture named = Run({"reg", "dump", "FIFO"});
+    EXPECT_EQ(named.out, "0x0031 0x0000 FIFO\nresult: LINK_OK (0)\n");
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 1);
+}
+
+TEST_F(NamedBringUp, SnapshotDiffAndRestoreOnTheBoard)
+{
+    const std::string file = dir.Path() + "/day1.json";
+    for (const char* w : {"EXPOSURE=0200", "CTRL=8032", "STATUS=0001"})
+        ASSERT_EQ(Run({"reg", "write", std::string(w).substr(0, std::string(w).find('=')),
+                       std::string(w).substr(std::string(w).find('=') + 1)})
+                      .status,
+                  0);
+    board.latched.clear();
+    CtlCapture snap = Run({"reg", "snapshot", file});
+    ASSERT_EQ(snap.status, 0) << snap.err;
+    EXPECT_EQ(snap.out, "result: LINK_OK (0)\n"
+                        "not read: KICK (wo: it cannot be read)\n"
+                        "not read: FIFO (rc: a read clears it, so it is not read unless named)\n"
+                        "registers: 5\nsaved: " + file + "\n");
+    EXPECT_EQ(board.latched, (std::vector<std::uint16_t>{0x10, 0x11, 0x12, 0x30, 0x32})) << "map order, no rc";
+    const nlohmann::json saved = nlohmann::json::parse(std::ifstream(file));
+    EXPECT_EQ(saved["map"]["file"], mapPath);
+    EXPECT_EQ(saved["map"]["fnv1a64"], "827d10ac20c3dbf7");
+    EXPECT_EQ(saved["registers"][2], nlohmann::json::parse(R"({"name": "CTRL", "address": "0x0012", "value": "0x8032"})"));
+
+    CtlCapture same = Run({"reg", "diff", file});
+    EXPECT_EQ(same.status, 0) << same.out << same.err;
+    EXPECT_EQ(same.out, "result: LINK_OK (0)\ndiffer: 0\n");
+
+    ASSERT_EQ(Run({"reg", "write", "CTRL.MODE", "off"}).status, 0);
+    ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "0300"}).status, 0);
+    ASSERT_EQ(Run({"reg", "write", "STATUS", "0005"}).status, 0);
+    CtlCapture changed = Run({"reg", "diff", file});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_EQ(changed.out, "EXPOSURE 0x0010: 0x0200 -> 0x0300\n"
+                           "CTRL 0x0012: 0x8032 -> 0x8030, MODE continuous(2) -> off(0)\n"
+                           "STATUS (volatile) 0x0030: 0x0001 -> 0x0005\n"
+                           "result: LINK_OK (0)\ndiffer: 3\n");
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0) << "diff reads no rc register";
+
+    board.latched.clear();
+    CtlCapture restore = Run({"reg", "restore", file});
+    EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
+    EXPECT_EQ(restore.out, "restored: EXPOSURE 0x0200\n"
+                           "not restored: ID (ro: it cannot be written)\n"
+                           "restored: CTRL 0x8032\n"
+                           "not restored: KICK (wo: it cannot be read)\n"
+                           "not restored: STATUS (volatile: it changes by itself)\n"
+                           "not restored: FIFO (rc: a read clears it, so it is not read unless named)\n"
+                           "not restored: INT (w1c: writing its value would clear it)\n"
+                           "result: LINK_OK (0)\nrestored: 2\nfailed: 0\n");
+    EXPECT_EQ(board.Board().Register(0x10), 0x0200);
+    EXPECT_EQ(board.Board().Register(0x12), 0x8032);
+    EXPECT_EQ(board.latched, (std::vector<std::uint16_t>{0x10, 0x10, 0x12, 0x12})) << "each written, then read back";
+
+    board.writesLost = true;
+    ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "0300"}).status, 0);
+    CtlCapture lost = Run({"reg", "restore", file});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.out.find("not restored: EXPOSURE (wrote 0x0200, read 0x0000)\n"), std::string::npos) << lost.out;
+    EXPECT_NE(lost.out.find("failed: 2\n"), std::string::npos) << lost.out;
+}
+
+TEST_F(NamedBringUp, DiffAgainstTheResetValuesAndAnotherMapsSnapshot)
+{
+    CtlCapture reset = Run({"reg", "diff", "reset"});
+    EXPECT_EQ(reset.status, 1);
+    EXPECT_EQ(reset.out, "EXPOSURE 0x0010: 0x0100 -> 0x0000\n"
+                         "ID 0x0011: 0x5a01 -> 0x0000\n"
+                         "result: LINK_OK (0)\ndiffer: 2\n");
+    const std::string other = WriteFile(
+        "other.json", R"({"map": {"file": "old.json", "fnv1a64": "0000000000000001"},
+"registers": [{"name": "EXPOSURE", "address": "0x0010", "value": "0x0000"}]})");
+    CtlCapture diff = Run({"reg", "diff", other});
+    EXPECT_EQ(diff.status, 0) << "compared by name all the same";
+    EXPECT_EQ(diff.err, "pelvarctl: reg diff: " + other +
+                            ": taken with another map (old.json, fnv1a64 0000000000000001); this is " + mapPath +
+                            ", fnv1a64 827d10ac20c3dbf7\n");
+    board.latched.clear();
+    CtlCapture restore = Run({"reg", "restore", other});
+    EXPECT_EQ(restore.status, 2);
+    EXPECT_EQ(sim.OpenCalls(5), 2) << "restore refused before the port is opened";
+    const std::string bad = WriteFile("bad.json", "{\"map\": {},\n\"registers\": [{\"name\": \"A\"}]}");
+    CtlCapture malformed = Run({"reg", "restore", bad});
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_EQ(malformed.err, "pelvarctl: " + bad +
+                                 ":2: each register needs \"name\", and \"address\" and \"value\" from 0 to 0xffff\n");
+}
+
+TEST_F(NamedBringUp, WatchAsCsvHasEveryReadAndAGapForAFailedOne)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8032"}).status, 0);
+    board.dropCmd = CMD_REG_READ;
+    board.dropAt = {2}; // the watch's second read is lost on the way
+    CtlCapture r = Run({"reg", "watch", "CTRL", "--interval", "1000", "--count", "3", "--csv"});
+    EXPECT_EQ(r.status, 1) << "a read failed";
+    EXPECT_EQ(r.out, "ms,value,MODE,GAIN,IRQ,ERR,EN\n0,32818,2,3,0,0,1\n1000,,,,,,\n2000,32818,2,3,0,0,1\n");
+    EXPECT_EQ(RunCtlCaptured({"--port", "5", "--json", "reg", "watch", "CTRL", "--count", "1", "--csv"}, sim).status,
+              2);
 }
 
 struct RefusalRow {
@@ -862,7 +1000,8 @@ TEST_F(BringUp, RegistersByNameAndFieldsReadModifyWrite)
     CtlCapture read = Run({"reg", "read", "CTRL.GAIN"});
     EXPECT_EQ(read.out, "result: LINK_OK (0)\nvalue: 0x0003\nregister: 0xffbf\n");
     CtlCapture plain = Run({"reg", "read", "CTRL"});
-    EXPECT_EQ(plain.out, "result: LINK_OK (0)\nvalue: 0xffbf\n") << "text output as before";
+    EXPECT_EQ(plain.out, "result: LINK_OK (0)\nvalue: 0xffbf\ndecoded: CTRL 0xffbf GAIN=3 TOP=1\n")
+        << "text output as before, the fields decoded after";
 }
 
 TEST_F(BringUp, FieldWriteReadsFirstAndWritesNothingWhenTheReadFails)

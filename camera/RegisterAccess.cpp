@@ -53,6 +53,23 @@ bool CheckTargetValue(const RegisterTarget& t, std::uint16_t value, const std::s
                            + " bits, at most " + Hex16(static_cast<std::uint16_t>(TargetLimit(t))) + ")");
 }
 
+bool CheckVerify(const RegisterTarget& t, const std::string& verb, std::string* error)
+{
+    if (!t.reg)
+        return true;
+    const bool w1c = t.field ? t.field->w1c : t.reg->access == RegisterAccess::Write1Clear;
+    if (w1c)
+        return Fail(error, verb + ": " + TargetName(t)
+                               + " is w1c: a 1 written clears it, so a read-back never shows it; write without verify");
+    return true;
+}
+
+bool ReadBackMatches(const RegisterTarget& t, std::uint16_t wrote, std::uint16_t back)
+{
+    const std::uint16_t compared = t.reg && !t.field ? static_cast<std::uint16_t>(~t.reg->W1cMask()) : 0xFFFF;
+    return (wrote & compared) == (back & compared);
+}
+
 std::int32_t ReadTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole)
 {
     const RegisterRead read = board.ReadRegister(t.address);

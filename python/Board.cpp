@@ -183,7 +183,8 @@ void Board::Write(const RegisterTarget& t, long long value, bool verify)
     if (value < 0 || value > 0xFFFF)
         throw ValueFailure("write " + TargetName(t) + ": " + std::to_string(value) + " is not within 0..0xffff");
     const auto word = static_cast<std::uint16_t>(value);
-    if (!CheckTargetUse(t, verify || t.field, true, "write", &error) || !CheckTargetValue(t, word, "write", &error))
+    if (!CheckTargetUse(t, verify || t.field, true, "write", &error) || !CheckTargetValue(t, word, "write", &error)
+        || (verify && !CheckVerify(t, "write", &error)))
         throw ValueFailure(error);
     Check(WriteTarget(m_board, t, word), "write " + TargetName(t) + " " + Hex16(word));
     if (!verify)
@@ -191,7 +192,7 @@ void Board::Write(const RegisterTarget& t, long long value, bool verify)
     std::uint16_t back = 0;
     std::uint16_t whole = 0;
     Check(ReadTarget(m_board, t, &back, &whole), "read back " + TargetName(t));
-    if (back != word)
+    if (!ReadBackMatches(t, word, back))
         throw Failure{FailureKind::Verify, LINK_OK,
                       Label() + ": verify " + TargetName(t) + ": wrote " + Hex16(word)
                           + ", read " + Hex16(back),

@@ -793,6 +793,8 @@ def test_named_values_in_and_out(named, sim):
         named.reg["CTRL.MODE"] = "burst"
     with pytest.raises(ValueError, match="EXPOSURE is no field"):
         named.write("EXPOSURE", "off")
+    with pytest.raises(ValueError, match="CTRL.IRQ is w1c: a 1 written clears it"):
+        named.write("CTRL.IRQ", 1, verify=True)
 
 
 def test_snapshot_diff_and_restore_never_read_a_read_clear_register(named, sim, tmp_path):

@@ -712,6 +712,18 @@ TEST_F(NamedBringUp, AFieldWriteWritesZeroToTheOtherW1cBits)
         << "the IRQ bit written 1 to clear it, ERR written 0";
 }
 
+TEST_F(NamedBringUp, AVerifiedWriteLeavesTheW1cBitsOutAndAW1cFieldIsNotVerified)
+{
+    board.writesLost = true; // every value stored reads 0, as cleared w1c bits do
+    CtlCapture cleared = Run({"reg", "write", "CTRL", "0300", "--verify"});
+    EXPECT_EQ(cleared.status, 0) << cleared.out;
+    EXPECT_EQ(Run({"reg", "write", "CTRL", "0301", "--verify"}).status, 1) << "MODE is no w1c bit";
+    CtlCapture field = Run({"reg", "write", "CTRL.IRQ", "1", "--verify"});
+    EXPECT_EQ(field.status, 2);
+    EXPECT_EQ(field.err, "pelvarctl: reg write: CTRL.IRQ is w1c: a 1 written clears it, so a read-back never shows "
+                         "it; write without verify\n");
+}
+
 TEST_F(NamedBringUp, AReadClearRegistersFieldIsNotReadModifyWritten)
 {
     CtlCapture r = Run({"reg", "write", "FIFO.LEVEL", "3"});

@@ -97,7 +97,7 @@ bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVer
         return Fail(error, verb + ": " + why);
     switch (c.verb) {
     case Verb::RegWrite:
-        return CheckTargetUse(t, c.verify || t.field, true, verb, error)
+        return CheckTargetUse(t, c.verify || t.field, true, verb, error) && (!c.verify || CheckVerify(t, verb, error))
                && CheckTargetValue(t, plan->command.word, verb, error);
     case Verb::RegExpect:
         return CheckTargetUse(t, true, false, verb, error) && CheckTargetValue(t, plan->command.word, verb, error);
@@ -184,8 +184,9 @@ int RunWrite(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
     ctx.out.Result(r);
     if (r != LINK_OK || !c.verify)
         return ExitFor(r);
-    ctx.out.Set("verified", back == c.word);
-    if (back != c.word) {
+    const bool same = ReadBackMatches(t, c.word, back);
+    ctx.out.Set("verified", same);
+    if (!same) {
         ctx.out.Field("verify", "wrote " + Hex16(c.word) + ", read " + Hex16(back), back);
         return kExitFailed;
     }

@@ -416,8 +416,12 @@ std::string Facts(const CtlCommand& c, const CtlOptions& o)
         add("verify");
     if (c.verb == Verb::RegWatch)
         add("interval " + std::to_string(c.intervalMs) + " count " + std::to_string(c.count));
+    if (c.csv)
+        add("csv");
     if (!c.file.empty())
         add("file " + c.file);
+    if (c.againstReset)
+        add("against reset");
     const auto name = [](const PortRef& port) { return port.IsNumber() ? std::to_string(port.number) : port.name; };
     if (o.port.kind != PortRef::Kind::None)
         add("port " + name(o.port));
@@ -514,6 +518,28 @@ INSTANTIATE_TEST_SUITE_P(
                         Verb::Help,
                         "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv] (options go before the verb: "
                         "pelvarctl --json --port=5 --stop-at-loss reg watch 10 --count 3)"},
+        BringUpParseRow{"snapshotOfSeveralBoards",
+                        {"--port", "all", "reg", "snapshot", "s.json"},
+                        Verb::Help,
+                        "reg snapshot: one board at a time (each would write s.json)"},
+        BringUpParseRow{"csvWithJson",
+                        {"--json", "reg", "watch", "CTRL", "--csv"},
+                        Verb::Help,
+                        "reg watch: --csv is for one board and without --json"},
+        BringUpParseRow{"diffReset", {"reg", "diff", "reset"}, Verb::RegDiff, "file reset against reset"},
+        BringUpParseRow{"restore", {"reg", "restore", "s.json"}, Verb::RegRestore, "file s.json"},
+        BringUpParseRow{"watchCsv",
+                        {"reg", "watch", "CTRL", "--csv", "--count", "2"},
+                        Verb::RegWatch,
+                        "address CTRL interval 200 count 2 csv"},
+        BringUpParseRow{"valueNameForAWholeRegister",
+                        {"reg", "write", "CTRL", "continuous"},
+                        Verb::Help,
+                        "reg write: value 'continuous' is not a hexadecimal number from 0 to 0xFFFF"},
+        BringUpParseRow{"snapshotWithoutFile",
+                        {"reg", "snapshot"},
+                        Verb::Help,
+                        "reg snapshot: usage: reg snapshot FILE"},
         BringUpParseRow{"portListOfNames",
                         {"--port", "rfc2217://lab:2217,/dev/pts/3,COM7", "connect"},
                         Verb::Connect,

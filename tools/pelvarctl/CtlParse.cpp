@@ -382,6 +382,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         p.ok = false;
         p.error = "reg watch: --csv is for one board and without --json";
     }
+    // Every board would write the same file, the last one's registers kept.
+    if (p.ok && p.command.verb == Verb::RegSnapshot && p.SeveralBoards()) {
+        p.ok = false;
+        p.error = "reg snapshot: one board at a time (each would write " + p.command.file + ")";
+    }
     return p;
 }
 

@@ -354,6 +354,10 @@ void BindBoard(py::module_& m)
             "diff",
             [](Board& b, const std::filesystem::path& against) {
                 const RegisterSnapshot snapshot = b.LoadSnapshotFile(against.string(), false);
+                // Compared by name all the same, as pelvarctl reg diff does.
+                if (const std::string other = OtherMapNote(snapshot, b.Map());
+                    !other.empty() && PyErr_WarnEx(PyExc_UserWarning, (against.string() + ": " + other).c_str(), 1) != 0)
+                    throw py::error_already_set();
                 const auto differences = OnTheLine(b, [&] { return b.Diff(snapshot); });
                 py::list out;
                 for (const RegisterDifference& d : differences)

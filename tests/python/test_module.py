@@ -803,7 +803,10 @@ def test_snapshot_diff_and_restore_never_read_a_read_clear_register(named, sim, 
     file = tmp_path / "day1.json"
     start = len(named.log())
     assert named.snapshot(file) == {"EXPOSURE": 0x0200, "CTRL": 0x8032, "STATUS": 0}
-    assert named.diff(file) == []
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # the snapshot is of this very map
+        assert named.diff(file) == []
     named.reg["CTRL.MODE"] = "off"
     named.reg["STATUS"] = 5
     differences = named.diff(str(file))
@@ -833,3 +836,5 @@ def test_restore_raises_on_a_refused_write_and_refuses_another_maps_snapshot(nam
     other.write_text('{"map": {"file": "old.json", "fnv1a64": "0000000000000001"}, "registers": []}')
     with pytest.raises(ValueError, match="taken with another map"):
         named.restore(other)
+    with pytest.warns(UserWarning, match=r"taken with another map \(old.json, fnv1a64 0000000000000001\)"):
+        assert named.diff(other) == []

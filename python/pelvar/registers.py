@@ -58,3 +58,7 @@ class RegisterValue(int):
         text = f"{self._reference}=0x{int(self):04x}"
         return f"{text} ({self._decoded})" if self._decoded else text
 
+
+    def __reduce__(self):
+        # The decoder lives in the module: a copy or a pickle keeps the number.
+        return (int, (int(self),))

@@ -782,6 +782,9 @@ def test_named_values_in_and_out(named, sim):
     assert value == 0x8032 and isinstance(value, int)
     assert repr(value) == "CTRL=0x8032 (MODE=continuous(2) GAIN=3 IRQ=0 EN=1)"
     assert value.fields == {"MODE": 2, "GAIN": 3, "IRQ": 0, "EN": 1}
+    import copy
+    import pickle
+    assert pickle.loads(pickle.dumps(value)) == 0x8032 and copy.deepcopy(value) == 0x8032
     assert named.reg["CTRL.MODE"] == "continuous"
     assert named.reg["CTRL.MODE"].value_name == "continuous"
     named.reg["CTRL.MODE"] = "single"

@@ -639,6 +639,9 @@ TEST(BringUpScriptLine, ExpectAndSleepAreScriptLinesAndAWatchMustEnd)
     EXPECT_EQ(sleep.command.sleepMs, 40u);
     EXPECT_TRUE(ParseScriptLine("reg watch 10 --count 2").ok);
     EXPECT_FALSE(ParseScriptLine("reg watch 10").ok);
+    EXPECT_EQ(ParseScriptLine("reg watch 10 --count 2 --csv").error,
+              "reg watch: --csv is not for a script (its rows would mix with the other verbs' lines)");
+    EXPECT_TRUE(ParseScriptLine("reg snapshot s.json").ok);
     EXPECT_FALSE(ParseScriptLine("diagnose").ok);
 }
 
@@ -862,6 +865,15 @@ TEST_F(NamedBringUp, SnapshotDiffAndRestoreOnTheBoard)
     EXPECT_EQ(lost.status, 1);
     EXPECT_NE(lost.out.find("not restored: EXPOSURE (wrote 0x0200, read 0x0000)\n"), std::string::npos) << lost.out;
     EXPECT_NE(lost.out.find("failed: 2\n"), std::string::npos) << lost.out;
+}
+
+TEST_F(NamedBringUp, AScriptOnSeveralBoardsTakesNoSnapshot)
+{
+    const std::string script = WriteFile("s.txt", "reg read CTRL\nreg snapshot s.json\n");
+    CtlCapture r = RunCtlCaptured({"--port", "5,6", "--map", mapPath, "run", script}, sim);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "pelvarctl: run: reg snapshot: one board at a time (each would write s.json)\n");
+    EXPECT_EQ(sim.OpenCalls(5), 0);
 }
 
 TEST_F(NamedBringUp, DiffAgainstTheResetValuesAndAnotherMapsSnapshot)

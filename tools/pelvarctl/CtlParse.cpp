@@ -409,6 +409,10 @@ ParsedScriptLine ParseScriptLine(const std::string& line)
         p.ok = false;
         p.error = "reg watch: a script needs --count N (nothing would end the watch)";
     }
+    if (p.ok && p.command.csv) {
+        p.ok = false;
+        p.error = "reg watch: --csv is not for a script (its rows would mix with the other verbs' lines)";
+    }
     return p;
 }
 

@@ -843,6 +843,13 @@ TEST_F(NamedBringUp, SnapshotDiffAndRestoreOnTheBoard)
                            "STATUS (volatile) 0x0030: 0x0001 -> 0x0005\n"
                            "result: LINK_OK (0)\ndiffer: 3\n");
     EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0) << "diff reads no rc register";
+    const CtlCapture json = Run({"--json", "reg", "diff", file});
+    EXPECT_EQ(json.status, 1);
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j["differences"][1], nlohmann::json::parse(R"({"name": "CTRL", "address": 18, "volatile": false,
+        "was": 32818, "now": 32816, "fields": {"MODE": {"was": 2, "now": 0}}})"));
+    EXPECT_EQ(j["differences"][2]["volatile"], true);
+    EXPECT_EQ(j["differ"], 3);
 
     board.latched.clear();
     CtlCapture restore = Run({"reg", "restore", file});

@@ -876,10 +876,11 @@ TEST_F(NamedBringUp, SnapshotDiffAndRestoreOnTheBoard)
 
 TEST_F(NamedBringUp, AScriptOnSeveralBoardsTakesNoSnapshot)
 {
-    const std::string script = WriteFile("s.txt", "reg read CTRL\nreg snapshot s.json\n");
+    const std::string snapshot = dir.Path() + "/s.json";
+    const std::string script = WriteFile("s.txt", "reg read CTRL\nreg snapshot " + snapshot + "\n");
     CtlCapture r = RunCtlCaptured({"--port", "5,6", "--map", mapPath, "run", script}, sim);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "pelvarctl: run: reg snapshot: one board at a time (each would write s.json)\n");
+    EXPECT_EQ(r.err, "pelvarctl: run: reg snapshot: one board at a time (each would write " + snapshot + ")\n");
     EXPECT_EQ(sim.OpenCalls(5), 0);
 }
 

@@ -61,7 +61,10 @@ void CheckRegisterVerb(const CtlCommand& c)
     case Verb::RegWrite:
     case Verb::RegExpect:
         Check(IsRegisterText(c.address), "a register reference of the accepted form");
-        Check(ParseHex16(c.content, &word) && word == c.word, "the value is the 16-bit number typed");
+        Check((ParseHex16(c.content, &word) && word == c.word)
+                  || (c.address.find('.') != std::string::npos && IsRegisterText(c.content)
+                      && c.content.find('.') == std::string::npos),
+              "the value is the 16-bit number typed, or a name of a field's value for the map to look up");
         break;
     case Verb::RegDump:
         for (const std::string& r : c.registers)
@@ -100,8 +103,15 @@ void CheckMap(const std::string& text, const std::vector<std::string>& words)
         const RegisterInfo& r = map.Registers()[i];
         Check(i == 0 || map.Registers()[i - 1].address < r.address, "addresses distinct, in order");
         Check(r.width >= 1 && r.width <= 16, "width 1..16");
-        for (const RegisterField& f : r.fields)
+        for (const RegisterField& f : r.fields) {
             Check(f.width >= 1 && f.lsb + f.width <= r.width, "a field fits its register");
+            for (const auto& [name, value] : f.values) {
+                std::uint16_t encoded = 0xFFFF;
+                Check(EncodeFieldValue(f, name, &encoded, &error) && encoded == value, "a value's name encodes it");
+                Check(f.ValueName(value) && *f.ValueName(value) == name, "a value decodes to its name");
+            }
+        }
+        Check((r.W1cMask() & ~((1u << r.width) - 1)) == 0, "w1c bits within the register");
         RegisterTarget t;
         Check(ResolveRegister(map, r.name, &t, &error) && t.reg == &r, "a register's name finds it");
     }

@@ -469,6 +469,13 @@ int RunPelvarctl(const std::vector<std::string>& args, std::FILE* out, std::FILE
     std::vector<PlannedVerb> script;
     if (c.verb == Verb::Run && !ReadScript(c.file, map, &script, err))
         return kExitUsage;
+    for (const PlannedVerb& line : script) {
+        if (p.SeveralBoards() && line.command.verb == Verb::RegSnapshot) {
+            std::fprintf(err, "pelvarctl: run: reg snapshot: one board at a time (each would write %s)\n",
+                         line.command.file.c_str());
+            return kExitUsage;
+        }
+    }
     if (p.SeveralBoards())
         return RunOnSeveralBoards(p, map, plan, script, out, err, basePlatform, boardPlatform);
 

@@ -17,6 +17,9 @@
 
 namespace pelvar {
 
+// What is left of a limit once `spent` of it has gone: 0 when it is used up.
+inline std::uint32_t MsLeft(std::uint32_t spent, std::uint32_t limit) { return spent >= limit ? 0 : limit - spent; }
+
 class ReadDeadline {
 public:
     // What Remaining() says when no limit applies: wait for bytes.
@@ -46,17 +49,15 @@ public:
             return 0;
         std::uint32_t left = kNoLimit;
         if (m_total != 0)
-            left = Left(tick - m_start, m_total);
+            left = MsLeft(tick - m_start, m_total);
         if (m_anyByte && m_interval != 0)
-            left = std::min(left, Left(tick - m_lastByte, m_interval));
+            left = std::min(left, MsLeft(tick - m_lastByte, m_interval));
         return left;
     }
 
     bool Expired(std::uint32_t tick) const { return Remaining(tick) == 0; }
 
 private:
-    static std::uint32_t Left(std::uint32_t spent, std::uint32_t limit) { return spent >= limit ? 0 : limit - spent; }
-
     std::uint32_t m_start;
     std::uint32_t m_interval;
     std::uint32_t m_total = 0;

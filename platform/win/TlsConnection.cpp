@@ -25,6 +25,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ReadDeadline.h"
 #include "platform/SysError.h"
 #include "platform/net/TlsConnection.h"
 
@@ -170,10 +171,7 @@ public:
     {
         Close();
         const std::uint32_t start = m_clock.TickCount();
-        const auto left = [&] {
-            const std::uint32_t spent = m_clock.TickCount() - start;
-            return spent >= limitMs ? 0u : limitMs - spent;
-        };
+        const auto left = [&] { return MsLeft(m_clock.TickCount() - start, limitMs); };
         // The files are checked before the server hears of us.
         if (const int err = Prepare(); err != 0)
             return Fail(err);
@@ -288,7 +286,7 @@ public:
             if (!first && spent >= waitMs)
                 return true;
             std::size_t in = 0;
-            if (!ReceiveRaw(waitMs - std::min(spent, waitMs), &in))
+            if (!ReceiveRaw(MsLeft(spent, waitMs), &in))
                 return Fail(m_inner->LastError());
             if (in == 0)
                 return true;

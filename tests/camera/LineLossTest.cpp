@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "camera/CameraController.h"
-#include "camera/ControlIds.h"
 #include "platform/SimPlatform.h"
 #include "tests/support/FakeView.h"
 #include "tests/support/SendErrors.h"

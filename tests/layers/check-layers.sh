@@ -33,6 +33,18 @@ for folder in "${!may_use[@]}"; do
   done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^/"]+/' "$folder" \
              --include='*.h' --include='*.cpp' || true)
 done
+# The control ids are the windows' own: a front end that includes them is
+# driving a window to reach the board. Besides the windows, only the panel's
+# handlers and the demos and benches that drive a window may.
+while IFS= read -r file; do
+  case "$file" in
+    ui/* | winui/* | app/* | bench/* | camera/ControlIds.h | camera/CameraController.cpp | camera/CameraWorker.cpp \
+      | camera/ControlTable.cpp | camera/PanelTemplate.h) ;;
+    *) echo "control ids: $file includes camera/ControlIds.h (reach the board through the board interface)"; bad=1 ;;
+  esac
+done < <(grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"camera/ControlIds\.h"' . \
+           --include='*.h' --include='*.cpp' --exclude-dir=tests --exclude-dir='build*' | sed 's|^\./||' || true)
+
 if [ "$bad" -eq 0 ]; then
   echo "layers: every include stays within its layer"
 fi

@@ -19,6 +19,7 @@ reset() {
   plant link/FrameLink.cpp '#include "platform/Platform.h"'
   plant camera/CameraController.cpp '#include "link/FrameLink.h"'
   plant ui/PelvarDlg.cpp '#include "camera/CameraController.h"'
+  plant camera/ControlTable.cpp '#include "camera/ControlIds.h"'
   plant tools/pelvarctl/CtlRunner.cpp '#include "sim/SimBoard.h"'
   plant python/Board.cpp '#include "sim/SimBoard.h"'
 }
@@ -51,6 +52,18 @@ python/Board.h|#include "ui/PelvarDlg.h"|python|ui
 python/BindSim.cpp|#include "tools/pelvarctl/CtlRunner.h"|python|tools
 camera/Session.cpp|#include "python/Board.h"|camera|python
 ROWS
+
+# A front end that includes the control ids is refused by name.
+for file in tools/pelvarctl/RegVerbs.cpp python/Board.cpp camera/Diagnosis.cpp; do
+  reset
+  plant "$file" '#include "camera/ControlIds.h"'
+  out=$(bash "$check" "$tree")
+  status=$?
+  if [ "$status" -eq 0 ] || [[ "$out" != *"control ids: $file includes camera/ControlIds.h"* ]]; then
+    echo "FAIL: $file with the control ids: status $status, output: $out"
+    failures=$((failures + 1))
+  fi
+done
 
 if [ "$failures" -eq 0 ]; then
   echo "layers: every planted upward include was refused"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "camera/Commands.h"
-#include "camera/ControlIds.h"
 #include "platform/SysError.h"
 #include "sim/SimBoard.h"
 #include "tools/pelvarctl/CtlParse.h"

@@ -1403,6 +1403,7 @@ TEST(MonitorLoss, TheLastBytesBeforeAHangUpAreHeard)
     CtlCapture r = RunCtlCaptured({"--stop-at-loss", "--port", "5", "monitor"}, p);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("status 0x11: active, ARVEN-L"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "pelvarctl: monitor: COM5 (sim:COM5): the device has gone\n") << "no 'no error' after a hang-up";
 }
 
 TEST_F(BringUp, ScriptExpectationsStopTheScriptOnAMismatch)

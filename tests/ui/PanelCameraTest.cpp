@@ -242,36 +242,41 @@ void PanelCameraTest::unplugAndComeBackOverAPseudoTerminal()
     std::filesystem::remove_all(dir);
 }
 
-// Closing the window while Connect walks three silent ports: the probe in
-// flight ends, no further port is tried, every port is free.
+// Closing the window while Connect walks four silent ports: the probe in
+// flight ends and no further port is tried. A loaded machine may move on to
+// the next port between the count and the close, so one more is allowed.
 void PanelCameraTest::closingDuringAConnectEndsWithinOneProbe()
 {
     char dir[] = "/tmp/pelvar-ui-XXXXXX";
     QVERIFY(mkdtemp(dir) != nullptr);
     setenv("PELVAR_PORTS_DIR", dir, 1);
-    int fds[6];
-    for (int i = 0; i < 3; ++i) {
+    constexpr int kPorts = 4;
+    int fds[2 * kPorts];
+    for (int i = 0; i < kPorts; ++i) {
         char name[128];
         QVERIFY(openpty(&fds[2 * i], &fds[2 * i + 1], name, nullptr, nullptr) == 0);
         std::filesystem::create_symlink(name, std::string(dir) + "/COM" + std::to_string(210 + i));
     }
+    const auto probed = [&] {
+        int n = 0;
+        for (int i = 0; i < kPorts; ++i)
+            n += Readable(fds[2 * i], 0) ? 1 : 0;
+        return n;
+    };
     PosixPlatform posix;
-    bool secondProbedBeforeTheClose = false;
+    int probedBeforeTheClose = 0;
     {
         CPelvarDlg dlg(CPelvarDlg::DefaultPortListFiller(), nullptr, posix);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
         QVERIFY(!Enabled(dlg, IDC_CONNECT));
-        // Closed while the probe of the first port is in flight; a loaded
-        // machine may already have moved on to the second.
         QVERIFY(Readable(fds[0], 5000));
-        secondProbedBeforeTheClose = Readable(fds[2], 0);
+        probedBeforeTheClose = probed();
     }
-    if (!secondProbedBeforeTheClose)
-        QVERIFY2(!Readable(fds[2], 0), "COM211 was probed after the close");
-    QVERIFY2(!Readable(fds[4], 0), "COM212 was probed after the close");
-    for (int port = 210; port <= 212; ++port) {
+    QVERIFY2(probed() <= probedBeforeTheClose + 1,
+             qPrintable(QString("%1 ports probed after the close, %2 before").arg(probed()).arg(probedBeforeTheClose)));
+    for (int port = 210; port < 210 + kPorts; ++port) {
         const PortHandle h = posix.OpenPort(port);
         QVERIFY2(h != kNoHandle, qPrintable(QString::number(port)));
         posix.ClosePort(h);

@@ -130,6 +130,7 @@ std::vector<BenchMenuItem> Bench::MenuItems() const
 {
     std::vector<BenchMenuItem> items;
     items.push_back({kAutoReconnectMenuText, IDM_AUTO_RECONNECT, true, m_worker.AutoReconnect(), false, true});
+    items.push_back({kRs485MenuText, IDM_RS485, true, m_worker.Rs485()});
     items.push_back({kTrafficPaneMenuText, IDM_TRAFFIC_PANE, true, m_view.TrafficPaneShown(), false, true});
     items.push_back({kSaveLogMenuText, IDM_SAVE_LOG});
     items.push_back({kSaveCaptureMenuText, IDM_SAVE_CAPTURE});
@@ -155,6 +156,12 @@ bool Bench::OnCommand(unsigned id)
     case IDM_AUTO_RECONNECT:
         m_worker.SetAutoReconnect(!m_worker.AutoReconnect());
         m_view.StoreAutoReconnect(m_worker.AutoReconnect());
+        return true;
+    case IDM_RS485:
+        // The open port keeps its mode: RTS is not handed over mid-connection.
+        m_worker.SetRs485(!m_worker.Rs485());
+        m_view.ShowBenchStatus(m_worker.Rs485() ? "RS-485 mode on from the next Connect"
+                                                : "RS-485 mode off from the next Connect");
         return true;
     case IDM_TRAFFIC_PANE: m_view.ShowTrafficPane(!m_view.TrafficPaneShown()); return true;
     case IDM_SAVE_LOG: AskSaveLog(); return true;

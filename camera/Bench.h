@@ -21,6 +21,7 @@ namespace pelvar {
 class CameraWorker;
 
 constexpr const char* kAutoReconnectMenuText = "Reconnect automatically";
+constexpr const char* kRs485MenuText = "RS-485 mode";
 constexpr const char* kTrafficPaneMenuText = "Traffic pane";
 constexpr const char* kSaveLogMenuText = "Save log...";
 constexpr const char* kSaveCaptureMenuText = "Save capture...";
@@ -32,7 +33,7 @@ constexpr const char* kRecordPausesMenuText = "Record pauses as sleep lines";
 constexpr const char* kFaultsMenuText = "Simulated board faults";
 
 // Window commands: multiples of 16, as a system menu's own commands keep
-// their low four bits for the window system. 0x00A0..0x00F0 are free for
+// their low four bits for the window system. 0x00B0..0x00F0 are free for
 // further items.
 constexpr unsigned IDM_AUTO_RECONNECT = 0x0020;
 constexpr unsigned IDM_TRAFFIC_PANE = 0x0030;
@@ -42,6 +43,7 @@ constexpr unsigned IDM_LOAD_SETTINGS = 0x0060;
 constexpr unsigned IDM_RECORD = 0x0070;
 constexpr unsigned IDM_RECORD_PAUSES = 0x0080;
 constexpr unsigned IDM_SAVE_CAPTURE = 0x0090;
+constexpr unsigned IDM_RS485 = 0x00A0;
 // FaultCommand(i) switches fault i of the demo's board.
 constexpr unsigned IDM_FAULT_FIRST = 0x0100;
 constexpr unsigned FaultCommand(std::size_t i) { return IDM_FAULT_FIRST + 16 * static_cast<unsigned>(i); }

@@ -352,6 +352,7 @@ void CameraWorker::RunConnect()
     m_unsent.clear();
     m_log.MarkOrigin();
     m_originUs = WallClockMicros();
+    m_camera.Board().SetRs485(m_rs485);
     m_camera.OnConnect();
     if (!m_camera.IsConnected()) {
         m_relay.SetControlStates(true, false);
@@ -460,6 +461,7 @@ void CameraWorker::TryReconnect(const std::vector<PortListing>& list)
         return;
     m_relay.UsePorts({list[static_cast<std::size_t>(index)].text});
     std::uint8_t status = 0;
+    m_camera.Board().SetRs485(m_rs485);
     if (!m_camera.DetectBoard(&status))
         return;
     m_camera.StartBoard(status);

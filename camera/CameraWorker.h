@@ -103,6 +103,10 @@ public:
     // Reconnect by itself when the adapter that was pulled comes back.
     void SetAutoReconnect(bool on) { m_autoReconnect = on; }
     bool AutoReconnect() const { return m_autoReconnect; }
+    // Open ports in the driver's RS-485 mode (as pelvarctl --rs485): taken
+    // at the next Connect or reconnection. Off by default.
+    void SetRs485(bool on) { m_rs485 = on; }
+    bool Rs485() const { return m_rs485; }
 
     // Window's thread: what the operations did to the panel, in order.
     // Returns true when calls remain after `most` (see ViewRelay::Drain).
@@ -182,6 +186,7 @@ private:
     bool m_stop = false;
     std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_autoReconnect{true};
+    std::atomic<bool> m_rs485{false};
     std::shared_ptr<PortReading> m_reading; // the reading in flight, under m_mutex
 
     // Worker side only.

@@ -391,7 +391,9 @@ std::string LatencyTimerFinding(std::uint32_t roundTripMs, const AdapterFacts& a
     if (lateUs < timerUs / 2 || lateUs > timerUs + kTimerMatchSlackUs)
         return {};
     std::string why;
-    if (adapter.lowLatencyError == 0)
+    if (!adapter.latencyTimerKey.empty())
+        why = "Windows has no call to lower it";
+    else if (adapter.lowLatencyError == 0)
         why = "its driver did not lower it on Pelvar's request";
     else if (ClassifyErrno(adapter.lowLatencyError) == SysErrorKind::Permission)
         why = "Pelvar could not lower it (permission)";
@@ -399,11 +401,19 @@ std::string LatencyTimerFinding(std::uint32_t roundTripMs, const AdapterFacts& a
         why = "its driver takes no low-latency request";
     else
         why = "Pelvar could not lower it (" + DescribeErrno(adapter.lowLatencyError) + ")";
-    const std::string file =
-        adapter.latencyTimerFile.empty() ? std::string("the adapter's latency_timer") : adapter.latencyTimerFile;
+    std::string fix;
+    if (!adapter.latencyTimerKey.empty()) {
+        // The FTDI driver on Windows: its own property page, or the value it reads at plug-in.
+        fix = "set Latency Timer (msec) to 1 in Device Manager (the port's Port Settings, Advanced), or LatencyTimer "
+              "to 1 under "
+              + adapter.latencyTimerKey + " as administrator and replug the adapter";
+    } else {
+        const std::string file =
+            adapter.latencyTimerFile.empty() ? std::string("the adapter's latency_timer") : adapter.latencyTimerFile;
+        fix = "`echo 1 > " + file + "` as root, or add the udev rule from docs/port-names.md";
+    }
     return "replies arrive " + Millis(lateUs) + " ms late: the adapter's latency timer is "
-           + std::to_string(adapter.latencyTimerMs) + " ms; " + why + ": `echo 1 > " + file
-           + "` as root, or add the udev rule from docs/port-names.md";
+           + std::to_string(adapter.latencyTimerMs) + " ms; " + why + ": " + fix;
 }
 
 std::string SymptomOf(std::int32_t result, std::uint32_t unframedBytes)

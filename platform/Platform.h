@@ -54,6 +54,7 @@ struct AdapterFacts {
     std::string driver;           // "ftdi_sio"
     int latencyTimerMs = -1;      // a USB adapter's latency timer; -1 unknown
     std::string latencyTimerFile; // where it is set by hand, for advice
+    std::string latencyTimerKey;  // the registry key holding it (Windows), for advice
     // Why the driver refused low-latency operation on open (an errno); 0 when
     // it was granted or never asked.
     int lowLatencyError = 0;

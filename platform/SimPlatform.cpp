@@ -453,6 +453,7 @@ AdapterFacts SimPlatform::Adapter(PortHandle h)
     facts.driver = p->adapter.driver;
     facts.latencyTimerMs = p->lowLatency ? 1 : static_cast<int>(p->adapter.latencyTimerMs);
     facts.latencyTimerFile = p->adapter.latencyTimerFile;
+    facts.latencyTimerKey = p->adapter.latencyTimerKey;
     facts.lowLatencyError = p->lowLatencyError;
     return facts;
 }

@@ -51,6 +51,8 @@ struct SimAdapter {
     std::string driver = "ftdi_sio";
     std::uint32_t latencyTimerMs = 16; // the timer while low latency is not in effect
     std::string latencyTimerFile = "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer";
+    // An FTDI adapter on Windows: its driver's registry key instead of the file.
+    std::string latencyTimerKey;
     int lowLatencyRefusal = 0; // errno of a driver that refuses low latency; 0 grants it (timer 1 ms)
     int rs485Refusal = 0;      // errno of a driver without RS-485 mode; 0 has it
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/PortRef.h"
+#include "platform/win/FtdiRegistry.h"
 #include "platform/net/NetworkPlatform.h"
 
 namespace pelvar {
@@ -87,6 +88,7 @@ PortHandle WinPlatform::OpenPort(int port)
         Fail();
         return kNoHandle;
     }
+    m_ports[reinterpret_cast<PortHandle>(h)] = port;
     return reinterpret_cast<PortHandle>(h);
 }
 
@@ -174,6 +176,7 @@ bool WinPlatform::PurgeInput(PortHandle h)
 
 bool WinPlatform::ClosePort(PortHandle h)
 {
+    m_ports.erase(h);
     if (!CloseHandle(ToHandle(h)))
         return Fail();
     return true;
@@ -187,7 +190,17 @@ bool WinPlatform::SetLowLatency(PortHandle /*h*/, bool on)
 
 bool WinPlatform::SetRs485(PortHandle /*h*/, const Rs485Settings& /*s*/) { return Fail(ERROR_NOT_SUPPORTED); }
 
-AdapterFacts WinPlatform::Adapter(PortHandle /*h*/) { return {}; }
+AdapterFacts WinPlatform::Adapter(PortHandle h)
+{
+    const auto it = m_ports.find(h);
+    if (it == m_ports.end())
+        return {};
+    AdapterFacts facts = ReadFtdiAdapterFacts(it->second);
+    // The request on open was refused: the system has no call for it.
+    if (!facts.driver.empty())
+        facts.lowLatencyError = ERROR_NOT_SUPPORTED;
+    return facts;
+}
 
 std::uint32_t WinPlatform::TickCount()
 {

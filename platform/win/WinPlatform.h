@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <map>
+
 #include "platform/Platform.h"
 
 namespace pelvar {
@@ -25,6 +27,7 @@ public:
     // ERROR_NOT_SUPPORTED and the port works as before.
     bool SetLowLatency(PortHandle h, bool on) override;
     bool SetRs485(PortHandle h, const Rs485Settings& s) override;
+    // An FTDI adapter's latency timer, from its driver's registry keys.
     AdapterFacts Adapter(PortHandle h) override;
     std::uint32_t TickCount() override;
     void Sleep(std::uint32_t ms) override;
@@ -36,6 +39,7 @@ private:
     bool Fail(DWORD err);
 
     DWORD m_lastError = 0;
+    std::map<PortHandle, int> m_ports; // the COM number of each open port
 };
 
 // "\\.\COM7": the device path of COMn (the prefix works for every n, not only 1..9).

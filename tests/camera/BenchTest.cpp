@@ -95,11 +95,11 @@ TEST_F(BenchTest, MenuItemsInOrderWithTheirChecksAndTheFaultsInTheSubmenu)
         checked.push_back(item.checked);
     }
     EXPECT_EQ(texts,
-              (std::vector<std::string>{"| Reconnect automatically", "| Traffic pane", "Save log...", "Save capture...",
-                                        "Save settings...", "Load settings...", "Record session...",
+              (std::vector<std::string>{"| Reconnect automatically", "RS-485 mode", "| Traffic pane", "Save log...",
+                                        "Save capture...", "Save settings...", "Load settings...", "Record session...",
                                         "Record pauses as sleep lines", "Silent >", "NAK >"}));
-    EXPECT_EQ(ids, (std::vector<unsigned>{0x20, 0x30, 0x40, 0x90, 0x50, 0x60, 0x70, 0x80, 0x100, 0x110}));
-    EXPECT_EQ(checked, (std::vector<bool>{true, true, false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(ids, (std::vector<unsigned>{0x20, 0xA0, 0x30, 0x40, 0x90, 0x50, 0x60, 0x70, 0x80, 0x100, 0x110}));
+    EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false, false, false, false, false, false, false, true}));
 }
 
 TEST_F(BenchTest, CommandsSwitchAndSayWhatTheyDid)
@@ -126,6 +126,34 @@ TEST_F(BenchTest, CommandsSwitchAndSayWhatTheyDid)
     EXPECT_TRUE(bench.OnCommand(IDM_SAVE_LOG));
     EXPECT_EQ(view.statuses.size(), 1u);
     EXPECT_FALSE(bench.OnCommand(0x10)) << "the about item is the window's";
+}
+
+// The switch reaches the port at the next Connect; the open port keeps its mode.
+TEST_F(BenchTest, Rs485ModeIsTakenAtTheNextConnect)
+{
+    sim.SetAdapter(5, SimAdapter{});
+    worker.Connect();
+    Run();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_FALSE(sim.Rs485(5));
+
+    EXPECT_TRUE(bench.OnCommand(IDM_RS485));
+    EXPECT_EQ(view.statuses.back(), "RS-485 mode on from the next Connect");
+    EXPECT_FALSE(sim.Rs485(5));
+    worker.Disconnect();
+    worker.Connect();
+    Run();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_TRUE(sim.Rs485(5));
+    EXPECT_EQ(sim.Rs485Applied(5).delayAfterSendMs, 2u);
+
+    EXPECT_TRUE(bench.OnCommand(IDM_RS485));
+    EXPECT_EQ(view.statuses.back(), "RS-485 mode off from the next Connect");
+    worker.Disconnect();
+    worker.Connect();
+    Run();
+    ASSERT_TRUE(worker.Camera().IsConnected());
+    EXPECT_FALSE(sim.Rs485(5));
 }
 
 TEST(TrafficRows, OneWakeUpPerBatchAndTheNewestRowsUpToTheLimit)

@@ -274,6 +274,9 @@ TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustme
     sim.Advance(600);
     worker.Watch(); // not listed yet: nothing opened
     SimBoardDevice& back = Plug(6, "A1");
+    // RS-485 mode switched on while unplugged is taken by the reconnection.
+    sim.SetAdapter(6, SimAdapter{});
+    worker.SetRs485(true);
     sim.Advance(499);
     worker.Watch();
     EXPECT_EQ(sim.OpenCalls(6), 0) << "looks again only every 500 ms";
@@ -286,6 +289,7 @@ TEST_F(WorkerTest, UnplugDisconnectsAtOnceAndTheAdapterComingBackGetsTheAdjustme
     EXPECT_EQ(back.Board().Adjust().contrast, 128);
     EXPECT_EQ(view.LastStatus(), "Board back on COM6: reconnected, adjustments sent");
     EXPECT_EQ(view.LastState(), std::make_pair(false, true));
+    EXPECT_TRUE(sim.Rs485(6));
 }
 
 TEST_F(WorkerTest, NoReconnectionWhenSwitchedOffOrAfterADisconnect)

@@ -1702,6 +1702,18 @@ SimAdapter AdapterWith(std::uint32_t timerMs, int lowLatencyRefusal)
     return a;
 }
 
+// What WinPlatform reports of an FTDI adapter at the driver's default timer.
+SimAdapter WindowsAdapter()
+{
+    SimAdapter a = AdapterWith(16, ENOTSUP);
+    a.driver = "ftdibus";
+    a.latencyTimerFile.clear();
+    a.latencyTimerKey =
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A9XK1Q2BA\\0000\\Device "
+        "Parameters";
+    return a;
+}
+
 class Diagnose : public BringUp, public ::testing::WithParamInterface<DiagnoseRow> {};
 
 SimBoardOptions Faulty(void (*set)(SimBoardOptions&))
@@ -1754,6 +1766,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "takes no low-latency request: `echo 1 > /sys/bus/usb-serial/devices/ttyUSB0/latency_timer` as "
                     "root, or add the udev rule from docs/port-names.md\n",
                     AdapterWith(32, ENOTTY)},
+        // An FTDI adapter on Windows: the fix is in its driver's settings.
+        DiagnoseRow{"latencyTimerOnWindows", {}, false, 0,
+                    "replies arrive 14.0 ms late: the adapter's latency timer is 16 ms; Windows has no call to lower "
+                    "it: set Latency Timer (msec) to 1 in Device Manager (the port's Port Settings, Advanced), or "
+                    "LatencyTimer to 1 under HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\"
+                    "VID_0403+PID_6001+A9XK1Q2BA\\0000\\Device Parameters as administrator and replug the adapter\n",
+                    WindowsAdapter()},
         // Lowered on open: the 1 ms timer hides inside the hold.
         DiagnoseRow{"latencyTimerLowered", {}, false, 0,
                     "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 2 ms\n",

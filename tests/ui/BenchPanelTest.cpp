@@ -90,6 +90,7 @@ private slots:
     void savedLogAndCaptureHoldThePanesExchanges();
     void settingsSaveAndLoadMoveTheSliders();
     void demoFaultSwitchesInTheWindowMenu();
+    void rs485ModeFromTheMenuReachesTheOpen();
     void theDemosSwitchesTurnEachFaultOnAndOff();
     void recordedSessionReplaysAsTheSameFrames();
 };
@@ -251,6 +252,26 @@ void BenchPanelTest::demoFaultSwitchesInTheWindowMenu()
     QCOMPARE(faults->actions()[1]->data().toUInt(), FaultCommand(1));
     dlg.OnSysCommand(FaultCommand(1), 0);
     QVERIFY(!nak);
+}
+
+void BenchPanelTest::rs485ModeFromTheMenuReachesTheOpen()
+{
+    SimPlatform sim;
+    SimBoardDevice board;
+    sim.AddPort(5, &board);
+    sim.SetAdapter(5, SimAdapter{});
+    CPelvarDlg dlg(OnePort, nullptr, sim);
+    dlg.OnSysCommand(IDM_RS485, 0);
+    const std::unique_ptr<QMenu> menu = dlg.CreateSystemMenu();
+    bool checked = false;
+    for (QAction* a : menu->actions())
+        checked = checked || (a->data().toUInt() == IDM_RS485 && a->isChecked());
+    QVERIFY(checked);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Click(dlg, IDC_CONNECT);
+    QCOMPARE(QString::fromStdString(dlg.ControlText(IDC_SENSOR_TEXT)), QStringLiteral("ARVEN-L"));
+    QVERIFY(sim.Rs485(5));
 }
 
 // The switches of pelvar --demo, on its own board: each one on, then off

@@ -408,8 +408,8 @@ void PanelTest::windowMenuOrder()
     const std::unique_ptr<QMenu> menu = dlg.CreateSystemMenu();
     const QList<QAction*> actions = menu->actions();
     // The bench's items follow the window's own (checked in BenchPanelTest).
-    QVERIFY(actions.size() > 6);
-    QVERIFY(actions[6]->isSeparator());
+    QVERIFY(actions.size() > 7);
+    QVERIFY(actions[7]->isSeparator());
     QCOMPARE(actions[0]->text(), QString::fromUtf8(kMinimizeMenuText));
     QCOMPARE(actions[1]->text(), QString::fromUtf8("&Schließen\tAlt+F4"));
     QVERIFY(actions[2]->isSeparator());
@@ -423,6 +423,10 @@ void PanelTest::windowMenuOrder()
     QCOMPARE(dlg.Worker().AutoReconnect(), !before);
     dlg.OnSysCommand(IDM_AUTO_RECONNECT, 0);
     QCOMPARE(dlg.Worker().AutoReconnect(), before);
+    // RS-485 mode: off by default (BenchPanelTest follows it to the open).
+    QCOMPARE(actions[6]->text(), QStringLiteral("RS-485 mode"));
+    QVERIFY(actions[6]->isCheckable());
+    QVERIFY(!actions[6]->isChecked());
 }
 
 void PanelTest::aboutBoxFromWindowMenu()

@@ -118,23 +118,7 @@ std::string PresetText(const Preset& preset)
 
 bool SavePreset(const std::string& path, const Preset& preset, std::string* error)
 {
-    // Written beside the target and renamed over it, so a failed write never
-    // leaves half a preset where a good one was.
-    const std::string temporary = path + ".tmp";
-    const std::string text = PresetText(preset);
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) {
-        *error = path + ": cannot write: " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const int writeErrno = errno;
-    if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = path + ": cannot write: " + std::strerror(written ? errno : writeErrno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return WriteTextFileReplacing(path, PresetText(preset), error);
 }
 
 } // namespace pelvar

@@ -36,6 +36,11 @@ bool CheckTargetUse(const RegisterTarget& t, bool reads, bool writes, const std:
         return Fail(error, verb + ": register " + t.reg->name + " is write-only (wo in " + "the map)");
     if (writes && t.reg->access == RegisterAccess::ReadOnly)
         return Fail(error, verb + ": register " + t.reg->name + " is read-only (ro in the map)");
+    // Naming a field is not naming its register's read.
+    if (writes && t.field && t.reg->ReadDisturbs())
+        return Fail(error, verb + ": register " + t.reg->name
+                               + " is read-clear (rc in the map): a field write would read it first; write the "
+                                 "whole register");
     return true;
 }
 
@@ -46,6 +51,23 @@ bool CheckTargetValue(const RegisterTarget& t, std::uint16_t value, const std::s
     const unsigned bits = t.field ? t.field->width : t.reg->width;
     return Fail(error, verb + ": value " + Hex16(value) + " does not fit " + TargetName(t) + " (" + std::to_string(bits)
                            + " bits, at most " + Hex16(static_cast<std::uint16_t>(TargetLimit(t))) + ")");
+}
+
+bool CheckVerify(const RegisterTarget& t, const std::string& verb, std::string* error)
+{
+    if (!t.reg)
+        return true;
+    const bool w1c = t.field ? t.field->w1c : t.reg->access == RegisterAccess::Write1Clear;
+    if (w1c)
+        return Fail(error, verb + ": " + TargetName(t)
+                               + " is w1c: a 1 written clears it, so a read-back never shows it; write without verify");
+    return true;
+}
+
+bool ReadBackMatches(const RegisterTarget& t, std::uint16_t wrote, std::uint16_t back)
+{
+    const std::uint16_t compared = t.reg && !t.field ? static_cast<std::uint16_t>(~t.reg->W1cMask()) : 0xFFFF;
+    return (wrote & compared) == (back & compared);
 }
 
 std::int32_t ReadTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole)
@@ -63,7 +85,7 @@ std::int32_t WriteTarget(BoardConnection& board, const RegisterTarget& t, std::u
     const RegisterRead old = board.ReadRegister(t.address);
     if (!old.Ok())
         return old.result;
-    return board.WriteRegister(t.address, InsertField(old.value, *t.field, value));
+    return board.WriteRegister(t.address, FieldWriteValue(*t.reg, old.value, *t.field, value));
 }
 
 bool ResolvePresetWrites(const RegisterMap& map, const Preset& preset, const std::string& where,

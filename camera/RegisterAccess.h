@@ -25,6 +25,12 @@ std::uint32_t TargetLimit(const RegisterTarget& t);
 bool CheckTargetUse(const RegisterTarget& t, bool reads, bool writes, const std::string& verb, std::string* error);
 bool CheckTargetValue(const RegisterTarget& t, std::uint16_t value, const std::string& verb, std::string* error);
 
+// A write read back (--verify): refused for a w1c field or register, whose
+// bits read 0 once cleared, never what was written.
+bool CheckVerify(const RegisterTarget& t, const std::string& verb, std::string* error);
+// The read-back shows what was written; a register's w1c bits are left out.
+bool ReadBackMatches(const RegisterTarget& t, std::uint16_t wrote, std::uint16_t back);
+
 // Reads the whole register; *field is the target's bits (the register itself without a field).
 std::int32_t ReadTarget(BoardConnection& board, const RegisterTarget& t, std::uint16_t* field, std::uint16_t* whole);
 // A field is written by a read of its register first, so the other bits stay.

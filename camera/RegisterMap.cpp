@@ -119,7 +119,19 @@ private:
                 return false;
             info->reset = static_cast<std::uint16_t>(v);
         }
-        return ReadAccess(r, info) && ReadScratch(r, info) && ReadFields(r, info);
+        return ReadDescription(r, what, &info->description) && ReadAccess(r, info) && ReadScratch(r, info)
+               && ReadFields(r, info);
+    }
+
+    bool ReadDescription(const Json& object, const std::string& what, std::string* out)
+    {
+        auto it = object.find("description");
+        if (it == object.end())
+            return true;
+        if (!it->is_string())
+            return Fail(JsonLine(object), what + ": description " + it->dump() + " is not text");
+        *out = it->get<std::string>();
+        return true;
     }
 
     bool ReadAccess(const Json& r, RegisterInfo* info)
@@ -128,15 +140,17 @@ private:
             return true;
         const Json& a = r.at("access");
         const std::string s = a.is_string() ? a.get<std::string>() : "";
-        if (s == "rw")
-            info->access = RegisterAccess::ReadWrite;
-        else if (s == "ro")
-            info->access = RegisterAccess::ReadOnly;
-        else if (s == "wo")
-            info->access = RegisterAccess::WriteOnly;
-        else
-            return Fail(info->line, "register " + info->name + ": access " + a.dump() + " is not rw, ro or wo");
-        return true;
+        static const RegisterAccess kinds[] = {RegisterAccess::ReadWrite,  RegisterAccess::ReadOnly,
+                                               RegisterAccess::WriteOnly,  RegisterAccess::Write1Clear,
+                                               RegisterAccess::ReadClears, RegisterAccess::Volatile};
+        for (RegisterAccess k : kinds) {
+            if (s == AccessName(k)) {
+                info->access = k;
+                return true;
+            }
+        }
+        return Fail(info->line,
+                    "register " + info->name + ": access " + a.dump() + " is not rw, ro, wo, w1c, rc or volatile");
     }
 
     bool ReadScratch(const Json& r, RegisterInfo* info)
@@ -176,7 +190,7 @@ private:
         if (!ReadName(f, "a field of register " + reg.name, &field->name))
             return false;
         const std::string what = "field " + reg.name + "." + field->name;
-        if (!CheckKeys(f, {"name", "lsb", "width", "description"}, what))
+        if (!CheckKeys(f, {"name", "lsb", "width", "description", "access", "values"}, what))
             return false;
         if (!f.contains("lsb") || !f.contains("width"))
             return Fail(JsonLine(f), what + " needs \"lsb\" and \"width\"");
@@ -189,6 +203,54 @@ private:
                                          + ") does not fit its " + std::to_string(reg.width) + "-bit register");
         field->lsb = static_cast<unsigned>(lsb);
         field->width = static_cast<unsigned>(width);
+        return ReadDescription(f, what, &field->description) && ReadFieldAccess(f, reg, what, field)
+               && ReadValues(f, what, field);
+    }
+
+    // A field's own access: only w1c bits within a register that is written.
+    bool ReadFieldAccess(const Json& f, const RegisterInfo& reg, const std::string& what, RegisterField* field)
+    {
+        auto it = f.find("access");
+        if (it == f.end())
+            return true;
+        const std::string s = it->is_string() ? it->get<std::string>() : "";
+        if (s == "w1c" && (reg.access == RegisterAccess::ReadWrite || reg.access == RegisterAccess::Write1Clear)) {
+            field->w1c = true;
+            return true;
+        }
+        if (s == "w1c")
+            return Fail(JsonLine(f), what + ": access \"w1c\" needs an rw register, not " + AccessName(reg.access));
+        if (s == "rw")
+            return true;
+        return Fail(JsonLine(f), what + ": access " + it->dump()
+                                     + " is not rw or w1c (ro, wo, rc and volatile are a register's access)");
+    }
+
+    bool ReadValues(const Json& f, const std::string& what, RegisterField* field)
+    {
+        auto it = f.find("values");
+        if (it == f.end())
+            return true;
+        if (!it->is_object())
+            return Fail(JsonLine(f), what + ": values must be an object of names and numbers");
+        const std::uint64_t limit = (1u << field->width) - 1;
+        for (auto v = it->begin(); v != it->end(); ++v) {
+            if (IsLineKey(v.key()))
+                continue;
+            if (!IsName(v.key()))
+                return Fail(JsonLine(*it), what + ": value name " + QuotedKey(v.key())
+                                               + " must be letters, digits and _, starting with a letter or _");
+            std::uint64_t n = 0;
+            if (!ReadJsonNumber(v.value(), limit, &n))
+                return Fail(JsonLine(*it), what + ": value " + v.key() + " " + v.value().dump()
+                                               + " is not a number from 0 to " + std::to_string(limit));
+            for (const auto& [name, known] : field->values) {
+                if (known == n)
+                    return Fail(JsonLine(*it),
+                                what + ": values " + name + " and " + v.key() + " are both " + std::to_string(n));
+            }
+            field->values.emplace_back(v.key(), static_cast<std::uint16_t>(n));
+        }
         return true;
     }
 
@@ -197,6 +259,27 @@ private:
 };
 
 } // namespace
+
+const std::string* RegisterField::ValueName(std::uint16_t value) const
+{
+    for (const auto& [name, v] : values) {
+        if (v == value)
+            return &name;
+    }
+    return nullptr;
+}
+
+std::uint16_t RegisterInfo::W1cMask() const
+{
+    if (access == RegisterAccess::Write1Clear)
+        return static_cast<std::uint16_t>((1u << width) - 1);
+    std::uint16_t mask = 0;
+    for (const RegisterField& f : fields) {
+        if (f.w1c)
+            mask = static_cast<std::uint16_t>(mask | FieldMask(f));
+    }
+    return mask;
+}
 
 const RegisterField* RegisterInfo::Field(const std::string& fieldName) const
 {
@@ -275,7 +358,22 @@ bool LoadRegisterMap(const std::string& path, RegisterMap* map, std::string* err
         *error = path + ": cannot read the register map: " + why;
         return false;
     }
-    return ParseRegisterMap(text, path, map, error);
+    if (!ParseRegisterMap(text, path, map, error))
+        return false;
+    map->SetHash(Fnv1a64Hex(text));
+    return true;
+}
+
+std::string Fnv1a64Hex(const std::string& bytes)
+{
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 0x100000001b3ull;
+    }
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return text;
 }
 
 std::string DefaultRegisterMapPath()
@@ -364,13 +462,74 @@ std::uint16_t InsertField(std::uint16_t registerValue, const RegisterField& fiel
     return static_cast<std::uint16_t>((registerValue & ~mask) | ((fieldValue << field.lsb) & mask));
 }
 
+std::uint16_t FieldWriteValue(const RegisterInfo& reg, std::uint16_t registerValue, const RegisterField& field,
+                              std::uint16_t fieldValue)
+{
+    const std::uint16_t others = static_cast<std::uint16_t>(reg.W1cMask() & ~FieldMask(field));
+    return InsertField(static_cast<std::uint16_t>(registerValue & ~others), field, fieldValue);
+}
+
+bool EncodeFieldValue(const RegisterField& field, const std::string& text, std::uint16_t* value, std::string* error)
+{
+    if (!HasHexPrefix(text)) {
+        for (const auto& [name, v] : field.values) {
+            if (name == text) {
+                *value = v;
+                return true;
+            }
+        }
+    }
+    const std::uint32_t limit = (1u << field.width) - 1;
+    std::uint16_t v = 0;
+    if (ParseHex16(text, &v) && v <= limit) {
+        *value = v;
+        return true;
+    }
+    std::string names;
+    for (const auto& named : field.values)
+        names += (names.empty() ? "" : ", ") + named.first;
+    *error = "'" + text + "' is no value of field " + field.name + " ("
+             + (names.empty() ? std::string() : names + ", or ") + "0 to " + Hex16(static_cast<std::uint16_t>(limit))
+             + ")";
+    return false;
+}
+
+std::vector<DecodedField> DecodeRegister(const RegisterInfo& reg, std::uint16_t value)
+{
+    std::vector<DecodedField> out;
+    for (const RegisterField& f : reg.fields) {
+        const std::uint16_t v = ExtractField(value, f);
+        out.push_back({&f, v, f.ValueName(v)});
+    }
+    return out;
+}
+
+std::string FieldValueText(const DecodedField& d)
+{
+    if (d.valueName)
+        return *d.valueName + "(" + std::to_string(d.value) + ")";
+    return std::to_string(d.value);
+}
+
+std::string DecodedText(const RegisterInfo& reg, std::uint16_t value)
+{
+    std::string text;
+    for (const DecodedField& d : DecodeRegister(reg, value))
+        text += (text.empty() ? "" : " ") + d.field->name + "=" + FieldValueText(d);
+    return text;
+}
+
 const char* AccessName(RegisterAccess access)
 {
     switch (access) {
     case RegisterAccess::ReadOnly: return "ro";
     case RegisterAccess::WriteOnly: return "wo";
-    default: return "rw";
+    case RegisterAccess::Write1Clear: return "w1c";
+    case RegisterAccess::ReadClears: return "rc";
+    case RegisterAccess::Volatile: return "volatile";
+    case RegisterAccess::ReadWrite: break;
     }
+    return "rw";
 }
 
 } // namespace pelvar

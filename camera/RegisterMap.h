@@ -5,21 +5,33 @@
 //   {"registers": [{"name": "EXPOSURE", "address": "0x0010", "reset": "0x0000",
 //                   "access": "rw", "width": 16, "scratch": false,
 //                   "fields": [{"name": "GAIN", "lsb": 4, "width": 3}]}]}
+//
+// Beyond rw/ro/wo a register may be "w1c" (bits written as 1 clear), "rc"
+// (a read clears or changes it, so nothing reads it unless it is named) or
+// "volatile" (changes by itself); a field may be "w1c" within an rw register.
+// Fields may name their values: "values": {"off": 0, "continuous": 2}.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelvar {
 
-enum class RegisterAccess { ReadWrite, ReadOnly, WriteOnly };
+enum class RegisterAccess { ReadWrite, ReadOnly, WriteOnly, Write1Clear, ReadClears, Volatile };
 
 struct RegisterField {
     std::string name;
     unsigned lsb = 0;
     unsigned width = 1;
+    bool w1c = false; // bits written as 1 clear: a write of another field writes 0 here
+    std::vector<std::pair<std::string, std::uint16_t>> values; // named values, in file order
+    std::string description;
+
+    // The value's name, or null.
+    const std::string* ValueName(std::uint16_t value) const;
 };
 
 struct RegisterInfo {
@@ -30,9 +42,16 @@ struct RegisterInfo {
     RegisterAccess access = RegisterAccess::ReadWrite;
     bool scratch = false; // free to overwrite: the self-test uses it
     std::vector<RegisterField> fields;
+    std::string description;
     int line = 0; // where the file defines it
 
     const RegisterField* Field(const std::string& fieldName) const;
+    bool Readable() const { return access != RegisterAccess::WriteOnly; }
+    bool Writable() const { return access != RegisterAccess::ReadOnly; }
+    // A read clears or changes it: read only when named.
+    bool ReadDisturbs() const { return access == RegisterAccess::ReadClears; }
+    // Bits that a write of 1 clears: the whole register for w1c, else its w1c fields.
+    std::uint16_t W1cMask() const;
 };
 
 class RegisterMap {
@@ -45,14 +64,21 @@ public:
     const RegisterInfo* FirstScratch() const;
     // The file it came from; empty for no map.
     const std::string& Source() const { return m_source; }
+    // FNV-1a (64 bits) of the file's bytes, as 16 hexadecimal digits; empty for no map.
+    const std::string& Hash() const { return m_hash; }
 
     // Takes over `registers` after checking names and addresses are unique.
     bool Assign(std::vector<RegisterInfo> registers, const std::string& source, std::string* error);
+    void SetHash(std::string hash) { m_hash = std::move(hash); }
 
 private:
     std::vector<RegisterInfo> m_registers;
     std::string m_source;
+    std::string m_hash;
 };
+
+// FNV-1a, 64 bits, as 16 lower-case hexadecimal digits.
+std::string Fnv1a64Hex(const std::string& bytes);
 
 // Parses the map's JSON text. On failure *error is one line:
 // "SOURCE:LINE: what is wrong".
@@ -86,7 +112,27 @@ std::uint16_t FieldMask(const RegisterField& field);
 std::uint16_t ExtractField(std::uint16_t registerValue, const RegisterField& field);
 // The register value with the field replaced; `fieldValue` must fit the field.
 std::uint16_t InsertField(std::uint16_t registerValue, const RegisterField& field, std::uint16_t fieldValue);
+// What a field write sends after reading `registerValue`: the field replaced
+// and every other w1c bit 0, so that the write clears nothing else.
+std::uint16_t FieldWriteValue(const RegisterInfo& reg, std::uint16_t registerValue, const RegisterField& field,
+                              std::uint16_t fieldValue);
 
+// A field's value as typed: one of its names first, else hexadecimal (0x
+// optional). False with *error one line when it is neither or does not fit.
+bool EncodeFieldValue(const RegisterField& field, const std::string& text, std::uint16_t* value, std::string* error);
+
+struct DecodedField {
+    const RegisterField* field = nullptr;
+    std::uint16_t value = 0;
+    const std::string* valueName = nullptr; // null: the value has no name
+};
+std::vector<DecodedField> DecodeRegister(const RegisterInfo& reg, std::uint16_t value);
+// "MODE=continuous(2) GAIN=3 EN=1": the fields in file order, numbers in decimal.
+std::string DecodedText(const RegisterInfo& reg, std::uint16_t value);
+// "continuous(2)", or "3" for a value without a name.
+std::string FieldValueText(const DecodedField& d);
+
+// "rw", "ro", "wo", "w1c", "rc", "volatile": as the map spells them.
 const char* AccessName(RegisterAccess access);
 
 } // namespace pelvar

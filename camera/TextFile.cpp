@@ -78,4 +78,22 @@ bool ReadTextStream(std::FILE* in, std::size_t limit, std::string* text, std::st
     return true;
 }
 
+bool WriteTextFileReplacing(const std::string& path, const std::string& text, std::string* error)
+{
+    const std::string temporary = path + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
+        *error = path + ": cannot write: " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const int writeErrno = errno;
+    if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = path + ": cannot write: " + std::strerror(written ? errno : writeErrno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 } // namespace pelvar

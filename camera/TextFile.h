@@ -23,6 +23,10 @@ bool ReadTextFile(const std::string& path, std::size_t limit, std::string* text,
 // false with the reason in *why ("is over the 4 MiB limit", or the system's).
 bool ReadTextStream(std::FILE* in, std::size_t limit, std::string* text, std::string* why);
 
+// Written beside `path` and renamed over it, so a failed write never leaves
+// half a file where a good one was. False with *error "PATH: cannot write: why".
+bool WriteTextFileReplacing(const std::string& path, const std::string& text, std::string* error);
+
 // "4 MiB": a limit as the messages name it.
 std::string LimitText(std::size_t limit);
 

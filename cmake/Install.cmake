@@ -11,6 +11,8 @@ if(TARGET pelvar)
   install(TARGETS pelvar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(TARGETS pelvarctl pelvar-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Python's standard library only: Debian's python3, which the package depends on.
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/pelvar-map-import/pelvar-map-import DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${PELVAR_RES}/pelvar.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
@@ -38,7 +40,7 @@ function(pelvar_gzip source name)
   set(pelvar_gz_files ${pelvar_gz_files} ${copy}.gz PARENT_SCOPE)
 endfunction()
 
-set(PELVAR_MAN_PAGES pelvarctl pelvar-sim)
+set(PELVAR_MAN_PAGES pelvarctl pelvar-sim pelvar-map-import)
 if(TARGET pelvar)
   list(PREPEND PELVAR_MAN_PAGES pelvar)
 endif()

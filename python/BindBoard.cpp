@@ -11,6 +11,7 @@
 
 #include "camera/Commands.h"
 #include "camera/RegisterAccess.h"
+#include "camera/RegisterSnapshot.h"
 #include "platform/HexBytes.h"
 #include "python/BindLog.h"
 #include "python/Binding.h"
@@ -27,6 +28,65 @@ RegisterTarget Target(const Board& board, const RegisterKey& key)
     if (const Text* name = std::get_if<Text>(&key))
         return board.Resolve(name->value);
     return Board::AtAddress(std::get<Int>(key).value);
+}
+
+// A register value or a name of one of a field's values.
+using RegisterValueArg = std::variant<Int, Text>;
+
+long long ValueOf(const Board& board, const RegisterTarget& t, const RegisterValueArg& value)
+{
+    if (const Text* name = std::get_if<Text>(&value))
+        return board.ValueByName(t, name->value);
+    return std::get<Int>(value).value;
+}
+
+// A value read through the map: pelvar.registers.RegisterValue, an int that
+// shows its fields; a plain int for an address the map does not name.
+py::int_ ValueObject(const RegisterTarget& t, std::uint16_t value)
+{
+    if (!t.reg)
+        return py::int_(value);
+    const RegisterInfo reg = *t.reg; // the decoder keeps its own copy
+    std::optional<RegisterField> field;
+    if (t.field)
+        field = *t.field;
+    const auto decode = [reg, field](long long v) {
+        const auto x = static_cast<std::uint16_t>(v);
+        return field ? FieldValueText({&*field, x, field->ValueName(x)}) : DecodedText(reg, x);
+    };
+    py::dict fields;
+    py::object valueName = py::none();
+    std::string decoded;
+    if (field) {
+        if (const std::string* name = field->ValueName(value)) {
+            valueName = py::str(*name);
+            decoded = decode(value);
+        }
+    } else {
+        for (const DecodedField& d : DecodeRegister(reg, value))
+            fields[py::str(d.field->name)] = d.value;
+        decoded = decode(value);
+    }
+    const py::object cls = py::module_::import("pelvar.registers").attr("RegisterValue");
+    return py::int_(cls(value, TargetName(t), decoded, fields, valueName, py::cpp_function(decode)));
+}
+
+py::dict DifferenceDict(const RegisterDifference& d)
+{
+    py::dict fields;
+    if (d.reg && d.note.empty()) {
+        const std::vector<DecodedField> was = DecodeRegister(*d.reg, d.was);
+        const std::vector<DecodedField> now = DecodeRegister(*d.reg, d.now);
+        for (std::size_t i = 0; i < was.size(); ++i) {
+            if (was[i].value != now[i].value)
+                fields[py::str(was[i].field->name)] = py::make_tuple(was[i].value, now[i].value);
+        }
+    }
+    return py::dict("name"_a = d.name, "address"_a = d.reg ? py::object(py::int_(d.reg->address)) : py::none(),
+                    "was"_a = d.was, "now"_a = d.note.empty() ? py::object(py::int_(d.now)) : py::none(),
+                    "volatile"_a = d.reg && d.reg->access == RegisterAccess::Volatile, "fields"_a = fields,
+                    "note"_a = d.note.empty() ? py::none() : py::object(py::str(d.note)),
+                    "text"_a = DifferenceText(d));
 }
 
 std::uint8_t CommandCode(const CommandRef& cmd)
@@ -215,14 +275,15 @@ void BindBoard(py::module_& m)
             "__getitem__",
             [](RegisterView& v, const RegisterKey& reg) {
                 const RegisterTarget t = Target(*v.board, reg);
-                return OnTheLine(*v.board, [&] { return v.board->Read(t); });
+                return ValueObject(t, OnTheLine(*v.board, [&] { return v.board->Read(t); }));
             },
             "reg"_a)
         .def(
             "__setitem__",
-            [](RegisterView& v, const RegisterKey& reg, Int value) {
+            [](RegisterView& v, const RegisterKey& reg, const RegisterValueArg& value) {
                 const RegisterTarget t = Target(*v.board, reg);
-                OnTheLine(*v.board, [&] { v.board->Write(t, value.value, false); });
+                const long long word = ValueOf(*v.board, t, value);
+                OnTheLine(*v.board, [&] { v.board->Write(t, word, false); });
             },
             "reg"_a, "value"_a)
         .def("__repr__", [](const RegisterView& v) {
@@ -256,18 +317,71 @@ void BindBoard(py::module_& m)
             "read",
             [](Board& b, const RegisterKey& reg) {
                 const RegisterTarget t = Target(b, reg);
-                return OnTheLine(b, [&] { return b.Read(t); });
+                return ValueObject(t, OnTheLine(b, [&] { return b.Read(t); }));
             },
-            "reg"_a, "Reads a register (or a field of the map).")
+            "reg"_a,
+            "Reads a register (or a field of the map). A register or field of the map comes back as a "
+            "pelvar.RegisterValue: an int that shows hexadecimal and its fields, and equals a field value's name.")
         .def(
             "write",
-            [](Board& b, const RegisterKey& addr, Int value, bool verify) {
+            [](Board& b, const RegisterKey& addr, const RegisterValueArg& value, bool verify) {
                 const RegisterTarget t = Target(b, addr);
-                OnTheLine(b, [&] { b.Write(t, value.value, verify); });
+                const long long word = ValueOf(b, t, value);
+                OnTheLine(b, [&] { b.Write(t, word, verify); });
             },
             "addr"_a, "value"_a, py::arg("verify").noconvert() = false,
-            "Writes a register (a field: read-modify-write), as pelvarctl reg write does; verify=True reads it back "
+            "Writes a register (a field: read-modify-write, its value a number or one of its names), as pelvarctl "
+            "reg write does; verify=True reads it back "
             "and raises VerifyError on a difference (refused for a write-only register, before anything is sent).")
+        .def(
+            "snapshot",
+            [](Board& b, const std::optional<std::filesystem::path>& path) {
+                const RegisterSnapshot snapshot = OnTheLine(b, [&] { return b.Snapshot(); });
+                std::string error;
+                if (path && !SaveSnapshot(path->string(), snapshot, &error)) {
+                    PyErr_SetString(PyExc_OSError, error.c_str());
+                    throw py::error_already_set();
+                }
+                py::dict values;
+                for (const SnapshotEntry& e : snapshot.registers)
+                    values[py::str(e.name)] = e.value;
+                return values;
+            },
+            "path"_a = py::none(),
+            "Reads every register of the map that may be read (never one a read clears, rc) and returns "
+            "{name: value}; with path, saves it as pelvarctl reg snapshot does.")
+        .def(
+            "diff",
+            [](Board& b, const std::filesystem::path& against) {
+                const RegisterSnapshot snapshot = b.LoadSnapshotFile(against.string(), false);
+                // Compared by name all the same, as pelvarctl reg diff does.
+                if (const std::string other = OtherMapNote(snapshot, b.Map());
+                    !other.empty() && PyErr_WarnEx(PyExc_UserWarning, (against.string() + ": " + other).c_str(), 1) != 0)
+                    throw py::error_already_set();
+                const auto differences = OnTheLine(b, [&] { return b.Diff(snapshot); });
+                py::list out;
+                for (const RegisterDifference& d : differences)
+                    out.append(DifferenceDict(d));
+                return out;
+            },
+            "against"_a,
+            "The registers that differ from a snapshot file (or from the map's reset values for 'reset'): "
+            "[{'name', 'address', 'was', 'now', 'volatile', 'fields': {field: (was, now)}, 'note', 'text'}]; "
+            "empty when none does.")
+        .def(
+            "restore",
+            [](Board& b, const std::filesystem::path& path) {
+                const RegisterSnapshot snapshot = b.LoadSnapshotFile(path.string(), true);
+                const auto steps = OnTheLine(b, [&] { return b.Restore(snapshot); });
+                py::list out;
+                for (const RestoreStep& s : steps)
+                    out.append(py::dict("name"_a = s.name, "value"_a = s.value, "restored"_a = s.restored,
+                                        "why"_a = s.restored ? py::none() : py::object(py::str(s.why))));
+                return out;
+            },
+            "path"_a,
+            "Writes a snapshot's writable registers back in map order, each read back, and returns every "
+            "register's step: [{'name', 'value', 'restored', 'why'}]; VerifyError when one did not read back.")
         .def(
             "dump",
             [](Board& b, Int first, Int last) {

@@ -184,7 +184,8 @@ void Board::Write(const RegisterTarget& t, long long value, bool verify)
     if (value < 0 || value > 0xFFFF)
         throw ValueFailure("write " + TargetName(t) + ": " + std::to_string(value) + " is not within 0..0xffff");
     const auto word = static_cast<std::uint16_t>(value);
-    if (!CheckTargetUse(t, verify || t.field, true, "write", &error) || !CheckTargetValue(t, word, "write", &error))
+    if (!CheckTargetUse(t, verify || t.field, true, "write", &error) || !CheckTargetValue(t, word, "write", &error)
+        || (verify && !CheckVerify(t, "write", &error)))
         throw ValueFailure(error);
     Check(WriteTarget(m_board, t, word), "write " + TargetName(t) + " " + Hex16(word));
     if (!verify)
@@ -192,7 +193,7 @@ void Board::Write(const RegisterTarget& t, long long value, bool verify)
     std::uint16_t back = 0;
     std::uint16_t whole = 0;
     Check(ReadTarget(m_board, t, &back, &whole), "read back " + TargetName(t));
-    if (back != word)
+    if (!ReadBackMatches(t, word, back))
         throw Failure{FailureKind::Verify, LINK_OK,
                       Label() + ": verify " + TargetName(t) + ": wrote " + Hex16(word)
                           + ", read " + Hex16(back),
@@ -211,13 +212,74 @@ std::vector<std::pair<std::uint16_t, std::uint16_t>> Board::Dump(long long first
             throw Failure{FailureKind::Port, LINK_ERR_NOT_OPEN, Label() + ": dump: interrupted", m_port, 0};
         const auto address = static_cast<std::uint16_t>(a);
         const RegisterInfo* reg = m_map.FindAddress(address);
-        if (reg && reg->access == RegisterAccess::WriteOnly)
+        if (reg && (!reg->Readable() || reg->ReadDisturbs()))
             continue;
         const RegisterRead read = m_board.ReadRegister(address);
         Check(read.result, "dump: read " + Hex16(address));
         values.emplace_back(address, read.value);
     }
     return values;
+}
+
+std::uint16_t Board::ValueByName(const RegisterTarget& t, const std::string& name) const
+{
+    if (!t.field)
+        throw ValueFailure("write " + TargetName(t) + ": '" + name + "' names a value of a field, and " + TargetName(t)
+                           + " is no field of the map");
+    std::uint16_t value = 0;
+    std::string error;
+    if (!EncodeFieldValue(*t.field, name, &value, &error))
+        throw ValueFailure("write " + TargetName(t) + ": " + error);
+    return value;
+}
+
+RegisterSnapshot Board::Snapshot()
+{
+    if (m_map.Empty())
+        throw ValueFailure("snapshot: no register map (connect(map=...))");
+    RegisterSnapshot snapshot;
+    std::string failed;
+    Check(TakeSnapshot(m_board, m_map, &snapshot, &failed), "snapshot: read " + failed);
+    return snapshot;
+}
+
+RegisterSnapshot Board::LoadSnapshotFile(const std::string& path, bool forRestore) const
+{
+    if (m_map.Empty())
+        throw ValueFailure(std::string(forRestore ? "restore" : "diff") + ": no register map (connect(map=...))");
+    if (!forRestore && path == "reset")
+        return ResetSnapshot(m_map);
+    RegisterSnapshot snapshot;
+    std::string error;
+    if (!LoadSnapshot(path, &snapshot, &error))
+        throw ValueFailure(error);
+    const std::string other = OtherMapNote(snapshot, m_map);
+    if (forRestore && !other.empty())
+        throw ValueFailure("restore: " + path + ": " + other + "; restore it with that map");
+    return snapshot;
+}
+
+std::vector<RegisterDifference> Board::Diff(const RegisterSnapshot& snapshot)
+{
+    std::vector<RegisterDifference> differences = DiffSnapshot(m_board, m_map, snapshot);
+    for (const RegisterDifference& d : differences)
+        Check(d.result, "diff: read " + d.name);
+    return differences;
+}
+
+std::vector<RestoreStep> Board::Restore(const RegisterSnapshot& snapshot)
+{
+    std::vector<RestoreStep> steps = RestoreSnapshot(m_board, m_map, snapshot);
+    std::string failed;
+    for (const RestoreStep& s : steps) {
+        if (s.written && s.result != LINK_OK)
+            Check(s.result, "restore: write " + s.name);
+        if (s.written && !s.restored)
+            failed += (failed.empty() ? "" : "; ") + s.name + ": " + s.why;
+    }
+    if (!failed.empty())
+        throw Failure{FailureKind::Verify, LINK_OK, Label() + ": restore: " + failed, m_port, 0};
+    return steps;
 }
 
 std::vector<std::string> Board::ApplyPreset(const std::string& path)

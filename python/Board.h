@@ -17,6 +17,7 @@
 #include "camera/Diagnosis.h"
 #include "camera/ExchangeLog.h"
 #include "camera/RegisterMap.h"
+#include "camera/RegisterSnapshot.h"
 
 namespace pelvar::python {
 
@@ -63,7 +64,16 @@ public:
     static RegisterTarget AtAddress(long long address);
     std::uint16_t Read(const RegisterTarget& t);
     void Write(const RegisterTarget& t, long long value, bool verify);
-    // Registers first..last in address order; write-only ones of the map are left out.
+    // A field's value by one of its names.
+    std::uint16_t ValueByName(const RegisterTarget& t, const std::string& name) const;
+    // The map's readable registers that a read leaves alone, as reg snapshot reads them.
+    RegisterSnapshot Snapshot();
+    // A snapshot file, or the map's reset values for "reset"; `forRestore`: of this map only.
+    RegisterSnapshot LoadSnapshotFile(const std::string& path, bool forRestore) const;
+    std::vector<RegisterDifference> Diff(const RegisterSnapshot& snapshot);
+    // Every step; VerifyError when a register written did not read back.
+    std::vector<RestoreStep> Restore(const RegisterSnapshot& snapshot);
+    // Registers first..last in address order; write-only ones of the map are left out, and those a read clears.
     std::vector<std::pair<std::uint16_t, std::uint16_t>> Dump(long long first, long long last);
     // The preset's adjustments and register writes; the steps as they were done.
     std::vector<std::string> ApplyPreset(const std::string& path);

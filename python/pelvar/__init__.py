@@ -28,6 +28,7 @@ from ._pelvar import (
     result_name,
     simulated_board,
 )
+from .registers import RegisterValue
 from .errors import (
     ChecksumError,
     LinkError,
@@ -52,6 +53,7 @@ __all__ = [
     "PortInfo",
     "QueryReply",
     "RefusedError",
+    "RegisterValue",
     "RegisterView",
     "SimulatedBoard",
     "StartupError",

@@ -214,3 +214,19 @@ def pytest_runtest_makereport(item, call):
     item.user_properties.append((title, text))
     if report.when == "teardown":
         report.user_properties.append((title, text))
+
+
+def pytest_assertrepr_compare(op, left, right):
+    """A register read compared with a number: both in hexadecimal, decoded
+    by the map, instead of two decimal numbers."""
+    if op not in ("==", "!="):
+        return None
+    value, other = (left, right) if isinstance(left, pelvar.RegisterValue) else (right, left)
+    if not isinstance(value, pelvar.RegisterValue) or isinstance(other, bool) or not isinstance(other, int):
+        return None
+    if not 0 <= other <= 0xFFFF:
+        return None
+    lines = [f"{value!r} {op} 0x{other:04x}"]
+    lines.append(f"read:     0x{int(value):04x} {value.decode(int(value))}".rstrip())
+    lines.append(f"compared: 0x{other:04x} {value.decode(other)}".rstrip())
+    return lines

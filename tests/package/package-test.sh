@@ -81,6 +81,8 @@ ROOT="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOT"
 U="$ROOT/usr"
 
+[[ -x $U/bin/pelvar-map-import ]] || fail "usr/bin/pelvar-map-import missing"
+[[ $(head -1 "$U/bin/pelvar-map-import") == "#!/usr/bin/python3" ]] || fail "pelvar-map-import is not for Debian's python3"
 for prog in pelvar pelvarctl pelvar-sim; do
     [[ -x $U/bin/$prog ]] || { fail "usr/bin/$prog missing"; continue; }
     if readelf -d "$U/bin/$prog" | grep -Eq 'RPATH|RUNPATH'; then
@@ -129,7 +131,7 @@ SIGROKDECODE_DIR=$U/share/libsigrokdecode/decoders sigrok-cli -P pelvar --show >
     || fail "sigrok-cli does not load the packaged decoder: $(cat "$WORK/srd.out")"
 
 # --- manual pages -------------------------------------------------------------
-for prog in pelvar pelvarctl pelvar-sim; do
+for prog in pelvar pelvarctl pelvar-sim pelvar-map-import; do
     page="$U/share/man/man1/$prog.1.gz"
     [[ -f $page ]] || { fail "man1/$prog.1.gz missing"; continue; }
     gzip -t "$page" || fail "$prog.1.gz is not gzip"

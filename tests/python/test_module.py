@@ -105,7 +105,9 @@ def test_dump_gives_each_register_of_the_range(board):
         (lambda b: b.log(1.0), TypeError),
         (lambda b: b.reg["NOPE"], ValueError),
         (lambda b: b.write(0x10, 0x10000), ValueError),
-        (lambda b: b.write(0x10, "1"), TypeError),
+        # Text is a field value's name: a register by address has none.
+        (lambda b: b.write(0x10, "1"), ValueError),
+        (lambda b: b.write(0x10, b"1"), TypeError),
         (lambda b: b.write("ID", 1), ValueError),
         (lambda b: b.write("NARROW", 0x100), ValueError),
         (lambda b: b.reg.__setitem__("CTRL.GAIN", 8), ValueError),
@@ -765,3 +767,90 @@ def test_rs485_mode_refused_by_the_driver_leaves_the_port_unused(sim):
     )
     with pelvar.connect(sim.port) as b:
         assert b.sensor == "ARVEN-L"
+
+
+NAMED_MAP = """{"registers": [
+  {"name": "EXPOSURE", "address": "0x0010", "reset": "0x0100"},
+  {"name": "CTRL", "address": "0x0012", "reset": "0x0000", "fields": [
+    {"name": "MODE", "lsb": 0, "width": 2, "values": {"off": 0, "continuous": 2, "single": 3}},
+    {"name": "GAIN", "lsb": 4, "width": 3},
+    {"name": "IRQ", "lsb": 8, "width": 1, "access": "w1c"},
+    {"name": "EN", "lsb": 15, "width": 1}]},
+  {"name": "STATUS", "address": "0x0030", "access": "volatile"},
+  {"name": "FIFO", "address": "0x0031", "access": "rc"}
+]}"""
+
+
+@pytest.fixture
+def named(sim, tmp_path):
+    path = tmp_path / "named.json"
+    path.write_text(NAMED_MAP)
+    with pelvar.connect(sim.port, map=path) as b:
+        yield b
+
+
+def test_named_values_in_and_out(named, sim):
+    named.reg["CTRL"] = 0x8032
+    value = named.reg["CTRL"]
+    assert value == 0x8032 and isinstance(value, int)
+    assert repr(value) == "CTRL=0x8032 (MODE=continuous(2) GAIN=3 IRQ=0 EN=1)"
+    assert value.fields == {"MODE": 2, "GAIN": 3, "IRQ": 0, "EN": 1}
+    import copy
+    import pickle
+    assert pickle.loads(pickle.dumps(value)) == 0x8032 and copy.deepcopy(value) == 0x8032
+    assert named.reg["CTRL.MODE"] == "continuous"
+    assert named.reg["CTRL.MODE"].value_name == "continuous"
+    named.reg["CTRL.MODE"] = "single"
+    assert named.log(1)[0].frames[0] == (">", bytes.fromhex("02 04 A4 33 80 11 03"))
+    named.write("CTRL.MODE", "off", verify=True)
+    assert sim.register(0x12) == 0x8030
+    assert repr(named.reg[0x40]) == "0", "an address the map does not name reads as a plain int"
+    with pytest.raises(ValueError, match=r"'burst' is no value of field MODE \(off, continuous, single, or 0 to 0x0003\)"):
+        named.reg["CTRL.MODE"] = "burst"
+    with pytest.raises(ValueError, match="EXPOSURE is no field"):
+        named.write("EXPOSURE", "off")
+    with pytest.raises(ValueError, match="CTRL.IRQ is w1c: a 1 written clears it"):
+        named.write("CTRL.IRQ", 1, verify=True)
+
+
+def test_snapshot_diff_and_restore_never_read_a_read_clear_register(named, sim, tmp_path):
+    named.reg["EXPOSURE"] = 0x0200
+    named.reg["CTRL"] = 0x8032
+    file = tmp_path / "day1.json"
+    start = len(named.log())
+    assert named.snapshot(file) == {"EXPOSURE": 0x0200, "CTRL": 0x8032, "STATUS": 0}
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # the snapshot is of this very map
+        assert named.diff(file) == []
+    named.reg["CTRL.MODE"] = "off"
+    named.reg["STATUS"] = 5
+    differences = named.diff(str(file))
+    assert [d["text"] for d in differences] == ["CTRL 0x0012: 0x8032 -> 0x8030, MODE continuous(2) -> off(0)",
+                                               "STATUS (volatile) 0x0030: 0x0000 -> 0x0005"]
+    assert differences[0]["fields"] == {"MODE": (2, 0)} and differences[1]["volatile"]
+    steps = named.restore(file)
+    assert [(s["name"], s["restored"]) for s in steps] == [("EXPOSURE", True), ("CTRL", True), ("STATUS", False),
+                                                           ("FIFO", False)]
+    assert steps[3]["why"] == "rc: a read clears it, so it is not read unless named"
+    assert sim.register(0x12) == 0x8032
+    assert not [e for e in named.log()[start:] if e.meaning.startswith("reg 0x0031")], "FIFO never latched"
+    assert [d["name"] for d in named.diff("reset")] == ["EXPOSURE", "CTRL"]
+    assert 0x31 not in named.dump(0x30, 0x31)
+
+
+def test_restore_raises_on_a_refused_write_and_refuses_another_maps_snapshot(named, sim, tmp_path):
+    file = tmp_path / "s.json"
+    named.reg["EXPOSURE"] = 0x0200
+    named.snapshot(file)
+    named.reg["EXPOSURE"] = 0
+    sim.set_faults(nak=True)
+    with pytest.raises(pelvar.RefusedError):
+        named.restore(file)
+    sim.set_faults(nak=False)
+    other = tmp_path / "other.json"
+    other.write_text('{"map": {"file": "old.json", "fnv1a64": "0000000000000001"}, "registers": []}')
+    with pytest.raises(ValueError, match="taken with another map"):
+        named.restore(other)
+    with pytest.warns(UserWarning, match=r"taken with another map \(old.json, fnv1a64 0000000000000001\)"):
+        assert named.diff(other) == []

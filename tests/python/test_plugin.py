@@ -193,3 +193,29 @@ def test_a_slow_reply(pelvar_board):
 """)
     run(pytester).assert_outcomes(failed=1)
     run(pytester, "--pelvar-reply-timeout", "2500").assert_outcomes(passed=1)
+
+
+REGISTER_ASSERTION = """
+import pelvar
+
+def test_ctrl(tmp_path):
+    path = tmp_path / "m.json"
+    path.write_text('{"registers": [{"name": "CTRL", "address": "0x0012", "fields": ['
+                    '{"name": "MODE", "lsb": 0, "width": 2, "values": {"off": 0, "continuous": 2}},'
+                    '{"name": "GAIN", "lsb": 4, "width": 3}]}]}')
+    with pelvar.simulated_board() as sim, pelvar.connect(sim.port, map=path) as board:
+        board.reg["CTRL"] = 0x1111
+        assert board.reg["CTRL"] == 0x2222
+"""
+
+
+def test_a_register_in_a_failed_assertion_shows_hexadecimal_and_its_fields(pytester):
+    pytester.makepyfile(REGISTER_ASSERTION)
+    result = run(pytester)
+    result.assert_outcomes(failed=1)
+    result.stdout.fnmatch_lines([
+        "*assert CTRL=0x1111 (MODE=1 GAIN=1) == 0x2222",
+        "*read:     0x1111 MODE=1 GAIN=1",
+        "*compared: 0x2222 MODE=continuous(2) GAIN=2",
+    ])
+    result.stdout.no_fnmatch_line("*assert 4369 == 8738*")

@@ -25,6 +25,7 @@
 #include "camera/Preset.h"
 #include "camera/RegisterMap.h"
 #include "camera/TextFile.h"
+#include "platform/HexBytes.h"
 #include "sim/SimBoard.h"
 #include "platform/ForwardingPlatform.h"
 #include "tests/support/CtlCapture.h"
@@ -48,6 +49,24 @@ constexpr const char* kMap = R"({"registers": [
   {"name": "KICK", "address": "0x0020", "access": "wo"},
   {"name": "LED", "address": "0x0014", "width": 8},
   {"name": "SCRATCH", "address": "0x00FE", "scratch": true}
+]})";
+
+// Every key a bring-up map may carry: named values, descriptions, w1c bits
+// beside rw fields, a register a read clears, one that changes by itself.
+constexpr const char* kNamedMap = R"({"registers": [
+  {"name": "EXPOSURE", "address": "0x0010", "reset": "0x0100", "description": "Exposure in lines"},
+  {"name": "ID", "address": "0x0011", "access": "ro", "reset": "0x5a01"},
+  {"name": "CTRL", "address": "0x0012", "reset": "0x0000", "description": "Pipeline control", "fields": [
+    {"name": "MODE", "lsb": 0, "width": 2, "values": {"off": 0, "continuous": 2, "single": 3},
+     "description": "Capture mode"},
+    {"name": "GAIN", "lsb": 4, "width": 3},
+    {"name": "IRQ", "lsb": 8, "width": 1, "access": "w1c"},
+    {"name": "ERR", "lsb": 9, "width": 1, "access": "w1c"},
+    {"name": "EN", "lsb": 15, "width": 1}]},
+  {"name": "KICK", "address": "0x0020", "access": "wo"},
+  {"name": "STATUS", "address": "0x0030", "access": "volatile", "reset": "0x0000"},
+  {"name": "FIFO", "address": "0x0031", "access": "rc", "fields": [{"name": "LEVEL", "lsb": 0, "width": 8}]},
+  {"name": "INT", "address": "0x0032", "access": "w1c", "reset": "0x0000"}
 ]})";
 
 // ---- The map file ----------------------------------------------------------
@@ -88,6 +107,7 @@ struct BadMapRow {
     const char* text;
     const char* where; // "m.json:LINE:"
     const char* what;
+    bool exact = false; // `what` is the whole complaint after `where`
 };
 
 class BadMap : public ::testing::TestWithParam<BadMapRow> {};
@@ -99,6 +119,9 @@ TEST_P(BadMap, OneLineNamingFileLineAndFault)
     EXPECT_FALSE(ParseRegisterMap(GetParam().text, "m.json", &map, &error));
     EXPECT_EQ(error.rfind(GetParam().where, 0), 0u) << error;
     EXPECT_NE(error.find(GetParam().what), std::string::npos) << error;
+    if (GetParam().exact) {
+        EXPECT_EQ(error, std::string(GetParam().where) + " " + GetParam().what);
+    }
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_TRUE(map.Empty()) << "a refused map keeps nothing";
 }
@@ -142,7 +165,40 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"registers\": [{\"name\": \"A\", \"address\": 1},\n{\"name\": \"B\", \"address\": \"0x1\"}]}",
                   "m.json:2:", "already register A"},
         BadMapRow{"unknownAccess", "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"rx\"}]}",
-                  "m.json:1:", "rw, ro or wo"},
+                  "m.json:1:", "register A: access \"rx\" is not rw, ro, wo, w1c, rc or volatile", true},
+        BadMapRow{"valuesNotAnObject",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [\n{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"values\": [\"off\"]}]}]}",
+                  "m.json:2:", "field A.M: values must be an object of names and numbers", true},
+        BadMapRow{"valueWiderThanField",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2,\n\"values\": {\"off\": 0,\n \"big\": 4}}]}]}",
+                  "m.json:2:", "field A.M: value big 4 is not a number from 0 to 3", true},
+        BadMapRow{"valueNameWithABlank",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"values\": {\"no way\": 1}}]}]}",
+                  "m.json:1:",
+                  "field A.M: value name \"no way\" must be letters, digits and _, starting with a letter or _", true},
+        BadMapRow{"twoNamesForOneValue",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"values\": {\"on\": 1, \"yes\": 1}}]}]}",
+                  "m.json:1:", "field A.M: values on and yes are both 1", true},
+        BadMapRow{
+            "fieldAccessRc",
+            "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [\n{\"name\": \"M\", \"lsb\": 0, "
+            "\"width\": 2, \"access\": \"rc\"}]}]}",
+            "m.json:2:", "field A.M: access \"rc\" is not rw or w1c (ro, wo, rc and volatile are a register's access)",
+            true},
+        BadMapRow{"w1cFieldInAReadOnlyRegister",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"access\": \"ro\", \"fields\": [{\"name\": "
+                  "\"M\", \"lsb\": 0, \"width\": 1, \"access\": \"w1c\"}]}]}",
+                  "m.json:1:", "field A.M: access \"w1c\" needs an rw register, not ro", true},
+        BadMapRow{"descriptionNotText", "{\"registers\": [\n{\"name\": \"A\", \"address\": 1, \"description\": 7}]}",
+                  "m.json:2:", "register A: description 7 is not text", true},
+        BadMapRow{"misspeltValuesKey",
+                  "{\"registers\": [{\"name\": \"A\", \"address\": 1, \"fields\": [{\"name\": \"M\", \"lsb\": 0, "
+                  "\"width\": 2, \"value\": {\"on\": 1}}]}]}",
+                  "m.json:1:", "field A.M: unknown key \"value\"", true},
         BadMapRow{"misspeltKey", "{\"registers\": [{\"name\": \"A\", \"adress\": 1}]}", "m.json:1:", "\"adress\""},
         BadMapRow{"missingAddress", "{\"registers\": [{\"name\": \"A\"}]}", "m.json:1:", "no \"address\""},
         BadMapRow{"nameWithDot", "{\"registers\": [{\"name\": \"A.B\", \"address\": 1}]}", "m.json:1:", "name"},
@@ -210,6 +266,62 @@ TEST(Resolve, ANameThatIsAlsoHexIsTheRegisterUnlessPrefixed)
     EXPECT_EQ(t.reg, nullptr);
     ASSERT_TRUE(ResolveRegister(map, "face", &t, &error)) << error;
     EXPECT_EQ(t.address, 0xFACE) << "names are matched as written";
+}
+
+// Values as the map names them, both ways.
+struct NamedValueRow {
+    const char* name;
+    const char* field; // of CTRL
+    const char* text;  // typed
+    bool ok;
+    std::uint16_t value; // the field's value
+    const char* error;   // when refused
+};
+
+class NamedValue : public ::testing::TestWithParam<NamedValueRow> {};
+
+TEST_P(NamedValue, EncodedByNameOrNumber)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(ParseRegisterMap(kNamedMap, "m.json", &map, &error)) << error;
+    const NamedValueRow& row = GetParam();
+    std::uint16_t value = 0xFFFF;
+    ASSERT_EQ(EncodeFieldValue(*map.Find("CTRL")->Field(row.field), row.text, &value, &error), row.ok) << error;
+    if (row.ok)
+        EXPECT_EQ(value, row.value);
+    else
+        EXPECT_EQ(error, row.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NamedValue,
+    ::testing::Values(NamedValueRow{"name", "MODE", "continuous", true, 2, ""},
+                      NamedValueRow{"nameOfZero", "MODE", "off", true, 0, ""},
+                      NamedValueRow{"numberBesideNames", "MODE", "1", true, 1, ""},
+                      NamedValueRow{"prefixedNumber", "GAIN", "0x7", true, 7, ""},
+                      NamedValueRow{"unknownName", "MODE", "burst", false, 0,
+                                    "'burst' is no value of field MODE (off, continuous, single, or 0 to 0x0003)"},
+                      NamedValueRow{"tooWide", "GAIN", "8", false, 0, "'8' is no value of field GAIN (0 to 0x0007)"},
+                      NamedValueRow{"namesAreMatchedAsWritten", "MODE", "Single", false, 0,
+                                    "'Single' is no value of field MODE (off, continuous, single, or 0 to 0x0003)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NamedValue, DecodedWithNamesInFieldOrder)
+{
+    RegisterMap map;
+    std::string error;
+    ASSERT_TRUE(ParseRegisterMap(kNamedMap, "m.json", &map, &error)) << error;
+    const RegisterInfo& ctrl = *map.Find("CTRL");
+    EXPECT_EQ(DecodedText(ctrl, 0x8032), "MODE=continuous(2) GAIN=3 IRQ=0 ERR=0 EN=1");
+    EXPECT_EQ(DecodedText(ctrl, 0x0371), "MODE=1 GAIN=7 IRQ=1 ERR=1 EN=0") << "1 has no name";
+    EXPECT_EQ(DecodedText(*map.Find("EXPOSURE"), 0x1234), "") << "no fields";
+    EXPECT_EQ(ctrl.description, "Pipeline control");
+    EXPECT_EQ(ctrl.Field("MODE")->description, "Capture mode");
+    EXPECT_EQ(ctrl.W1cMask(), 0x0300);
+    EXPECT_EQ(map.Find("INT")->W1cMask(), 0xFFFF);
+    EXPECT_EQ(map.Find("FIFO")->access, RegisterAccess::ReadClears);
+    EXPECT_EQ(map.Find("STATUS")->access, RegisterAccess::Volatile);
 }
 
 // ---- Presets ---------------------------------------------------------------
@@ -310,8 +422,12 @@ std::string Facts(const CtlCommand& c, const CtlOptions& o)
         add("verify");
     if (c.verb == Verb::RegWatch)
         add("interval " + std::to_string(c.intervalMs) + " count " + std::to_string(c.count));
+    if (c.csv)
+        add("csv");
     if (!c.file.empty())
         add("file " + c.file);
+    if (c.againstReset)
+        add("against reset");
     const auto name = [](const PortRef& port) { return port.IsNumber() ? std::to_string(port.number) : port.name; };
     if (o.port.kind != PortRef::Kind::None)
         add("port " + name(o.port));
@@ -409,8 +525,30 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"optionsAfterTheVerbAmongItsOwn",
                         {"--json", "reg", "watch", "10", "--port=5", "--count", "3", "--stop-at-loss"},
                         Verb::Help,
-                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] (options go before the verb: "
+                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv] (options go before the verb: "
                         "pelvarctl --json --port=5 --stop-at-loss reg watch 10 --count 3)"},
+        BringUpParseRow{"snapshotOfSeveralBoards",
+                        {"--port", "all", "reg", "snapshot", "s.json"},
+                        Verb::Help,
+                        "reg snapshot: one board at a time (each would write s.json)"},
+        BringUpParseRow{"csvWithJson",
+                        {"--json", "reg", "watch", "CTRL", "--csv"},
+                        Verb::Help,
+                        "reg watch: --csv is for one board and without --json"},
+        BringUpParseRow{"diffReset", {"reg", "diff", "reset"}, Verb::RegDiff, "file reset against reset"},
+        BringUpParseRow{"restore", {"reg", "restore", "s.json"}, Verb::RegRestore, "file s.json"},
+        BringUpParseRow{"watchCsv",
+                        {"reg", "watch", "CTRL", "--csv", "--count", "2"},
+                        Verb::RegWatch,
+                        "address CTRL interval 200 count 2 csv"},
+        BringUpParseRow{"valueNameForAWholeRegister",
+                        {"reg", "write", "CTRL", "continuous"},
+                        Verb::Help,
+                        "reg write: value 'continuous' is not a hexadecimal number from 0 to 0xFFFF"},
+        BringUpParseRow{"snapshotWithoutFile",
+                        {"reg", "snapshot"},
+                        Verb::Help,
+                        "reg snapshot: usage: reg snapshot FILE"},
         BringUpParseRow{"portListOfNames",
                         {"--port", "rfc2217://lab:2217,/dev/pts/3,COM7", "connect"},
                         Verb::Connect,
@@ -471,7 +609,7 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpParseRow{"watchTwoAddresses",
                         {"reg", "watch", "10", "11"},
                         Verb::Help,
-                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N]"},
+                        "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv]"},
         BringUpParseRow{"presetSaveBadValue",
                         {"preset", "save", "p.json", "--green", "256"},
                         Verb::Help,
@@ -528,6 +666,10 @@ public:
             return;
         if (cmd == CMD_REG_WRITE && n > 4)
             written.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
+        if (cmd == CMD_REG_WRITE || cmd == CMD_REG_READ)
+            registerFrames.push_back(HexBytes(data, n));
+        if (cmd == CMD_REG_ADDRESS && n > 4)
+            latched.push_back(static_cast<std::uint16_t>(data[3] | data[4] << 8));
         if (cmd == CMD_REG_WRITE && writesLost) {
             m_inner.OnHostBytes(line, kWriteZero, sizeof kWriteZero);
             return;
@@ -537,8 +679,10 @@ public:
 
     SimBoard& Board() { return m_inner.Board(); }
     bool writesLost = false;
-    std::vector<std::uint16_t> written; // the values of the register writes received
-    int changeAtRead = 0;               // the latched register becomes 0x0001 at this read
+    std::vector<std::uint16_t> written;      // the values of the register writes received
+    std::vector<std::string> registerFrames; // CMD_REG_WRITE and CMD_REG_READ frames as received
+    std::vector<std::uint16_t> latched;      // the addresses of CMD_REG_ADDRESS, in order
+    int changeAtRead = 0;                    // the latched register becomes 0x0001 at this read
     // These frames of command dropCmd (counted from 1) are lost on the way.
     std::uint8_t dropCmd = 0xFF;
     std::vector<int> dropAt;
@@ -577,6 +721,189 @@ protected:
     SimPlatform sim;
     TamperedBoard board;
 };
+
+// The same on a map with named values, w1c bits and read-clear registers.
+class NamedBringUp : public BringUp {
+protected:
+    void SetUp() override
+    {
+        BringUp::SetUp();
+        std::ofstream(mapPath) << kNamedMap;
+    }
+};
+
+TEST_F(NamedBringUp, AFieldWriteWritesZeroToTheOtherW1cBits)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8372"}).status, 0); // IRQ and ERR pending, MODE 2, GAIN 7
+    board.registerFrames.clear();
+    CtlCapture r = Run({"reg", "write", "CTRL.GAIN", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 0x8012: GAIN 1, MODE and EN kept, IRQ and ERR written 0 so that they stay pending.
+    EXPECT_EQ(board.registerFrames, (std::vector<std::string>{"02 02 24 24 03", "02 04 A4 12 80 30 03"}));
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8372"}).status, 0);
+    board.registerFrames.clear();
+    ASSERT_EQ(Run({"reg", "write", "CTRL.IRQ", "1"}).status, 0);
+    EXPECT_EQ(board.registerFrames, (std::vector<std::string>{"02 02 24 24 03", "02 04 A4 72 81 51 03"}))
+        << "the IRQ bit written 1 to clear it, ERR written 0";
+}
+
+TEST_F(NamedBringUp, AVerifiedWriteLeavesTheW1cBitsOutAndAW1cFieldIsNotVerified)
+{
+    board.writesLost = true; // every value stored reads 0, as cleared w1c bits do
+    CtlCapture cleared = Run({"reg", "write", "CTRL", "0300", "--verify"});
+    EXPECT_EQ(cleared.status, 0) << cleared.out;
+    EXPECT_EQ(Run({"reg", "write", "CTRL", "0301", "--verify"}).status, 1) << "MODE is no w1c bit";
+    CtlCapture field = Run({"reg", "write", "CTRL.IRQ", "1", "--verify"});
+    EXPECT_EQ(field.status, 2);
+    EXPECT_EQ(field.err, "pelvarctl: reg write: CTRL.IRQ is w1c: a 1 written clears it, so a read-back never shows "
+                         "it; write without verify\n");
+}
+
+TEST_F(NamedBringUp, AReadClearRegistersFieldIsNotReadModifyWritten)
+{
+    CtlCapture r = Run({"reg", "write", "FIFO.LEVEL", "3"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "pelvarctl: reg write: register FIFO is read-clear (rc in the map): a field write would read it "
+                     "first; write the whole register\n");
+    EXPECT_EQ(sim.OpenCalls(5), 0);
+    EXPECT_EQ(Run({"reg", "write", "FIFO", "3"}).status, 0) << "the whole register is written without a read";
+    EXPECT_EQ(board.Board().Register(0x31), 3);
+}
+
+TEST_F(NamedBringUp, ReadsShowFieldsByNameAndWritesTakeNames)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8032"}).status, 0);
+    EXPECT_EQ(Run({"reg", "read", "CTRL"}).out,
+              "result: LINK_OK (0)\nvalue: 0x8032\ndecoded: CTRL 0x8032 MODE=continuous(2) GAIN=3 IRQ=0 ERR=0 EN=1\n");
+    const CtlCapture json = Run({"--json", "reg", "read", "CTRL"});
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j["value"], 0x8032);
+    EXPECT_EQ(j["fields"]["MODE"], nlohmann::json::parse(R"({"value": 2, "name": "continuous"})"));
+    EXPECT_EQ(j["fields"]["GAIN"], nlohmann::json::parse(R"({"value": 3})"));
+    board.registerFrames.clear();
+    const CtlCapture write = Run({"reg", "write", "CTRL.MODE", "single"});
+    ASSERT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(board.registerFrames, (std::vector<std::string>{"02 02 24 24 03", "02 04 A4 33 80 11 03"}));
+    EXPECT_EQ(Run({"reg", "read", "CTRL.MODE"}).out,
+              "result: LINK_OK (0)\nvalue: 0x0003\nregister: 0x8033\ndecoded: CTRL.MODE=single(3)\n");
+    EXPECT_EQ(Run({"reg", "expect", "CTRL.MODE", "single"}).status, 0);
+    EXPECT_EQ(Run({"reg", "expect", "CTRL.MODE", "off"}).status, 1);
+    const CtlCapture unknown = Run({"reg", "write", "CTRL.MODE", "burst"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "pelvarctl: reg write: 'burst' is no value of field MODE (off, continuous, single, or 0 to "
+                           "0x0003)\n");
+}
+
+TEST_F(NamedBringUp, ADumpReadsAReadClearRegisterOnlyWhenNamed)
+{
+    CtlCapture all = Run({"reg", "dump"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_NE(all.out.find("0x0031 not read (rc: a read clears it; name it to read it) FIFO\n"), std::string::npos)
+        << all.out;
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0);
+    CtlCapture range = Run({"reg", "dump", "0x30", "0x32"});
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0) << range.out;
+    CtlCapture named = Run({"reg", "dump", "FIFO"});
+    EXPECT_EQ(named.out, "0x0031 0x0000 FIFO\nresult: LINK_OK (0)\n");
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 1);
+}
+
+TEST_F(NamedBringUp, SnapshotDiffAndRestoreOnTheBoard)
+{
+    const std::string file = dir.Path() + "/day1.json";
+    for (const char* w : {"EXPOSURE=0200", "CTRL=8032", "STATUS=0001"})
+        ASSERT_EQ(Run({"reg", "write", std::string(w).substr(0, std::string(w).find('=')),
+                       std::string(w).substr(std::string(w).find('=') + 1)})
+                      .status,
+                  0);
+    board.latched.clear();
+    CtlCapture snap = Run({"reg", "snapshot", file});
+    ASSERT_EQ(snap.status, 0) << snap.err;
+    EXPECT_EQ(snap.out, "result: LINK_OK (0)\n"
+                        "not read: KICK (wo: it cannot be read)\n"
+                        "not read: FIFO (rc: a read clears it, so it is not read unless named)\n"
+                        "registers: 5\nsaved: " + file + "\n");
+    EXPECT_EQ(board.latched, (std::vector<std::uint16_t>{0x10, 0x11, 0x12, 0x30, 0x32})) << "map order, no rc";
+    const nlohmann::json saved = nlohmann::json::parse(std::ifstream(file));
+    EXPECT_EQ(saved["map"]["file"], mapPath);
+    EXPECT_EQ(saved["map"]["fnv1a64"], "827d10ac20c3dbf7");
+    EXPECT_EQ(saved["registers"][2], nlohmann::json::parse(R"({"name": "CTRL", "address": "0x0012", "value": "0x8032"})"));
+
+    CtlCapture same = Run({"reg", "diff", file});
+    EXPECT_EQ(same.status, 0) << same.out << same.err;
+    EXPECT_EQ(same.out, "result: LINK_OK (0)\ndiffer: 0\n");
+
+    ASSERT_EQ(Run({"reg", "write", "CTRL.MODE", "off"}).status, 0);
+    ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "0300"}).status, 0);
+    ASSERT_EQ(Run({"reg", "write", "STATUS", "0005"}).status, 0);
+    CtlCapture changed = Run({"reg", "diff", file});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_EQ(changed.out, "EXPOSURE 0x0010: 0x0200 -> 0x0300\n"
+                           "CTRL 0x0012: 0x8032 -> 0x8030, MODE continuous(2) -> off(0)\n"
+                           "STATUS (volatile) 0x0030: 0x0001 -> 0x0005\n"
+                           "result: LINK_OK (0)\ndiffer: 3\n");
+    EXPECT_EQ(std::count(board.latched.begin(), board.latched.end(), 0x31), 0) << "diff reads no rc register";
+
+    board.latched.clear();
+    CtlCapture restore = Run({"reg", "restore", file});
+    EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
+    EXPECT_EQ(restore.out, "restored: EXPOSURE 0x0200\n"
+                           "not restored: ID (ro: it cannot be written)\n"
+                           "restored: CTRL 0x8032\n"
+                           "not restored: KICK (wo: it cannot be read)\n"
+                           "not restored: STATUS (volatile: it changes by itself)\n"
+                           "not restored: FIFO (rc: a read clears it, so it is not read unless named)\n"
+                           "not restored: INT (w1c: writing its value would clear it)\n"
+                           "result: LINK_OK (0)\nrestored: 2\nfailed: 0\n");
+    EXPECT_EQ(board.Board().Register(0x10), 0x0200);
+    EXPECT_EQ(board.Board().Register(0x12), 0x8032);
+    EXPECT_EQ(board.latched, (std::vector<std::uint16_t>{0x10, 0x10, 0x12, 0x12})) << "each written, then read back";
+
+    board.writesLost = true;
+    ASSERT_EQ(Run({"reg", "write", "EXPOSURE", "0300"}).status, 0);
+    CtlCapture lost = Run({"reg", "restore", file});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.out.find("not restored: EXPOSURE (wrote 0x0200, read 0x0000)\n"), std::string::npos) << lost.out;
+    EXPECT_NE(lost.out.find("failed: 2\n"), std::string::npos) << lost.out;
+}
+
+TEST_F(NamedBringUp, DiffAgainstTheResetValuesAndAnotherMapsSnapshot)
+{
+    CtlCapture reset = Run({"reg", "diff", "reset"});
+    EXPECT_EQ(reset.status, 1);
+    EXPECT_EQ(reset.out, "EXPOSURE 0x0010: 0x0100 -> 0x0000\n"
+                         "ID 0x0011: 0x5a01 -> 0x0000\n"
+                         "result: LINK_OK (0)\ndiffer: 2\n");
+    const std::string other = WriteFile(
+        "other.json", R"({"map": {"file": "old.json", "fnv1a64": "0000000000000001"},
+"registers": [{"name": "EXPOSURE", "address": "0x0010", "value": "0x0000"}]})");
+    CtlCapture diff = Run({"reg", "diff", other});
+    EXPECT_EQ(diff.status, 0) << "compared by name all the same";
+    EXPECT_EQ(diff.err, "pelvarctl: reg diff: " + other +
+                            ": taken with another map (old.json, fnv1a64 0000000000000001); this is " + mapPath +
+                            ", fnv1a64 827d10ac20c3dbf7\n");
+    board.latched.clear();
+    CtlCapture restore = Run({"reg", "restore", other});
+    EXPECT_EQ(restore.status, 2);
+    EXPECT_EQ(sim.OpenCalls(5), 2) << "restore refused before the port is opened";
+    const std::string bad = WriteFile("bad.json", "{\"map\": {},\n\"registers\": [{\"name\": \"A\"}]}");
+    CtlCapture malformed = Run({"reg", "restore", bad});
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_EQ(malformed.err, "pelvarctl: " + bad +
+                                 ":2: each register needs \"name\", and \"address\" and \"value\" from 0 to 0xffff\n");
+}
+
+TEST_F(NamedBringUp, WatchAsCsvHasEveryReadAndAGapForAFailedOne)
+{
+    ASSERT_EQ(Run({"reg", "write", "CTRL", "8032"}).status, 0);
+    board.dropCmd = CMD_REG_READ;
+    board.dropAt = {2}; // the watch's second read is lost on the way
+    CtlCapture r = Run({"reg", "watch", "CTRL", "--interval", "1000", "--count", "3", "--csv"});
+    EXPECT_EQ(r.status, 1) << "a read failed";
+    EXPECT_EQ(r.out, "ms,value,MODE,GAIN,IRQ,ERR,EN\n0,32818,2,3,0,0,1\n1000,,,,,,\n2000,32818,2,3,0,0,1\n");
+    EXPECT_EQ(RunCtlCaptured({"--port", "5", "--json", "reg", "watch", "CTRL", "--count", "1", "--csv"}, sim).status,
+              2);
+}
 
 struct RefusalRow {
     const char* name;
@@ -720,7 +1047,8 @@ TEST_F(BringUp, RegistersByNameAndFieldsReadModifyWrite)
     CtlCapture read = Run({"reg", "read", "CTRL.GAIN"});
     EXPECT_EQ(read.out, "result: LINK_OK (0)\nvalue: 0x0003\nregister: 0xffbf\n");
     CtlCapture plain = Run({"reg", "read", "CTRL"});
-    EXPECT_EQ(plain.out, "result: LINK_OK (0)\nvalue: 0xffbf\n") << "text output as before";
+    EXPECT_EQ(plain.out, "result: LINK_OK (0)\nvalue: 0xffbf\ndecoded: CTRL 0xffbf GAIN=3 TOP=1\n")
+        << "text output as before, the fields decoded after";
 }
 
 TEST_F(BringUp, FieldWriteReadsFirstAndWritesNothingWhenTheReadFails)

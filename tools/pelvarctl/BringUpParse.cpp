@@ -64,6 +64,17 @@ bool ParseValue(const std::string& verb, const std::string& text, std::uint16_t*
     return Fail(error, verb + ": value '" + text + "' is not a hexadecimal number from 0 to 0xFFFF");
 }
 
+// A field's value may be one of its names, which only the map knows.
+bool ParseFieldValue(const std::string& verb, const std::string& address, const std::string& text, CtlCommand* c,
+                     std::string* error)
+{
+    if (address.find('.') == std::string::npos || !IsNameWord(text))
+        return ParseValue(verb, text, &c->word, error);
+    if (!ParseHex16(text, &c->word))
+        c->word = 0; // the plan looks the name up in the map
+    return true;
+}
+
 bool ParseRegRead(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
 {
     if (i + 1 != a.size())
@@ -87,7 +98,7 @@ bool ParseRegWrite(const Args& a, std::size_t i, CtlCommand* c, std::string* err
     c->verb = Verb::RegWrite;
     c->address = words[0];
     c->content = words[1];
-    return CheckAddress("reg write", words[0], error) && ParseValue("reg write", words[1], &c->word, error);
+    return CheckAddress("reg write", words[0], error) && ParseFieldValue("reg write", words[0], words[1], c, error);
 }
 
 bool ParseRegDump(const Args& a, std::size_t i, CtlCommand* c, std::string* error)
@@ -105,7 +116,9 @@ bool ParseRegWatch(const Args& a, std::size_t i, CtlCommand* c, std::string* err
 {
     bool haveAddress = false;
     for (std::size_t k = i; k < a.size(); ++k) {
-        if (a[k] == "--interval" || a[k] == "--count") {
+        if (a[k] == "--csv") {
+            c->csv = true;
+        } else if (a[k] == "--interval" || a[k] == "--count") {
             if (k + 1 >= a.size())
                 return Fail(error, "reg watch: " + a[k] + " needs a number");
             const std::string& n = a[++k];
@@ -117,11 +130,11 @@ bool ParseRegWatch(const Args& a, std::size_t i, CtlCommand* c, std::string* err
             c->address = a[k];
             haveAddress = true;
         } else {
-            return Fail(error, "reg watch: usage: reg watch ADDR [--interval MS] [--count N]");
+            return Fail(error, "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv]");
         }
     }
     if (!haveAddress)
-        return Fail(error, "reg watch: usage: reg watch ADDR [--interval MS] [--count N]");
+        return Fail(error, "reg watch: usage: reg watch ADDR [--interval MS] [--count N] [--csv]");
     c->verb = Verb::RegWatch;
     return CheckAddress("reg watch", c->address, error);
 }
@@ -133,7 +146,20 @@ bool ParseRegExpect(const Args& a, std::size_t i, CtlCommand* c, std::string* er
     c->verb = Verb::RegExpect;
     c->address = a[i];
     c->content = a[i + 1];
-    return CheckAddress("reg expect", a[i], error) && ParseValue("reg expect", a[i + 1], &c->word, error);
+    return CheckAddress("reg expect", a[i], error) && ParseFieldValue("reg expect", a[i], a[i + 1], c, error);
+}
+
+// reg snapshot FILE, reg diff FILE|reset, reg restore FILE.
+bool ParseRegFileVerb(const std::string& sub, const Args& a, std::size_t i, CtlCommand* c, std::string* error)
+{
+    const std::string usage = sub == "diff" ? "reg diff: usage: reg diff FILE|reset" : "reg " + sub + ": usage: reg "
+                                                                                             + sub + " FILE";
+    if (i + 1 != a.size() || a[i].empty())
+        return Fail(error, usage);
+    c->verb = sub == "snapshot" ? Verb::RegSnapshot : sub == "diff" ? Verb::RegDiff : Verb::RegRestore;
+    c->file = a[i];
+    c->againstReset = sub == "diff" && a[i] == "reset";
+    return true;
 }
 
 bool ParseSaveOption(const Args& a, std::size_t* k, CtlCommand* c, std::string* error)
@@ -197,8 +223,11 @@ bool ParseRegVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* erro
         return ParseRegWatch(a, i + 1, c, error);
     if (sub == "expect")
         return ParseRegExpect(a, i + 1, c, error);
+    if (sub == "snapshot" || sub == "diff" || sub == "restore")
+        return ParseRegFileVerb(sub, a, i + 1, c, error);
     return Fail(error, "reg: usage: reg read ADDR | reg write ADDR VALUE [--verify] | reg dump [FROM TO | NAME...] | "
-                       "reg watch ADDR | reg expect ADDR VALUE");
+                       "reg watch ADDR | reg expect ADDR VALUE | reg snapshot FILE | reg diff FILE|reset | "
+                       "reg restore FILE");
 }
 
 bool ParsePresetVerb(const Args& a, std::size_t i, CtlCommand* c, std::string* error)

@@ -381,6 +381,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     p.ok = ParseVerb(args, i, &p.command, &p.error);
     if (const std::string hint = p.ok ? "" : OptionsFirstHint(args, i); !hint.empty())
         p.error += " (" + hint + ")";
+    if (p.ok && p.command.csv && (p.options.json || p.SeveralBoards())) {
+        p.ok = false;
+        p.error = "reg watch: --csv is for one board and without --json";
+    }
+    // Every board would write the same file, the last one's registers kept.
+    if (p.ok && p.command.verb == Verb::RegSnapshot && p.SeveralBoards()) {
+        p.ok = false;
+        p.error = "reg snapshot: one board at a time (each would write " + p.command.file + ")";
+    }
     return p;
 }
 
@@ -425,6 +434,9 @@ const char* VerbName(Verb verb)
     case Verb::RegDump: return "reg dump";
     case Verb::RegWatch: return "reg watch";
     case Verb::RegExpect: return "reg expect";
+    case Verb::RegSnapshot: return "reg snapshot";
+    case Verb::RegDiff: return "reg diff";
+    case Verb::RegRestore: return "reg restore";
     case Verb::Sleep: return "sleep";
     case Verb::PresetApply: return "preset apply";
     case Verb::PresetSave: return "preset save";
@@ -449,18 +461,26 @@ const char* UsageText()
            "  set NAME VALUE             NAME brightness|contrast|red|green|blue, VALUE 0..255\n"
            "  press BUTTON               edge scale gamma test-pattern left right up down\n"
            "                             init release func16 func18 func19\n"
-           "  reg read ADDR              read a 16-bit register\n"
+           "  reg read ADDR              read a 16-bit register; the map's fields decoded\n"
            "  reg write ADDR VALUE [--verify]\n"
            "                             write a 16-bit register (NAME.FIELD: only its\n"
-           "                             bits, read first); --verify reads it back\n"
+           "                             bits, read first; VALUE may be a value's name);\n"
+           "                             --verify reads it back\n"
            "  reg dump [FROM TO | NAME...]\n"
            "                             read FROM..TO (inclusive), the named registers or\n"
-           "                             the whole map: \"0x0010 0xbeef NAME\"\n"
-           "  reg watch ADDR [--interval MS] [--count N]\n"
+           "                             the whole map: \"0x0010 0xbeef NAME\"; rc registers\n"
+           "                             only when named\n"
+           "  reg watch ADDR [--interval MS] [--count N] [--csv]\n"
            "                             read every MS ms (200), print each change with the\n"
            "                             ms since the start; N reads, or until Ctrl-C; a lost\n"
-           "                             board is waited for and read again when back\n"
+           "                             board is waited for and read again when back;\n"
+           "                             --csv: every read as ms,value,fields\n"
            "  reg expect ADDR VALUE      read; exit 1 when the register holds another value\n"
+           "  reg snapshot FILE          save the map's readable registers (not rc) as JSON\n"
+           "  reg diff FILE|reset        the registers that differ from a snapshot or from\n"
+           "                             the map's reset values; exit 1 when any does\n"
+           "  reg restore FILE           write a snapshot's writable registers back in map\n"
+           "                             order, each read back; says what it could not\n"
            "  preset apply FILE          send a preset: the five adjustments, then its\n"
            "                             register writes in order\n"
            "  preset save FILE [--brightness N] [--contrast N] [--red N] [--green N] [--blue N]\n"

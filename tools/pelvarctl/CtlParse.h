@@ -28,6 +28,9 @@ enum class Verb {
     RegDump,
     RegWatch,
     RegExpect,
+    RegSnapshot,
+    RegDiff,
+    RegRestore,
     Sleep,
     PresetApply,
     PresetSave,
@@ -59,13 +62,15 @@ struct CtlCommand {
     std::int32_t value = 0;                             // set
     std::string address;                                // reg: an address or a name of the register map
     std::string content;                                // reg write: the content box's text
-    std::string file;                                   // run, preset
+    std::string file;                                   // run, preset, reg snapshot/diff/restore
     bool verbose = false;                               // ports --verbose
     std::uint16_t word = 0;                             // reg write, reg expect: the value, checked to 16 bits
     bool verify = false;                                // reg write --verify
     std::vector<std::string> registers;                 // reg dump: FROM TO, or names; empty: the whole map
     std::uint32_t intervalMs = kDefaultWatchIntervalMs; // reg watch
     std::uint32_t count = 0;                            // reg watch: reads; 0 until interrupted
+    bool csv = false;                                   // reg watch --csv: every read as a line of CSV
+    bool againstReset = false;                          // reg diff reset: the map's reset values
     std::uint32_t sleepMs = 0;                          // sleep
     Preset preset;                                      // preset save: what to write
 };

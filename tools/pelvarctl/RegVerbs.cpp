@@ -67,6 +67,7 @@ bool PlanDump(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, st
                 {static_cast<std::uint16_t>(a), map.FindAddress(static_cast<std::uint16_t>(a)), nullptr});
         return true;
     }
+    plan->named = true;
     for (const std::string& w : words) {
         if (!PlanTarget(map, w, "reg dump", plan, error))
             return false;
@@ -88,11 +89,18 @@ bool PlanRegisterCommand(const CtlCommand& c, const RegisterMap& map, PlannedVer
     if (!PlanTarget(map, c.address, verb, plan, error))
         return false;
     const RegisterTarget& t = plan->targets.back();
+    // A field's value by name; a number too wide is told by CheckTargetValue.
+    std::string why;
+    if (t.field && (c.verb == Verb::RegWrite || c.verb == Verb::RegExpect)
+        && !EncodeFieldValue(*t.field, c.content, &plan->command.word, &why)
+        && !ParseHex16(c.content, &plan->command.word))
+        return Fail(error, verb + ": " + why);
     switch (c.verb) {
     case Verb::RegWrite:
-        return CheckTargetUse(t, c.verify || t.field, true, verb, error) && CheckTargetValue(t, c.word, verb, error);
+        return CheckTargetUse(t, c.verify || t.field, true, verb, error) && (!c.verify || CheckVerify(t, verb, error))
+               && CheckTargetValue(t, plan->command.word, verb, error);
     case Verb::RegExpect:
-        return CheckTargetUse(t, true, false, verb, error) && CheckTargetValue(t, c.word, verb, error);
+        return CheckTargetUse(t, true, false, verb, error) && CheckTargetValue(t, plan->command.word, verb, error);
     default: return CheckTargetUse(t, true, false, verb, error);
     }
 }
@@ -105,6 +113,41 @@ std::int32_t ReadTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t
 std::int32_t WriteTarget(VerbContext& ctx, const RegisterTarget& t, std::uint16_t value)
 {
     return WriteTarget(ctx.board, t, value);
+}
+
+// {"MODE": {"value": 2, "name": "continuous"}, "GAIN": {"value": 3}}
+CtlOutput::Json FieldsJson(const RegisterInfo& reg, std::uint16_t value)
+{
+    CtlOutput::Json fields = CtlOutput::Json::object();
+    for (const DecodedField& d : DecodeRegister(reg, value)) {
+        CtlOutput::Json f = {{"value", d.value}};
+        if (d.valueName)
+            f["name"] = *d.valueName;
+        fields[d.field->name] = f;
+    }
+    return fields;
+}
+
+// "decoded: CTRL 0x8032 MODE=continuous(2) GAIN=3 EN=1", JSON "fields"; a
+// field's value name as "decoded: CTRL.MODE=continuous(2)", JSON "named".
+void ShowDecoded(CtlOutput& out, const RegisterTarget& t, std::uint16_t value)
+{
+    if (t.field) {
+        const DecodedField d{t.field, value, t.field->ValueName(value)};
+        if (!d.valueName)
+            return;
+        if (out.IsJson())
+            out.Set("named", *d.valueName);
+        else
+            out.Field("decoded", TargetName(t) + "=" + FieldValueText(d));
+        return;
+    }
+    if (!t.reg || t.reg->fields.empty())
+        return;
+    if (out.IsJson())
+        out.Set("fields", FieldsJson(*t.reg, value));
+    else
+        out.Field("decoded", t.reg->name + " " + Hex16(value) + " " + DecodedText(*t.reg, value));
 }
 
 void DescribeTarget(CtlOutput& out, const RegisterTarget& t)
@@ -126,6 +169,7 @@ int RunRead(const RegisterTarget& t, VerbContext& ctx)
     ctx.out.Field("value", Hex16(value), value);
     if (t.field)
         ctx.out.Field("register", Hex16(whole), whole);
+    ShowDecoded(ctx.out, t, value);
     return kExitOk;
 }
 
@@ -140,8 +184,9 @@ int RunWrite(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
     ctx.out.Result(r);
     if (r != LINK_OK || !c.verify)
         return ExitFor(r);
-    ctx.out.Set("verified", back == c.word);
-    if (back != c.word) {
+    const bool same = ReadBackMatches(t, c.word, back);
+    ctx.out.Set("verified", same);
+    if (!same) {
         ctx.out.Field("verify", "wrote " + Hex16(c.word) + ", read " + Hex16(back), back);
         return kExitFailed;
     }
@@ -198,6 +243,11 @@ int RunDump(const PlannedVerb& plan, VerbContext& ctx)
             show(RegisterLine(t, "write-only"), item);
             continue;
         }
+        if (t.reg && t.reg->ReadDisturbs() && !plan.named) {
+            item["access"] = "rc";
+            show(RegisterLine(t, "not read (rc: a read clears it; name it to read it)"), item);
+            continue;
+        }
         const RegisterRead read = ctx.board.ReadRegister(t.address);
         const std::int32_t r = read.result;
         if (read.Ok()) {
@@ -240,6 +290,34 @@ bool FindAgain(VerbContext& ctx, const PortRef& port)
     return ctx.board.Detect(std::vector<PortRef>{port}, &status);
 }
 
+// The fields a watch's CSV has a column for: the field watched, or the register's fields.
+std::vector<RegisterField> CsvFields(const RegisterTarget& t)
+{
+    if (t.field)
+        return {};
+    return t.reg ? t.reg->fields : std::vector<RegisterField>{};
+}
+
+// "ms,value,MODE,GAIN": numbers in decimal, so that spreadsheets and plotting tools take them.
+std::string CsvHeader(const RegisterTarget& t)
+{
+    std::string line = "ms,value";
+    for (const RegisterField& f : CsvFields(t))
+        line += "," + f.name;
+    return line;
+}
+
+// A failed read leaves its cells empty: a gap in a plot, not a value.
+std::string CsvRow(const RegisterTarget& t, std::uint32_t ms, const std::uint16_t* value)
+{
+    std::string line = std::to_string(ms) + ",";
+    if (value)
+        line += std::to_string(*value);
+    for (const RegisterField& f : CsvFields(t))
+        line += "," + (value ? std::to_string(ExtractField(*value, f)) : std::string());
+    return line;
+}
+
 int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
 {
     g_interrupted = false;
@@ -258,6 +336,8 @@ int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
     std::uint32_t lastLook = 0; // when the lost board was last looked for
     DescribeTarget(ctx.out, t);
     ctx.out.Set("changes", CtlOutput::Json::array());
+    if (c.csv)
+        ctx.out.Item("changes", CsvHeader(t), {});
     // --count counts the reads due, also those a lost board missed, so that a
     // watch with a count ends.
     for (std::uint32_t n = 0; (c.count == 0 || n < c.count) && !g_interrupted; ++n) {
@@ -292,7 +372,9 @@ int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
             lost = true;
             lastLook = ctx.platform.TickCount();
         }
-        if (reads == 1 || r != lastResult || (r == LINK_OK && value != lastValue)) {
+        if (c.csv) {
+            ctx.out.Item("changes", CsvRow(t, at, r == LINK_OK ? &value : nullptr), {});
+        } else if (reads == 1 || r != lastResult || (r == LINK_OK && value != lastValue)) {
             lastResult = r;
             lastValue = value;
             CtlOutput::Json item = {{"ms", at}};
@@ -316,10 +398,125 @@ int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
     ctx.board.SetCancelFlag(nullptr);
     if (ctx.board.Link())
         ctx.board.Link()->SetCancelFlag(nullptr);
-    ctx.out.Result(lastFailure);
-    ctx.out.Field("reads", std::to_string(reads), reads);
-    ctx.out.Set("interrupted", g_interrupted.load());
+    if (!c.csv) { // the exit status tells a failure; the CSV stays rows only
+        ctx.out.Result(lastFailure);
+        ctx.out.Field("reads", std::to_string(reads), reads);
+        ctx.out.Set("interrupted", g_interrupted.load());
+    }
     return ExitFor(lastFailure);
+}
+
+bool PlanSnapshotVerb(const CtlCommand& c, const RegisterMap& map, PlannedVerb* plan, std::string* error)
+{
+    const std::string verb = VerbName(c.verb);
+    if (map.Empty())
+        return Fail(error, verb + ": no register map (--map FILE)");
+    if (c.verb == Verb::RegSnapshot)
+        return true;
+    if (c.againstReset) {
+        plan->snapshot = ResetSnapshot(map);
+        return true;
+    }
+    if (!LoadSnapshot(c.file, &plan->snapshot, error))
+        return false;
+    plan->otherMap = OtherMapNote(plan->snapshot, map);
+    // Names of another map may stand for other registers: nothing is written by them.
+    if (c.verb == Verb::RegRestore && !plan->otherMap.empty())
+        return Fail(error, "reg restore: " + c.file + ": " + plan->otherMap + "; restore it with that map");
+    return true;
+}
+
+int RunSnapshot(const PlannedVerb& plan, VerbContext& ctx)
+{
+    RegisterSnapshot snapshot;
+    std::string failed;
+    const std::int32_t r = TakeSnapshot(ctx.board, *plan.map, &snapshot, &failed);
+    ctx.out.Result(r);
+    if (r != LINK_OK) { // half a snapshot restored later would be worse than none
+        ctx.out.Field("failed", failed);
+        return kExitFailed;
+    }
+    ctx.out.Set("skipped", CtlOutput::Json::array());
+    for (const RegisterInfo& reg : plan.map->Registers()) {
+        if (!SnapshotReads(reg))
+            ctx.out.Item("skipped", "not read: " + reg.name + " (" + NotReadWhy(reg) + ")",
+                         {{"name", reg.name}, {"why", NotReadWhy(reg)}});
+    }
+    std::string error;
+    if (!SaveSnapshot(plan.command.file, snapshot, &error)) {
+        std::fprintf(ctx.err, "pelvarctl: reg snapshot: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    ctx.out.Field("registers", std::to_string(snapshot.registers.size()), snapshot.registers.size());
+    ctx.out.Field("saved", plan.command.file);
+    return kExitOk;
+}
+
+CtlOutput::Json DifferenceJson(const RegisterDifference& d)
+{
+    CtlOutput::Json item = {{"name", d.name}};
+    if (d.reg) {
+        item["address"] = d.reg->address;
+        item["volatile"] = d.reg->access == RegisterAccess::Volatile;
+    }
+    item["was"] = d.was;
+    if (!d.note.empty()) {
+        item["note"] = d.note;
+    } else if (d.result != LINK_OK) {
+        item["result"] = ResultName(d.result);
+        item["code"] = d.result;
+    } else {
+        item["now"] = d.now;
+        item["fields"] = CtlOutput::Json::object();
+        const std::vector<DecodedField> was = DecodeRegister(*d.reg, d.was);
+        const std::vector<DecodedField> now = DecodeRegister(*d.reg, d.now);
+        for (std::size_t i = 0; i < was.size(); ++i) {
+            if (was[i].value != now[i].value)
+                item["fields"][was[i].field->name] = {{"was", was[i].value}, {"now", now[i].value}};
+        }
+    }
+    return item;
+}
+
+int RunDiff(const PlannedVerb& plan, VerbContext& ctx)
+{
+    if (!plan.otherMap.empty())
+        std::fprintf(ctx.err, "pelvarctl: reg diff: %s: %s\n", plan.command.file.c_str(), plan.otherMap.c_str());
+    const std::vector<RegisterDifference> differences = DiffSnapshot(ctx.board, *plan.map, plan.snapshot);
+    std::int32_t first = LINK_OK;
+    ctx.out.Set("differences", CtlOutput::Json::array());
+    for (const RegisterDifference& d : differences) {
+        if (first == LINK_OK)
+            first = d.result;
+        ctx.out.Item("differences", DifferenceText(d), DifferenceJson(d));
+    }
+    ctx.out.Result(first);
+    ctx.out.Field("differ", std::to_string(differences.size()), differences.size());
+    return differences.empty() ? kExitOk : kExitFailed;
+}
+
+int RunRestore(const PlannedVerb& plan, VerbContext& ctx)
+{
+    std::int32_t first = LINK_OK;
+    std::uint32_t restored = 0;
+    std::uint32_t failed = 0;
+    ctx.out.Set("steps", CtlOutput::Json::array());
+    for (const RestoreStep& s : RestoreSnapshot(ctx.board, *plan.map, plan.snapshot)) {
+        CtlOutput::Json item = {{"name", s.name}, {"value", s.value}, {"restored", s.restored}};
+        if (!s.restored)
+            item["why"] = s.why;
+        if (first == LINK_OK)
+            first = s.result;
+        restored += s.restored ? 1 : 0;
+        failed += s.written && !s.restored ? 1 : 0;
+        ctx.out.Item("steps", s.restored ? "restored: " + s.name + " " + Hex16(s.value)
+                                         : "not restored: " + s.name + " (" + s.why + ")",
+                     item);
+    }
+    ctx.out.Result(first);
+    ctx.out.Field("restored", std::to_string(restored), restored);
+    ctx.out.Field("failed", std::to_string(failed), failed);
+    return failed == 0 ? kExitOk : kExitFailed;
 }
 
 int RunPresetApply(const PlannedVerb& plan, VerbContext& ctx)
@@ -340,7 +537,11 @@ bool PlanVerb(const CtlCommand& command, const RegisterMap& map, PlannedVerb* pl
 {
     *plan = PlannedVerb{};
     plan->command = command;
+    plan->map = &map;
     switch (command.verb) {
+    case Verb::RegSnapshot:
+    case Verb::RegDiff:
+    case Verb::RegRestore: return PlanSnapshotVerb(command, map, plan, error);
     case Verb::RegRead:
     case Verb::RegWrite:
     case Verb::RegWatch:
@@ -366,6 +567,9 @@ int RunRegisterVerb(const PlannedVerb& plan, VerbContext& ctx)
     case Verb::RegExpect: return RunExpect(c, plan.targets.at(0), ctx);
     case Verb::RegWatch: return RunWatch(c, plan.targets.at(0), ctx);
     case Verb::RegDump: return RunDump(plan, ctx);
+    case Verb::RegSnapshot: return RunSnapshot(plan, ctx);
+    case Verb::RegDiff: return RunDiff(plan, ctx);
+    case Verb::RegRestore: return RunRestore(plan, ctx);
     case Verb::PresetApply: return RunPresetApply(plan, ctx);
     case Verb::Sleep:
         ctx.platform.Sleep(c.sleepMs);

@@ -11,6 +11,7 @@
 #include "camera/Preset.h"
 #include "camera/RegisterAccess.h"
 #include "camera/RegisterMap.h"
+#include "camera/RegisterSnapshot.h"
 #include "tools/pelvarctl/CtlOutput.h"
 #include "tools/pelvarctl/CtlParse.h"
 
@@ -21,7 +22,11 @@ namespace pelvar {
 struct PlannedVerb {
     CtlCommand command;
     std::vector<RegisterTarget> targets; // reg verbs: the registers, in order
+    bool named = false;                  // reg dump: the registers were named, so rc ones are read too
     Preset preset;                       // preset apply, preset save
+    const RegisterMap* map = nullptr;    // the map the targets point into
+    RegisterSnapshot snapshot;           // reg diff, reg restore: what to compare with or write
+    std::string otherMap;                // reg diff: the snapshot was taken with another map
 };
 
 // False with *error one line for bad input (exit 2).

@@ -131,6 +131,7 @@ std::vector<BenchMenuItem> Bench::MenuItems() const
     std::vector<BenchMenuItem> items;
     items.push_back({kAutoReconnectMenuText, IDM_AUTO_RECONNECT, true, m_worker.AutoReconnect(), false, true});
     items.push_back({kTrafficPaneMenuText, IDM_TRAFFIC_PANE, true, m_view.TrafficPaneShown(), false, true});
+    items.push_back({kRegisterViewMenuText, IDM_REGISTER_VIEW, true, m_view.RegisterViewShown()});
     items.push_back({kSaveLogMenuText, IDM_SAVE_LOG});
     items.push_back({kSaveCaptureMenuText, IDM_SAVE_CAPTURE});
     items.push_back({kSaveSettingsMenuText, IDM_SAVE_SETTINGS});
@@ -157,6 +158,7 @@ bool Bench::OnCommand(unsigned id)
         m_view.StoreAutoReconnect(m_worker.AutoReconnect());
         return true;
     case IDM_TRAFFIC_PANE: m_view.ShowTrafficPane(!m_view.TrafficPaneShown()); return true;
+    case IDM_REGISTER_VIEW: m_view.ShowRegisterView(!m_view.RegisterViewShown()); return true;
     case IDM_SAVE_LOG: AskSaveLog(); return true;
     case IDM_SAVE_CAPTURE: AskSaveCapture(); return true;
     case IDM_SAVE_SETTINGS: AskSaveSettings(); return true;

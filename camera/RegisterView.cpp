@@ -34,7 +34,7 @@ const char* RegisterViewColumnTitle(int column)
 
 int RegisterViewColumnDigits(int column)
 {
-    static const int kDigits[kRegViewColumnCount] = {16, 8, 10, 30, 8};
+    static const int kDigits[kRegViewColumnCount] = {14, 8, 12, 46, 8};
     return column >= 0 && column < kRegViewColumnCount ? kDigits[column] : 0;
 }
 

@@ -21,6 +21,7 @@ FileFilter FilterFor(BenchFile kind)
     case BenchFile::Capture: return {"Captures", "*.pcapng"};
     case BenchFile::Settings: return {"Presets", "*.json"};
     case BenchFile::Script: return {"pelvarctl scripts", "*.txt *.pelvar"};
+    case BenchFile::RegisterMap: return {"Register maps", "*.json"};
     }
     return {"All files", "*"};
 }

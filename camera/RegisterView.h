@@ -21,6 +21,7 @@
 namespace pelvar {
 
 constexpr const char* kLoadMapButtonText = "Load map...";
+constexpr const char* kLoadMapTitle = "Load register map";
 constexpr const char* kRefreshButtonText = "Refresh";
 constexpr const char* kSnapshotButtonText = "Snapshot";
 constexpr const char* kCompareButtonText = "Compare";

@@ -266,8 +266,8 @@ void CRegisterPane::Changed(const std::string& status)
 
 void CRegisterPane::AskLoadMap()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("Load register map"), {},
-                                                      QStringLiteral("Register maps (*.json);;All files (*)"));
+    const QString filter = Text(FilterTitle(FilterFor(BenchFile::RegisterMap))) + QStringLiteral(";;All files (*)");
+    const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8(kLoadMapTitle), {}, filter);
     if (path.isEmpty())
         return;
     std::string error;

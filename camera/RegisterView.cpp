@@ -329,7 +329,18 @@ void RegisterViewModel::Compare()
     RunCompare(m_snapshot, "the snapshot");
 }
 
-void RegisterViewModel::CompareWithReset() { RunCompare(ResetSnapshot(*m_map), "reset"); }
+void RegisterViewModel::CompareWithReset()
+{
+    if (!HasMap())
+        return;
+    const RegisterSnapshot reset = ResetSnapshot(*m_map);
+    // Nothing compared is not "no register differs".
+    if (reset.registers.empty()) {
+        Tell("Compare with reset: no register that is read has a reset value in the map");
+        return;
+    }
+    RunCompare(reset, "reset");
+}
 
 void RegisterViewModel::RunCompare(const RegisterSnapshot& against, const std::string& what)
 {

@@ -161,6 +161,19 @@ TEST_F(RegisterViewTest, CompareMarksExactlyTheRowsThatChanged)
     model.CompareWithReset();
     for (const Mark& m : marks)
         EXPECT_EQ(model.Marked(m.reg, m.field), m.reset) << m.reg << "." << m.field;
+    EXPECT_EQ(statuses.back(), "Compared with reset: 2 registers differ");
+
+    // A map without reset values compares nothing, and does not say all is the same.
+    RegisterMap bare;
+    std::string error;
+    ASSERT_TRUE(
+        ParseRegisterMap(R"({"registers": [{"name": "GAIN", "address": "0x0030"}]})", "bare.json", &bare, &error))
+        << error;
+    model.SetMap(std::move(bare));
+    sim.ClearWrites(8);
+    model.CompareWithReset();
+    EXPECT_TRUE(sim.Writes(8).empty());
+    EXPECT_EQ(statuses.back(), "Compare with reset: no register that is read has a reset value in the map");
 }
 
 } // namespace

@@ -21,6 +21,7 @@ FileFilter FilterFor(BenchFile kind)
     case BenchFile::Capture: return {"Captures", "*.pcapng"};
     case BenchFile::Settings: return {"Presets", "*.json"};
     case BenchFile::Script: return {"pelvarctl scripts", "*.txt *.pelvar"};
+    case BenchFile::RegisterMap: return {"Register maps", "*.json"};
     }
     return {"All files", "*"};
 }
@@ -132,6 +133,7 @@ std::vector<BenchMenuItem> Bench::MenuItems() const
     items.push_back({kAutoReconnectMenuText, IDM_AUTO_RECONNECT, true, m_worker.AutoReconnect(), false, true});
     items.push_back({kRs485MenuText, IDM_RS485, true, m_worker.Rs485()});
     items.push_back({kTrafficPaneMenuText, IDM_TRAFFIC_PANE, true, m_view.TrafficPaneShown(), false, true});
+    items.push_back({kRegisterViewMenuText, IDM_REGISTER_VIEW, true, m_view.RegisterViewShown()});
     items.push_back({kSaveLogMenuText, IDM_SAVE_LOG});
     items.push_back({kSaveCaptureMenuText, IDM_SAVE_CAPTURE});
     items.push_back({kSaveSettingsMenuText, IDM_SAVE_SETTINGS});
@@ -164,6 +166,7 @@ bool Bench::OnCommand(unsigned id)
                                                 : "RS-485 mode off from the next Connect");
         return true;
     case IDM_TRAFFIC_PANE: m_view.ShowTrafficPane(!m_view.TrafficPaneShown()); return true;
+    case IDM_REGISTER_VIEW: m_view.ShowRegisterView(!m_view.RegisterViewShown()); return true;
     case IDM_SAVE_LOG: AskSaveLog(); return true;
     case IDM_SAVE_CAPTURE: AskSaveCapture(); return true;
     case IDM_SAVE_SETTINGS: AskSaveSettings(); return true;

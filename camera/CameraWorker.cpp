@@ -176,6 +176,15 @@ void CameraWorker::SetAdjustments(const Adjustments& values)
 
 void CameraWorker::FillPortList() { Queue(Op(OpKind::FillPorts)); }
 
+void CameraWorker::RunOnBoard(BoardWork work, std::function<void()> done, std::string scriptLine)
+{
+    Op op(OpKind::BoardWork);
+    op.work = std::move(work);
+    op.done = std::move(done);
+    op.scriptLine = std::move(scriptLine);
+    Queue(std::move(op));
+}
+
 void CameraWorker::DeviceChanged(DeviceChange change, const DeviceNotice& notice)
 {
     Op op(OpKind::Device);
@@ -307,6 +316,14 @@ void CameraWorker::Run(const Op& op, int sliderValue)
     case OpKind::Adjust: RunAdjust(op.adjust); break;
     case OpKind::FillPorts: m_relay.SetPortEntries(Texts(ReadPorts())); break;
     case OpKind::Device: RunDeviceChange(op.change, op.notice); break;
+    case OpKind::BoardWork:
+        if (!op.scriptLine.empty())
+            Record(op.scriptLine);
+        if (op.work)
+            op.work(m_camera.Board());
+        if (op.done)
+            m_relay.Post([done = op.done](IPanelView&) { done(); });
+        break;
     }
     m_recorder.OperationEnded();
 }

@@ -82,6 +82,11 @@ public:
     // Reads the port list into the window away from its thread (discovery
     // may take seconds); a Connect queued after it waits for it.
     void FillPortList();
+    // Runs `work` on the worker's thread with the board (open or not), in
+    // order with the other operations, then `done` on the window's thread
+    // from DrainUi. `scriptLine` (if any) goes to the session recording.
+    using BoardWork = std::function<void(BoardConnection& board)>;
+    void RunOnBoard(BoardWork work, std::function<void()> done, std::string scriptLine = {});
 
     // Any thread: a device came or went. The port list is read again; the
     // removal of the open port's adapter ends the connection, and an arrival
@@ -132,7 +137,8 @@ private:
         RegisterRead,
         Adjust,
         FillPorts,
-        Device
+        Device,
+        BoardWork
     };
     struct Op {
         explicit Op(OpKind k = OpKind::Button, int i = 0) : kind(k), id(i) {}
@@ -144,6 +150,9 @@ private:
         Adjustments adjust;
         DeviceChange change = DeviceChange::Arrived;
         DeviceNotice notice;
+        BoardWork work;
+        std::function<void()> done;
+        std::string scriptLine;
     };
 
     void Queue(Op op);

@@ -35,6 +35,9 @@ public:
     void SetStatusText(const std::string& text) override;
     void SetPortEntries(const std::vector<std::string>& entries) override;
 
+    // Worker side: any call for the window's thread, in order with the others.
+    void Post(ViewCall call) { Queue(std::move(call)); }
+
     // What the logic reads during the next operation.
     void UseTexts(const std::map<int, std::string>& texts);
     void UsePorts(std::vector<std::string> ports, int selected = -1);

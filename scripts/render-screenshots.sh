@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders docs/panel.png, docs/about.png and docs/panel-traffic.png (the
-# traffic pane against the simulated board, one fault on) from the built window under a
+# traffic pane against the simulated board, one fault on) and
+# docs/panel-registers.png (the register view after a comparison) from the built window under a
 # virtual X server. Usage: scripts/render-screenshots.sh [BUILD_DIR]
 set -euo pipefail
 

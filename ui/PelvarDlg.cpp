@@ -28,6 +28,7 @@
 #include "camera/PanelTemplate.h"
 #include "ui/PelvarIcon.h"
 #include "ui/SliderNotifier.h"
+#include "ui/RegisterPane.h"
 #include "ui/TrafficPane.h"
 
 namespace pelvar {
@@ -86,6 +87,13 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
     m_traffic = new CTrafficPane(this);
     m_traffic->hide();
     m_worker->SetExchangeSink([model = &m_traffic->Model()](const ExchangeRecord& r) { model->Post(r); });
+    m_registers = new CRegisterPane(
+        this,
+        [worker = m_worker.get()](RegisterBoardWork work, std::function<void()> done, std::string line) {
+            worker->RunOnBoard(std::move(work), std::move(done), std::move(line));
+        },
+        [this](const std::string& line) { SetStatusText(line); });
+    m_registers->hide();
     resize(DialogToPixels(kPanelWithStatusSize, m_units).size());
     OnInitDialog();
 }
@@ -163,6 +171,8 @@ void CPelvarDlg::CreateStatusLine()
 
 void CPelvarDlg::ShowTrafficPane(bool show)
 {
+    if (show)
+        m_registers->hide();
     m_traffic->setGeometry(DialogToPixels(kTrafficArea, m_units));
     m_traffic->setVisible(show);
     resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatusSize, m_units).size());
@@ -171,6 +181,17 @@ void CPelvarDlg::ShowTrafficPane(bool show)
 }
 
 bool CPelvarDlg::TrafficPaneShown() const { return m_traffic->isVisible(); }
+
+void CPelvarDlg::ShowRegisterView(bool show)
+{
+    if (show)
+        m_traffic->hide();
+    m_registers->setGeometry(DialogToPixels(kTrafficArea, m_units));
+    m_registers->setVisible(show);
+    resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatusSize, m_units).size());
+}
+
+bool CPelvarDlg::RegisterViewShown() const { return m_registers->isVisible(); }
 
 CTrafficModel& CPelvarDlg::TrafficModel() { return m_traffic->Model(); }
 

@@ -31,6 +31,7 @@ namespace pelvar {
 struct ControlTemplate;
 class CTrafficModel;
 class CTrafficPane;
+class CRegisterPane;
 
 // Window commands of the system menu, besides the about item.
 constexpr unsigned SC_MINIMIZE = 0xF020;
@@ -103,6 +104,10 @@ public:
     void ShowTrafficPane(bool show) override;
     bool TrafficPaneShown() const override;
     CTrafficModel& TrafficModel();
+    // The register view, in the traffic pane's place; hidden at first.
+    void ShowRegisterView(bool show) override;
+    bool RegisterViewShown() const override;
+    CRegisterPane& RegisterPane() { return *m_registers; }
     // The pane's rows as text, one exchange a line with its frames.
     bool SaveLog(const std::string& path, std::string* error) { return m_bench->SaveLog(path, error); }
     // The pane's frames as pcapng for Wireshark.
@@ -168,6 +173,7 @@ private:
     std::unique_ptr<CameraWorker> m_worker;
     QLabel* m_status = nullptr;
     CTrafficPane* m_traffic = nullptr;
+    CRegisterPane* m_registers = nullptr;
     std::unique_ptr<Bench> m_bench;
     DialogBaseUnits m_units;
     QIcon m_hIcon;

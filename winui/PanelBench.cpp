@@ -12,6 +12,7 @@
 #include "camera/AboutTemplate.h"
 #include "camera/PanelTemplate.h"
 #include "winui/PelvarDlg.h"
+#include "winui/RegisterList.h"
 #include "winui/RegistryPortMemory.h"
 #include "winui/WideText.h"
 
@@ -69,11 +70,18 @@ void CPelvarDlg::SetUpBench()
         m_worker->SetAutoReconnect(m_registry->AutoReconnect());
     m_bench = std::make_unique<pelvar::Bench>(*m_worker, *this);
     m_worker->SetExchangeSink([this](const ExchangeRecord& r) { PostExchange(r); });
+    m_registers = std::make_unique<CRegisterList>(
+        [worker = m_worker.get()](RegisterBoardWork work, std::function<void()> done, std::string line) {
+            worker->RunOnBoard(std::move(work), std::move(done), std::move(line));
+        },
+        [this](const std::string& line) { SetStatusText(line); },
+        [this] { return AskPath(kLoadMapTitle, BenchFile::RegisterMap, false); });
 }
 
 void CPelvarDlg::InitBench()
 {
     m_traffic.Create(m_hWnd, IDC_TRAFFIC_LIST);
+    m_registers->Create(m_hWnd);
     AddBenchItems(GetSystemMenu(m_hWnd, FALSE));
     RegisterForDevices();
 }
@@ -110,7 +118,8 @@ INT_PTR CPelvarDlg::OnBenchMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_NOTIFY: {
         LRESULT result = 0;
-        if (!m_traffic.OnNotify(reinterpret_cast<const NMHDR*>(lParam), &result))
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (!m_traffic.OnNotify(header, &result) && !m_registers->OnNotify(header, &result))
             return FALSE;
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
         return TRUE;
@@ -236,18 +245,26 @@ std::string CPelvarDlg::AskSavePath(const char* title, BenchFile kind) { return 
 
 std::string CPelvarDlg::AskOpenPath(const char* title, BenchFile kind) { return AskPath(title, kind, false); }
 
-// The pane beside the panel, which keeps its layout; the window grows to hold it.
-void CPelvarDlg::ShowTrafficPane(bool show)
+// The panes go beside the panel, which keeps its layout; the window grows to hold them.
+RECT CPelvarDlg::SizeForPane(bool wide)
 {
     RECT area{kTrafficArea.x, kTrafficArea.y, kTrafficArea.x + kTrafficArea.cx, kTrafficArea.y + kTrafficArea.cy};
     MapDialogRect(m_hWnd, &area);
-    const DialogRect& size = show ? kPanelWithTraffic : kPanelWithStatusSize;
+    const DialogRect& size = wide ? kPanelWithTraffic : kPanelWithStatusSize;
     RECT client{0, 0, size.cx, size.cy};
     MapDialogRect(m_hWnd, &client);
     AdjustWindowRectEx(&client, static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)));
     SetWindowPos(m_hWnd, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return area;
+}
+
+void CPelvarDlg::ShowTrafficPane(bool show)
+{
+    const RECT area = SizeForPane(show);
+    if (show)
+        m_registers->Show(area, false);
     SetWindowPos(m_traffic.Handle(), nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(m_traffic.Handle(), show ? SW_SHOW : SW_HIDE);
@@ -258,6 +275,16 @@ void CPelvarDlg::ShowTrafficPane(bool show)
             ListView_EnsureVisible(m_traffic.Handle(), count - 1, FALSE);
     }
 }
+
+void CPelvarDlg::ShowRegisterView(bool show)
+{
+    const RECT area = SizeForPane(show);
+    if (show)
+        ShowWindow(m_traffic.Handle(), SW_HIDE);
+    m_registers->Show(area, show);
+}
+
+bool CPelvarDlg::RegisterViewShown() const { return m_registers && m_registers->Shown(); }
 
 bool CPelvarDlg::TrafficPaneShown() const
 {

@@ -7,6 +7,7 @@
 #include "camera/ControlTable.h"
 #include "winui/AboutDlg.h"
 #include "winui/DialogTemplate.h"
+#include "winui/RegisterList.h"
 #include "winui/RegistryPortMemory.h"
 #include "winui/ResourceIds.h"
 #include "winui/WideText.h"
@@ -267,6 +268,8 @@ void CPelvarDlg::SetUpSlider(int sliderId, int valueBoxId, std::int32_t value)
 
 bool CPelvarDlg::OnCommand(int id, int code)
 {
+    if (m_registers && m_registers->OnCommand(id, code))
+        return true;
     if (id == IDC_PORT_LIST) {
         if (code == CBN_SELCHANGE)
             OnPortSelChange();

@@ -32,6 +32,7 @@ struct IconOrigin {
 IconOrigin IconOriginFor(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
 class CRegistryPortMemory;
+class CRegisterList;
 
 // The traffic pane's control.
 constexpr int IDC_TRAFFIC_LIST = 1041;
@@ -85,6 +86,10 @@ public:
     std::string AskOpenPath(const char* title, BenchFile kind) override;
     void ShowTrafficPane(bool show) override;
     bool TrafficPaneShown() const override;
+    // The register view, in the traffic pane's place.
+    void ShowRegisterView(bool show) override;
+    bool RegisterViewShown() const override;
+    CRegisterList& Registers() { return *m_registers; }
     Adjustments SliderValues() override;
     void MoveSliders(const Adjustments& values) override;
     void ShowBenchStatus(const std::string& text) override { SetStatusText(text); }
@@ -115,6 +120,8 @@ private:
     void EndBench();
     INT_PTR OnBenchMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void AddBenchItems(HMENU menu);
+    // The window sized with (or without) the area beside the panel; that area in client pixels.
+    RECT SizeForPane(bool wide);
     void RefreshSystemMenu();
     bool OnContextMenu(HWND clicked, LPARAM where);
     bool OnDeviceChange(WPARAM event, LPARAM data);
@@ -152,6 +159,7 @@ private:
     CTrafficList m_traffic;
     std::unique_ptr<CameraWorker> m_worker;
     std::unique_ptr<pelvar::Bench> m_bench;
+    std::unique_ptr<CRegisterList> m_registers;
     HDEVNOTIFY m_hDevNotify = nullptr;
     HWND m_hWnd = nullptr;
     HWND m_hStatus = nullptr;

@@ -11,6 +11,7 @@
 #include "app/win/PanelPicture.h"
 #include "app/win/PelvarApp.h"
 #include "camera/ControlIds.h"
+#include "winui/RegisterList.h"
 #include "winui/StartupMark.h"
 #include "winui/WideText.h"
 
@@ -18,8 +19,9 @@ namespace {
 
 struct Options {
     bool demo = false;
-    std::wstring picture; // with --demo: connect, move a slider, save a picture, close
-    bool traffic = false; // the picture shows the traffic pane after a session with dropped replies
+    std::wstring picture;   // with --demo: connect, move a slider, save a picture, close
+    bool traffic = false;   // the picture shows the traffic pane after a session with dropped replies
+    std::wstring registers; // the picture shows the register view of this map after a comparison
     std::string error;
 };
 
@@ -36,9 +38,11 @@ Options ParseOptions()
             o.picture = argv[++i];
         else if (arg == L"--traffic")
             o.traffic = true;
+        else if (arg == L"--registers" && i + 1 < argc)
+            o.registers = argv[++i];
         else if (o.error.empty())
             o.error = "unknown argument: " + pelvar::Narrow(arg)
-                      + "\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic]]]";
+                      + "\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic | --registers MAP.json]]]";
     }
     LocalFree(argv);
     if (o.error.empty() && !o.picture.empty() && !o.demo)
@@ -90,18 +94,47 @@ void RunTrafficSession(HWND hwnd)
         MoveSlider(hwnd, pelvar::IDC_CONTRAST, position);
 }
 
+// The register view's picture: a snapshot of the demo board, CTRL.MODE
+// picked by name and EXPOSURE changed behind the panel's back, compared.
+void RunRegisterSession(HWND hwnd, const std::wstring& map)
+{
+    pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
+    SendMessageW(hwnd, WM_SYSCOMMAND, pelvar::IDM_REGISTER_VIEW, 0);
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    std::string error;
+    if (!dlg->Registers().LoadMap(pelvar::Narrow(map), &error)) {
+        std::fprintf(stderr, "pelvar: %s\n", error.c_str());
+        return;
+    }
+    pelvar::BoardConnection& board = dlg->Camera().Board();
+    const std::pair<std::uint16_t, std::uint16_t> values[] = {
+        {0x10, 0x0100}, {0x11, 0x5a01}, {0x12, 0x8022}, {0x30, 0x0004}, {0xFE, 0x1234}};
+    for (const auto& [address, value] : values)
+        board.WriteRegister(address, value);
+    pelvar::RegisterViewModel& view = dlg->Registers().View();
+    view.TakeSnapshot();
+    dlg->WaitForCamera(kDemoStepMs);
+    view.Edit(2, 0, "single", &error);
+    dlg->WaitForCamera(kDemoStepMs);
+    board.WriteRegister(0x10, 0x0180);
+    view.Compare();
+    dlg->WaitForCamera(kDemoStepMs);
+}
+
 // What the demo's picture shows: the panel connected to the simulated board,
 // the brightness slider moved, as an operator would leave it. The worker
 // runs each step; the picture waits until the window shows its outcome.
 // False when the panel did not show the board connected with the slider
 // sent, or the picture could not be written.
-bool TakeDemoPicture(HWND hwnd, const std::wstring& path, bool traffic)
+bool TakeDemoPicture(HWND hwnd, const std::wstring& path, bool traffic, const std::wstring& registers)
 {
     pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
     SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
     dlg->WaitForCamera(kDemoStepMs);
     if (traffic)
         RunTrafficSession(hwnd);
+    if (!registers.empty())
+        RunRegisterSession(hwnd, registers);
     MoveSlider(hwnd, pelvar::IDC_BRIGHTNESS, 200);
     HWND slider = GetDlgItem(hwnd, pelvar::IDC_BRIGHTNESS);
     SetFocus(slider);
@@ -146,8 +179,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::function<void(HWND)> firstPaint;
     bool pictureOk = true;
     if (!o.picture.empty())
-        firstPaint = [path = o.picture, traffic = o.traffic, &pictureOk](HWND hwnd) {
-            pictureOk = TakeDemoPicture(hwnd, path, traffic);
+        firstPaint = [path = o.picture, traffic = o.traffic, registers = o.registers, &pictureOk](HWND hwnd) {
+            pictureOk = TakeDemoPicture(hwnd, path, traffic, registers);
         };
     else if (pelvar::ExitAfterShowRequested())
         firstPaint = CloseAfterPaint;

@@ -29,6 +29,8 @@ public:
     std::string AskOpenPath(const char*, BenchFile) override { return {}; }
     void ShowTrafficPane(bool show) override { shown = show; }
     bool TrafficPaneShown() const override { return shown; }
+    void ShowRegisterView(bool show) override { registersShown = show; }
+    bool RegisterViewShown() const override { return registersShown; }
     Adjustments SliderValues() override { return sliders; }
     void MoveSliders(const Adjustments& values) override { moved.push_back(values); }
     void ShowBenchStatus(const std::string& text) override { statuses.push_back(text); }
@@ -36,6 +38,7 @@ public:
     void StoreAutoReconnect(bool on) override { stored.push_back(on); }
 
     bool shown = false;
+    bool registersShown = false;
     std::string savePath; // empty: the dialog was cancelled
     std::vector<std::string> statuses;
     std::vector<bool> stored;
@@ -95,11 +98,12 @@ TEST_F(BenchTest, MenuItemsInOrderWithTheirChecksAndTheFaultsInTheSubmenu)
         checked.push_back(item.checked);
     }
     EXPECT_EQ(texts,
-              (std::vector<std::string>{"| Reconnect automatically", "RS-485 mode", "| Traffic pane", "Save log...",
-                                        "Save capture...", "Save settings...", "Load settings...", "Record session...",
-                                        "Record pauses as sleep lines", "Silent >", "NAK >"}));
-    EXPECT_EQ(ids, (std::vector<unsigned>{0x20, 0xA0, 0x30, 0x40, 0x90, 0x50, 0x60, 0x70, 0x80, 0x100, 0x110}));
-    EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false, false, false, false, false, false, false, true}));
+              (std::vector<std::string>{"| Reconnect automatically", "RS-485 mode", "| Traffic pane", "Register view",
+                                        "Save log...", "Save capture...", "Save settings...", "Load settings...",
+                                        "Record session...", "Record pauses as sleep lines", "Silent >", "NAK >"}));
+    EXPECT_EQ(ids, (std::vector<unsigned>{0x20, 0xA0, 0x30, 0xB0, 0x40, 0x90, 0x50, 0x60, 0x70, 0x80, 0x100, 0x110}));
+    EXPECT_EQ(checked,
+              (std::vector<bool>{true, false, true, false, false, false, false, false, false, false, false, true}));
 }
 
 TEST_F(BenchTest, CommandsSwitchAndSayWhatTheyDid)

@@ -165,6 +165,27 @@ TEST_F(WorkerTest, ButtonsAndRegistersKeepTheirOrderAndASliderKeepsItsPlace)
     EXPECT_EQ(view.LastStatus(), "gamma: sent");
 }
 
+// The register view's calls: in order with the buttons, their outcome taken
+// in by the window only when it drains.
+TEST_F(WorkerTest, BoardWorkKeepsItsPlaceAndItsOutcomeWaitsForTheWindow)
+{
+    Plug(5);
+    ConnectOk();
+    sim.ClearWrites(5);
+    bool done = false;
+    worker.Button(IDC_EDGE);
+    worker.RunOnBoard([](BoardConnection& board) { board.WriteRegister(0x10, 0x0001); }, [&] { done = true; });
+    worker.Button(IDC_GAMMA);
+    worker.RunQueued();
+    std::vector<std::uint8_t> cmds;
+    for (const SimWrite& w : sim.Writes(5))
+        cmds.push_back(w.bytes.at(2));
+    EXPECT_EQ(cmds, (std::vector<std::uint8_t>{CMD_EDGE, CMD_REG_ADDRESS, CMD_REG_WRITE, CMD_GAMMA}));
+    EXPECT_FALSE(done);
+    worker.DrainUi();
+    EXPECT_TRUE(done);
+}
+
 TEST_F(WorkerTest, StatusLineSaysWhatHappened)
 {
     worker.Connect();

@@ -694,9 +694,10 @@ void PanelTest::hiddenControls()
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     for (QWidget* child : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        // The traffic pane opens from the window menu only.
+        // The traffic pane and the register view open from the window menu only.
         const bool hidden = child == dlg.Control(IDOK_BUTTON) || child == dlg.Control(IDC_PORT_LIST)
-                            || child->objectName() == QStringLiteral("trafficPane");
+                            || child->objectName() == QStringLiteral("trafficPane")
+                            || child->objectName() == QStringLiteral("registerPane");
         QVERIFY2(child->isVisible() != hidden, qPrintable(child->objectName()));
     }
     QVERIFY(qobject_cast<QPushButton*>(dlg.Control(IDOK_BUTTON)) != nullptr);

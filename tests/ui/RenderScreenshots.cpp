@@ -2,16 +2,20 @@
 // DIR/about.png, with two made-up ports in the (hidden) port list so no
 // device of this machine is looked at; and DIR/panel-traffic.png, the panel
 // with its traffic pane open, connected to the simulated board on a
-// pseudo-terminal of a private port directory, with one fault switched on.
+// pseudo-terminal of a private port directory, with one fault switched on;
+// and DIR/panel-registers.png, the register view of the simulated board
+// after a snapshot and two changes, compared.
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QPixmap>
 #include <QSlider>
 #include <QTimer>
+#include <QTreeView>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <unistd.h>
 
 #include "camera/ControlIds.h"
@@ -20,6 +24,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/FrameworkTexts.h"
 #include "ui/PelvarDlg.h"
+#include "ui/RegisterPane.h"
 
 namespace {
 
@@ -77,6 +82,64 @@ bool SaveTrafficPicture(const QString& path)
     return saved;
 }
 
+// The map of docs/registers.md.
+constexpr const char* kExampleMap = R"({
+  "registers": [
+    {"name": "EXPOSURE", "address": "0x0010", "reset": "0x0100", "description": "exposure time in lines"},
+    {"name": "CHIP_ID", "address": "0x0011", "access": "ro", "reset": "0x5a01"},
+    {"name": "CTRL", "address": "0x0012", "reset": "0x0000", "description": "pipeline control",
+     "fields": [
+       {"name": "MODE", "lsb": 0, "width": 2, "values": {"off": 0, "continuous": 2, "single": 3},
+        "description": "capture mode"},
+       {"name": "GAIN", "lsb": 4, "width": 3},
+       {"name": "IRQ", "lsb": 8, "width": 1, "access": "w1c", "description": "frame done; write 1 to clear"},
+       {"name": "ERR", "lsb": 9, "width": 1, "access": "w1c"},
+       {"name": "EN", "lsb": 15, "width": 1}
+     ]},
+    {"name": "KICK", "address": "0x0020", "access": "wo"},
+    {"name": "STATUS", "address": "0x0030", "access": "volatile", "reset": "0x0000"},
+    {"name": "FIFO", "address": "0x0031", "access": "rc", "description": "a read takes the next word",
+     "fields": [{"name": "LEVEL", "lsb": 0, "width": 8}]},
+    {"name": "INT", "address": "0x0032", "access": "w1c", "reset": "0x0000"},
+    {"name": "SCRATCH", "address": "0x00FE", "scratch": true}
+  ]
+})";
+
+// A snapshot of the simulated board, then CTRL.MODE picked by name and
+// EXPOSURE changed behind the panel's back: Compare marks both.
+bool SaveRegisterPicture(const QString& path, const QString& mapPath)
+{
+    std::ofstream(mapPath.toStdString()) << kExampleMap;
+    pelvar::SimPlatform sim;
+    pelvar::SimBoardDevice board;
+    sim.AddPort(5, &board);
+    pelvar::CPelvarDlg panel([](pelvar::IPortList& list) { list.AddString("Simulated board (COM5)"); }, nullptr, sim);
+    panel.show();
+    panel.ShowRegisterView(true);
+    panel.OnCommand(pelvar::IDC_CONNECT);
+    panel.WaitForCamera();
+    pelvar::BoardConnection& line = panel.Camera().Board();
+    const std::pair<std::uint16_t, std::uint16_t> values[] = {
+        {0x10, 0x0100}, {0x11, 0x5a01}, {0x12, 0x8022}, {0x30, 0x0004}, {0xFE, 0x1234}};
+    for (const auto& [address, value] : values)
+        line.WriteRegister(address, value);
+    pelvar::CRegisterPane& pane = panel.RegisterPane();
+    std::string error;
+    if (!pane.LoadMap(mapPath.toStdString(), &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    pane.View().TakeSnapshot();
+    panel.WaitForCamera();
+    pane.View().Edit(2, 0, "single", &error);
+    panel.WaitForCamera();
+    line.WriteRegister(0x10, 0x0180);
+    pane.View().Compare();
+    panel.WaitForCamera();
+    pane.TreeView()->clearSelection();
+    return Save(panel, path);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -92,6 +155,8 @@ int main(int argc, char** argv)
     pelvar::CAboutDlg about;
     const bool ok = Save(panel, dir.filePath(QStringLiteral("panel.png")))
                     && Save(about, dir.filePath(QStringLiteral("about.png")))
-                    && SaveTrafficPicture(dir.filePath(QStringLiteral("panel-traffic.png")));
+                    && SaveTrafficPicture(dir.filePath(QStringLiteral("panel-traffic.png")))
+                    && SaveRegisterPicture(dir.filePath(QStringLiteral("panel-registers.png")),
+                                           QDir::temp().filePath(QStringLiteral("pelvar-render-registers.json")));
     return ok ? 0 : 1;
 }

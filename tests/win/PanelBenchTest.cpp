@@ -27,6 +27,7 @@
 #include "tests/support/FileLines.h"
 #include "tests/win/PanelFixture.h"
 #include "winui/PelvarDlg.h"
+#include "winui/RegisterList.h"
 #include "winui/WideText.h"
 
 namespace pelvar {
@@ -207,6 +208,64 @@ TEST_F(BenchTest, PaneOpensBesideThePanelAndFillsWithAConnectAndASliderMove)
     EXPECT_EQ(WindowRect().right - WindowRect().left, plain.right - plain.left);
 }
 
+// The register view drawn by the window; what its rows hold is the shared
+// model's, tested in the camera tests.
+TEST_F(BenchTest, RegisterViewFromAMapAndAFieldPickedByNameReachesTheBoard)
+{
+    Command(IDM_REGISTER_VIEW);
+    ASSERT_TRUE(dlg.RegisterViewShown());
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_REG_NO_MAP)));
+    wchar_t noMap[512] = {};
+    GetWindowTextW(Item(IDC_REG_NO_MAP), noMap, 512);
+    EXPECT_NE(Narrow(noMap).find("\"Load map...\""), std::string::npos) << Narrow(noMap);
+
+    TempFile map("registers.json");
+    std::ofstream(map.Path()) << R"({"registers": [
+      {"name": "CTRL", "address": "0x0012", "fields": [
+        {"name": "MODE", "lsb": 4, "width": 2, "values": {"off": 0, "continuous": 2, "single": 3}},
+        {"name": "EN", "lsb": 0, "width": 1}]},
+      {"name": "IRQ", "address": "0x0020", "access": "rc"}]})";
+    Click(IDC_CONNECT);
+    ASSERT_EQ(dlg.Camera().Board().WriteRegister(0x12, 0x0021), LINK_OK);
+    std::string error;
+    ASSERT_TRUE(dlg.Registers().LoadMap(map.Path(), &error)) << error;
+    HWND list = Item(IDC_REGISTER_LIST);
+    EXPECT_TRUE(IsWindowVisible(list));
+    ASSERT_EQ(ListView_GetItemCount(list), 4); // CTRL, MODE, EN, IRQ
+    const auto cell = [&](int row, int column) {
+        wchar_t text[256] = {};
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = 256;
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        return Narrow(text);
+    };
+    EXPECT_EQ(cell(1, kRegViewName), "MODE");
+    EXPECT_EQ(cell(3, kRegViewRaw), "not read (rc)");
+
+    Click(IDC_REG_REFRESH);
+    ASSERT_TRUE(test::PumpUntil([&] { return cell(1, kRegViewDecoded) == "continuous(2)"; }, 5000))
+        << cell(1, kRegViewDecoded);
+
+    // MODE picked from the drop-down list of its names, as the operator does.
+    sim.ClearWrites(kBoardPort);
+    ASSERT_TRUE(dlg.Registers().BeginEdit(1, kRegViewDecoded));
+    HWND names = dlg.Registers().Editor();
+    ASSERT_NE(names, nullptr);
+    ASSERT_EQ(SendMessageW(names, CB_GETCOUNT, 0, 0), 3);
+    SendMessageW(names, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"single"));
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_REG_EDITOR, CBN_SELENDOK), reinterpret_cast<LPARAM>(names));
+    ASSERT_TRUE(test::PumpUntil([&] { return cell(1, kRegViewDecoded) == "single(3)"; }, 5000))
+        << cell(1, kRegViewDecoded);
+    EXPECT_EQ(dlg.Registers().Editor(), nullptr);
+    bool wrote = false;
+    for (const SimWrite& w : sim.Writes(kBoardPort))
+        wrote = wrote || w.bytes == std::vector<std::uint8_t>{0x02, 0x04, 0xA4, 0x31, 0x00, 0x93, 0x03};
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(board.Board().Register(0x12), 0x0031);
+}
+
 TEST_F(BenchTest, DemoFaultSwitchesActOnTheBoardAndTheFailedRowsStandOut)
 {
     std::mutex lock;
@@ -296,8 +355,8 @@ TEST_F(BenchTest, TheSameItemsOpenOnARightClickInTheBackgroundAndFromTheKeyboard
         ids.push_back(GetMenuItemID(menu, i));
     DestroyMenu(menu);
     EXPECT_EQ(ids, (std::vector<unsigned>{IDM_ABOUTBOX, 0, IDM_AUTO_RECONNECT, IDM_RS485, 0, IDM_TRAFFIC_PANE,
-                                          IDM_SAVE_LOG, IDM_SAVE_CAPTURE, IDM_SAVE_SETTINGS, IDM_LOAD_SETTINGS,
-                                          IDM_RECORD, IDM_RECORD_PAUSES}));
+                                          IDM_REGISTER_VIEW, IDM_SAVE_LOG, IDM_SAVE_CAPTURE, IDM_SAVE_SETTINGS,
+                                          IDM_LOAD_SETTINGS, IDM_RECORD, IDM_RECORD_PAUSES}));
 
     // Reconnect automatically: switched from the menu, kept in the registry.
     EXPECT_TRUE(dlg.Worker().AutoReconnect());

@@ -675,7 +675,8 @@ TEST(PelvarExe, AnUnknownArgumentIsShownInAMessageBoxThenEndsWithStatus2)
     ASSERT_NE(find.box, nullptr) << "no message box";
     EXPECT_EQ(caption, L"Pelvar");
     EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        L"unknown argument: --bogus\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic]]]"),
+                        L"unknown argument: --bogus\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic | "
+                        L"--registers MAP.json]]]"),
               texts.end());
     EXPECT_TRUE(ended);
     EXPECT_EQ(status, 2u);

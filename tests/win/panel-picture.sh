@@ -3,9 +3,11 @@
 # desktop (for the title bar), connected to its simulated board with the
 # brightness slider moved; the program takes the picture of its own window.
 # With --traffic (docs/panel-windows-traffic.png) the traffic pane is open
-# after a session with the board dropping every third reply.
+# after a session with the board dropping every third reply; with
+# --registers MAP.json (docs/panel-windows-registers.png) the register view
+# of that map after a snapshot, two changes and a comparison.
 # Run by scripts/run-windows-tests.sh --picture, inside its guarded namespace.
-#   tests/win/panel-picture.sh WIN_BUILD OUTPUT.png [--traffic]
+#   tests/win/panel-picture.sh WIN_BUILD OUTPUT.png [--traffic | --registers MAP.json]
 set -euo pipefail
 
 WIN_BUILD=$1
@@ -13,7 +15,13 @@ OUT=$2
 : "${WINEPREFIX:?run through scripts/run-windows-tests.sh --picture}"
 BMP="$WINEPREFIX/drive_c/pelvar-panel.bmp"
 rm -f "$BMP"
-wine "$WIN_BUILD/app/win/pelvar.exe" --demo --picture 'C:\pelvar-panel.bmp' ${3:+"$3"}
+extra=()
+if [ "${3:-}" = --registers ]; then
+  extra=(--registers "$(winepath -w "$4")")
+elif [ -n "${3:-}" ]; then
+  extra=("$3")
+fi
+wine "$WIN_BUILD/app/win/pelvar.exe" --demo --picture 'C:\pelvar-panel.bmp' "${extra[@]}"
 python3 - "$BMP" "$OUT" <<'PY'
 import struct, sys, zlib
 data = open(sys.argv[1], "rb").read()

@@ -1,0 +1,120 @@
+// The register view in the Qt panel: the tree drawn from a map, and a
+// field's value picked by name in the tree reaching the board through the
+// worker. What the rows hold is the shared model's, tested below the windows.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <fstream>
+
+#include "camera/ControlIds.h"
+#include "camera/RegisterView.h"
+#include "sim/SimBoard.h"
+#include "ui/PelvarDlg.h"
+#include "ui/RegisterPane.h"
+
+using namespace pelvar;
+
+namespace {
+
+void OnePort(IPortList& list) { list.AddString("Simulated board (COM5)"); }
+
+constexpr const char* kMap = R"({"registers": [
+  {"name": "CTRL", "address": "0x0012", "fields": [
+    {"name": "MODE", "lsb": 4, "width": 2, "values": {"off": 0, "continuous": 2, "single": 3}},
+    {"name": "EN", "lsb": 0, "width": 1}]},
+  {"name": "IRQ", "address": "0x0020", "access": "rc"}
+]})";
+
+QPushButton* Button(CPelvarDlg& dlg, const char* text)
+{
+    for (QPushButton* b : dlg.RegisterPane().findChildren<QPushButton*>())
+        if (b->text() == QString::fromUtf8(text))
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+class RegisterPaneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void withoutAMapThePaneSaysHowToLoadOne();
+    void treeFromTheMapAndAFieldPickedByNameReachesTheBoard();
+};
+
+void RegisterPaneTest::withoutAMapThePaneSaysHowToLoadOne()
+{
+    SimPlatform sim;
+    CPelvarDlg dlg(OnePort, nullptr, sim);
+    dlg.show();
+    QVERIFY(!dlg.RegisterViewShown());
+    dlg.OnSysCommand(IDM_REGISTER_VIEW, 0);
+    QVERIFY(dlg.RegisterViewShown());
+    auto* label = dlg.RegisterPane().findChild<QLabel*>(QStringLiteral("registerNoMap"));
+    QVERIFY(label && label->isVisible());
+    QVERIFY2(label->text().contains(QStringLiteral("\"Load map...\"")), qPrintable(label->text()));
+    QVERIFY(!dlg.RegisterPane().TreeView()->isVisible());
+    QVERIFY(!Button(dlg, kRefreshButtonText)->isEnabled());
+}
+
+void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("registers.json")).toStdString();
+    std::ofstream(path) << kMap;
+    SimPlatform sim;
+    SimBoardDevice board;
+    sim.AddPort(5, &board);
+    CPelvarDlg dlg(OnePort, nullptr, sim);
+    dlg.show();
+    dlg.ShowRegisterView(true);
+    QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
+    QVERIFY(dlg.WaitForCamera());
+    QVERIFY(dlg.Camera().IsConnected());
+    QCOMPARE(dlg.Camera().Board().WriteRegister(0x12, 0x0021), LINK_OK);
+    std::string error;
+    QVERIFY2(dlg.RegisterPane().LoadMap(path, &error), error.c_str());
+
+    QTreeView* tree = dlg.RegisterPane().TreeView();
+    QVERIFY(tree->isVisible());
+    QAbstractItemModel* model = tree->model();
+    QCOMPARE(model->rowCount(), 2);
+    const QModelIndex ctrl = model->index(0, kRegViewName);
+    QCOMPARE(ctrl.data().toString(), QStringLiteral("CTRL"));
+    QCOMPARE(model->rowCount(ctrl), 2);
+    QCOMPARE(model->index(0, kRegViewName, ctrl).data().toString(), QStringLiteral("MODE"));
+    QCOMPARE(model->index(1, kRegViewAccess).data().toString(), QStringLiteral("rc"));
+
+    QTest::mouseClick(Button(dlg, kRefreshButtonText), Qt::LeftButton);
+    QVERIFY(dlg.WaitForCamera());
+    QCOMPARE(model->index(0, kRegViewRaw).data().toString(), QStringLiteral("0x0021"));
+    QCOMPARE(model->index(0, kRegViewDecoded, ctrl).data().toString(), QStringLiteral("continuous(2)"));
+
+    // MODE picked from its names in place, as the operator does.
+    sim.ClearWrites(5);
+    const QModelIndex mode = model->index(0, kRegViewDecoded, ctrl);
+    tree->setCurrentIndex(mode);
+    tree->edit(mode);
+    auto* names = tree->findChild<QComboBox*>(QStringLiteral("registerNames"));
+    QVERIFY(names);
+    QCOMPARE(names->count(), 3);
+    QCOMPARE(names->currentText(), QStringLiteral("continuous"));
+    names->setCurrentText(QStringLiteral("single"));
+    QTest::keyClick(names, Qt::Key_Return);
+    // The row shows the value read back once the worker has been and gone.
+    QTRY_COMPARE(model->index(0, kRegViewDecoded, ctrl).data().toString(), QStringLiteral("single(3)"));
+    QVERIFY(dlg.WaitForCamera());
+    bool wrote = false;
+    for (const SimWrite& w : sim.Writes(5))
+        wrote = wrote || w.bytes == std::vector<std::uint8_t>{0x02, 0x04, 0xA4, 0x31, 0x00, 0x93, 0x03};
+    QVERIFY(wrote);
+    QCOMPARE(board.Board().Register(0x12), std::uint16_t(0x0031));
+}
+
+QTEST_MAIN(RegisterPaneTest)
+#include "RegisterPaneTest.moc"

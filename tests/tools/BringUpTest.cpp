@@ -1692,9 +1692,9 @@ struct DiagnoseRow {
     int status;
     const char* verdict;
     std::optional<SimAdapter> adapter = std::nullopt; // a USB adapter in front of the board
-    std::uint32_t rtsReleaseMs = 0; // lowering RTS takes this long (the host's scheduling)
-    bool rs485 = false;             // pelvarctl --rs485
-    const char* rtsLine = nullptr;  // the step naming a late RTS; none without
+    std::uint32_t rtsReleaseMs = 0;                   // lowering RTS takes this long (the host's scheduling)
+    bool rs485 = false;                               // pelvarctl --rs485
+    const char* rtsLine = nullptr;                    // the step naming a late RTS; none without
 };
 
 SimAdapter AdapterWith(std::uint32_t timerMs, int lowLatencyRefusal)

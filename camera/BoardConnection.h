@@ -121,6 +121,8 @@ public:
     int LastError() const;
     // Transactions repeated since the link was opened.
     std::uint32_t Retries() const { return m_pLink ? m_pLink->Retries() : 0; }
+    // How late RTS fell after the link's last frame, in ms; 0 without a link.
+    std::uint32_t RtsLateMs() const { return m_pLink ? m_pLink->LastRtsLateMs() : 0; }
     // Bytes the link's last receive read; 0 without a link.
     std::uint32_t LastReceiveBytes() const { return m_pLink ? m_pLink->LastReceiveBytes() : 0; }
     IPlatform& Platform() const { return m_platform; }

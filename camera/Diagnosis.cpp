@@ -289,16 +289,19 @@ private:
     void LinkQuality()
     {
         std::vector<std::uint32_t> latencies;
+        std::vector<std::uint32_t> rtsLate;
         std::int32_t lastFailure = LINK_OK;
         for (std::uint32_t i = 0; i < kLinkQueries; ++i) {
             if (m_progress.linkQueries)
                 m_progress.linkQueries(i);
             const std::uint32_t t0 = m_platform.TickCount();
             const QueryResult q = m_board.QueryStatus();
-            if (q.result == LINK_OK)
+            if (q.result == LINK_OK) {
                 latencies.push_back(m_platform.TickCount() - t0);
-            else
+                rtsLate.push_back(m_board.RtsLateMs());
+            } else {
                 lastFailure = q.result;
+            }
         }
         if (m_progress.linkQueries)
             m_progress.linkQueries(kLinkQueries);
@@ -322,6 +325,11 @@ private:
             m_latency = LatencyTimerFinding(median, adapter);
             Step("latency", m_latency.empty(), m_latency.empty() ? LatencyText(median, adapter) : m_latency);
         }
+        // RTS lowered late by the host, as most queries saw it.
+        std::sort(rtsLate.begin(), rtsLate.end());
+        m_rtsLate = RtsReleaseFinding(rtsLate.empty() ? 0 : rtsLate[rtsLate.size() / 2]);
+        if (!m_rtsLate.empty())
+            Step("rts", false, m_rtsLate);
         if (failures == kLinkQueries)
             Fail(SymptomOf(lastFailure, m_board.LastReceiveBytes()), lastFailure);
         else if (failures > 0)
@@ -330,6 +338,8 @@ private:
                  lastFailure);
         else if (median > kSlowReplyMs && !m_latency.empty())
             Fail(m_latency, LINK_OK);
+        else if (median > kSlowReplyMs && !m_rtsLate.empty())
+            Fail(m_rtsLate, LINK_OK);
         else if (median > kSlowReplyMs)
             Fail("slow replies: a status query takes " + std::to_string(median) + " ms (a sound line: under "
                      + std::to_string(kSlowReplyMs) + " ms)",
@@ -348,7 +358,7 @@ private:
         if (v.ok)
             v.text = "ok: board on " + PortLabel(m_platform, m_board.Port()) + ", sensor " + SensorText(m_sensor)
                      + ", status queries answered in " + std::to_string(m_median) + " ms"
-                     + (m_latency.empty() ? "" : "; " + m_latency);
+                     + (m_latency.empty() ? "" : "; " + m_latency) + (m_rtsLate.empty() ? "" : "; " + m_rtsLate);
         else
             v.text = "FAIL: " + m_symptom;
         return v;
@@ -365,6 +375,7 @@ private:
     std::int32_t m_result = LINK_OK;
     std::uint32_t m_median = 0;
     std::string m_latency; // what the adapter's latency timer costs, when it costs something
+    std::string m_rtsLate; // RTS lowered late by the host, when it is
 };
 
 } // namespace
@@ -414,6 +425,16 @@ std::string LatencyTimerFinding(std::uint32_t roundTripMs, const AdapterFacts& a
     }
     return "replies arrive " + Millis(lateUs) + " ms late: the adapter's latency timer is "
            + std::to_string(adapter.latencyTimerMs) + " ms; " + why + ": " + fix;
+}
+
+std::string RtsReleaseFinding(std::uint32_t lateMs)
+{
+    if (lateMs <= kRtsLateMs)
+        return {};
+    return "RTS fell " + Millis((kRtsHoldAfterFrameMs + lateMs) * 1000u) + " ms after the frame instead of "
+           + std::to_string(kRtsHoldAfterFrameMs)
+           + " ms: the host lowers it late, and the board's reply may meet a line still driven; if the adapter "
+             "switches direction itself, use RS-485 mode (--rs485, or ?rs485 in a port entry)";
 }
 
 std::string SymptomOf(std::int32_t result, std::uint32_t unframedBytes)

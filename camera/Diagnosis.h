@@ -25,6 +25,9 @@ constexpr std::uint32_t kBoardReplyUs = 1000; // a board answers a status query 
 // Excess over the least time that a latency timer of T ms explains: from T/2
 // (the timer's phase) up to T plus this.
 constexpr std::uint32_t kTimerMatchSlackUs = 2000;
+// RTS lowered later than this after the hold is named: beyond a tick's
+// jitter, the host's scheduling is in the way.
+constexpr std::uint32_t kRtsLateMs = 1;
 
 // A port busy right after the access check is opened again this often, this far apart.
 constexpr int kBusyRetries = 5;
@@ -62,6 +65,10 @@ DiagnosisVerdict Diagnose(BoardConnection& board, const std::vector<PortRef>& po
 // arrive 14.0 ms late: the adapter's latency timer is 16 ms; ..." with the
 // fix. Empty when the timer is unknown or does not explain the excess.
 std::string LatencyTimerFinding(std::uint32_t roundTripMs, const AdapterFacts& adapter);
+
+// What RTS falling `lateMs` after its hold means, with the fix: "RTS fell
+// 7.0 ms after the frame instead of 2 ms: ...". Empty up to kRtsLateMs.
+std::string RtsReleaseFinding(std::uint32_t lateMs);
 
 // The least round trip of a status query in microseconds.
 std::uint32_t StatusQueryFloorUs();

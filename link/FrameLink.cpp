@@ -84,6 +84,7 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
     // A reply that came after its exchange gave up must not be taken as the
     // answer to this one.
     m_pPort->PurgeInput();
+    m_rtsLateMs = 0;
     if (m_bRs485)
         return SendDriverDirected(tx, frameLength);
     if (!m_pPort->SetRts(true))
@@ -100,10 +101,15 @@ std::int32_t CFrameLink::SendFrame(std::uint8_t cmd, const std::uint8_t* payload
     // bytes; on a USB adapter they may still be on their way. RTS falls at
     // the later of the hold time and the drain. A failed drain leaves the
     // verdict to the RTS call.
-    m_pPort->Platform().Sleep(hold);
+    IPlatform& platform = m_pPort->Platform();
+    platform.Sleep(hold);
     m_pPort->DrainOutput();
+    // The hold has run before the drain: RTS is due to fall as the drain
+    // returns, and whatever its lowering takes beyond that is late.
+    const std::uint32_t drained = platform.TickCount();
     if (!m_pPort->SetRts(false))
         return LINK_ERR_SEND;
+    m_rtsLateMs = platform.TickCount() - drained;
     return LINK_OK;
 }
 

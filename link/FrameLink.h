@@ -55,6 +55,11 @@ public:
     // the line carries something else (a wrong bit rate, wiring, another
     // protocol), not silence.
     std::uint32_t LastReceiveBytes() const { return m_nReceived; }
+    // How much later than wanted RTS fell after the last frame sent, in
+    // milliseconds: the host's scheduling, which a late reply or a reply
+    // meeting a driven line may come from. 0 in RS-485 mode, where the
+    // driver lowers it.
+    std::uint32_t LastRtsLateMs() const { return m_rtsLateMs; }
     // Who sees the traffic; none by default. The tap must outlive the link.
     void SetTap(ILinkTap* tap) { m_pTap = tap; }
     // Once the flag is set, a transaction makes no further attempt: a
@@ -84,6 +89,7 @@ private:
     std::FILE* m_pLog = nullptr;
     std::uint32_t m_nRetries = 0;
     std::uint32_t m_nReceived = 0;
+    std::uint32_t m_rtsLateMs = 0;
     ILinkTap* m_pTap = nullptr;
     std::uint32_t m_receiveWindowMs = kReceiveWindowMs;
     const std::atomic<bool>* m_pCancel = nullptr;

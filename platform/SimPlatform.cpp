@@ -51,6 +51,7 @@ struct SimPortState {
     bool failWrite = false;
     bool failRts = false;
     std::uint32_t drainDelay = 0;
+    std::uint32_t rtsRelease = 0;
     std::uint32_t drainedAt = 0;    // when the last write has left the adapter
     std::deque<ArrivingByte> inbox; // ascending by time
     std::vector<SimWrite> writes;
@@ -121,6 +122,7 @@ void SimPlatform::FailSettings(int port, bool fail) { Set(port, &SimPortState::f
 void SimPlatform::FailRead(int port, bool fail) { Set(port, &SimPortState::failRead, fail); }
 void SimPlatform::FailWrite(int port, bool fail) { Set(port, &SimPortState::failWrite, fail); }
 void SimPlatform::FailRts(int port, bool fail) { Set(port, &SimPortState::failRts, fail); }
+void SimPlatform::SetRtsRelease(int port, std::uint32_t ms) { Set(port, &SimPortState::rtsRelease, ms); }
 void SimPlatform::SetDrainDelay(int port, std::uint32_t ms) { Set(port, &SimPortState::drainDelay, ms); }
 
 void SimPlatform::SetAdapter(int port, const SimAdapter& adapter)
@@ -367,6 +369,8 @@ bool SimPlatform::SetRts(PortHandle h, bool raised)
         return false;
     if (p->failRts)
         return Fail(EIO);
+    if (p->rts && !raised)
+        m_now += p->rtsRelease;
     if (p->rts != raised)
         p->rtsChanges++;
     p->rts = raised;

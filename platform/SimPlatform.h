@@ -75,6 +75,8 @@ public:
     void FailRts(int port, bool fail);
     // The adapter's latency: a drain returns `ms` after the last write.
     void SetDrainDelay(int port, std::uint32_t ms);
+    // The host's scheduling: lowering RTS returns `ms` after the call.
+    void SetRtsRelease(int port, std::uint32_t ms);
     // An adapter in front of the port. Without one, the port refuses low
     // latency and RS-485 mode as a pseudo-terminal does (ENOTTY).
     void SetAdapter(int port, const SimAdapter& adapter);

@@ -1,5 +1,6 @@
 // RTS falls at the later of the hold time and the drain of the output, both
-// counted from the write's return. Simulated clock with an adapter latency.
+// counted from the write's return; what lowering it takes beyond that is
+// late. Simulated clock with an adapter latency.
 #include <gtest/gtest.h>
 
 #include "link/FrameLink.h"
@@ -16,6 +17,8 @@ struct DrainRow {
     std::uint32_t payloadLength;
     std::uint32_t drainMs;
     std::uint32_t rtsFallsAfterMs;
+    std::uint32_t releaseMs = 0; // lowering RTS takes this long (the host's scheduling)
+    std::uint32_t lateMs = 0;    // what the link counts as late
 };
 
 class RtsDrain : public ::testing::TestWithParam<DrainRow> {};
@@ -26,6 +29,7 @@ TEST_P(RtsDrain, RtsFallsAtTheLaterOfHoldAndDrain)
     SimPlatform sim;
     sim.AddPort(kPort);
     sim.SetDrainDelay(kPort, row.drainMs);
+    sim.SetRtsRelease(kPort, row.releaseMs);
     CFrameLink link(kPort, row.baud, sim);
     ASSERT_EQ(link.Open(), LINK_OK);
     const std::uint8_t payload[4] = {0xC8, 0, 0, 0};
@@ -35,6 +39,7 @@ TEST_P(RtsDrain, RtsFallsAtTheLaterOfHoldAndDrain)
     EXPECT_TRUE(sim.Writes(kPort)[0].rtsRaised);
     EXPECT_FALSE(sim.Rts(kPort));
     EXPECT_EQ(sim.Now() - sim.Writes(kPort)[0].time, row.rtsFallsAfterMs);
+    EXPECT_EQ(link.LastRtsLateMs(), row.lateMs) << "a drain beyond the hold is no lateness";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RtsDrain,
@@ -42,7 +47,9 @@ INSTANTIATE_TEST_SUITE_P(Table, RtsDrain,
                                            DrainRow{"drainWithinHold", 115200, 4, 1, 2},
                                            DrainRow{"usbLatencyBeyondHold", 115200, 4, 5, 5},
                                            DrainRow{"slowLineHold", 9600, 4, 3, 12}, // 9 bytes at 9600: hold 12 ms
-                                           DrainRow{"slowLineLatency", 9600, 0, 20, 20}),
+                                           DrainRow{"slowLineLatency", 9600, 0, 20, 20},
+                                           DrainRow{"slowRelease", 115200, 4, 0, 7, 5, 5},
+                                           DrainRow{"slowReleaseAfterDrain", 115200, 4, 5, 8, 3, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1692,6 +1692,9 @@ struct DiagnoseRow {
     int status;
     const char* verdict;
     std::optional<SimAdapter> adapter = std::nullopt; // a USB adapter in front of the board
+    std::uint32_t rtsReleaseMs = 0;                   // lowering RTS takes this long (the host's scheduling)
+    bool rs485 = false;                               // pelvarctl --rs485
+    const char* rtsLine = nullptr;                    // the step naming a late RTS; none without
 };
 
 SimAdapter AdapterWith(std::uint32_t timerMs, int lowLatencyRefusal)
@@ -1732,12 +1735,20 @@ TEST_P(Diagnose, VerdictNamesTheSymptom)
     p.AddPort(5, &faulty);
     if (row.adapter)
         p.SetAdapter(5, *row.adapter);
-    CtlCapture r = RunCtlCaptured({"--port", "5", "--map", mapPath, "diagnose"}, p);
+    p.SetRtsRelease(5, row.rtsReleaseMs);
+    std::vector<std::string> args = {"--port", "5", "--map", mapPath, "diagnose"};
+    if (row.rs485)
+        args.insert(args.begin(), "--rs485");
+    CtlCapture r = RunCtlCaptured(args, p);
     EXPECT_EQ(r.status, row.status) << r.out;
     const std::size_t verdict = r.out.rfind("verdict: ");
     ASSERT_NE(verdict, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\n', verdict), r.out.size() - 1) << "the verdict is the last line";
     EXPECT_NE(r.out.find(row.verdict, verdict), std::string::npos) << r.out;
+    if (row.rtsLine)
+        EXPECT_NE(r.out.find(row.rtsLine), std::string::npos) << r.out;
+    else
+        EXPECT_EQ(r.out.find("\nrts: "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.rfind("ports: 1 found: COM5\naccess: COM5", 0), 0u) << r.out;
     EXPECT_FALSE(p.IsOpen(5));
 }
@@ -1777,6 +1788,29 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnoseRow{"latencyTimerLowered", {}, false, 0,
                     "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 2 ms\n",
                     AdapterWith(16, 0)},
+        // The host lowers RTS 5 ms after the hold: named with the fix, on its own line and in the verdict.
+        DiagnoseRow{"rtsReleasedLate", {}, false, 0,
+                    "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 7 ms; RTS "
+                    "fell 7.0 ms after the frame instead of 2 ms: the host lowers it late, and the board's reply "
+                    "may meet a line still driven; if the adapter switches direction itself, use RS-485 mode "
+                    "(--rs485, or ?rs485 in a port entry)\n",
+                    std::nullopt, 5, false,
+                    "\nrts: RTS fell 7.0 ms after the frame instead of 2 ms: the host lowers it late, and the "
+                    "board's reply may meet a line still driven; if the adapter switches direction itself, use "
+                    "RS-485 mode (--rs485, or ?rs485 in a port entry)\nresult: LINK_OK (0)\n"},
+        DiagnoseRow{"rtsReleaseMakesItSlow", {}, false, 1,
+                    "verdict: FAIL: RTS fell 32.0 ms after the frame instead of 2 ms: the host lowers it late, and "
+                    "the board's reply may meet a line still driven; if the adapter switches direction itself, use "
+                    "RS-485 mode (--rs485, or ?rs485 in a port entry)\n",
+                    std::nullopt, 30, false, "\nrts: RTS fell 32.0 ms after the frame instead of 2 ms: "},
+        // A tick's lateness is scheduling jitter, not worth a word.
+        DiagnoseRow{"rtsReleasedOnTime", {}, false, 0,
+                    "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 3 ms\n",
+                    std::nullopt, 1},
+        // The driver lowers RTS: the host's slow release never comes into it.
+        DiagnoseRow{"rtsInRs485Mode", {}, false, 0,
+                    "verdict: ok: board on COM5 (sim:COM5), sensor ARVEN-L, status queries answered in 1 ms\n",
+                    AdapterWith(16, 0), 5, true},
         // Bytes that never make a frame are no silent board.
         DiagnoseRow{"garbage", Faulty([](SimBoardOptions& o) { o.garbage = true; }), false, 1,
                     "FAIL: bytes arrive but no frame (LINK_ERR_NO_REPLY): a wrong bit rate, wiring, or another "

@@ -34,7 +34,7 @@ constexpr int kBusyRetries = 5;
 constexpr std::uint32_t kBusyRetryMs = 100;
 
 struct DiagnosisStep {
-    std::string step; // "ports", "access", "probe", "start-up", "scratch", "link"
+    std::string step; // "ports", "access", "probe", "start-up", "scratch", "link", "latency", "rts"
     bool ok = false;
     std::string text; // "1 found: COM200"
 };

@@ -22,6 +22,7 @@ FileFilter FilterFor(BenchFile kind)
     case BenchFile::Settings: return {"Presets", "*.json"};
     case BenchFile::Script: return {"pelvarctl scripts", "*.txt *.pelvar"};
     case BenchFile::RegisterMap: return {"Register maps", "*.json"};
+    case BenchFile::Csv: return {"CSV files", "*.csv"};
     }
     return {"All files", "*"};
 }

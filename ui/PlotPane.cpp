@@ -182,7 +182,7 @@ void CPlotPane::AskSavePng()
 void CPlotPane::AskSaveCsv()
 {
     const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(kPlotSaveCsvButtonText), QString(),
-                                                      QStringLiteral("CSV files (*.csv)"));
+                                                      QString::fromStdString(FilterTitle(FilterFor(BenchFile::Csv))));
     std::string error;
     if (!path.isEmpty() && !m_plot.SaveCsv(path.toStdString(), &error))
         Say(error);

@@ -355,8 +355,8 @@ TEST_F(BenchTest, TheSameItemsOpenOnARightClickInTheBackgroundAndFromTheKeyboard
         ids.push_back(GetMenuItemID(menu, i));
     DestroyMenu(menu);
     EXPECT_EQ(ids, (std::vector<unsigned>{IDM_ABOUTBOX, 0, IDM_AUTO_RECONNECT, IDM_RS485, 0, IDM_TRAFFIC_PANE,
-                                          IDM_REGISTER_VIEW, IDM_SAVE_LOG, IDM_SAVE_CAPTURE, IDM_SAVE_SETTINGS,
-                                          IDM_LOAD_SETTINGS, IDM_RECORD, IDM_RECORD_PAUSES}));
+                                          IDM_REGISTER_VIEW, IDM_PLOT, IDM_SAVE_LOG, IDM_SAVE_CAPTURE,
+                                          IDM_SAVE_SETTINGS, IDM_LOAD_SETTINGS, IDM_RECORD, IDM_RECORD_PAUSES}));
 
     // Reconnect automatically: switched from the menu, kept in the registry.
     EXPECT_TRUE(dlg.Worker().AutoReconnect());

@@ -22,6 +22,7 @@ FileFilter FilterFor(BenchFile kind)
     case BenchFile::Settings: return {"Presets", "*.json"};
     case BenchFile::Script: return {"pelvarctl scripts", "*.txt *.pelvar"};
     case BenchFile::RegisterMap: return {"Register maps", "*.json"};
+    case BenchFile::Csv: return {"CSV files", "*.csv"};
     }
     return {"All files", "*"};
 }
@@ -134,6 +135,8 @@ std::vector<BenchMenuItem> Bench::MenuItems() const
     items.push_back({kRs485MenuText, IDM_RS485, true, m_worker.Rs485()});
     items.push_back({kTrafficPaneMenuText, IDM_TRAFFIC_PANE, true, m_view.TrafficPaneShown(), false, true});
     items.push_back({kRegisterViewMenuText, IDM_REGISTER_VIEW, true, m_view.RegisterViewShown()});
+    if (m_view.HasPlot())
+        items.push_back({kPlotMenuText, IDM_PLOT, true, m_view.PlotShown()});
     items.push_back({kSaveLogMenuText, IDM_SAVE_LOG});
     items.push_back({kSaveCaptureMenuText, IDM_SAVE_CAPTURE});
     items.push_back({kSaveSettingsMenuText, IDM_SAVE_SETTINGS});
@@ -167,6 +170,11 @@ bool Bench::OnCommand(unsigned id)
         return true;
     case IDM_TRAFFIC_PANE: m_view.ShowTrafficPane(!m_view.TrafficPaneShown()); return true;
     case IDM_REGISTER_VIEW: m_view.ShowRegisterView(!m_view.RegisterViewShown()); return true;
+    case IDM_PLOT:
+        if (!m_view.HasPlot())
+            return false;
+        m_view.ShowPlot(!m_view.PlotShown());
+        return true;
     case IDM_SAVE_LOG: AskSaveLog(); return true;
     case IDM_SAVE_CAPTURE: AskSaveCapture(); return true;
     case IDM_SAVE_SETTINGS: AskSaveSettings(); return true;

@@ -24,6 +24,7 @@ constexpr const char* kAutoReconnectMenuText = "Reconnect automatically";
 constexpr const char* kRs485MenuText = "RS-485 mode";
 constexpr const char* kTrafficPaneMenuText = "Traffic pane";
 constexpr const char* kRegisterViewMenuText = "Register view";
+constexpr const char* kPlotMenuText = "Plot";
 constexpr const char* kSaveLogMenuText = "Save log...";
 constexpr const char* kSaveCaptureMenuText = "Save capture...";
 constexpr const char* kSaveSettingsMenuText = "Save settings...";
@@ -34,7 +35,7 @@ constexpr const char* kRecordPausesMenuText = "Record pauses as sleep lines";
 constexpr const char* kFaultsMenuText = "Simulated board faults";
 
 // Window commands: multiples of 16, as a system menu's own commands keep
-// their low four bits for the window system. 0x00C0..0x00F0 are free for
+// their low four bits for the window system. 0x00D0..0x00F0 are free for
 // further items.
 constexpr unsigned IDM_AUTO_RECONNECT = 0x0020;
 constexpr unsigned IDM_TRAFFIC_PANE = 0x0030;
@@ -46,6 +47,7 @@ constexpr unsigned IDM_RECORD_PAUSES = 0x0080;
 constexpr unsigned IDM_SAVE_CAPTURE = 0x0090;
 constexpr unsigned IDM_RS485 = 0x00A0;
 constexpr unsigned IDM_REGISTER_VIEW = 0x00B0;
+constexpr unsigned IDM_PLOT = 0x00C0;
 // FaultCommand(i) switches fault i of the demo's board.
 constexpr unsigned IDM_FAULT_FIRST = 0x0100;
 constexpr unsigned FaultCommand(std::size_t i) { return IDM_FAULT_FIRST + 16 * static_cast<unsigned>(i); }
@@ -89,7 +91,7 @@ struct FaultSwitch {
 };
 
 // The kinds of file the bench asks for, each with its filter.
-enum class BenchFile { Log, Capture, Settings, Script, RegisterMap };
+enum class BenchFile { Log, Capture, Settings, Script, RegisterMap, Csv };
 struct FileFilter {
     const char* name;     // "Presets"
     const char* patterns; // "*.json", several separated by spaces
@@ -119,6 +121,11 @@ public:
     // showing one hides the other.
     virtual void ShowRegisterView(bool show) = 0;
     virtual bool RegisterViewShown() const = 0;
+    // The plot of values over time, in the same place; a window without one
+    // offers no menu item for it.
+    virtual bool HasPlot() const { return false; }
+    virtual void ShowPlot(bool /*show*/) {}
+    virtual bool PlotShown() const { return false; }
     // The sliders' positions, and moving them without notifying (as a
     // trackbar set by its program).
     virtual Adjustments SliderValues() = 0;

@@ -64,6 +64,8 @@ public:
     bool LoadMap(const std::string& path, std::string* error);
     bool HasMap() const { return m_map && !m_map->Empty(); }
     const RegisterMap* Map() const { return m_map.get(); }
+    // The same map for the plot, kept alive while its series point into it.
+    std::shared_ptr<const RegisterMap> SharedMap() const { return m_map; }
     // What the pane says without a map.
     std::string NoMapText() const;
 

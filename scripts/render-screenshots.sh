@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders docs/panel.png, docs/about.png and docs/panel-traffic.png (the
 # traffic pane against the simulated board, one fault on) and
-# docs/panel-registers.png (the register view after a comparison) from the built window under a
+# docs/panel-registers.png (the register view after a comparison) and docs/panel-plot.png
+# (the plot, broken where reads failed) from the built window under a
 # virtual X server. Usage: scripts/render-screenshots.sh [BUILD_DIR]
 set -euo pipefail
 

@@ -28,6 +28,7 @@
 #include "camera/PanelTemplate.h"
 #include "ui/PelvarIcon.h"
 #include "ui/SliderNotifier.h"
+#include "ui/PlotPane.h"
 #include "ui/RegisterPane.h"
 #include "ui/TrafficPane.h"
 
@@ -94,6 +95,13 @@ CPelvarDlg::CPelvarDlg(PortListFiller fillPorts, QWidget* parent, IPlatform& pla
         },
         [this](const std::string& line) { SetStatusText(line); });
     m_registers->hide();
+    m_plot = new CPlotPane(
+        this, platform,
+        [worker = m_worker.get()](RegisterBoardWork work, std::function<void()> done, std::string line) {
+            worker->RunOnBoard(std::move(work), std::move(done), std::move(line));
+        },
+        [this](const std::string& line) { SetStatusText(line); });
+    m_plot->hide();
     resize(DialogToPixels(kPanelWithStatusSize, m_units).size());
     OnInitDialog();
 }
@@ -171,8 +179,10 @@ void CPelvarDlg::CreateStatusLine()
 
 void CPelvarDlg::ShowTrafficPane(bool show)
 {
-    if (show)
+    if (show) {
         m_registers->hide();
+        m_plot->hide();
+    }
     m_traffic->setGeometry(DialogToPixels(kTrafficArea, m_units));
     m_traffic->setVisible(show);
     resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatusSize, m_units).size());
@@ -184,14 +194,30 @@ bool CPelvarDlg::TrafficPaneShown() const { return m_traffic->isVisible(); }
 
 void CPelvarDlg::ShowRegisterView(bool show)
 {
-    if (show)
+    if (show) {
         m_traffic->hide();
+        m_plot->hide();
+    }
     m_registers->setGeometry(DialogToPixels(kTrafficArea, m_units));
     m_registers->setVisible(show);
     resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatusSize, m_units).size());
 }
 
 bool CPelvarDlg::RegisterViewShown() const { return m_registers->isVisible(); }
+
+void CPelvarDlg::ShowPlot(bool show)
+{
+    if (show) {
+        m_traffic->hide();
+        m_registers->hide();
+        m_plot->SetMap(m_registers->View().SharedMap());
+    }
+    m_plot->setGeometry(DialogToPixels(kTrafficArea, m_units));
+    m_plot->setVisible(show);
+    resize(DialogToPixels(show ? kPanelWithTraffic : kPanelWithStatusSize, m_units).size());
+}
+
+bool CPelvarDlg::PlotShown() const { return m_plot->isVisible(); }
 
 CTrafficModel& CPelvarDlg::TrafficModel() { return m_traffic->Model(); }
 

@@ -32,6 +32,7 @@ struct ControlTemplate;
 class CTrafficModel;
 class CTrafficPane;
 class CRegisterPane;
+class CPlotPane;
 
 // Window commands of the system menu, besides the about item.
 constexpr unsigned SC_MINIMIZE = 0xF020;
@@ -108,6 +109,11 @@ public:
     void ShowRegisterView(bool show) override;
     bool RegisterViewShown() const override;
     CRegisterPane& RegisterPane() { return *m_registers; }
+    // The plot of values over time, in the same place, of the register view's map.
+    bool HasPlot() const override { return true; }
+    void ShowPlot(bool show) override;
+    bool PlotShown() const override;
+    CPlotPane& PlotPane() { return *m_plot; }
     // The pane's rows as text, one exchange a line with its frames.
     bool SaveLog(const std::string& path, std::string* error) { return m_bench->SaveLog(path, error); }
     // The pane's frames as pcapng for Wireshark.
@@ -174,6 +180,7 @@ private:
     QLabel* m_status = nullptr;
     CTrafficPane* m_traffic = nullptr;
     CRegisterPane* m_registers = nullptr;
+    CPlotPane* m_plot = nullptr;
     std::unique_ptr<Bench> m_bench;
     DialogBaseUnits m_units;
     QIcon m_hIcon;

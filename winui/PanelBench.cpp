@@ -12,6 +12,7 @@
 #include "camera/AboutTemplate.h"
 #include "camera/PanelTemplate.h"
 #include "winui/PelvarDlg.h"
+#include "winui/PlotView.h"
 #include "winui/RegisterList.h"
 #include "winui/RegistryPortMemory.h"
 #include "winui/WideText.h"
@@ -63,7 +64,7 @@ int FindItem(HMENU menu, UINT id)
 
 } // namespace
 
-void CPelvarDlg::SetUpBench()
+void CPelvarDlg::SetUpBench(IPlatform& platform)
 {
     m_registry = dynamic_cast<CRegistryPortMemory*>(m_memory.get());
     if (m_registry != nullptr)
@@ -76,12 +77,20 @@ void CPelvarDlg::SetUpBench()
         },
         [this](const std::string& line) { SetStatusText(line); },
         [this] { return AskPath(kLoadMapTitle, BenchFile::RegisterMap, false); });
+    m_plot = std::make_unique<CPlotView>(
+        platform,
+        [worker = m_worker.get()](RegisterBoardWork work, std::function<void()> done, std::string line) {
+            worker->RunOnBoard(std::move(work), std::move(done), std::move(line));
+        },
+        [this](const std::string& line) { SetStatusText(line); },
+        [this] { return AskPath(kPlotSaveCsvButtonText, BenchFile::Csv, true); });
 }
 
 void CPelvarDlg::InitBench()
 {
     m_traffic.Create(m_hWnd, IDC_TRAFFIC_LIST);
     m_registers->Create(m_hWnd);
+    m_plot->Create(m_hWnd);
     AddBenchItems(GetSystemMenu(m_hWnd, FALSE));
     RegisterForDevices();
 }
@@ -263,8 +272,10 @@ RECT CPelvarDlg::SizeForPane(bool wide)
 void CPelvarDlg::ShowTrafficPane(bool show)
 {
     const RECT area = SizeForPane(show);
-    if (show)
+    if (show) {
         m_registers->Show(area, false);
+        m_plot->Show(area, false);
+    }
     SetWindowPos(m_traffic.Handle(), nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(m_traffic.Handle(), show ? SW_SHOW : SW_HIDE);
@@ -279,10 +290,25 @@ void CPelvarDlg::ShowTrafficPane(bool show)
 void CPelvarDlg::ShowRegisterView(bool show)
 {
     const RECT area = SizeForPane(show);
-    if (show)
+    if (show) {
         ShowWindow(m_traffic.Handle(), SW_HIDE);
+        m_plot->Show(area, false);
+    }
     m_registers->Show(area, show);
 }
+
+void CPelvarDlg::ShowPlot(bool show)
+{
+    const RECT area = SizeForPane(show);
+    if (show) {
+        ShowWindow(m_traffic.Handle(), SW_HIDE);
+        m_registers->Show(area, false);
+        m_plot->SetMap(m_registers->View().SharedMap());
+    }
+    m_plot->Show(area, show);
+}
+
+bool CPelvarDlg::PlotShown() const { return m_plot && m_plot->Shown(); }
 
 bool CPelvarDlg::RegisterViewShown() const { return m_registers && m_registers->Shown(); }
 

@@ -7,6 +7,7 @@
 #include "camera/ControlTable.h"
 #include "winui/AboutDlg.h"
 #include "winui/DialogTemplate.h"
+#include "winui/PlotView.h"
 #include "winui/RegisterList.h"
 #include "winui/RegistryPortMemory.h"
 #include "winui/ResourceIds.h"
@@ -69,7 +70,7 @@ CPelvarDlg::CPelvarDlg(HINSTANCE instance, PortListFiller fillPorts, IPlatform& 
     options.listerOwnsItsState = ListsMachinePorts(m_fillPorts);
     m_worker = std::make_unique<CameraWorker>(
         *this, platform, ListerFor(m_fillPorts), m_memory.get(), [this] { WakeUi(); }, options);
-    SetUpBench();
+    SetUpBench(platform);
 }
 
 // The window goes first, so nothing is drawn any more; then the worker lets
@@ -268,6 +269,8 @@ void CPelvarDlg::SetUpSlider(int sliderId, int valueBoxId, std::int32_t value)
 
 bool CPelvarDlg::OnCommand(int id, int code)
 {
+    if (m_plot && m_plot->OnCommand(id, code))
+        return TRUE;
     if (m_registers && m_registers->OnCommand(id, code))
         return true;
     if (id == IDC_PORT_LIST) {

@@ -33,6 +33,7 @@ IconOrigin IconOriginFor(int clientWidth, int clientHeight, int iconWidth, int i
 
 class CRegistryPortMemory;
 class CRegisterList;
+class CPlotView;
 
 // The traffic pane's control.
 constexpr int IDC_TRAFFIC_LIST = 1041;
@@ -90,6 +91,11 @@ public:
     void ShowRegisterView(bool show) override;
     bool RegisterViewShown() const override;
     CRegisterList& Registers() { return *m_registers; }
+    // The plot of values over time, in the same place, of the register view's map.
+    bool HasPlot() const override { return true; }
+    void ShowPlot(bool show) override;
+    bool PlotShown() const override;
+    CPlotView& PlotView() { return *m_plot; }
     Adjustments SliderValues() override;
     void MoveSliders(const Adjustments& values) override;
     void ShowBenchStatus(const std::string& text) override { SetStatusText(text); }
@@ -115,7 +121,7 @@ private:
     BOOL OnInitDialog();
     void AddAboutItem();
     // The bench's part of the window (winui/PanelBench.cpp).
-    void SetUpBench();
+    void SetUpBench(IPlatform& platform);
     void InitBench();
     void EndBench();
     INT_PTR OnBenchMessage(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -160,6 +166,7 @@ private:
     std::unique_ptr<CameraWorker> m_worker;
     std::unique_ptr<pelvar::Bench> m_bench;
     std::unique_ptr<CRegisterList> m_registers;
+    std::unique_ptr<CPlotView> m_plot;
     HDEVNOTIFY m_hDevNotify = nullptr;
     HWND m_hWnd = nullptr;
     HWND m_hStatus = nullptr;

@@ -31,6 +31,9 @@ public:
     bool TrafficPaneShown() const override { return shown; }
     void ShowRegisterView(bool show) override { registersShown = show; }
     bool RegisterViewShown() const override { return registersShown; }
+    bool HasPlot() const override { return true; }
+    void ShowPlot(bool show) override { plotShown = show; }
+    bool PlotShown() const override { return plotShown; }
     Adjustments SliderValues() override { return sliders; }
     void MoveSliders(const Adjustments& values) override { moved.push_back(values); }
     void ShowBenchStatus(const std::string& text) override { statuses.push_back(text); }
@@ -39,6 +42,7 @@ public:
 
     bool shown = false;
     bool registersShown = false;
+    bool plotShown = false;
     std::string savePath; // empty: the dialog was cancelled
     std::vector<std::string> statuses;
     std::vector<bool> stored;
@@ -97,13 +101,18 @@ TEST_F(BenchTest, MenuItemsInOrderWithTheirChecksAndTheFaultsInTheSubmenu)
         ids.push_back(item.id);
         checked.push_back(item.checked);
     }
-    EXPECT_EQ(texts,
-              (std::vector<std::string>{"| Reconnect automatically", "RS-485 mode", "| Traffic pane", "Register view",
-                                        "Save log...", "Save capture...", "Save settings...", "Load settings...",
-                                        "Record session...", "Record pauses as sleep lines", "Silent >", "NAK >"}));
-    EXPECT_EQ(ids, (std::vector<unsigned>{0x20, 0xA0, 0x30, 0xB0, 0x40, 0x90, 0x50, 0x60, 0x70, 0x80, 0x100, 0x110}));
-    EXPECT_EQ(checked,
-              (std::vector<bool>{true, false, true, false, false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"| Reconnect automatically", "RS-485 mode", "| Traffic pane",
+                                               "Register view", "Plot", "Save log...", "Save capture...",
+                                               "Save settings...", "Load settings...", "Record session...",
+                                               "Record pauses as sleep lines", "Silent >", "NAK >"}));
+    EXPECT_EQ(ids,
+              (std::vector<unsigned>{0x20, 0xA0, 0x30, 0xB0, 0xC0, 0x40, 0x90, 0x50, 0x60, 0x70, 0x80, 0x100, 0x110}));
+    EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false, false, false, false, false, false, false, false,
+                                          false, true}));
+    // Plot opens the plot and is checked while it shows.
+    EXPECT_TRUE(bench.OnCommand(0xC0));
+    EXPECT_TRUE(view.plotShown);
+    EXPECT_TRUE(bench.MenuItems()[4].checked);
 }
 
 TEST_F(BenchTest, CommandsSwitchAndSayWhatTheyDid)

@@ -118,8 +118,8 @@ void BenchPanelTest::paneHiddenByDefaultAndTheWindowAsBefore()
     QStringList texts;
     for (QAction* a : menu->actions())
         texts << a->text();
-    for (const char* item : {kTrafficPaneMenuText, kSaveLogMenuText, kSaveCaptureMenuText, kSaveSettingsMenuText,
-                             kLoadSettingsMenuText, kRecordMenuText})
+    for (const char* item : {kTrafficPaneMenuText, kPlotMenuText, kSaveLogMenuText, kSaveCaptureMenuText,
+                             kSaveSettingsMenuText, kLoadSettingsMenuText, kRecordMenuText})
         QVERIFY2(texts.contains(QString::fromUtf8(item)), item);
     QVERIFY(!texts.contains(QString::fromUtf8(kFaultsMenuText)));
 }

@@ -2,6 +2,7 @@
 // field's value picked by name in the tree reaching the board through the
 // worker. What the rows hold is the shared model's, tested below the windows.
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include "camera/RegisterView.h"
 #include "sim/SimBoard.h"
 #include "ui/PelvarDlg.h"
+#include "ui/PlotPane.h"
 #include "ui/RegisterPane.h"
 
 using namespace pelvar;
@@ -45,6 +47,7 @@ class RegisterPaneTest : public QObject {
 private slots:
     void withoutAMapThePaneSaysHowToLoadOne();
     void treeFromTheMapAndAFieldPickedByNameReachesTheBoard();
+    void plotSamplesTheBoardBreaksAtAGapAndSaves();
 };
 
 void RegisterPaneTest::withoutAMapThePaneSaysHowToLoadOne()
@@ -114,6 +117,68 @@ void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
         wrote = wrote || w.bytes == std::vector<std::uint8_t>{0x02, 0x04, 0xA4, 0x31, 0x00, 0x93, 0x03};
     QVERIFY(wrote);
     QCOMPARE(board.Board().Register(0x12), std::uint16_t(0x0031));
+}
+
+// The plot opened from the menu, fed by the worker from the simulated board.
+void RegisterPaneTest::plotSamplesTheBoardBreaksAtAGapAndSaves()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("map.json")).toStdString();
+    std::ofstream(path) << kMap;
+    SimPlatform sim;
+    SimBoardDevice board;
+    sim.AddPort(5, &board);
+    CPelvarDlg dlg(OnePort, nullptr, sim);
+    dlg.show();
+    QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
+    QVERIFY(dlg.WaitForCamera());
+    QCOMPARE(dlg.Camera().Board().WriteRegister(0x12, 0x0021), LINK_OK);
+    std::string error;
+    QVERIFY2(dlg.RegisterPane().LoadMap(path, &error), error.c_str());
+    dlg.OnSysCommand(IDM_PLOT, 0);
+    QVERIFY(dlg.PlotShown());
+    QVERIFY(!dlg.RegisterViewShown());
+
+    CPlotPane& pane = dlg.PlotPane();
+    QCOMPARE(pane.Names()->itemText(1), QStringLiteral("CTRL.MODE"));
+    pane.Names()->setCurrentIndex(1);
+    for (QPushButton* b : pane.findChildren<QPushButton*>())
+        if (b->text() == QString::fromUtf8(kPlotAddButtonText) || b->text() == QString::fromUtf8(kPlotAddResponseText))
+            QTest::mouseClick(b, Qt::LeftButton);
+    const RegisterPlotModel& plot = pane.Plot();
+    QCOMPARE(plot.Series().size(), std::size_t(2));
+    QCOMPARE(plot.Series()[0].Name(), std::string("CTRL.MODE"));
+    QTRY_VERIFY(plot.Series()[0].Size() >= 2);
+    QCOMPARE(plot.Series()[0].At(0).value, 2.0);
+
+    // Reads fail for a while: the line breaks there and goes on after.
+    sim.FailRead(5, true);
+    const auto gapSeen = [&] {
+        const PlotSeries& s = plot.Series()[0];
+        return s.Size() > 0 && s.At(s.Size() - 1).gap;
+    };
+    QTRY_VERIFY(gapSeen());
+    sim.FailRead(5, false);
+    QTRY_VERIFY(plot.Series()[0].Segments().size() >= 2);
+
+    const std::string png = dir.filePath(QStringLiteral("plot.png")).toStdString();
+    QVERIFY2(pane.SavePng(png, &error), error.c_str());
+    QImage picture(QString::fromStdString(png));
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.size(), pane.findChild<QWidget*>(QStringLiteral("plotCanvas"))->size());
+    const std::string csv = dir.filePath(QStringLiteral("plot.csv")).toStdString();
+    QVERIFY2(plot.SaveCsv(csv, &error), error.c_str());
+    std::ifstream in(csv);
+    std::string header, first;
+    std::getline(in, header);
+    std::getline(in, first);
+    QCOMPARE(header, std::string("ms,CTRL.MODE,response ms"));
+    QCOMPARE(first.substr(0, 4), std::string("0,2,"));
+    // The failed reads as empty cells, not the last value again.
+    bool gapRow = false;
+    for (std::string row; std::getline(in, row);)
+        gapRow = gapRow || row.substr(row.find(',')) == ",,";
+    QVERIFY(gapRow);
 }
 
 QTEST_MAIN(RegisterPaneTest)

@@ -24,6 +24,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/FrameworkTexts.h"
 #include "ui/PelvarDlg.h"
+#include "ui/PlotPane.h"
 #include "ui/RegisterPane.h"
 
 namespace {
@@ -140,6 +141,47 @@ bool SaveRegisterPicture(const QString& path, const QString& mapPath)
     return Save(panel, path);
 }
 
+// The plot of EXPOSURE and the response time over 30 s of the simulated
+// clock, the board not answering one sample in the middle (its retries take seconds).
+bool SavePlotPicture(const QString& path, const QString& mapPath)
+{
+    std::ofstream(mapPath.toStdString()) << kExampleMap;
+    pelvar::SimPlatform sim;
+    pelvar::SimBoardDevice board;
+    sim.AddPort(5, &board);
+    pelvar::CPelvarDlg panel([](pelvar::IPortList& list) { list.AddString("Simulated board (COM5)"); }, nullptr, sim);
+    panel.show();
+    panel.OnCommand(pelvar::IDC_CONNECT);
+    panel.WaitForCamera();
+    std::string error;
+    if (!panel.RegisterPane().LoadMap(mapPath.toStdString(), &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    panel.ShowPlot(true);
+    pelvar::RegisterPlotModel& plot = panel.PlotPane().Plot();
+    plot.SetPaused(true); // samples come from here, at exact times
+    if (!plot.AddSeries("EXPOSURE", &error))
+        return false;
+    plot.AddResponseTime();
+    const std::uint32_t start = sim.TickCount();
+    for (int n = 0; n < 300; ++n) {
+        // Failed reads wait out their timeouts: the clock only ever goes forward.
+        const std::uint32_t due = start + 100u * static_cast<std::uint32_t>(n);
+        if (sim.TickCount() < due)
+            sim.SetNow(due);
+        panel.Camera().Board().WriteRegister(0x10, static_cast<std::uint16_t>(0x100 + (n % 60) * 8));
+        sim.FailRead(5, n == 150);
+        plot.SetPaused(false);
+        plot.Sample();
+        plot.SetPaused(true);
+        panel.WaitForCamera();
+        QApplication::processEvents();
+    }
+    sim.FailRead(5, false);
+    return Save(panel, path);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -157,6 +199,8 @@ int main(int argc, char** argv)
                     && Save(about, dir.filePath(QStringLiteral("about.png")))
                     && SaveTrafficPicture(dir.filePath(QStringLiteral("panel-traffic.png")))
                     && SaveRegisterPicture(dir.filePath(QStringLiteral("panel-registers.png")),
-                                           QDir::temp().filePath(QStringLiteral("pelvar-render-registers.json")));
+                                           QDir::temp().filePath(QStringLiteral("pelvar-render-registers.json")))
+                    && SavePlotPicture(dir.filePath(QStringLiteral("panel-plot.png")),
+                                       QDir::temp().filePath(QStringLiteral("pelvar-render-plot.json")));
     return ok ? 0 : 1;
 }

@@ -27,6 +27,7 @@
 #include "tests/support/FileLines.h"
 #include "tests/win/PanelFixture.h"
 #include "winui/PelvarDlg.h"
+#include "winui/PlotView.h"
 #include "winui/RegisterList.h"
 #include "winui/WideText.h"
 
@@ -266,6 +267,37 @@ TEST_F(BenchTest, RegisterViewFromAMapAndAFieldPickedByNameReachesTheBoard)
     EXPECT_EQ(board.Board().Register(0x12), 0x0031);
 }
 
+// The plot drawn by the window, fed from the simulated board; the series'
+// rules are the shared model's, tested in the camera tests.
+TEST_F(BenchTest, PlotSamplesTheBoardAndBreaksAtAGap)
+{
+    Click(IDC_CONNECT);
+    Command(IDM_PLOT);
+    ASSERT_TRUE(dlg.PlotShown());
+    EXPECT_FALSE(dlg.RegisterViewShown());
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_PLOT_CANVAS)));
+    SetWindowTextW(Item(IDC_PLOT_NAMES), L"0x0012");
+    Click(IDC_PLOT_ADD);
+    Click(IDC_PLOT_ADD_RESPONSE);
+    ASSERT_EQ(dlg.Camera().Board().WriteRegister(0x12, 0x0021), LINK_OK);
+    const RegisterPlotModel& plot = dlg.PlotView().Plot();
+    ASSERT_EQ(plot.Series().size(), 2u);
+    EXPECT_EQ(plot.Series()[0].Name(), "0x0012");
+    ASSERT_TRUE(test::PumpUntil([&] { return plot.Series()[0].Size() >= 2; }, 5000));
+    sim.FailRead(kBoardPort, true);
+    ASSERT_TRUE(test::PumpUntil(
+        [&] {
+            const PlotSeries& s = plot.Series()[0];
+            return s.At(s.Size() - 1).gap;
+        },
+        20000));
+    sim.FailRead(kBoardPort, false);
+    ASSERT_TRUE(test::PumpUntil([&] { return plot.Series()[0].Segments().size() >= 2; }, 20000));
+    EXPECT_EQ(plot.Series()[0].Segments().back().back().value, 0x21);
+    Command(IDM_PLOT);
+    EXPECT_FALSE(IsWindowVisible(Item(IDC_PLOT_CANVAS)));
+}
+
 TEST_F(BenchTest, DemoFaultSwitchesActOnTheBoardAndTheFailedRowsStandOut)
 {
     std::mutex lock;
@@ -355,8 +387,8 @@ TEST_F(BenchTest, TheSameItemsOpenOnARightClickInTheBackgroundAndFromTheKeyboard
         ids.push_back(GetMenuItemID(menu, i));
     DestroyMenu(menu);
     EXPECT_EQ(ids, (std::vector<unsigned>{IDM_ABOUTBOX, 0, IDM_AUTO_RECONNECT, IDM_RS485, 0, IDM_TRAFFIC_PANE,
-                                          IDM_REGISTER_VIEW, IDM_SAVE_LOG, IDM_SAVE_CAPTURE, IDM_SAVE_SETTINGS,
-                                          IDM_LOAD_SETTINGS, IDM_RECORD, IDM_RECORD_PAUSES}));
+                                          IDM_REGISTER_VIEW, IDM_PLOT, IDM_SAVE_LOG, IDM_SAVE_CAPTURE,
+                                          IDM_SAVE_SETTINGS, IDM_LOAD_SETTINGS, IDM_RECORD, IDM_RECORD_PAUSES}));
 
     // Reconnect automatically: switched from the menu, kept in the registry.
     EXPECT_TRUE(dlg.Worker().AutoReconnect());

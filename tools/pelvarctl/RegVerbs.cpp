@@ -6,6 +6,7 @@
 
 #include "camera/CameraWorker.h"
 #include "camera/FailureText.h"
+#include "camera/RegisterPlot.h"
 #include "platform/SysError.h"
 #include "tools/pelvarctl/Progress.h"
 
@@ -308,14 +309,12 @@ std::string CsvHeader(const RegisterTarget& t)
 }
 
 // A failed read leaves its cells empty: a gap in a plot, not a value.
-std::string CsvRow(const RegisterTarget& t, std::uint32_t ms, const std::uint16_t* value)
+std::string WatchCsvRow(const RegisterTarget& t, std::uint32_t ms, const std::uint16_t* value)
 {
-    std::string line = std::to_string(ms) + ",";
-    if (value)
-        line += std::to_string(*value);
+    std::vector<std::string> cells{value ? std::to_string(*value) : std::string()};
     for (const RegisterField& f : CsvFields(t))
-        line += "," + (value ? std::to_string(ExtractField(*value, f)) : std::string());
-    return line;
+        cells.push_back(value ? std::to_string(ExtractField(*value, f)) : std::string());
+    return CsvRow(ms, cells);
 }
 
 int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
@@ -373,7 +372,7 @@ int RunWatch(const CtlCommand& c, const RegisterTarget& t, VerbContext& ctx)
             lastLook = ctx.platform.TickCount();
         }
         if (c.csv) {
-            ctx.out.Item("changes", CsvRow(t, at, r == LINK_OK ? &value : nullptr), {});
+            ctx.out.Item("changes", WatchCsvRow(t, at, r == LINK_OK ? &value : nullptr), {});
         } else if (reads == 1 || r != lastResult || (r == LINK_OK && value != lastValue)) {
             lastResult = r;
             lastValue = value;
@@ -509,8 +508,9 @@ int RunRestore(const PlannedVerb& plan, VerbContext& ctx)
             first = s.result;
         restored += s.restored ? 1 : 0;
         failed += s.written && !s.restored ? 1 : 0;
-        ctx.out.Item("steps", s.restored ? "restored: " + s.name + " " + Hex16(s.value)
-                                         : "not restored: " + s.name + " (" + s.why + ")",
+        ctx.out.Item("steps",
+                     s.restored ? "restored: " + s.name + " " + Hex16(s.value)
+                                : "not restored: " + s.name + " (" + s.why + ")",
                      item);
     }
     ctx.out.Result(first);
@@ -522,8 +522,8 @@ int RunRestore(const PlannedVerb& plan, VerbContext& ctx)
 int RunPresetApply(const PlannedVerb& plan, VerbContext& ctx)
 {
     ctx.out.Set("steps", CtlOutput::Json::array());
-    const std::int32_t r =
-        ApplyPreset(ctx.board, ctx.held, plan.preset, plan.targets, [&ctx](const std::string& step, std::int32_t result) {
+    const std::int32_t r = ApplyPreset(
+        ctx.board, ctx.held, plan.preset, plan.targets, [&ctx](const std::string& step, std::int32_t result) {
             ctx.out.Item("steps", step + ": " + ResultName(result) + " (" + std::to_string(result) + ")",
                          {{"step", step}, {"result", ResultName(result)}, {"code", result}});
         });

@@ -1,0 +1,184 @@
+#include "camera/RegisterPlot.h"
+
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "camera/RegisterAccess.h"
+#include "camera/TextFile.h"
+#include "link/ResultCodes.h"
+
+namespace pelvar {
+
+PlotSeries::PlotSeries(std::string name, std::size_t capacity)
+    : m_name(std::move(name)), m_ring(capacity > 0 ? capacity : 1)
+{}
+
+void PlotSeries::Append(const PlotPoint& p)
+{
+    if (m_size < m_ring.size()) {
+        m_ring[(m_first + m_size) % m_ring.size()] = p;
+        ++m_size;
+        return;
+    }
+    m_ring[m_first] = p; // over the oldest
+    m_first = (m_first + 1) % m_ring.size();
+}
+
+std::vector<std::vector<PlotPoint>> PlotSeries::Segments() const
+{
+    std::vector<std::vector<PlotPoint>> out;
+    bool open = false;
+    for (std::size_t i = 0; i < m_size; ++i) {
+        const PlotPoint& p = At(i);
+        if (p.gap) {
+            open = false;
+            continue;
+        }
+        if (!open)
+            out.emplace_back();
+        open = true;
+        out.back().push_back(p);
+    }
+    return out;
+}
+
+std::string CsvNumber(double value)
+{
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+        return std::to_string(static_cast<long long>(value));
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+std::string CsvRow(std::uint32_t ms, const std::vector<std::string>& cells)
+{
+    std::string line = std::to_string(ms);
+    for (const std::string& c : cells)
+        line += "," + c;
+    return line;
+}
+
+RegisterPlotModel::RegisterPlotModel(IPlatform& clock, RegisterBoardRunner run, std::function<void()> changed,
+                                     std::size_t capacity)
+    : m_clock(clock), m_run(std::move(run)), m_changed(std::move(changed)), m_capacity(capacity)
+{}
+
+bool RegisterPlotModel::AddSeries(const std::string& name, std::string* error)
+{
+    Source s;
+    const RegisterMap none;
+    if (!ResolveRegister(m_map ? *m_map : none, name, &s.target, error))
+        return false;
+    if (!CheckTargetUse(s.target, true, false, "plot", error))
+        return false;
+    s.map = m_map; // the target points into it
+    m_sources.push_back(std::move(s));
+    m_series.emplace_back(TargetName(m_sources.back().target), m_capacity);
+    return true;
+}
+
+void RegisterPlotModel::AddResponseTime()
+{
+    Source s;
+    s.responseTime = true;
+    m_sources.push_back(s);
+    m_series.emplace_back(kResponseTimeSeries, m_capacity);
+}
+
+void RegisterPlotModel::Sample()
+{
+    if (m_paused || m_busy || m_sources.empty())
+        return;
+    if (!m_started) {
+        m_start = m_clock.TickCount();
+        m_started = true;
+    }
+    m_busy = true;
+    // The work fills its own copy; the window's thread takes it in.
+    auto taken = std::make_shared<std::vector<PlotPoint>>(m_sources.size());
+    std::vector<Source> sources = m_sources;
+    const std::uint32_t start = m_start;
+    std::weak_ptr<int> alive = m_alive;
+    m_run(
+        [taken, sources, start](BoardConnection& board) {
+            IPlatform& clock = board.Platform();
+            const std::uint32_t at = clock.TickCount() - start;
+            bool timed = false;
+            for (std::size_t i = 0; i < sources.size(); ++i) {
+                PlotPoint& p = (*taken)[i];
+                p.ms = at;
+                if (sources[i].responseTime) {
+                    timed = true;
+                    continue;
+                }
+                std::uint16_t value = 0;
+                std::uint16_t whole = 0;
+                p.gap = ReadTarget(board, sources[i].target, &value, &whole) != LINK_OK;
+                p.value = value;
+            }
+            if (!timed)
+                return;
+            // One exchange's round trip: the status query, the shortest there is.
+            const std::uint32_t begun = clock.TickCount();
+            const std::int32_t r = board.QueryStatus().result;
+            const std::uint32_t took = clock.TickCount() - begun;
+            for (std::size_t i = 0; i < sources.size(); ++i)
+                if (sources[i].responseTime) {
+                    (*taken)[i].gap = r != LINK_OK;
+                    (*taken)[i].value = took;
+                }
+        },
+        [this, taken, alive] {
+            if (alive.expired())
+                return;
+            m_busy = false;
+            // A series added while the sample was out waits for the next one.
+            for (std::size_t i = 0; i < taken->size() && i < m_series.size(); ++i)
+                m_series[i].Append((*taken)[i]);
+            if (m_changed)
+                m_changed();
+        },
+        std::string());
+}
+
+std::string RegisterPlotModel::Csv() const
+{
+    std::vector<std::string> names;
+    for (const PlotSeries& s : m_series)
+        names.push_back(s.Name());
+    std::string out = "ms";
+    for (const std::string& n : names)
+        out += "," + n;
+    out += "\n";
+    // Each series' points in time order; a row per time any series has.
+    std::vector<std::size_t> next(m_series.size(), 0);
+    for (;;) {
+        bool any = false;
+        std::uint32_t at = 0;
+        for (std::size_t i = 0; i < m_series.size(); ++i)
+            if (next[i] < m_series[i].Size() && (!any || m_series[i].At(next[i]).ms < at)) {
+                at = m_series[i].At(next[i]).ms;
+                any = true;
+            }
+        if (!any)
+            break;
+        std::vector<std::string> cells(m_series.size());
+        for (std::size_t i = 0; i < m_series.size(); ++i)
+            if (next[i] < m_series[i].Size() && m_series[i].At(next[i]).ms == at) {
+                const PlotPoint& p = m_series[i].At(next[i]++);
+                if (!p.gap)
+                    cells[i] = CsvNumber(p.value);
+            }
+        out += CsvRow(at, cells) + "\n";
+    }
+    return out;
+}
+
+bool RegisterPlotModel::SaveCsv(const std::string& path, std::string* error) const
+{
+    return WriteTextFileReplacing(path, Csv(), error);
+}
+
+} // namespace pelvar

@@ -1,5 +1,6 @@
 #include "camera/RegisterPlot.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -50,6 +51,29 @@ std::string CsvNumber(double value)
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", value);
     return text;
+}
+
+PlotRange RegisterPlotModel::Range() const
+{
+    PlotRange r;
+    bool anyTime = false, anyValue = false;
+    for (const PlotSeries& s : m_series)
+        for (std::size_t i = 0; i < s.Size(); ++i) {
+            const PlotPoint& pt = s.At(i);
+            r.t0 = anyTime ? std::min(r.t0, pt.ms) : pt.ms;
+            r.t1 = anyTime ? std::max(r.t1, pt.ms) : pt.ms;
+            anyTime = true;
+            if (!pt.gap) {
+                r.v0 = anyValue ? std::min(r.v0, pt.value) : pt.value;
+                r.v1 = anyValue ? std::max(r.v1, pt.value) : pt.value;
+                anyValue = true;
+            }
+        }
+    if (r.v1 <= r.v0)
+        r.v1 = r.v0 + 1;
+    if (r.t1 <= r.t0)
+        r.t1 = r.t0 + 1;
+    return r;
 }
 
 std::string CsvRow(std::uint32_t ms, const std::vector<std::string>& cells)

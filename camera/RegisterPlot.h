@@ -64,6 +64,13 @@ std::string CsvRow(std::uint32_t ms, const std::vector<std::string>& cells);
 // A value as a CSV cell: whole numbers without a fraction.
 std::string CsvNumber(double value);
 
+// What the axes span: the times of every kept point and the values of
+// every kept point that is no gap; never empty, so a scale never divides by 0.
+struct PlotRange {
+    std::uint32_t t0 = 0, t1 = 1;
+    double v0 = 0, v1 = 1;
+};
+
 class RegisterPlotModel {
 public:
     // `changed` (window's thread) is told after samples were taken in.
@@ -78,6 +85,7 @@ public:
     bool AddSeries(const std::string& name, std::string* error);
     void AddResponseTime();
     const std::vector<PlotSeries>& Series() const { return m_series; }
+    PlotRange Range() const;
 
     // One sample of every series, on the worker. Nothing while paused, and
     // nothing while the last sample is still out, so a slow board never

@@ -34,25 +34,7 @@ void CPlotCanvas::paintEvent(QPaintEvent*)
     const int line = fontMetrics().height();
     const QRect area(left, 4 + line * static_cast<int>(m_plot.Series().size()), width() - left - 8,
                      height() - 12 - line * (1 + static_cast<int>(m_plot.Series().size())));
-    // The axes span every kept point of every series.
-    bool any = false;
-    std::uint32_t t0 = 0, t1 = 0;
-    double v0 = 0, v1 = 0;
-    for (const PlotSeries& s : m_plot.Series())
-        for (std::size_t i = 0; i < s.Size(); ++i) {
-            const PlotPoint& pt = s.At(i);
-            t0 = any ? std::min(t0, pt.ms) : pt.ms;
-            t1 = any ? std::max(t1, pt.ms) : pt.ms;
-            if (!pt.gap) {
-                v0 = any ? std::min(v0, pt.value) : pt.value;
-                v1 = any ? std::max(v1, pt.value) : pt.value;
-            }
-            any = true;
-        }
-    if (v1 <= v0)
-        v1 = v0 + 1;
-    if (t1 <= t0)
-        t1 = t0 + 1;
+    const auto [t0, t1, v0, v1] = m_plot.Range();
     p.setPen(Qt::black);
     p.drawLine(area.bottomLeft(), area.topLeft());
     p.drawLine(area.bottomLeft(), area.bottomRight());

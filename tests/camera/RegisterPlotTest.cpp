@@ -104,6 +104,25 @@ TEST_F(RegisterPlotTest, ValuesAndGapsAtTheirTimesAndTheCsv)
                           "300,48,3,7\n");
 }
 
+// The axes span the times of every kept point and the values of no gap: a
+// gap first must not pull the value axis down to 0.
+TEST_F(RegisterPlotTest, RangeSpansEveryTimeAndTheValuesOfNoGap)
+{
+    std::string error;
+    ASSERT_TRUE(plot.AddSeries("CTRL", &error)) << error;
+    sim.FailRead(8, true);
+    SampleAt(0);
+    sim.FailRead(8, false);
+    SampleAt(100);
+    ASSERT_EQ(cam.Board().WriteRegister(0x12, 0x0030), LINK_OK);
+    SampleAt(200);
+    const PlotRange r = plot.Range();
+    EXPECT_EQ(r.t0, 0u);
+    EXPECT_EQ(r.t1, 200u);
+    EXPECT_EQ(r.v0, 0x21);
+    EXPECT_EQ(r.v1, 0x30);
+}
+
 TEST_F(RegisterPlotTest, RingKeepsItsCapacityDroppingTheOldest)
 {
     PlotSeries s("x", 36000);

@@ -697,7 +697,8 @@ void PanelTest::hiddenControls()
         // The traffic pane and the register view open from the window menu only.
         const bool hidden = child == dlg.Control(IDOK_BUTTON) || child == dlg.Control(IDC_PORT_LIST)
                             || child->objectName() == QStringLiteral("trafficPane")
-                            || child->objectName() == QStringLiteral("registerPane");
+                            || child->objectName() == QStringLiteral("registerPane")
+                            || child->objectName() == QStringLiteral("plotPane");
         QVERIFY2(child->isVisible() != hidden, qPrintable(child->objectName()));
     }
     QVERIFY(qobject_cast<QPushButton*>(dlg.Control(IDOK_BUTTON)) != nullptr);

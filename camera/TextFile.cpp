@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/FileReplace.h"
+
 namespace pelvar {
 
 std::string LimitText(std::size_t limit)
@@ -87,9 +89,13 @@ bool WriteTextFileReplacing(const std::string& path, const std::string& text, st
         return false;
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const int writeErrno = errno;
-    if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = path + ": cannot write: " + std::strerror(written ? errno : writeErrno);
+    int failure = written ? 0 : errno;
+    if (std::fclose(f) != 0 && failure == 0)
+        failure = errno;
+    if (failure == 0)
+        failure = ReplaceFileWith(temporary.c_str(), path.c_str());
+    if (failure != 0) {
+        *error = path + ": cannot write: " + std::strerror(failure);
         std::remove(temporary.c_str());
         return false;
     }

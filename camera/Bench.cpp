@@ -23,6 +23,7 @@ FileFilter FilterFor(BenchFile kind)
     case BenchFile::Script: return {"pelvarctl scripts", "*.txt *.pelvar"};
     case BenchFile::RegisterMap: return {"Register maps", "*.json"};
     case BenchFile::Csv: return {"CSV files", "*.csv"};
+    case BenchFile::Picture: return {"PNG pictures", "*.png"};
     }
     return {"All files", "*"};
 }

@@ -91,7 +91,7 @@ struct FaultSwitch {
 };
 
 // The kinds of file the bench asks for, each with its filter.
-enum class BenchFile { Log, Capture, Settings, Script, RegisterMap, Csv };
+enum class BenchFile { Log, Capture, Settings, Script, RegisterMap, Csv, Picture };
 struct FileFilter {
     const char* name;     // "Presets"
     const char* patterns; // "*.json", several separated by spaces

@@ -53,22 +53,37 @@ std::string CsvNumber(double value)
     return text;
 }
 
-PlotRange RegisterPlotModel::Range() const
+bool RegisterPlotModel::HasRightAxis() const
+{
+    bool registers = false, responses = false;
+    for (const Source& s : m_sources)
+        (s.responseTime ? responses : registers) = true;
+    return registers && responses;
+}
+
+PlotRange RegisterPlotModel::Range() const { return RangeOf(false); }
+
+PlotRange RegisterPlotModel::RightRange() const { return RangeOf(true); }
+
+PlotRange RegisterPlotModel::RangeOf(bool rightAxis) const
 {
     PlotRange r;
     bool anyTime = false, anyValue = false;
-    for (const PlotSeries& s : m_series)
+    for (std::size_t n = 0; n < m_series.size(); ++n) {
+        const PlotSeries& s = m_series[n];
+        const bool counts = OnRightAxis(n) == rightAxis;
         for (std::size_t i = 0; i < s.Size(); ++i) {
             const PlotPoint& pt = s.At(i);
             r.t0 = anyTime ? std::min(r.t0, pt.ms) : pt.ms;
             r.t1 = anyTime ? std::max(r.t1, pt.ms) : pt.ms;
             anyTime = true;
-            if (!pt.gap) {
+            if (counts && !pt.gap) {
                 r.v0 = anyValue ? std::min(r.v0, pt.value) : pt.value;
                 r.v1 = anyValue ? std::max(r.v1, pt.value) : pt.value;
                 anyValue = true;
             }
         }
+    }
     if (r.v1 <= r.v0)
         r.v1 = r.v0 + 1;
     if (r.t1 <= r.t0)
@@ -203,6 +218,15 @@ std::string RegisterPlotModel::Csv() const
 bool RegisterPlotModel::SaveCsv(const std::string& path, std::string* error) const
 {
     return WriteTextFileReplacing(path, Csv(), error);
+}
+
+bool RegisterPlotModel::SavePng(const std::string& path, const std::string& png, std::string* error)
+{
+    if (png.empty()) {
+        *error = path + ": cannot write: the picture could not be made";
+        return false;
+    }
+    return WriteTextFileReplacing(path, png, error);
 }
 
 } // namespace pelvar

@@ -85,7 +85,14 @@ public:
     bool AddSeries(const std::string& name, std::string* error);
     void AddResponseTime();
     const std::vector<PlotSeries>& Series() const { return m_series; }
+    // The times span every series; the values, the left axis's series.
     PlotRange Range() const;
+    // Milliseconds and register values share no scale: with registers or
+    // fields plotted, the response times get their own axis on the right.
+    bool HasRightAxis() const;
+    bool OnRightAxis(std::size_t series) const { return HasRightAxis() && m_sources[series].responseTime; }
+    // The times as Range(); the values of the right axis's series.
+    PlotRange RightRange() const;
 
     // One sample of every series, on the worker. Nothing while paused, and
     // nothing while the last sample is still out, so a slow board never
@@ -98,8 +105,13 @@ public:
     // "ms,CTRL,CTRL.MODE,response ms", then one row per sample time.
     std::string Csv() const;
     bool SaveCsv(const std::string& path, std::string* error) const;
+    // The picture a window drew, already PNG, written the way every saved file
+    // is; an empty `png` is the window's failed encoding, said as a failed write.
+    static bool SavePng(const std::string& path, const std::string& png, std::string* error);
 
 private:
+    PlotRange RangeOf(bool rightAxis) const;
+
     struct Source {
         bool responseTime = false;
         RegisterTarget target;

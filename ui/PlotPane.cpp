@@ -1,5 +1,6 @@
 #include "ui/PlotPane.h"
 
+#include <QBuffer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -31,35 +32,49 @@ void CPlotCanvas::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const int left = fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 6;
+    const bool twoAxes = m_plot.HasRightAxis();
+    const int right = twoAxes ? left : 8;
     const int line = fontMetrics().height();
-    const QRect area(left, 4 + line * static_cast<int>(m_plot.Series().size()), width() - left - 8,
+    const QRect area(left, 4 + line * static_cast<int>(m_plot.Series().size()), width() - left - right,
                      height() - 12 - line * (1 + static_cast<int>(m_plot.Series().size())));
     const auto [t0, t1, v0, v1] = m_plot.Range();
+    const PlotRange r = m_plot.RightRange();
     p.setPen(Qt::black);
     p.drawLine(area.bottomLeft(), area.topLeft());
     p.drawLine(area.bottomLeft(), area.bottomRight());
     p.drawText(QRect(0, area.top() - line / 2, left - 4, line), Qt::AlignRight, QString::fromStdString(CsvNumber(v1)));
     p.drawText(QRect(0, area.bottom() - line / 2, left - 4, line), Qt::AlignRight,
                QString::fromStdString(CsvNumber(v0)));
+    if (twoAxes) {
+        p.drawLine(area.bottomRight(), area.topRight());
+        p.drawText(QRect(area.right() + 4, area.top() - line / 2, right - 4, line), Qt::AlignLeft,
+                   QString::fromStdString(CsvNumber(r.v1)));
+        p.drawText(QRect(area.right() + 4, area.bottom() - line / 2, right - 4, line), Qt::AlignLeft,
+                   QString::fromStdString(CsvNumber(r.v0)));
+    }
     p.drawText(QRect(area.left(), area.bottom() + 2, area.width(), line), Qt::AlignLeft,
                QStringLiteral("%1 s").arg(t0 / 1000.0, 0, 'f', 1));
     p.drawText(QRect(area.left(), area.bottom() + 2, area.width(), line), Qt::AlignRight,
                QStringLiteral("%1 s").arg(t1 / 1000.0, 0, 'f', 1));
-    const auto at = [&](const PlotPoint& pt) {
+    const auto at = [&](const PlotPoint& pt, bool onRight) {
+        const double low = onRight ? r.v0 : v0;
+        const double high = onRight ? r.v1 : v1;
         return QPointF(area.left() + area.width() * double(pt.ms - t0) / double(t1 - t0),
-                       area.bottom() - area.height() * (pt.value - v0) / (v1 - v0));
+                       area.bottom() - area.height() * (pt.value - low) / (high - low));
     };
     p.setRenderHint(QPainter::Antialiasing);
     int n = 0;
     for (const PlotSeries& s : m_plot.Series()) {
         const QColor colour = kSeriesColours[n % std::size(kSeriesColours)];
+        const bool onRight = m_plot.OnRightAxis(static_cast<std::size_t>(n));
         p.setPen(QPen(colour, 1.5));
-        p.drawText(QRect(left, 2 + line * n, area.width(), line), Qt::AlignLeft, QString::fromStdString(s.Name()));
+        p.drawText(QRect(left, 2 + line * n, area.width(), line), onRight ? Qt::AlignRight : Qt::AlignLeft,
+                   QString::fromStdString(s.Name()));
         // A gap breaks the line: each run is its own polyline.
         for (const std::vector<PlotPoint>& run : s.Segments()) {
             QPolygonF poly;
             for (const PlotPoint& pt : run)
-                poly << at(pt);
+                poly << at(pt, onRight);
             if (poly.size() == 1)
                 p.drawEllipse(poly[0], 1.5, 1.5);
             else
@@ -146,16 +161,19 @@ void CPlotPane::TogglePause()
 
 bool CPlotPane::SavePng(const std::string& path, std::string* error)
 {
-    if (m_canvas->grab().save(QString::fromStdString(path), "PNG"))
-        return true;
-    *error = "Cannot save the plot: " + path;
-    return false;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!m_canvas->grab().save(&buffer, "PNG"))
+        png.clear();
+    return RegisterPlotModel::SavePng(path, png.toStdString(), error);
 }
 
 void CPlotPane::AskSavePng()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(kPlotSavePngButtonText), QString(),
-                                                      QStringLiteral("PNG pictures (*.png)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QString::fromUtf8(kPlotSavePngButtonText), QString(),
+                                     QString::fromStdString(FilterTitle(FilterFor(BenchFile::Picture))));
     std::string error;
     if (!path.isEmpty() && !SavePng(path.toStdString(), &error))
         Say(error);

@@ -83,7 +83,7 @@ void CPelvarDlg::SetUpBench(IPlatform& platform)
             worker->RunOnBoard(std::move(work), std::move(done), std::move(line));
         },
         [this](const std::string& line) { SetStatusText(line); },
-        [this] { return AskPath(kPlotSaveCsvButtonText, BenchFile::Csv, true); });
+        [this](const char* title, BenchFile kind) { return AskPath(title, kind, true); });
 }
 
 void CPelvarDlg::InitBench()

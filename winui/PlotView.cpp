@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "winui/PngPicture.h"
 #include "winui/WideText.h"
 
 namespace pelvar {
@@ -17,8 +18,8 @@ constexpr COLORREF kSeriesColours[] = {RGB(0, 90, 200), RGB(200, 60, 0), RGB(0, 
 } // namespace
 
 CPlotView::CPlotView(IPlatform& clock, RegisterBoardRunner run, std::function<void(const std::string&)> status,
-                     std::function<std::string()> askCsvPath)
-    : m_status(std::move(status)), m_askCsvPath(std::move(askCsvPath)),
+                     AskSavePath askSavePath)
+    : m_status(std::move(status)), m_askSavePath(std::move(askSavePath)),
       m_plot(clock, std::move(run), [this] { InvalidateRect(m_hCanvas, nullptr, TRUE); })
 {}
 
@@ -39,6 +40,7 @@ void CPlotView::Create(HWND parent)
     const std::pair<int, const char*> buttons[] = {{IDC_PLOT_ADD, kPlotAddButtonText},
                                                    {IDC_PLOT_ADD_RESPONSE, kPlotAddResponseText},
                                                    {IDC_PLOT_PAUSE, kPlotPauseButtonText},
+                                                   {IDC_PLOT_SAVE_PNG, kPlotSavePngButtonText},
                                                    {IDC_PLOT_SAVE_CSV, kPlotSaveCsvButtonText}};
     for (const auto& [id, text] : buttons) {
         HWND b = CreateWindowExW(0, L"BUTTON", Widen(text).c_str(), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
@@ -59,14 +61,27 @@ void CPlotView::Show(const RECT& area, bool show)
     m_shown = show;
     const int row = 24;
     const int width = area.right - area.left;
-    // The names take what the buttons leave.
-    const int buttonWidth = std::min(110, width / 6);
+    // Each button as wide as its text; the names take what the buttons leave.
+    std::vector<int> widths(m_controls.size(), 0);
+    HDC dc = GetDC(m_hCanvas);
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(m_hNames, WM_GETFONT, 0, 0)));
+    int buttons = 0;
+    for (std::size_t i = 1; i < m_controls.size(); ++i) {
+        wchar_t text[64] = {};
+        const int length = GetWindowTextW(m_controls[i], text, 64);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text, length, &size);
+        widths[i] = size.cx + 20;
+        buttons += widths[i];
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(m_hCanvas, dc);
+    widths[0] = std::max(80, width - buttons);
     int x = area.left;
     for (std::size_t i = 0; i < m_controls.size(); ++i) {
-        const int w = i == 0 ? width - buttonWidth * static_cast<int>(m_controls.size() - 1) : buttonWidth;
-        SetWindowPos(m_controls[i], nullptr, x, area.top, w - 4, i == 0 ? row * 8 : row, SWP_NOZORDER);
+        SetWindowPos(m_controls[i], nullptr, x, area.top, widths[i] - 4, i == 0 ? row * 8 : row, SWP_NOZORDER);
         ShowWindow(m_controls[i], show ? SW_SHOW : SW_HIDE);
-        x += w;
+        x += widths[i];
     }
     SetWindowPos(m_hCanvas, nullptr, area.left, area.top + row + 4, width, area.bottom - area.top - row - 4,
                  SWP_NOZORDER);
@@ -112,8 +127,15 @@ bool CPlotView::OnCommand(int id, int code)
         m_plot.SetPaused(!m_plot.Paused());
         SetWindowTextW(m_hPause, Widen(m_plot.Paused() ? kPlotResumeButtonText : kPlotPauseButtonText).c_str());
         return true;
+    case IDC_PLOT_SAVE_PNG: {
+        const std::string path = m_askSavePath ? m_askSavePath(kPlotSavePngButtonText, BenchFile::Picture) : "";
+        std::string error;
+        if (!path.empty() && !SavePng(path, &error))
+            Say(error);
+        return true;
+    }
     case IDC_PLOT_SAVE_CSV: {
-        const std::string path = m_askCsvPath ? m_askCsvPath() : std::string();
+        const std::string path = m_askSavePath ? m_askSavePath(kPlotSaveCsvButtonText, BenchFile::Csv) : "";
         std::string error;
         if (!path.empty() && !m_plot.SaveCsv(path, &error))
             Say(error);
@@ -158,8 +180,10 @@ void CPlotView::Paint(HDC dc, const RECT& client)
     const int line = tm.tmHeight;
     const int count = static_cast<int>(m_plot.Series().size());
     const int left = tm.tmAveCharWidth * 7 + 6;
-    const RECT area{left, 4 + line * count, client.right - 8, client.bottom - 8 - line};
+    const bool twoAxes = m_plot.HasRightAxis();
+    const RECT area{left, 4 + line * count, client.right - (twoAxes ? left : 8), client.bottom - 8 - line};
     const auto [t0, t1, v0, v1] = m_plot.Range();
+    const PlotRange r = m_plot.RightRange();
     SetBkMode(dc, TRANSPARENT);
     MoveToEx(dc, area.left, area.top, nullptr);
     LineTo(dc, area.left, area.bottom);
@@ -168,6 +192,13 @@ void CPlotView::Paint(HDC dc, const RECT& client)
     const std::wstring bottom = Widen(CsvNumber(v0));
     TextOutW(dc, 2, area.top - line / 2, top.c_str(), static_cast<int>(top.size()));
     TextOutW(dc, 2, area.bottom - line / 2, bottom.c_str(), static_cast<int>(bottom.size()));
+    if (twoAxes) {
+        LineTo(dc, area.right, area.top - 1);
+        const std::wstring rightTop = Widen(CsvNumber(r.v1));
+        const std::wstring rightBottom = Widen(CsvNumber(r.v0));
+        TextOutW(dc, area.right + 4, area.top - line / 2, rightTop.c_str(), static_cast<int>(rightTop.size()));
+        TextOutW(dc, area.right + 4, area.bottom - line / 2, rightBottom.c_str(), static_cast<int>(rightBottom.size()));
+    }
     const std::wstring from = Widen(CsvNumber(t0) + " ms");
     const std::wstring to = Widen(CsvNumber(t1) + " ms");
     TextOutW(dc, area.left, area.bottom + 2, from.c_str(), static_cast<int>(from.size()));
@@ -182,14 +213,20 @@ void CPlotView::Paint(HDC dc, const RECT& client)
         HPEN pen = CreatePen(PS_SOLID, 2, colour);
         HGDIOBJ oldPen = SelectObject(dc, pen);
         SetTextColor(dc, colour);
+        const bool onRight = m_plot.OnRightAxis(static_cast<std::size_t>(n));
+        const double low = onRight ? r.v0 : v0;
+        const double high = onRight ? r.v1 : v1;
         const std::wstring name = Widen(s.Name());
-        TextOutW(dc, left, 2 + line * n, name.c_str(), static_cast<int>(name.size()));
+        SIZE nameSize{};
+        GetTextExtentPoint32W(dc, name.c_str(), static_cast<int>(name.size()), &nameSize);
+        TextOutW(dc, onRight ? area.right - nameSize.cx : left, 2 + line * n, name.c_str(),
+                 static_cast<int>(name.size()));
         // A gap breaks the line: each run is its own Polyline.
         for (const std::vector<PlotPoint>& run : s.Segments()) {
             std::vector<POINT> points;
             for (const PlotPoint& pt : run)
                 points.push_back({area.left + static_cast<LONG>(w * double(pt.ms - t0) / double(t1 - t0)),
-                                  area.bottom - static_cast<LONG>(h * (pt.value - v0) / (v1 - v0))});
+                                  area.bottom - static_cast<LONG>(h * (pt.value - low) / (high - low))});
             if (points.size() == 1)
                 points.push_back({points[0].x + 1, points[0].y});
             Polyline(dc, points.data(), static_cast<int>(points.size()));
@@ -199,6 +236,31 @@ void CPlotView::Paint(HDC dc, const RECT& client)
         ++n;
     }
     SetTextColor(dc, RGB(0, 0, 0));
+}
+
+bool CPlotView::SavePng(const std::string& path, std::string* error)
+{
+    RECT client{};
+    GetClientRect(m_hCanvas, &client);
+    std::string png;
+    HDC screen = GetDC(m_hCanvas);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    ReleaseDC(m_hCanvas, screen);
+    if (dc && bitmap) {
+        HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+        HGDIOBJ oldFont = SelectObject(dc, static_cast<HGDIOBJ>(GetPropW(m_hCanvas, L"PelvarFont")));
+        FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        Paint(dc, client);
+        SelectObject(dc, oldFont);
+        SelectObject(dc, oldBitmap);
+        png = EncodePng(bitmap);
+    }
+    if (bitmap)
+        DeleteObject(bitmap);
+    if (dc)
+        DeleteDC(dc);
+    return RegisterPlotModel::SavePng(path, png, error);
 }
 
 void CPlotView::Say(const std::string& line)

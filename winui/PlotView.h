@@ -1,6 +1,6 @@
 // The plot of values over time drawn with GDI: the shared RegisterPlotModel's
 // series, one Polyline for each run between gaps, under a row of controls
-// (the map's names, Add, Add response time, Pause, Save CSV). The canvas owns
+// (the map's names, Add, Add response time, Pause, Save PNG, Save CSV). The canvas owns
 // the sampling timer, so the samples stop when the plot is hidden.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/Bench.h"
 #include "camera/RegisterPlot.h"
 
 namespace pelvar {
@@ -21,12 +22,15 @@ constexpr int IDC_PLOT_ADD_RESPONSE = 1062;
 constexpr int IDC_PLOT_PAUSE = 1063;
 constexpr int IDC_PLOT_SAVE_CSV = 1064;
 constexpr int IDC_PLOT_CANVAS = 1065;
+constexpr int IDC_PLOT_SAVE_PNG = 1066;
 
 class CPlotView {
 public:
-    // `askCsvPath` asks where to save (empty: cancelled); `status` shows a line.
+    // `askSavePath` asks where to save a file of that kind (empty: cancelled);
+    // `status` shows a line.
+    using AskSavePath = std::function<std::string(const char* title, BenchFile kind)>;
     CPlotView(IPlatform& clock, RegisterBoardRunner run, std::function<void(const std::string&)> status,
-              std::function<std::string()> askCsvPath);
+              AskSavePath askSavePath);
 
     void Create(HWND parent);
     void Show(const RECT& area, bool show);
@@ -36,6 +40,8 @@ public:
     HWND Canvas() const { return m_hCanvas; }
 
     bool OnCommand(int id, int code);
+    // The canvas as drawn now, at its size, as a PNG file.
+    bool SavePng(const std::string& path, std::string* error);
 
 private:
     static LRESULT CALLBACK CanvasProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -43,7 +49,7 @@ private:
     void Say(const std::string& line);
 
     std::function<void(const std::string&)> m_status;
-    std::function<std::string()> m_askCsvPath;
+    AskSavePath m_askSavePath;
     RegisterPlotModel m_plot;
     std::vector<HWND> m_controls; // the row above the canvas, names first
     HWND m_hNames = nullptr;

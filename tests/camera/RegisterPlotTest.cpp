@@ -105,11 +105,16 @@ TEST_F(RegisterPlotTest, ValuesAndGapsAtTheirTimesAndTheCsv)
 }
 
 // The axes span the times of every kept point and the values of no gap: a
-// gap first must not pull the value axis down to 0.
+// gap first must not pull the value axis down to 0. The response times
+// (7 ms) go on an axis of their own, not into the register's 0x21..0x30.
 TEST_F(RegisterPlotTest, RangeSpansEveryTimeAndTheValuesOfNoGap)
 {
     std::string error;
+    plot.AddResponseTime();
+    EXPECT_FALSE(plot.HasRightAxis());
     ASSERT_TRUE(plot.AddSeries("CTRL", &error)) << error;
+    EXPECT_TRUE(plot.OnRightAxis(0));
+    EXPECT_FALSE(plot.OnRightAxis(1));
     sim.FailRead(8, true);
     SampleAt(0);
     sim.FailRead(8, false);
@@ -121,6 +126,11 @@ TEST_F(RegisterPlotTest, RangeSpansEveryTimeAndTheValuesOfNoGap)
     EXPECT_EQ(r.t1, 200u);
     EXPECT_EQ(r.v0, 0x21);
     EXPECT_EQ(r.v1, 0x30);
+    const PlotRange right = plot.RightRange();
+    EXPECT_EQ(right.t0, 0u);
+    EXPECT_EQ(right.t1, 200u);
+    EXPECT_EQ(right.v0, 7);
+    EXPECT_EQ(right.v1, 8);
 }
 
 TEST_F(RegisterPlotTest, RingKeepsItsCapacityDroppingTheOldest)

@@ -166,6 +166,9 @@ void RegisterPaneTest::plotSamplesTheBoardBreaksAtAGapAndSaves()
     QImage picture(QString::fromStdString(png));
     QVERIFY(!picture.isNull());
     QCOMPARE(picture.size(), pane.findChild<QWidget*>(QStringLiteral("plotCanvas"))->size());
+    const std::string nowhere = dir.filePath(QStringLiteral("gone/plot.png")).toStdString();
+    QVERIFY(!pane.SavePng(nowhere, &error));
+    QCOMPARE(error, nowhere + ": cannot write: No such file or directory");
     const std::string csv = dir.filePath(QStringLiteral("plot.csv")).toStdString();
     QVERIFY2(plot.SaveCsv(csv, &error), error.c_str());
     std::ifstream in(csv);

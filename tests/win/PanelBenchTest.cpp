@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -294,6 +295,28 @@ TEST_F(BenchTest, PlotSamplesTheBoardAndBreaksAtAGap)
     sim.FailRead(kBoardPort, false);
     ASSERT_TRUE(test::PumpUntil([&] { return plot.Series()[0].Segments().size() >= 2; }, 20000));
     EXPECT_EQ(plot.Series()[0].Segments().back().back().value, 0x21);
+
+    // Saved as the canvas shows it, twice to one name as a user does.
+    TempFile png("plot.png");
+    std::string error;
+    ASSERT_TRUE(dlg.PlotView().SavePng(png.Path(), &error)) << error;
+    ASSERT_TRUE(dlg.PlotView().SavePng(png.Path(), &error)) << error;
+    std::ifstream in(png.Path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 33u);
+    EXPECT_EQ(bytes.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    const auto be32 = [&](std::size_t at) {
+        return (std::uint32_t(std::uint8_t(bytes[at])) << 24) | (std::uint32_t(std::uint8_t(bytes[at + 1])) << 16)
+               | (std::uint32_t(std::uint8_t(bytes[at + 2])) << 8) | std::uint8_t(bytes[at + 3]);
+    };
+    RECT canvas{};
+    GetClientRect(Item(IDC_PLOT_CANVAS), &canvas);
+    EXPECT_EQ(be32(16), std::uint32_t(canvas.right));
+    EXPECT_EQ(be32(20), std::uint32_t(canvas.bottom));
+    EXPECT_EQ(bytes.substr(bytes.size() - 8, 4), "IEND");
+    const std::string nowhere = png.Path() + ".gone\\plot.png";
+    EXPECT_FALSE(dlg.PlotView().SavePng(nowhere, &error));
+    EXPECT_EQ(error, nowhere + ": cannot write: No such file or directory");
     Command(IDM_PLOT);
     EXPECT_FALSE(IsWindowVisible(Item(IDC_PLOT_CANVAS)));
 }

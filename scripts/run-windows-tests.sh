@@ -11,7 +11,8 @@
 #   scripts/run-windows-tests.sh [--bench | --startup | --picture]
 # --bench runs the link and traffic pane benchmarks; --startup measures
 # pelvar.exe's start-up; --picture renders docs/panel-windows.png and
-# docs/panel-windows-traffic.png and docs/panel-windows-registers.png.
+# docs/panel-windows-traffic.png, docs/panel-windows-registers.png and
+# docs/panel-windows-plot.png.
 # PELVAR_WIN_BUILD_DIR (build-windows) holds the Windows build, PELVAR_BUILD_DIR
 # (build) the Linux pelvar-sim.
 set -euo pipefail
@@ -83,6 +84,7 @@ case "${1:-}" in
     bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows.png
     bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows-traffic.png --traffic
     bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows-registers.png --registers docs/samples/registers.json
+    bash tests/win/panel-picture.sh "$WIN_BUILD" docs/panel-windows-plot.png --plot docs/samples/registers.json
     exit 0 ;;
 esac
 

@@ -11,6 +11,7 @@
 #include "app/win/PanelPicture.h"
 #include "app/win/PelvarApp.h"
 #include "camera/ControlIds.h"
+#include "winui/PlotView.h"
 #include "winui/RegisterList.h"
 #include "winui/StartupMark.h"
 #include "winui/WideText.h"
@@ -22,6 +23,7 @@ struct Options {
     std::wstring picture;   // with --demo: connect, move a slider, save a picture, close
     bool traffic = false;   // the picture shows the traffic pane after a session with dropped replies
     std::wstring registers; // the picture shows the register view of this map after a comparison
+    std::wstring plot;      // the picture shows the plot of this map's EXPOSURE, with a gap
     std::string error;
 };
 
@@ -40,9 +42,12 @@ Options ParseOptions()
             o.traffic = true;
         else if (arg == L"--registers" && i + 1 < argc)
             o.registers = argv[++i];
+        else if (arg == L"--plot" && i + 1 < argc)
+            o.plot = argv[++i];
         else if (o.error.empty())
             o.error = "unknown argument: " + pelvar::Narrow(arg)
-                      + "\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic | --registers MAP.json]]]";
+                      + "\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic | --registers MAP.json | --plot "
+                        "MAP.json]]]";
     }
     LocalFree(argv);
     if (o.error.empty() && !o.picture.empty() && !o.demo)
@@ -121,12 +126,43 @@ void RunRegisterSession(HWND hwnd, const std::wstring& map)
     dlg->WaitForCamera(kDemoStepMs);
 }
 
+// The plot's picture: EXPOSURE stepped through the worker every 100 ms while
+// the plot's timer samples it and the response time, the board silent for
+// a while in the middle so the lines break.
+void RunPlotSession(HWND hwnd, const std::wstring& map)
+{
+    pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
+    std::string error;
+    if (!dlg->Registers().LoadMap(pelvar::Narrow(map), &error)) {
+        std::fprintf(stderr, "pelvar: %s\n", error.c_str());
+        return;
+    }
+    SendMessageW(hwnd, WM_SYSCOMMAND, pelvar::IDM_PLOT, 0);
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetDlgItemTextW(hwnd, pelvar::IDC_PLOT_NAMES, L"EXPOSURE");
+    SendDlgItemMessageW(hwnd, pelvar::IDC_PLOT_ADD, BM_CLICK, 0, 0);
+    SendDlgItemMessageW(hwnd, pelvar::IDC_PLOT_ADD_RESPONSE, BM_CLICK, 0, 0);
+    // Nothing is written while the board is silent: the samples meet the silence, not a queue of writes.
+    for (int n = 0; n < 100; ++n) {
+        const bool silent = n >= 30 && n < 70;
+        if (n == 30 || n == 70)
+            SendMessageW(hwnd, WM_SYSCOMMAND, pelvar::FaultCommand(0), 0);
+        const auto value = static_cast<std::uint16_t>(0x100 + (n % 20) * 24);
+        if (!silent)
+            dlg->Worker().RunOnBoard([value](pelvar::BoardConnection& board) { board.WriteRegister(0x10, value); },
+                                     nullptr);
+        LetTheScreenCatchUp(100);
+    }
+    dlg->WaitForCamera(kDemoStepMs);
+}
+
 // What the demo's picture shows: the panel connected to the simulated board,
 // the brightness slider moved, as an operator would leave it. The worker
 // runs each step; the picture waits until the window shows its outcome.
 // False when the panel did not show the board connected with the slider
 // sent, or the picture could not be written.
-bool TakeDemoPicture(HWND hwnd, const std::wstring& path, bool traffic, const std::wstring& registers)
+bool TakeDemoPicture(HWND hwnd, const std::wstring& path, bool traffic, const std::wstring& registers,
+                     const std::wstring& plot)
 {
     pelvar::CPelvarDlg* dlg = pelvar::CPelvarDlg::FromHandle(hwnd);
     SendDlgItemMessageW(hwnd, pelvar::IDC_CONNECT, BM_CLICK, 0, 0);
@@ -135,6 +171,8 @@ bool TakeDemoPicture(HWND hwnd, const std::wstring& path, bool traffic, const st
         RunTrafficSession(hwnd);
     if (!registers.empty())
         RunRegisterSession(hwnd, registers);
+    if (!plot.empty())
+        RunPlotSession(hwnd, plot);
     MoveSlider(hwnd, pelvar::IDC_BRIGHTNESS, 200);
     HWND slider = GetDlgItem(hwnd, pelvar::IDC_BRIGHTNESS);
     SetFocus(slider);
@@ -179,8 +217,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::function<void(HWND)> firstPaint;
     bool pictureOk = true;
     if (!o.picture.empty())
-        firstPaint = [path = o.picture, traffic = o.traffic, registers = o.registers, &pictureOk](HWND hwnd) {
-            pictureOk = TakeDemoPicture(hwnd, path, traffic, registers);
+        firstPaint = [&o, &pictureOk](HWND hwnd) {
+            pictureOk = TakeDemoPicture(hwnd, o.picture, o.traffic, o.registers, o.plot);
         };
     else if (pelvar::ExitAfterShowRequested())
         firstPaint = CloseAfterPaint;

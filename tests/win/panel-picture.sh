@@ -5,9 +5,11 @@
 # With --traffic (docs/panel-windows-traffic.png) the traffic pane is open
 # after a session with the board dropping every third reply; with
 # --registers MAP.json (docs/panel-windows-registers.png) the register view
-# of that map after a snapshot, two changes and a comparison.
+# of that map after a snapshot, two changes and a comparison; with --plot
+# MAP.json (docs/panel-windows-plot.png) the plot of its EXPOSURE and the
+# response time, the board silent for 4 s in the middle.
 # Run by scripts/run-windows-tests.sh --picture, inside its guarded namespace.
-#   tests/win/panel-picture.sh WIN_BUILD OUTPUT.png [--traffic | --registers MAP.json]
+#   tests/win/panel-picture.sh WIN_BUILD OUTPUT.png [--traffic | --registers MAP.json | --plot MAP.json]
 set -euo pipefail
 
 WIN_BUILD=$1
@@ -16,8 +18,8 @@ OUT=$2
 BMP="$WINEPREFIX/drive_c/pelvar-panel.bmp"
 rm -f "$BMP"
 extra=()
-if [ "${3:-}" = --registers ]; then
-  extra=(--registers "$(winepath -w "$4")")
+if [ "${3:-}" = --registers ] || [ "${3:-}" = --plot ]; then
+  extra=("$3" "$(winepath -w "$4")")
 elif [ -n "${3:-}" ]; then
   extra=("$3")
 fi

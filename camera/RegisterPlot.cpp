@@ -26,21 +26,59 @@ void PlotSeries::Append(const PlotPoint& p)
     m_first = (m_first + 1) % m_ring.size();
 }
 
-std::vector<std::vector<PlotPoint>> PlotSeries::Segments() const
+std::vector<std::vector<PlotPoint>> PlotSeries::Segments(std::uint32_t t0, std::uint32_t t1, std::size_t columns) const
 {
     std::vector<std::vector<PlotPoint>> out;
     bool open = false;
+    // The column being gathered: its first, lowest, highest and last point.
+    std::uint64_t column = 0;
+    bool gathering = false;
+    PlotPoint first, low, high, last;
+    const auto add = [&](const PlotPoint& p) {
+        std::vector<PlotPoint>& run = out.back();
+        if (run.empty() || run.back().ms != p.ms || run.back().value != p.value)
+            run.push_back(p);
+    };
+    const auto flush = [&] {
+        if (!gathering)
+            return;
+        gathering = false;
+        add(first);
+        const bool lowFirst = low.ms <= high.ms;
+        add(lowFirst ? low : high);
+        add(lowFirst ? high : low);
+        add(last);
+    };
+    const std::uint64_t span = t1 > t0 ? std::uint64_t(t1 - t0) + 1 : 1;
     for (std::size_t i = 0; i < m_size; ++i) {
         const PlotPoint& p = At(i);
         if (p.gap) {
+            flush();
             open = false;
             continue;
         }
         if (!open)
             out.emplace_back();
         open = true;
-        out.back().push_back(p);
+        if (columns == 0) {
+            out.back().push_back(p);
+            continue;
+        }
+        const std::uint64_t at = p.ms > t0 ? (std::uint64_t(p.ms - t0) * columns) / span : 0;
+        if (!gathering || at != column) {
+            flush();
+            column = at;
+            first = low = high = last = p;
+            gathering = true;
+            continue;
+        }
+        if (p.value < low.value)
+            low = p;
+        if (p.value > high.value)
+            high = p;
+        last = p;
     }
+    flush();
     return out;
 }
 

@@ -49,7 +49,11 @@ public:
     // 0 is the oldest kept.
     const PlotPoint& At(std::size_t i) const { return m_ring[(m_first + i) % m_ring.size()]; }
     // The runs of values between gaps: each one polyline.
-    std::vector<std::vector<PlotPoint>> Segments() const;
+    std::vector<std::vector<PlotPoint>> Segments() const { return Segments(0, 0, 0); }
+    // The same as a window `columns` pixels wide from t0 to t1 draws them: of
+    // each column only its first, lowest, highest and last point, so a paint
+    // costs the plot's width, not the hour of points kept. 0 columns: all.
+    std::vector<std::vector<PlotPoint>> Segments(std::uint32_t t0, std::uint32_t t1, std::size_t columns) const;
 
 private:
     std::string m_name;

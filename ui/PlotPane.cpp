@@ -71,7 +71,7 @@ void CPlotCanvas::paintEvent(QPaintEvent*)
         p.drawText(QRect(left, 2 + line * n, area.width(), line), onRight ? Qt::AlignRight : Qt::AlignLeft,
                    QString::fromStdString(s.Name()));
         // A gap breaks the line: each run is its own polyline.
-        for (const std::vector<PlotPoint>& run : s.Segments()) {
+        for (const std::vector<PlotPoint>& run : s.Segments(t0, t1, static_cast<std::size_t>(area.width()))) {
             QPolygonF poly;
             for (const PlotPoint& pt : run)
                 poly << at(pt, onRight);

@@ -222,7 +222,7 @@ void CPlotView::Paint(HDC dc, const RECT& client)
         TextOutW(dc, onRight ? area.right - nameSize.cx : left, 2 + line * n, name.c_str(),
                  static_cast<int>(name.size()));
         // A gap breaks the line: each run is its own Polyline.
-        for (const std::vector<PlotPoint>& run : s.Segments()) {
+        for (const std::vector<PlotPoint>& run : s.Segments(t0, t1, static_cast<std::size_t>(area.right - area.left))) {
             std::vector<POINT> points;
             for (const PlotPoint& pt : run)
                 points.push_back({area.left + static_cast<LONG>(w * double(pt.ms - t0) / double(t1 - t0)),

@@ -133,6 +133,33 @@ TEST_F(RegisterPlotTest, RangeSpansEveryTimeAndTheValuesOfNoGap)
     EXPECT_EQ(right.v1, 8);
 }
 
+// An hour of a sawtooth 0..9 drawn 100 pixels wide: each column of 360
+// points keeps its first (0), its first highest (9) and its last (9); a gap
+// still breaks the line, and the column after it starts at 1, so it keeps
+// its highest (9) and then its lowest (0) as well.
+TEST_F(RegisterPlotTest, SegmentsForAWidthKeepEachColumnsExtremes)
+{
+    PlotSeries s("x", 36000);
+    for (std::uint32_t i = 0; i < 36000; ++i)
+        s.Append({i * 100, i == 18000, static_cast<double>(i % 10)});
+    const auto runs = s.Segments(0, 3599900, 100);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].size(), 150u);
+    EXPECT_EQ(runs[1].size(), 151u);
+    const auto is = [](const PlotPoint& p, std::uint32_t ms, double value) { return p.ms == ms && p.value == value; };
+    EXPECT_TRUE(is(runs[0][0], 0, 0));
+    EXPECT_TRUE(is(runs[0][1], 900, 9));
+    EXPECT_TRUE(is(runs[0][2], 35900, 9));
+    EXPECT_TRUE(is(runs[0][3], 36000, 0));
+    EXPECT_TRUE(is(runs[0][149], 1799900, 9));
+    EXPECT_TRUE(is(runs[1][0], 1800100, 1));
+    EXPECT_TRUE(is(runs[1][1], 1800900, 9));
+    EXPECT_TRUE(is(runs[1][2], 1801000, 0));
+    EXPECT_TRUE(is(runs[1][3], 1835900, 9));
+    EXPECT_EQ(s.Segments().size(), 2u);
+    EXPECT_EQ(s.Segments()[0].size(), 18000u);
+}
+
 TEST_F(RegisterPlotTest, RingKeepsItsCapacityDroppingTheOldest)
 {
     PlotSeries s("x", 36000);

@@ -98,6 +98,9 @@ void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
     QCOMPARE(model->index(0, kRegViewRaw).data().toString(), QStringLiteral("0x0021"));
     QCOMPARE(model->index(0, kRegViewDecoded, ctrl).data().toString(), QStringLiteral("continuous(2)"));
 
+    QTest::mouseClick(Button(dlg, kSnapshotButtonText), Qt::LeftButton);
+    QVERIFY(dlg.WaitForCamera());
+
     // MODE picked from its names in place, as the operator does.
     sim.ClearWrites(5);
     const QModelIndex mode = model->index(0, kRegViewDecoded, ctrl);
@@ -117,6 +120,14 @@ void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
         wrote = wrote || w.bytes == std::vector<std::uint8_t>{0x02, 0x04, 0xA4, 0x31, 0x00, 0x93, 0x03};
     QVERIFY(wrote);
     QCOMPARE(board.Board().Register(0x12), std::uint16_t(0x0031));
+
+    // Compared with the snapshot: CTRL and MODE stand out, EN and IRQ do not.
+    QTest::mouseClick(Button(dlg, kCompareButtonText), Qt::LeftButton);
+    QVERIFY(dlg.WaitForCamera());
+    QTRY_VERIFY(ctrl.data(Qt::BackgroundRole).isValid());
+    QVERIFY(model->index(0, kRegViewName, ctrl).data(Qt::BackgroundRole).isValid());
+    QVERIFY(!model->index(1, kRegViewName, ctrl).data(Qt::BackgroundRole).isValid());
+    QVERIFY(!model->index(1, kRegViewName).data(Qt::BackgroundRole).isValid());
 }
 
 // The plot opened from the menu, fed by the worker from the simulated board.

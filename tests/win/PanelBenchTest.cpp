@@ -250,6 +250,9 @@ TEST_F(BenchTest, RegisterViewFromAMapAndAFieldPickedByNameReachesTheBoard)
     ASSERT_TRUE(test::PumpUntil([&] { return cell(1, kRegViewDecoded) == "continuous(2)"; }, 5000))
         << cell(1, kRegViewDecoded);
 
+    Click(IDC_REG_SNAPSHOT);
+    ASSERT_TRUE(dlg.WaitForCamera(10000));
+
     // MODE picked from the drop-down list of its names, as the operator does.
     sim.ClearWrites(kBoardPort);
     ASSERT_TRUE(dlg.Registers().BeginEdit(1, kRegViewDecoded));
@@ -266,6 +269,25 @@ TEST_F(BenchTest, RegisterViewFromAMapAndAFieldPickedByNameReachesTheBoard)
         wrote = wrote || w.bytes == std::vector<std::uint8_t>{0x02, 0x04, 0xA4, 0x31, 0x00, 0x93, 0x03};
     EXPECT_TRUE(wrote);
     EXPECT_EQ(board.Board().Register(0x12), 0x0031);
+
+    // Compared with the snapshot: the list paints CTRL and MODE apart, not EN or IRQ.
+    Click(IDC_REG_COMPARE);
+    ASSERT_TRUE(dlg.WaitForCamera(10000));
+    const auto standsOut = [&](int row) {
+        constexpr COLORREF kUntouched = RGB(1, 2, 3);
+        NMLVCUSTOMDRAW draw{};
+        draw.nmcd.hdr = {list, static_cast<UINT_PTR>(IDC_REGISTER_LIST), static_cast<UINT>(NM_CUSTOMDRAW)};
+        draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+        draw.nmcd.dwItemSpec = static_cast<DWORD_PTR>(row);
+        draw.clrTextBk = kUntouched;
+        LRESULT result = 0;
+        dlg.Registers().OnNotify(&draw.nmcd.hdr, &result);
+        return draw.clrTextBk != kUntouched;
+    };
+    ASSERT_TRUE(test::PumpUntil([&] { return standsOut(0); }, 5000));
+    EXPECT_TRUE(standsOut(1));
+    EXPECT_FALSE(standsOut(2));
+    EXPECT_FALSE(standsOut(3));
 }
 
 // The plot drawn by the window, fed from the simulated board; the series'

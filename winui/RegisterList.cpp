@@ -134,13 +134,30 @@ bool CRegisterList::LoadMap(const std::string& path, std::string* error)
 void CRegisterList::Rebuild()
 {
     m_rows.clear();
+    m_folded.resize(m_view.RegisterCount(), false);
     for (std::size_t r = 0; r < m_view.RegisterCount(); ++r) {
         m_rows.emplace_back(r, -1);
-        for (std::size_t f = 0; f < m_view.FieldCount(r); ++f)
+        for (std::size_t f = 0; !m_folded[r] && f < m_view.FieldCount(r); ++f)
             m_rows.emplace_back(r, static_cast<int>(f));
     }
     ListView_SetItemCountEx(m_hList, static_cast<int>(m_rows.size()), 0);
     InvalidateRect(m_hList, nullptr, TRUE);
+}
+
+void CRegisterList::SetExpanded(int row, bool expanded)
+{
+    if (row < 0 || row >= RowCount())
+        return;
+    const std::size_t reg = RowAt(row).first;
+    if (m_view.FieldCount(reg) == 0 || m_folded[reg] == !expanded)
+        return;
+    EndEdit(false); // its row number would point elsewhere
+    m_folded[reg] = !expanded;
+    Rebuild();
+    const int at = static_cast<int>(std::find(m_rows.begin(), m_rows.end(), std::make_pair(reg, -1)) - m_rows.begin());
+    ListView_SetItemState(m_hList, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(m_hList, at, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(m_hList, at, FALSE);
 }
 
 void CRegisterList::Changed(const std::string& status)
@@ -254,8 +271,12 @@ bool CRegisterList::OnNotify(const NMHDR* header, LRESULT* result)
         if (info->item.iItem < 0 || info->item.iItem >= RowCount())
             return true;
         const auto [reg, field] = RowAt(info->item.iItem);
-        if (info->item.mask & LVIF_TEXT)
-            CopyText(m_view.CellText(reg, field, info->item.iSubItem), info->item.pszText, info->item.cchTextMax);
+        if (info->item.mask & LVIF_TEXT) {
+            std::string text = m_view.CellText(reg, field, info->item.iSubItem);
+            if (field < 0 && info->item.iSubItem == kRegViewName && m_view.FieldCount(reg) > 0)
+                text = (m_folded[reg] ? "+ " : "- ") + text;
+            CopyText(text, info->item.pszText, info->item.cchTextMax);
+        }
         if (info->item.mask & LVIF_INDENT)
             info->item.iIndent = field < 0 ? 0 : 1;
         *result = 0;
@@ -289,6 +310,30 @@ bool CRegisterList::OnNotify(const NMHDR* header, LRESULT* result)
             return true;
         }
         *result = CDRF_DODEFAULT;
+        return true;
+    }
+    case LVN_KEYDOWN: {
+        const auto* key = reinterpret_cast<const NMLVKEYDOWN*>(header);
+        const int row = ListView_GetNextItem(m_hList, -1, LVNI_FOCUSED);
+        if (key->wVKey == VK_RIGHT || key->wVKey == VK_ADD)
+            SetExpanded(row, true);
+        else if (key->wVKey == VK_LEFT || key->wVKey == VK_SUBTRACT)
+            SetExpanded(row, false);
+        *result = 0;
+        return true;
+    }
+    case NM_CLICK: {
+        // The "+" or "-" before a register's name folds or shows its fields.
+        const auto* click = reinterpret_cast<const NMITEMACTIVATE*>(header);
+        LVHITTESTINFO hit{};
+        hit.pt = click->ptAction;
+        ListView_SubItemHitTest(m_hList, &hit);
+        RECT label{};
+        if (hit.iItem >= 0 && hit.iSubItem == kRegViewName && RowAt(hit.iItem).second < 0
+            && ListView_GetItemRect(m_hList, hit.iItem, &label, LVIR_LABEL)
+            && hit.pt.x < label.left + TextSize(m_hList, L"+ ").cx + 4)
+            SetExpanded(hit.iItem, m_folded[RowAt(hit.iItem).first]);
+        *result = 0;
         return true;
     }
     case NM_DBLCLK: {

@@ -1,5 +1,6 @@
 // The register view drawn with Win32 controls: the shared RegisterViewModel's
-// tree as a report-view list (a register's fields indented below it), its
+// tree as a report-view list (a register's fields indented below it, shown
+// or folded away: "-" or "+" before the name, Right and Left), its
 // buttons above, and an editor opened over a cell by a double click: a
 // drop-down list of the names for a field with named values, an edit box
 // for hexadecimal otherwise. Enter (or leaving the editor) writes, Escape
@@ -48,6 +49,10 @@ public:
     int RowCount() const { return static_cast<int>(m_rows.size()); }
     std::pair<std::size_t, int> RowAt(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
 
+    // Shows or folds away the fields of the register on `row` (or of the
+    // field's register), keeping that register's row in focus.
+    void SetExpanded(int row, bool expanded);
+
     // Opens the row's editor over the cell; false when the cell is not edited.
     bool BeginEdit(int row, int column);
     // The open editor (a drop-down list or an edit box), or null.
@@ -68,6 +73,7 @@ private:
     std::function<void(const std::string&)> m_status;
     std::function<std::string()> m_askMapPath;
     std::vector<std::pair<std::size_t, int>> m_rows;
+    std::vector<bool> m_folded; // a register each
     std::vector<HWND> m_buttons;
     HWND m_hParent = nullptr;
     HWND m_hList = nullptr;

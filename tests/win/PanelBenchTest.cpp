@@ -243,8 +243,23 @@ TEST_F(BenchTest, RegisterViewFromAMapAndAFieldPickedByNameReachesTheBoard)
         SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
         return Narrow(text);
     };
+    EXPECT_EQ(cell(0, kRegViewName), "- CTRL");
     EXPECT_EQ(cell(1, kRegViewName), "MODE");
     EXPECT_EQ(cell(3, kRegViewRaw), "not read (rc)");
+    // Left on a field folds its register away; Right shows the fields again.
+    const auto key = [&](int row, WORD vk) {
+        ListView_SetItemState(list, row, LVIS_FOCUSED, LVIS_FOCUSED);
+        NMLVKEYDOWN down{{list, static_cast<UINT_PTR>(IDC_REGISTER_LIST), static_cast<UINT>(LVN_KEYDOWN)}, vk, 0};
+        LRESULT result = 0;
+        dlg.Registers().OnNotify(&down.hdr, &result);
+    };
+    key(1, VK_LEFT);
+    ASSERT_EQ(ListView_GetItemCount(list), 2); // CTRL, IRQ
+    EXPECT_EQ(cell(0, kRegViewName), "+ CTRL");
+    EXPECT_EQ(cell(1, kRegViewName), "IRQ");
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 0);
+    key(0, VK_RIGHT);
+    ASSERT_EQ(ListView_GetItemCount(list), 4);
 
     Click(IDC_REG_REFRESH);
     ASSERT_TRUE(test::PumpUntil([&] { return cell(1, kRegViewDecoded) == "continuous(2)"; }, 5000))

@@ -197,7 +197,7 @@ public:
         : m_board(board), m_target(target), m_interval(intervalMs), m_count(count), m_start(board.Now())
     {}
 
-    std::pair<std::uint32_t, std::uint16_t> Next()
+    std::pair<std::uint32_t, py::int_> Next()
     {
         for (;;) {
             if (m_count && m_reads >= *m_count)
@@ -216,7 +216,7 @@ public:
             ++m_reads;
             if (m_reads == 1 || value != m_last) {
                 m_last = value;
-                return {at, value};
+                return {at, ValueObject(m_target, value)};
             }
         }
     }
@@ -402,8 +402,8 @@ void BindBoard(py::module_& m)
                 return Watch(b, t, ms, n);
             },
             "reg"_a, "interval_ms"_a = Int{200}, "count"_a = py::none(), py::keep_alive<0, 1>(),
-            "Reads every interval_ms; yields (ms, value) for the first value and each change; count reads, or "
-            "without end.")
+            "Reads every interval_ms; yields (ms, value) for the first value and each change, the value read "
+            "through the map as reg[...] reads it; count reads, or without end.")
         .def(
             "apply_preset",
             [](Board& b, const std::filesystem::path& path) {

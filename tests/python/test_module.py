@@ -804,6 +804,8 @@ def test_named_values_in_and_out(named, sim):
     assert named.log(1)[0].frames[0] == (">", bytes.fromhex("02 04 A4 33 80 11 03"))
     named.write("CTRL.MODE", "off", verify=True)
     assert sim.register(0x12) == 0x8030
+    (_, mode), = named.watch("CTRL.MODE", interval_ms=0, count=1)
+    assert mode == "off" and mode.value_name == "off"
     assert repr(named.reg[0x40]) == "0", "an address the map does not name reads as a plain int"
     with pytest.raises(ValueError, match=r"'burst' is no value of field MODE \(off, continuous, single, or 0 to 0x0003\)"):
         named.reg["CTRL.MODE"] = "burst"

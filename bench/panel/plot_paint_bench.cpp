@@ -7,8 +7,6 @@
 // and its part of each sample runs at once, so what is timed is the window's.
 // Run: QT_QPA_PLATFORM=offscreen build/bench/panel/plot_paint_bench
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <memory>
 
 #include "bench/TrafficFlood.h"
+#include "bench/panel/LoopStalls.h"
 #include "camera/BoardConnection.h"
 #include "camera/RegisterPlot.h"
 #include "sim/SimBoard.h"
@@ -59,27 +58,9 @@ void Measure(CPlotPane& pane, const char* what)
         sum += ms;
     }
     // The pane's own timer samples while it shows; each sample repaints.
-    double longest = 0, busy = 0;
-    QEventLoop loop;
-    const auto start = Clock::now();
-    auto last = start;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        const double gap = MsBetween(last, now);
-        longest = std::max(longest, gap);
-        // Time past the timer's own interval, counted for real stalls only.
-        if (gap > 2.0)
-            busy += gap - 1.0;
-        last = now;
-        if (MsBetween(start, now) > 5000)
-            loop.quit();
-    });
-    tick.start(1);
-    loop.exec();
-    const double wall = MsBetween(start, Clock::now());
+    const bench::LoopStalls stalls = bench::WatchLoop([](double ms) { return ms > 5000; });
     std::printf("| %s | %zu | %.1f ms | %.1f ms | %.1f ms | %.0f %% |\n", what, pane.Plot().Series()[0].Size(),
-                sum / kRepaints, best, longest, 100.0 * busy / wall);
+                sum / kRepaints, best, stalls.longestMs, 100.0 * stalls.lostMs / stalls.wallMs);
     std::fflush(stdout);
 }
 

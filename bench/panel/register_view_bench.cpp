@@ -9,10 +9,8 @@
 // its own, the window's share of a refresh.
 // Run: QT_QPA_PLATFORM=offscreen build/bench/panel/register_view_bench [runs]
 #include <QApplication>
-#include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -22,6 +20,7 @@
 #include <string>
 
 #include "bench/TrafficFlood.h"
+#include "bench/panel/LoopStalls.h"
 #include "camera/ControlIds.h"
 #include "camera/RegisterView.h"
 #include "sim/RealTimeSimPlatform.h"
@@ -107,26 +106,13 @@ Run OneRun(const std::string& mapPath)
 
     const RegisterViewModel& view = dlg.RegisterPane().View();
     const auto filled = [&] { return !view.CellText(kRegisters - 1, -1, kRegViewRaw).empty(); };
-    QEventLoop loop;
-    const auto start = Clock::now();
-    auto last = start;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        if (MsBetween(last, now) > r.stallMs) {
-            r.stallMs = MsBetween(last, now);
-            r.stallEndMs = MsBetween(start, now);
-        }
-        last = now;
-        if ((filled() && dlg.Worker().Idle()) || MsBetween(start, now) > 60000)
-            loop.quit();
-    });
-    tick.start(1);
     RefreshButton(dlg)->click();
-    loop.exec();
-    r.wallMs = MsBetween(start, Clock::now());
+    const bench::LoopStalls stalls =
+        bench::WatchLoop([&](double ms) { return (filled() && dlg.Worker().Idle()) || ms > 60000; });
+    r.stallMs = stalls.longestMs;
+    r.stallEndMs = stalls.longestEndMs;
+    r.wallMs = stalls.wallMs;
     r.complete = filled() && view.CellText(0, 0, kRegViewDecoded) == "continuous(2)";
-    tick.stop();
 
     t = Clock::now();
     dlg.RegisterPane().Tree().ValuesChanged();

@@ -180,26 +180,8 @@ public:
         const std::wstring target = Wide(host);
         bool heard = false;
         for (;;) {
-            SecBuffer in[2] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_TOKEN, m_in.data()},
-                               {0, SECBUFFER_EMPTY, nullptr}};
-            SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
-            SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-            SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
-            DWORD attributes = 0;
-            TimeStamp expiry{};
-            const SECURITY_STATUS st = InitializeSecurityContextW(
-                &m_cred, m_haveContext ? &m_context : nullptr, const_cast<wchar_t*>(target.c_str()), kContextRequest, 0,
-                0, m_haveContext ? &inDesc : nullptr, 0, &m_context, &outDesc, &attributes, &expiry);
-            if (!m_haveContext && (st == SEC_E_OK || st == SEC_I_CONTINUE_NEEDED))
-                m_haveContext = true;
-            const bool sent = SendToken(out[0], left());
-            if (st == SEC_E_INCOMPLETE_MESSAGE) {
-                // Keep it all and wait for the rest.
-            } else if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0) {
-                m_in.erase(m_in.begin(), m_in.end() - static_cast<std::ptrdiff_t>(in[1].cbBuffer));
-            } else {
-                m_in.clear();
-            }
+            bool sent = false;
+            const SECURITY_STATUS st = HandshakeStep(target.c_str(), left(), &sent);
             if (st == SEC_I_INCOMPLETE_CREDENTIALS)
                 return Fail(kErrorTlsNoClientCert);
             if (st != SEC_E_OK && st != SEC_I_CONTINUE_NEEDED && st != SEC_E_INCOMPLETE_MESSAGE)
@@ -484,6 +466,15 @@ private:
 
     bool Renegotiate()
     {
+        bool sent = false;
+        return HandshakeStep(nullptr, kCloseNotifySendMs, &sent) == SEC_E_OK;
+    }
+
+    // One turn of the handshake (or of a renegotiation, `target` null): what
+    // has come in goes to Schannel, its token out to the server, and the
+    // bytes it did not use stay for the next turn.
+    SECURITY_STATUS HandshakeStep(const wchar_t* target, std::uint32_t sendLimitMs, bool* sent)
+    {
         SecBuffer in[2] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_TOKEN, m_in.data()},
                            {0, SECBUFFER_EMPTY, nullptr}};
         SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
@@ -491,14 +482,20 @@ private:
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
         DWORD attributes = 0;
         TimeStamp expiry{};
-        const SECURITY_STATUS st = InitializeSecurityContextW(&m_cred, &m_context, nullptr, kContextRequest, 0, 0,
-                                                              &inDesc, 0, &m_context, &outDesc, &attributes, &expiry);
-        SendToken(out[0], kCloseNotifySendMs);
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
+        const SECURITY_STATUS st = InitializeSecurityContextW(
+            &m_cred, m_haveContext ? &m_context : nullptr, const_cast<wchar_t*>(target), kContextRequest, 0, 0,
+            m_haveContext ? &inDesc : nullptr, 0, &m_context, &outDesc, &attributes, &expiry);
+        if (!m_haveContext && (st == SEC_E_OK || st == SEC_I_CONTINUE_NEEDED))
+            m_haveContext = true;
+        *sent = SendToken(out[0], sendLimitMs);
+        if (st == SEC_E_INCOMPLETE_MESSAGE) {
+            // Keep it all and wait for the rest.
+        } else if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0) {
             m_in.erase(m_in.begin(), m_in.end() - static_cast<std::ptrdiff_t>(in[1].cbBuffer));
-        else
+        } else {
             m_in.clear();
-        return st == SEC_E_OK;
+        }
+        return st;
     }
 
     void SendCloseNotify()

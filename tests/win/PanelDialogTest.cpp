@@ -676,7 +676,7 @@ TEST(PelvarExe, AnUnknownArgumentIsShownInAMessageBoxThenEndsWithStatus2)
     EXPECT_EQ(caption, L"Pelvar");
     EXPECT_NE(std::find(texts.begin(), texts.end(),
                         L"unknown argument: --bogus\nusage: pelvar.exe [--demo [--picture FILE.bmp [--traffic | "
-                        L"--registers MAP.json]]]"),
+                        L"--registers MAP.json | --plot MAP.json]]]"),
               texts.end());
     EXPECT_TRUE(ended);
     EXPECT_EQ(status, 2u);

@@ -39,6 +39,35 @@ QPushButton* Button(CPelvarDlg& dlg, const char* text)
     return nullptr;
 }
 
+// The panel connected to the simulated board on COM5, CTRL at 0x0021, the
+// register view shown with kMap loaded.
+struct ConnectedPanel {
+    ConnectedPanel() { sim.AddPort(5, &board); }
+    // False, with the reason in `why`, when a step fails.
+    bool Open()
+    {
+        std::ofstream(dir.filePath(QStringLiteral("registers.json")).toStdString()) << kMap;
+        dlg.show();
+        dlg.ShowRegisterView(true);
+        QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
+        if (!dlg.WaitForCamera() || !dlg.Camera().IsConnected()) {
+            why = "the panel did not connect";
+            return false;
+        }
+        if (dlg.Camera().Board().WriteRegister(0x12, 0x0021) != LINK_OK) {
+            why = "CTRL was not written";
+            return false;
+        }
+        return dlg.RegisterPane().LoadMap(dir.filePath(QStringLiteral("registers.json")).toStdString(), &why);
+    }
+
+    QTemporaryDir dir;
+    SimPlatform sim;
+    SimBoardDevice board;
+    CPelvarDlg dlg{OnePort, nullptr, sim};
+    std::string why;
+};
+
 } // namespace
 
 class RegisterPaneTest : public QObject {
@@ -67,21 +96,10 @@ void RegisterPaneTest::withoutAMapThePaneSaysHowToLoadOne()
 
 void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
 {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("registers.json")).toStdString();
-    std::ofstream(path) << kMap;
-    SimPlatform sim;
-    SimBoardDevice board;
-    sim.AddPort(5, &board);
-    CPelvarDlg dlg(OnePort, nullptr, sim);
-    dlg.show();
-    dlg.ShowRegisterView(true);
-    QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
-    QVERIFY(dlg.WaitForCamera());
-    QVERIFY(dlg.Camera().IsConnected());
-    QCOMPARE(dlg.Camera().Board().WriteRegister(0x12, 0x0021), LINK_OK);
-    std::string error;
-    QVERIFY2(dlg.RegisterPane().LoadMap(path, &error), error.c_str());
+    ConnectedPanel panel;
+    QVERIFY2(panel.Open(), panel.why.c_str());
+    CPelvarDlg& dlg = panel.dlg;
+    SimPlatform& sim = panel.sim;
 
     QTreeView* tree = dlg.RegisterPane().TreeView();
     QVERIFY(tree->isVisible());
@@ -119,7 +137,7 @@ void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
     for (const SimWrite& w : sim.Writes(5))
         wrote = wrote || w.bytes == std::vector<std::uint8_t>{0x02, 0x04, 0xA4, 0x31, 0x00, 0x93, 0x03};
     QVERIFY(wrote);
-    QCOMPARE(board.Board().Register(0x12), std::uint16_t(0x0031));
+    QCOMPARE(panel.board.Board().Register(0x12), std::uint16_t(0x0031));
 
     // Compared with the snapshot: CTRL and MODE stand out, EN and IRQ do not.
     QTest::mouseClick(Button(dlg, kCompareButtonText), Qt::LeftButton);
@@ -133,19 +151,12 @@ void RegisterPaneTest::treeFromTheMapAndAFieldPickedByNameReachesTheBoard()
 // The plot opened from the menu, fed by the worker from the simulated board.
 void RegisterPaneTest::plotSamplesTheBoardBreaksAtAGapAndSaves()
 {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("map.json")).toStdString();
-    std::ofstream(path) << kMap;
-    SimPlatform sim;
-    SimBoardDevice board;
-    sim.AddPort(5, &board);
-    CPelvarDlg dlg(OnePort, nullptr, sim);
-    dlg.show();
-    QTest::mouseClick(dlg.Control(IDC_CONNECT), Qt::LeftButton);
-    QVERIFY(dlg.WaitForCamera());
-    QCOMPARE(dlg.Camera().Board().WriteRegister(0x12, 0x0021), LINK_OK);
+    ConnectedPanel panel;
+    QVERIFY2(panel.Open(), panel.why.c_str());
+    CPelvarDlg& dlg = panel.dlg;
+    SimPlatform& sim = panel.sim;
+    const QTemporaryDir& dir = panel.dir;
     std::string error;
-    QVERIFY2(dlg.RegisterPane().LoadMap(path, &error), error.c_str());
     dlg.OnSysCommand(IDM_PLOT, 0);
     QVERIFY(dlg.PlotShown());
     QVERIFY(!dlg.RegisterViewShown());
